@@ -1,0 +1,22 @@
+#pragma once
+// Remote directory access over an open connection.
+
+#include "ftp/Session.h"
+#include "localfs/DirEntry.h"
+
+#include <string>
+#include <vector>
+
+namespace oxlip {
+
+// With a path: the path when it became current, "" on failure. With "": the current
+// directory, "" on failure.
+std::string HostCurrentDirectory(FtpClient* hFtp, const std::string& path);
+
+// Every entry matching the pattern; the count, the list holding exactly that many.
+int ListHostFolder(FtpClient* hFtp, std::vector<DirEntry>& list, const std::string& pattern);
+
+// 1 when the path matched and the record was filled, 0 otherwise (record untouched).
+int GetHostEntry(FtpClient* hFtp, const std::string& path, DirEntry& record);
+
+} // namespace oxlip

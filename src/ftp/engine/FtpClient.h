@@ -1,0 +1,81 @@
+#pragma once
+// Our FTP client: one object per connection. Passive data connections only (EPSV, then
+// PASV), non-blocking sockets, every wait a poll() of at most 50 ms followed by the event
+// pump, until the time-out. A failed command leaves the connection usable; a lost control
+// connection makes every later call fail at once.
+
+#include "ftp/UiPorts.h"
+#include "localfs/DirEntry.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace oxlip::ftp {
+
+constexpr int kConnectTimeoutMs = 20000;
+constexpr int kReplyTimeoutMs = 60000; // any reply or data stall
+constexpr int kPumpIntervalMs = 50;
+
+// Called with each block's byte count while a transfer moves data.
+using BlockCallback = std::function<void(std::size_t bytes)>;
+
+class FtpClient {
+public:
+    explicit FtpClient(SessionPorts ports = {});
+    ~FtpClient();
+    FtpClient(const FtpClient&) = delete;
+    FtpClient& operator=(const FtpClient&) = delete;
+
+    const SessionPorts& ports() const;
+    void setPorts(SessionPorts ports);
+    // Shorter time-outs for tests.
+    void setTimeouts(int connectMs, int replyMs);
+
+    // server: "host", "host:port", "[v6addr]:port" or "[v6addr]"; port 21 by default.
+    // Connects, logs in (USER/PASS), asks FEAT, turns on UTF8 when offered.
+    bool connect(const std::string& server, const std::string& user, const std::string& password);
+    bool isOpen() const; // logged in and the control connection not lost
+    bool lost() const;   // the control connection was lost (421, reset, time-out)
+    void close();        // QUIT (briefly waited for), then close the socket
+
+    // Current directory.
+    bool changeDir(const std::string& path);
+    std::optional<std::string> currentDir();
+
+    // Lists a folder or a pattern (a last component with * or ? keeps the matching
+    // entries; "*.*" matches every name). A path without wildcards lists that folder.
+    // False when the listing failed.
+    bool list(const std::string& pattern, std::vector<DirEntry>& out);
+    // One entry by path: MLST where offered, otherwise SIZE/MDTM for a file or a LIST.
+    bool entry(const std::string& path, DirEntry& out);
+
+    bool deleteFile(const std::string& path);
+    bool rename(const std::string& from, const std::string& to);
+    bool makeDir(const std::string& path);
+    bool removeDir(const std::string& path);
+    // A raw command line (a final CR is dropped; the engine adds its own CR LF). Returns the
+    // final reply code, 0 when nothing could be sent. CR/LF/NUL inside is refused.
+    int rawCommand(const std::string& command, std::string* replyText = nullptr);
+
+    // Streams a host file into an open file descriptor (ascii: CR LF becomes LF).
+    bool retrieve(const std::string& path, bool ascii, int fd, const BlockCallback& onBlock);
+    // Streams an open file descriptor to the host (ascii: LF becomes CR LF).
+    bool store(const std::string& path, bool ascii, int fd, const BlockCallback& onBlock);
+
+    // What the server offers.
+    bool hasFeature(const std::string& name) const; // "MLST", "UTF8", "SIZE", "MDTM", "EPSV"
+    // The last reply's code and text, for messages and tests.
+    int lastReplyCode() const;
+    std::string lastReplyText() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace oxlip::ftp

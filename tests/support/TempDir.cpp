@@ -1,0 +1,47 @@
+#include "support/TempDir.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+
+namespace oxlip::test {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+    std::string templ = (fs::temp_directory_path() / "oxlip-test-XXXXXX").string();
+    if (!mkdtemp(templ.data())) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    path_ = templ;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // Give back write permission that a test took away, so everything can go.
+    for (auto it = fs::recursive_directory_iterator(path_, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_directory(ec) && !it->is_symlink(ec)) {
+            ::chmod(it->path().c_str(), 0700);
+        }
+    }
+    ::chmod(path_.c_str(), 0700);
+    fs::remove_all(path_, ec);
+}
+
+std::string ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+} // namespace oxlip::test
