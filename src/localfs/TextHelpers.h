@@ -28,6 +28,10 @@ std::string GetNamePart(const std::string& path, char separator);
 // Parent folder ending in the separator; a root is its own parent.
 std::string GetParentPath(const std::string& path, char separator);
 
+// Wildcard match of a name against a pattern with * and ?, exact otherwise (case-sensitive);
+// "*.*" matches every name, with or without a dot.
+bool MatchesWildcard(const std::string& name, const std::string& pattern);
+
 // Conversions between FileTime and Unix time (seconds, nanoseconds), and UTC to local.
 FileTime FileTimeFromUnix(int64_t seconds, uint32_t nanoseconds = 0);
 int64_t UnixFromFileTime(const FileTime& time);

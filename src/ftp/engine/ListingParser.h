@@ -28,7 +28,4 @@ std::optional<DirEntry> ParseListLine(const std::string& line, const CivilTime& 
 // skipped. mlsd chooses the MLSD parser (entries of type cdir/pdir are dropped).
 std::vector<DirEntry> ParseListing(const std::string& body, bool mlsd, const CivilTime& now);
 
-// Wildcard match of one name against a pattern with * and ?; "*.*" matches every name.
-bool MatchesPattern(const std::string& name, const std::string& pattern);
-
 } // namespace oxlip::ftp
