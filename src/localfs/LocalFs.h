@@ -30,6 +30,11 @@ bool ProbeLocalPath(const std::string& path);
 // Mount points of the system (stand-ins for drives), sorted, "/" first.
 std::vector<std::string> ListMountPoints();
 
+// The mount points named in the text of a mounts table (the /proc/self/mounts format, with
+// blanks and the like written as "\040"), unescaped, sorted, without repeats; "/" is always
+// among them and comes first.
+std::vector<std::string> ParseMountPoints(const std::string& mountsText);
+
 // The longest mount point that prefixes the path ("/" when nothing longer does).
 std::string MountPointOfPath(const std::string& path, const std::vector<std::string>& mounts);
 

@@ -1,0 +1,309 @@
+#include "LocalFsTestUtil.h"
+#include "localfs/LocalFs.h"
+#include "localfs/TextHelpers.h"
+#include "support/TempDir.h"
+
+#include <algorithm>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <map>
+#include <set>
+
+using namespace oxlip;
+using namespace oxlip::test;
+
+namespace {
+
+std::set<std::string> Names(const std::vector<DirEntry>& list) {
+    std::set<std::string> names;
+    for (const DirEntry& e : list) {
+        names.insert(e.cFileName);
+    }
+    return names;
+}
+
+std::map<std::string, DirEntry> ByName(const std::vector<DirEntry>& list) {
+    std::map<std::string, DirEntry> byName;
+    for (const DirEntry& e : list) {
+        byName[e.cFileName] = e;
+    }
+    return byName;
+}
+
+void SetModified(const std::string& path, int64_t seconds, long nanoseconds) {
+    const timespec times[2] = {{time_t(seconds), nanoseconds}, {time_t(seconds), nanoseconds}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+}
+
+std::vector<DirEntry> Junk(size_t n) {
+    std::vector<DirEntry> junk(n);
+    for (DirEntry& e : junk) {
+        e.cFileName = "junk";
+    }
+    return junk;
+}
+
+} // namespace
+
+TEST(ListLocalFolder, EmptyFolderListsDotAndDotDot) {
+    TempDir dir;
+    std::vector<DirEntry> list = Junk(5);
+    ASSERT_EQ(ListLocalFolder(list, dir.path() + "/*.*"), 2);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(Names(list), (std::set<std::string>{".", ".."}));
+    EXPECT_TRUE(list[0].isDirectory());
+    EXPECT_TRUE(list[1].isDirectory());
+}
+
+TEST(ListLocalFolder, EveryEntryOnceWithKindSizeAndUtcTime) {
+    TempDir dir;
+    WriteFileBytes(dir.file("readme.txt"), "hello");
+    WriteFileBytes(dir.file("Makefile"), std::string(3000, 'x'));
+    WriteFileBytes(dir.file(".hidden"), "");
+    WriteFileBytes(dir.file("名前.txt"), "abc");
+    MakeFolder(dir.file("sub"));
+    SetModified(dir.file("readme.txt"), 1049533507, 123456700);
+
+    std::vector<DirEntry> list = Junk(20);
+    const int count = ListLocalFolder(list, dir.path() + "/*.*");
+    ASSERT_EQ(count, 7);
+    ASSERT_EQ(list.size(), 7u);
+    EXPECT_EQ(Names(list), (std::set<std::string>{".", "..", "readme.txt", "Makefile", ".hidden",
+                                                  "名前.txt", "sub"}));
+    auto byName = ByName(list);
+    EXPECT_EQ(byName["readme.txt"].fileSize(), 5u);
+    EXPECT_EQ(byName["readme.txt"].dwFileAttributes, 0u);
+    EXPECT_EQ(byName["readme.txt"].ftLastWriteTime, FileTimeFromUnix(1049533507, 123456700));
+    EXPECT_EQ(FormatFileTime(byName["readme.txt"].ftLastWriteTime), "2003/04/05 9:05:07");
+    EXPECT_EQ(byName["Makefile"].fileSize(), 3000u);
+    EXPECT_EQ(byName["名前.txt"].fileSize(), 3u);
+    EXPECT_EQ(byName["sub"].dwFileAttributes, FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(byName["sub"].fileSize(), 0u);
+}
+
+TEST(ListLocalFolder, PatternSelectsNames) {
+    TempDir dir;
+    WriteFileBytes(dir.file("a.txt"), "");
+    WriteFileBytes(dir.file("b.txt"), "");
+    WriteFileBytes(dir.file("c.TXT"), "");
+    WriteFileBytes(dir.file("d.log"), "");
+    std::vector<DirEntry> list;
+    EXPECT_EQ(ListLocalFolder(list, dir.path() + "/*.txt"), 2);
+    EXPECT_EQ(Names(list), (std::set<std::string>{"a.txt", "b.txt"}));
+    EXPECT_EQ(ListLocalFolder(list, dir.path() + "/?.log"), 1);
+    EXPECT_EQ(ListLocalFolder(list, dir.path() + "/*.zip"), 0);
+    EXPECT_TRUE(list.empty());
+    // A name without wildcards is that one entry.
+    EXPECT_EQ(ListLocalFolder(list, dir.file("d.log")), 1);
+    EXPECT_EQ(list.at(0).cFileName, "d.log");
+}
+
+TEST(ListLocalFolder, MissingUnnamedOrNotAFolderGivesNothing) {
+    TempDir dir;
+    WriteFileBytes(dir.file("file"), "x");
+    std::vector<DirEntry> list = Junk(3);
+    EXPECT_EQ(ListLocalFolder(list, dir.file("missing") + "/*.*"), 0);
+    EXPECT_TRUE(list.empty());
+    list = Junk(3);
+    EXPECT_EQ(ListLocalFolder(list, dir.file("file") + "/*.*"), 0);
+    EXPECT_TRUE(list.empty());
+    list = Junk(3);
+    EXPECT_EQ(ListLocalFolder(list, dir.path() + "/"), 0);
+    EXPECT_TRUE(list.empty());
+    EXPECT_EQ(ListLocalFolder(list, ""), 0);
+}
+
+TEST(ListLocalFolder, UnreadableFolderGivesNothing) {
+    TempDir dir;
+    ::chmod(dir.path().c_str(), 0711);
+    MakeFolder(dir.file("open"), 0755);
+    MakeFolder(dir.file("closed"), 0711); // may be passed through, not read
+    WriteFileBytes(dir.file("closed") + "/inside", "x");
+    const std::string open = dir.file("open") + "/*.*";
+    const std::string closed = dir.file("closed") + "/*.*";
+    const int result = RunUnprivileged([&] {
+        std::vector<DirEntry> list = Junk(2);
+        const int readable = ListLocalFolder(list, open); // proves the folders are reachable
+        const int unreadable = ListLocalFolder(list, closed);
+        return readable == 2 && unreadable == 0 && list.empty() ? 1 : 2;
+    });
+    EXPECT_EQ(result, 1);
+}
+
+TEST(ListLocalFolder, LinksAreMarkedAndShowWhatTheyLeadTo) {
+    TempDir dir;
+    MakeFolder(dir.file("folder"));
+    WriteFileBytes(dir.file("target.bin"), std::string(2048, 'x'));
+    ASSERT_EQ(::symlink("folder", dir.file("to-folder").c_str()), 0);
+    ASSERT_EQ(::symlink("target.bin", dir.file("to-file").c_str()), 0);
+    ASSERT_EQ(::symlink("nowhere", dir.file("dangling").c_str()), 0);
+    std::vector<DirEntry> list;
+    ASSERT_EQ(ListLocalFolder(list, dir.path() + "/*.*"), 7);
+    auto byName = ByName(list);
+    EXPECT_EQ(byName["to-folder"].dwFileAttributes,
+              FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT);
+    EXPECT_EQ(byName["to-file"].dwFileAttributes, FILE_ATTRIBUTE_REPARSE_POINT);
+    EXPECT_EQ(byName["to-file"].fileSize(), 2048u);
+    EXPECT_EQ(byName["dangling"].dwFileAttributes, FILE_ATTRIBUTE_REPARSE_POINT);
+    EXPECT_EQ(byName["dangling"].fileSize(), 0u);
+    EXPECT_EQ(byName["folder"].dwFileAttributes, FILE_ATTRIBUTE_DIRECTORY);
+}
+
+TEST(ListLocalFolder, SizesBeyondFourGigabytes) {
+    TempDir dir;
+    const std::string path = dir.file("big.iso");
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    const bool grown = ::ftruncate(fd, 5000000000LL) == 0;
+    ::close(fd);
+    if (!grown) {
+        GTEST_SKIP() << "this file system holds no 5 GB sparse file";
+    }
+    std::vector<DirEntry> list;
+    ASSERT_EQ(ListLocalFolder(list, dir.path() + "/*.iso"), 1);
+    EXPECT_EQ(list[0].nFileSizeHigh, 1u);
+    EXPECT_EQ(list[0].nFileSizeLow, 705032704u);
+    EXPECT_EQ(list[0].fileSize(), 5000000000u);
+    EXPECT_EQ(FormatSizeKB(int64_t(list[0].fileSize())), "4,882,812KB");
+}
+
+TEST(GetLocalEntry, MissingLeavesTheRecordAsItWas) {
+    TempDir dir;
+    DirEntry zeroed;
+    EXPECT_EQ(GetLocalEntry(dir.file("missing.txt"), zeroed), 0);
+    EXPECT_EQ(zeroed, DirEntry{});
+    DirEntry filled;
+    filled.cFileName = "keep";
+    filled.setFileSize(77);
+    const DirEntry before = filled;
+    EXPECT_EQ(GetLocalEntry(dir.file("missing") + "/x.txt", filled), 0);
+    EXPECT_EQ(GetLocalEntry(dir.path() + "/*.none", filled), 0);
+    EXPECT_EQ(filled, before);
+}
+
+TEST(GetLocalEntry, ExistingFileGivesItsSizeAndUtcTime) {
+    TempDir dir;
+    WriteFileBytes(dir.file("data.bin"), std::string(1500, 'z'));
+    SetModified(dir.file("data.bin"), 1700000000, 0);
+    DirEntry record;
+    ASSERT_EQ(GetLocalEntry(dir.file("data.bin"), record), 1);
+    EXPECT_EQ(record.cFileName, "data.bin");
+    EXPECT_EQ(record.fileSize(), 1500u);
+    EXPECT_EQ(record.ftLastWriteTime, FileTimeFromUnix(1700000000));
+    EXPECT_FALSE(record.isDirectory());
+}
+
+TEST(GetLocalEntry, WildcardGivesTheFirstMatch) {
+    TempDir dir;
+    WriteFileBytes(dir.file("one.log"), "1");
+    WriteFileBytes(dir.file("two.log"), "22");
+    WriteFileBytes(dir.file("other.txt"), "333");
+    DirEntry record;
+    ASSERT_EQ(GetLocalEntry(dir.path() + "/*.log", record), 1);
+    EXPECT_TRUE(record.cFileName == "one.log" || record.cFileName == "two.log");
+    EXPECT_EQ(record.fileSize(), record.cFileName == "one.log" ? 1u : 2u);
+}
+
+TEST(LocalPaths, IsDirectoryFollowsLinks) {
+    TempDir dir;
+    MakeFolder(dir.file("sub"));
+    WriteFileBytes(dir.file("file"), "x");
+    ASSERT_EQ(::symlink("sub", dir.file("link").c_str()), 0);
+    EXPECT_TRUE(PathIsDirectory(dir.path()));
+    EXPECT_TRUE(PathIsDirectory(dir.path() + "/"));
+    EXPECT_TRUE(PathIsDirectory(dir.file("sub")));
+    EXPECT_TRUE(PathIsDirectory(dir.file("link")));
+    EXPECT_FALSE(PathIsDirectory(dir.file("file")));
+    EXPECT_FALSE(PathIsDirectory(dir.file("missing")));
+    EXPECT_FALSE(PathIsDirectory(""));
+}
+
+TEST(LocalPaths, ProbeRefusesOnlyWhatCannotBeRead) {
+    TempDir dir;
+    EXPECT_FALSE(ProbeLocalPath(""));
+    EXPECT_FALSE(ProbeLocalPath("relative/path"));
+    EXPECT_FALSE(ProbeLocalPath(std::string("/tmp\0x", 6)));
+    EXPECT_TRUE(ProbeLocalPath("/"));
+    EXPECT_TRUE(ProbeLocalPath(dir.path()));
+    EXPECT_TRUE(ProbeLocalPath(dir.file("missing") + "/deeper/"));
+    EXPECT_TRUE(ProbeLocalPath("/no-such-top-level-folder-oxlip/x"));
+}
+
+TEST(MountPoints, TheRootIsFirstAndTheListIsSortedWithoutRepeats) {
+    const std::vector<std::string> mounts = ListMountPoints();
+    ASSERT_FALSE(mounts.empty());
+    EXPECT_EQ(mounts.front(), "/");
+    EXPECT_TRUE(std::is_sorted(mounts.begin(), mounts.end()));
+    EXPECT_EQ(std::adjacent_find(mounts.begin(), mounts.end()), mounts.end());
+}
+
+TEST(MountPoints, TableTextIsUnescaped) {
+    const std::string table = "/dev/vdb /mnt/my\\040disk ext4 rw 0 0\n"
+                              "proc /proc proc rw 0 0\n"
+                              "/dev/vda / ext4 rw 0 0\n"
+                              "tmpfs /tmp tmpfs rw 0 0\n"
+                              "tmpfs /tmp tmpfs rw 0 0\n"
+                              "/dev/vdc /mnt/back\\134slash ext4 rw 0 0\n"
+                              "garbage\n"
+                              "\n";
+    EXPECT_EQ(ParseMountPoints(table),
+              (std::vector<std::string>{"/", "/mnt/back\\slash", "/mnt/my disk", "/proc", "/tmp"}));
+    EXPECT_EQ(ParseMountPoints(""), (std::vector<std::string>{"/"}));
+}
+
+TEST(MountPoints, ThePathBelongsToTheLongestPrefixOnAComponentBoundary) {
+    const std::vector<std::string> mounts{"/", "/home", "/home/user/data", "/mnt/my disk"};
+    EXPECT_EQ(MountPointOfPath("/home/user/data/x/y.txt", mounts), "/home/user/data");
+    EXPECT_EQ(MountPointOfPath("/home/user/data", mounts), "/home/user/data");
+    EXPECT_EQ(MountPointOfPath("/home/user/data/", mounts), "/home/user/data");
+    EXPECT_EQ(MountPointOfPath("/home/user/database", mounts), "/home");
+    EXPECT_EQ(MountPointOfPath("/home/", mounts), "/home");
+    EXPECT_EQ(MountPointOfPath("/homes/x", mounts), "/");
+    EXPECT_EQ(MountPointOfPath("/mnt/my disk/a", mounts), "/mnt/my disk");
+    EXPECT_EQ(MountPointOfPath("/etc/passwd", mounts), "/");
+    EXPECT_EQ(MountPointOfPath("/etc", {}), "/");
+    // The live table: every path of this system has its mount point in it.
+    const std::vector<std::string> live = ListMountPoints();
+    const std::string tmpMount = MountPointOfPath("/tmp/", live);
+    EXPECT_NE(std::find(live.begin(), live.end(), tmpMount), live.end());
+}
+
+TEST(LocalFileOps, CreateRenameDeleteRemove) {
+    TempDir dir;
+    EXPECT_TRUE(CreateLocalFolder(dir.file("new")));
+    EXPECT_FALSE(CreateLocalFolder(dir.file("new")));
+    EXPECT_TRUE(PathIsDirectory(dir.file("new")));
+    WriteFileBytes(dir.file("new/a.txt"), "A");
+    EXPECT_FALSE(RemoveLocalFolder(dir.file("new"))); // not empty
+    EXPECT_TRUE(RenameLocalPath(dir.file("new/a.txt"), dir.file("new/b.txt")));
+    EXPECT_EQ(ReadFileBytes(dir.file("new/b.txt")), "A");
+    EXPECT_FALSE(Exists(dir.file("new/a.txt")));
+    EXPECT_FALSE(DeleteLocalFile(dir.file("new"))); // a folder is no file
+    EXPECT_TRUE(DeleteLocalFile(dir.file("new/b.txt")));
+    EXPECT_FALSE(DeleteLocalFile(dir.file("new/b.txt")));
+    EXPECT_TRUE(RemoveLocalFolder(dir.file("new") + "/"));
+    EXPECT_FALSE(Exists(dir.file("new")));
+}
+
+TEST(LocalFileOps, RenameNeverReplacesAnExistingEntry) {
+    TempDir dir;
+    WriteFileBytes(dir.file("from.txt"), "new");
+    WriteFileBytes(dir.file("to.txt"), "precious");
+    EXPECT_FALSE(RenameLocalPath(dir.file("from.txt"), dir.file("to.txt")));
+    EXPECT_EQ(ReadFileBytes(dir.file("to.txt")), "precious");
+    EXPECT_EQ(ReadFileBytes(dir.file("from.txt")), "new");
+    MakeFolder(dir.file("folder"));
+    EXPECT_FALSE(RenameLocalPath(dir.file("from.txt"), dir.file("folder")));
+    EXPECT_FALSE(RenameLocalPath(dir.file("missing"), dir.file("elsewhere")));
+}
+
+TEST(LocalFileOps, CurrentFolderEndsInSlash) {
+    TempDir dir;
+    const std::string before = CurrentLocalFolder();
+    ASSERT_EQ(before.back(), '/');
+    EXPECT_TRUE(PathIsDirectory(before));
+    ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+    const std::string inside = CurrentLocalFolder();
+    ASSERT_EQ(::chdir(before.c_str()), 0);
+    EXPECT_EQ(inside, dir.path() + "/");
+}
