@@ -4,8 +4,10 @@
 
 #include "localfs/DirEntry.h"
 
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace oxlip::ftp {
@@ -17,8 +19,10 @@ struct CivilTime {
 
 constexpr std::size_t kMaxListingLine = 64 * 1024;
 
-// One MLSD/MLST facts line ("type=file;size=12;modify=20240101120000; name"). Times are UTC.
-// nullopt for lines that are not entries.
+// One MLSD/MLST facts line ("type=file;size=12;modify=20240101120000; name"). The time in the
+// record is UTC (the caller turns it into local time). Entries of type cdir/pdir come out as
+// folders; a link (OS.unix=slink / symlink) is marked 0x400 only. Permission digits come from
+// UNIX.mode. nullopt for lines that are not entries.
 std::optional<DirEntry> ParseMlsdLine(const std::string& line);
 // One LIST line (Unix or DOS form). Times stay as listed. nullopt for "total 12", blank lines
 // and anything that is not an entry.
@@ -27,5 +31,33 @@ std::optional<DirEntry> ParseListLine(const std::string& line, const CivilTime& 
 // A whole listing body: lines end in CR LF, LF or CR; lines longer than kMaxListingLine are
 // skipped. mlsd chooses the MLSD parser (entries of type cdir/pdir are dropped).
 std::vector<DirEntry> ParseListing(const std::string& body, bool mlsd, const CivilTime& now);
+
+// Splits a body that arrives in pieces into lines (CR LF, LF or CR), holding at most
+// kMaxListingLine bytes: a longer line is dropped whole and never held in memory.
+class ListingLineSplitter {
+public:
+    void Feed(std::string_view data, const std::function<void(const std::string&)>& onLine);
+    // Hands over the last line when the body did not end with a line end.
+    void Finish(const std::function<void(const std::string&)>& onLine);
+
+private:
+    std::string pending_;
+    bool overlong_ = false;
+    bool afterCr_ = false;
+};
+
+// ParseListing for a body that arrives in pieces: Feed each piece, then Finish once.
+class ListingAccumulator {
+public:
+    ListingAccumulator(bool mlsd, const CivilTime& now);
+    void Feed(std::string_view data);
+    std::vector<DirEntry> Finish();
+
+private:
+    bool mlsd_;
+    CivilTime now_;
+    ListingLineSplitter splitter_;
+    std::vector<DirEntry> entries_;
+};
 
 } // namespace oxlip::ftp
