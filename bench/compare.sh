@@ -1,0 +1,493 @@
+#!/usr/bin/env bash
+# Side-by-side figures for Oxlip's FTP engine (tools/oxlip-ftp), curl and lftp against one
+# vsftpd started by hand on 127.0.0.1 with a generated configuration and a temporary root.
+#
+#   bash bench/compare.sh                 full run (about ten minutes), writes bench/RESULTS.md
+#                                         and bench/ratios.png
+#   BENCH_QUICK=1 bash bench/compare.sh   small sizes, under a minute once installed and built;
+#                                         writes into bench/work/quick/ unless BENCH_OUT is set
+#
+# Sizes and knobs (environment):
+#   BENCH_BIG_MB=1024        size of the big file, MiB
+#   BENCH_TREE_FILES=2000    files in the tree
+#   BENCH_TREE_DIRS=20       folders the tree's files are spread over
+#   BENCH_TREE_FILE_KB=4     size of each tree file, KiB
+#   BENCH_LIST_ENTRIES=50000 entries in the listed folder
+#   BENCH_RUNS=3             timed runs per client and workload (at most 20)
+#   BENCH_TIMEOUT=600        seconds one client command may take before it counts as failed
+#   BENCH_PORT               control port (default: the first free one from 42100 on)
+#   BENCH_USER=oxlipbench    local account vsftpd logs in (created when missing)
+#   BENCH_WORK               where the temporary data goes (default bench/work, else /tmp)
+#   BENCH_OUT                where RESULTS.md and ratios.png go (default bench/)
+#   BENCH_OXLIP              an oxlip-ftp binary to use instead of building build-bench
+#   BENCH_NO_INSTALL=1       do not install missing packages
+#   BENCH_KEEP=1             keep the temporary data for inspection
+#
+# Network traffic stays on 127.0.0.1. Every loop is bounded, every client command runs under
+# `timeout`, vsftpd is stopped on exit. The script exits 0 when the figures were written, also
+# when a client failed (its row says so); it exits non-zero only when it could not set up the
+# server or the workloads.
+set -euo pipefail
+
+REPO="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BENCH_DIR="$REPO/bench"
+PY=/usr/bin/python3
+[ -x "$PY" ] || PY="$(command -v python3 || echo /usr/bin/python3)"
+
+QUICK="${BENCH_QUICK:-0}"
+if [ "$QUICK" = "1" ]; then
+    BIG_MB="${BENCH_BIG_MB:-48}"
+    TREE_FILES="${BENCH_TREE_FILES:-200}"
+    TREE_DIRS="${BENCH_TREE_DIRS:-5}"
+    LIST_ENTRIES="${BENCH_LIST_ENTRIES:-5000}"
+    OUT="${BENCH_OUT:-$BENCH_DIR/work/quick}"
+else
+    BIG_MB="${BENCH_BIG_MB:-1024}"
+    TREE_FILES="${BENCH_TREE_FILES:-2000}"
+    TREE_DIRS="${BENCH_TREE_DIRS:-20}"
+    LIST_ENTRIES="${BENCH_LIST_ENTRIES:-50000}"
+    OUT="${BENCH_OUT:-$BENCH_DIR}"
+fi
+TREE_FILE_KB="${BENCH_TREE_FILE_KB:-4}"
+RUNS="${BENCH_RUNS:-3}"
+TIMEOUT_S="${BENCH_TIMEOUT:-600}"
+FTP_USER="${BENCH_USER:-oxlipbench}"
+HOST=127.0.0.1
+
+die() { echo "compare.sh: $*" >&2; exit 1; }
+say() { echo "== $*" >&2; }
+is_uint() { [[ "$1" =~ ^[0-9]+$ ]]; }
+for v in BIG_MB TREE_FILES TREE_DIRS TREE_FILE_KB LIST_ENTRIES RUNS TIMEOUT_S; do
+    is_uint "${!v}" || die "$v must be a whole number (got '${!v}')"
+done
+if [ "$RUNS" -lt 1 ] || [ "$RUNS" -gt 20 ]; then die "BENCH_RUNS must be between 1 and 20"; fi
+for v in BIG_MB TREE_FILES TREE_DIRS LIST_ENTRIES; do
+    [ "${!v}" -ge 1 ] || die "$v must be at least 1"
+done
+BIG_BYTES=$((BIG_MB * 1048576))
+TREE_BYTES=$((TREE_FILES * TREE_FILE_KB * 1024))
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || die "run as root or install sudo"
+    SUDO="sudo"
+fi
+as_ftp_user() {
+    if [ -z "$SUDO" ]; then runuser -u "$FTP_USER" -- "$@"; else sudo -u "$FTP_USER" -- "$@"; fi
+}
+
+# ---------------------------------------------------------------------------------------------
+# Packages
+install_missing() {
+    local want=(vsftpd lftp curl gnuplot-nox time python3 procps iproute2 cmake g++ make)
+    local missing=() p
+    for p in "${want[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    if [ "${#missing[@]}" -gt 0 ]; then
+        [ "${BENCH_NO_INSTALL:-0}" = "1" ] && die "missing packages: ${missing[*]}"
+        say "installing ${missing[*]}"
+        $SUDO apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
+            "${missing[@]}" >/dev/null
+    fi
+    # vsftpd only ever runs by hand below, never as a system service.
+    if command -v systemctl >/dev/null 2>&1 && [ -d /run/systemd/system ]; then
+        $SUDO systemctl disable --now vsftpd >/dev/null 2>&1 || true
+    fi
+    if [ -x /etc/init.d/vsftpd ]; then
+        $SUDO /etc/init.d/vsftpd stop >/dev/null 2>&1 || true
+    fi
+}
+install_missing
+
+# ---------------------------------------------------------------------------------------------
+# Oxlip's command-line driver
+OXLIP=""
+OXLIP_NOTE=""
+build_oxlip() {
+    if [ -n "${BENCH_OXLIP:-}" ]; then
+        [ -x "$BENCH_OXLIP" ] || die "BENCH_OXLIP=$BENCH_OXLIP is not executable"
+        OXLIP="$BENCH_OXLIP"
+        return
+    fi
+    local build="$REPO/build-bench"
+    say "building oxlip-ftp (Release) in $build"
+    mkdir -p "$build"
+    if cmake -S "$REPO" -B "$build" -DCMAKE_BUILD_TYPE=Release -DOXLIP_BUILD_GUI=OFF \
+        -DOXLIP_BUILD_TESTS=OFF >"$build/bench-build.log" 2>&1 &&
+        cmake --build "$build" --target oxlip-ftp -j2 >>"$build/bench-build.log" 2>&1; then
+        OXLIP="$build/tools/oxlip-ftp"
+    else
+        OXLIP_NOTE="oxlip-ftp did not build (see build-bench/bench-build.log)"
+        echo "compare.sh: $OXLIP_NOTE; its rows stay empty" >&2
+    fi
+}
+build_oxlip
+
+# ---------------------------------------------------------------------------------------------
+# Temporary data, the FTP account and vsftpd
+pick_port() {
+    local p i
+    for ((i = 0; i < 20; i++)); do
+        p=$((42100 + i * 1100))
+        if [ -z "$(ss -Htln "sport = :$p" 2>/dev/null)" ]; then
+            echo "$p"
+            return
+        fi
+    done
+    die "no free control port found from 42100 on; set BENCH_PORT"
+}
+PORT="${BENCH_PORT:-$(pick_port)}"
+is_uint "$PORT" || die "BENCH_PORT must be a number"
+PASV_MIN=$((PORT + 1))
+PASV_MAX=$((PORT + 1000))
+
+PASSWORD="$(head -c 32 /dev/urandom | base64 | tr -dc 'A-Za-z0-9' | head -c 20)"
+if ! id "$FTP_USER" >/dev/null 2>&1; then
+    say "creating local account $FTP_USER for the benchmark server"
+    $SUDO useradd -m -s /bin/bash "$FTP_USER"
+fi
+printf '%s:%s\n' "$FTP_USER" "$PASSWORD" | $SUDO chpasswd -c SHA512
+
+WORK_BASE="${BENCH_WORK:-$BENCH_DIR/work}"
+mkdir -p "$WORK_BASE"
+RUN_DIR="$(mktemp -d "$WORK_BASE/run.XXXXXX")"
+chmod 755 "$RUN_DIR"
+if ! as_ftp_user test -x "$RUN_DIR"; then
+    # The account cannot reach the work tree (a private home, say): use /tmp instead.
+    rmdir "$RUN_DIR"
+    RUN_DIR="$(mktemp -d /tmp/oxlip-bench.XXXXXX)"
+    chmod 755 "$RUN_DIR"
+fi
+ROOT="$RUN_DIR/root"   # the server's root
+DL="$RUN_DIR/dl"       # downloads land here
+LOGS="$RUN_DIR/logs"   # every client run's output
+EMPTY="$RUN_DIR/empty" # vsftpd's secure_chroot_dir
+RAW="$RUN_DIR/raw.tsv"
+COUNTS="$RUN_DIR/counts.tsv"
+MEM="$RUN_DIR/mem.tsv"
+META="$RUN_DIR/meta.tsv"
+mkdir -p "$ROOT" "$DL" "$LOGS" "$EMPTY"
+: >"$RAW"
+: >"$COUNTS"
+: >"$MEM"
+: >"$META"
+
+VSFTPD_PID=""
+stop_vsftpd() {
+    if [ -n "$VSFTPD_PID" ]; then
+        # vsftpd was started in its own process group; end that group and nothing else.
+        $SUDO kill -TERM -- "-$VSFTPD_PID" 2>/dev/null || true
+        local i
+        for ((i = 0; i < 50; i++)); do
+            $SUDO kill -0 "$VSFTPD_PID" 2>/dev/null || break
+            sleep 0.1
+        done
+        $SUDO kill -KILL -- "-$VSFTPD_PID" 2>/dev/null || true
+        wait "$VSFTPD_PID" 2>/dev/null || true
+        VSFTPD_PID=""
+    fi
+}
+# shellcheck disable=SC2317 # called by the trap
+cleanup() {
+    local rc=$?
+    stop_vsftpd
+    if [ "${BENCH_KEEP:-0}" = "1" ]; then
+        echo "compare.sh: temporary data kept in $RUN_DIR" >&2
+    else
+        $SUDO rm -rf "$RUN_DIR"
+    fi
+    exit "$rc"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# $1 = 1 to log every command and transfer (for counting), 0 for the timed runs.
+start_vsftpd() {
+    local logging="$1" conf="$RUN_DIR/vsftpd.conf"
+    local log_lines=""
+    if [ "$logging" = "1" ]; then
+        log_lines="xferlog_enable=YES
+xferlog_std_format=NO
+log_ftp_protocol=YES
+vsftpd_log_file=$RUN_DIR/vsftpd.log"
+    else
+        log_lines="xferlog_enable=NO
+log_ftp_protocol=NO"
+    fi
+    $SUDO tee "$conf" >/dev/null <<EOF
+listen=YES
+listen_ipv6=NO
+listen_address=$HOST
+listen_port=$PORT
+background=NO
+seccomp_sandbox=NO
+anonymous_enable=NO
+local_enable=YES
+write_enable=YES
+local_umask=022
+chroot_local_user=YES
+allow_writeable_chroot=YES
+local_root=$ROOT
+secure_chroot_dir=$EMPTY
+pam_service_name=vsftpd
+userlist_enable=NO
+tcp_wrappers=NO
+pasv_enable=YES
+pasv_min_port=$PASV_MIN
+pasv_max_port=$PASV_MAX
+port_enable=NO
+connect_from_port_20=NO
+dirmessage_enable=NO
+use_localtime=NO
+max_clients=0
+max_per_ip=0
+idle_session_timeout=300
+data_connection_timeout=300
+ftpd_banner=bench server
+$log_lines
+EOF
+    $SUDO chown root:root "$conf"
+    $SUDO chmod 600 "$conf"
+    [ "$logging" = "1" ] && $SUDO touch "$RUN_DIR/vsftpd.log"
+    setsid $SUDO /usr/sbin/vsftpd "$conf" >"$RUN_DIR/vsftpd.out" 2>&1 </dev/null &
+    VSFTPD_PID=$!
+    local i banner=""
+    for ((i = 0; i < 100; i++)); do
+        banner="$(timeout 2 bash -c "exec 3<>/dev/tcp/$HOST/$PORT && head -c 3 <&3" 2>/dev/null || true)"
+        [ "$banner" = "220" ] && return 0
+        kill -0 "$VSFTPD_PID" 2>/dev/null || break
+        sleep 0.1
+    done
+    cat "$RUN_DIR/vsftpd.out" >&2 || true
+    die "vsftpd did not come up on $HOST:$PORT"
+}
+
+# ---------------------------------------------------------------------------------------------
+# Workloads
+say "creating workloads in $RUN_DIR (big file ${BIG_MB} MiB, tree ${TREE_FILES} x ${TREE_FILE_KB} KiB in ${TREE_DIRS} folders, listing of ${LIST_ENTRIES})"
+head -c "$BIG_BYTES" /dev/urandom >"$ROOT/big.bin"
+"$PY" - "$ROOT" "$TREE_FILES" "$TREE_DIRS" "$TREE_FILE_KB" "$LIST_ENTRIES" <<'EOF'
+import os, sys
+root, files, dirs, kb, entries = sys.argv[1], *map(int, sys.argv[2:])
+tree = os.path.join(root, "tree")
+for i in range(files):
+    d = os.path.join(tree, "d%03d" % (i % dirs))
+    os.makedirs(d, exist_ok=True)
+    with open(os.path.join(d, "f%05d.bin" % i), "wb") as f:
+        f.write(os.urandom(kb * 1024))
+lst = os.path.join(root, "list")
+os.makedirs(lst, exist_ok=True)
+for i in range(entries):
+    # Sparse files of varying size: the listing carries real numbers at no disk cost.
+    with open(os.path.join(lst, "entry_%06d.dat" % i), "wb") as f:
+        f.truncate((i * 7919) % 5000000)
+EOF
+mkdir -p "$ROOT/up"
+$SUDO chown -R "$FTP_USER" "$ROOT"
+
+# The per-file list curl works from for the tree (it has no recursive mode).
+TREE_LIST="$RUN_DIR/tree-files.txt"
+(cd "$ROOT/tree" && find . -type f | sed 's|^\./||' | sort) >"$TREE_LIST"
+
+start_vsftpd 0
+say "vsftpd listening on $HOST:$PORT (passive ports $PASV_MIN-$PASV_MAX)"
+
+URL="ftp://$HOST:$PORT"
+OX_URL="ftp://$FTP_USER:$PASSWORD@$HOST:$PORT/"
+LFTP_PRE="set ftp:ssl-allow no; set net:max-retries 2; set net:reconnect-interval-base 1; set net:timeout 30; set xfer:clobber on; set cmd:fail-exit yes; open -u $FTP_USER,$PASSWORD -p $PORT $HOST"
+CURL=(curl -sS --user "$FTP_USER:$PASSWORD" --connect-timeout 10)
+
+if [ -n "$OXLIP" ]; then
+    if ! timeout 30 "$OXLIP" "$OX_URL" ls / >"$LOGS/oxlip-probe.log" 2>&1; then
+        OXLIP_NOTE="oxlip-ftp could not list the server: $(tail -n 1 "$LOGS/oxlip-probe.log")"
+        echo "compare.sh: $OXLIP_NOTE; its rows stay empty" >&2
+        OXLIP=""
+    fi
+fi
+
+# curl's configuration files for the tree, one transfer per file on one connection.
+CURL_TREE_DOWN="$RUN_DIR/curl-tree-down.cfg"
+CURL_TREE_UP="$RUN_DIR/curl-tree-up.cfg"
+: >"$CURL_TREE_DOWN"
+: >"$CURL_TREE_UP"
+while IFS= read -r rel; do
+    printf 'url = "%s/tree/%s"\noutput = "%s/curl/tree/%s"\n' "$URL" "$rel" "$DL" "$rel" >>"$CURL_TREE_DOWN"
+    printf 'upload-file = "%s/tree/%s"\nurl = "%s/up/tree/%s"\n' "$ROOT" "$rel" "$URL" "$rel" >>"$CURL_TREE_UP"
+done <"$TREE_LIST"
+
+# ---------------------------------------------------------------------------------------------
+# One client command per workload. $1 workload, $2 client; the command runs with stdout in
+# $CMD_OUT. Returns 2 when the client has no command for the workload.
+CMD_OUT=""
+client_cmd() {
+    local w="$1" c="$2"
+    case "$c:$w" in
+    oxlip:big_down) "$OXLIP" "$OX_URL" get /big.bin "$DL/oxlip/big.bin" ;;
+    oxlip:big_up) "$OXLIP" "$OX_URL" put "$ROOT/big.bin" /up/big.bin ;;
+    oxlip:tree_down) "$OXLIP" "$OX_URL" getdir /tree "$DL/oxlip/tree" ;;
+    oxlip:tree_up) "$OXLIP" "$OX_URL" putdir "$ROOT/tree" /up/tree ;;
+    oxlip:list) "$OXLIP" "$OX_URL" ls /list ;;
+    curl:big_down) "${CURL[@]}" -o "$DL/curl/big.bin" "$URL/big.bin" ;;
+    curl:big_up) "${CURL[@]}" -T "$ROOT/big.bin" "$URL/up/big.bin" ;;
+    curl:tree_down) "${CURL[@]}" --create-dirs -K "$CURL_TREE_DOWN" ;;
+    curl:tree_up) "${CURL[@]}" --ftp-create-dirs -K "$CURL_TREE_UP" ;;
+    curl:list) "${CURL[@]}" "$URL/list/" ;;
+    lftp:big_down) lftp -c "$LFTP_PRE; get /big.bin -o $DL/lftp/big.bin" ;;
+    lftp:big_up) lftp -c "$LFTP_PRE; put $ROOT/big.bin -o /up/big.bin" ;;
+    lftp:tree_down) lftp -c "$LFTP_PRE; mirror --parallel=1 /tree $DL/lftp/tree" ;;
+    lftp:tree_up) lftp -c "$LFTP_PRE; mirror -R --parallel=1 $ROOT/tree /up/tree" ;;
+    lftp:list) lftp -c "$LFTP_PRE; cls -l /list" ;;
+    lftp-default:tree_down) lftp -c "$LFTP_PRE; mirror /tree $DL/lftp-default/tree" ;;
+    lftp-default:tree_up) lftp -c "$LFTP_PRE; mirror -R $ROOT/tree /up/tree" ;;
+    *) return 2 ;;
+    esac
+}
+
+# The commands as they appear in RESULTS.md (password and paths shortened).
+describe_cmds() {
+    cat <<EOF
+| Workload | Oxlip | curl | lftp (\`set ftp:ssl-allow no\` first) |
+| --- | --- | --- | --- |
+| big file down | \`oxlip-ftp ftp://U:P@127.0.0.1:PORT/ get /big.bin LOCAL\` | \`curl -u U:P -o LOCAL ftp://127.0.0.1:PORT/big.bin\` | \`get /big.bin -o LOCAL\` |
+| big file up | \`oxlip-ftp URL put LOCAL /up/big.bin\` | \`curl -u U:P -T LOCAL ftp://127.0.0.1:PORT/up/big.bin\` | \`put LOCAL -o /up/big.bin\` |
+| tree down | \`oxlip-ftp URL getdir /tree LOCALDIR\` | \`curl -u U:P --create-dirs -K LIST\` (one url/output pair per file, one connection) | \`mirror --parallel=1 /tree LOCALDIR\`; default row: \`mirror /tree LOCALDIR\` |
+| tree up | \`oxlip-ftp URL putdir LOCALDIR /up/tree\` | \`curl -u U:P --ftp-create-dirs -K LIST\` (one upload-file/url pair per file) | \`mirror -R --parallel=1 LOCALDIR /up/tree\`; default row: \`mirror -R LOCALDIR /up/tree\` |
+| listing | \`oxlip-ftp URL ls /list\` | \`curl -u U:P ftp://127.0.0.1:PORT/list/\` (full LIST) | \`cls -l /list\` |
+EOF
+}
+
+# Removes what the previous run left: downloads and uploads.
+reset_targets() {
+    rm -rf "$DL"
+    mkdir -p "$DL/oxlip" "$DL/curl" "$DL/lftp" "$DL/lftp-default"
+    $SUDO rm -rf "$ROOT/up"
+    mkdir -p "$ROOT/up"
+    $SUDO chown "$FTP_USER" "$ROOT/up"
+}
+
+# Number of files and bytes under a folder.
+tree_stats() { find "$1" -type f -printf '%s\n' 2>/dev/null | awk '{n++; b+=$1} END {print n+0, b+0}'; }
+
+# Checks a run's result; prints nothing, returns non-zero when the data is not all there.
+verify() {
+    local w="$1" c="$2" out="$3"
+    case "$w" in
+    big_down) [ "$(stat -c %s "$DL/$c/big.bin" 2>/dev/null)" = "$BIG_BYTES" ] ;;
+    big_up) [ "$(stat -c %s "$ROOT/up/big.bin" 2>/dev/null)" = "$BIG_BYTES" ] ;;
+    tree_down) [ "$(tree_stats "$DL/$c")" = "$TREE_FILES $TREE_BYTES" ] ;;
+    tree_up) [ "$(tree_stats "$ROOT/up")" = "$TREE_FILES $TREE_BYTES" ] ;;
+    list) [ "$(grep -c 'entry_[0-9]*\.dat' "$out")" -ge "$LIST_ENTRIES" ] ;;
+    esac
+}
+
+CLIENTS=(curl lftp lftp-default)
+[ -n "$OXLIP" ] && CLIENTS=(oxlip "${CLIENTS[@]}")
+WORKLOADS=(big_down big_up tree_down tree_up list)
+
+# One timed run: records "workload client run seconds ok|fail|timeout" in $RAW.
+timed_run() {
+    local w="$1" c="$2" r="$3" out="$LOGS/$w-$c-$r.out" err="$LOGS/$w-$c-$r.err"
+    local t0 t1 rc=0 status=ok
+    reset_targets
+    t0=$(date +%s%N)
+    timeout "$TIMEOUT_S" bash -c "$(declare -f client_cmd); $(declare -p OXLIP OX_URL URL ROOT DL LFTP_PRE CURL CURL_TREE_DOWN CURL_TREE_UP); client_cmd $w $c" \
+        >"$out" 2>"$err" || rc=$?
+    t1=$(date +%s%N)
+    if [ "$rc" -eq 124 ]; then
+        status=timeout
+    elif [ "$rc" -ne 0 ] || ! verify "$w" "$c" "$out"; then
+        status=fail
+    fi
+    # The last run of a big transfer is compared byte for byte, outside the timing.
+    if [ "$status" = ok ] && [ "$r" = "$RUNS" ]; then
+        case "$w" in
+        big_down) cmp -s "$ROOT/big.bin" "$DL/$c/big.bin" || status=fail ;;
+        big_up) cmp -s "$ROOT/big.bin" "$ROOT/up/big.bin" || status=fail ;;
+        esac
+    fi
+    local secs
+    secs=$(awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%.4f", (b - a) / 1e9}')
+    printf '%s\t%s\t%s\t%s\t%s\n' "$w" "$c" "$r" "$secs" "$status" >>"$RAW"
+    printf '   %-10s %-13s run %d: %8.3f s  %s\n' "$w" "$c" "$r" "$secs" "$status" >&2
+}
+
+has_cmd() { case "$2:$1" in lftp-default:tree_*) return 0 ;; lftp-default:*) return 1 ;; *) return 0 ;; esac; }
+
+# Clients take turns within each run so that a slow spell of the machine hits all of them.
+for w in "${WORKLOADS[@]}"; do
+    say "timing $w"
+    for ((r = 1; r <= RUNS; r++)); do
+        for c in "${CLIENTS[@]}"; do
+            has_cmd "$w" "$c" && timed_run "$w" "$c" "$r"
+        done
+    done
+done
+
+# Peak memory of the listing, each client once.
+say "peak memory of the listing"
+for c in "${CLIENTS[@]}"; do
+    has_cmd list "$c" || continue
+    f="$LOGS/mem-$c.txt"
+    if timeout "$TIMEOUT_S" /usr/bin/time -v -o "$f" bash -c "$(declare -f client_cmd); $(declare -p OXLIP OX_URL URL ROOT DL LFTP_PRE CURL CURL_TREE_DOWN CURL_TREE_UP); exec_list() { client_cmd list $c; }; exec_list" >/dev/null 2>&1; then
+        kb=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$f")
+        printf '%s\t%s\n' "$c" "$kb" >>"$MEM"
+    fi
+done
+
+# Control-connection commands per file, counted from vsftpd's protocol log.
+say "counting control-connection commands (protocol log on)"
+stop_vsftpd
+start_vsftpd 1
+for w in tree_down tree_up; do
+    for c in "${CLIENTS[@]}"; do
+        has_cmd "$w" "$c" || continue
+        reset_targets
+        before=$(wc -l <"$RUN_DIR/vsftpd.log")
+        rc=0
+        timeout "$TIMEOUT_S" bash -c "$(declare -f client_cmd); $(declare -p OXLIP OX_URL URL ROOT DL LFTP_PRE CURL CURL_TREE_DOWN CURL_TREE_UP); client_cmd $w $c" \
+            >"$LOGS/count-$w-$c.out" 2>&1 || rc=$?
+        sleep 0.3 # let the server finish writing its last lines
+        verbs=$(tail -n +"$((before + 1))" "$RUN_DIR/vsftpd.log" | sed -n 's/.*FTP command: Client "[^"]*", "\([A-Za-z]*\).*/\1/p' |
+            tr 'a-z' 'A-Z' | sort | uniq -c | sort -rn | awk '{printf "%s%s=%s", (NR > 1 ? "," : ""), $2, $1}')
+        total=$(tail -n +"$((before + 1))" "$RUN_DIR/vsftpd.log" | grep -c 'FTP command:' || true)
+        ok=ok
+        [ "$rc" -eq 0 ] || ok=fail
+        printf '%s\t%s\t%s\t%s\t%s\n' "$w" "$c" "$total" "$ok" "$verbs" >>"$COUNTS"
+        printf '   %-10s %-13s %6d commands (%s)\n' "$w" "$c" "$total" "$verbs" >&2
+    done
+done
+stop_vsftpd
+
+# ---------------------------------------------------------------------------------------------
+# Report
+meta() { printf '%s\t%s\n' "$1" "$2" >>"$META"; }
+meta quick "$QUICK"
+meta date "$(date -u '+%Y-%m-%d %H:%M UTC')"
+meta cpu "$(lscpu 2>/dev/null | sed -n 's/^Model name: *//p' | head -n 1)"
+meta cores "$(nproc)"
+meta memory "$(free -g | awk '/^Mem:/ {print $2 " GiB"}')"
+meta kernel "$(uname -r)"
+meta os "$(. /etc/os-release && echo "$PRETTY_NAME")"
+meta vsftpd "$(dpkg-query -W -f='${Version}' vsftpd 2>/dev/null)"
+meta curl "$(curl --version | head -n 1 | cut -d' ' -f1-2)"
+meta lftp "$(lftp --version | head -n 1 | sed 's/.*Version \([^ ]*\).*/\1/')"
+meta oxlip "$(git -C "$REPO" describe --always --dirty 2>/dev/null || echo unknown)"
+meta oxlip_note "$OXLIP_NOTE"
+meta big_mb "$BIG_MB"
+meta tree_files "$TREE_FILES"
+meta tree_dirs "$TREE_DIRS"
+meta tree_kb "$TREE_FILE_KB"
+meta list_entries "$LIST_ENTRIES"
+meta runs "$RUNS"
+describe_cmds >"$RUN_DIR/commands.md"
+
+mkdir -p "$OUT"
+"$PY" "$BENCH_DIR/report.py" --raw "$RAW" --counts "$COUNTS" --mem "$MEM" --meta "$META" \
+    --commands "$RUN_DIR/commands.md" --out "$OUT/RESULTS.md" --chart-data "$RUN_DIR/ratios.dat" \
+    --chart-script "$RUN_DIR/ratios.gp" --chart "$OUT/ratios.png"
+gnuplot "$RUN_DIR/ratios.gp" || echo "compare.sh: gnuplot could not draw the chart" >&2
+say "wrote $OUT/RESULTS.md and $OUT/ratios.png"
+sed -n '/^## Results/,/^## Commands/p' "$OUT/RESULTS.md" | sed '$d'
+exit 0

@@ -1,0 +1,255 @@
+#!/usr/bin/python3
+"""Turns the raw timings of bench/compare.sh into RESULTS.md and a gnuplot chart of the ratios.
+
+Inputs (tab-separated):
+  raw     workload, client, run, seconds, ok|fail|timeout
+  counts  workload, client, commands, ok|fail, verb=count list
+  mem     client, peak resident set in KiB
+  meta    key, value
+"""
+
+import argparse
+import statistics
+
+CLIENT_NAMES = {
+    "oxlip": "Oxlip (oxlip-ftp)",
+    "curl": "curl",
+    "lftp": "lftp, one connection",
+    "lftp-default": "lftp, default settings",
+}
+PEERS = ["curl", "lftp", "lftp-default"]
+CHART_PEERS = {"curl": "vs curl", "lftp": "vs lftp (one connection)",
+               "lftp-default": "vs lftp (default)"}
+
+# workload -> (title, unit, kind): kind "rate" turns seconds into amount/s, "time" keeps seconds.
+WORKLOADS = [
+    ("big_down", "Big file download", "MB/s", "rate"),
+    ("big_up", "Big file upload", "MB/s", "rate"),
+    ("tree_down", "Tree download", "files/s", "rate"),
+    ("tree_up", "Tree upload", "files/s", "rate"),
+    ("list", "Listing", "s", "time"),
+]
+
+
+# The ratio each workload should reach.
+TARGETS = {"big_down": 1.2, "big_up": 1.2, "tree_down": 1.5, "tree_up": 1.5, "list": 2.0}
+
+
+def read_tsv(path):
+    rows = []
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            line = line.rstrip("\n")
+            if line:
+                rows.append(line.split("\t"))
+    return rows
+
+
+def amount(meta, workload):
+    """What one run moves: MB (10^6 bytes) for the big file, files for the tree."""
+    if workload.startswith("big"):
+        return int(meta["big_mb"]) * 1048576 / 1e6
+    if workload.startswith("tree"):
+        return int(meta["tree_files"])
+    return None
+
+
+def figures(raw, meta):
+    """(workload, client) -> dict(median, lo, hi, ok, runs) in the workload's unit."""
+    by_key = {}
+    for w, c, _run, secs, status in raw:
+        by_key.setdefault((w, c), []).append((float(secs), status))
+    out = {}
+    for (w, c), runs in by_key.items():
+        good = [s for s, st in runs if st == "ok"]
+        entry = {"runs": len(runs), "ok": len(good)}
+        if good and len(good) == len(runs):
+            kind = dict((k, kd) for k, _t, _u, kd in WORKLOADS)[w]
+            if kind == "rate":
+                vals = [amount(meta, w) / s for s in good]
+            else:
+                vals = good
+            entry.update(median=statistics.median(vals), lo=min(vals), hi=max(vals))
+        out[(w, c)] = entry
+    return out
+
+
+def ratio(fig, w, kind, peer):
+    """Oxlip's speed over the peer's: above 1 means Oxlip is faster."""
+    a, b = fig.get((w, "oxlip"), {}), fig.get((w, peer), {})
+    if "median" not in a or "median" not in b:
+        return None
+    return a["median"] / b["median"] if kind == "rate" else b["median"] / a["median"]
+
+
+def fmt(v, unit):
+    if v is None:
+        return "–"
+    if unit == "s":
+        return "%.3f" % v
+    if v >= 100:
+        return "{:,.0f}".format(v)
+    return "%.1f" % v
+
+
+def results_table(fig):
+    lines = ["| Workload | Client | Median | Min–max | Oxlip ÷ this client |",
+             "| --- | --- | ---: | ---: | ---: |"]
+    for w, title, unit, kind in WORKLOADS:
+        for c in ["oxlip"] + PEERS:
+            e = fig.get((w, c))
+            if e is None:
+                continue
+            if "median" in e:
+                med = "%s %s" % (fmt(e["median"], unit), unit)
+                rng = "%s–%s" % (fmt(e["lo"], unit), fmt(e["hi"], unit))
+            else:
+                med, rng = "failed (%d of %d runs)" % (e["runs"] - e["ok"], e["runs"]), ""
+            r = ratio(fig, w, kind, c) if c != "oxlip" else None
+            rtxt = "%.2f×" % r if r is not None else ("" if c == "oxlip" else "–")
+            lines.append("| %s | %s | %s | %s | %s |" % (title, CLIENT_NAMES[c], med, rng, rtxt))
+    return lines
+
+
+def targets_table(fig, mem):
+    def best_peer_ratio(w, peers):
+        rs = [(ratio(fig, w, "rate", p), p) for p in peers]
+        rs = [x for x in rs if x[0] is not None]
+        return min(rs) if rs else (None, None)
+
+    rows = []
+    for w, title in [("big_down", "Big file download"), ("big_up", "Big file upload")]:
+        r, p = best_peer_ratio(w, ["curl", "lftp"])
+        rows.append((title, "≥ 1.2× the faster of curl and lftp", r, p, r is not None and r >= 1.2))
+    for w, title in [("tree_down", "Tree download"), ("tree_up", "Tree upload")]:
+        r = ratio(fig, w, "rate", "lftp")
+        rows.append((title, "≥ 1.5× lftp mirror --parallel=1", r, "lftp", r is not None and r >= 1.5))
+    r = ratio(fig, "list", "time", "lftp")
+    rows.append(("Listing", "≤ half of lftp cls -l time (≥ 2.0×)", r, "lftp", r is not None and r >= 2.0))
+    lines = ["| Figure | Target | Measured | Met |", "| --- | --- | ---: | :---: |"]
+    for title, target, r, p, met in rows:
+        meas = "%.2f× (vs %s)" % (r, p) if r is not None else "–"
+        lines.append("| %s | %s | %s | %s |" % (title, target, meas, "yes" if met else "no"))
+    kb = mem.get("oxlip")
+    if kb is not None:
+        mb = kb / 1024
+        lines.append("| Listing peak memory | < 100 MB | %.1f MB | %s |" % (mb, "yes" if mb < 100 else "no"))
+    else:
+        lines.append("| Listing peak memory | < 100 MB | – | no |")
+    return lines
+
+
+def counts_table(counts, meta):
+    files = int(meta["tree_files"])
+    lines = ["| Workload | Client | Commands | Per file | Most frequent |",
+             "| --- | --- | ---: | ---: | --- |"]
+    for w, c, total, status, verbs in counts:
+        title = {"tree_down": "Tree download", "tree_up": "Tree upload"}.get(w, w)
+        top = ", ".join(v.replace("=", " ") for v in verbs.split(",")[:5] if v)
+        per = "%.2f" % (int(total) / files) if status == "ok" else "failed"
+        lines.append("| %s | %s | %s | %s | %s |" % (title, CLIENT_NAMES.get(c, c), total, per, top))
+    return lines
+
+
+def write_chart(fig, data_path, script_path, png_path):
+    groups = [(w, t, kind) for w, t, _u, kind in WORKLOADS]
+    any_value = False
+    with open(data_path, "w", encoding="utf-8") as f:
+        f.write("# workload " + " ".join(PEERS) + "\n")
+        for w, title, kind in groups:
+            vals = []
+            for p in PEERS:
+                r = ratio(fig, w, kind, p)
+                any_value = any_value or r is not None
+                vals.append("%.3f" % r if r is not None else "?")
+            f.write('"%s" %s\n' % (title, " ".join(vals)))
+    with open(script_path, "w", encoding="utf-8") as g:
+        g.write('set terminal pngcairo size 960,540 font "sans,11"\n')
+        g.write('set output "%s"\n' % png_path)
+        if not any_value:
+            g.write('unset border; unset tics; unset key\n')
+            g.write('set label "No Oxlip figures in this run" at graph 0.5,0.5 center\n')
+            g.write('plot [0:1][0:1] NaN notitle\n')
+            return
+        g.write('set title "Oxlip speed ÷ peer speed (above 1: Oxlip is faster)"\n')
+        g.write('set datafile missing "?"\n')
+        g.write('set style data histogram\n')
+        g.write('set style histogram clustered gap 1\n')
+        g.write('set style fill solid 0.85 border -1\n')
+        g.write('set boxwidth 0.9\n')
+        g.write('set yrange [0:*]\n')
+        g.write('set grid ytics\n')
+        g.write('set key top right\n')
+        g.write('set ylabel "ratio"\n')
+        g.write('set arrow from graph 0, first 1 to graph 1, first 1 nohead dt 2 lw 2 lc rgb "#333333"\n')
+        # The target of each group as a short red bar across it.
+        for i, (w, _title, _kind) in enumerate(groups):
+            g.write('set arrow from %.2f, first %.1f to %.2f, first %.1f nohead lw 3 lc rgb "#d62728" front\n'
+                    % (i - 0.45, TARGETS[w], i + 0.45, TARGETS[w]))
+        g.write('set label "red: target" at graph 0.01, graph 0.96 tc rgb "#d62728"\n')
+        cols = []
+        for i, p in enumerate(PEERS):
+            src = "'%s'" % data_path if i == 0 else "''"
+            xt = ":xtic(1)" if i == 0 else ""
+            cols.append("%s using %d%s title '%s'" % (src, i + 2, xt, CHART_PEERS[p]))
+        g.write("plot " + ", ".join(cols) + "\n")
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    for a in ["raw", "counts", "mem", "meta", "commands", "out", "chart-data", "chart-script", "chart"]:
+        ap.add_argument("--" + a, required=True)
+    args = ap.parse_args()
+
+    meta = dict((r[0], r[1] if len(r) > 1 else "") for r in read_tsv(args.meta))
+    raw = read_tsv(args.raw)
+    counts = read_tsv(args.counts)
+    mem = dict((r[0], int(r[1])) for r in read_tsv(args.mem) if len(r) > 1 and r[1].isdigit())
+    fig = figures(raw, meta)
+    with open(args.commands, encoding="utf-8") as f:
+        commands = f.read().rstrip("\n").split("\n")
+
+    big, files, dirs, kb, entries = (meta["big_mb"], meta["tree_files"], meta["tree_dirs"],
+                                     meta["tree_kb"], meta["list_entries"])
+    md = ["# Benchmark results", ""]
+    md.append("Produced by `bench/compare.sh`%s on %s. Every client talks to the same vsftpd on "
+              "127.0.0.1 in the same run; each figure is the median of %s runs (min–max beside it), "
+              "timed from process start to exit, login included. MB is 10^6 bytes."
+              % (" (BENCH_QUICK=1: small sizes)" if meta.get("quick") == "1" else "",
+                 meta.get("date", "?"), meta.get("runs", "?")))
+    md += ["", "## Machine", ""]
+    md.append("- CPU: %s, %s cores; memory %s" % (meta.get("cpu", "?"), meta.get("cores", "?"), meta.get("memory", "?")))
+    md.append("- OS: %s, kernel %s" % (meta.get("os", "?"), meta.get("kernel", "?")))
+    md.append("- Versions: vsftpd %s, %s, lftp %s, Oxlip at commit %s" % (
+        meta.get("vsftpd", "?"), meta.get("curl", "?"), meta.get("lftp", "?"), meta.get("oxlip", "?")))
+    if meta.get("oxlip_note"):
+        md.append("- Note: %s" % meta["oxlip_note"])
+    md += ["", "## Workloads", ""]
+    md.append("- Big file: one %s MiB file of random bytes, downloaded and uploaded." % big)
+    md.append("- Tree: %s files of %s KiB in %s folders, downloaded and uploaded." % (files, kb, dirs))
+    md.append("- Listing: one folder of %s entries, listed in full (output to a file)." % entries)
+    md += ["", "## Results", ""]
+    md += results_table(fig)
+    md += ["", "Ratios are Oxlip's speed over the other client's (files/s or MB/s; for the listing, "
+           "the other client's time over Oxlip's), so above 1 means Oxlip is faster.", ""]
+    md += ["### Targets", ""]
+    md += targets_table(fig, mem)
+    md += ["", "### Control-connection commands", "",
+           "Counted from vsftpd's protocol log in a separate pass (logging is off while timing), "
+           "login and listing commands included.", ""]
+    md += counts_table(counts, meta)
+    md += ["", "### Peak memory of the listing", "", "| Client | Peak resident set |", "| --- | ---: |"]
+    for c in ["oxlip"] + PEERS:
+        if c in mem:
+            md.append("| %s | %.1f MB |" % (CLIENT_NAMES[c], mem[c] / 1024))
+    md += ["", "![Ratios](ratios.png)", "", "## Commands", ""]
+    md += commands
+    md += ["", "Reproduce with `bash bench/compare.sh` (add `BENCH_QUICK=1` for a run of under a minute)."]
+    with open(args.out, "w", encoding="utf-8") as f:
+        f.write("\n".join(md) + "\n")
+
+    write_chart(fig, args.chart_data, args.chart_script, args.chart)
+
+
+if __name__ == "__main__":
+    main()
