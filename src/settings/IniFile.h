@@ -2,15 +2,23 @@
 // The INI engine of the settings files. Stateless: every call reads the whole file; a change
 // rewrites it through a temporary file in the same folder renamed over the old one, so a
 // failed write never leaves a truncated file. Byte-transparent; writes CR LF, reads CR,
-// CR LF and LF line ends.
+// CR LF and LF line ends. A file that is not valid UTF-8 is read as CP932; every rewrite is
+// UTF-8.
+//
+// A read looks for the key from the section's header to the end of the file: when the
+// section lacks the key, the first matching key line of a later section answers.
 
 #include <string>
 #include <vector>
 
 namespace oxlip {
 
-// 0 when the line begins with the prefix; otherwise -1 or 1 as the head of the line sorts
-// before or after the prefix (ordinal comparison).
+// Permission bits of a file that a write creates (the process umask still applies). A file
+// that exists keeps its own bits.
+constexpr unsigned kIniDefaultFileMode = 0666;
+
+// 0 when the line begins with the prefix; otherwise 1 when the prefix sorts after the head of
+// the line (its first prefix-length characters), -1 when before (ordinal comparison).
 int ComparePrefix(const std::string& line, const std::string& prefix);
 
 std::string ReadIniValue(const std::string& path, const std::string& section,
@@ -19,6 +27,8 @@ std::string ReadIniValue(const std::string& path, const std::string& section,
 // True when the file was written; false when it could not be (the old file stays whole).
 bool WriteIniValue(const std::string& path, const std::string& section, const std::string& key,
                    const std::string& value);
+bool WriteIniValue(const std::string& path, const std::string& section, const std::string& key,
+                   const std::string& value, unsigned newFileMode);
 
 // True when the file existed and was rewritten without the section; false when it is missing
 // (nothing is created) or could not be rewritten (the old file stays whole).
@@ -26,5 +36,48 @@ bool DeleteIniSection(const std::string& path, const std::string& section);
 
 // Section names in file order, duplicates kept (lines "[...]"), as UTF-8.
 std::vector<std::string> ListIniSections(const std::string& path);
+
+// One settings file held in memory, for callers that read or change several keys at once:
+// a sequence of changes followed by one save gives the same file as the same sequence of
+// WriteIniValue/DeleteIniSection calls, but the file on disk only ever holds the content
+// before or after the whole sequence.
+class IniDocument {
+public:
+    enum class LoadResult { Missing, Loaded, Failed };
+
+    IniDocument() = default;
+
+    // Reads the file; Failed (and an empty, missing document) when it exists but cannot be
+    // read.
+    LoadResult load(const std::string& path);
+
+    bool exists() const { return exists_; }
+    const std::vector<std::string>& lines() const { return lines_; }
+
+    std::string read(const std::string& section, const std::string& key,
+                     const std::string& defaultValue) const;
+    void write(const std::string& section, const std::string& key, const std::string& value);
+    // False when the document does not exist (nothing changes).
+    bool deleteSection(const std::string& section);
+    std::vector<std::string> sections() const;
+
+    // The whole file: every line followed by CR LF.
+    std::string text() const;
+
+    // Replaces the file atomically; a missing document writes nothing and returns true.
+    bool save(const std::string& path, unsigned newFileMode = kIniDefaultFileMode) const;
+
+private:
+    std::vector<std::string> linesForEdit() const;
+
+    bool exists_ = false;
+    std::vector<std::string> lines_;
+};
+
+// Writes bytes to path through a temporary file in the same folder, flushed to disk and
+// renamed over the old file, whose permission bits it keeps (newFileMode for a new file).
+// False, with the old file untouched and no temporary file left, when anything fails.
+bool ReplaceFileAtomically(const std::string& path, const std::string& bytes,
+                           unsigned newFileMode = kIniDefaultFileMode);
 
 } // namespace oxlip

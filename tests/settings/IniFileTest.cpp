@@ -1,0 +1,322 @@
+#include "settings/IniFile.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <csignal>
+#include <filesystem>
+#include <optional>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using oxlip::test::ReadFileBytes;
+using oxlip::test::TempDir;
+using oxlip::test::WriteFileBytes;
+
+namespace {
+
+// File content from its lines, each ended by CR LF.
+std::string Crlf(std::initializer_list<const char*> lines) {
+    std::string text;
+    for (const char* line : lines) {
+        text += line;
+        text += "\r\n";
+    }
+    return text;
+}
+
+unsigned ModeOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
+// Names in the folder other than the ones given: temporary files left behind.
+std::vector<std::string> StrayFiles(const std::string& folder, const std::string& keep) {
+    std::vector<std::string> stray;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) {
+        if (e.path().filename() != keep) {
+            stray.push_back(e.path().filename().string());
+        }
+    }
+    return stray;
+}
+
+struct ReadCase {
+    const char* name;
+    std::string file;
+    const char* section;
+    const char* key;
+    const char* expected;
+};
+
+TEST(IniRead, FindsValuesByExactHeaderAndKeyPrefix) {
+    const ReadCase cases[] = {
+        {"empty value is a value", Crlf({"[S]", "K="}), "S", "K", ""},
+        {"later '=' belong to the value", Crlf({"[S]", "Dir=/a=b"}), "S", "Dir", "/a=b"},
+        {"value kept untrimmed", Crlf({"[S]", "K= v ;c"}), "S", "K", " v ;c"},
+        {"blank before key", Crlf({"[S]", " K=v"}), "S", "K", "dflt"},
+        {"blank before '='", Crlf({"[S]", "K =v"}), "S", "K", "dflt"},
+        {"header with trailing blank", Crlf({"[S] ", "K=v"}), "S", "K", "dflt"},
+        {"header with leading blank", Crlf({" [S]", "K=v"}), "S", "K", "dflt"},
+        {"header case matters", Crlf({"[main]", "K=v"}), "Main", "K", "dflt"},
+        {"key case matters", Crlf({"[S]", "k=v"}), "S", "K", "dflt"},
+        {"'=' must follow the key", Crlf({"[S]", "ServerName=x"}), "Server"[0] ? "S" : "", "Server",
+         "dflt"},
+        {"first of duplicates", Crlf({"[S]", "k=1", "k=2"}), "S", "k", "1"},
+        {"lines above any header", Crlf({"K=top", "[S]", "x=1"}), "S", "K", "dflt"},
+        {"later section answers", Crlf({"[A]", "x=1", "[B]", "K=b"}), "A", "K", "b"},
+        {"section absent", Crlf({"[A]", "K=a"}), "B", "K", "dflt"},
+        {"lone CR ends", "[S]\rK=cr\r", "S", "K", "cr"},
+        {"lone LF ends", "[S]\nK=lf\n", "S", "K", "lf"},
+        {"no final line end", "[S]\r\nK=last", "S", "K", "last"},
+        {"mixed line ends", "[A]\nx=1\r[S]\r\nK=m\n", "S", "K", "m"},
+        {"name holding ']' and '='", Crlf({"[a]=b]", "k=x=y"}), "a]=b", "k=x", "y"},
+        {"empty file", "", "S", "K", "dflt"},
+        {"UTF-8 text", Crlf({"[事務所]", "Dir=/ホーム"}), "事務所", "Dir", "/ホーム"},
+        {"CP932 file read as UTF-8", "[\x8e\x96\x96\xb1\x8f\x8a]\r\nDir=/\x83\x65\r\n", "事務所",
+         "Dir", "/テ"},
+    };
+    TempDir dir;
+    const std::string path = dir.file("t.ini");
+    for (const auto& c : cases) {
+        WriteFileBytes(path, c.file);
+        EXPECT_EQ(oxlip::ReadIniValue(path, c.section, c.key, "dflt"), c.expected) << c.name;
+    }
+    EXPECT_EQ(oxlip::ReadIniValue(dir.file("missing.ini"), "S", "K", "dflt"), "dflt");
+}
+
+struct WriteCase {
+    const char* name;
+    std::optional<std::string> before; // nullopt: no file
+    const char* section;
+    const char* key;
+    const char* value;
+    std::string after;
+};
+
+TEST(IniWrite, RewritesAsTheLineRulesSay) {
+    const WriteCase cases[] = {
+        {"missing file", std::nullopt, "S", "K", "V", Crlf({"[S]", "K=V"})},
+        {"empty file", "", "S", "K", "V", Crlf({"", "[S]", "K=V"})},
+        {"new section appended without blank", Crlf({"[A]", "x=1"}), "S", "K", "V",
+         Crlf({"[A]", "x=1", "[S]", "K=V"})},
+        {"new section after trailing blank", Crlf({"[A]", "x=1", ""}), "S", "K", "V",
+         Crlf({"[A]", "x=1", "", "[S]", "K=V"})},
+        {"insert keeps the separating blank", Crlf({"[A]", "x=1", "", "[B]", "y=2"}), "A", "z", "3",
+         Crlf({"[A]", "x=1", "z=3", "", "[B]", "y=2"})},
+        {"insert before next header", Crlf({"[A]", "x=1", "[B]"}), "A", "z", "3",
+         Crlf({"[A]", "x=1", "z=3", "[B]"})},
+        {"last section ending in blank", Crlf({"[A]", "x=1", ""}), "A", "z", "3",
+         Crlf({"[A]", "x=1", "", "z=3"})},
+        {"replace first duplicate only", Crlf({"[A]", "k=1", "k=2"}), "A", "k", "9",
+         Crlf({"[A]", "k=9", "k=2"})},
+        {"first occurrence of a repeated section", Crlf({"[A]", "x=1", "[B]", "[A]", "z=0"}), "A",
+         "z", "3", Crlf({"[A]", "x=1", "z=3", "[B]", "[A]", "z=0"})},
+        {"other lines carried through",
+         Crlf({"; note", "[A]", " x = 1", "", "# c", "k=old", "[B]", "k=b"}), "A", "k", "new",
+         Crlf({"; note", "[A]", " x = 1", "", "# c", "k=new", "[B]", "k=b"})},
+        {"key of another section untouched", Crlf({"[B]", "k=b", "[A]"}), "A", "k", "a",
+         Crlf({"[B]", "k=b", "[A]", "k=a"})},
+        {"LF file comes back CR LF", "[A]\nk=1\n", "A", "k", "2", Crlf({"[A]", "k=2"})},
+        {"CR file comes back CR LF", "[A]\rk=1", "A", "j", "2", Crlf({"[A]", "k=1", "j=2"})},
+        {"CP932 file rewritten as UTF-8", "[\x83\x65]\r\nk=1\r\n", "テ", "k", "2",
+         Crlf({"[テ]", "k=2"})},
+        {"bytes pass through", Crlf({"[A]", "t=\x01\t\x7f x"}), "A", "u", "\xe2\x82\xac",
+         Crlf({"[A]", "t=\x01\t\x7f x", "u=\xe2\x82\xac"})},
+    };
+    TempDir dir;
+    const std::string path = dir.file("t.ini");
+    for (const auto& c : cases) {
+        std::filesystem::remove(path);
+        if (c.before) {
+            WriteFileBytes(path, *c.before);
+        }
+        EXPECT_TRUE(oxlip::WriteIniValue(path, c.section, c.key, c.value)) << c.name;
+        EXPECT_EQ(ReadFileBytes(path), c.after) << c.name;
+        EXPECT_EQ(oxlip::ReadIniValue(path, c.section, c.key, "dflt"), c.value) << c.name;
+    }
+    EXPECT_TRUE(StrayFiles(dir.path(), "t.ini").empty());
+}
+
+TEST(IniDelete, DropsEveryOccurrenceWithItsLines) {
+    TempDir dir;
+    const std::string path = dir.file("t.ini");
+
+    WriteFileBytes(path, Crlf({"[A]", "x=1", "", "[B]", "y=2"}));
+    EXPECT_TRUE(oxlip::DeleteIniSection(path, "A"));
+    EXPECT_EQ(ReadFileBytes(path), Crlf({"[B]", "y=2"}));
+
+    WriteFileBytes(path, Crlf({"top", "[A]", "x=1", "[B]", "y=2", "[A]", "z=3", "; c"}));
+    EXPECT_TRUE(oxlip::DeleteIniSection(path, "A"));
+    EXPECT_EQ(ReadFileBytes(path), Crlf({"top", "[B]", "y=2"}));
+
+    // An absent section: same lines, now each ended by CR LF.
+    WriteFileBytes(path, "[B]\ny=2");
+    EXPECT_TRUE(oxlip::DeleteIniSection(path, "A"));
+    EXPECT_EQ(ReadFileBytes(path), Crlf({"[B]", "y=2"}));
+
+    // Deleting the only section leaves an empty file, which a write then extends.
+    WriteFileBytes(path, Crlf({"[A]", "x=1"}));
+    EXPECT_TRUE(oxlip::DeleteIniSection(path, "A"));
+    EXPECT_EQ(ReadFileBytes(path), "");
+    EXPECT_TRUE(oxlip::WriteIniValue(path, "S", "K", "V"));
+    EXPECT_EQ(ReadFileBytes(path), Crlf({"", "[S]", "K=V"}));
+
+    const std::string missing = dir.file("missing.ini");
+    EXPECT_FALSE(oxlip::DeleteIniSection(missing, "A"));
+    EXPECT_FALSE(std::filesystem::exists(missing));
+}
+
+TEST(IniDocument, ChangeSequenceMatchesSingleCallsOnDisk) {
+    // One document changed several times and saved once gives the bytes of the same
+    // sequence of single-call rewrites, including the odd cases of empty files and names
+    // with line breaks.
+    TempDir dir;
+    const std::string a = dir.file("a.ini");
+    const std::string b = dir.file("b.ini");
+    WriteFileBytes(a, Crlf({"[X]", "k=1"}));
+    WriteFileBytes(b, Crlf({"[X]", "k=1"}));
+
+    oxlip::IniDocument doc;
+    ASSERT_EQ(doc.load(b), oxlip::IniDocument::LoadResult::Loaded);
+    oxlip::DeleteIniSection(a, "X");
+    doc.deleteSection("X");
+    oxlip::WriteIniValue(a, "S", "K", "V");
+    doc.write("S", "K", "V");
+    oxlip::WriteIniValue(a, "S", "L", "two\r\nlines\rhere");
+    doc.write("S", "L", "two\r\nlines\rhere");
+    oxlip::WriteIniValue(a, "S", "M", "after");
+    doc.write("S", "M", "after");
+    ASSERT_TRUE(doc.save(b));
+    EXPECT_EQ(ReadFileBytes(b), ReadFileBytes(a));
+    EXPECT_EQ(ReadFileBytes(b), Crlf({"", "[S]", "K=V", "L=two", "lines", "here", "M=after"}));
+}
+
+TEST(IniSections, ListedInFileOrderWithDuplicates) {
+    TempDir dir;
+    const std::string path = dir.file("User.ini");
+    EXPECT_TRUE(oxlip::ListIniSections(path).empty());
+    WriteFileBytes(path, "[A]\r\nx=1\n[B]\r[A]\r\n[]\r\n [C]\r\n[ D ]\r\n[\x83\x65]");
+    const std::vector<std::string> expected = {"A", "B", "A", "", " D ", "テ"};
+    EXPECT_EQ(oxlip::ListIniSections(path), expected);
+}
+
+TEST(IniComparePrefix, ZeroOnlyForAPrefixAndOrdinalOtherwise) {
+    EXPECT_EQ(oxlip::ComparePrefix("Server=x", "Server="), 0);
+    EXPECT_EQ(oxlip::ComparePrefix("Server=", "Server="), 0);
+    EXPECT_EQ(oxlip::ComparePrefix("x", ""), 0);
+    // The prefix sorts before "ServerN" ('=' < 'N'), after the shorter head "Se".
+    EXPECT_EQ(oxlip::ComparePrefix("ServerName=x", "Server="), -1);
+    EXPECT_EQ(oxlip::ComparePrefix("Se", "Server="), 1);
+    EXPECT_EQ(oxlip::ComparePrefix("", "a="), 1);
+    EXPECT_EQ(oxlip::ComparePrefix("server=x", "Server="), -1);
+    // Bytes compare unsigned: a UTF-8 lead byte sorts after ASCII.
+    EXPECT_EQ(oxlip::ComparePrefix("\xe3\x81\x82=", "a="), -1);
+}
+
+TEST(IniAtomicRewrite, KeepsPermissionBitsAndLinks) {
+    TempDir dir;
+    const std::string path = dir.file("Ftp.ini");
+    WriteFileBytes(path, Crlf({"[A]", "k=1"}));
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    ASSERT_TRUE(oxlip::WriteIniValue(path, "A", "k", "2"));
+    EXPECT_EQ(ModeOf(path), 0640u);
+    ASSERT_EQ(::chmod(path.c_str(), 0604), 0);
+    ASSERT_TRUE(oxlip::DeleteIniSection(path, "A"));
+    EXPECT_EQ(ModeOf(path), 0604u);
+
+    const std::string fresh = dir.file("User.ini");
+    ASSERT_TRUE(oxlip::WriteIniValue(fresh, "P", "k", "v", 0600));
+    EXPECT_EQ(ModeOf(fresh), 0600u);
+
+    // A link keeps pointing at the rewritten file.
+    const std::string real = dir.file("real.ini");
+    const std::string link = dir.file("link.ini");
+    WriteFileBytes(real, Crlf({"[A]", "k=1"}));
+    ASSERT_EQ(::symlink("real.ini", link.c_str()), 0);
+    ASSERT_TRUE(oxlip::WriteIniValue(link, "A", "k", "2"));
+    struct stat st {};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(ReadFileBytes(real), Crlf({"[A]", "k=2"}));
+}
+
+// Runs fn in a child process whose files may not grow beyond limit bytes and returns its
+// result, so the limit never reaches the test process.
+bool RunWithFileSizeLimit(rlim_t limit, bool (*fn)(const std::string&), const std::string& arg) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit rl{limit, limit};
+        ::setrlimit(RLIMIT_FSIZE, &rl);
+        ::_exit(fn(arg) ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status));
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST(IniAtomicRewrite, OldFileStaysWholeWhenTheNewOneCannotBeWritten) {
+    TempDir dir;
+    const std::string path = dir.file("Ftp.ini");
+    std::string old = Crlf({"[Oxlip]", "User=Office", "Left=1200"});
+    for (int i = 0; i < 100; ++i) {
+        old += "Extension" + std::to_string(i) + "=HTML\r\n";
+    }
+    WriteFileBytes(path, old);
+
+    // A full disk: the new content outgrows what the process may write.
+    EXPECT_FALSE(RunWithFileSizeLimit(
+        1024, [](const std::string& p) { return oxlip::WriteIniValue(p, "Oxlip", "U", "v"); },
+        path));
+    EXPECT_EQ(ReadFileBytes(path), old);
+    EXPECT_TRUE(StrayFiles(dir.path(), "Ftp.ini").empty());
+    EXPECT_TRUE(RunWithFileSizeLimit(
+        1 << 20, [](const std::string& p) { return oxlip::WriteIniValue(p, "Oxlip", "U", "v"); },
+        path));
+    EXPECT_NE(ReadFileBytes(path), old);
+}
+
+TEST(IniAtomicRewrite, OldFileStaysWholeWhenNoTemporaryFileCanBeMade) {
+    // The longest name the folder allows leaves no room for a temporary name beside it
+    // (this stops a privileged user as well).
+    TempDir dir;
+    const std::string name(NAME_MAX - 4, 'n');
+    const std::string path = dir.file(name + ".ini");
+    const std::string old = Crlf({"[A]", "k=1"});
+    WriteFileBytes(path, old);
+    ASSERT_EQ(ReadFileBytes(path), old);
+    EXPECT_FALSE(oxlip::WriteIniValue(path, "A", "k", "2"));
+    EXPECT_FALSE(oxlip::DeleteIniSection(path, "A"));
+    EXPECT_EQ(ReadFileBytes(path), old);
+    EXPECT_TRUE(StrayFiles(dir.path(), name + ".ini").empty());
+
+    // A settings path that is a folder is neither read as empty nor replaced.
+    const std::string folder = dir.file("Ftp.ini");
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
+    EXPECT_FALSE(oxlip::WriteIniValue(folder, "A", "k", "2"));
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+}
+
+TEST(IniAtomicRewrite, ReadOnlyFolderKeepsTheOldFile) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "permission bits do not stop root";
+    }
+    TempDir dir;
+    const std::string path = dir.file("Ftp.ini");
+    const std::string old = Crlf({"[A]", "k=1"});
+    WriteFileBytes(path, old);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0500), 0);
+    EXPECT_FALSE(oxlip::WriteIniValue(path, "A", "k", "2"));
+    EXPECT_FALSE(oxlip::DeleteIniSection(path, "A"));
+    ::chmod(dir.path().c_str(), 0700);
+    EXPECT_EQ(ReadFileBytes(path), old);
+    EXPECT_TRUE(StrayFiles(dir.path(), "Ftp.ini").empty());
+}
+
+} // namespace

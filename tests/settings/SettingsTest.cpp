@@ -1,0 +1,475 @@
+#include "settings/Settings.h"
+#include "settings/IniFile.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <sys/stat.h>
+
+using oxlip::Settings;
+using oxlip::test::ReadFileBytes;
+using oxlip::test::TempDir;
+using oxlip::test::WriteFileBytes;
+
+namespace {
+
+std::string Crlf(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const auto& line : lines) {
+        text += line + "\r\n";
+    }
+    return text;
+}
+
+// Records what the settings do to the window; -1 marks a value never set.
+struct FakeWindow : oxlip::WindowPlacement {
+    float l = -1, t = -1, w = -1, h = -1;
+    int state = -1;
+    std::vector<std::string> calls;
+
+    void setPlacement(float left, float top, float width, float height) override {
+        l = left;
+        t = top;
+        w = width;
+        h = height;
+        calls.push_back("placement");
+    }
+    void setSizeOnly(float width, float height) override {
+        w = width;
+        h = height;
+        calls.push_back("size");
+    }
+    void setWindowState(int s) override {
+        state = s;
+        calls.push_back("state");
+    }
+    float left() const override { return l; }
+    float top() const override { return t; }
+    float width() const override { return w; }
+    float height() const override { return h; }
+    int windowState() const override { return state; }
+};
+
+const std::vector<std::string> kExtensionLines = {
+    "[Extension]",     "Extension0=CGI",   "Extension1=CSS", "Extension2=HTM",
+    "Extension3=HTML", "Extension4=JAVA",  "Extension5=JS",  "Extension6=PL",
+    "Extension7=SHTM", "Extension8=SHTML", "Extension9=TXT"};
+
+std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+void Exit(Settings& s, const FakeWindow& w) {
+    EXPECT_TRUE(s.SaveAsciiExtensions());
+    EXPECT_TRUE(s.SaveProfile());
+    EXPECT_TRUE(s.SaveAppSettings(&w));
+}
+
+TEST(SettingsFiles, FirstStartWithoutFilesThenTwoExits) {
+    TempDir dir;
+    Settings s(dir.path());
+    FakeWindow w;
+    s.LoadAsciiExtensions();
+    s.LoadAppSettings(&w);
+    s.LoadProfile();
+    EXPECT_EQ(s.AsciiExtensionList, oxlip::DefaultAsciiExtensions());
+    EXPECT_EQ(s.AsciiExtensionList.size(), 10u);
+    EXPECT_EQ(s.profile.ProfileName, "");
+    EXPECT_EQ(w.calls, std::vector<std::string>{"placement"});
+    EXPECT_EQ(w.l, 0);
+    EXPECT_EQ(w.t, 0);
+    EXPECT_EQ(w.w, 10620);
+    EXPECT_EQ(w.h, 5790);
+    EXPECT_TRUE(s.ListCache);
+    bool exists = true;
+    EXPECT_TRUE(s.ProfileNames(&exists).empty());
+    EXPECT_FALSE(exists);
+
+    // First exit with no profile: Ftp.ini with [Extension] first, no User.ini.
+    w.state = 0;
+    Exit(s, w);
+    EXPECT_FALSE(std::filesystem::exists(s.userIniPath()));
+    const std::vector<std::string> appFirst = {"[Oxlip]",       "User=",         "Left=0",
+                                               "Top=0",         "Width=10620",   "Height=5790",
+                                               "WindowState=0", "ListCache=True"};
+    EXPECT_EQ(ReadFileBytes(s.ftpIniPath()), Crlf(Concat(kExtensionLines, appFirst)));
+
+    // Second exit: [Extension] has moved after [Oxlip].
+    s.profile.ProfileName = "Office";
+    w.l = 1200;
+    w.t = 900;
+    Exit(s, w);
+    const std::vector<std::string> app = {"[Oxlip]",       "User=Office",   "Left=1200",
+                                          "Top=900",       "Width=10620",   "Height=5790",
+                                          "WindowState=0", "ListCache=True"};
+    EXPECT_EQ(ReadFileBytes(s.ftpIniPath()), Crlf(Concat(app, kExtensionLines)));
+}
+
+TEST(SettingsFiles, ExtensionListComesFromConsecutiveKeys) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> file;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {"no [Extension]", {"[Oxlip]", "User=a"}, {""}},
+        {"empty first key", {"[Extension]", "Extension0=", "Extension1=CSS"}, {""}},
+        {"empty key cuts", {"[Extension]", "Extension0=A", "Extension1=", "Extension2=C"}, {"A"}},
+        {"gap cuts", {"[Extension]", "Extension0=A", "Extension2=C"}, {"A"}},
+        {"in order", {"[Extension]", "Extension1=b", "Extension0=a"}, {"a", "b"}},
+    };
+    TempDir dir;
+    Settings s(dir.path());
+    for (const auto& c : cases) {
+        WriteFileBytes(s.ftpIniPath(), Crlf(c.file));
+        s.LoadAsciiExtensions();
+        EXPECT_EQ(s.AsciiExtensionList, c.expected) << c.name;
+    }
+
+    // An empty list leaves the file without the section; the defaults come back on demand.
+    s.AsciiExtensionList.clear();
+    EXPECT_TRUE(s.SaveAsciiExtensions());
+    EXPECT_EQ(ReadFileBytes(s.ftpIniPath()), "");
+    s.SetDefaultAsciiExtensions();
+    EXPECT_EQ(s.AsciiExtensionList, oxlip::DefaultAsciiExtensions());
+}
+
+struct PlacementCase {
+    const char* name;
+    std::vector<std::string> oxlip;
+    std::vector<std::string> calls;
+    float l, t, w, h;
+    int state;
+};
+
+TEST(SettingsFiles, WindowPlacementAndStateFromFtpIni) {
+    const std::vector<std::string> size = {"size", "state"};
+    const std::vector<std::string> normal = {"placement"};
+    const PlacementCase cases[] = {
+        {"normal",
+         {"Left=1200", "Top=900", "Width=9000", "Height=4000", "WindowState=0"},
+         normal,
+         1200,
+         900,
+         9000,
+         4000,
+         -1},
+        {"minimised opens normal at the default size",
+         {"Left=1200", "Top=900", "Width=9000", "Height=4000", "WindowState=1"},
+         size,
+         -1,
+         -1,
+         10620,
+         5790,
+         0},
+        {"maximised keeps the default restore size",
+         {"Left=1200", "Top=900", "Width=9000", "Height=4000", "WindowState=2"},
+         size,
+         -1,
+         -1,
+         10620,
+         5790,
+         2},
+        {"both bits", {"WindowState=3"}, size, -1, -1, 10620, 5790, 2},
+        {"other bits only", {"Left=15", "WindowState=4"}, normal, 15, 0, 10620, 5790, -1},
+        {"state out of range", {"Left=15", "WindowState=258"}, normal, 15, 0, 10620, 5790, -1},
+        {"state not a number", {"Left=15", "WindowState=max"}, normal, 15, 0, 10620, 5790, -1},
+        {"fractions and blanks",
+         {"Left= 1.5 ", "Top=-30", "Width=1e4", "Height=+600"},
+         normal,
+         1.5,
+         -30,
+         10000,
+         600,
+         -1},
+        {"not numbers",
+         {"Left=abc", "Top=", "Width=12px", "Height=nan"},
+         normal,
+         0,
+         0,
+         10620,
+         5790,
+         -1},
+        {"sizes out of range", {"Width=-5", "Height=1e99"}, normal, 0, 0, 10620, 5790, -1},
+    };
+    TempDir dir;
+    Settings s(dir.path());
+    for (const auto& c : cases) {
+        WriteFileBytes(s.ftpIniPath(), Crlf(Concat({"[Oxlip]"}, c.oxlip)));
+        FakeWindow w;
+        s.LoadAppSettings(&w);
+        EXPECT_EQ(w.calls, c.calls) << c.name;
+        EXPECT_EQ(w.l, c.l) << c.name;
+        EXPECT_EQ(w.t, c.t) << c.name;
+        EXPECT_EQ(w.w, c.w) << c.name;
+        EXPECT_EQ(w.h, c.h) << c.name;
+        EXPECT_EQ(w.state, c.state) << c.name;
+    }
+}
+
+TEST(SettingsFiles, ListCacheWordsAndNumbers) {
+    const std::pair<std::optional<std::string>, bool> cases[] = {
+        {std::nullopt, true}, {"True", true}, {"False", false}, {"false", false}, {"0", false},
+        {"-1", true},         {"2.5", true},  {"maybe", true},  {"", true},
+    };
+    TempDir dir;
+    Settings s(dir.path());
+    for (const auto& [value, expected] : cases) {
+        std::vector<std::string> lines = {"[Oxlip]", "User=x"};
+        if (value) {
+            lines.push_back("ListCache=" + *value);
+        }
+        WriteFileBytes(s.ftpIniPath(), Crlf(lines));
+        s.ListCache = !expected;
+        s.LoadAppSettings(nullptr);
+        EXPECT_EQ(s.ListCache, expected) << value.value_or("(missing)");
+    }
+}
+
+TEST(SettingsFiles, SavedPlacementNumbersAndFlags) {
+    TempDir dir;
+    Settings s(dir.path());
+    FakeWindow w;
+    w.l = 1200;
+    w.t = -15;
+    w.w = 10620;
+    w.h = 5790.5f;
+    w.state = 2;
+    s.ListCache = false;
+    ASSERT_TRUE(s.SaveAppSettings(&w));
+    EXPECT_EQ(ReadFileBytes(s.ftpIniPath()),
+              Crlf({"[Oxlip]", "User=", "Left=1200", "Top=-15", "Width=10620", "Height=5790.5",
+                    "WindowState=2", "ListCache=False"}));
+}
+
+oxlip::ConnectionProfile SampleProfile() {
+    oxlip::ConnectionProfile p;
+    p.ProfileName = "事務所 web";
+    p.Server = "ftp.example.jp";
+    p.UserName = "山田";
+    p.PassWord = "パス語ｱ=x";
+    p.Dir = "/public_html/";
+    p.LDir = "/home/yamada/サイト/";
+    p.TransMode = 2;
+    p.LastPathLocal = "/somewhere/else/";
+    p.LastPathHost = "/public_html/img/";
+    return p;
+}
+
+TEST(SettingsProfiles, RoundTripInKeyOrderWithPrivateFile) {
+    TempDir dir;
+    Settings s(dir.path());
+    s.profile = SampleProfile();
+    ASSERT_TRUE(s.SaveProfile());
+    struct stat st {};
+    ASSERT_EQ(::stat(s.userIniPath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    const std::string pw = oxlip::ReadIniValue(s.userIniPath(), "事務所 web", "PassWord", "");
+    EXPECT_EQ(pw.size(), std::string("パス語ｱ=x").size() * 6);
+    EXPECT_EQ(ReadFileBytes(s.userIniPath()),
+              Crlf({"[事務所 web]", "Server=ftp.example.jp", "UserName=山田", "PassWord=" + pw,
+                    "Dir=/public_html/", "LDir=/home/yamada/サイト/", "TransMode=2",
+                    "LastPathLocal=/home/yamada/サイト/", "LastPathHost=/public_html/img/"}));
+
+    Settings t(dir.path());
+    t.profile.ProfileName = "事務所 web";
+    t.LoadProfile();
+    oxlip::ConnectionProfile expected = SampleProfile();
+    expected.LastPathLocal = expected.LDir;
+    EXPECT_EQ(t.profile.Server, expected.Server);
+    EXPECT_EQ(t.profile.UserName, expected.UserName);
+    EXPECT_EQ(t.profile.PassWord, expected.PassWord);
+    EXPECT_EQ(t.profile.Dir, expected.Dir);
+    EXPECT_EQ(t.profile.LDir, expected.LDir);
+    EXPECT_EQ(t.profile.TransMode, expected.TransMode);
+    EXPECT_EQ(t.profile.LastPathLocal, expected.LastPathLocal);
+    EXPECT_EQ(t.profile.LastPathHost, expected.LastPathHost);
+
+    // Saving again rewrites the section in place; a second profile goes to the end.
+    t.profile.TransMode = -1;
+    ASSERT_TRUE(t.SaveProfile());
+    t.profile.ProfileName = "B";
+    ASSERT_TRUE(t.SaveProfile());
+    EXPECT_EQ(t.ProfileNames(), (std::vector<std::string>{"事務所 web", "B"}));
+    EXPECT_EQ(oxlip::ReadIniValue(s.userIniPath(), "事務所 web", "TransMode", ""), "-1");
+    ASSERT_EQ(::stat(s.userIniPath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST(SettingsProfiles, NoProfileChosenWritesNoUserIni) {
+    TempDir dir;
+    Settings s(dir.path());
+    s.profile = SampleProfile();
+    s.profile.ProfileName.clear();
+    EXPECT_TRUE(s.SaveProfile());
+    EXPECT_FALSE(std::filesystem::exists(s.userIniPath()));
+    ASSERT_TRUE(s.SaveAppSettings(nullptr));
+    EXPECT_EQ(oxlip::ReadIniValue(s.ftpIniPath(), "Oxlip", "User", "?"), "");
+    s.LoadProfile();
+    EXPECT_EQ(s.profile.Server, "ftp.example.jp"); // nothing loaded, nothing cleared
+}
+
+TEST(SettingsProfiles, OutOfRangeTransferModeAndMissingKeys) {
+    const std::pair<const char*, int> cases[] = {
+        {"TransMode=-1", -1}, {"TransMode=2", 2},   {"TransMode=3", 0},
+        {"TransMode=-2", 0},  {"TransMode=1.0", 0}, {"TransMode=x", 0},
+    };
+    TempDir dir;
+    Settings s(dir.path());
+    for (const auto& [line, expected] : cases) {
+        WriteFileBytes(s.userIniPath(), Crlf({"[P]", "Server=h", line}));
+        s.profile = oxlip::ConnectionProfile{};
+        s.profile.ProfileName = "P";
+        s.profile.TransMode = 7;
+        s.LoadProfile();
+        EXPECT_EQ(s.profile.TransMode, expected) << line;
+        EXPECT_EQ(s.profile.Server, "h");
+        EXPECT_EQ(s.profile.PassWord, "");
+        EXPECT_EQ(s.profile.LastPathHost, "");
+    }
+}
+
+TEST(SettingsProfiles, Cp932UserIniKeepsJapaneseNames) {
+    TempDir dir;
+    Settings s(dir.path());
+    // [事務所] and [テスト] in CP932, the second with a half-width katakana password (ｱｲ)
+    // stored byte by byte by the Windows program.
+    const std::string file = "[\x8e\x96\x96\xb1\x8f\x8a]\r\nServer=a\r\n"
+                             "[\x83\x65\x83\x58\x83\x67]\r\nServer=b\r\nUserName=\x83\x65\r\n"
+                             "PassWord=177123178456\r\nTransMode=1\r\n";
+    WriteFileBytes(s.userIniPath(), file);
+    bool exists = false;
+    EXPECT_EQ(s.ProfileNames(&exists), (std::vector<std::string>{"事務所", "テスト"}));
+    EXPECT_TRUE(exists);
+    s.profile.ProfileName = "テスト";
+    s.LoadProfile();
+    EXPECT_EQ(s.profile.Server, "b");
+    EXPECT_EQ(s.profile.UserName, "テ");
+    EXPECT_EQ(s.profile.PassWord, "ｱｲ");
+    EXPECT_EQ(s.profile.TransMode, 1);
+
+    // The next save writes the whole file as UTF-8; the other profile survives.
+    ASSERT_TRUE(s.SaveProfile());
+    const std::string text = ReadFileBytes(s.userIniPath());
+    const std::string head = "[事務所]\r\nServer=a\r\n[テスト]\r\nServer=b\r\nUserName=テ\r\n";
+    EXPECT_EQ(text.substr(0, head.size()), head);
+    EXPECT_EQ(s.ProfileNames(), (std::vector<std::string>{"事務所", "テスト"}));
+    Settings t(dir.path());
+    t.profile.ProfileName = "テスト";
+    t.LoadProfile();
+    EXPECT_EQ(t.profile.PassWord, "ｱｲ");
+}
+
+TEST(SettingsProfiles, ListedNamesKeepDuplicatesAndEmptyNames) {
+    TempDir dir;
+    Settings s(dir.path());
+    WriteFileBytes(s.userIniPath(), Crlf({"[A]", "Server=1", "[B]", "[A]", "[]", "x [C]"}));
+    EXPECT_EQ(s.ProfileNames(), (std::vector<std::string>{"A", "B", "A", ""}));
+}
+
+TEST(SettingsFiles, SavesReportFailureAndKeepWhatIsThere) {
+    TempDir dir;
+    Settings s(dir.path());
+    ASSERT_TRUE(std::filesystem::create_directory(s.ftpIniPath()));
+    ASSERT_TRUE(std::filesystem::create_directory(s.userIniPath()));
+    s.SetDefaultAsciiExtensions();
+    s.profile.ProfileName = "P";
+    EXPECT_FALSE(s.SaveAsciiExtensions());
+    EXPECT_FALSE(s.SaveAppSettings(nullptr));
+    EXPECT_FALSE(s.SaveProfile());
+    EXPECT_TRUE(std::filesystem::is_directory(s.ftpIniPath()));
+    EXPECT_TRUE(std::filesystem::is_directory(s.userIniPath()));
+}
+
+TEST(Passwords, ScrambledFormHasCodesAndFiller) {
+    const std::string a = oxlip::ScramblePassword("abc");
+    ASSERT_EQ(a.size(), 18u);
+    EXPECT_EQ(a.substr(0, 3), "097");
+    EXPECT_EQ(a.substr(6, 3), "098");
+    EXPECT_EQ(a.substr(12, 3), "099");
+    EXPECT_EQ(oxlip::UnscramblePassword(a), "abc");
+    EXPECT_EQ(oxlip::ScramblePassword(""), "");
+    EXPECT_EQ(oxlip::ScramblePassword("\x7f\xc3\xa9").substr(0, 3), "127");
+    EXPECT_EQ(oxlip::ScramblePassword("\x7f\xc3\xa9").substr(6, 3), "195");
+
+    // The filler differs from save to save and carries no information.
+    bool differs = false;
+    for (int i = 0; i < 5 && !differs; ++i) {
+        differs = oxlip::ScramblePassword("abc") != a;
+    }
+    EXPECT_TRUE(differs);
+}
+
+TEST(Passwords, EveryTextComesBackUnchanged) {
+    const std::string samples[] = {"abc", "パスワード",         "ｱｲｳ", "p@ss word=1;", "\x01\x7f",
+                                   "😀x",  std::string(300, 'z')};
+    for (const auto& p : samples) {
+        EXPECT_EQ(oxlip::UnscramblePassword(oxlip::ScramblePassword(p)), p) << p;
+    }
+}
+
+TEST(Passwords, UnscrambleReadsGroupsAndRejectsBadPieces) {
+    using namespace std::string_literals;
+    const std::pair<const char*, std::string> cases[] = {
+        {"", ""},
+        {"097x.1098-e5099", "abc"}, // last group without filler
+        {"097abc65", "aA"},         // short last group
+        {"097abc0", "a\0"s},        // one-character last group
+        {"097abc0980", "ab"},
+        {"0a7abc", ""},       // not a number
+        {"097abc256abc", ""}, // not a byte
+        {"-97abc", ""},
+        {" 97abc", ""},
+        {"130abc", ""},               // a lone CP932 lead byte decodes to nothing
+        {"177abc178abc", "ｱｲ"},       // CP932 half-width katakana
+        {"227abc129abc130abc", "あ"}, // UTF-8 bytes
+    };
+    for (const auto& [stored, expected] : cases) {
+        EXPECT_EQ(oxlip::UnscramblePassword(stored), expected) << stored;
+    }
+}
+
+class SettingsFolderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* name : {"XDG_CONFIG_HOME", "HOME"}) {
+            const char* v = std::getenv(name);
+            saved_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
+        }
+    }
+    void TearDown() override {
+        for (const auto& [name, value] : saved_) {
+            if (value) {
+                ::setenv(name.c_str(), value->c_str(), 1);
+            } else {
+                ::unsetenv(name.c_str());
+            }
+        }
+    }
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+TEST_F(SettingsFolderTest, PortableFolderOrXdgConfig) {
+    TempDir program;
+    TempDir config;
+    ::setenv("XDG_CONFIG_HOME", (config.path() + "/deep/cfg").c_str(), 1);
+    const std::string xdgFolder = config.path() + "/deep/cfg/oxlip";
+    EXPECT_EQ(oxlip::ChooseSettingsFolder(program.path()), xdgFolder);
+    EXPECT_TRUE(std::filesystem::is_directory(xdgFolder));
+
+    WriteFileBytes(program.file("User.ini"), "[A]\r\n");
+    EXPECT_EQ(oxlip::ChooseSettingsFolder(program.path()), program.path());
+
+    // A relative XDG_CONFIG_HOME does not count; HOME/.config is used.
+    ::setenv("XDG_CONFIG_HOME", "relative", 1);
+    ::setenv("HOME", config.path().c_str(), 1);
+    EXPECT_EQ(oxlip::ChooseSettingsFolder(config.file("none")), config.path() + "/.config/oxlip");
+    EXPECT_TRUE(std::filesystem::is_directory(config.path() + "/.config/oxlip"));
+}
+
+} // namespace
