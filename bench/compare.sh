@@ -318,9 +318,9 @@ while IFS= read -r rel; do
 done <"$TREE_LIST"
 
 # ---------------------------------------------------------------------------------------------
-# One client command per workload. $1 workload, $2 client; the command runs with stdout in
-# $CMD_OUT. Returns 2 when the client has no command for the workload.
-CMD_OUT=""
+# One client command per workload. $1 workload, $2 client; runs in a child shell under `timeout`.
+# Returns 2 when the client has no command for the workload.
+# shellcheck disable=SC2317 # run through `declare -f` in a child shell
 client_cmd() {
     local w="$1" c="$2"
     case "$c:$w" in
@@ -343,6 +343,13 @@ client_cmd() {
     lftp-default:tree_up) lftp -c "$LFTP_PRE; mirror -R $ROOT/tree /up/tree" ;;
     *) return 2 ;;
     esac
+}
+
+# The text of a child shell that runs one client command.
+client_script() {
+    declare -f client_cmd
+    declare -p OXLIP OX_URL URL ROOT DL LFTP_PRE CURL CURL_TREE_DOWN CURL_TREE_UP
+    printf 'client_cmd %q %q\n' "$1" "$2"
 }
 
 # The commands as they appear in RESULTS.md (password and paths shortened).
@@ -388,11 +395,12 @@ WORKLOADS=(big_down big_up tree_down tree_up list)
 
 # One timed run: records "workload client run seconds ok|fail|timeout" in $RAW.
 timed_run() {
-    local w="$1" c="$2" r="$3" out="$LOGS/$w-$c-$r.out" err="$LOGS/$w-$c-$r.err"
+    local w="$1" c="$2" r="$3"
+    local out="$LOGS/$w-$c-$r.out" err="$LOGS/$w-$c-$r.err"
     local t0 t1 rc=0 status=ok
     reset_targets
     t0=$(date +%s%N)
-    timeout "$TIMEOUT_S" bash -c "$(declare -f client_cmd); $(declare -p OXLIP OX_URL URL ROOT DL LFTP_PRE CURL CURL_TREE_DOWN CURL_TREE_UP); client_cmd $w $c" \
+    timeout "$TIMEOUT_S" bash -c "$(client_script "$w" "$c")" \
         >"$out" 2>"$err" || rc=$?
     t1=$(date +%s%N)
     if [ "$rc" -eq 124 ]; then
@@ -430,7 +438,7 @@ say "peak memory of the listing"
 for c in "${CLIENTS[@]}"; do
     has_cmd list "$c" || continue
     f="$LOGS/mem-$c.txt"
-    if timeout "$TIMEOUT_S" /usr/bin/time -v -o "$f" bash -c "$(declare -f client_cmd); $(declare -p OXLIP OX_URL URL ROOT DL LFTP_PRE CURL CURL_TREE_DOWN CURL_TREE_UP); exec_list() { client_cmd list $c; }; exec_list" >/dev/null 2>&1; then
+    if timeout "$TIMEOUT_S" /usr/bin/time -v -o "$f" bash -c "$(client_script list "$c")" >/dev/null 2>&1; then
         kb=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$f")
         printf '%s\t%s\n' "$c" "$kb" >>"$MEM"
     fi
@@ -446,11 +454,11 @@ for w in tree_down tree_up; do
         reset_targets
         before=$(wc -l <"$RUN_DIR/vsftpd.log")
         rc=0
-        timeout "$TIMEOUT_S" bash -c "$(declare -f client_cmd); $(declare -p OXLIP OX_URL URL ROOT DL LFTP_PRE CURL CURL_TREE_DOWN CURL_TREE_UP); client_cmd $w $c" \
+        timeout "$TIMEOUT_S" bash -c "$(client_script "$w" "$c")" \
             >"$LOGS/count-$w-$c.out" 2>&1 || rc=$?
         sleep 0.3 # let the server finish writing its last lines
         verbs=$(tail -n +"$((before + 1))" "$RUN_DIR/vsftpd.log" | sed -n 's/.*FTP command: Client "[^"]*", "\([A-Za-z]*\).*/\1/p' |
-            tr 'a-z' 'A-Z' | sort | uniq -c | sort -rn | awk '{printf "%s%s=%s", (NR > 1 ? "," : ""), $2, $1}')
+            tr '[:lower:]' '[:upper:]' | sort | uniq -c | sort -rn | awk '{printf "%s%s=%s", (NR > 1 ? "," : ""), $2, $1}')
         total=$(tail -n +"$((before + 1))" "$RUN_DIR/vsftpd.log" | grep -c 'FTP command:' || true)
         ok=ok
         [ "$rc" -eq 0 ] || ok=fail
@@ -469,6 +477,7 @@ meta cpu "$(lscpu 2>/dev/null | sed -n 's/^Model name: *//p' | head -n 1)"
 meta cores "$(nproc)"
 meta memory "$(free -g | awk '/^Mem:/ {print $2 " GiB"}')"
 meta kernel "$(uname -r)"
+# shellcheck disable=SC1091
 meta os "$(. /etc/os-release && echo "$PRETTY_NAME")"
 meta vsftpd "$(dpkg-query -W -f='${Version}' vsftpd 2>/dev/null)"
 meta curl "$(curl --version | head -n 1 | cut -d' ' -f1-2)"
