@@ -117,7 +117,7 @@ TEST(ListLocalFolder, UnreadableFolderGivesNothing) {
     TempDir dir;
     ::chmod(dir.path().c_str(), 0711);
     MakeFolder(dir.file("open"), 0755);
-    MakeFolder(dir.file("closed"), 0711); // may be passed through, not read
+    MakeFolder(dir.file("closed"), 0311); // may be passed through, not read
     WriteFileBytes(dir.file("closed") + "/inside", "x");
     const std::string open = dir.file("open") + "/*.*";
     const std::string closed = dir.file("closed") + "/*.*";

@@ -193,37 +193,53 @@ TEST(PathHelpers, AncestorChainEndsAtTheRoot) {
     EXPECT_EQ(chain, (std::vector<std::string>{"/a/b/c/", "/a/b/", "/a/", "/"}));
 }
 
+struct WildcardCase {
+    const char* name;
+    const char* pattern;
+    bool matches;
+};
+
+template <size_t N> void ExpectMatches(const WildcardCase (&cases)[N]) {
+    for (const WildcardCase& c : cases) {
+        EXPECT_EQ(MatchesWildcard(c.name, c.pattern), c.matches) << c.name << " ~ " << c.pattern;
+    }
+}
+
 TEST(MatchesWildcard, StarAndQuestionMark) {
-    EXPECT_TRUE(MatchesWildcard("readme.txt", "*.*"));
-    EXPECT_TRUE(MatchesWildcard("Makefile", "*.*"));
-    EXPECT_TRUE(MatchesWildcard(".", "*.*"));
-    EXPECT_TRUE(MatchesWildcard("..", "*.*"));
-    EXPECT_TRUE(MatchesWildcard("", "*"));
-    EXPECT_TRUE(MatchesWildcard("anything", "*"));
-    EXPECT_TRUE(MatchesWildcard("readme.txt", "*.txt"));
-    EXPECT_FALSE(MatchesWildcard("readme.txt.bak", "*.txt"));
-    EXPECT_TRUE(MatchesWildcard("a.txt.txt", "*.txt"));
-    EXPECT_FALSE(MatchesWildcard("readme.TXT", "*.txt"));
-    EXPECT_TRUE(MatchesWildcard("file1.log", "file?.log"));
-    EXPECT_FALSE(MatchesWildcard("file12.log", "file?.log"));
-    EXPECT_FALSE(MatchesWildcard("file.log", "file?.log"));
-    EXPECT_TRUE(MatchesWildcard("abcbcd", "a*bcd"));
-    EXPECT_TRUE(MatchesWildcard("aXbYc", "a*b*c"));
-    EXPECT_FALSE(MatchesWildcard("aXbY", "a*b*c"));
-    EXPECT_TRUE(MatchesWildcard("exact", "exact"));
-    EXPECT_FALSE(MatchesWildcard("exact", "Exact"));
-    EXPECT_FALSE(MatchesWildcard("exactly", "exact"));
-    EXPECT_FALSE(MatchesWildcard("name", ""));
-    EXPECT_TRUE(MatchesWildcard("", ""));
-    EXPECT_TRUE(MatchesWildcard("名前.txt", "*.txt"));
+    const WildcardCase cases[] = {
+        {"readme.txt", "*.*", true},
+        {"Makefile", "*.*", true},
+        {".", "*.*", true},
+        {"..", "*.*", true},
+        {"", "*", true},
+        {"anything", "*", true},
+        {"readme.txt", "*.txt", true},
+        {"readme.txt.bak", "*.txt", false},
+        {"a.txt.txt", "*.txt", true},
+        {"readme.TXT", "*.txt", false},
+        {"file1.log", "file?.log", true},
+        {"file12.log", "file?.log", false},
+        {"file.log", "file?.log", false},
+        {"abcbcd", "a*bcd", true},
+        {"aXbYc", "a*b*c", true},
+        {"aXbY", "a*b*c", false},
+        {"exact", "exact", true},
+        {"exact", "Exact", false},
+        {"exactly", "exact", false},
+        {"name", "", false},
+        {"", "", true},
+        {"名前.txt", "*.txt", true},
+    };
+    ExpectMatches(cases);
     // A long name against many stars stays quick (no exponential backtracking).
     EXPECT_FALSE(MatchesWildcard(std::string(5000, 'a'), "*a*a*a*a*a*a*a*a*b"));
 }
 
 TEST(MatchesWildcard, QuestionMarkIsOneCharacterNotOneByte) {
-    EXPECT_TRUE(MatchesWildcard("日記.txt", "??.txt"));
-    EXPECT_FALSE(MatchesWildcard("日記.txt", "?.txt"));
-    EXPECT_FALSE(MatchesWildcard("日記.txt", "??????.txt"));
-    EXPECT_TRUE(MatchesWildcard("aé", "*?"));
-    EXPECT_TRUE(MatchesWildcard("写真1.jpg", "写真?.jpg"));
+    const WildcardCase cases[] = {
+        {"日記.txt", "??.txt", true},      {"日記.txt", "?.txt", false},
+        {"日記.txt", "??????.txt", false}, {"aé", "*?", true},
+        {"写真1.jpg", "写真?.jpg", true},
+    };
+    ExpectMatches(cases);
 }

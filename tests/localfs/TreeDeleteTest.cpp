@@ -1,0 +1,158 @@
+#include "LocalFsTestUtil.h"
+#include "localfs/LocalFs.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+using namespace oxlip;
+using namespace oxlip::test;
+
+namespace {
+
+// tree/ with files, hidden files, nested and empty folders, and names made of dots.
+void MakeTree(const std::string& top) {
+    MakeFolder(top);
+    WriteFileBytes(top + "/a.txt", "a");
+    WriteFileBytes(top + "/.hidden", "h");
+    WriteFileBytes(top + "/...", "dots");
+    MakeFolder(top + "/sub");
+    WriteFileBytes(top + "/sub/b.bin", std::string(5000, 'b'));
+    MakeFolder(top + "/sub/deeper");
+    WriteFileBytes(top + "/sub/deeper/c", "c");
+    MakeFolder(top + "/empty");
+    MakeFolder(top + "/ends-in-dot.");
+    WriteFileBytes(top + "/ends-in-dot./d", "d");
+    MakeFolder(top + "/..more");
+    WriteFileBytes(top + "/..more/e", "e");
+}
+
+// Folders top/d1/d2/.../dN.
+std::string MakeChain(const std::string& top, int depth) {
+    MakeFolder(top);
+    std::string path = top;
+    for (int i = 1; i <= depth; ++i) {
+        path += "/d";
+        MakeFolder(path);
+    }
+    WriteFileBytes(path + "/leaf", "x");
+    return path;
+}
+
+} // namespace
+
+TEST(DeleteLocalFolder, RemovesTheWholeTreeAndNothingBeside) {
+    TempDir dir;
+    WriteFileBytes(dir.file("beside.txt"), "stays");
+    MakeFolder(dir.file("sibling"));
+    WriteFileBytes(dir.file("sibling/f"), "stays");
+    MakeTree(dir.file("tree"));
+    EXPECT_TRUE(DeleteLocalFolder(dir.file("tree")));
+    EXPECT_FALSE(Exists(dir.file("tree")));
+    // ".." was never entered: the folder around the tree keeps everything else.
+    EXPECT_EQ(ReadFileBytes(dir.file("beside.txt")), "stays");
+    EXPECT_EQ(ReadFileBytes(dir.file("sibling/f")), "stays");
+}
+
+TEST(DeleteLocalFolder, TrailingSlashOrNotIsTheSame) {
+    TempDir dir;
+    MakeTree(dir.file("one"));
+    MakeTree(dir.file("two"));
+    MakeFolder(dir.file("empty"));
+    EXPECT_TRUE(DeleteLocalFolder(dir.file("one")));
+    EXPECT_TRUE(DeleteLocalFolder(dir.file("two") + "/"));
+    EXPECT_TRUE(DeleteLocalFolder(dir.file("empty") + "/"));
+    EXPECT_FALSE(Exists(dir.file("one")));
+    EXPECT_FALSE(Exists(dir.file("two")));
+    EXPECT_FALSE(Exists(dir.file("empty")));
+}
+
+TEST(DeleteLocalFolder, FileOrNothingIsRefusedUntouched) {
+    TempDir dir;
+    WriteFileBytes(dir.file("file.txt"), "keep");
+    EXPECT_FALSE(DeleteLocalFolder(dir.file("file.txt")));
+    EXPECT_FALSE(DeleteLocalFolder(dir.file("file.txt") + "/"));
+    EXPECT_EQ(ReadFileBytes(dir.file("file.txt")), "keep");
+    EXPECT_FALSE(DeleteLocalFolder(dir.file("missing")));
+    EXPECT_FALSE(DeleteLocalFolder(""));
+}
+
+TEST(DeleteLocalFolder, LinksGoAsLinksAndWhatTheyLeadToStays) {
+    TempDir dir;
+    MakeFolder(dir.file("outside"));
+    WriteFileBytes(dir.file("outside/1.txt"), "one");
+    WriteFileBytes(dir.file("outside/2.txt"), "two");
+    MakeFolder(dir.file("outside/nested"));
+    WriteFileBytes(dir.file("outside/nested/3.txt"), "three");
+    WriteFileBytes(dir.file("lonely.txt"), "lonely");
+
+    MakeFolder(dir.file("tree"));
+    MakeFolder(dir.file("tree/sub"));
+    WriteFileBytes(dir.file("tree/own.txt"), "own");
+    ASSERT_EQ(::symlink(dir.file("outside").c_str(), dir.file("tree/to-folder").c_str()), 0);
+    ASSERT_EQ(::symlink("../../outside", dir.file("tree/sub/relative").c_str()), 0);
+    ASSERT_EQ(::symlink(dir.file("lonely.txt").c_str(), dir.file("tree/sub/to-file").c_str()), 0);
+    ASSERT_EQ(::symlink("..", dir.file("tree/sub/up").c_str()), 0);
+    ASSERT_EQ(::symlink("nowhere", dir.file("tree/dangling").c_str()), 0);
+
+    EXPECT_TRUE(DeleteLocalFolder(dir.file("tree")));
+    EXPECT_FALSE(Exists(dir.file("tree")));
+    EXPECT_EQ(ReadFileBytes(dir.file("outside/1.txt")), "one");
+    EXPECT_EQ(ReadFileBytes(dir.file("outside/2.txt")), "two");
+    EXPECT_EQ(ReadFileBytes(dir.file("outside/nested/3.txt")), "three");
+    EXPECT_EQ(ReadFileBytes(dir.file("lonely.txt")), "lonely");
+}
+
+TEST(DeleteLocalFolder, ALinkGivenAsTheFolderIsRemovedAlone) {
+    TempDir dir;
+    MakeFolder(dir.file("outside"));
+    WriteFileBytes(dir.file("outside/keep.txt"), "keep");
+    WriteFileBytes(dir.file("file.txt"), "file");
+    ASSERT_EQ(::symlink("outside", dir.file("link").c_str()), 0);
+    ASSERT_EQ(::symlink("file.txt", dir.file("file-link").c_str()), 0);
+
+    EXPECT_TRUE(DeleteLocalFolder(dir.file("link") + "/"));
+    EXPECT_FALSE(Exists(dir.file("link")));
+    EXPECT_EQ(ReadFileBytes(dir.file("outside/keep.txt")), "keep");
+    // A link to a file is no folder.
+    EXPECT_FALSE(DeleteLocalFolder(dir.file("file-link")));
+    EXPECT_TRUE(Exists(dir.file("file-link")));
+}
+
+TEST(DeleteLocalFolder, WhatCannotGoStaysAndTheResultIsStillTrue) {
+    TempDir dir;
+    ::chmod(dir.path().c_str(), 0711);
+    const std::string tree = dir.file("tree");
+    MakeFolder(tree, 0777);
+    WriteFileBytes(tree + "/plain.txt", "p");
+    MakeFolder(tree + "/sub", 0777);
+    WriteFileBytes(tree + "/sub/inner.txt", "i");
+    // A folder whose files may not be deleted, and one that may not even be read.
+    MakeFolder(tree + "/locked", 0777);
+    WriteFileBytes(tree + "/locked/held.txt", "held");
+    ::chmod((tree + "/locked").c_str(), 0555);
+    MakeFolder(tree + "/closed", 0777);
+    WriteFileBytes(tree + "/closed/hidden.txt", "hidden");
+    ::chmod((tree + "/closed").c_str(), 0333);
+
+    const int result = RunUnprivileged([&] { return DeleteLocalFolder(tree) ? 1 : 2; });
+    ASSERT_NE(result, -1) << "could not run without privileges";
+    EXPECT_EQ(result, 1);
+    EXPECT_FALSE(Exists(tree + "/plain.txt"));
+    EXPECT_FALSE(Exists(tree + "/sub"));
+    EXPECT_EQ(ReadFileBytes(tree + "/locked/held.txt"), "held");
+    EXPECT_TRUE(Exists(tree + "/closed/hidden.txt"));
+    EXPECT_TRUE(Exists(tree));
+}
+
+TEST(DeleteLocalFolder, DeepTreesWithinTheLimitGoDeeperOnesAreRefused) {
+    TempDir dir;
+    MakeChain(dir.file("deep"), 64);
+    EXPECT_TRUE(DeleteLocalFolder(dir.file("deep")));
+    EXPECT_FALSE(Exists(dir.file("deep")));
+
+    const std::string deepest = MakeChain(dir.file("deeper"), 65);
+    EXPECT_FALSE(DeleteLocalFolder(dir.file("deeper")));
+    // Refused below the limit: no enclosing folder was removed, the last level is intact.
+    EXPECT_TRUE(Exists(deepest));
+    EXPECT_TRUE(Exists(dir.file("deeper")));
+}
