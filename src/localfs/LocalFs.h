@@ -39,17 +39,20 @@ std::vector<std::string> ParseMountPoints(const std::string& mountsText);
 std::string MountPointOfPath(const std::string& path, const std::vector<std::string>& mounts);
 
 // Deletes a folder and everything below it, depth-first. Never follows a symbolic link: a
-// link inside the tree is removed as a link. False only when the path is not an existing
-// folder or a subfolder's delete returned false; true otherwise, even if something stayed.
+// link inside the tree is removed as a link, and a path that is itself a link to a folder
+// removes just that link. False only when the path is not an existing folder (or is "/"),
+// a subfolder's delete returned false, or the tree is more than 64 folders deep; true
+// otherwise, even if something stayed.
 bool DeleteLocalFolder(const std::string& path);
 
-// Plain local file operations used by the commands. True on success.
+// Plain local file operations used by the commands. True on success. A rename never
+// replaces an entry that already exists under the new name.
 bool DeleteLocalFile(const std::string& path);
 bool RenameLocalPath(const std::string& from, const std::string& to);
 bool CreateLocalFolder(const std::string& path);
 bool RemoveLocalFolder(const std::string& path);
 
-// The process's current folder, ending in "/".
+// The process's current folder, ending in "/"; "/" when it cannot be found out.
 std::string CurrentLocalFolder();
 
 } // namespace oxlip

@@ -16,7 +16,8 @@ std::string TrimAtNul(const std::string& text);
 std::string FormatSizeKB(int64_t bytes);
 
 // "2003/04/05 9:05:07" (date, one blank, time without leading zero on the hour).
-// The time is shown as given: no zone conversion here.
+// The time is shown as given: no zone conversion here. A time past 9999/12/31 23:59:59 has
+// no four-digit year and gives an empty text.
 std::string FormatFileTime(const FileTime& time);
 
 // Text after the last "." anywhere in the text; empty when there is none.
