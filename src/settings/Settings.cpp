@@ -152,7 +152,8 @@ void Settings::SetDefaultAsciiExtensions() {
 void Settings::LoadAsciiExtensions() {
     AsciiExtensionList.assign(1, std::string());
     IniDocument doc;
-    if (doc.load(ftpIniPath()) == IniDocument::LoadResult::Missing) {
+    // A file that is missing, or that cannot be read at all, gives the built-in list.
+    if (doc.load(ftpIniPath()) != IniDocument::LoadResult::Loaded) {
         SetDefaultAsciiExtensions();
         return;
     }

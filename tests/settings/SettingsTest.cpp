@@ -377,7 +377,9 @@ TEST(SettingsFiles, SavesReportFailureAndKeepWhatIsThere) {
     Settings s(dir.path());
     ASSERT_TRUE(std::filesystem::create_directory(s.ftpIniPath()));
     ASSERT_TRUE(std::filesystem::create_directory(s.userIniPath()));
-    s.SetDefaultAsciiExtensions();
+    s.AsciiExtensionList = {"X"};
+    s.LoadAsciiExtensions(); // unreadable: the built-in list
+    EXPECT_EQ(s.AsciiExtensionList, oxlip::DefaultAsciiExtensions());
     s.profile.ProfileName = "P";
     EXPECT_FALSE(s.SaveAsciiExtensions());
     EXPECT_FALSE(s.SaveAppSettings(nullptr));

@@ -1,0 +1,50 @@
+#include "localfs/TextCodec.h"
+
+#include <gtest/gtest.h>
+
+TEST(TextCodec, Utf8CheckIsStrict) {
+    const std::pair<std::string, bool> cases[] = {
+        {"", true},
+        {"plain ASCII", true},
+        {"日本語ｱ", true},
+        {"\xf0\x9f\x98\x80", true},     // U+1F600
+        {"\xf4\x8f\xbf\xbf", true},     // U+10FFFF
+        {std::string("a\0b", 3), true}, // NUL is a character
+        {"\xc0\xaf", false},            // overlong "/"
+        {"\xe0\x80\xaf", false},        // overlong, three bytes
+        {"\xf0\x80\x80\xaf", false},    // overlong, four bytes
+        {"\xed\xa0\x80", false},        // surrogate
+        {"\xf4\x90\x80\x80", false},    // above U+10FFFF
+        {"\xf5\x80\x80\x80", false},
+        {"\xe3\x81", false},         // cut short
+        {"\x80", false},             // lone continuation
+        {"\xe3\x81\x41", false},     // bad continuation
+        {"\x83\x65\x83\x58", false}, // CP932 テス
+    };
+    for (const auto& [bytes, valid] : cases) {
+        EXPECT_EQ(oxlip::IsValidUtf8(bytes), valid) << testing::PrintToString(bytes);
+    }
+}
+
+TEST(TextCodec, Cp932BothWays) {
+    EXPECT_EQ(oxlip::Cp932ToUtf8("\x8e\x96\x96\xb1\x8f\x8a"), "事務所");
+    EXPECT_EQ(oxlip::Cp932ToUtf8("\xb1\xb2"), "ｱｲ");
+    EXPECT_EQ(oxlip::Cp932ToUtf8("\x87\x40"), "①"); // an NEC special character
+    EXPECT_EQ(oxlip::Cp932ToUtf8(""), "");
+    EXPECT_EQ(oxlip::Cp932ToUtf8("\x82"), std::nullopt); // lead byte without its trail
+    EXPECT_EQ(oxlip::Utf8ToCp932("テスト"), "\x83\x65\x83\x58\x83\x67");
+    EXPECT_EQ(oxlip::Utf8ToCp932("😀"), std::nullopt);
+    EXPECT_EQ(oxlip::Utf8ToCp932("\xff"), std::nullopt);
+
+    // Long text grows the output buffer several times.
+    std::string many(5000, '\xb1');
+    std::string expected;
+    for (int i = 0; i < 5000; ++i) {
+        expected += "ｱ";
+    }
+    EXPECT_EQ(oxlip::Cp932ToUtf8(many), expected);
+
+    EXPECT_EQ(oxlip::DecodeUtf8OrCp932("テ"), "テ");
+    EXPECT_EQ(oxlip::DecodeUtf8OrCp932("\x83\x65"), "テ");
+    EXPECT_EQ(oxlip::DecodeUtf8OrCp932("a\x82"), "a\x82"); // neither: unchanged
+}
