@@ -1,0 +1,99 @@
+#pragma once
+// A TCP connection with non-blocking sockets, used for control and data connections alike.
+// Every wait is a poll() of at most kPumpIntervalMs followed by the event pump, until the
+// time-out. Reading and writing go through recvSome()/sendSome() only, so that an encrypting
+// layer can later sit under the same interface.
+
+#include "ftp/UiPorts.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <sys/socket.h>
+#include <vector>
+
+namespace oxlip::ftp {
+
+// Calls the event pump while the engine waits: after every idle poll() slice, and at least
+// every few milliseconds while data flows.
+class Pumper {
+public:
+    explicit Pumper(EventPump* pump = nullptr) : pump_(pump) {}
+    void setPump(EventPump* pump) { pump_ = pump; }
+    // After a poll(): idle tells whether it returned without events.
+    void afterPoll(bool idle);
+    // Set while the running operation is to stop at its next wait (the connection was
+    // closed from inside the event pump).
+    void setAbort(bool abort) { abort_ = abort; }
+    bool aborted() const { return abort_; }
+
+private:
+    EventPump* pump_;
+    bool abort_ = false;
+    std::chrono::steady_clock::time_point last_{};
+};
+
+// A resolved socket address.
+struct SocketAddress {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    int family() const { return storage.ss_family; }
+    std::string text() const; // "127.0.0.1" or "::1"
+    void setPort(uint16_t port);
+};
+
+// Resolves a host name (getaddrinfo, run aside so that the wait pumps and has a time-out).
+// False with a reason when nothing was found in time.
+bool ResolveHost(const std::string& host, uint16_t port, int timeoutMs, Pumper& pumper,
+                 std::vector<SocketAddress>& out, std::string& error);
+
+enum class IoResult { Ok, Closed, TimedOut, Failed };
+
+class Stream {
+public:
+    explicit Stream(Pumper& pumper) : pumper_(pumper) {}
+    ~Stream() { close(); }
+    Stream(const Stream&) = delete;
+    Stream& operator=(const Stream&) = delete;
+
+    // Connects within the time-out.
+    IoResult connect(const SocketAddress& address, int timeoutMs);
+    bool isOpen() const { return fd_ >= 0; }
+    void close();
+    // Sends FIN: the peer sees the end of the data.
+    void shutdownWrite();
+
+    // Waits up to timeoutMs for data, then reads what is there (up to size). Ok with got > 0,
+    // Closed at the end of the stream.
+    IoResult read(char* buffer, std::size_t size, std::size_t& got, int timeoutMs);
+    // Writes everything; the time-out counts from the last progress.
+    IoResult writeAll(const char* data, std::size_t size, int timeoutMs);
+
+    // Reads without waiting: Ok with got >= 0 (0 means nothing there yet), Closed, Failed.
+    IoResult readNow(char* buffer, std::size_t size, std::size_t& got);
+    // Writes what the socket takes now: Ok with sent >= 0, Failed.
+    IoResult writeNow(const char* data, std::size_t size, std::size_t& sent);
+
+    int fd() const { return fd_; }
+    const SocketAddress& peer() const { return peer_; }
+    Pumper& pumper() { return pumper_; }
+
+private:
+    long recvSome(char* buffer, std::size_t size);
+    long sendSome(const char* data, std::size_t size);
+
+    Pumper& pumper_;
+    int fd_ = -1;
+    SocketAddress peer_;
+};
+
+// Waits until one of the streams is readable (or writable, when asked), in slices of at most
+// kPumpIntervalMs with the pump after each, up to timeoutMs. Returns a bit per stream that is
+// ready (bit 0 for the first), 0 on time-out, -1 when poll() fails or the pumper was told to
+// abort.
+constexpr int kMaxWaitStreams = 4;
+int WaitStreams(Stream* const* streams, const short* events, int count, int timeoutMs,
+                Pumper& pumper);
+
+} // namespace oxlip::ftp

@@ -1,0 +1,423 @@
+#include "support/FtpServers.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pwd.h>
+#include <random>
+#include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace oxlip::test {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+const char* const kVsftpdBinary = "/usr/sbin/vsftpd";
+const char* const kPython = "/usr/bin/python3";
+const char* const kVsftpdUser = "oxliptest";
+const char* const kVsftpdPassword = "oxlip-Test-7";
+const char* const kPyUser = "oxlip";
+const char* const kPyPassword = "secret-7";
+
+std::string ServersDir() {
+    return OXLIP_TEST_SERVERS_DIR;
+}
+
+// A port that was free a moment ago on 127.0.0.1.
+uint16_t FreePort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return 0;
+    }
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    uint16_t port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
+        port = ntohs(a.sin_port);
+    }
+    ::close(fd);
+    return port;
+}
+
+// Connects to the port and waits for a "220" greeting; bounded in time.
+bool AcceptsFtp(uint16_t port, int timeoutMs) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (int attempt = 0; attempt < 400 && Clock::now() < deadline; ++attempt) {
+        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            return false;
+        }
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(port);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+            pollfd p{fd, POLLIN, 0};
+            char buf[64] = {};
+            if (::poll(&p, 1, 3000) == 1 && ::recv(fd, buf, sizeof buf - 1, 0) >= 3 &&
+                std::strncmp(buf, "220", 3) == 0) {
+                ::send(fd, "QUIT\r\n", 6, MSG_NOSIGNAL);
+                ::close(fd);
+                return true;
+            }
+        }
+        ::close(fd);
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    return false;
+}
+
+bool RunShell(const std::string& command) {
+    int status = std::system(command.c_str());
+    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Makes sure the local login user for vsftpd exists with a known password. Several test
+// processes may do this at once, so it runs under a file lock.
+bool EnsureVsftpdUser(int& uid, int& gid, std::string& error) {
+    static std::mutex mutex;
+    std::lock_guard<std::mutex> guard(mutex);
+    int lock = ::open("/tmp/oxlip-vsftpd-user.lock", O_CREAT | O_RDWR | O_CLOEXEC, 0600);
+    if (lock >= 0) {
+        ::flock(lock, LOCK_EX);
+    }
+    bool ok = true;
+    // vsftpd enters the home folder before the configured root: "/" always exists.
+    passwd* existing = ::getpwnam(kVsftpdUser);
+    if (!existing) {
+        ok = RunShell(std::string("useradd -M -d / -s /bin/bash ") + kVsftpdUser +
+                      " >/dev/null 2>&1");
+    } else if (std::string(existing->pw_dir) != "/") {
+        ok = RunShell(std::string("usermod -d / ") + kVsftpdUser + " >/dev/null 2>&1");
+    }
+    if (ok) {
+        ok = RunShell(std::string("echo '") + kVsftpdUser + ":" + kVsftpdPassword +
+                      "' | chpasswd -c SHA512");
+    }
+    passwd* pw = ::getpwnam(kVsftpdUser);
+    if (lock >= 0) {
+        ::flock(lock, LOCK_UN);
+        ::close(lock);
+    }
+    if (!ok || !pw) {
+        error = "could not set up the local user for vsftpd";
+        return false;
+    }
+    uid = int(pw->pw_uid);
+    gid = int(pw->pw_gid);
+    return true;
+}
+
+} // namespace
+
+const char* ServerKindName(ServerKind kind) {
+    return kind == ServerKind::Pyftpdlib ? "pyftpdlib" : "vsftpd";
+}
+
+bool CanRunServer(ServerKind kind, std::string* why) {
+    auto say = [why](const char* text) {
+        if (why) {
+            *why = text;
+        }
+        return false;
+    };
+    if (kind == ServerKind::Pyftpdlib) {
+        if (::access(kPython, X_OK) != 0) {
+            return say("/usr/bin/python3 is missing");
+        }
+        return true;
+    }
+    if (::geteuid() != 0) {
+        return say("vsftpd tests need root (a local login user and a chroot)");
+    }
+    if (::access(kVsftpdBinary, X_OK) != 0) {
+        return say("vsftpd is not installed");
+    }
+    return true;
+}
+
+// --- ChildProcess --------------------------------------------------------------------------
+
+ChildProcess::~ChildProcess() {
+    stop();
+}
+
+bool ChildProcess::start(const std::vector<std::string>& argv, bool captureStdout) {
+    stop();
+    int fds[2] = {-1, -1};
+    if (captureStdout && ::pipe2(fds, O_CLOEXEC) != 0) {
+        return false;
+    }
+    std::vector<char*> args;
+    for (const std::string& a : argv) {
+        args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+    pid_t parent = ::getpid();
+    pid_t pid = ::fork();
+    if (pid < 0) {
+        if (captureStdout) {
+            ::close(fds[0]);
+            ::close(fds[1]);
+        }
+        return false;
+    }
+    if (pid == 0) {
+        ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) {
+            ::_exit(127);
+        }
+        int devnull = ::open("/dev/null", O_RDWR);
+        if (devnull >= 0) {
+            ::dup2(devnull, 0);
+            if (!captureStdout) {
+                ::dup2(devnull, 1);
+            }
+        }
+        if (captureStdout) {
+            ::dup2(fds[1], 1);
+        }
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    pid_ = pid;
+    if (captureStdout) {
+        ::close(fds[1]);
+        stdoutFd_ = fds[0];
+    }
+    return true;
+}
+
+bool ChildProcess::readLine(std::string& line, int timeoutMs) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (int rounds = 0; rounds < 10000; ++rounds) {
+        auto nl = pending_.find('\n');
+        if (nl != std::string::npos) {
+            line = pending_.substr(0, nl);
+            pending_.erase(0, nl + 1);
+            return true;
+        }
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (stdoutFd_ < 0 || left <= 0) {
+            return false;
+        }
+        pollfd p{stdoutFd_, POLLIN, 0};
+        if (::poll(&p, 1, int(left)) <= 0) {
+            continue;
+        }
+        char buf[256];
+        ssize_t n = ::read(stdoutFd_, buf, sizeof buf);
+        if (n <= 0) {
+            return false;
+        }
+        pending_.append(buf, std::size_t(n));
+    }
+    return false;
+}
+
+void ChildProcess::stop() {
+    if (stdoutFd_ >= 0) {
+        ::close(stdoutFd_);
+        stdoutFd_ = -1;
+    }
+    if (pid_ <= 0) {
+        return;
+    }
+    ::kill(-pid_, SIGTERM);
+    ::kill(pid_, SIGTERM);
+    bool gone = false;
+    for (int i = 0; i < 100 && !gone; ++i) { // up to 2 s
+        gone = ::waitpid(pid_, nullptr, WNOHANG) == pid_;
+        if (!gone) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    if (!gone) {
+        ::kill(-pid_, SIGKILL);
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    pid_ = -1;
+}
+
+// --- FtpServer -----------------------------------------------------------------------------
+
+FtpServer::FtpServer(ServerKind kind) : kind_(kind) {
+    std::string why;
+    if (!CanRunServer(kind, &why)) {
+        error_ = why;
+        return;
+    }
+    root_ = base_.path() + "/root";
+    ::mkdir(root_.c_str(), 0755);
+    ok_ = kind == ServerKind::Pyftpdlib ? startPyftpdlib() : startVsftpd();
+}
+
+FtpServer::~FtpServer() {
+    process_.stop();
+}
+
+std::string FtpServer::server() const {
+    return "127.0.0.1:" + std::to_string(port_);
+}
+
+const std::string& FtpServer::root() const {
+    return root_;
+}
+
+bool FtpServer::startPyftpdlib() {
+    user_ = kPyUser;
+    password_ = kPyPassword;
+    if (!process_.start({kPython, ServersDir() + "/pyftpd_server.py", "--user", user_, "--password",
+                         password_, "--root", root_},
+                        true)) {
+        error_ = "could not start pyftpdlib";
+        return false;
+    }
+    std::string line;
+    if (!process_.readLine(line, 15000)) {
+        error_ = "pyftpdlib did not report its port";
+        return false;
+    }
+    port_ = uint16_t(std::atoi(line.c_str()));
+    if (port_ == 0 || !AcceptsFtp(port_, 10000)) {
+        error_ = "pyftpdlib does not accept connections";
+        return false;
+    }
+    return true;
+}
+
+bool FtpServer::startVsftpd() {
+    user_ = kVsftpdUser;
+    password_ = kVsftpdPassword;
+    if (!EnsureVsftpdUser(uid_, gid_, error_)) {
+        return false;
+    }
+    // The login user must reach its root; the chroot helper folder must stay root's.
+    ::chmod(base_.path().c_str(), 0755);
+    giveToUser(root_);
+    std::string empty = base_.path() + "/empty";
+    ::mkdir(empty.c_str(), 0755);
+    std::mt19937 random(std::random_device{}());
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        port_ = FreePort();
+        int pasvMin = 20000 + int(random() % 800) * 50;
+        std::string conf = base_.path() + "/vsftpd.conf";
+        {
+            std::ofstream out(conf, std::ios::trunc);
+            out << "listen=YES\n"
+                << "listen_ipv6=NO\n"
+                << "listen_address=127.0.0.1\n"
+                << "listen_port=" << port_ << "\n"
+                << "background=NO\n"
+                << "seccomp_sandbox=NO\n"
+                << "anonymous_enable=NO\n"
+                << "local_enable=YES\n"
+                << "write_enable=YES\n"
+                << "chmod_enable=YES\n"
+                << "local_umask=022\n"
+                << "chroot_local_user=YES\n"
+                << "allow_writeable_chroot=YES\n"
+                << "local_root=" << root_ << "\n"
+                << "secure_chroot_dir=" << empty << "\n"
+                << "pam_service_name=vsftpd\n"
+                << "userlist_enable=NO\n"
+                << "pasv_enable=YES\n"
+                << "pasv_min_port=" << pasvMin << "\n"
+                << "pasv_max_port=" << pasvMin + 49 << "\n"
+                << "connect_from_port_20=NO\n"
+                << "ascii_upload_enable=YES\n"
+                << "ascii_download_enable=YES\n"
+                << "dirmessage_enable=NO\n"
+                << "xferlog_enable=NO\n"
+                << "syslog_enable=NO\n"
+                << "use_localtime=NO\n"
+                << "max_clients=0\n"
+                << "max_per_ip=0\n"
+                << "idle_session_timeout=600\n"
+                << "data_connection_timeout=300\n"
+                << "ftpd_banner=oxlip test server ready.\n";
+        }
+        ::chmod(conf.c_str(), 0600);
+        if (!process_.start({kVsftpdBinary, conf}, false)) {
+            error_ = "could not start vsftpd";
+            return false;
+        }
+        if (AcceptsFtp(port_, 5000)) {
+            return true;
+        }
+        process_.stop();
+    }
+    error_ = "vsftpd does not accept connections";
+    return false;
+}
+
+void FtpServer::giveToUser(const std::string& path) const {
+    if (kind_ == ServerKind::Vsftpd && uid_ >= 0) {
+        if (::chown(path.c_str(), uid_t(uid_), gid_t(gid_)) != 0) {
+            std::perror("chown");
+        }
+    }
+}
+
+void FtpServer::writeFile(const std::string& relative, const std::string& bytes) const {
+    WriteFileBytes(path(relative), bytes);
+    giveToUser(path(relative));
+}
+
+void FtpServer::makeDir(const std::string& relative) const {
+    ::mkdir(path(relative).c_str(), 0755);
+    giveToUser(path(relative));
+}
+
+std::string FtpServer::readFile(const std::string& relative) const {
+    return ReadFileBytes(path(relative));
+}
+
+bool FtpServer::exists(const std::string& relative) const {
+    std::error_code ec;
+    return fs::symlink_status(path(relative), ec).type() != fs::file_type::not_found && !ec;
+}
+
+// --- MisbehavingServer ---------------------------------------------------------------------
+
+MisbehavingServer::MisbehavingServer(const std::string& modes) {
+    if (!process_.start({kPython, ServersDir() + "/misbehave.py", "--mode", modes, "--user", user(),
+                         "--password", password()},
+                        true)) {
+        return;
+    }
+    std::string line;
+    if (process_.readLine(line, 15000)) {
+        port_ = uint16_t(std::atoi(line.c_str()));
+    }
+}
+
+std::string MisbehavingServer::server() const {
+    return "127.0.0.1:" + std::to_string(port_);
+}
+
+} // namespace oxlip::test
