@@ -2,9 +2,9 @@
 
 #include "ftp/engine/AsciiMode.h"
 #include "ftp/engine/ListingParser.h"
+#include "ftp/engine/NameCodec.h"
 #include "ftp/engine/Reply.h"
 #include "ftp/engine/Stream.h"
-#include "localfs/TextCodec.h"
 #include "localfs/TextHelpers.h"
 
 #include <algorithm>
@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <chrono>
 #include <ctime>
-#include <map>
 #include <poll.h>
 #include <set>
 #include <unistd.h>
@@ -34,8 +33,6 @@ constexpr std::size_t kBlockBytes = 256 * 1024;
 constexpr std::size_t kStallBytes = 1024;
 // A listing longer than this is refused instead of filling memory.
 constexpr std::size_t kMaxListingBytes = 256u * 1024 * 1024;
-// Names remembered with the bytes they came in (servers without UTF8).
-constexpr std::size_t kMaxRememberedNames = 200000;
 
 bool HasLineBreakOrNul(const std::string& text) {
     return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
@@ -266,9 +263,9 @@ struct FtpClient::Impl {
     bool listDashA = true;
     char type = 0; // 'A', 'I' or 0 when not yet sent
     Reply last;
-    std::map<std::string, std::string> rawNames; // decoded name -> bytes from the server
-    std::unique_ptr<char[]> block;               // transfer buffer (kBlockBytes)
-    std::unique_ptr<char[]> wide;                // converted upload data (2 * kBlockBytes)
+    NameCodec codec;
+    std::unique_ptr<char[]> block; // transfer buffer (kBlockBytes)
+    std::unique_ptr<char[]> wide;  // converted upload data (2 * kBlockBytes)
 
     // --- control connection -------------------------------------------------------------
 
@@ -402,55 +399,10 @@ struct FtpClient::Impl {
 
     // --- names --------------------------------------------------------------------------
 
-    // A name from the server as UTF-8; names that were not UTF-8 are remembered with their
-    // bytes so that they go back exactly as they came.
-    std::string fromWire(const std::string& raw) {
-        if (utf8) {
-            return raw;
-        }
-        std::string name = DecodeUtf8OrCp932(raw);
-        if (name != raw && rawNames.size() < kMaxRememberedNames) {
-            rawNames[name] = raw;
-        }
-        return name;
-    }
-
-    // A path in UTF-8 as the bytes to send: names seen in another encoding go back in it.
-    std::string toWire(const std::string& path) {
-        if (utf8 || rawNames.empty()) {
-            return path;
-        }
-        std::string out;
-        std::size_t start = 0;
-        while (start <= path.size()) {
-            auto slash = path.find('/', start);
-            std::string part =
-                path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
-            auto it = rawNames.find(part);
-            out += it != rawNames.end() ? it->second : part;
-            if (slash == std::string::npos) {
-                break;
-            }
-            out += '/';
-            start = slash + 1;
-        }
-        return out;
-    }
-
-    // A raw command whose tail may be a name seen in another encoding.
-    std::string commandToWire(const std::string& line) {
-        if (utf8 || rawNames.empty()) {
-            return line;
-        }
-        for (std::size_t pos = line.find(' '); pos != std::string::npos;
-             pos = line.find(' ', pos + 1)) {
-            auto it = rawNames.find(line.substr(pos + 1));
-            if (it != rawNames.end()) {
-                return line.substr(0, pos + 1) + it->second;
-            }
-        }
-        return line;
-    }
+    // Names on the wire: UTF-8 when the server offers it; otherwise each name goes back in
+    // the bytes it came in.
+    std::string fromWire(const std::string& raw) { return codec.Decode(raw); }
+    std::string toWire(const std::string& path) const { return codec.Encode(path); }
 
     // --- transfers ----------------------------------------------------------------------
 
@@ -807,7 +759,7 @@ bool FtpClient::connect(const std::string& server, const std::string& user,
     d->epsvRefused = false;
     d->listDashA = true;
     d->type = 0;
-    d->rawNames.clear();
+    d->codec = NameCodec();
 
     if (HasLineBreakOrNul(user) || HasLineBreakOrNul(password)) {
         d->failText("refused: line break or NUL in user name or password");
@@ -880,6 +832,7 @@ bool FtpClient::connect(const std::string& server, const std::string& user,
     if (d->features.count("UTF8")) {
         d->command("OPTS UTF8 ON");
         d->utf8 = true;
+        d->codec.SetServerUtf8(true);
     }
     if (d->features.count("MLST")) {
         // Ask for the facts the records need, among those offered.
@@ -1129,7 +1082,7 @@ int FtpClient::rawCommand(const std::string& command, std::string* replyText) {
         return 0;
     }
     Reply reply;
-    int code = d->command(d->commandToWire(line), &reply);
+    int code = d->command(d->toWire(line), &reply);
     if (replyText) {
         *replyText = code ? reply.text() : std::string();
     }
