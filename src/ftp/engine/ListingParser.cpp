@@ -180,6 +180,10 @@ FileTime ParseMlsdTime(string_view text) {
 
 // The low nine bits of an octal mode as three digits, one per hexadecimal digit (0755 -> 0x755).
 uint32_t PermissionDigitsFromOctal(string_view text) {
+    // Python-based servers (pyftpdlib) write the mode as "0o644".
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'o' || text[1] == 'O')) {
+        text.remove_prefix(2);
+    }
     if (text.empty() || text.size() > 7) {
         return 0;
     }
