@@ -1,0 +1,190 @@
+// Pure parts of the engine: control replies and ASCII line ends.
+
+#include "ftp/engine/AsciiMode.h"
+#include "ftp/engine/Reply.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace oxlip::ftp {
+namespace {
+
+std::vector<Reply> ParseAll(ReplyParser& parser) {
+    std::vector<Reply> out;
+    while (parser.hasReply()) {
+        out.push_back(parser.next());
+    }
+    return out;
+}
+
+std::vector<Reply> ParseAll(const std::string& bytes) {
+    ReplyParser parser;
+    parser.feed(bytes);
+    EXPECT_FALSE(parser.failed()) << parser.error();
+    return ParseAll(parser);
+}
+
+TEST(ReplyParser, SingleAndSeveralRepliesInOneRead) {
+    auto replies = ParseAll("220 ready\r\n331 password\r\n230 in\r\n");
+    ASSERT_EQ(replies.size(), 3u);
+    EXPECT_EQ(replies[0].code, 220);
+    EXPECT_EQ(replies[0].text(), "220 ready");
+    EXPECT_EQ(replies[1].code, 331);
+    EXPECT_EQ(replies[2].code, 230);
+    // A bare code, LF-only line ends, stray blank lines between replies.
+    replies = ParseAll("200\n\r\n\n250 ok\n");
+    ASSERT_EQ(replies.size(), 2u);
+    EXPECT_EQ(replies[0].code, 200);
+    EXPECT_EQ(replies[1].code, 250);
+}
+
+TEST(ReplyParser, MultiLineEndsOnlyAtSameCodeAndBlank) {
+    const std::string reply = "211-Features:\r\n"
+                              " MLST type*;size*;\r\n"
+                              "211-still inside\r\n"
+                              "211\tstill inside too\r\n"
+                              "2115 not the end\r\n"
+                              "226 another code inside\r\n"
+                              "211x no\r\n"
+                              "plain text line\r\n"
+                              "211 End\r\n"
+                              "200 next\r\n";
+    auto replies = ParseAll(reply);
+    ASSERT_EQ(replies.size(), 2u);
+    EXPECT_EQ(replies[0].code, 211);
+    ASSERT_EQ(replies[0].lines.size(), 9u);
+    EXPECT_EQ(replies[0].lines[1], " MLST type*;size*;");
+    EXPECT_EQ(replies[0].lines.back(), "211 End");
+    EXPECT_EQ(replies[1].code, 200);
+}
+
+TEST(ReplyParser, RepliesSplitAtEveryByte) {
+    const std::string stream = "150-Opening\r\n150 data\r\n226-Done\r\n x\r\n226 ok\r\n";
+    ReplyParser parser;
+    std::vector<Reply> replies;
+    for (char c : stream) {
+        parser.feed(&c, 1);
+        for (auto& r : ParseAll(parser)) {
+            replies.push_back(r);
+        }
+    }
+    ASSERT_EQ(replies.size(), 2u);
+    EXPECT_TRUE(replies[0].preliminary());
+    EXPECT_EQ(replies[0].lines.size(), 2u);
+    EXPECT_EQ(replies[1].code, 226);
+    EXPECT_EQ(replies[1].lines.size(), 3u);
+    EXPECT_FALSE(replies[1].preliminary());
+    EXPECT_TRUE(replies[1].positive());
+}
+
+TEST(ReplyParser, LongContinuationWithinTheCap) {
+    std::string reply = "250-start\r\n";
+    for (int i = 0; i < 1000; ++i) {
+        reply += "250-line " + std::to_string(i) + "\r\n";
+    }
+    reply += "250 end\r\n";
+    auto replies = ParseAll(reply);
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].lines.size(), 1002u);
+}
+
+TEST(ReplyParser, TooManyLinesIsAnError) {
+    ReplyParser parser;
+    parser.feed("250-start\r\n");
+    std::string line = " more\r\n";
+    for (std::size_t i = 0; i < kMaxReplyLines + 5 && !parser.failed(); ++i) {
+        parser.feed(line);
+    }
+    EXPECT_TRUE(parser.failed());
+    EXPECT_FALSE(parser.hasReply());
+    parser.feed("250 end\r\n"); // nothing more is parsed after a failure
+    EXPECT_FALSE(parser.hasReply());
+}
+
+TEST(ReplyParser, OverlongLinesAreCutAndNulsReplaced) {
+    std::string huge(1024 * 1024, 'x');
+    ReplyParser parser;
+    parser.feed("500 " + huge + "\r\n");
+    parser.feed("200 a");
+    parser.feed(std::string("\0b\r\n", 4));
+    auto replies = ParseAll(parser);
+    ASSERT_EQ(replies.size(), 2u);
+    EXPECT_EQ(replies[0].code, 500);
+    EXPECT_EQ(replies[0].lines[0].size(), kMaxReplyLine);
+    EXPECT_EQ(replies[1].lines[0], "200 a?b");
+
+    // A line that never ends keeps memory bounded.
+    ReplyParser endless;
+    for (int i = 0; i < 64; ++i) {
+        endless.feed("220 " + std::string(64 * 1024, 'y'));
+    }
+    EXPECT_FALSE(endless.hasReply());
+    endless.feed("\r\n");
+    ASSERT_TRUE(endless.hasReply());
+    EXPECT_EQ(endless.next().lines[0].size(), kMaxReplyLine);
+}
+
+TEST(ReplyParser, GarbageIsAProtocolError) {
+    for (const char* bad : {"hello\r\n", "22 short\r\n", "2200 long code\r\n", "620 bad\r\n",
+                            "099 bad\r\n", "abc\r\n"}) {
+        ReplyParser parser;
+        parser.feed(bad);
+        EXPECT_TRUE(parser.failed()) << bad;
+        EXPECT_FALSE(parser.hasReply()) << bad;
+    }
+    EXPECT_EQ(ReplyCodeOf("421 bye"), 421);
+    EXPECT_EQ(ReplyCodeOf("42"), 0);
+}
+
+std::string Decode(const std::vector<std::string>& blocks) {
+    AsciiDecoder decoder;
+    std::string out;
+    for (std::string block : blocks) {
+        bool carry = false;
+        std::size_t n = decoder.decode(block.data(), block.size(), carry);
+        if (carry) {
+            out += '\r';
+        }
+        out.append(block.data(), n);
+    }
+    if (decoder.finish()) {
+        out += '\r';
+    }
+    return out;
+}
+
+std::string Encode(const std::vector<std::string>& blocks) {
+    AsciiEncoder encoder;
+    std::string out;
+    for (const std::string& block : blocks) {
+        std::string buf(2 * block.size(), '\0');
+        out.append(buf.data(), encoder.encode(block.data(), block.size(), buf.data()));
+    }
+    return out;
+}
+
+TEST(AsciiMode, DownloadTurnsCrLfIntoLfAcrossBlocks) {
+    EXPECT_EQ(Decode({"a\r\nb\r\n"}), "a\nb\n");
+    EXPECT_EQ(Decode({"a\r", "\nb"}), "a\nb");       // split line end
+    EXPECT_EQ(Decode({"a\r", "b"}), "a\rb");         // lone CR at a block end
+    EXPECT_EQ(Decode({"a\r", "\r", "\n"}), "a\r\n"); // CR CR LF
+    EXPECT_EQ(Decode({"x\ry\n"}), "x\ry\n");         // lone CR, bare LF
+    EXPECT_EQ(Decode({"end\r"}), "end\r");           // final CR kept
+    EXPECT_EQ(Decode({"a\r", "", "\nb"}), "a\nb");   // empty block in between
+    EXPECT_EQ(Decode({""}), "");
+}
+
+TEST(AsciiMode, UploadTurnsBareLfIntoCrLfAcrossBlocks) {
+    EXPECT_EQ(Encode({"a\nb\n"}), "a\r\nb\r\n");
+    EXPECT_EQ(Encode({"a\r\nb"}), "a\r\nb");       // CR LF stays
+    EXPECT_EQ(Encode({"a\r", "\nb"}), "a\r\nb");   // split CR LF stays
+    EXPECT_EQ(Encode({"a\r", "b\n"}), "a\rb\r\n"); // lone CR stays
+    EXPECT_EQ(Encode({"\n", "\n"}), "\r\n\r\n");
+    // Round trip of text with only LF line ends.
+    EXPECT_EQ(Decode({Encode({"one\ntwo\n\n"})}), "one\ntwo\n\n");
+}
+
+} // namespace
+} // namespace oxlip::ftp
