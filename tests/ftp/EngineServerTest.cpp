@@ -1,5 +1,6 @@
 // The engine against real servers: the same cases against pyftpdlib and vsftpd.
 
+#include "EngineRecorders.h"
 #include "ftp/engine/FtpClient.h"
 #include "support/FtpServers.h"
 
@@ -22,16 +23,6 @@ namespace {
 using test::FtpServer;
 using test::ServerKind;
 using Clock = std::chrono::steady_clock;
-
-struct LogRecorder : StatusLog {
-    std::vector<std::string> lines;
-    void append(const std::string& line) override { lines.push_back(line); }
-};
-
-struct PumpCounter : EventPump {
-    int count = 0;
-    void pump() override { ++count; }
-};
 
 // An open file descriptor on a path, closed when it goes.
 struct Fd {
@@ -96,8 +87,8 @@ protected:
         });
     }
 
-    LogRecorder log;
-    PumpCounter pump;
+    test::LogLines log;
+    test::PumpCounter pump;
     std::unique_ptr<FtpServer> server;
     std::unique_ptr<FtpClient> client;
     test::TempDir local;

@@ -10,11 +10,21 @@ Modes:
   silent-command  greet and log in normally, then never answer another command
   byte-at-a-time  every reply goes out one byte at a time
   trickle         data connections send one byte a second
+  epsv-refused    EPSV is refused; PASV names a third host's address
+  pasv-malformed  EPSV is refused; PASV answers with a port byte above 255
+  epsv-bad-port   EPSV names port 70000
+  short-data      RETR sends fewer bytes than SIZE announced, then 226
+  no-final        RETR sends all the data but never the final reply
+  fail-after-150  RETR says 150, closes the data connection and says 451
+  early-226       RETR sends 150 and 226 in one segment before any data
+  421-after-login every command after the login gets 421 and the connection closes
+  reset-in-retr   RETR sends part of the data, then resets the control connection
 Without a mode it is a plain, well-behaved server over a small in-memory folder.
 """
 
 import argparse
 import socket
+import struct
 import sys
 import threading
 import time
@@ -52,8 +62,9 @@ class Session:
     def open_passive(self):
         if self.pasv:
             self.pasv.close()
-        self.pasv = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.pasv.bind(("127.0.0.1", 0))
+        local = self.conn.getsockname()[0]
+        self.pasv = socket.socket(self.conn.family, socket.SOCK_STREAM)
+        self.pasv.bind((local, 0))
         self.pasv.listen(1)
         self.pasv.settimeout(30)
         return self.pasv.getsockname()[1]
@@ -70,11 +81,32 @@ class Session:
             self.pasv = None
         return data
 
-    def send_data(self, payload):
+    def send_data(self, payload, retr=False):
         data = self.accept_data()
         if data is None:
             self.reply(425, "Can't open data connection.")
             return
+        if retr and "early-226" in self.modes:
+            self.send("150 Opening data connection.\r\n226 Transfer complete.\r\n")
+            time.sleep(0.2)
+            data.sendall(payload)
+            data.close()
+            return
+        if retr and "fail-after-150" in self.modes:
+            self.reply(150, "Opening data connection.")
+            data.close()
+            self.reply(451, "Local error in processing.")
+            return
+        if retr and "reset-in-retr" in self.modes:
+            self.reply(150, "Opening data connection.")
+            data.sendall(payload[:len(payload) // 2])
+            self.conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                 struct.pack("ii", 1, 0))
+            self.conn.close()
+            data.close()
+            raise OSError("reset")
+        if retr and "short-data" in self.modes:
+            payload = payload[:-10]
         self.reply(150, "Opening data connection.")
         try:
             if "trickle" in self.modes:
@@ -87,6 +119,8 @@ class Session:
         except OSError:
             data.close()
             self.reply(426, "Connection closed; transfer aborted.")
+            return
+        if retr and "no-final" in self.modes:
             return
         self.reply(226, "Transfer complete.")
 
@@ -138,6 +172,9 @@ class Session:
             return True
         if "silent-command" in self.modes:
             return True  # never answered
+        if "421-after-login" in self.modes:
+            self.reply(421, "Service not available, closing control connection.")
+            return False
         if cmd == "SYST":
             self.reply(215, "UNIX Type: L8")
         elif cmd in ("NOOP", "TYPE", "OPTS"):
@@ -147,15 +184,24 @@ class Session:
         elif cmd == "CWD":
             self.reply(250, "Directory successfully changed.")
         elif cmd == "EPSV":
-            self.reply(229, "Entering Extended Passive Mode (|||%d|)" % self.open_passive())
+            if self.modes & {"epsv-refused", "pasv-malformed"}:
+                self.reply(500, "EPSV not understood.")
+            elif "epsv-bad-port" in self.modes:
+                self.reply(229, "Entering Extended Passive Mode (|||70000|)")
+            else:
+                self.reply(229, "Entering Extended Passive Mode (|||%d|)" % self.open_passive())
         elif cmd == "PASV":
             port = self.open_passive()
-            self.reply(227, "Entering Passive Mode (127,0,0,1,%d,%d)." % (port >> 8, port & 255))
+            if "pasv-malformed" in self.modes:
+                self.reply(227, "Entering Passive Mode (127,0,0,1,300,1).")
+            else:
+                host = "10,0,0,99" if "epsv-refused" in self.modes else "127,0,0,1"
+                self.reply(227, "Entering Passive Mode (%s,%d,%d)." % (host, port >> 8, port & 255))
         elif cmd in ("LIST", "NLST"):
             self.send_data(self.listing())
         elif cmd == "RETR":
             if arg in self.files:
-                self.send_data(self.files[arg])
+                self.send_data(self.files[arg], retr=True)
             else:
                 self.reply(550, "Failed to open file.")
         elif cmd == "STOR":
@@ -209,12 +255,14 @@ def main():
     parser.add_argument("--mode", default="")
     parser.add_argument("--user", default="test")
     parser.add_argument("--password", default="secret")
+    parser.add_argument("--host", default="127.0.0.1")
     args = parser.parse_args()
     modes = set(m for m in args.mode.split(",") if m)
 
-    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    family = socket.AF_INET6 if ":" in args.host else socket.AF_INET
+    listener = socket.socket(family, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind(("127.0.0.1", 0))
+    listener.bind((args.host, 0))
     listener.listen(16)
     print(listener.getsockname()[1], flush=True)
     while True:

@@ -404,9 +404,10 @@ bool FtpServer::exists(const std::string& relative) const {
 
 // --- MisbehavingServer ---------------------------------------------------------------------
 
-MisbehavingServer::MisbehavingServer(const std::string& modes) {
+MisbehavingServer::MisbehavingServer(const std::string& modes, const std::string& host)
+    : host_(host) {
     if (!process_.start({kPython, ServersDir() + "/misbehave.py", "--mode", modes, "--user", user(),
-                         "--password", password()},
+                         "--password", password(), "--host", host},
                         true)) {
         return;
     }
@@ -417,7 +418,8 @@ MisbehavingServer::MisbehavingServer(const std::string& modes) {
 }
 
 std::string MisbehavingServer::server() const {
-    return "127.0.0.1:" + std::to_string(port_);
+    std::string host = host_.find(':') != std::string::npos ? "[" + host_ + "]" : host_;
+    return host + ":" + std::to_string(port_);
 }
 
 } // namespace oxlip::test

@@ -86,18 +86,20 @@ private:
 };
 
 // The scripted misbehaving server (tests/servers/misbehave.py) with the given modes,
-// comma-separated ("no-greeting", "silent-command", "byte-at-a-time", "trickle").
+// comma-separated; the modes are listed at the top of misbehave.py.
 class MisbehavingServer {
 public:
-    explicit MisbehavingServer(const std::string& modes);
+    // host: the loopback address to listen on ("127.0.0.1" or "::1").
+    explicit MisbehavingServer(const std::string& modes, const std::string& host = "127.0.0.1");
     bool ok() const { return port_ != 0; }
     uint16_t port() const { return port_; }
-    std::string server() const; // "127.0.0.1:port"
+    std::string server() const; // "127.0.0.1:port" or "[::1]:port"
     static const char* user() { return "test"; }
     static const char* password() { return "secret"; }
 
 private:
     ChildProcess process_;
+    std::string host_;
     uint16_t port_ = 0;
 };
 

@@ -542,54 +542,66 @@ struct FtpClient::Impl {
         return finishTransfer(haveFinal, final, dataOk);
     }
 
-    bool receiveData(Stream& data, const Sink& sink, bool& haveFinal, Reply& final) {
-        Stream* streams[2] = {&data, &control};
-        auto windowStart = Clock::now();
+    // A data connection stalls when it moves less than kStallBytes within one reply time-out.
+    struct StallWatch {
+        Clock::time_point windowStart = Clock::now();
         std::size_t windowBytes = 0;
-        for (;;) {
-            int left = replyMs - int(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                         Clock::now() - windowStart)
-                                         .count());
-            if (left <= 0) {
-                failText("data connection stalled");
-                return false;
+        void moved(std::size_t bytes) {
+            windowBytes += bytes;
+            if (windowBytes >= kStallBytes) {
+                windowStart = Clock::now();
+                windowBytes = 0;
             }
-            short events[2] = {POLLIN, POLLIN};
-            int ready = WaitStreams(streams, events, haveFinal ? 1 : 2, left, pumper);
+        }
+    };
+
+    // Waits until the data connection is ready for the event, while watching the control
+    // connection. 1: ready; 0: not yet (call again); -1: the transfer has failed.
+    int waitData(Stream& data, short event, StallWatch& watch, bool& haveFinal, Reply& final) {
+        int left = replyMs - int(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     Clock::now() - watch.windowStart)
+                                     .count());
+        if (left <= 0) {
+            failText("data connection stalled");
+            return -1;
+        }
+        Stream* streams[2] = {&data, &control};
+        short events[2] = {event, POLLIN};
+        int ready = WaitStreams(streams, events, haveFinal ? 1 : 2, left, pumper);
+        if (ready < 0 || ((ready & 2) && !watchControl(haveFinal, final))) {
+            return -1;
+        }
+        return (ready & 1) ? 1 : 0;
+    }
+
+    bool receiveData(Stream& data, const Sink& sink, bool& haveFinal, Reply& final) {
+        StallWatch watch;
+        for (;;) {
+            int ready = waitData(data, POLLIN, watch, haveFinal, final);
             if (ready < 0) {
                 return false;
             }
-            if (ready & 2) {
-                if (!watchControl(haveFinal, final)) {
-                    return false;
-                }
+            if (ready == 0) {
+                continue;
             }
-            if (ready & 1) {
-                std::size_t got = 0;
-                IoResult r = data.readNow(block.get(), kBlockBytes, got);
-                if (r == IoResult::Closed) {
-                    return true;
-                }
-                if (r == IoResult::Failed) {
-                    failText("data connection broken");
-                    return false;
-                }
-                if (got > 0 && !sink(block.get(), got)) {
-                    return false;
-                }
-                windowBytes += got;
-                if (windowBytes >= kStallBytes) {
-                    windowStart = Clock::now();
-                    windowBytes = 0;
-                }
+            std::size_t got = 0;
+            IoResult r = data.readNow(block.get(), kBlockBytes, got);
+            if (r == IoResult::Closed) {
+                return true;
             }
+            if (r == IoResult::Failed) {
+                failText("data connection broken");
+                return false;
+            }
+            if (got > 0 && !sink(block.get(), got)) {
+                return false;
+            }
+            watch.moved(got);
         }
     }
 
     bool sendData(Stream& data, const Source& source, bool& haveFinal, Reply& final) {
-        Stream* streams[2] = {&data, &control};
-        auto windowStart = Clock::now();
-        std::size_t windowBytes = 0;
+        StallWatch watch;
         for (;;) {
             Chunk chunk;
             if (!source(chunk)) {
@@ -601,34 +613,20 @@ struct FtpClient::Impl {
             }
             std::size_t done = 0;
             while (done < chunk.size) {
-                int left = replyMs - int(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                             Clock::now() - windowStart)
-                                             .count());
-                if (left <= 0) {
-                    failText("data connection stalled");
-                    return false;
-                }
-                short events[2] = {POLLOUT, POLLIN};
-                int ready = WaitStreams(streams, events, haveFinal ? 1 : 2, left, pumper);
+                int ready = waitData(data, POLLOUT, watch, haveFinal, final);
                 if (ready < 0) {
                     return false;
                 }
-                if ((ready & 2) && !watchControl(haveFinal, final)) {
+                if (ready == 0) {
+                    continue;
+                }
+                std::size_t sent = 0;
+                if (data.writeNow(chunk.data + done, chunk.size - done, sent) != IoResult::Ok) {
+                    failText("data connection broken");
                     return false;
                 }
-                if (ready & 1) {
-                    std::size_t sent = 0;
-                    if (data.writeNow(chunk.data + done, chunk.size - done, sent) != IoResult::Ok) {
-                        failText("data connection broken");
-                        return false;
-                    }
-                    done += sent;
-                    windowBytes += sent;
-                    if (windowBytes >= kStallBytes) {
-                        windowStart = Clock::now();
-                        windowBytes = 0;
-                    }
-                }
+                done += sent;
+                watch.moved(sent);
             }
             if (chunk.sent) {
                 chunk.sent();
