@@ -120,6 +120,8 @@ TEST(ListingParser, UnixLinesFromRealServers) {
          "- 10 2024-03-15 10:30:00 644 [my file  name.txt]"},
         {"-rw-r--r--    1 1000     1000           10 Mar 15 10:30  leading.txt",
          "- 10 2024-03-15 10:30:00 644 [ leading.txt]"},
+        {"-rw-r--r--    1 1000     1000           10 Mar 15 10:30  ",
+         "- 10 2024-03-15 10:30:00 644 [ ]"},
         {"-rw-r--r--    1 Jan      Feb            10 Mar 15 10:30 Apr 1 12:00 x",
          "- 10 2024-03-15 10:30:00 644 [Apr 1 12:00 x]"},
         // Links: the name stops before the first " -> "; the target may hold blanks and arrows.
@@ -172,6 +174,8 @@ TEST(ListingParser, DosLinesFromIis) {
          "- 5368709120 2023-07-04 18:15:00 0 [big file.zip]"},
         {"07-04-23  06:15 PM                  17 spaced ampm.txt",
          "- 17 2023-07-04 18:15:00 0 [spaced ampm.txt]"},
+        // A name that is only a blank (found by fuzzing: it used to be dropped).
+        {"07-04-23  06:15PM                    1  ", "- 1 2023-07-04 18:15:00 0 [ ]"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(DescribeList(c.line), c.expected) << c.line;
@@ -216,10 +220,10 @@ TEST(ListingParser, LinesThatAreNotEntries) {
 TEST(ListingParser, MlsdLinesFromRealServers) {
     const Case cases[] = {
         // pyftpdlib (lower-case facts).
-        {"type=file;size=1234;perm=r;modify=20240315103000;unix.mode=0644;unix.uid=1000;"
+        {"type=file;size=1234;perm=r;modify=20240315103000;unix.mode=0o644;unix.uid=1000;"
          "unix.gid=1000;unique=803g1a; index.html",
          "- 1234 2024-03-15 10:30:00 644 [index.html]"},
-        {"type=dir;size=4096;perm=el;modify=20230101000000;unix.mode=0755;unix.uid=1000;"
+        {"type=dir;size=4096;perm=el;modify=20230101000000;unix.mode=0o755;unix.uid=1000;"
          "unix.gid=1000;unique=803g1b; images",
          "d 4096 2023-01-01 00:00:00 755 [images]"},
         // ProFTPD, links in both spellings.

@@ -532,7 +532,7 @@ std::optional<DirEntry> ParseDosLine(string_view line) {
         return line.substr(tokens[k].begin, tokens[k].end - tokens[k].begin);
     };
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-    if (count < 4 || tokens[0].begin != 0 || !ParseDosDate(text(0), year, month, day)) {
+    if (count < 3 || tokens[0].begin != 0 || !ParseDosDate(text(0), year, month, day)) {
         return std::nullopt;
     }
     // "02:30PM", "02:30 PM" or "14:30".
@@ -543,11 +543,11 @@ std::optional<DirEntry> ParseDosLine(string_view line) {
                              StartsWithNoCase(clock.substr(clock.size() - 2), "PM"))) {
         half = clock.substr(clock.size() - 2);
         clock.remove_suffix(2);
-    } else if (EqualsNoCase(text(2), "AM") || EqualsNoCase(text(2), "PM")) {
+    } else if (count > 3 && (EqualsNoCase(text(2), "AM") || EqualsNoCase(text(2), "PM"))) {
         half = text(2);
         next = 3;
     }
-    if (!ParseClock(clock, hour, minute, second) || next + 1 >= count) {
+    if (!ParseClock(clock, hour, minute, second) || next >= count) {
         return std::nullopt;
     }
     if (!half.empty()) {
@@ -561,6 +561,9 @@ std::optional<DirEntry> ParseDosLine(string_view line) {
     std::size_t nameBegin = tokens[next].end + 1;
     if (EqualsNoCase(sizeText, "<DIR>")) {
         entry.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+        if (next + 1 >= count) {
+            return std::nullopt;
+        }
         nameBegin = tokens[next + 1].begin; // the column after <DIR> is padded with blanks
     } else {
         const std::optional<uint64_t> size = ParseDosSize(sizeText);
