@@ -1,0 +1,99 @@
+// Listing bodies and single lines in every parser. The first four bytes choose the current
+// time and the piece size of the streamed parse; the rest is the body.
+
+#include "FuzzCheck.h"
+#include "ftp/engine/ListingParser.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+using namespace oxlip::ftp;
+
+namespace {
+
+void CheckEntries(const std::vector<oxlip::DirEntry>& entries) {
+    for (const oxlip::DirEntry& e : entries) {
+        FUZZ_CHECK(!e.cFileName.empty());
+        FUZZ_CHECK(e.cFileName.size() <= kMaxListingLine);
+        FUZZ_CHECK(e.cFileName.find_first_of(std::string("\r\n\0", 3)) == std::string::npos);
+        FUZZ_CHECK((e.dwReserved0 & ~0x777u) == 0);
+        FUZZ_CHECK((e.dwReserved0 & 0x888u) == 0);
+    }
+}
+
+// Any name (without line ends or NUL) written into a line of each form comes out whole.
+void CheckNamesSurvive(const std::string& body, const CivilTime& now) {
+    std::string name;
+    for (char c : body) {
+        if (c != '\r' && c != '\n' && c != '\0') {
+            name += c;
+        }
+    }
+    if (name.empty() || name.size() > 4096) {
+        return;
+    }
+    const auto nameOf = [&](const std::optional<oxlip::DirEntry>& entry) {
+        return entry ? entry->cFileName : std::string("(none)");
+    };
+    FUZZ_CHECK(nameOf(ParseListLine("-rw-r--r--   1 owner group 5368709120 Mar  5 10:30 " + name,
+                                    now)) == name);
+    FUZZ_CHECK(nameOf(ParseListLine("drwxr-xr-x 2 0 0 4096 Dec 31  1999 " + name, now)) == name);
+    FUZZ_CHECK(nameOf(ParseListLine("crw-rw-rw- 1 0 0 1, 3 Jan  1 00:00 " + name, now)) == name);
+    FUZZ_CHECK(nameOf(ParseListLine("01-16-24  02:30PM                 1,234 " + name, now)) ==
+               name);
+    FUZZ_CHECK(nameOf(ParseMlsdLine("type=file;size=1;modify=20240101000000; " + name)) == name);
+    if (name.find(" -> ") == std::string::npos && name.front() != ' ') {
+        FUZZ_CHECK(nameOf(ParseListLine("lrwxrwxrwx 1 0 0 7 Mar 15 10:30 " + name + " -> t",
+                                        now)) == name);
+    }
+    if (name.front() != ' ') {
+        FUZZ_CHECK(nameOf(ParseListLine("01-16-24  02:30PM       <DIR>          " + name, now)) ==
+                   name);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 4) {
+        return 0;
+    }
+    CivilTime now;
+    now.year = 1601 + (data[0] << 8 | data[1]) % (9999 - 1601 + 1);
+    now.month = 1 + data[2] % 12;
+    now.day = 1 + (data[2] / 12) % 28;
+    now.hour = data[3] % 24;
+    now.minute = data[3] % 60;
+    const std::size_t piece = 1 + data[3] % 97;
+    const std::string body(reinterpret_cast<const char*>(data + 4), size - 4);
+
+    for (bool mlsd : {false, true}) {
+        const std::vector<oxlip::DirEntry> whole = ParseListing(body, mlsd, now);
+        CheckEntries(whole);
+        // The same body in pieces gives the same entries.
+        ListingAccumulator accumulator(mlsd, now);
+        for (std::size_t at = 0; at < body.size(); at += piece) {
+            accumulator.Feed(std::string_view(body).substr(at, piece));
+        }
+        FUZZ_CHECK(accumulator.Finish() == whole);
+    }
+
+    // The body as one line: the line parsers agree with the listing of that one line.
+    if (body.size() <= kMaxListingLine && body.find_first_of("\r\n") == std::string::npos) {
+        const auto list = ParseListLine(body, now);
+        const auto listed = ParseListing(body, false, now);
+        FUZZ_CHECK(listed.size() == (list ? 1u : 0u));
+        if (list) {
+            FUZZ_CHECK(listed[0] == *list);
+        }
+        const auto mlsd = ParseMlsdLine(body);
+        if (mlsd) {
+            CheckEntries({*mlsd});
+        }
+    }
+    CheckNamesSurvive(body, now);
+    return 0;
+}

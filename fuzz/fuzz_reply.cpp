@@ -1,0 +1,57 @@
+// Control-connection bytes in the reply parser. The first byte chooses the piece size; the
+// replies must come out the same however the bytes are cut, and stay within their bounds.
+
+#include "FuzzCheck.h"
+#include "ftp/engine/Reply.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using namespace oxlip::ftp;
+
+namespace {
+
+struct Outcome {
+    std::vector<Reply> replies;
+    bool failed = false;
+};
+
+Outcome Parse(const char* bytes, std::size_t size, std::size_t piece) {
+    ReplyParser parser;
+    Outcome outcome;
+    for (std::size_t at = 0; at < size; at += piece) {
+        parser.feed(bytes + at, std::min(piece, size - at));
+        while (parser.hasReply()) {
+            outcome.replies.push_back(parser.next());
+        }
+    }
+    outcome.failed = parser.failed();
+    return outcome;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 1) {
+        return 0;
+    }
+    const std::size_t piece = 1 + data[0] % 64;
+    const char* bytes = reinterpret_cast<const char*>(data + 1);
+    const Outcome whole = Parse(bytes, size - 1, size);
+    const Outcome pieces = Parse(bytes, size - 1, piece);
+    FUZZ_CHECK(whole.failed == pieces.failed);
+    FUZZ_CHECK(whole.replies.size() == pieces.replies.size());
+    for (std::size_t i = 0; i < whole.replies.size(); ++i) {
+        const Reply& r = whole.replies[i];
+        FUZZ_CHECK(r.code >= 100 && r.code <= 599);
+        FUZZ_CHECK(!r.lines.empty() && r.lines.size() <= kMaxReplyLines);
+        FUZZ_CHECK(r.code == pieces.replies[i].code && r.lines == pieces.replies[i].lines);
+        for (const std::string& line : r.lines) {
+            FUZZ_CHECK(line.size() <= kMaxReplyLine);
+            FUZZ_CHECK(line.find_first_of(std::string("\n\0", 2)) == std::string::npos);
+        }
+    }
+    return 0;
+}
