@@ -812,8 +812,8 @@ bool FtpClient::connect(const std::string& server, const std::string& user,
         for (std::size_t i = 1; i + 1 < feat.lines.size(); ++i) {
             std::string line = feat.lines[i];
             auto begin = line.find_first_not_of(' ');
-            if (begin == std::string::npos) {
-                continue;
+            if (begin == std::string::npos || ReplyCodeOf(line) != 0) {
+                continue; // an inner line that starts with a code names no feature
             }
             line = line.substr(begin);
             auto space = line.find(' ');

@@ -1,0 +1,350 @@
+// The engine against a hostile server: odd replies and odd timing give the same results as a
+// well-behaved server, faults end in failures without hangs, and nothing the server says
+// makes the engine contact another host, hold unbounded memory or send a command it was not
+// asked to.
+
+#include "HostileFixture.h"
+
+#include <algorithm>
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
+
+namespace oxlip::test {
+namespace {
+
+const std::vector<std::string> kThreeFiles = {"f1.txt", "f2.txt", "f3.txt"};
+
+bool HasCommand(const std::vector<std::string>& commands, const std::string& prefix) {
+    return std::any_of(commands.begin(), commands.end(),
+                       [&](const std::string& c) { return c.rfind(prefix, 0) == 0; });
+}
+
+// --- replies -------------------------------------------------------------------------------
+
+TEST_F(HostileTest, MultiLineRepliesEndOnlyAtTheirOwnCodeAndABlank) {
+    // Greeting, login, FEAT (over 1,000 lines) and PWD replies hold inner lines that start
+    // with other codes, with the same code and no blank, or with a blank and the code.
+    start("odd-multiline");
+    ASSERT_TRUE(login());
+    EXPECT_TRUE(client->hasFeature("SIZE")); // listed after the 1,000 filler lines
+    EXPECT_TRUE(client->hasFeature("UTF8"));
+    EXPECT_FALSE(client->hasFeature("230"));
+    EXPECT_EQ(client->currentDir().value_or("?"), "/");
+    // Each command still gets its own reply.
+    ASSERT_TRUE(client->changeDir("/evil"));
+    EXPECT_EQ(client->currentDir().value_or("?"), "/evil");
+    std::string text;
+    EXPECT_EQ(client->rawCommand("SITE MANY 1000", &text), 200);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1001);
+    EXPECT_TRUE(stillUsable());
+    EXPECT_TRUE(log.lines.empty());
+}
+
+// The same session on a well-behaved server, one byte at a time, and with 150 and 226 in one
+// segment before the data: the same results.
+TEST_F(HostileTest, ByteAtATimeAndBatchedRepliesGiveTheSameResults) {
+    struct Result {
+        std::vector<std::string> evil, wide;
+        std::string binary, ascii, stored;
+        bool ok = false;
+    };
+    auto session = [this](const std::string& scenario) {
+        Result r;
+        start(scenario, 5000, 5000);
+        if (!login()) {
+            return r;
+        }
+        r.evil = names("/evil");
+        r.wide = names("/wide/a/*.txt");
+        bool got =
+            download("/data.bin", false, &r.binary) && download("/hello.txt", true, &r.ascii);
+        WriteFileBytes(local.file("up"), "line\none\n");
+        int fd = ::open(local.file("up").c_str(), O_RDONLY);
+        bool stored = client->store("/wide/up.txt", true, fd, nullptr);
+        ::close(fd);
+        std::vector<DirEntry> entries;
+        bool sized = client->entry("/wide/up.txt", entries.emplace_back());
+        r.stored = std::to_string(entries.back().fileSize());
+        r.ok = got && stored && sized && client->rename("/wide/up.txt", "/wide/up2.txt") &&
+               client->deleteFile("/wide/up2.txt") && stillUsable();
+        client->close();
+        return r;
+    };
+    Result plain = session("");
+    ASSERT_TRUE(plain.ok);
+    EXPECT_EQ(plain.binary, HostileData());
+    EXPECT_EQ(plain.ascii, "hello\nworld\n");
+    EXPECT_EQ(plain.stored, "11"); // "line\r\none\r\n"
+    EXPECT_EQ(plain.wide, (std::vector<std::string>{"f1.txt", "f2.txt"}));
+    for (const char* scenario : {"bytewise", "batched", "bytewise,batched"}) {
+        Result r = session(scenario);
+        EXPECT_TRUE(r.ok) << scenario;
+        EXPECT_EQ(r.evil, plain.evil) << scenario;
+        EXPECT_EQ(r.wide, plain.wide) << scenario;
+        EXPECT_EQ(r.binary, plain.binary) << scenario;
+        EXPECT_EQ(r.ascii, plain.ascii) << scenario;
+        EXPECT_EQ(r.stored, plain.stored) << scenario;
+    }
+    EXPECT_TRUE(log.lines.empty());
+}
+
+TEST_F(HostileTest, NulLongLinesAndEndlessRepliesStayBounded) {
+    start("");
+    ASSERT_TRUE(login());
+    std::string text;
+    EXPECT_EQ(client->rawCommand("SITE NUL", &text), 200);
+    EXPECT_EQ(text.find('\0'), std::string::npos);
+    EXPECT_EQ(text.substr(0, 10), "200 before");
+    EXPECT_NE(text.find("after"), std::string::npos);
+
+    // A 1 MiB reply line is cut, and the next command gets its own reply.
+    EXPECT_EQ(client->rawCommand("SITE LONG 1048576", &text), 200);
+    EXPECT_LE(text.size(), 64u * 1024);
+    EXPECT_GE(text.size(), 1024u);
+    EXPECT_TRUE(stillUsable());
+
+    // A reply of 20,000 lines is a protocol error: the connection is given up, at once.
+    auto begin = Clock::now();
+    EXPECT_EQ(client->rawCommand("SITE MANY 20000", &text), 0);
+    EXPECT_LT(MsSince(begin), 2500);
+    EXPECT_TRUE(client->lost());
+    EXPECT_EQ(log.lines, std::vector<std::string>{kConnectionLostLine});
+}
+
+// --- time-outs and lost connections --------------------------------------------------------
+
+TEST_F(HostileTest, NoGreetingTimesOutWhilePumping) {
+    start("no-greeting", 700, 700);
+    auto begin = Clock::now();
+    EXPECT_FALSE(login());
+    EXPECT_GE(MsSince(begin), 600);
+    EXPECT_LT(MsSince(begin), 5000);
+    EXPECT_GE(pump.count, 8);
+    EXPECT_FALSE(client->isOpen());
+}
+
+TEST_F(HostileTest, DataThatTricklesTimesOutWhilePumping) {
+    start("");
+    client->setTimeouts(3000, 1200);
+    ASSERT_TRUE(login());
+    pump.count = 0;
+    auto begin = Clock::now();
+    EXPECT_FALSE(download("/trickle.bin", false));
+    EXPECT_GE(MsSince(begin), 1100);
+    EXPECT_LT(MsSince(begin), 6000);
+    EXPECT_GE(pump.count, 15);
+}
+
+TEST_F(HostileTest, ServiceClosingFailsAtOnceAndLaterCallsFailFast) {
+    start("", 10000, 10000); // long time-outs: nothing may wait for them
+    ASSERT_TRUE(login());
+    auto begin = Clock::now();
+    EXPECT_FALSE(client->changeDir("/die421"));
+    EXPECT_LT(MsSince(begin), 2000);
+    EXPECT_TRUE(client->lost());
+    EXPECT_FALSE(client->isOpen());
+    begin = Clock::now();
+    EXPECT_FALSE(download("/hello.txt", false));
+    std::vector<DirEntry> entries;
+    EXPECT_FALSE(client->list("/", entries));
+    EXPECT_FALSE(client->rename("/hello.txt", "/x"));
+    EXPECT_EQ(client->rawCommand("NOOP"), 0);
+    EXPECT_LT(MsSince(begin), 200);
+    EXPECT_EQ(log.lines, std::vector<std::string>{kConnectionLostLine});
+}
+
+TEST_F(HostileTest, UnaskedServiceClosingIsSeenBeforeTheNextCommand) {
+    start("421-idle", 10000, 10000);
+    ASSERT_TRUE(login());
+    ASSERT_TRUE(client->currentDir().has_value());
+    std::this_thread::sleep_for(std::chrono::milliseconds(500)); // the 421 arrives meanwhile
+    auto begin = Clock::now();
+    EXPECT_FALSE(client->makeDir("/new"));
+    EXPECT_LT(MsSince(begin), 2000);
+    EXPECT_TRUE(client->lost());
+    EXPECT_EQ(log.lines, std::vector<std::string>{kConnectionLostLine});
+    EXPECT_FALSE(HasCommand(server->commands(), "MKD"));
+}
+
+TEST_F(HostileTest, ControlResetDuringATransferFailsAtOnce) {
+    start("", 10000, 10000);
+    ASSERT_TRUE(login());
+    auto begin = Clock::now();
+    EXPECT_FALSE(download("/reset.bin", false));
+    EXPECT_LT(MsSince(begin), 2500);
+    EXPECT_TRUE(client->lost());
+    EXPECT_EQ(log.lines, std::vector<std::string>{kConnectionLostLine});
+    begin = Clock::now();
+    EXPECT_FALSE(client->changeDir("/"));
+    EXPECT_LT(MsSince(begin), 100);
+}
+
+// --- transfers that end badly --------------------------------------------------------------
+
+TEST_F(HostileTest, TransfersThatEndBadlyAreFailures) {
+    start("", 3000, 1500);
+    ASSERT_TRUE(login());
+    for (const char* name : {"/fail-425.bin", "/fail-426.bin", "/fail-451.bin", "/short.bin"}) {
+        auto begin = Clock::now();
+        EXPECT_FALSE(download(name, false)) << name;
+        EXPECT_LT(MsSince(begin), 1400) << name; // not by a time-out
+        EXPECT_TRUE(stillUsable()) << name;
+    }
+    // All the data but no final reply: the time-out ends it.
+    auto begin = Clock::now();
+    EXPECT_FALSE(download("/no226.bin", false));
+    EXPECT_LT(MsSince(begin), 5000);
+    EXPECT_FALSE(stillUsable());
+}
+
+// --- passive replies -----------------------------------------------------------------------
+
+TEST_F(HostileTest, DataConnectionsGoOnlyToTheControlPeer) {
+    for (const char* scenario : {"pasv-zero", "pasv-other", "epsv-refused"}) {
+        start(scenario);
+        ASSERT_TRUE(login()) << scenario;
+        EXPECT_EQ(names("/raw-crlf"), kThreeFiles) << scenario;
+        std::string bytes;
+        EXPECT_TRUE(download("/data.bin", false, &bytes)) << scenario;
+        EXPECT_EQ(bytes, HostileData()) << scenario;
+        EXPECT_EQ(names("/raw-lf"), kThreeFiles) << scenario;
+        auto lines = server->log();
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [](const std::string& l) { return l.rfind("TRAP", 0) == 0; }),
+                  0)
+            << scenario;
+        // EPSV is asked once; after its refusal PASV alone is used.
+        auto commands = server->commands();
+        EXPECT_EQ(std::count(commands.begin(), commands.end(), "EPSV"), 1) << scenario;
+        EXPECT_EQ(std::count(commands.begin(), commands.end(), "PASV"), 3) << scenario;
+        client->close();
+    }
+}
+
+TEST_F(HostileTest, MalformedPassiveRepliesAreErrors) {
+    for (const char* scenario : {"pasv-malformed", "epsv-zero"}) {
+        start(scenario);
+        ASSERT_TRUE(login()) << scenario;
+        bool ok = true;
+        names("/raw-crlf", &ok);
+        EXPECT_FALSE(ok) << scenario;
+        EXPECT_FALSE(download("/data.bin", false)) << scenario;
+        EXPECT_TRUE(stillUsable()) << scenario;
+        auto commands = server->commands();
+        EXPECT_FALSE(HasCommand(commands, "RETR")) << scenario;
+        EXPECT_FALSE(HasCommand(commands, "LIST")) << scenario;
+        client->close();
+    }
+}
+
+// --- listings ------------------------------------------------------------------------------
+
+TEST_F(HostileTest, ListingLineEndsAndOverlongLines) {
+    start("");
+    ASSERT_TRUE(login());
+    for (const char* folder :
+         {"/raw-crlf", "/raw-cr", "/raw-lf", "/raw-mixed", "/raw-longend", "/raw-longmid"}) {
+        std::vector<DirEntry> entries;
+        ASSERT_TRUE(client->list(folder, entries)) << folder;
+        ASSERT_EQ(entries.size(), 3u) << folder;
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(entries[i].cFileName, kThreeFiles[i]) << folder;
+            EXPECT_EQ(entries[i].fileSize(), uint64_t(10 * (i + 1))) << folder;
+        }
+    }
+    for (const char* folder : {"/raw-total0", "/raw-empty"}) {
+        bool ok = false;
+        EXPECT_TRUE(names(folder, &ok).empty()) << folder;
+        EXPECT_TRUE(ok) << folder;
+    }
+    EXPECT_TRUE(stillUsable());
+}
+
+TEST_F(HostileTest, ListingNamesThatLeadOutsideAreDropped) {
+    for (const char* scenario : {"", "mlsd"}) {
+        start(scenario);
+        ASSERT_TRUE(login());
+        std::vector<std::string> got = names("/evil");
+        std::sort(got.begin(), got.end());
+        EXPECT_EQ(
+            got, (std::vector<std::string>{"ctl\x01\x1bname.txt", "good.txt", "self", "sub", "up"}))
+            << scenario;
+        client->close();
+    }
+}
+
+// --- names in the server's own bytes -------------------------------------------------------
+
+TEST_F(HostileTest, NamesGoBackInTheBytesTheServerSent) {
+    const std::string cp932 = "\x83\x65\x83\x58\x83\x67.txt"; // テスト.txt
+    const std::string invalid = "bad\xff\xfe.bin";
+    const std::string utf8 = "日本.txt";
+    for (const char* scenario : {"no-utf8", ""}) {
+        start(scenario);
+        ASSERT_TRUE(login()) << scenario;
+        std::vector<DirEntry> entries;
+        ASSERT_TRUE(client->list("/names", entries)) << scenario;
+        ASSERT_EQ(entries.size(), 3u) << scenario;
+        for (const DirEntry& e : entries) {
+            const std::string& name = e.cFileName;
+            // Which bytes the server sent for this entry.
+            std::string raw = e.fileSize() == 5 ? cp932 : e.fileSize() == 7 ? invalid : utf8;
+            if (raw == cp932 && std::string(scenario) == "no-utf8") {
+                EXPECT_EQ(name, "テスト.txt");
+            }
+            std::string bytes;
+            EXPECT_TRUE(download("/names/" + name, false, &bytes)) << scenario << " " << name;
+            EXPECT_EQ(bytes.size(), e.fileSize()) << scenario;
+            EXPECT_TRUE(client->rename("/names/" + name, "/names/" + name + "2")) << scenario;
+            EXPECT_TRUE(client->deleteFile("/names/" + name + "2")) << scenario;
+            auto commands = server->commands();
+            EXPECT_TRUE(HasCommand(commands, "RETR /names/" + LoggedBytes(raw))) << scenario;
+            EXPECT_TRUE(HasCommand(commands, "RNFR /names/" + LoggedBytes(raw))) << scenario;
+        }
+        // Renamed and deleted by the same bytes: nothing is left.
+        EXPECT_TRUE(names("/names").empty()) << scenario;
+        client->close();
+    }
+}
+
+// --- line breaks in names and commands -----------------------------------------------------
+
+TEST_F(HostileTest, LineBreaksAreRefusedBeforeAnythingIsSent) {
+    start("");
+    ASSERT_TRUE(login());
+    server->clearLog();
+    const std::vector<std::string> badNames = {"/hello.txt\r\nDELE /data.bin", "/x\nRMD /wide",
+                                               "/x\r", std::string("/x\0DELE /data.bin", 17)};
+    for (const std::string& bad : badNames) {
+        std::vector<DirEntry> entries;
+        DirEntry entry;
+        EXPECT_FALSE(client->changeDir(bad));
+        EXPECT_FALSE(client->list(bad, entries));
+        EXPECT_FALSE(client->entry(bad, entry));
+        EXPECT_FALSE(client->deleteFile(bad));
+        EXPECT_FALSE(client->rename(bad, "/y"));
+        EXPECT_FALSE(client->rename("/hello.txt", bad));
+        EXPECT_FALSE(client->makeDir(bad));
+        EXPECT_FALSE(client->removeDir(bad));
+        EXPECT_FALSE(download(bad, false));
+        int fd = ::open(local.file("down").c_str(), O_RDONLY);
+        EXPECT_FALSE(client->store(bad, false, fd, nullptr));
+        ::close(fd);
+    }
+    EXPECT_EQ(client->rawCommand("NOOP\r\nDELE /data.bin"), 0);
+    EXPECT_EQ(client->rawCommand("NOOP\nDELE /data.bin"), 0);
+    EXPECT_EQ(client->rawCommand("NOOP\r"), 200); // one final CR is only a line end
+    EXPECT_EQ(server->commands(), std::vector<std::string>{"NOOP"});
+    EXPECT_TRUE(stillUsable());
+
+    // The login refuses them too, before connecting.
+    client->close();
+    server->clearLog();
+    EXPECT_FALSE(client->connect(server->server(), "test\r\nDELE /data.bin", "secret"));
+    EXPECT_FALSE(client->connect(server->server(), "test", "secret\nDELE /data.bin"));
+    EXPECT_TRUE(server->commands().empty());
+}
+
+} // namespace
+} // namespace oxlip::test

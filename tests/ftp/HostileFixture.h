@@ -1,0 +1,119 @@
+#pragma once
+// A client logged in to the hostile test server, with a recorded status log and a counting
+// event pump, and helpers shared by the hostile-server tests.
+
+#include "ftp/engine/FtpClient.h"
+#include "support/FtpServers.h"
+#include "support/HostileServer.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace oxlip::test {
+
+using Clock = std::chrono::steady_clock;
+
+struct HostileLog : StatusLog {
+    std::vector<std::string> lines;
+    void append(const std::string& line) override { lines.push_back(line); }
+};
+
+struct HostilePump : EventPump {
+    int count = 0;
+    void pump() override { ++count; }
+};
+
+inline const char* const kConnectionLostLine = "サーバとの接続が切れました。";
+
+inline long long MsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// The bytes as the hostile server logs them: printable ASCII as is, anything else (and the
+// backslash) as \xNN.
+inline std::string LoggedBytes(const std::string& bytes) {
+    std::string out;
+    for (unsigned char c : bytes) {
+        if (c >= 32 && c < 127 && c != '\\') {
+            out += char(c);
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+// The 16 KiB every data file of the hostile server holds.
+inline std::string HostileData() {
+    std::string bytes;
+    for (int round = 0; round < 64; ++round) {
+        for (int i = 0; i < 256; ++i) {
+            bytes += char(i);
+        }
+    }
+    return bytes;
+}
+
+class HostileTest : public ::testing::Test {
+protected:
+    // Starts the server with the scenarios; short time-outs keep failing cases fast.
+    void start(const std::string& scenarios, int connectMs = 3000, int replyMs = 3000) {
+        std::string why;
+        if (!CanRunServer(ServerKind::Pyftpdlib, &why)) {
+            GTEST_SKIP() << why; // no /usr/bin/python3
+        }
+        client = std::make_unique<ftp::FtpClient>(SessionPorts{&log, nullptr, &pump, nullptr});
+        server = std::make_unique<HostileServer>(scenarios);
+        ASSERT_TRUE(server->ok());
+        client->setTimeouts(connectMs, replyMs);
+    }
+    bool login() {
+        return client->connect(server->server(), HostileServer::user(), HostileServer::password());
+    }
+    // The connection still answers commands.
+    bool stillUsable() { return client->isOpen() && client->rawCommand("NOOP") == 200; }
+    // Downloads into a local file; its bytes in *bytes.
+    bool download(const std::string& path, bool ascii, std::string* bytes = nullptr) {
+        int fd = ::open(local.file("down").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0) {
+            return false;
+        }
+        bool ok = client->retrieve(path, ascii, fd, nullptr);
+        ::close(fd);
+        if (bytes) {
+            *bytes = ReadFileBytes(local.file("down"));
+        }
+        return ok;
+    }
+    // The names of a listing, in order; empty when the listing failed.
+    std::vector<std::string> names(const std::string& pattern, bool* ok = nullptr) {
+        std::vector<DirEntry> entries;
+        bool listed = client->list(pattern, entries);
+        if (ok) {
+            *ok = listed;
+        }
+        std::vector<std::string> out;
+        for (const DirEntry& e : entries) {
+            out.push_back(e.cFileName);
+        }
+        return out;
+    }
+
+    HostileLog log;
+    HostilePump pump;
+    std::unique_ptr<ftp::FtpClient> client;
+    std::unique_ptr<HostileServer> server;
+    TempDir local;
+};
+
+} // namespace oxlip::test

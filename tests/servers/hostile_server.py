@@ -1,0 +1,682 @@
+#!/usr/bin/python3
+"""A scripted hostile FTP server for the reliability tests.
+
+Usage: hostile_server.py [--scenario NAME[,NAME...]] [--log FILE] [--user U] [--password P]
+Prints the port it listens on (127.0.0.1), then serves every connection in its own thread
+until it is terminated.
+
+Names are handled as raw bytes (decoded as Latin-1 inside), so names in CP932 or in invalid
+UTF-8 come and go byte for byte. Every command line received is written to the log file as
+"CMD <line>" with bytes outside printable ASCII as \\xNN; data connections are logged as
+"DATA-OPEN <n>" (n: how many are open at that moment, over all sessions) and "DATA-CLOSE".
+
+Scenarios that change the whole connection:
+  no-greeting     accept and never say anything
+  odd-multiline   greeting, login and FEAT replies are multi-line with inner lines that start
+                  with other codes, with the same code and no blank, and a FEAT of 1,000 lines
+  bytewise        every reply and every data block goes out one byte at a time
+  batched         a listing or download says 150 and 226 in one segment before any data
+  no-utf8         FEAT does not offer UTF8
+  mlsd            FEAT offers MLST and folders are listed with MLSD
+  pasv-zero       EPSV refused; PASV names 0.0.0.0
+  pasv-other      EPSV refused; PASV names 127.0.0.2, where a trap listens on the same port
+  pasv-malformed  EPSV refused; PASV gives a tuple of five numbers
+  epsv-refused    EPSV answered 502; PASV is normal
+  epsv-zero       EPSV names port 0
+  421-idle        0.2 s after answering PWD the server says 421 unasked and closes
+
+Behaviour chosen by names (any folder):
+  files "fail-425*", "fail-426*", "fail-451*"  150, part of the data, then that code
+  files "short*"     SIZE says the full size, half the data comes, then 226
+  files "no226*"     all the data, then never a final reply
+  files "reset*"     150, part of the data, then the control connection is reset
+  files "trickle*"   one byte a second
+  folder "/die421"   CWD answers 421 and closes
+  SITE NUL           a reply with a NUL in it
+  SITE LONG n        a reply line of n bytes
+  SITE MANY n        a multi-line reply of n lines
+  folders "/raw-*"   listed with the raw body the tree gives for them
+  folder "/loop"     holds "loop" again, without end, and a file "f.txt"
+  folder "/big-n"    n files (LIST only)
+  folder "/wide"     three folders a level, three levels deep, two files in each
+"""
+
+import argparse
+import socket
+import struct
+import sys
+import threading
+import time
+
+LOCK = threading.Lock()
+DATA_OPEN = [0]
+LOG = [None]
+
+
+def log(text):
+    if LOG[0] is None:
+        return
+    with LOCK:
+        with open(LOG[0], "a", encoding="ascii", errors="backslashreplace") as f:
+            f.write(text + "\n")
+
+
+def escape(raw):
+    out = []
+    for ch in raw:
+        code = ord(ch)
+        if 32 <= code < 127 and ch != "\\":
+            out.append(ch)
+        else:
+            out.append("\\x%02x" % code)
+    return "".join(out)
+
+
+def b(text):
+    return text.encode("latin-1")
+
+
+# --- the tree ---------------------------------------------------------------------------
+# A folder is a dict name -> node; a file is bytes; a link is ("link", target).
+
+DATA = bytes(range(256)) * 64
+
+
+def cp932(text):
+    return text.encode("cp932").decode("latin-1")
+
+
+def utf8(text):
+    return text.encode("utf-8").decode("latin-1")
+
+
+def wide_tree(depth):
+    """Three folders per level, each with two files, down to the given depth."""
+    node = {"f1.txt": b"one", "f2.txt": b"two"}
+    if depth > 0:
+        for name in ("a", "b", "c"):
+            node[name] = wide_tree(depth - 1)
+    return node
+
+
+def build_tree():
+    root = {
+        "wide": wide_tree(3),
+        "hello.txt": b"hello\r\nworld\r\n",
+        "data.bin": DATA,
+        "fail-425.bin": DATA,
+        "fail-426.bin": DATA,
+        "fail-451.bin": DATA,
+        "short.bin": DATA,
+        "no226.bin": DATA,
+        "reset.bin": DATA,
+        "trickle.bin": DATA,
+        "die421": {},
+        # Names a tree walk must never follow out of its folder.
+        "evil": {
+            "good.txt": b"good",
+            "ctl\x01\x1bname.txt": b"control",
+            "sub": {"inner.txt": b"inner"},
+        },
+        # Names in the server's own bytes.
+        "names": {
+            cp932("テスト.txt"): b"cp932",
+            "bad\xff\xfe.bin": b"invalid",
+            utf8("日本.txt"): b"utf-8 body",
+        },
+        "raw-crlf": {}, "raw-cr": {}, "raw-lf": {}, "raw-mixed": {},
+        "raw-total0": {}, "raw-empty": {}, "raw-longend": {}, "raw-longmid": {},
+    }
+    return root
+
+
+def unix_line(name, node):
+    if isinstance(node, dict):
+        return "drwxr-xr-x    2 1000     1000         4096 Jan 01 12:00 %s" % name
+    if isinstance(node, tuple):
+        return "lrwxrwxrwx    1 1000     1000            1 Jan 01 12:00 %s -> %s" % (name, node[1])
+    return "-rw-r--r--    1 1000     1000     %8d Jan 01 12:00 %s" % (len(node), name)
+
+
+def mlsd_line(name, node):
+    if isinstance(node, dict):
+        return "type=dir;modify=20240101120000; %s" % name
+    if isinstance(node, tuple):
+        return "type=OS.unix=slink:%s;modify=20240101120000; %s" % (node[1], name)
+    return "type=file;size=%d;modify=20240101120000; %s" % (len(node), name)
+
+
+ENTRIES = ["-rw-r--r--    1 1000     1000     %8d Jan 01 12:00 f%d.txt" % (i * 10, i)
+           for i in range(1, 4)]
+
+RAW_BODIES = {
+    "/raw-crlf": "".join(line + "\r\n" for line in ENTRIES),
+    "/raw-cr": "".join(line + "\r" for line in ENTRIES),
+    "/raw-lf": "".join(line + "\n" for line in ENTRIES),
+    "/raw-mixed": ENTRIES[0] + "\r\n" + ENTRIES[1] + "\r" + ENTRIES[2] + "\n",
+    "/raw-total0": "total 0\r\n",
+    "/raw-empty": "",
+    "/raw-longend": "".join(line + "\r\n" for line in ENTRIES) + "x" * (1 << 20),
+    "/raw-longmid": ENTRIES[0] + "\r\n" + "y" * (1 << 20) + "\r\n" + ENTRIES[1] + "\r\n"
+                    + ENTRIES[2] + "\r\n",
+}
+# Extra hostile lines in the listing of /evil: names that lead outside the folder.
+EVIL_LINES = [
+    "drwxr-xr-x    2 1000     1000         4096 Jan 01 12:00 ..",
+    "-rw-r--r--    1 1000     1000            4 Jan 01 12:00 ..",
+    "-rw-r--r--    1 1000     1000            4 Jan 01 12:00 ../escape.txt",
+    "-rw-r--r--    1 1000     1000            4 Jan 01 12:00 /etc-escape.txt",
+    "drwxr-xr-x    2 1000     1000         4096 Jan 01 12:00 /abs-dir",
+    "-rw-r--r--    1 1000     1000            4 Jan 01 12:00 a/b.txt",
+    "lrwxrwxrwx    1 1000     1000            1 Jan 01 12:00 self -> .",
+    "lrwxrwxrwx    1 1000     1000            2 Jan 01 12:00 up -> ..",
+]
+EVIL_MLSD = [
+    "type=cdir;modify=20240101120000; .",
+    "type=pdir;modify=20240101120000; ..",
+    "type=dir;modify=20240101120000; ..",
+    "type=file;size=4;modify=20240101120000; ..",
+    "type=file;size=4;modify=20240101120000; ../escape.txt",
+    "type=file;size=4;modify=20240101120000; /etc-escape.txt",
+    "type=dir;modify=20240101120000; /abs-dir",
+    "type=file;size=4;modify=20240101120000; a/b.txt",
+    "type=OS.unix=slink:.;modify=20240101120000; self",
+    "type=OS.unix=slink:..;modify=20240101120000; up",
+]
+
+
+class Server:
+    def __init__(self, scenarios, user, password):
+        self.scenarios = scenarios
+        self.user = user
+        self.password = password
+        self.tree = build_tree()
+        self.lock = threading.Lock()
+
+
+class Session:
+    def __init__(self, server, conn):
+        self.server = server
+        self.s = server.scenarios
+        self.conn = conn
+        self.logged_in = False
+        self.pasv = None
+        self.trap = None
+        self.cwd = "/"
+        self.rnfr = None
+
+    # --- replies -----------------------------------------------------------------------
+    def send(self, text):
+        data = b(text)
+        if "bytewise" in self.s:
+            for i in range(len(data)):
+                self.conn.sendall(data[i:i + 1])
+        else:
+            self.conn.sendall(data)
+
+    def reply(self, code, text):
+        self.send("%d %s\r\n" % (code, text))
+
+    # --- the tree ----------------------------------------------------------------------
+    def absolute(self, arg):
+        path = arg if arg.startswith("/") else self.cwd.rstrip("/") + "/" + arg
+        while "//" in path:
+            path = path.replace("//", "/")
+        if len(path) > 1:
+            path = path.rstrip("/")
+        return path or "/"
+
+    def lookup(self, path):
+        parts = [p for p in path.split("/") if p]
+        if parts and parts[0] == "loop" and all(p == "loop" for p in parts):
+            return {"loop": {}, "f.txt": b"loop"}
+        if len(parts) == 1 and parts[0].startswith("big-"):
+            return {}
+        node = self.server.tree
+        for p in parts:
+            if not isinstance(node, dict) or p not in node:
+                return None
+            node = node[p]
+        return node
+
+    def parent_and_name(self, path):
+        cut = path.rfind("/")
+        parent = path[:cut] or "/"
+        return self.lookup(parent), path[cut + 1:]
+
+    # --- data connections --------------------------------------------------------------
+    def open_passive(self, host="127.0.0.1"):
+        self.close_passive()
+        self.pasv = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.pasv.bind((host, 0))
+        self.pasv.listen(1)
+        self.pasv.settimeout(10)
+        return self.pasv.getsockname()[1]
+
+    def close_passive(self):
+        for sock in (self.pasv, self.trap):
+            if sock:
+                sock.close()
+        self.pasv = None
+        self.trap = None
+
+    def watch_trap(self, port):
+        try:
+            self.trap = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            self.trap.bind(("127.0.0.2", port))
+            self.trap.listen(1)
+        except OSError:
+            self.trap = None
+            return
+        trap = self.trap
+
+        def wait():
+            try:
+                trap.settimeout(10)
+                conn, peer = trap.accept()
+                log("TRAP %s" % peer[0])
+                conn.close()
+            except OSError:
+                pass
+        threading.Thread(target=wait, daemon=True).start()
+
+    def accept_data(self):
+        if not self.pasv:
+            return None
+        try:
+            data, _ = self.pasv.accept()
+        except OSError:
+            return None
+        finally:
+            self.pasv.close()
+            self.pasv = None
+        with LOCK:
+            DATA_OPEN[0] += 1
+            count = DATA_OPEN[0]
+        log("DATA-OPEN %d" % count)
+        return data
+
+    def close_data(self, data):
+        data.close()
+        with LOCK:
+            DATA_OPEN[0] -= 1
+        log("DATA-CLOSE")
+
+    def send_block(self, data, payload):
+        if "bytewise" in self.s:
+            for i in range(len(payload)):
+                data.sendall(payload[i:i + 1])
+        else:
+            data.sendall(payload)
+
+    def send_data(self, payload, name=""):
+        data = self.accept_data()
+        if data is None:
+            self.reply(425, "Can't open data connection.")
+            return
+        try:
+            self.send_payload(data, payload, name)
+        except OSError:
+            pass
+        finally:
+            self.close_data(data)
+
+    def send_payload(self, data, payload, name):
+        half = payload[:len(payload) // 2]
+        for code in ("425", "426", "451"):
+            if name.startswith("fail-" + code):
+                self.reply(150, "Opening data connection.")
+                data.sendall(half)
+                time.sleep(0.1)
+                self.reply(int(code), "Transfer failed.")
+                time.sleep(0.1)
+                return
+        if name.startswith("reset"):
+            self.reply(150, "Opening data connection.")
+            data.sendall(half)
+            time.sleep(0.1)
+            self.conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            self.conn.close()
+            time.sleep(3)  # the data connection stays open and silent
+            return
+        if name.startswith("trickle"):
+            self.reply(150, "Opening data connection.")
+            for i in range(len(payload)):
+                data.sendall(payload[i:i + 1])
+                time.sleep(1.0)
+            self.reply(226, "Transfer complete.")
+            return
+        if name.startswith("short"):
+            payload = half
+        if "batched" in self.s:
+            self.conn.sendall(b"150 Opening data connection.\r\n226 Transfer complete.\r\n")
+            time.sleep(0.1)
+            self.send_block(data, payload)
+            return
+        self.reply(150, "Opening data connection.")
+        self.send_block(data, payload)
+        if name.startswith("no226"):
+            data.close()
+            time.sleep(5)
+            return
+        data.shutdown(socket.SHUT_WR)
+        time.sleep(0.01)
+        self.reply(226, "Transfer complete.")
+
+    def receive_data(self, parent, name):
+        data = self.accept_data()
+        if data is None:
+            self.reply(425, "Can't open data connection.")
+            return
+        self.reply(150, "Ok to send data.")
+        chunks = []
+        try:
+            while True:
+                chunk = data.recv(65536)
+                if not chunk:
+                    break
+                chunks.append(chunk)
+        finally:
+            self.close_data(data)
+        with self.server.lock:
+            parent[name] = b"".join(chunks)
+        self.reply(226, "Transfer complete.")
+
+    def listing(self, path, mlsd):
+        name = path.rsplit("/", 1)[-1]
+        if path in RAW_BODIES:
+            return b(RAW_BODIES[path])
+        if name.startswith("big-") and path.count("/") == 1:
+            count = int(name[4:])
+            line = "-rw-r--r--    1 1000     1000     %8d Jan 01 12:00 file-%07d.dat\r\n"
+            return b"".join(b(line % (i, i)) for i in range(count))
+        node = self.lookup(path)
+        lines = []
+        with self.server.lock:
+            items = list(node.items())
+        for child, value in items:
+            lines.append(mlsd_line(child, value) if mlsd else unix_line(child, value))
+        if path == "/evil":
+            lines.extend(EVIL_MLSD if mlsd else EVIL_LINES)
+        return b("".join(line + "\r\n" for line in lines))
+
+    # --- commands ----------------------------------------------------------------------
+    def feat(self):
+        features = ["EPSV", "PASV", "SIZE", "MDTM"]
+        if "no-utf8" not in self.s:
+            features.append("UTF8")
+        if "mlsd" in self.s:
+            features.append("MLST type*;size*;modify*;")
+        if "odd-multiline" in self.s:
+            body = ["211-Features:"]
+            for i in range(1000):
+                body.append(" X-FILLER-%d" % i)
+                if i == 500:
+                    body.append("211x not the end")
+                    body.append("211-not the end either")
+                    body.append("230 another code")
+            body.extend(" " + f for f in features)
+            body.append("211 End")
+            return "".join(line + "\r\n" for line in body)
+        return "211-Features:\r\n" + "".join(" %s\r\n" % f for f in features) + "211 End\r\n"
+
+    def handle(self, line):
+        cmd, _, arg = line.partition(" ")
+        cmd = cmd.upper()
+        if cmd == "QUIT":
+            self.reply(221, "Goodbye.")
+            return False
+        if cmd == "USER":
+            self.reply(331, "Please specify the password.")
+            return True
+        if cmd == "PASS":
+            if arg != self.server.password:
+                self.reply(530, "Login incorrect.")
+                return True
+            self.logged_in = True
+            if "odd-multiline" in self.s:
+                self.send("230-Welcome\r\n331 inner line with another code\r\n230-same code\r\n"
+                          "230\tno blank but a tab\r\n 230 indented\r\n230 Login successful.\r\n")
+            else:
+                self.reply(230, "Login successful.")
+            return True
+        if cmd == "FEAT":
+            self.send(self.feat())
+            return True
+        if not self.logged_in:
+            self.reply(530, "Please login with USER and PASS.")
+            return True
+        return self.command(cmd, arg)
+
+    def command(self, cmd, arg):
+        if cmd == "SYST":
+            self.reply(215, "UNIX Type: L8")
+        elif cmd in ("NOOP", "TYPE", "OPTS"):
+            self.reply(200, "Ok.")
+        elif cmd == "PWD":
+            if "odd-multiline" in self.s:
+                self.send('257-"%s" is the current directory\r\n257x not the end\r\n'
+                          '200 another code\r\n257-nor this\r\n257 End\r\n' % self.cwd)
+            else:
+                self.reply(257, '"%s" is the current directory' % self.cwd.replace('"', '""'))
+            if "421-idle" in self.s:
+                time.sleep(0.2)
+                self.reply(421, "Timeout.")
+                return False
+        elif cmd == "CWD":
+            path = self.absolute(arg)
+            if path == "/die421":
+                self.reply(421, "Service not available.")
+                return False
+            if isinstance(self.lookup(path), dict):
+                self.cwd = path
+                self.reply(250, "Directory successfully changed.")
+            else:
+                self.reply(550, "Failed to change directory.")
+        elif cmd == "SITE":
+            return self.site(arg)
+        elif cmd == "EPSV":
+            self.epsv()
+        elif cmd == "PASV":
+            self.passive()
+        elif cmd in ("LIST", "MLSD", "NLST"):
+            self.list(cmd, arg)
+        elif cmd == "MLST":
+            self.mlst(arg)
+        elif cmd == "RETR":
+            path = self.absolute(arg)
+            node = self.lookup(path)
+            if isinstance(node, bytes):
+                self.send_data(node, path.rsplit("/", 1)[-1])
+            else:
+                self.close_passive()
+                self.reply(550, "Failed to open file.")
+        elif cmd == "STOR":
+            parent, name = self.parent_and_name(self.absolute(arg))
+            if isinstance(parent, dict):
+                self.receive_data(parent, name)
+            else:
+                self.close_passive()
+                self.reply(553, "Could not create file.")
+        elif cmd == "SIZE":
+            node = self.lookup(self.absolute(arg))
+            if isinstance(node, bytes):
+                self.reply(213, str(len(node)))
+            else:
+                self.reply(550, "Could not get file size.")
+        elif cmd == "MDTM":
+            node = self.lookup(self.absolute(arg))
+            if isinstance(node, bytes):
+                self.reply(213, "20240101120000")
+            else:
+                self.reply(550, "Could not get file modification time.")
+        elif cmd in ("DELE", "RMD"):
+            self.remove(cmd, self.absolute(arg))
+        elif cmd == "MKD":
+            parent, name = self.parent_and_name(self.absolute(arg))
+            if isinstance(parent, dict) and name not in parent:
+                with self.server.lock:
+                    parent[name] = {}
+                self.reply(257, '"%s" created' % self.absolute(arg))
+            else:
+                self.reply(550, "Create directory operation failed.")
+        elif cmd == "RNFR":
+            path = self.absolute(arg)
+            if self.lookup(path) is not None:
+                self.rnfr = path
+                self.reply(350, "Ready for RNTO.")
+            else:
+                self.reply(550, "RNFR command failed.")
+        elif cmd == "RNTO":
+            self.rename(self.absolute(arg))
+        else:
+            self.reply(502, "Command not implemented.")
+        return True
+
+    def site(self, arg):
+        word, _, rest = arg.partition(" ")
+        word = word.upper()
+        if word == "NUL":
+            self.send("200 before\x00after\r\n")
+        elif word == "LONG":
+            self.send("200 " + "L" * int(rest) + "\r\n")
+        elif word == "MANY":
+            count = int(rest)
+            self.send("200-start\r\n" + "".join(" line %d\r\n" % i for i in range(count))
+                      + "200 end\r\n")
+        else:
+            self.reply(502, "Unknown SITE command.")
+        return True
+
+    def epsv(self):
+        if self.s & {"pasv-zero", "pasv-other", "pasv-malformed"}:
+            self.reply(500, "EPSV not understood.")
+        elif "epsv-refused" in self.s:
+            self.reply(502, "Command not implemented.")
+        elif "epsv-zero" in self.s:
+            self.reply(229, "Entering Extended Passive Mode (|||0|)")
+        else:
+            self.reply(229, "Entering Extended Passive Mode (|||%d|)" % self.open_passive())
+
+    def passive(self):
+        port = self.open_passive()
+        host = "127,0,0,1"
+        if "pasv-zero" in self.s:
+            host = "0,0,0,0"
+        elif "pasv-other" in self.s:
+            host = "127,0,0,2"
+            self.watch_trap(port)
+        if "pasv-malformed" in self.s:
+            self.reply(227, "Entering Passive Mode (127,0,0,%d,%d)." % (port >> 8, port & 255))
+        else:
+            self.reply(227, "Entering Passive Mode (%s,%d,%d)." % (host, port >> 8, port & 255))
+
+    def list(self, cmd, arg):
+        while arg.startswith("-"):
+            _, _, arg = arg.partition(" ")
+        path = self.absolute(arg) if arg else self.cwd
+        node = self.lookup(path)
+        if not isinstance(node, dict) and path not in RAW_BODIES:
+            self.close_passive()
+            self.reply(550, "No such folder.")
+            return
+        self.send_data(self.listing(path, cmd == "MLSD"))
+
+    def mlst(self, arg):
+        path = self.absolute(arg)
+        node = self.lookup(path)
+        if node is None:
+            self.reply(550, "No such file.")
+            return
+        self.send("250-Listing %s\r\n %s\r\n250 End.\r\n" % (path, mlsd_line(path, node)))
+
+    def remove(self, cmd, path):
+        parent, name = self.parent_and_name(path)
+        with self.server.lock:
+            node = parent.get(name) if isinstance(parent, dict) else None
+            if node is None:
+                self.reply(550, "No such file.")
+            elif cmd == "RMD" and not isinstance(node, dict):
+                self.reply(550, "Not a folder.")
+            elif cmd == "RMD" and node:
+                self.reply(550, "Folder not empty.")
+            elif cmd == "DELE" and isinstance(node, dict):
+                self.reply(550, "Is a folder.")
+            else:
+                del parent[name]
+                self.reply(250, "Ok.")
+
+    def rename(self, path):
+        if self.rnfr is None:
+            self.reply(503, "RNFR first.")
+            return
+        old_parent, old_name = self.parent_and_name(self.rnfr)
+        new_parent, new_name = self.parent_and_name(path)
+        self.rnfr = None
+        with self.server.lock:
+            if not isinstance(new_parent, dict) or old_name not in old_parent:
+                self.reply(550, "Rename failed.")
+                return
+            new_parent[new_name] = old_parent.pop(old_name)
+        self.reply(250, "Rename successful.")
+
+    def run(self):
+        try:
+            if "no-greeting" in self.s:
+                while self.conn.recv(4096):
+                    pass
+                return
+            if "odd-multiline" in self.s:
+                self.send("220-Welcome\r\n230 not mine\r\n220-still the greeting\r\n"
+                          "220x still\r\n 220 indented\r\n220 ready\r\n")
+            else:
+                self.reply(220, "hostile test server")
+            buf = b""
+            while True:
+                chunk = self.conn.recv(4096)
+                if not chunk:
+                    return
+                buf += chunk
+                while b"\n" in buf:
+                    raw, buf = buf.split(b"\n", 1)
+                    line = raw.rstrip(b"\r").decode("latin-1")
+                    log("CMD " + escape(line))
+                    if not self.handle(line):
+                        return
+        except OSError:
+            pass
+        finally:
+            self.close_passive()
+            try:
+                self.conn.close()
+            except OSError:
+                pass
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--scenario", default="")
+    parser.add_argument("--log", default=None)
+    parser.add_argument("--user", default="test")
+    parser.add_argument("--password", default="secret")
+    args = parser.parse_args()
+    LOG[0] = args.log
+    scenarios = set(s for s in args.scenario.split(",") if s)
+    server = Server(scenarios, args.user, args.password)
+
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(16)
+    print(listener.getsockname()[1], flush=True)
+    while True:
+        conn, _ = listener.accept()
+        conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        threading.Thread(target=Session(server, conn).run, daemon=True).start()
+
+
+if __name__ == "__main__":
+    try:
+        main()
+    except KeyboardInterrupt:
+        sys.exit(0)
