@@ -38,6 +38,7 @@ Behaviour chosen by names (any folder):
   folders "/raw-*"   listed with the raw body the tree gives for them
   folder "/loop"     holds "loop" again, without end, and a file "f.txt"
   folder "/big-n"    n files (LIST only)
+  folder "/huge-n"   three files, then a listing line of n MiB without a line end
   folder "/wide"     three folders a level, three levels deep, two files in each
 """
 
@@ -230,7 +231,7 @@ class Session:
         parts = [p for p in path.split("/") if p]
         if parts and parts[0] == "loop" and all(p == "loop" for p in parts):
             return {"loop": {}, "f.txt": b"loop"}
-        if len(parts) == 1 and parts[0].startswith("big-"):
+        if len(parts) == 1 and parts[0].startswith(("big-", "huge-")):
             return {}
         node = self.server.tree
         for p in parts:
@@ -322,7 +323,7 @@ class Session:
             self.close_data(data)
 
     def send_payload(self, data, payload, name):
-        half = payload[:len(payload) // 2]
+        half = memoryview(payload)[:len(payload) // 2]
         for code in ("425", "426", "451"):
             if name.startswith("fail-" + code):
                 self.reply(150, "Opening data connection.")
@@ -386,6 +387,9 @@ class Session:
         name = path.rsplit("/", 1)[-1]
         if path in RAW_BODIES:
             return b(RAW_BODIES[path])
+        if name.startswith("huge-") and path.count("/") == 1:
+            # Three entries, then one line of n MiB without a line end.
+            return b(RAW_BODIES["/raw-crlf"]) + b"x" * (int(name[5:]) << 20)
         if name.startswith("big-") and path.count("/") == 1:
             count = int(name[4:])
             line = "-rw-r--r--    1 1000     1000     %8d Jan 01 12:00 file-%07d.dat\r\n"

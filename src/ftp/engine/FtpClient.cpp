@@ -634,48 +634,51 @@ struct FtpClient::Impl {
         }
     }
 
-    bool listing(const std::string& line, std::string& body) {
-        body.clear();
-        return transfer(
+    // Runs a listing command; its body is parsed as it arrives, so that only the entries
+    // (and at most one line) are ever held.
+    bool listing(const std::string& line, bool mlsd, std::vector<DirEntry>& entries) {
+        ListingAccumulator accumulator(mlsd, LocalNow());
+        std::size_t total = 0;
+        bool ok = transfer(
             line,
-            [&body](char* data, std::size_t size) {
-                if (body.size() + size > kMaxListingBytes) {
+            [&](char* data, std::size_t size) {
+                total += size;
+                if (total > kMaxListingBytes) {
                     return false;
                 }
-                body.append(data, size);
+                accumulator.Feed(std::string_view(data, size));
                 return true;
             },
             nullptr);
+        entries = accumulator.Finish();
+        return ok;
     }
 
     // Lists a folder ("" is the current one) into records with decoded names and local times.
     bool listFolder(const std::string& folder, std::vector<DirEntry>& out, bool& mlsdUsed) {
         std::string wire = toWire(folder);
         std::string arg = folder.empty() ? "" : " " + wire;
-        std::string body;
+        std::vector<DirEntry> entries;
         mlsdUsed = features.count("MLST") > 0;
         bool ok = false;
         if (mlsdUsed) {
-            ok = listing("MLSD" + arg, body);
+            ok = listing("MLSD" + arg, true, entries);
         } else {
             if (listDashA) {
-                ok = listing("LIST -a" + arg, body);
+                ok = listing("LIST -a" + arg, false, entries);
                 if (!ok && !lostFlag && last.code >= 400) {
-                    ok = listing("LIST" + arg, body);
+                    ok = listing("LIST" + arg, false, entries);
                     if (ok) {
                         listDashA = false; // the server took "-a" for a name
                     }
                 }
             } else {
-                ok = listing("LIST" + arg, body);
+                ok = listing("LIST" + arg, false, entries);
             }
         }
         if (!ok) {
             return false;
         }
-        std::vector<DirEntry> entries = ParseListing(body, mlsdUsed, LocalNow());
-        body.clear();
-        body.shrink_to_fit();
         out.reserve(entries.size());
         for (DirEntry& e : entries) {
             if (e.cFileName.empty() || e.cFileName == "." || e.cFileName == ".." ||

@@ -1,0 +1,128 @@
+// Resource bounds: big listings, huge lines and long replies are handled within bounded
+// memory. Each case runs in a forked child whose peak resident size the kernel reports.
+
+#include "HostileFixture.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+namespace oxlip::test {
+namespace {
+
+struct ChildRun {
+    bool exited = false;
+    int code = -1;
+    long peakKb = 0; // the child's peak resident size
+};
+
+// The resident size of this process now, in KiB.
+long ResidentKb() {
+    std::ifstream in("/proc/self/status");
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::atol(line.c_str() + 6);
+        }
+    }
+    return 0;
+}
+
+// Runs body in a forked child (killed by an alarm after limitSeconds) and reports its exit
+// code and peak resident size.
+ChildRun RunInChild(const std::function<int()>& body, unsigned limitSeconds) {
+    ChildRun run;
+    pid_t pid = ::fork();
+    if (pid < 0) {
+        return run;
+    }
+    if (pid == 0) {
+        ::alarm(limitSeconds);
+        int code = body();
+        ::_exit(code);
+    }
+    int status = 0;
+    rusage usage{};
+    if (::wait4(pid, &status, 0, &usage) == pid) {
+        run.exited = WIFEXITED(status);
+        run.code = run.exited ? WEXITSTATUS(status) : -1;
+        run.peakKb = usage.ru_maxrss;
+    }
+    return run;
+}
+
+class HostileBoundsTest : public HostileTest {
+protected:
+    // A fresh client in the child (the parent's is not shared across the fork).
+    std::unique_ptr<ftp::FtpClient> childClient() {
+        auto c = std::make_unique<ftp::FtpClient>();
+        c->setTimeouts(10000, 30000);
+        if (!c->connect(server->server(), HostileServer::user(), HostileServer::password())) {
+            return nullptr;
+        }
+        return c;
+    }
+};
+
+TEST_F(HostileBoundsTest, HundredThousandEntriesListWithinBoundedMemory) {
+    start("");
+    long before = ResidentKb();
+    ChildRun run = RunInChild(
+        [&] {
+            auto c = childClient();
+            if (!c) {
+                return 2;
+            }
+            std::vector<DirEntry> entries;
+            if (!c->list("/big-100000", entries)) {
+                return 3;
+            }
+            if (entries.size() != 100000 || entries.front().cFileName != "file-0000000.dat" ||
+                entries.back().cFileName != "file-0099999.dat" ||
+                entries.back().fileSize() != 99999) {
+                return 4;
+            }
+            return 0;
+        },
+        60);
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.code, 0);
+    RecordProperty("peak_kb", std::to_string(run.peakKb));
+    EXPECT_LT(run.peakKb, 200L * 1024) << "before: " << before << " KiB";
+}
+
+TEST_F(HostileBoundsTest, HugeLinesNeverSitInMemory) {
+    start("");
+    long before = ResidentKb();
+    ChildRun run = RunInChild(
+        [&] {
+            auto c = childClient();
+            if (!c) {
+                return 2;
+            }
+            // Three entries, then a 32 MiB line without a line end: the entries come out.
+            std::vector<DirEntry> entries;
+            if (!c->list("/huge-32", entries)) {
+                return 3;
+            }
+            if (entries.size() != 3 || entries[2].cFileName != "f3.txt") {
+                return 4;
+            }
+            // A 32 MiB reply line is cut and the session goes on.
+            std::string text;
+            if (c->rawCommand("SITE LONG 33554432", &text) != 200 || text.size() > 64 * 1024) {
+                return 5;
+            }
+            return c->rawCommand("NOOP") == 200 ? 0 : 6;
+        },
+        60);
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.code, 0);
+    RecordProperty("peak_kb", std::to_string(run.peakKb));
+    EXPECT_LT(run.peakKb - before, 24L * 1024) << "before: " << before << " KiB";
+}
+
+} // namespace
+} // namespace oxlip::test
