@@ -46,6 +46,9 @@ bool CloseSession(std::unique_ptr<FtpClient>& hFtp);
 // Redraws at most every 50 ms; FlushTransferProgress draws the last state.
 void FtpStatusCallback(TransferContext& context, int status, int64_t bytes,
                        const SessionPorts& ports);
+// The same with the monotonic time in milliseconds given by the caller.
+void FtpStatusCallback(TransferContext& context, int status, int64_t bytes,
+                       const SessionPorts& ports, int64_t nowMs);
 void FlushTransferProgress(TransferContext& context, const SessionPorts& ports);
 
 // "1,234KB / 5,678KB": counts in whole kilobytes, rounded; a value below one half is empty.

@@ -1,0 +1,287 @@
+#include "ftp/Transfer.h"
+
+#include "ftp/RemoteDir.h"
+#include "ftp/RemoteOps.h"
+#include "ftp/TreeWalk.h"
+#include "localfs/LocalFs.h"
+#include "localfs/TextHelpers.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace oxlip {
+
+namespace {
+
+std::string Upper(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+// 1 or 2 as given; anything else (0, or a mode list without a selection) is decided by the
+// extension of the target path against the program's list.
+int ResolveType(int type, const std::string& targetPath, const SessionPorts& ports) {
+    if (type == 1 || type == 2) {
+        return type;
+    }
+    static const std::vector<std::string> kNone;
+    return GetTransferType(GetExtension(targetPath),
+                           ports.asciiExtensions ? *ports.asciiExtensions : kNone);
+}
+
+// Writes the item and mode lines and pumps once before the transfer starts.
+void ShowTransfer(const SessionPorts& ports, const std::string& itemText, int type) {
+    if (ports.progress) {
+        ports.progress->setItemText(itemText);
+        ports.progress->setModeText(type == 1 ? "転送モード アスキー" : "転送モード バイナリ");
+    }
+    if (ports.pump) {
+        ports.pump->pump();
+    }
+}
+
+// Runs one transfer with its context: a first notification that shows the bar, one per block,
+// and the last state drawn at the end.
+template <typename Move>
+bool RunWithProgress(const SessionPorts& ports, int32_t kind, int64_t total, Move&& move) {
+    TransferContext context;
+    context.kind = kind;
+    context.total = total;
+    const int status = kind == kContextDownload ? kStatusResponseReceived : kStatusRequestSent;
+    FtpStatusCallback(context, status, 0, ports);
+    const bool ok = move([&](std::size_t bytes) {
+        FtpStatusCallback(context, status, static_cast<int64_t>(bytes), ports);
+    });
+    FlushTransferProgress(context, ports);
+    return ok;
+}
+
+mode_t CurrentUmask() {
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
+}
+
+bool SyncFolder(const std::string& folder) {
+    const int fd =
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    ::fsync(fd);
+    ::close(fd);
+    return true;
+}
+
+} // namespace
+
+int GetTransferType(const std::string& extension, const std::vector<std::string>& list) {
+    const std::string wanted = Upper(extension);
+    for (const std::string& item : list) {
+        if (Upper(item) == wanted) {
+            return 1;
+        }
+    }
+    return 2;
+}
+
+bool DownloadFile(FtpClient* hFtp, const std::string& hostPath, const std::string& localPath,
+                  int type) {
+    if (!hFtp) {
+        return false;
+    }
+    const SessionPorts& ports = hFtp->ports();
+    type = ResolveType(type, localPath, ports);
+    ShowTransfer(ports, GetNamePart(localPath, '/') + " を受信中です...", type);
+
+    DirEntry source;
+    GetHostEntry(hFtp, hostPath, source);
+
+    // The file arrives beside the target under a hidden name and replaces it only when it
+    // is complete, so a failed download leaves an existing file as it was.
+    struct stat existing {};
+    const bool exists = ::lstat(localPath.c_str(), &existing) == 0;
+    if (exists && S_ISDIR(existing.st_mode)) {
+        return false;
+    }
+    const std::size_t slash = localPath.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : localPath.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? localPath : localPath.substr(slash + 1);
+    std::string temp = folder + "." + name + ".part-XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        return false;
+    }
+    const mode_t mode =
+        exists && S_ISREG(existing.st_mode) ? (existing.st_mode & 07777) : (0666 & ~CurrentUmask());
+    ::fchmod(fd, mode);
+
+    bool ok = RunWithProgress(ports, kContextDownload, static_cast<int64_t>(source.fileSize()),
+                              [&](const ftp::BlockCallback& onBlock) {
+                                  return hFtp->retrieve(hostPath, type == 1, fd, onBlock);
+                              });
+    ok = ok && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(temp.c_str(), localPath.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    SyncFolder(folder);
+    return true;
+}
+
+bool UploadFile(FtpClient* hFtp, const std::string& localPath, const std::string& hostPath,
+                int type) {
+    if (!hFtp) {
+        return false;
+    }
+    const SessionPorts& ports = hFtp->ports();
+    type = ResolveType(type, hostPath, ports);
+    ShowTransfer(ports, GetNamePart(hostPath, '/') + " を送信中です...", type);
+
+    DirEntry source;
+    GetLocalEntry(localPath, source);
+
+    const int fd = ::open(localPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd); // only regular files are sent (not folders, pipes or devices)
+        return false;
+    }
+    const bool ok = RunWithProgress(ports, kContextUpload, static_cast<int64_t>(source.fileSize()),
+                                    [&](const ftp::BlockCallback& onBlock) {
+                                        return hFtp->store(hostPath, type == 1, fd, onBlock);
+                                    });
+    ::close(fd);
+    return ok;
+}
+
+namespace {
+
+bool DownloadTree(FtpClient* hFtp, const std::string& hostFolder, const std::string& localFolder,
+                  int type, int depth) {
+    if (depth > kMaxTreeDepth) {
+        return false;
+    }
+    const std::string host = WithTrailingSlash(hostFolder);
+    const std::string local = WithTrailingSlash(localFolder);
+    if (!PathIsDirectory(local) && !CreateLocalFolder(local)) {
+        return false;
+    }
+    std::vector<DirEntry> entries;
+    if (!ListHostFolderChecked(hFtp, entries, host + "*.*")) {
+        return false; // a folder that cannot be listed is not reported as copied
+    }
+    std::vector<std::string> subfolders;
+    for (const DirEntry& entry : entries) {
+        const std::string& name = entry.cFileName;
+        if (entry.isDirectory()) {
+            if (name == "." || name == ".." || entry.isLink()) {
+                continue; // a link to a folder is never entered
+            }
+            if (!IsPlainEntryName(name)) {
+                return false;
+            }
+            if (!EndsWithDot(name)) {
+                subfolders.push_back(name);
+            }
+            continue;
+        }
+        if (!IsPlainEntryName(name)) {
+            return false;
+        }
+        if (!DownloadFile(hFtp, host + name, local + name, type) && !entry.isLink()) {
+            return false; // a link the server does not deliver as a file is skipped
+        }
+    }
+    for (const std::string& name : subfolders) {
+        if (!DownloadTree(hFtp, host + name, local + name, type, depth + 1)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The host folder exists: its entry says so (MLST), or a directory change to it works.
+bool HostFolderExists(FtpClient* hFtp, const std::string& folder) {
+    if (folder.empty()) {
+        return true; // the root
+    }
+    DirEntry entry;
+    if (GetHostEntry(hFtp, folder, entry) && entry.isDirectory()) {
+        return true;
+    }
+    const std::string back = HostCurrentDirectory(hFtp, "");
+    if (back.empty() || HostCurrentDirectory(hFtp, folder).empty()) {
+        return false;
+    }
+    HostCurrentDirectory(hFtp, back);
+    return true;
+}
+
+bool LocalFolderReadable(const std::string& folder) {
+    return PathIsDirectory(folder) && ::access(folder.c_str(), R_OK | X_OK) == 0;
+}
+
+bool UploadTree(FtpClient* hFtp, const std::string& localFolder, const std::string& hostFolder,
+                int type, int depth) {
+    if (depth > kMaxTreeDepth) {
+        return false;
+    }
+    const std::string local = WithTrailingSlash(localFolder);
+    const std::string host = WithTrailingSlash(hostFolder);
+    if (!HostFolderExists(hFtp, host.substr(0, host.size() - 1)) && !CreateHostFolder(hFtp, host)) {
+        return false;
+    }
+    std::vector<DirEntry> entries;
+    if (ListLocalFolder(entries, local + "*.*") == 0 && !LocalFolderReadable(local)) {
+        return false;
+    }
+    std::vector<std::string> subfolders;
+    for (const DirEntry& entry : entries) {
+        const std::string name = TrimAtNul(entry.cFileName);
+        if (entry.isDirectory()) {
+            if (!entry.isLink() && !EndsWithDot(name)) {
+                subfolders.push_back(name);
+            }
+            continue;
+        }
+        if (entry.isLink() && ::access((local + name).c_str(), F_OK) != 0) {
+            continue; // a link that leads nowhere holds nothing to send
+        }
+        if (!UploadFile(hFtp, local + name, host + name, type)) {
+            return false;
+        }
+    }
+    for (const std::string& name : subfolders) {
+        if (!UploadTree(hFtp, local + name, host + name, type, depth + 1)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool DownloadFolder(FtpClient* hFtp, const std::string& hostFolder, const std::string& localFolder,
+                    int type) {
+    return hFtp && DownloadTree(hFtp, hostFolder, localFolder, type, 0);
+}
+
+bool UploadFolder(FtpClient* hFtp, const std::string& localFolder, const std::string& hostFolder,
+                  int type) {
+    return hFtp && UploadTree(hFtp, localFolder, hostFolder, type, 0);
+}
+
+} // namespace oxlip
