@@ -1,6 +1,6 @@
 // The status callback and the progress texts, with a recorder and a fake clock.
 
-#include "Recorders.h"
+#include "UiRecorder.h"
 #include "ftp/Session.h"
 #include "ftp/Transfer.h"
 

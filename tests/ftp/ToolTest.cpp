@@ -1,0 +1,162 @@
+// The oxlip-ftp driver run as a program against a real server.
+
+#include "ServerFixture.h"
+
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <regex>
+#include <sys/wait.h>
+
+namespace oxlip {
+namespace {
+
+using test::ReadFileBytes;
+using test::ServerTest;
+using test::TempDir;
+using test::WriteFileBytes;
+
+struct ToolResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Quote(const std::string& arg) {
+    std::string out = "'";
+    for (char c : arg) {
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return out + "'";
+}
+
+ToolResult RunTool(const std::vector<std::string>& args, const std::string& input = "") {
+    TempDir io;
+    WriteFileBytes(io.file("in"), input);
+    std::string command = "timeout 60 " + Quote(OXLIP_FTP_TOOL);
+    for (const auto& arg : args) {
+        command += " " + Quote(arg);
+    }
+    command += " <" + Quote(io.file("in")) + " 2>" + Quote(io.file("err"));
+    ToolResult result;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) {
+        return result;
+    }
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        result.out.append(buffer, n);
+    }
+    const int status = ::pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.err = ReadFileBytes(io.file("err"));
+    return result;
+}
+
+using ToolTest = ServerTest;
+
+TEST_P(ToolTest, FolderCommandsAndListing) {
+    const std::string url =
+        "ftp://" + server->user() + ":" + server->password() + "@" + server->server() + "/";
+    server->writeFile("pub/a b.txt", "12345");
+    server->makeDir("pub/sub");
+    auto r = RunTool({url, "ls", "/pub/"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("-\t5\t"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\ta b.txt\n"), std::string::npos) << r.out;
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("(^|\n)d\t[0-9]+\t[0-9]{4}-[0-9]{2}-[0-9]{2} "
+                                                    "[0-9]{2}:[0-9]{2}:[0-9]{2}\t[0-9a-f]*\tsub\n")))
+        << r.out;
+
+    EXPECT_EQ(RunTool({url, "mkdir", "/new"}).status, 0);
+    EXPECT_TRUE(server->exists("new"));
+    EXPECT_EQ(RunTool({url, "mv", "/pub/a b.txt", "/new/c.txt"}).status, 0);
+    EXPECT_EQ(server->readFile("new/c.txt"), "12345");
+    r = RunTool({url, "quote", "SITE CHMOD 600 /new/c.txt"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = RunTool({url, "ls", "/new"});
+    EXPECT_NE(r.out.find("\t600\tc.txt"), std::string::npos) << r.out;
+    EXPECT_EQ(RunTool({url, "rm", "/new/c.txt"}).status, 0);
+    EXPECT_FALSE(server->exists("new/c.txt"));
+    server->writeFile("tree/x/y.txt", "y");
+    EXPECT_EQ(RunTool({url, "rmdir", "/tree"}).status, 0);
+    EXPECT_FALSE(server->exists("tree"));
+    r = RunTool({url, "pwd"});
+    EXPECT_EQ(r.out, "/\n");
+
+    r = RunTool({url, "rm", "/missing.txt"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.out.empty());
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    r = RunTool({url, "ls", "/missing/"});
+    EXPECT_EQ(r.status, 1);
+    r = RunTool({"ftp://" + server->user() + ":wrong@" + server->server() + "/", "pwd"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("log in"), std::string::npos) << r.err;
+}
+
+TEST_P(ToolTest, TransfersReportFilesBytesAndTime) {
+    const std::string url =
+        "ftp://" + server->user() + ":" + server->password() + "@" + server->server() + "/";
+    TempDir local;
+    WriteFileBytes(local.file("page.html"), "<p>\n</p>\n");
+    const std::regex summary("([0-9]+) files, ([0-9]+) bytes, [0-9]+\\.[0-9]{3} s\n");
+    std::smatch m;
+    auto r = RunTool({url, "put", local.file("page.html"), "/page.html"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_TRUE(std::regex_match(r.out, m, summary)) << r.out;
+    EXPECT_EQ(m[1], "1");
+    EXPECT_EQ(m[2], "9");
+    EXPECT_TRUE(r.err.empty()); // not a terminal: no progress
+    EXPECT_EQ(server->readFile("page.html"), "<p>\r\n</p>\r\n"); // automatic: ASCII
+    r = RunTool({"--mode", "binary", url, "get", "/page.html", local.file("copy.html")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadFileBytes(local.file("copy.html")), "<p>\r\n</p>\r\n");
+
+    server->writeFile("site/img/logo.gif", "GIF89a\r\n");
+    server->writeFile("site/index.html", "x\r\n");
+    r = RunTool({url, "getdir", "/site", local.file("site")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_TRUE(std::regex_match(r.out, m, summary)) << r.out;
+    EXPECT_EQ(m[1], "2");
+    EXPECT_EQ(m[2], "11");
+    EXPECT_EQ(ReadFileBytes(local.file("site/index.html")), "x\n");
+    EXPECT_EQ(ReadFileBytes(local.file("site/img/logo.gif")), "GIF89a\r\n");
+    r = RunTool({"--mode", "ascii", url, "putdir", local.file("site"), "/copy"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(server->readFile("copy/index.html"), "x\r\n");
+
+    r = RunTool({url, "get", "/missing", local.file("m")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.out.empty());
+    EXPECT_FALSE(r.err.empty());
+}
+
+TEST(Tool, ParseListingNeedsNoServer) {
+    const std::string lines = "total 12\n"
+                              "drwxr-xr-x 2 user group 4096 Jan 02 2023 docs\n"
+                              "-rw-r--r-- 1 user group 5000000000 Mar 04 10:20 big file.iso\n"
+                              "lrwxrwxrwx 1 user group 7 Mar 04 2022 link -> target\n"
+                              "garbage\n"
+                              "03-05-24  10:20AM       <DIR>          Windows\n";
+    auto r = RunTool({"parse-listing", "--now", "2024-06-01 12:00:00"}, lines);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "d\t4096\t2023-01-02 00:00:00\t755\tdocs\n"
+                     "-\t5000000000\t2024-03-04 10:20:00\t644\tbig file.iso\n"
+                     "l\t7\t2022-03-04 00:00:00\t777\tlink\n"
+                     "d\t0\t2024-03-05 10:20:00\t\tWindows\n");
+    r = RunTool({"parse-listing", "--mlsd"}, "type=file;size=3;modify=20240101000000; a.txt\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("-\t3\t"), std::string::npos);
+    EXPECT_NE(r.out.find("\ta.txt\n"), std::string::npos);
+    r = RunTool({"parse-listing", "--bogus"});
+    EXPECT_EQ(r.status, 1);
+    r = RunTool({});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("usage"), std::string::npos);
+}
+
+OXLIP_ON_BOTH_SERVERS(ToolTest);
+
+} // namespace
+} // namespace oxlip

@@ -1,0 +1,391 @@
+// Single-file and folder-tree transfers against real servers.
+
+#include "ServerFixture.h"
+#include "ftp/RemoteDir.h"
+#include "ftp/Transfer.h"
+#include "localfs/LocalFs.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <random>
+#include <unistd.h>
+
+namespace oxlip {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadFileBytes;
+using test::ServerTest;
+using test::TempDir;
+using test::WriteFileBytes;
+
+using FileTransferTest = ServerTest;
+using TreeTransferTest = ServerTest;
+
+std::string RandomBytes(std::size_t size) {
+    std::mt19937 gen(12345);
+    std::string out(size, '\0');
+    for (char& c : out) {
+        c = static_cast<char>(gen() & 0xff);
+    }
+    return out;
+}
+
+std::vector<std::string> FolderNames(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) {
+        names.push_back(e.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_P(FileTransferTest, BinaryRoundTripsKeepEveryByte) {
+    TempDir local;
+    for (std::size_t size : {std::size_t(0), std::size_t(1), std::size_t(1) << 20}) {
+        const std::string bytes = RandomBytes(size) + (size ? "\r\n\n\r" : "");
+        WriteFileBytes(local.file("up.bin"), bytes);
+        ASSERT_TRUE(UploadFile(client.get(), local.file("up.bin"), "/data.bin", 2)) << size;
+        EXPECT_EQ(server->readFile("data.bin"), bytes) << size;
+        ASSERT_TRUE(DownloadFile(client.get(), "/data.bin", local.file("down.bin"), 2)) << size;
+        EXPECT_EQ(ReadFileBytes(local.file("down.bin")), bytes) << size;
+    }
+    EXPECT_EQ(FolderNames(local.path()), (std::vector<std::string>{"down.bin", "up.bin"}));
+}
+
+TEST_P(FileTransferTest, AsciiModeConvertsLineEndsBothWays) {
+    TempDir local;
+    WriteFileBytes(local.file("lf.txt"), "one\ntwo\n\nlone\rcr\n");
+    ASSERT_TRUE(UploadFile(client.get(), local.file("lf.txt"), "/crlf.txt", 1));
+    EXPECT_EQ(server->readFile("crlf.txt"), "one\r\ntwo\r\n\r\nlone\rcr\r\n");
+    server->writeFile("wire.txt", "a\r\nb\r\nlone\rcr\r\nend");
+    ASSERT_TRUE(DownloadFile(client.get(), "/wire.txt", local.file("wire.txt"), 1));
+    EXPECT_EQ(ReadFileBytes(local.file("wire.txt")), "a\nb\nlone\rcr\nend");
+    ASSERT_TRUE(DownloadFile(client.get(), "/wire.txt", local.file("raw.txt"), 2));
+    EXPECT_EQ(ReadFileBytes(local.file("raw.txt")), "a\r\nb\r\nlone\rcr\r\nend");
+}
+
+TEST_P(FileTransferTest, AutomaticModeDecidesByTheWholeTargetPath) {
+    TempDir local;
+    const std::string text = "<p>\r\n</p>\r\n";
+    server->writeFile("index.html", text);
+    server->writeFile("logo.gif", text);
+    ASSERT_TRUE(DownloadFile(client.get(), "/index.html", local.file("index.html"), 0));
+    EXPECT_EQ(ReadFileBytes(local.file("index.html")), "<p>\n</p>\n");
+    EXPECT_EQ(ui.lines("item").back(), "item index.html を受信中です...");
+    EXPECT_EQ(ui.lines("mode").back(), "mode 転送モード アスキー");
+    ASSERT_TRUE(DownloadFile(client.get(), "/logo.gif", local.file("logo.gif"), 0));
+    EXPECT_EQ(ReadFileBytes(local.file("logo.gif")), text);
+    EXPECT_EQ(ui.lines("mode").back(), "mode 転送モード バイナリ");
+    // A mode list without a selection (-1) decides like the automatic mode.
+    ASSERT_TRUE(DownloadFile(client.get(), "/index.html", local.file("again.html"), -1));
+    EXPECT_EQ(ReadFileBytes(local.file("again.html")), "<p>\n</p>\n");
+
+    // With an empty entry in the list, a name without extension goes as ASCII, unless a dot
+    // earlier in the path makes the extension "docs/Makefile".
+    ui.asciiExtensions = {"HTML", ""};
+    WriteFileBytes(local.file("Makefile"), "all:\n");
+    server->makeDir("plain");
+    server->makeDir("my.docs");
+    ASSERT_TRUE(UploadFile(client.get(), local.file("Makefile"), "/plain/Makefile", 0));
+    EXPECT_EQ(server->readFile("plain/Makefile"), "all:\r\n");
+    ASSERT_TRUE(UploadFile(client.get(), local.file("Makefile"), "/my.docs/Makefile", 0));
+    EXPECT_EQ(server->readFile("my.docs/Makefile"), "all:\n");
+    EXPECT_EQ(ui.lines("item").back(), "item Makefile を送信中です...");
+}
+
+TEST_P(FileTransferTest, ADownloadReplacesAFileOnlyWhenItArrivedWhole) {
+    TempDir local;
+    server->writeFile("new.txt", "new content");
+    WriteFileBytes(local.file("target.txt"), "old content");
+    ::chmod(local.file("target.txt").c_str(), 0640);
+    ASSERT_TRUE(DownloadFile(client.get(), "/new.txt", local.file("target.txt"), 2));
+    EXPECT_EQ(ReadFileBytes(local.file("target.txt")), "new content");
+    EXPECT_EQ(fs::status(local.file("target.txt")).permissions() & fs::perms::all,
+              fs::perms(0640)); // the replaced file keeps its permissions
+
+    EXPECT_FALSE(DownloadFile(client.get(), "/missing.txt", local.file("target.txt"), 2));
+    EXPECT_EQ(ReadFileBytes(local.file("target.txt")), "new content");
+    EXPECT_EQ(FolderNames(local.path()), std::vector<std::string>{"target.txt"}); // no leftovers
+    EXPECT_FALSE(DownloadFile(client.get(), "/new.txt", local.file("no/such/folder.txt"), 2));
+    EXPECT_FALSE(UploadFile(client.get(), local.file("missing.txt"), "/x.txt", 2));
+    EXPECT_FALSE(UploadFile(client.get(), local.path(), "/x.txt", 2)); // a folder is no file
+    EXPECT_FALSE(server->exists("x.txt"));
+    EXPECT_FALSE(DownloadFile(nullptr, "/new.txt", local.file("y.txt"), 2));
+    EXPECT_FALSE(UploadFile(nullptr, local.file("target.txt"), "/y.txt", 2));
+}
+
+TEST_P(FileTransferTest, ProgressShowsTheBarFirstThenGrowsIt) {
+    TempDir local;
+    server->writeFile("ten.bin", RandomBytes(10000));
+    ASSERT_TRUE(DownloadFile(client.get(), "/ten.bin", local.file("ten.bin"), 2));
+    std::vector<std::string> progress;
+    for (const auto& line : ui.journal) {
+        if (line == "clear" || line.rfind("bar ", 0) == 0) {
+            progress.push_back(line);
+        }
+    }
+    ASSERT_GE(progress.size(), 2u);
+    EXPECT_EQ(progress.front(), "clear");
+    EXPECT_EQ(progress.back(), "bar 10000/10000");
+    EXPECT_EQ(std::count(progress.begin(), progress.end(), "clear"), 1);
+    EXPECT_EQ(ui.lines("count").back(), "count 10KB / 10KB");
+
+    ui.journal.clear();
+    WriteFileBytes(local.file("big.bin"), RandomBytes(3 << 20));
+    ASSERT_TRUE(UploadFile(client.get(), local.file("big.bin"), "/big.bin", 2));
+    EXPECT_EQ(ui.lines("clear").size(), 1u);
+    EXPECT_EQ(ui.lines("bar").back(), "bar 3145728/3145728");
+    EXPECT_EQ(ui.lines("count").back(), "count 3,072KB / 3,072KB");
+
+    ui.journal.clear();
+    server->writeFile("empty.txt", "");
+    ASSERT_TRUE(DownloadFile(client.get(), "/empty.txt", local.file("empty.txt"), 2));
+    EXPECT_TRUE(ui.lines("bar").empty()); // an empty file shows no bar
+}
+
+// The item lines a tree transfer must show: a folder's files in listing order, then each
+// subfolder in listing order. list(folder) gives the entries of a folder ending in "/".
+std::vector<std::string> ExpectedTreeOrder(
+    const std::function<std::vector<DirEntry>(const std::string&)>& list,
+    const std::string& folder, const std::string& verb) {
+    std::vector<std::string> files;
+    std::vector<std::string> subs;
+    for (const DirEntry& e : list(folder)) {
+        if (e.isDirectory()) {
+            if (e.cFileName.back() != '.') {
+                subs.push_back(folder + e.cFileName + "/");
+            }
+        } else {
+            files.push_back("item " + e.cFileName + verb);
+        }
+    }
+    for (const std::string& sub : subs) {
+        auto below = ExpectedTreeOrder(list, sub, verb);
+        files.insert(files.end(), below.begin(), below.end());
+    }
+    return files;
+}
+
+TEST_P(TreeTransferTest, DownloadThreeLevelsFilesBeforeSubfolders) {
+    for (const char* f : {"a/f1.txt", "a/f2.bin", "a/file.", "a/b/g1.txt", "a/b/c/h1.txt",
+                          "a/b2/k1.txt", "a/old./skipped.txt"}) {
+        server->writeFile(f, std::string("content of ") + f);
+    }
+    server->makeDir("a/b/empty");
+    const auto expected = ExpectedTreeOrder(
+        [&](const std::string& folder) {
+            std::vector<DirEntry> list;
+            ListHostFolder(client.get(), list, folder + "*.*");
+            return list;
+        },
+        "/a/", " を受信中です...");
+    TempDir local;
+    ui.journal.clear();
+    ASSERT_TRUE(DownloadFolder(client.get(), "/a", local.file("a"), 2));
+    EXPECT_EQ(ui.lines("item"), expected);
+    EXPECT_EQ(FolderNames(local.file("a")),
+              (std::vector<std::string>{"b", "b2", "f1.txt", "f2.bin", "file."}));
+    EXPECT_EQ(ReadFileBytes(local.file("a/b/c/h1.txt")), "content of a/b/c/h1.txt");
+    EXPECT_TRUE(fs::is_directory(local.file("a/b/empty")));
+
+    // Onto the existing folder again: files are replaced.
+    server->writeFile("a/f1.txt", "changed");
+    ASSERT_TRUE(DownloadFolder(client.get(), "/a/", local.file("a") + "/", 2));
+    EXPECT_EQ(ReadFileBytes(local.file("a/f1.txt")), "changed");
+
+    // A local target folder that cannot be made fails the tree.
+    WriteFileBytes(local.file("blocked"), "a file");
+    EXPECT_FALSE(DownloadFolder(client.get(), "/a", local.file("blocked"), 2));
+    EXPECT_FALSE(DownloadFolder(client.get(), "/missing", local.file("m"), 2));
+}
+
+TEST_P(TreeTransferTest, UploadThreeLevelsIntoNewAndExistingFolders) {
+    TempDir local;
+    for (const char* f : {"a/f1.txt", "a/f2.bin", "a/file.", "a/b/g1.txt", "a/b/c/h1.txt",
+                          "a/b2/k1.txt", "a/old./skipped.txt"}) {
+        fs::create_directories(fs::path(local.file(f)).parent_path());
+        WriteFileBytes(local.file(f), std::string("content of ") + f);
+    }
+    fs::create_directories(local.file("a/b/empty"));
+    ASSERT_EQ(::symlink("f1.txt", local.file("a/link.txt").c_str()), 0);
+    ASSERT_EQ(::symlink("b", local.file("a/linkdir").c_str()), 0);
+    ASSERT_EQ(::symlink("nowhere", local.file("a/dangling").c_str()), 0);
+    const auto expected = ExpectedTreeOrder(
+        [&](const std::string& folder) {
+            std::vector<DirEntry> list;
+            ListLocalFolder(list, folder + "*.*");
+            std::vector<DirEntry> kept; // links to folders and dangling links are skipped
+            for (auto& e : list) {
+                if (!(e.isLink() && (e.isDirectory() || e.cFileName == "dangling"))) {
+                    kept.push_back(e);
+                }
+            }
+            return kept;
+        },
+        local.file("a/"), " を送信中です...");
+    ui.journal.clear();
+    ASSERT_TRUE(UploadFolder(client.get(), local.file("a"), "/up", 0));
+    EXPECT_EQ(ui.lines("item"), expected);
+    EXPECT_EQ(server->readFile("up/b/c/h1.txt"), "content of a/b/c/h1.txt");
+    EXPECT_EQ(server->readFile("up/link.txt"), "content of a/f1.txt");
+    EXPECT_TRUE(server->exists("up/file."));
+    EXPECT_TRUE(server->exists("up/b/empty"));
+    EXPECT_FALSE(server->exists("up/old."));
+    EXPECT_FALSE(server->exists("up/linkdir"));
+    EXPECT_FALSE(server->exists("up/dangling"));
+
+    // An existing empty host folder is found, not created again.
+    server->makeDir("ready");
+    ASSERT_TRUE(UploadFolder(client.get(), local.file("a/b"), "/ready/", 2));
+    EXPECT_EQ(server->readFile("ready/g1.txt"), "content of a/b/g1.txt");
+    EXPECT_FALSE(UploadFolder(client.get(), local.file("missing"), "/m", 2));
+    EXPECT_FALSE(UploadFolder(client.get(), local.file("a"), "/nope/deeper/x", 2));
+}
+
+// The names of a folder's files in listing order (no folders).
+std::vector<std::string> FileOrder(const std::vector<DirEntry>& list) {
+    std::vector<std::string> names;
+    for (const DirEntry& e : list) {
+        if (!e.isDirectory()) {
+            names.push_back(e.cFileName);
+        }
+    }
+    return names;
+}
+
+TEST_P(TreeTransferTest, TheThirdFileOfTenFailingStopsTheWholeTree) {
+    for (int i = 1; i <= 10; ++i) {
+        server->writeFile("top/mid/f" + std::to_string(i) + ".txt", "x");
+    }
+    server->writeFile("top/mid/sub/later.txt", "x");
+    std::vector<DirEntry> list;
+    ListHostFolder(client.get(), list, "/top/mid/*.*");
+    const auto order = FileOrder(list);
+    ASSERT_EQ(order.size(), 10u);
+    TempDir local;
+    fs::create_directories(local.file("top/mid/" + order[2])); // a folder where a file goes
+    EXPECT_FALSE(DownloadFolder(client.get(), "/top", local.file("top"), 2));
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        EXPECT_EQ(fs::is_regular_file(local.file("top/mid/" + order[i])), i < 2) << order[i];
+    }
+    EXPECT_FALSE(fs::exists(local.file("top/mid/sub")));
+
+    // The same upwards: the host target of the third file is a folder.
+    fs::remove(local.file("top/mid/" + order[2]));
+    for (const auto& name : order) {
+        WriteFileBytes(local.file("top/mid/" + name), "y");
+    }
+    fs::create_directories(local.file("top/mid/sub"));
+    ListLocalFolder(list, local.file("top/mid/*.*"));
+    const auto upOrder = FileOrder(list);
+    server->makeDir("up/mid/" + upOrder[2]);
+    EXPECT_FALSE(UploadFolder(client.get(), local.file("top"), "/up", 2));
+    for (std::size_t i = 0; i < upOrder.size(); ++i) {
+        if (i != 2) {
+            EXPECT_EQ(server->exists("up/mid/" + upOrder[i]), i < 2) << upOrder[i];
+        }
+    }
+    EXPECT_FALSE(server->exists("up/mid/sub"));
+}
+
+TEST_P(TreeTransferTest, TreesStopWithFalsePastSixtyFourFolders) {
+    std::string deep = "d";
+    for (int i = 0; i < 64; ++i) {
+        deep += "/d";
+    }
+    server->writeFile(deep + "/bottom.txt", "bottom");
+    TempDir local;
+    ASSERT_TRUE(DownloadFolder(client.get(), "/d", local.file("d"), 2));
+    EXPECT_EQ(ReadFileBytes(local.file(deep + "/bottom.txt")), "bottom");
+    ASSERT_TRUE(UploadFolder(client.get(), local.file("d"), "/copy", 2));
+    EXPECT_EQ(server->readFile("copy" + deep.substr(1) + "/bottom.txt"), "bottom");
+
+    server->writeFile(deep + "/d/deeper.txt", "x");
+    EXPECT_FALSE(DownloadFolder(client.get(), "/d", local.file("d2"), 2));
+    EXPECT_FALSE(fs::exists(local.file("d2" + deep.substr(1) + "/d")));
+    fs::create_directories(local.file(deep + "/d"));
+    EXPECT_FALSE(UploadFolder(client.get(), local.file("d"), "/copy2", 2));
+}
+
+TEST_P(TreeTransferTest, HostLinksAreNeverEntered) {
+    server->writeFile("t/real.txt", "real");
+    server->writeFile("t/folder/inner.txt", "inner");
+    ASSERT_EQ(::symlink("real.txt", server->path("t/alias.txt").c_str()), 0);
+    ASSERT_EQ(::symlink("..", server->path("t/folder/up").c_str()), 0);
+    TempDir local;
+    // vsftpd lists both as links: the file link arrives as a file, the folder link is
+    // skipped. pyftpdlib shows the loop as a folder: the walk then ends at the depth limit.
+    const bool ok = DownloadFolder(client.get(), "/t", local.file("t"), 2);
+    EXPECT_EQ(ReadFileBytes(local.file("t/alias.txt")), "real");
+    EXPECT_EQ(ok, isVsftpd());
+    if (isVsftpd()) {
+        EXPECT_FALSE(fs::exists(local.file("t/folder/up")));
+        EXPECT_EQ(ReadFileBytes(local.file("t/folder/inner.txt")), "inner");
+    }
+}
+
+// pyftpdlib with crafted names in a folder's listing.
+class HostileServer {
+public:
+    HostileServer(const std::string& root, const std::vector<std::string>& entries) {
+        std::vector<std::string> argv = {"/usr/bin/python3",
+                                         std::string(OXLIP_TEST_SERVERS_DIR) +
+                                             "/hostile_listing.py",
+                                         "--user", "test", "--password", "secret", "--root",
+                                         root};
+        for (const auto& e : entries) {
+            argv.push_back("--entry");
+            argv.push_back(e);
+        }
+        std::string port;
+        if (process_.start(argv, true) && process_.readLine(port, 20000)) {
+            server_ = "127.0.0.1:" + port;
+        }
+    }
+    const std::string& server() const { return server_; }
+
+private:
+    test::ChildProcess process_;
+    std::string server_;
+};
+
+TEST(HostileListing, NamesThatLeaveTheFolderAreRefused) {
+    std::string why;
+    if (!test::CanRunServer(test::ServerKind::Pyftpdlib, &why)) {
+        GTEST_SKIP() << why;
+    }
+    TempDir root;
+    WriteFileBytes(root.file("escape.txt"), "outside the folder");
+    for (const char* folder : {"evil1", "evil2", "evil3", "evil4"}) {
+        fs::create_directories(root.file(folder));
+        WriteFileBytes(root.file(std::string(folder) + "/fine.txt"), "fine");
+    }
+    HostileServer hostile(root.path(), {"/evil1=type=file;size=18; ../escape.txt",
+                                        "/evil2=type=file;size=18; ..",
+                                        "/evil3=type=dir; ../evil1",
+                                        "/evil4=type=dir; .."});
+    ASSERT_FALSE(hostile.server().empty());
+    test::UiRecorder ui;
+    auto c = OpenSession("h", hostile.server(), "test", "secret", ui.ports());
+    ASSERT_TRUE(c);
+    TempDir local;
+    for (const char* folder : {"evil1", "evil2", "evil3"}) {
+        const std::string target = local.file(std::string("in/") + folder);
+        fs::create_directories(local.file("in"));
+        EXPECT_FALSE(DownloadFolder(c.get(), std::string("/") + folder, target, 2)) << folder;
+    }
+    EXPECT_FALSE(fs::exists(local.file("escape.txt")));
+    EXPECT_FALSE(fs::exists(local.file("in/escape.txt")));
+    EXPECT_FALSE(fs::exists(local.file("in/evil1/evil1")));
+    // ".." listed as a folder is skipped like every dotted folder name.
+    EXPECT_TRUE(DownloadFolder(c.get(), "/evil4", local.file("in/evil4"), 2));
+    EXPECT_EQ(ReadFileBytes(local.file("in/evil4/fine.txt")), "fine");
+    CloseSession(c);
+}
+
+OXLIP_ON_BOTH_SERVERS(FileTransferTest);
+OXLIP_ON_BOTH_SERVERS(TreeTransferTest);
+
+} // namespace
+} // namespace oxlip
