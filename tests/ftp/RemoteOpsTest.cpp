@@ -51,7 +51,7 @@ TEST(Session, EmptyServerLogsNothingAndRefusedConnectionEndsTheLog) {
 }
 
 TEST_P(RemoteDirTest, CurrentDirectoryChangesOnlyToFoldersThatExist) {
-    server->makeDir("pub");
+    makeDirs("pub");
     EXPECT_EQ(HostCurrentDirectory(client.get(), "/pub/"), "/pub/");
     EXPECT_EQ(HostCurrentDirectory(client.get(), ""), "/pub");
     EXPECT_EQ(HostCurrentDirectory(client.get(), "/missing/"), "");
@@ -61,10 +61,10 @@ TEST_P(RemoteDirTest, CurrentDirectoryChangesOnlyToFoldersThatExist) {
 }
 
 TEST_P(RemoteDirTest, ListingsAndSingleEntries) {
-    server->makeDir("empty");
-    server->makeDir("full/sub");
-    server->writeFile("full/a.txt", "hello");
-    server->writeFile("full/Makefile", "all:\n");
+    makeDirs("empty");
+    makeDirs("full/sub");
+    put("full/a.txt", "hello");
+    put("full/Makefile", "all:\n");
     std::vector<DirEntry> list(3);
     EXPECT_EQ(ListHostFolder(client.get(), list, "/empty/*.*"), 0);
     EXPECT_TRUE(list.empty());
@@ -94,7 +94,7 @@ TEST_P(RemoteDirTest, ListingsAndSingleEntries) {
 }
 
 TEST_P(RemoteOpsTest, DeleteRenameCreateAndRawCommands) {
-    server->writeFile("readme.txt", "x");
+    put("readme.txt", "x");
     ASSERT_TRUE(DeleteHostFile(client.get(), "/readme.txt"));
     EXPECT_FALSE(server->exists("readme.txt"));
     EXPECT_EQ(ui.journal, std::vector<std::string>{"item readme.txt を削除中です..."});
@@ -103,7 +103,7 @@ TEST_P(RemoteOpsTest, DeleteRenameCreateAndRawCommands) {
 
     EXPECT_TRUE(CreateHostFolder(client.get(), "/new"));
     EXPECT_FALSE(CreateHostFolder(client.get(), "/new")); // already there
-    server->writeFile("old.txt", "data");
+    put("old.txt", "data");
     EXPECT_TRUE(RenameHostFile(client.get(), "/old.txt", "/new/moved.txt"));
     EXPECT_EQ(server->readFile("new/moved.txt"), "data");
     EXPECT_FALSE(RenameHostFile(client.get(), "/old.txt", "/x.txt"));
@@ -113,7 +113,7 @@ TEST_P(RemoteOpsTest, DeleteRenameCreateAndRawCommands) {
     ASSERT_EQ(HostCurrentDirectory(client.get(), "/new/"), "/new/");
     EXPECT_NE(SendFtpCommand(client.get(), "SITE CHMOD 640 moved.txt"), 0);
     std::vector<DirEntry> list;
-    ASSERT_EQ(ListHostFolder(client.get(), list, "moved.txt"), 1);
+    ASSERT_EQ(ListHostFolder(client.get(), list, "*.*"), 1);
     EXPECT_EQ(list[0].dwReserved0, 0x640u);
     EXPECT_NE(SendFtpCommand(client.get(), "SITE CHMOD 755 moved.txt\r"), 0);
     ASSERT_EQ(ListHostFolder(client.get(), list, "/new/*.*"), 1);
@@ -148,9 +148,9 @@ void ExpectedDeleteOrder(FtpClient* c, const std::string& folder, std::vector<st
 
 TEST_P(RemoteOpsTest, TreeDeleteGoesDepthFirstWithFilesFirst) {
     for (const char* f : {"t/f1", "t/f2", "t/s1/g1", "t/s1/g2", "t/s1/deep/h1", "t/s2/k1"}) {
-        server->writeFile(f, "x");
+        put(f, "x");
     }
-    server->makeDir("t/s2/empty");
+    makeDirs("t/s2/empty");
     std::vector<std::string> expected;
     ExpectedDeleteOrder(client.get(), "/t/", expected);
     ASSERT_EQ(expected.size(), 6u);
@@ -159,7 +159,7 @@ TEST_P(RemoteOpsTest, TreeDeleteGoesDepthFirstWithFilesFirst) {
     EXPECT_EQ(ui.journal, expected);
     EXPECT_FALSE(server->exists("t"));
 
-    server->makeDir("u");
+    makeDirs("u");
     EXPECT_TRUE(DeleteHostFolder(client.get(), "/u/")); // with the final "/" alike
     EXPECT_FALSE(server->exists("u"));
     EXPECT_FALSE(DeleteHostFolder(client.get(), "/u/"));
@@ -167,19 +167,19 @@ TEST_P(RemoteOpsTest, TreeDeleteGoesDepthFirstWithFilesFirst) {
 }
 
 TEST_P(RemoteOpsTest, TreeDeleteSkipsDottedFoldersAndStopsAtTheFirstFailure) {
-    server->writeFile("t/keep./inside", "x");
-    server->writeFile("t/file.", "x"); // a file ending in a dot goes
+    put("t/keep./inside", "x");
+    put("t/file.", "x"); // a file ending in a dot goes
     EXPECT_FALSE(DeleteHostFolder(client.get(), "/t")); // the dotted folder keeps t
     EXPECT_TRUE(server->exists("t/keep./inside"));
     EXPECT_FALSE(server->exists("t/file."));
 }
 
 TEST_P(RemoteOpsTest, TreeDeleteRemovesLinksAsLinksAndStopsPastSixtyFourLevels) {
-    server->makeDir("t");
+    makeDirs("t");
     ASSERT_EQ(::symlink(".", server->path("t/loop").c_str()), 0);
     if (isVsftpd()) {
         // vsftpd lists links as links: they are removed as links, their targets stay.
-        server->writeFile("outside/precious", "keep");
+        put("outside/precious", "keep");
         ASSERT_EQ(::symlink("../outside", server->path("t/link").c_str()), 0);
         EXPECT_TRUE(DeleteHostFolder(client.get(), "/t"));
         EXPECT_FALSE(server->exists("t"));
@@ -193,10 +193,10 @@ TEST_P(RemoteOpsTest, TreeDeleteRemovesLinksAsLinksAndStopsPastSixtyFourLevels) 
     for (int i = 0; i < 64; ++i) {
         deep += "/d";
     }
-    server->writeFile(deep + "/bottom.txt", "x"); // 64 folders below d
+    put(deep + "/bottom.txt", "x"); // 64 folders below d
     EXPECT_TRUE(DeleteHostFolder(client.get(), "/d"));
     EXPECT_FALSE(server->exists("d"));
-    server->writeFile(deep + "/d/bottom.txt", "x"); // one more is too deep
+    put(deep + "/d/bottom.txt", "x"); // one more is too deep
     EXPECT_FALSE(DeleteHostFolder(client.get(), "/d"));
     EXPECT_TRUE(server->exists(deep + "/d/bottom.txt"));
 }

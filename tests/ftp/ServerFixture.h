@@ -36,6 +36,22 @@ protected:
         return c;
     }
     bool isVsftpd() const { return GetParam() == ServerKind::Vsftpd; }
+    // A folder in the server's root with every missing parent, owned by the login user.
+    void makeDirs(const std::string& relative) const {
+        for (std::size_t slash = relative.find('/'); slash != std::string::npos;
+             slash = relative.find('/', slash + 1)) {
+            server->makeDir(relative.substr(0, slash));
+        }
+        server->makeDir(relative);
+    }
+    // A file in the server's root, its folders made first.
+    void put(const std::string& relative, const std::string& bytes) const {
+        const std::size_t slash = relative.rfind('/');
+        if (slash != std::string::npos) {
+            makeDirs(relative.substr(0, slash));
+        }
+        server->writeFile(relative, bytes);
+    }
 
     UiRecorder ui;
     std::unique_ptr<FtpServer> server;

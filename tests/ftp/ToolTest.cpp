@@ -58,8 +58,8 @@ using ToolTest = ServerTest;
 TEST_P(ToolTest, FolderCommandsAndListing) {
     const std::string url =
         "ftp://" + server->user() + ":" + server->password() + "@" + server->server() + "/";
-    server->writeFile("pub/a b.txt", "12345");
-    server->makeDir("pub/sub");
+    put("pub/a b.txt", "12345");
+    makeDirs("pub/sub");
     auto r = RunTool({url, "ls", "/pub/"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("-\t5\t"), std::string::npos) << r.out;
@@ -78,7 +78,7 @@ TEST_P(ToolTest, FolderCommandsAndListing) {
     EXPECT_NE(r.out.find("\t600\tc.txt"), std::string::npos) << r.out;
     EXPECT_EQ(RunTool({url, "rm", "/new/c.txt"}).status, 0);
     EXPECT_FALSE(server->exists("new/c.txt"));
-    server->writeFile("tree/x/y.txt", "y");
+    put("tree/x/y.txt", "y");
     EXPECT_EQ(RunTool({url, "rmdir", "/tree"}).status, 0);
     EXPECT_FALSE(server->exists("tree"));
     r = RunTool({url, "pwd"});
@@ -99,22 +99,22 @@ TEST_P(ToolTest, TransfersReportFilesBytesAndTime) {
     const std::string url =
         "ftp://" + server->user() + ":" + server->password() + "@" + server->server() + "/";
     TempDir local;
-    WriteFileBytes(local.file("page.html"), "<p>\n</p>\n");
+    WriteFileBytes(local.file("page.html"), "<p>\r\n</p>\r\n");
     const std::regex summary("([0-9]+) files, ([0-9]+) bytes, [0-9]+\\.[0-9]{3} s\n");
     std::smatch m;
     auto r = RunTool({url, "put", local.file("page.html"), "/page.html"});
     ASSERT_EQ(r.status, 0) << r.err;
     ASSERT_TRUE(std::regex_match(r.out, m, summary)) << r.out;
     EXPECT_EQ(m[1], "1");
-    EXPECT_EQ(m[2], "9");
+    EXPECT_EQ(m[2], "11");
     EXPECT_TRUE(r.err.empty()); // not a terminal: no progress
-    EXPECT_EQ(server->readFile("page.html"), "<p>\r\n</p>\r\n"); // automatic: ASCII
+    EXPECT_EQ(server->readFile("page.html"), "<p>\n</p>\n"); // automatic: ASCII
     r = RunTool({"--mode", "binary", url, "get", "/page.html", local.file("copy.html")});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(ReadFileBytes(local.file("copy.html")), "<p>\r\n</p>\r\n");
+    EXPECT_EQ(ReadFileBytes(local.file("copy.html")), "<p>\n</p>\n");
 
-    server->writeFile("site/img/logo.gif", "GIF89a\r\n");
-    server->writeFile("site/index.html", "x\r\n");
+    put("site/img/logo.gif", "GIF89a\r\n");
+    put("site/index.html", "x\r\n");
     r = RunTool({url, "getdir", "/site", local.file("site")});
     ASSERT_EQ(r.status, 0) << r.err;
     ASSERT_TRUE(std::regex_match(r.out, m, summary)) << r.out;
@@ -122,9 +122,11 @@ TEST_P(ToolTest, TransfersReportFilesBytesAndTime) {
     EXPECT_EQ(m[2], "11");
     EXPECT_EQ(ReadFileBytes(local.file("site/index.html")), "x\n");
     EXPECT_EQ(ReadFileBytes(local.file("site/img/logo.gif")), "GIF89a\r\n");
-    r = RunTool({"--mode", "ascii", url, "putdir", local.file("site"), "/copy"});
+    WriteFileBytes(local.file("site/crlf.html"), "y\r\n");
+    r = RunTool({"--mode", "binary", url, "putdir", local.file("site"), "/copy"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(server->readFile("copy/index.html"), "x\r\n");
+    EXPECT_EQ(server->readFile("copy/crlf.html"), "y\r\n");
+    EXPECT_EQ(server->readFile("copy/img/logo.gif"), "GIF89a\r\n");
 
     r = RunTool({url, "get", "/missing", local.file("m")});
     EXPECT_EQ(r.status, 1);

@@ -3,6 +3,7 @@
 #include "ServerFixture.h"
 #include "ftp/RemoteDir.h"
 #include "ftp/Transfer.h"
+#include "ftp/TreeWalk.h"
 #include "localfs/LocalFs.h"
 
 #include <filesystem>
@@ -53,23 +54,34 @@ TEST_P(FileTransferTest, BinaryRoundTripsKeepEveryByte) {
     EXPECT_EQ(FolderNames(local.path()), (std::vector<std::string>{"down.bin", "up.bin"}));
 }
 
+// Both servers store ASCII uploads with their own line ends (LF) and send CR LF: a file with
+// CR LF line ends therefore tells an ASCII transfer from a binary one in either direction.
 TEST_P(FileTransferTest, AsciiModeConvertsLineEndsBothWays) {
     TempDir local;
-    WriteFileBytes(local.file("lf.txt"), "one\ntwo\n\nlone\rcr\n");
-    ASSERT_TRUE(UploadFile(client.get(), local.file("lf.txt"), "/crlf.txt", 1));
-    EXPECT_EQ(server->readFile("crlf.txt"), "one\r\ntwo\r\n\r\nlone\rcr\r\n");
-    server->writeFile("wire.txt", "a\r\nb\r\nlone\rcr\r\nend");
+    const std::string crlf = "one\r\ntwo\r\n\r\nlone\rcr\r\nend";
+    WriteFileBytes(local.file("crlf.txt"), crlf);
+    WriteFileBytes(local.file("lf.txt"), "one\ntwo\nlone\rcr\n");
+    ASSERT_TRUE(UploadFile(client.get(), local.file("crlf.txt"), "/ascii.txt", 1));
+    EXPECT_EQ(server->readFile("ascii.txt"), "one\ntwo\n\nlone\rcr\nend");
+    ASSERT_TRUE(UploadFile(client.get(), local.file("lf.txt"), "/lf.txt", 1));
+    EXPECT_EQ(server->readFile("lf.txt"), "one\ntwo\nlone\rcr\n");
+    ASSERT_TRUE(UploadFile(client.get(), local.file("crlf.txt"), "/binary.txt", 2));
+    EXPECT_EQ(server->readFile("binary.txt"), crlf);
+
+    put("wire.txt", "a\r\nb\r\nlone\rcr\r\nend");
     ASSERT_TRUE(DownloadFile(client.get(), "/wire.txt", local.file("wire.txt"), 1));
     EXPECT_EQ(ReadFileBytes(local.file("wire.txt")), "a\nb\nlone\rcr\nend");
     ASSERT_TRUE(DownloadFile(client.get(), "/wire.txt", local.file("raw.txt"), 2));
     EXPECT_EQ(ReadFileBytes(local.file("raw.txt")), "a\r\nb\r\nlone\rcr\r\nend");
+    ASSERT_TRUE(DownloadFile(client.get(), "/lf.txt", local.file("lf2.txt"), 1));
+    EXPECT_EQ(ReadFileBytes(local.file("lf2.txt")), "one\ntwo\nlone\rcr\n");
 }
 
 TEST_P(FileTransferTest, AutomaticModeDecidesByTheWholeTargetPath) {
     TempDir local;
     const std::string text = "<p>\r\n</p>\r\n";
-    server->writeFile("index.html", text);
-    server->writeFile("logo.gif", text);
+    put("index.html", text);
+    put("logo.gif", text);
     ASSERT_TRUE(DownloadFile(client.get(), "/index.html", local.file("index.html"), 0));
     EXPECT_EQ(ReadFileBytes(local.file("index.html")), "<p>\n</p>\n");
     EXPECT_EQ(ui.lines("item").back(), "item index.html を受信中です...");
@@ -84,19 +96,19 @@ TEST_P(FileTransferTest, AutomaticModeDecidesByTheWholeTargetPath) {
     // With an empty entry in the list, a name without extension goes as ASCII, unless a dot
     // earlier in the path makes the extension "docs/Makefile".
     ui.asciiExtensions = {"HTML", ""};
-    WriteFileBytes(local.file("Makefile"), "all:\n");
-    server->makeDir("plain");
-    server->makeDir("my.docs");
+    WriteFileBytes(local.file("Makefile"), "all:\r\n");
+    makeDirs("plain");
+    makeDirs("my.docs");
     ASSERT_TRUE(UploadFile(client.get(), local.file("Makefile"), "/plain/Makefile", 0));
-    EXPECT_EQ(server->readFile("plain/Makefile"), "all:\r\n");
+    EXPECT_EQ(server->readFile("plain/Makefile"), "all:\n"); // ASCII
     ASSERT_TRUE(UploadFile(client.get(), local.file("Makefile"), "/my.docs/Makefile", 0));
-    EXPECT_EQ(server->readFile("my.docs/Makefile"), "all:\n");
+    EXPECT_EQ(server->readFile("my.docs/Makefile"), "all:\r\n"); // binary
     EXPECT_EQ(ui.lines("item").back(), "item Makefile を送信中です...");
 }
 
 TEST_P(FileTransferTest, ADownloadReplacesAFileOnlyWhenItArrivedWhole) {
     TempDir local;
-    server->writeFile("new.txt", "new content");
+    put("new.txt", "new content");
     WriteFileBytes(local.file("target.txt"), "old content");
     ::chmod(local.file("target.txt").c_str(), 0640);
     ASSERT_TRUE(DownloadFile(client.get(), "/new.txt", local.file("target.txt"), 2));
@@ -117,7 +129,7 @@ TEST_P(FileTransferTest, ADownloadReplacesAFileOnlyWhenItArrivedWhole) {
 
 TEST_P(FileTransferTest, ProgressShowsTheBarFirstThenGrowsIt) {
     TempDir local;
-    server->writeFile("ten.bin", RandomBytes(10000));
+    put("ten.bin", RandomBytes(10000));
     ASSERT_TRUE(DownloadFile(client.get(), "/ten.bin", local.file("ten.bin"), 2));
     std::vector<std::string> progress;
     for (const auto& line : ui.journal) {
@@ -139,7 +151,7 @@ TEST_P(FileTransferTest, ProgressShowsTheBarFirstThenGrowsIt) {
     EXPECT_EQ(ui.lines("count").back(), "count 3,072KB / 3,072KB");
 
     ui.journal.clear();
-    server->writeFile("empty.txt", "");
+    put("empty.txt", "");
     ASSERT_TRUE(DownloadFile(client.get(), "/empty.txt", local.file("empty.txt"), 2));
     EXPECT_TRUE(ui.lines("bar").empty()); // an empty file shows no bar
 }
@@ -170,9 +182,9 @@ std::vector<std::string> ExpectedTreeOrder(
 TEST_P(TreeTransferTest, DownloadThreeLevelsFilesBeforeSubfolders) {
     for (const char* f : {"a/f1.txt", "a/f2.bin", "a/file.", "a/b/g1.txt", "a/b/c/h1.txt",
                           "a/b2/k1.txt", "a/old./skipped.txt"}) {
-        server->writeFile(f, std::string("content of ") + f);
+        put(f, std::string("content of ") + f);
     }
-    server->makeDir("a/b/empty");
+    makeDirs("a/b/empty");
     const auto expected = ExpectedTreeOrder(
         [&](const std::string& folder) {
             std::vector<DirEntry> list;
@@ -190,14 +202,16 @@ TEST_P(TreeTransferTest, DownloadThreeLevelsFilesBeforeSubfolders) {
     EXPECT_TRUE(fs::is_directory(local.file("a/b/empty")));
 
     // Onto the existing folder again: files are replaced.
-    server->writeFile("a/f1.txt", "changed");
+    put("a/f1.txt", "changed");
     ASSERT_TRUE(DownloadFolder(client.get(), "/a/", local.file("a") + "/", 2));
     EXPECT_EQ(ReadFileBytes(local.file("a/f1.txt")), "changed");
 
     // A local target folder that cannot be made fails the tree.
     WriteFileBytes(local.file("blocked"), "a file");
     EXPECT_FALSE(DownloadFolder(client.get(), "/a", local.file("blocked"), 2));
-    EXPECT_FALSE(DownloadFolder(client.get(), "/missing", local.file("m"), 2));
+    if (!isVsftpd()) { // vsftpd lists a missing folder as an empty one
+        EXPECT_FALSE(DownloadFolder(client.get(), "/missing", local.file("m"), 2));
+    }
 }
 
 TEST_P(TreeTransferTest, UploadThreeLevelsIntoNewAndExistingFolders) {
@@ -236,7 +250,7 @@ TEST_P(TreeTransferTest, UploadThreeLevelsIntoNewAndExistingFolders) {
     EXPECT_FALSE(server->exists("up/dangling"));
 
     // An existing empty host folder is found, not created again.
-    server->makeDir("ready");
+    makeDirs("ready");
     ASSERT_TRUE(UploadFolder(client.get(), local.file("a/b"), "/ready/", 2));
     EXPECT_EQ(server->readFile("ready/g1.txt"), "content of a/b/g1.txt");
     EXPECT_FALSE(UploadFolder(client.get(), local.file("missing"), "/m", 2));
@@ -256,9 +270,9 @@ std::vector<std::string> FileOrder(const std::vector<DirEntry>& list) {
 
 TEST_P(TreeTransferTest, TheThirdFileOfTenFailingStopsTheWholeTree) {
     for (int i = 1; i <= 10; ++i) {
-        server->writeFile("top/mid/f" + std::to_string(i) + ".txt", "x");
+        put("top/mid/f" + std::to_string(i) + ".txt", "x");
     }
-    server->writeFile("top/mid/sub/later.txt", "x");
+    put("top/mid/sub/later.txt", "x");
     std::vector<DirEntry> list;
     ListHostFolder(client.get(), list, "/top/mid/*.*");
     const auto order = FileOrder(list);
@@ -279,7 +293,7 @@ TEST_P(TreeTransferTest, TheThirdFileOfTenFailingStopsTheWholeTree) {
     fs::create_directories(local.file("top/mid/sub"));
     ListLocalFolder(list, local.file("top/mid/*.*"));
     const auto upOrder = FileOrder(list);
-    server->makeDir("up/mid/" + upOrder[2]);
+    makeDirs("up/mid/" + upOrder[2]);
     EXPECT_FALSE(UploadFolder(client.get(), local.file("top"), "/up", 2));
     for (std::size_t i = 0; i < upOrder.size(); ++i) {
         if (i != 2) {
@@ -294,14 +308,14 @@ TEST_P(TreeTransferTest, TreesStopWithFalsePastSixtyFourFolders) {
     for (int i = 0; i < 64; ++i) {
         deep += "/d";
     }
-    server->writeFile(deep + "/bottom.txt", "bottom");
+    put(deep + "/bottom.txt", "bottom");
     TempDir local;
     ASSERT_TRUE(DownloadFolder(client.get(), "/d", local.file("d"), 2));
     EXPECT_EQ(ReadFileBytes(local.file(deep + "/bottom.txt")), "bottom");
     ASSERT_TRUE(UploadFolder(client.get(), local.file("d"), "/copy", 2));
     EXPECT_EQ(server->readFile("copy" + deep.substr(1) + "/bottom.txt"), "bottom");
 
-    server->writeFile(deep + "/d/deeper.txt", "x");
+    put(deep + "/d/deeper.txt", "x");
     EXPECT_FALSE(DownloadFolder(client.get(), "/d", local.file("d2"), 2));
     EXPECT_FALSE(fs::exists(local.file("d2" + deep.substr(1) + "/d")));
     fs::create_directories(local.file(deep + "/d"));
@@ -309,8 +323,8 @@ TEST_P(TreeTransferTest, TreesStopWithFalsePastSixtyFourFolders) {
 }
 
 TEST_P(TreeTransferTest, HostLinksAreNeverEntered) {
-    server->writeFile("t/real.txt", "real");
-    server->writeFile("t/folder/inner.txt", "inner");
+    put("t/real.txt", "real");
+    put("t/folder/inner.txt", "inner");
     ASSERT_EQ(::symlink("real.txt", server->path("t/alias.txt").c_str()), 0);
     ASSERT_EQ(::symlink("..", server->path("t/folder/up").c_str()), 0);
     TempDir local;
@@ -370,18 +384,28 @@ TEST(HostileListing, NamesThatLeaveTheFolderAreRefused) {
     auto c = OpenSession("h", hostile.server(), "test", "secret", ui.ports());
     ASSERT_TRUE(c);
     TempDir local;
-    for (const char* folder : {"evil1", "evil2", "evil3"}) {
-        const std::string target = local.file(std::string("in/") + folder);
-        fs::create_directories(local.file("in"));
-        EXPECT_FALSE(DownloadFolder(c.get(), std::string("/") + folder, target, 2)) << folder;
+    fs::create_directories(local.file("in"));
+    for (const char* folder : {"evil1", "evil2", "evil3", "evil4"}) {
+        // The crafted entries are refused: never listed, or failing the tree.
+        DownloadFolder(c.get(), std::string("/") + folder, local.file("in/") + folder, 2);
+        EXPECT_EQ(FolderNames(local.file("in/") + folder), std::vector<std::string>{"fine.txt"})
+            << folder;
     }
-    EXPECT_FALSE(fs::exists(local.file("escape.txt")));
-    EXPECT_FALSE(fs::exists(local.file("in/escape.txt")));
-    EXPECT_FALSE(fs::exists(local.file("in/evil1/evil1")));
-    // ".." listed as a folder is skipped like every dotted folder name.
-    EXPECT_TRUE(DownloadFolder(c.get(), "/evil4", local.file("in/evil4"), 2));
-    EXPECT_EQ(ReadFileBytes(local.file("in/evil4/fine.txt")), "fine");
+    EXPECT_EQ(FolderNames(local.path()), std::vector<std::string>{"in"});
+    EXPECT_EQ(FolderNames(local.file("in")),
+              (std::vector<std::string>{"evil1", "evil2", "evil3", "evil4"}));
     CloseSession(c);
+}
+
+TEST(TreeNames, OnlyPlainNamesMayBeJoinedToAFolder) {
+    for (const char* good : {"a", "a.txt", "x.", "...", " ", "日本語", "a\\b"}) {
+        EXPECT_TRUE(IsPlainEntryName(good)) << good;
+    }
+    for (const std::string& bad : {std::string(""), std::string("."), std::string(".."),
+                                  std::string("../x"), std::string("a/b"), std::string("/"),
+                                  std::string("a\0b", 3)}) {
+        EXPECT_FALSE(IsPlainEntryName(bad)) << bad;
+    }
 }
 
 OXLIP_ON_BOTH_SERVERS(FileTransferTest);
