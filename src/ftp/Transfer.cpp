@@ -36,15 +36,19 @@ int ResolveType(int type, const std::string& targetPath, const SessionPorts& por
                            ports.asciiExtensions ? *ports.asciiExtensions : kNone);
 }
 
-// Writes the item and mode lines and pumps once before the transfer starts.
-void ShowTransfer(const SessionPorts& ports, const std::string& itemText, int type) {
+// Decides the type by the target path, writes the item and mode lines and pumps once before
+// the transfer starts. Returns the type.
+int BeginTransfer(const SessionPorts& ports, int type, const std::string& targetPath,
+                  const char* doing) {
+    type = ResolveType(type, targetPath, ports);
     if (ports.progress) {
-        ports.progress->setItemText(itemText);
+        ports.progress->setItemText(GetNamePart(targetPath, '/') + doing);
         ports.progress->setModeText(type == 1 ? "転送モード アスキー" : "転送モード バイナリ");
     }
     if (ports.pump) {
         ports.pump->pump();
     }
+    return type;
 }
 
 // Runs one transfer with its context: a first notification that shows the bar, one per block,
@@ -98,9 +102,7 @@ bool DownloadFile(FtpClient* hFtp, const std::string& hostPath, const std::strin
         return false;
     }
     const SessionPorts& ports = hFtp->ports();
-    type = ResolveType(type, localPath, ports);
-    ShowTransfer(ports, GetNamePart(localPath, '/') + " を受信中です...", type);
-
+    type = BeginTransfer(ports, type, localPath, " を受信中です...");
     DirEntry source;
     GetHostEntry(hFtp, hostPath, source);
 
@@ -144,9 +146,7 @@ bool UploadFile(FtpClient* hFtp, const std::string& localPath, const std::string
         return false;
     }
     const SessionPorts& ports = hFtp->ports();
-    type = ResolveType(type, hostPath, ports);
-    ShowTransfer(ports, GetNamePart(hostPath, '/') + " を送信中です...", type);
-
+    type = BeginTransfer(ports, type, hostPath, " を送信中です...");
     DirEntry source;
     GetLocalEntry(localPath, source);
 

@@ -1,8 +1,8 @@
 // Session, remote directory access and remote file operations against real servers.
 
+#include "ftp/RemoteOps.h"
 #include "ServerFixture.h"
 #include "ftp/RemoteDir.h"
-#include "ftp/RemoteOps.h"
 
 #include <algorithm>
 #include <functional>
@@ -168,7 +168,7 @@ TEST_P(RemoteOpsTest, TreeDeleteGoesDepthFirstWithFilesFirst) {
 
 TEST_P(RemoteOpsTest, TreeDeleteSkipsDottedFoldersAndStopsAtTheFirstFailure) {
     put("t/keep./inside", "x");
-    put("t/file.", "x"); // a file ending in a dot goes
+    put("t/file.", "x");                                // a file ending in a dot goes
     EXPECT_FALSE(DeleteHostFolder(client.get(), "/t")); // the dotted folder keeps t
     EXPECT_TRUE(server->exists("t/keep./inside"));
     EXPECT_FALSE(server->exists("t/file."));

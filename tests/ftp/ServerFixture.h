@@ -28,8 +28,8 @@ protected:
     void TearDown() override { CloseSession(client); }
 
     std::unique_ptr<FtpClient> connect() {
-        auto c = OpenSession("test", server->server(), server->user(), server->password(),
-                             ui.ports());
+        auto c =
+            OpenSession("test", server->server(), server->user(), server->password(), ui.ports());
         if (c) {
             c->setTimeouts(5000, 10000);
         }
@@ -64,8 +64,8 @@ inline std::string ServerTestName(const ::testing::TestParamInfo<ServerKind>& in
 
 } // namespace oxlip::test
 
-#define OXLIP_ON_BOTH_SERVERS(Suite)                                                           \
-    INSTANTIATE_TEST_SUITE_P(                                                                  \
-        Servers, Suite,                                                                        \
-        ::testing::Values(oxlip::test::ServerKind::Pyftpdlib, oxlip::test::ServerKind::Vsftpd), \
+#define OXLIP_ON_BOTH_SERVERS(Suite)                                                               \
+    INSTANTIATE_TEST_SUITE_P(                                                                      \
+        Servers, Suite,                                                                            \
+        ::testing::Values(oxlip::test::ServerKind::Pyftpdlib, oxlip::test::ServerKind::Vsftpd),    \
         oxlip::test::ServerTestName)

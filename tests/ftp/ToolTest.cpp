@@ -64,8 +64,9 @@ TEST_P(ToolTest, FolderCommandsAndListing) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("-\t5\t"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("\ta b.txt\n"), std::string::npos) << r.out;
-    EXPECT_TRUE(std::regex_search(r.out, std::regex("(^|\n)d\t[0-9]+\t[0-9]{4}-[0-9]{2}-[0-9]{2} "
-                                                    "[0-9]{2}:[0-9]{2}:[0-9]{2}\t[0-9a-f]*\tsub\n")))
+    EXPECT_TRUE(
+        std::regex_search(r.out, std::regex("(^|\n)d\t[0-9]+\t[0-9]{4}-[0-9]{2}-[0-9]{2} "
+                                            "[0-9]{2}:[0-9]{2}:[0-9]{2}\t[0-9a-f]*\tsub\n")))
         << r.out;
 
     EXPECT_EQ(RunTool({url, "mkdir", "/new"}).status, 0);
@@ -107,7 +108,7 @@ TEST_P(ToolTest, TransfersReportFilesBytesAndTime) {
     ASSERT_TRUE(std::regex_match(r.out, m, summary)) << r.out;
     EXPECT_EQ(m[1], "1");
     EXPECT_EQ(m[2], "11");
-    EXPECT_TRUE(r.err.empty()); // not a terminal: no progress
+    EXPECT_TRUE(r.err.empty());                              // not a terminal: no progress
     EXPECT_EQ(server->readFile("page.html"), "<p>\n</p>\n"); // automatic: ASCII
     r = RunTool({"--mode", "binary", url, "get", "/page.html", local.file("copy.html")});
     ASSERT_EQ(r.status, 0) << r.err;

@@ -1,8 +1,8 @@
 // Single-file and folder-tree transfers against real servers.
 
+#include "ftp/Transfer.h"
 #include "ServerFixture.h"
 #include "ftp/RemoteDir.h"
-#include "ftp/Transfer.h"
 #include "ftp/TreeWalk.h"
 #include "localfs/LocalFs.h"
 
@@ -158,9 +158,9 @@ TEST_P(FileTransferTest, ProgressShowsTheBarFirstThenGrowsIt) {
 
 // The item lines a tree transfer must show: a folder's files in listing order, then each
 // subfolder in listing order. list(folder) gives the entries of a folder ending in "/".
-std::vector<std::string> ExpectedTreeOrder(
-    const std::function<std::vector<DirEntry>(const std::string&)>& list,
-    const std::string& folder, const std::string& verb) {
+std::vector<std::string>
+ExpectedTreeOrder(const std::function<std::vector<DirEntry>(const std::string&)>& list,
+                  const std::string& folder, const std::string& verb) {
     std::vector<std::string> files;
     std::vector<std::string> subs;
     for (const DirEntry& e : list(folder)) {
@@ -343,11 +343,11 @@ TEST_P(TreeTransferTest, HostLinksAreNeverEntered) {
 class HostileServer {
 public:
     HostileServer(const std::string& root, const std::vector<std::string>& entries) {
-        std::vector<std::string> argv = {"/usr/bin/python3",
-                                         std::string(OXLIP_TEST_SERVERS_DIR) +
-                                             "/hostile_listing.py",
-                                         "--user", "test", "--password", "secret", "--root",
-                                         root};
+        std::vector<std::string> argv = {
+            "/usr/bin/python3", std::string(OXLIP_TEST_SERVERS_DIR) + "/hostile_listing.py",
+            "--user",           "test",
+            "--password",       "secret",
+            "--root",           root};
         for (const auto& e : entries) {
             argv.push_back("--entry");
             argv.push_back(e);
@@ -376,8 +376,7 @@ TEST(HostileListing, NamesThatLeaveTheFolderAreRefused) {
         WriteFileBytes(root.file(std::string(folder) + "/fine.txt"), "fine");
     }
     HostileServer hostile(root.path(), {"/evil1=type=file;size=18; ../escape.txt",
-                                        "/evil2=type=file;size=18; ..",
-                                        "/evil3=type=dir; ../evil1",
+                                        "/evil2=type=file;size=18; ..", "/evil3=type=dir; ../evil1",
                                         "/evil4=type=dir; .."});
     ASSERT_FALSE(hostile.server().empty());
     test::UiRecorder ui;
@@ -401,9 +400,9 @@ TEST(TreeNames, OnlyPlainNamesMayBeJoinedToAFolder) {
     for (const char* good : {"a", "a.txt", "x.", "...", " ", "日本語", "a\\b"}) {
         EXPECT_TRUE(IsPlainEntryName(good)) << good;
     }
-    for (const std::string& bad : {std::string(""), std::string("."), std::string(".."),
-                                  std::string("../x"), std::string("a/b"), std::string("/"),
-                                  std::string("a\0b", 3)}) {
+    for (const std::string& bad :
+         {std::string(""), std::string("."), std::string(".."), std::string("../x"),
+          std::string("a/b"), std::string("/"), std::string("a\0b", 3)}) {
         EXPECT_FALSE(IsPlainEntryName(bad)) << bad;
     }
 }
