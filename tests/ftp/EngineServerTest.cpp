@@ -314,6 +314,10 @@ TEST_P(EngineServerTest, BinaryRoundTrip) {
     // A missing file fails and the connection stays usable.
     EXPECT_FALSE(download("/missing.bin", local.file("m"), false));
     EXPECT_TRUE(client->isOpen());
+    // So does a local file that cannot be read.
+    Fd unreadable(local.file("up.bin"), O_WRONLY);
+    EXPECT_FALSE(client->store("/unreadable.bin", false, unreadable.fd, nullptr));
+    EXPECT_TRUE(client->isOpen());
     DirEntry e;
     ASSERT_TRUE(client->entry("/up.bin", e));
     EXPECT_EQ(e.fileSize(), data.size());

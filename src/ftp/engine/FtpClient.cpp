@@ -532,6 +532,8 @@ struct FtpClient::Impl {
         }
         bool dataOk = source ? sendData(data, source, haveFinal, final)
                              : receiveData(data, sink, haveFinal, final);
+        // An upload cut short ends with a normal close too: a reset leaves some servers without
+        // a final reply, and the control connection out of step. The caller sees the failure.
         data.close();
         if (lostFlag) {
             return false;
@@ -663,7 +665,12 @@ struct FtpClient::Impl {
         bool ok = false;
         if (mlsdUsed) {
             ok = listing("MLSD" + arg, true, entries);
-        } else {
+            if (!ok && !lostFlag && (last.code == 500 || last.code == 502)) {
+                features.erase("MLST"); // offered in FEAT but not understood: use LIST
+                mlsdUsed = false;
+            }
+        }
+        if (!mlsdUsed) {
             if (listDashA) {
                 ok = listing("LIST -a" + arg, false, entries);
                 if (!ok && !lostFlag && last.code >= 400) {
