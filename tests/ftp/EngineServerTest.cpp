@@ -228,6 +228,44 @@ TEST_P(EngineServerTest, JapaneseNames) {
     EXPECT_TRUE(server->exists(folder + "/新しいフォルダ"));
 }
 
+TEST_P(EngineServerTest, NamesInOtherEncodingsGoBackAsTheyCame) {
+    if (GetParam() == ServerKind::Pyftpdlib) {
+        GTEST_SKIP() << "pyftpdlib offers UTF8 and takes only UTF-8 names";
+    }
+    const std::string cp932 = "\x93\xfa\x96\x7b\x8c\xea.txt"; // 日本語.txt in CP932
+    const std::string invalid = "bad\xff\xfe.bin";            // neither UTF-8 nor CP932
+    server->writeFile(cp932, "sjis");
+    server->writeFile(invalid, "raw");
+    server->writeFile("日本語.txt", "utf8"); // the same text in UTF-8 is another file
+    std::vector<DirEntry> entries;
+    ASSERT_TRUE(client->list("*.*", entries));
+    ASSERT_EQ(entries.size(), 3u);
+    // Three different names, each of which reaches its own file.
+    std::set<std::string> names, contents;
+    std::string escaped;
+    for (const DirEntry& e : entries) {
+        names.insert(e.cFileName);
+        ASSERT_TRUE(download(e.cFileName, local.file("one"), false)) << e.cFileName;
+        std::string content = test::ReadFileBytes(local.file("one"));
+        contents.insert(content);
+        if (content == "raw") {
+            escaped = e.cFileName;
+        }
+    }
+    EXPECT_EQ(names.size(), 3u);
+    EXPECT_EQ(contents, (std::set<std::string>{"sjis", "utf8", "raw"}));
+    EXPECT_TRUE(names.count("日本語.txt"));
+    EXPECT_NE(escaped, invalid);
+    ASSERT_TRUE(download(escaped, local.file("raw"), false));
+    EXPECT_EQ(test::ReadFileBytes(local.file("raw")), "raw");
+    EXPECT_TRUE(client->rename(escaped, "renamed.bin"));
+    EXPECT_TRUE(server->exists("renamed.bin"));
+    EXPECT_FALSE(server->exists(invalid));
+    EXPECT_TRUE(client->deleteFile("renamed.bin"));
+    EXPECT_EQ(server->readFile("日本語.txt"), "utf8");
+    EXPECT_EQ(server->readFile(cp932), "sjis");
+}
+
 TEST_P(EngineServerTest, RemoteFileOperations) {
     server->writeFile("old.txt", "data");
     EXPECT_TRUE(client->makeDir("/made"));
