@@ -183,6 +183,13 @@ TEST_P(EngineServerTest, ListsAndMatchesPatterns) {
     ASSERT_TRUE(client->list("/dir/nothing*", entries));
     EXPECT_TRUE(entries.empty());
 
+    // Blanks in folder and file names.
+    server->makeDir("with  blanks ");
+    server->writeFile("with  blanks /a file.txt", "1");
+    ASSERT_TRUE(client->list("/with  blanks /*.*", entries));
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].cFileName, "a file.txt");
+
     DirEntry e;
     ASSERT_TRUE(client->entry("/dir/a.txt", e));
     EXPECT_EQ(e.cFileName, "a.txt");

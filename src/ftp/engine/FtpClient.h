@@ -41,7 +41,9 @@ public:
     bool connect(const std::string& server, const std::string& user, const std::string& password);
     bool isOpen() const; // logged in and the control connection not lost
     bool lost() const;   // the control connection was lost (421, reset, time-out)
-    void close();        // QUIT (briefly waited for), then close the socket
+    // QUIT (briefly waited for), then close the socket. Called from inside the event pump
+    // while an operation waits, it makes that operation fail at once and drops the connection.
+    void close();
 
     // Current directory.
     bool changeDir(const std::string& path);
