@@ -6,6 +6,17 @@
 #include <QDialog>
 #include <QIcon>
 #include <QString>
+#include <functional>
+#include <string>
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
 
 namespace oxlip {
 
@@ -13,11 +24,41 @@ namespace ftp {
 class FtpClient;
 }
 
+class FolderList;
+
 // Connection profiles: works on settings.profile and User.ini.
 class Frm_User : public QDialog {
     Q_OBJECT
 public:
     explicit Frm_User(Settings& settings, QWidget* parent = nullptr);
+
+    // The controls, public so that the window's tests can drive them.
+    QGroupBox* Frame1 = nullptr;
+    QGroupBox* Frame2 = nullptr;
+    QGroupBox* Frame3 = nullptr;
+    QLineEdit* txt[6] = {};
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4[2] = {};
+    QPushButton* Command1 = nullptr;
+    QListWidget* List = nullptr;
+    QPushButton* Btn_Set[2] = {};
+    QPushButton* Btn[3] = {};
+
+public slots:
+    void List_Click();
+    void Btn_Click(int index);
+    void Btn_Set_Click(int index);
+    void Command1_Click();
+
+private:
+    void FillSettingList();
+    void ShowProfile();
+    bool CheckBoxesStorable();
+    void StoreAndClose();
+
+    Settings& settings_;
 };
 
 // Transfer details: the ASCII extension list and list caching.
@@ -25,6 +66,30 @@ class Frm_Ftp : public QDialog {
     Q_OBJECT
 public:
     explicit Frm_Ftp(Settings& settings, QWidget* parent = nullptr);
+
+    QGroupBox* Frame1 = nullptr;
+    QGroupBox* Frame2 = nullptr;
+    QLineEdit* txt = nullptr;
+    QPushButton* Btn[3] = {};
+    QListWidget* List = nullptr;
+    QLabel* Label1 = nullptr;
+    QCheckBox* chk_list = nullptr;
+    QPushButton* Btn_Close = nullptr;
+
+public slots:
+    void Btn_Click(int index);
+    void Btn_Close_Click();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void AddExtension();
+    void RemoveExtension();
+    void ResetExtensions();
+    void FillList();
+
+    Settings& settings_;
 };
 
 // Permissions: set strFilename and strPms before exec; afterwards an empty strFilename
@@ -36,6 +101,35 @@ public:
             QWidget* parent = nullptr);
     QString strFilename;
     QString strPms;
+
+    // The command line sent by OK (for the digits shown now), and the way it is sent:
+    // SendFtpCommand on the connection unless a test puts a recorder in its place.
+    QString CommandText() const;
+    std::function<int(const std::string& command)> sendCommand;
+
+    QLabel* Label1 = nullptr;
+    QLineEdit* txt_name = nullptr;
+    QGroupBox* Frame1 = nullptr;
+    QGroupBox* Frame2 = nullptr;
+    QGroupBox* Frame3 = nullptr;
+    QLabel* lbl_own = nullptr;
+    QLabel* lbl_grp = nullptr;
+    QLabel* lbl_usr = nullptr;
+    QCheckBox* chk_own[3] = {};
+    QCheckBox* chk_grp[3] = {};
+    QCheckBox* chk_usr[3] = {};
+    QPushButton* cmd_ok = nullptr;
+    QPushButton* cmd_cancel = nullptr;
+
+public slots:
+    void cmd_ok_Click();
+    void cmd_cancel_Click();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    QString Digits() const;
 };
 
 // Local folder chooser: after exec, SelectedFolder is the chosen folder or empty.
@@ -44,6 +138,22 @@ class Frm_Dir : public QDialog {
 public:
     explicit Frm_Dir(QWidget* parent = nullptr);
     QString SelectedFolder;
+
+    QComboBox* drvList = nullptr;
+    FolderList* dirList = nullptr;
+    QPushButton* Btn[2] = {};
+
+    // Replaces the mount points offered by the drive list (tests use folders of their own).
+    void SetMountPoints(const std::vector<std::string>& mounts);
+
+public slots:
+    void drvList_Change();
+    void Btn_Click(int index);
+
+private:
+    void SyncDriveToFolder();
+
+    std::vector<std::string> mounts_;
 };
 
 // About box.
@@ -51,6 +161,25 @@ class Frm_Ver : public QDialog {
     Q_OBJECT
 public:
     explicit Frm_Ver(const QIcon& icon, QWidget* parent = nullptr);
+
+    // The addresses the two link labels open.
+    static QString WebAddress();
+    static QString MailAddress();
+
+    QLabel* Image1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label5 = nullptr;
+    QPushButton* Command1 = nullptr;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void SetLinkLook(QLabel* label, bool highlighted);
+    void HighlightOnly(QLabel* label);
 };
 
 } // namespace oxlip

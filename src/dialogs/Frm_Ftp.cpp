@@ -1,0 +1,151 @@
+#include "dialogs/DialogUi.h"
+#include "dialogs/Dialogs.h"
+#include "dialogs/Modal.h"
+
+#include <QCheckBox>
+#include <QEvent>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+
+namespace oxlip {
+
+Frm_Ftp::Frm_Ftp(Settings& settings, QWidget* parent) : QDialog(parent), settings_(settings) {
+    setObjectName(QStringLiteral("Frm_Ftp"));
+    setWindowTitle(QStringLiteral("FTP転送の詳細"));
+    ui::ApplyDesignFont(this, ui::UiGothicFamily());
+    ui::SetClientSizeTwips(this, 5325, 3765);
+
+    Frame1 = new QGroupBox(QStringLiteral("自動判別転送"), this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    ui::PlaceTwips(Frame1, 120, 120, 5055, 2535);
+
+    txt = new QLineEdit(Frame1);
+    txt->setObjectName(QStringLiteral("txt"));
+    ui::PlaceTwips(txt, 120, 360, 1335, 270);
+
+    const QString captions[3] = {QStringLiteral("リストへ追加"), QStringLiteral("リストから削除"),
+                                 QStringLiteral("初期値に戻す")};
+    const int tops[3] = {840, 1320, 1920};
+    for (int i = 0; i < 3; ++i) {
+        Btn[i] = new QPushButton(captions[i], Frame1);
+        Btn[i]->setObjectName(QStringLiteral("Btn_%1").arg(i));
+        Btn[i]->setAutoDefault(false);
+        ui::PlaceTwips(Btn[i], 120, tops[i], 1335, 375);
+        connect(Btn[i], &QPushButton::clicked, this, [this, i] { Btn_Click(i); });
+    }
+    Btn[0]->setToolTip(QStringLiteral("ﾘｽﾄへ追加します"));
+    Btn[1]->setToolTip(QStringLiteral("選択した拡張子をﾘｽﾄから削除します"));
+
+    List = new QListWidget(Frame1);
+    List->setObjectName(QStringLiteral("List"));
+    List->setSelectionMode(QAbstractItemView::SingleSelection);
+    List->installEventFilter(this);
+    ui::PlaceTwips(List, 1560, 360, 1335, 2010);
+
+    Label1 = new QLabel(Frame1);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setWordWrap(true);
+    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    ui::PlaceTwips(Label1, 3000, 360, 1935, 1935);
+
+    Frame2 = new QGroupBox(QStringLiteral("ファイル一覧"), this);
+    Frame2->setObjectName(QStringLiteral("Frame2"));
+    ui::PlaceTwips(Frame2, 120, 2760, 3135, 855);
+    chk_list = new QCheckBox(QStringLiteral("ファイルリストをキャッシングする"), Frame2);
+    chk_list->setObjectName(QStringLiteral("chk_list"));
+    ui::PlaceTwips(chk_list, 120, 360, 2775, 255);
+
+    Btn_Close = new QPushButton(QStringLiteral("閉じる(&C)"), this);
+    Btn_Close->setObjectName(QStringLiteral("Btn_Close"));
+    Btn_Close->setAutoDefault(false);
+    ui::PlaceTwips(Btn_Close, 3960, 3240, 1215, 375);
+    connect(Btn_Close, &QPushButton::clicked, this, &Frm_Ftp::Btn_Close_Click);
+
+    Label1->setText(QStringLiteral("アスキーで転送する拡張子を指定してください\n"
+                                   "リストにない拡張子は全てバイナリで転送されます"));
+    FillList();
+    chk_list->setChecked(settings_.ListCache);
+    // Caching takes effect at once, also for a transfer that waits while the dialog is open.
+    connect(chk_list, &QCheckBox::toggled, this, [this](bool on) { settings_.ListCache = on; });
+    txt->setFocus();
+}
+
+void Frm_Ftp::FillList() {
+    List->clear();
+    for (const std::string& ext : settings_.AsciiExtensionList) {
+        List->addItem(QString::fromStdString(ext));
+    }
+}
+
+void Frm_Ftp::Btn_Click(int index) {
+    switch (index) {
+    case 0:
+        AddExtension();
+        break;
+    case 1:
+        RemoveExtension();
+        break;
+    case 2:
+        ResetExtensions();
+        break;
+    default:
+        break;
+    }
+}
+
+void Frm_Ftp::AddExtension() {
+    if (txt->text().isEmpty()) {
+        return;
+    }
+    const QString upper = txt->text().toUpper();
+    for (int i = 0; i < List->count(); ++i) {
+        if (List->item(i)->text().toUpper() == upper) {
+            return;
+        }
+    }
+    List->addItem(upper);
+    settings_.AsciiExtensionList.push_back(upper.toStdString());
+    List->setCurrentRow(List->count() - 1);
+}
+
+void Frm_Ftp::RemoveExtension() {
+    const QList<QListWidgetItem*> selected = List->selectedItems();
+    if (selected.isEmpty()) {
+        return;
+    }
+    delete List->takeItem(List->row(selected.first()));
+    settings_.AsciiExtensionList.clear();
+    for (int i = 0; i < List->count(); ++i) {
+        settings_.AsciiExtensionList.push_back(List->item(i)->text().toStdString());
+    }
+}
+
+void Frm_Ftp::ResetExtensions() {
+    settings_.SetDefaultAsciiExtensions();
+    FillList();
+}
+
+void Frm_Ftp::Btn_Close_Click() {
+    if (!settings_.SaveAsciiExtensions()) {
+        ui::ShowMessage(this,
+                        QStringLiteral("拡張子の一覧を保存できませんでした\r\n"
+                                       "一覧は終了時にもう一度保存されます"),
+                        ui::MsgIcon::Critical, ui::MsgButtons::Ok);
+    }
+    accept();
+}
+
+bool Frm_Ftp::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == List && event->type() == QEvent::KeyRelease &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
+        RemoveExtension();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+} // namespace oxlip

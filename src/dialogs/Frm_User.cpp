@@ -1,0 +1,288 @@
+#include "dialogs/DialogUi.h"
+#include "dialogs/Dialogs.h"
+#include "dialogs/Modal.h"
+#include "settings/IniFile.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+
+namespace oxlip {
+
+namespace {
+
+QString FromUtf8(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+std::string ToUtf8(const QString& text) {
+    return text.toStdString();
+}
+
+bool HasLineBreak(const QString& text) {
+    return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n')) ||
+           text.contains(QChar(0));
+}
+
+QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& caption) {
+    auto* label = new QLabel(caption, parent);
+    label->setObjectName(name);
+    return label;
+}
+
+QPushButton* MakeButton(QWidget* parent, const QString& name, const QString& caption) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    button->setAutoDefault(false);
+    return button;
+}
+
+} // namespace
+
+Frm_User::Frm_User(Settings& settings, QWidget* parent) : QDialog(parent), settings_(settings) {
+    setObjectName(QStringLiteral("Frm_User"));
+    setWindowTitle(QStringLiteral("接続設定"));
+    ui::ApplyDesignFont(this, ui::UiGothicFamily());
+    ui::SetClientSizeTwips(this, 6765, 5190);
+
+    Frame1 = new QGroupBox(QStringLiteral("設定名"), this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    ui::PlaceTwips(Frame1, 120, 120, 3855, 615);
+    Frame2 = new QGroupBox(QStringLiteral("接続設定"), this);
+    Frame2->setObjectName(QStringLiteral("Frame2"));
+    ui::PlaceTwips(Frame2, 120, 840, 3855, 3735);
+    Frame3 = new QGroupBox(QStringLiteral("設定一覧"), this);
+    Frame3->setObjectName(QStringLiteral("Frame3"));
+    ui::PlaceTwips(Frame3, 4080, 120, 2535, 4935);
+
+    for (int i = 0; i < 6; ++i) {
+        txt[i] = new QLineEdit(i == 0 ? Frame1 : Frame2);
+        txt[i]->setObjectName(QStringLiteral("txt_%1").arg(i));
+    }
+    txt[3]->setEchoMode(QLineEdit::Password);
+    ui::PlaceTwips(txt[0], 120, 240, 3375, 270);
+    ui::PlaceTwips(txt[1], 120, 480, 3375, 270);
+    ui::PlaceTwips(txt[2], 120, 1200, 3375, 270);
+    ui::PlaceTwips(txt[3], 120, 1920, 3375, 270);
+    ui::PlaceTwips(txt[4], 120, 2640, 3375, 270);
+    // One pixel narrower than designed so that it ends where the "...." button begins.
+    ui::PlaceTwips(txt[5], 120, 3360, 3360, 270);
+
+    Label1 = MakeLabel(Frame2, QStringLiteral("Label1"), QStringLiteral("接続先サーバ"));
+    ui::PlaceTwips(Label1, 120, 240, 1335, 255);
+    Label2 = MakeLabel(Frame2, QStringLiteral("Label2"), QStringLiteral("ユーザ名"));
+    ui::PlaceTwips(Label2, 120, 960, 1215, 255);
+    Label3 = MakeLabel(Frame2, QStringLiteral("Label3"), QStringLiteral("パスワード"));
+    ui::PlaceTwips(Label3, 120, 1680, 1335, 255);
+    Label4[0] =
+        MakeLabel(Frame2, QStringLiteral("Label4_0"), QStringLiteral("ホストの初期フォルダ"));
+    ui::PlaceTwips(Label4[0], 120, 2400, 2055, 255);
+    Label4[1] =
+        MakeLabel(Frame2, QStringLiteral("Label4_1"), QStringLiteral("ローカルの初期フォルダ"));
+    ui::PlaceTwips(Label4[1], 120, 3120, 2055, 255);
+
+    Command1 = MakeButton(Frame2, QStringLiteral("Command1"), QStringLiteral("...."));
+    ui::PlaceTwips(Command1, 3480, 3360, 255, 255);
+
+    List = new QListWidget(Frame3);
+    List->setObjectName(QStringLiteral("List"));
+    List->setSelectionMode(QAbstractItemView::SingleSelection);
+    ui::PlaceTwips(List, 120, 360, 2295, 3960);
+    Btn_Set[0] = MakeButton(Frame3, QStringLiteral("Btn_Set_0"), QStringLiteral("新規設定"));
+    ui::PlaceTwips(Btn_Set[0], 120, 4440, 1095, 375);
+    Btn_Set[1] = MakeButton(Frame3, QStringLiteral("Btn_Set_1"), QStringLiteral("設定削除"));
+    ui::PlaceTwips(Btn_Set[1], 1320, 4440, 1095, 375);
+
+    Btn[0] = MakeButton(this, QStringLiteral("Btn_0"), QStringLiteral("OK"));
+    ui::PlaceTwips(Btn[0], 240, 4680, 1095, 375);
+    Btn[0]->setDefault(true);
+    Btn[1] = MakeButton(this, QStringLiteral("Btn_1"), QStringLiteral("キャンセル"));
+    ui::PlaceTwips(Btn[1], 1440, 4680, 1095, 375);
+    Btn[2] = MakeButton(this, QStringLiteral("Btn_2"), QStringLiteral("クリア"));
+    ui::PlaceTwips(Btn[2], 2640, 4680, 1095, 375);
+
+    // Tab order follows the boxes from top to bottom, then the list and the buttons.
+    QWidget* order[] = {txt[0], txt[1], txt[2], txt[3], txt[4],     txt[5],    Command1,
+                        List,   Btn[0], Btn[1], Btn[2], Btn_Set[0], Btn_Set[1]};
+    for (size_t i = 1; i < std::size(order); ++i) {
+        setTabOrder(order[i - 1], order[i]);
+    }
+
+    ShowProfile();
+    FillSettingList();
+
+    // Any change of the chosen entry, by the user or by the program, loads that profile.
+    connect(List, &QListWidget::currentRowChanged, this, &Frm_User::List_Click);
+    for (int i = 0; i < 3; ++i) {
+        connect(Btn[i], &QPushButton::clicked, this, [this, i] { Btn_Click(i); });
+    }
+    for (int i = 0; i < 2; ++i) {
+        connect(Btn_Set[i], &QPushButton::clicked, this, [this, i] { Btn_Set_Click(i); });
+    }
+    connect(Command1, &QPushButton::clicked, this, &Frm_User::Command1_Click);
+    txt[0]->setFocus();
+}
+
+void Frm_User::ShowProfile() {
+    const ConnectionProfile& p = settings_.profile;
+    txt[0]->setText(FromUtf8(p.ProfileName));
+    txt[1]->setText(FromUtf8(p.Server));
+    txt[2]->setText(FromUtf8(p.UserName));
+    txt[3]->setText(FromUtf8(p.PassWord));
+    txt[4]->setText(FromUtf8(p.Dir));
+    txt[5]->setText(FromUtf8(p.LDir));
+}
+
+void Frm_User::FillSettingList() {
+    bool exists = false;
+    const std::vector<std::string> names = settings_.ProfileNames(&exists);
+    if (!exists) {
+        return;
+    }
+    const QSignalBlocker blocker(List);
+    List->clear();
+    for (const std::string& name : names) {
+        List->addItem(FromUtf8(name));
+    }
+    List->setCurrentRow(-1);
+    List->clearSelection();
+}
+
+void Frm_User::List_Click() {
+    const QList<QListWidgetItem*> selected = List->selectedItems();
+    QListWidgetItem* item = selected.isEmpty() ? List->currentItem() : selected.first();
+    if (!item) {
+        return;
+    }
+    settings_.profile.ProfileName = ToUtf8(item->text());
+    settings_.LoadProfile();
+    ShowProfile();
+}
+
+void Frm_User::Btn_Set_Click(int index) {
+    if (index == 0) {
+        txt[0]->setText(QStringLiteral("新しい接続"));
+        txt[1]->clear();
+        txt[2]->clear();
+        txt[3]->clear();
+        txt[4]->setText(QStringLiteral("/"));
+        txt[0]->setFocus();
+        return;
+    }
+    const int row = List->currentRow();
+    QListWidgetItem* item = row >= 0 ? List->item(row) : nullptr;
+    if (!item || !item->isSelected()) {
+        return;
+    }
+    DeleteIniSection(settings_.userIniPath(), ToUtf8(item->text()));
+    {
+        // Removing the row must not load the entry that slides into its place.
+        const QSignalBlocker blocker(List);
+        delete List->takeItem(row);
+        List->setCurrentRow(-1);
+        List->clearSelection();
+    }
+    if (row > 0) {
+        List->setCurrentRow(row - 1);
+    }
+}
+
+void Frm_User::Btn_Click(int index) {
+    switch (index) {
+    case 0:
+        StoreAndClose();
+        break;
+    case 1:
+        reject();
+        break;
+    case 2:
+        txt[1]->clear();
+        txt[2]->clear();
+        txt[3]->clear();
+        txt[4]->setText(QStringLiteral("/"));
+        txt[1]->setFocus();
+        break;
+    default:
+        break;
+    }
+}
+
+void Frm_User::Command1_Click() {
+    Frm_Dir chooser(this);
+    chooser.SelectedFolder.clear();
+    ui::ExecDialog(&chooser);
+    if (!chooser.SelectedFolder.isEmpty()) {
+        txt[5]->setText(chooser.SelectedFolder);
+    }
+}
+
+bool Frm_User::CheckBoxesStorable() {
+    if (txt[0]->text().isEmpty() || txt[1]->text().isEmpty()) {
+        ui::ShowMessage(
+            this, QStringLiteral("入力必須箇所が埋まっていません\r\n登録名とサーバ名は必須です"),
+            ui::MsgIcon::Critical, ui::MsgButtons::Ok);
+        return false;
+    }
+    // The name becomes a section header line of User.ini: a "]" or a line break in it would
+    // write a section that reads back under another name, and a line break in any value
+    // would split its line.
+    const QString name = txt[0]->text();
+    if (name.contains(QLatin1Char(']')) || HasLineBreak(name)) {
+        ui::ShowMessage(
+            this, QStringLiteral("設定名に「]」や改行は使えません\r\n設定名を変更してください"),
+            ui::MsgIcon::Critical, ui::MsgButtons::Ok);
+        txt[0]->setFocus();
+        return false;
+    }
+    for (int i = 1; i < 6; ++i) {
+        if (HasLineBreak(txt[i]->text())) {
+            ui::ShowMessage(this,
+                            QStringLiteral("改行を含む項目は保存できません\r\n"
+                                           "改行を取り除いてください"),
+                            ui::MsgIcon::Critical, ui::MsgButtons::Ok);
+            txt[i]->setFocus();
+            return false;
+        }
+    }
+    return true;
+}
+
+void Frm_User::StoreAndClose() {
+    if (!CheckBoxesStorable()) {
+        return;
+    }
+    ConnectionProfile& p = settings_.profile;
+    p.ProfileName = ToUtf8(txt[0]->text());
+    p.Server = ToUtf8(txt[1]->text());
+    p.UserName = ToUtf8(txt[2]->text());
+    p.PassWord = ToUtf8(txt[3]->text());
+
+    const QString slash = QStringLiteral("/");
+    if (!txt[4]->text().trimmed().isEmpty()) {
+        if (!txt[4]->text().endsWith(slash)) {
+            txt[4]->setText(txt[4]->text() + slash);
+        }
+    } else {
+        txt[4]->setText(slash);
+    }
+    p.Dir = ToUtf8(txt[4]->text());
+
+    if (!txt[5]->text().trimmed().isEmpty() && !txt[5]->text().endsWith(slash)) {
+        txt[5]->setText(txt[5]->text() + slash);
+    }
+    p.LDir = ToUtf8(txt[5]->text());
+
+    p.TransMode = TransferAuto;
+    p.LastPathHost.clear();
+    if (!settings_.SaveProfile()) {
+        ui::ShowMessage(this,
+                        QStringLiteral("接続設定を保存できませんでした\r\n"
+                                       "設定ファイルの保存先を確認してください"),
+                        ui::MsgIcon::Critical, ui::MsgButtons::Ok);
+    }
+    accept();
+}
+
+} // namespace oxlip
