@@ -137,6 +137,7 @@ class Frm_Dir : public QDialog {
     Q_OBJECT
 public:
     explicit Frm_Dir(QWidget* parent = nullptr);
+    ~Frm_Dir() override;
     QString SelectedFolder;
 
     QComboBox* drvList = nullptr;

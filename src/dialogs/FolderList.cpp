@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QFocusEvent>
 #include <QHeaderView>
 #include <QStyle>
 
@@ -17,6 +18,8 @@ FolderList::FolderList(QWidget* parent) : QTreeWidget(parent) {
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setIndentation(10);
+    // The chain is always open: no expand marks.
+    setStyleSheet(QStringLiteral("QTreeView::branch { image: none; border-image: none; }"));
     setSelectionMode(QAbstractItemView::SingleSelection);
     setUniformRowHeights(true);
     connect(this, &QTreeWidget::itemActivated, this,
@@ -87,7 +90,11 @@ bool FolderList::applyHighlighted() {
 }
 
 void FolderList::focusOutEvent(QFocusEvent* event) {
-    applyHighlighted();
+    // Moving to another control of the window applies the highlighted entry; the window
+    // losing activation (another window, or this one closing) does not.
+    if (event->reason() != Qt::ActiveWindowFocusReason && event->reason() != Qt::PopupFocusReason) {
+        applyHighlighted();
+    }
     QTreeWidget::focusOutEvent(event);
 }
 

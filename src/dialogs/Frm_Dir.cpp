@@ -52,6 +52,12 @@ Frm_Dir::Frm_Dir(QWidget* parent) : QDialog(parent) {
     dirList->setFocus();
 }
 
+Frm_Dir::~Frm_Dir() {
+    // The lists outlive this part of the object while the dialog base closes the window.
+    disconnect(dirList, nullptr, this, nullptr);
+    disconnect(drvList, nullptr, this, nullptr);
+}
+
 void Frm_Dir::SetMountPoints(const std::vector<std::string>& mounts) {
     mounts_ = mounts;
     const QSignalBlocker blocker(drvList);

@@ -46,7 +46,8 @@ Frm_Pms::Frm_Pms(ftp::FtpClient* hFtp, const QString& filename, const QString& p
 
     Label1 = new QLabel(QStringLiteral("対象ファイル/フォルダ名"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
-    ui::PlaceTwips(Label1, 120, 120, 3375, 255);
+    // Ends where the name box begins (the designed 255 twips would overlap it).
+    ui::PlaceTwips(Label1, 120, 120, 3375, 240);
     txt_name = new QLineEdit(this);
     txt_name->setObjectName(QStringLiteral("txt_name"));
     QPalette palette = txt_name->palette();

@@ -62,6 +62,7 @@ Frm_User::Frm_User(Settings& settings, QWidget* parent) : QDialog(parent), setti
         txt[i]->setObjectName(QStringLiteral("txt_%1").arg(i));
     }
     txt[3]->setEchoMode(QLineEdit::Password);
+    txt[3]->setStyleSheet(QStringLiteral("lineedit-password-character: 42;")); // "*"
     ui::PlaceTwips(txt[0], 120, 240, 3375, 270);
     ui::PlaceTwips(txt[1], 120, 480, 3375, 270);
     ui::PlaceTwips(txt[2], 120, 1200, 3375, 270);
@@ -70,18 +71,19 @@ Frm_User::Frm_User(Settings& settings, QWidget* parent) : QDialog(parent), setti
     // One pixel narrower than designed so that it ends where the "...." button begins.
     ui::PlaceTwips(txt[5], 120, 3360, 3360, 270);
 
+    // The labels end where their boxes begin (the designed 255 twips would overlap them).
     Label1 = MakeLabel(Frame2, QStringLiteral("Label1"), QStringLiteral("接続先サーバ"));
-    ui::PlaceTwips(Label1, 120, 240, 1335, 255);
+    ui::PlaceTwips(Label1, 120, 240, 1335, 240);
     Label2 = MakeLabel(Frame2, QStringLiteral("Label2"), QStringLiteral("ユーザ名"));
-    ui::PlaceTwips(Label2, 120, 960, 1215, 255);
+    ui::PlaceTwips(Label2, 120, 960, 1215, 240);
     Label3 = MakeLabel(Frame2, QStringLiteral("Label3"), QStringLiteral("パスワード"));
-    ui::PlaceTwips(Label3, 120, 1680, 1335, 255);
+    ui::PlaceTwips(Label3, 120, 1680, 1335, 240);
     Label4[0] =
         MakeLabel(Frame2, QStringLiteral("Label4_0"), QStringLiteral("ホストの初期フォルダ"));
-    ui::PlaceTwips(Label4[0], 120, 2400, 2055, 255);
+    ui::PlaceTwips(Label4[0], 120, 2400, 2055, 240);
     Label4[1] =
         MakeLabel(Frame2, QStringLiteral("Label4_1"), QStringLiteral("ローカルの初期フォルダ"));
-    ui::PlaceTwips(Label4[1], 120, 3120, 2055, 255);
+    ui::PlaceTwips(Label4[1], 120, 3120, 2055, 240);
 
     Command1 = MakeButton(Frame2, QStringLiteral("Command1"), QStringLiteral("...."));
     ui::PlaceTwips(Command1, 3480, 3360, 255, 255);

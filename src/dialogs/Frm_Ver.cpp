@@ -98,7 +98,10 @@ bool Frm_Ver::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::MouseMove:
         if (isLink) {
             HighlightOnly(static_cast<QLabel*>(watched));
-        } else if (watched == this || watched == Label3) {
+            // Handled here: the move must not reach the window's background.
+            return event->type() == QEvent::MouseMove;
+        }
+        if (watched == this || watched == Label3) {
             HighlightOnly(nullptr);
         }
         break;
