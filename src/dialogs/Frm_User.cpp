@@ -3,6 +3,7 @@
 #include "dialogs/Modal.h"
 #include "settings/IniFile.h"
 
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -178,7 +179,13 @@ void Frm_User::Btn_Set_Click(int index) {
     if (!item || !item->isSelected()) {
         return;
     }
-    DeleteIniSection(settings_.userIniPath(), ToUtf8(item->text()));
+    const std::string path = settings_.userIniPath();
+    if (!DeleteIniSection(path, ToUtf8(item->text())) && QFileInfo::exists(FromUtf8(path))) {
+        // The file is still there with the profile in it: keep the entry.
+        ui::ShowMessage(this, QStringLiteral("設定を削除できませんでした"), ui::MsgIcon::Critical,
+                        ui::MsgButtons::Ok);
+        return;
+    }
     {
         // Removing the row must not load the entry that slides into its place.
         const QSignalBlocker blocker(List);

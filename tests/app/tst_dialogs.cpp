@@ -4,6 +4,7 @@
 #include "dialogs/Dialogs.h"
 #include "dialogs/FolderList.h"
 #include "dialogs/Modal.h"
+#include "ftp/Transfer.h"
 #include "localfs/LocalFs.h"
 #include "settings/IniFile.h"
 #include "settings/Settings.h"
@@ -380,6 +381,17 @@ void TestDialogs::profileDeleteFirstKeepsBoxes() {
     QCOMPARE(dlg.txt[2]->text(), QStringLiteral("edited"));
     QCOMPARE(ToQStrings(settings.ProfileNames()), (QStringList{"B", "C"}));
     QCOMPARE(settings.profile.ProfileName, std::string("A"));
+
+    // A file that cannot be rewritten keeps the entry and says so.
+    MessageRecorder messages;
+    const QString ini = QString::fromStdString(settings.userIniPath());
+    QVERIFY(QFile::remove(ini));
+    QVERIFY(QDir().mkdir(ini));
+    ClickListRow(dlg.List, 0);
+    ClickButton(dlg.Btn_Set[1]);
+    QCOMPARE(ListTexts(dlg.List), (QStringList{"B", "C"}));
+    QCOMPARE(messages.shown.size(), size_t(1));
+    QCOMPARE(messages.shown[0].text, QStringLiteral("設定を削除できませんでした"));
 }
 
 void TestDialogs::profileDeleteMiddleLoadsEntryAbove() {
@@ -524,6 +536,7 @@ void TestDialogs::extensionRemovingAllMakesTransfersBinary() {
         ClickButton(dlg.Btn[1]);
         QCOMPARE(dlg.List->count(), 0);
         QVERIFY(settings.AsciiExtensionList.empty());
+        QCOMPARE(GetTransferType("txt", settings.AsciiExtensionList), 2);
         ClickButton(dlg.Btn_Close);
     }
     settings.ListCache = false;
@@ -821,6 +834,8 @@ void TestDialogs::layoutTextsFitAndNothingOverlaps() {
     std::vector<std::unique_ptr<QDialog>> dialogs;
     dialogs.push_back(std::make_unique<Frm_User>(settings));
     dialogs.push_back(std::make_unique<Frm_Ftp>(settings));
+    dialogs.push_back(
+        std::make_unique<Frm_Pms>(nullptr, QStringLiteral("index.html"), QStringLiteral("755")));
     dialogs.push_back(std::make_unique<Frm_Dir>());
     dialogs.push_back(std::make_unique<Frm_Ver>(QIcon(pixmap)));
 
