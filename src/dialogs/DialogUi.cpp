@@ -19,6 +19,14 @@ void SetClientSizeTwips(QWidget* dialog, int width, int height) {
     dialog->setFixedSize(TwipsToPixels(width), TwipsToPixels(height));
 }
 
+void SetUpDialog(QWidget* dialog, const QString& name, const QString& caption, int width,
+                 int height) {
+    dialog->setObjectName(name);
+    dialog->setWindowTitle(caption);
+    ApplyDesignFont(dialog, UiGothicFamily());
+    SetClientSizeTwips(dialog, width, height);
+}
+
 void InstallJapaneseFontSubstitutes() {
     static bool installed = false;
     if (installed) {

@@ -21,6 +21,10 @@ void PlaceTwips(QWidget* widget, int left, int top, int width, int height);
 // Gives a dialog its fixed client size in twips.
 void SetClientSizeTwips(QWidget* dialog, int width, int height);
 
+// Names a dialog, gives it its caption, the designed font and its fixed client size in twips.
+void SetUpDialog(QWidget* dialog, const QString& name, const QString& caption, int width,
+                 int height);
+
 // Maps the designed font families onto the installed Japanese Gothic fonts (once per process).
 void InstallJapaneseFontSubstitutes();
 

@@ -55,6 +55,7 @@ public slots:
 private:
     void FillSettingList();
     void ShowProfile();
+    void ClearConnectionBoxes(); // server, user and password empty, host folder "/"
     bool CheckBoxesStorable();
     void StoreAndClose();
 

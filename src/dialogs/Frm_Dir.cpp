@@ -11,10 +11,7 @@
 namespace oxlip {
 
 Frm_Dir::Frm_Dir(QWidget* parent) : QDialog(parent) {
-    setObjectName(QStringLiteral("Frm_Dir"));
-    setWindowTitle(QStringLiteral("ﾌｧｲﾙ検索"));
-    ui::ApplyDesignFont(this, ui::UiGothicFamily());
-    ui::SetClientSizeTwips(this, 4335, 4695);
+    ui::SetUpDialog(this, QStringLiteral("Frm_Dir"), QStringLiteral("ﾌｧｲﾙ検索"), 4335, 4695);
 
     drvList = new QComboBox(this);
     drvList->setObjectName(QStringLiteral("drvList"));

@@ -14,10 +14,7 @@
 namespace oxlip {
 
 Frm_Ftp::Frm_Ftp(Settings& settings, QWidget* parent) : QDialog(parent), settings_(settings) {
-    setObjectName(QStringLiteral("Frm_Ftp"));
-    setWindowTitle(QStringLiteral("FTP転送の詳細"));
-    ui::ApplyDesignFont(this, ui::UiGothicFamily());
-    ui::SetClientSizeTwips(this, 5325, 3765);
+    ui::SetUpDialog(this, QStringLiteral("Frm_Ftp"), QStringLiteral("FTP転送の詳細"), 5325, 3765);
 
     Frame1 = new QGroupBox(QStringLiteral("自動判別転送"), this);
     Frame1->setObjectName(QStringLiteral("Frame1"));

@@ -39,10 +39,8 @@ QString UsablePermission(const QString& pms) {
 Frm_Pms::Frm_Pms(ftp::FtpClient* hFtp, const QString& filename, const QString& pms, QWidget* parent)
     : QDialog(parent), strFilename(filename), strPms(pms) {
     sendCommand = [hFtp](const std::string& command) { return SendFtpCommand(hFtp, command); };
-    setObjectName(QStringLiteral("Frm_Pms"));
-    setWindowTitle(QStringLiteral("パーミッションの変更"));
-    ui::ApplyDesignFont(this, ui::UiGothicFamily());
-    ui::SetClientSizeTwips(this, 6990, 3375);
+    ui::SetUpDialog(this, QStringLiteral("Frm_Pms"), QStringLiteral("パーミッションの変更"), 6990,
+                    3375);
 
     Label1 = new QLabel(QStringLiteral("対象ファイル/フォルダ名"), this);
     Label1->setObjectName(QStringLiteral("Label1"));

@@ -43,10 +43,7 @@ QPushButton* MakeButton(QWidget* parent, const QString& name, const QString& cap
 } // namespace
 
 Frm_User::Frm_User(Settings& settings, QWidget* parent) : QDialog(parent), settings_(settings) {
-    setObjectName(QStringLiteral("Frm_User"));
-    setWindowTitle(QStringLiteral("接続設定"));
-    ui::ApplyDesignFont(this, ui::UiGothicFamily());
-    ui::SetClientSizeTwips(this, 6765, 5190);
+    ui::SetUpDialog(this, QStringLiteral("Frm_User"), QStringLiteral("接続設定"), 6765, 5190);
 
     Frame1 = new QGroupBox(QStringLiteral("設定名"), this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
@@ -138,6 +135,13 @@ void Frm_User::ShowProfile() {
     txt[5]->setText(FromUtf8(p.LDir));
 }
 
+void Frm_User::ClearConnectionBoxes() {
+    txt[1]->clear();
+    txt[2]->clear();
+    txt[3]->clear();
+    txt[4]->setText(QStringLiteral("/"));
+}
+
 void Frm_User::FillSettingList() {
     bool exists = false;
     const std::vector<std::string> names = settings_.ProfileNames(&exists);
@@ -167,10 +171,7 @@ void Frm_User::List_Click() {
 void Frm_User::Btn_Set_Click(int index) {
     if (index == 0) {
         txt[0]->setText(QStringLiteral("新しい接続"));
-        txt[1]->clear();
-        txt[2]->clear();
-        txt[3]->clear();
-        txt[4]->setText(QStringLiteral("/"));
+        ClearConnectionBoxes();
         txt[0]->setFocus();
         return;
     }
@@ -207,10 +208,7 @@ void Frm_User::Btn_Click(int index) {
         reject();
         break;
     case 2:
-        txt[1]->clear();
-        txt[2]->clear();
-        txt[3]->clear();
-        txt[4]->setText(QStringLiteral("/"));
+        ClearConnectionBoxes();
         txt[1]->setFocus();
         break;
     default:

@@ -25,9 +25,8 @@ QString Frm_Ver::MailAddress() {
 }
 
 Frm_Ver::Frm_Ver(const QIcon& icon, QWidget* parent) : QDialog(parent) {
-    setObjectName(QStringLiteral("Frm_Ver"));
-    ui::ApplyDesignFont(this, ui::UiGothicFamily());
-    ui::SetClientSizeTwips(this, 4635, 2640);
+    ui::SetUpDialog(this, QStringLiteral("Frm_Ver"),
+                    kProductName + QStringLiteral(" のバージョン情報"), 4635, 2640);
     QApplication::beep();
 
     setWindowIcon(icon);
@@ -35,8 +34,6 @@ Frm_Ver::Frm_Ver(const QIcon& icon, QWidget* parent) : QDialog(parent) {
     Image1->setObjectName(QStringLiteral("Image1"));
     ui::PlaceTwips(Image1, 120, 120, 720, 720);
     Image1->setPixmap(icon.pixmap(Image1->size()));
-
-    setWindowTitle(kProductName + QStringLiteral(" のバージョン情報"));
 
     // Labels sized to their text take the height their font needs.
     auto makeLabel = [this](const QString& name, const QString& text, int left, int top,

@@ -9,6 +9,7 @@
 #include "settings/IniFile.h"
 #include "settings/Settings.h"
 #include "settings/Version.h"
+#include "support/DialogDriver.h"
 #include "support/TempDir.h"
 
 #include <QAbstractButton>
@@ -29,35 +30,10 @@
 #include <sys/stat.h>
 
 using namespace oxlip;
+using test::ClickButton;
+using test::MessageRecorder;
 
 namespace {
-
-struct ShownMessage {
-    QString text;
-    ui::MsgIcon icon;
-};
-
-// Answers every message box with OK and keeps what was shown.
-class MessageRecorder {
-public:
-    MessageRecorder() {
-        ui::SetMessageResponder([this](const QString& text, ui::MsgIcon icon, ui::MsgButtons) {
-            shown.push_back({text, icon});
-            return ui::MsgResult::Ok;
-        });
-    }
-    ~MessageRecorder() { ui::SetMessageResponder(nullptr); }
-    std::vector<ShownMessage> shown;
-};
-
-void ShowAndWait(QWidget* widget) {
-    widget->show();
-    QVERIFY(QTest::qWaitForWindowExposed(widget));
-}
-
-void ClickButton(QAbstractButton* button) {
-    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(8, button->height() / 2));
-}
 
 void ClickListRow(QListWidget* list, int row) {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
@@ -242,7 +218,7 @@ void TestDialogs::profileOkRefusesMissingNameOrServer() {
     Settings settings(dir.path());
     MessageRecorder messages;
     Frm_User dlg(settings);
-    ShowAndWait(&dlg);
+    QVERIFY(test::ShowAndWait(&dlg));
 
     dlg.txt[0]->setText(QStringLiteral("Office"));
     dlg.txt[4]->setText(QStringLiteral("pub"));
@@ -286,7 +262,7 @@ void TestDialogs::profileOkRefusesNamesThatBreakTheFile() {
     const std::string before = test::ReadFileBytes(settings.userIniPath());
     MessageRecorder messages;
     Frm_User dlg(settings);
-    ShowAndWait(&dlg);
+    QVERIFY(test::ShowAndWait(&dlg));
     dlg.txt[0]->setText(name);
     dlg.txt[1]->setText(QStringLiteral("srv"));
     ClickButton(dlg.Btn[0]);
@@ -304,7 +280,7 @@ void TestDialogs::profileNewSettingAndClear() {
     settings.profile = MakeProfile("Old", "old.example.net");
     MessageRecorder messages;
     Frm_User dlg(settings);
-    ShowAndWait(&dlg);
+    QVERIFY(test::ShowAndWait(&dlg));
     QCOMPARE(dlg.txt[3]->echoMode(), QLineEdit::Password);
     QCOMPARE(dlg.txt[1]->text(), QStringLiteral("old.example.net"));
 
@@ -339,7 +315,7 @@ void TestDialogs::profileChoiceLoadsAtOnceAndSurvivesCancel() {
                                                      "[A]\r\nServer=second.example.net\r\n");
     settings.profile = MakeProfile("Current", "current.example.net");
     Frm_User dlg(settings);
-    ShowAndWait(&dlg);
+    QVERIFY(test::ShowAndWait(&dlg));
     QCOMPARE(ListTexts(dlg.List), (QStringList{"A", "B", "A"}));
     QVERIFY(dlg.List->selectedItems().isEmpty());
     QCOMPARE(dlg.txt[0]->text(), QStringLiteral("Current"));
@@ -367,7 +343,7 @@ void TestDialogs::profileDeleteFirstKeepsBoxes() {
     Settings settings(dir.path());
     StoreProfiles(settings, {"A", "B", "C"});
     Frm_User dlg(settings);
-    ShowAndWait(&dlg);
+    QVERIFY(test::ShowAndWait(&dlg));
 
     ClickButton(dlg.Btn_Set[1]); // nothing selected: nothing happens
     QCOMPARE(dlg.List->count(), 3);
@@ -399,7 +375,7 @@ void TestDialogs::profileDeleteMiddleLoadsEntryAbove() {
     Settings settings(dir.path());
     StoreProfiles(settings, {"A", "B", "C"});
     Frm_User dlg(settings);
-    ShowAndWait(&dlg);
+    QVERIFY(test::ShowAndWait(&dlg));
 
     ClickListRow(dlg.List, 1);
     ClickButton(dlg.Btn_Set[1]);
@@ -423,7 +399,7 @@ void TestDialogs::profileDeleteCurrentIsWrittenBackByNextSave() {
     Settings settings(dir.path());
     StoreProfiles(settings, {"A", "B"});
     Frm_User dlg(settings);
-    ShowAndWait(&dlg);
+    QVERIFY(test::ShowAndWait(&dlg));
     ClickListRow(dlg.List, 0); // A is now current
     ClickButton(dlg.Btn_Set[1]);
     QCOMPARE(ToQStrings(settings.ProfileNames()), QStringList{"B"});
@@ -442,7 +418,7 @@ void TestDialogs::profileFolderButtonUsesChooser() {
     test::TempDir dir;
     Settings settings(dir.path());
     Frm_User dlg(settings);
-    ShowAndWait(&dlg);
+    QVERIFY(test::ShowAndWait(&dlg));
     dlg.txt[5]->setText(QStringLiteral("/before/"));
 
     QString chooserCaption;
@@ -473,7 +449,7 @@ void TestDialogs::extensionAddRules() {
     Settings settings(dir.path());
     settings.SetDefaultAsciiExtensions();
     Frm_Ftp dlg(settings);
-    ShowAndWait(&dlg);
+    QVERIFY(test::ShowAndWait(&dlg));
     const QStringList defaults = ToQStrings(DefaultAsciiExtensions());
     QCOMPARE(ListTexts(dlg.List), defaults);
     QCOMPARE(dlg.Btn[0]->toolTip(), QStringLiteral("ﾘｽﾄへ追加します"));
@@ -509,7 +485,7 @@ void TestDialogs::extensionRemoveByButtonAndKey() {
     Settings settings(dir.path());
     settings.SetDefaultAsciiExtensions();
     Frm_Ftp dlg(settings);
-    ShowAndWait(&dlg);
+    QVERIFY(test::ShowAndWait(&dlg));
 
     dlg.List->clearSelection();
     ClickButton(dlg.Btn[1]); // nothing selected: nothing removed
@@ -531,7 +507,7 @@ void TestDialogs::extensionRemovingAllMakesTransfersBinary() {
     settings.AsciiExtensionList = {"TXT"};
     {
         Frm_Ftp dlg(settings);
-        ShowAndWait(&dlg);
+        QVERIFY(test::ShowAndWait(&dlg));
         ClickListRow(dlg.List, 0);
         ClickButton(dlg.Btn[1]);
         QCOMPARE(dlg.List->count(), 0);
@@ -550,7 +526,7 @@ void TestDialogs::extensionResetAndClose() {
     Settings settings(dir.path());
     settings.AsciiExtensionList = {"PHP", "TXT"};
     Frm_Ftp dlg(settings);
-    ShowAndWait(&dlg);
+    QVERIFY(test::ShowAndWait(&dlg));
     ClickButton(dlg.Btn[2]);
     const QStringList defaults{"CGI", "CSS", "HTM",  "HTML",  "JAVA",
                                "JS",  "PL",  "SHTM", "SHTML", "TXT"};
@@ -573,7 +549,7 @@ void TestDialogs::listCachingChangesAtOnce() {
     Settings settings(dir.path());
     settings.ListCache = true;
     Frm_Ftp dlg(settings);
-    ShowAndWait(&dlg);
+    QVERIFY(test::ShowAndWait(&dlg));
     QCOMPARE(dlg.Label1->text(), QStringLiteral("アスキーで転送する拡張子を指定してください\n"
                                                 "リストにない拡張子は全てバイナリで転送されます"));
     QVERIFY(dlg.chk_list->isChecked());
@@ -599,7 +575,7 @@ void TestDialogs::folderOkWithoutChangesReturnsCurrent() {
     QVERIFY(QDir::setCurrent(QString::fromStdString(dir.path())));
 
     Frm_Dir dlg;
-    ShowAndWait(&dlg);
+    QVERIFY(test::ShowAndWait(&dlg));
     QCOMPARE(dlg.windowTitle(), QStringLiteral("ﾌｧｲﾙ検索"));
     QCOMPARE(dlg.dirList->path(), CurrentFolder());
     QCOMPARE(dlg.drvList->currentText(), QString::fromStdString(MountPointOfPath(
@@ -618,7 +594,7 @@ void TestDialogs::folderHighlightedEntryIsReturned() {
     const QString root = CurrentFolder();
 
     Frm_Dir dlg;
-    ShowAndWait(&dlg);
+    QVERIFY(test::ShowAndWait(&dlg));
     // Enter on a highlighted subfolder opens it; a single click then only highlights.
     QVERIFY(dlg.dirList->highlightPath(root + "/site"));
     QTest::keyClick(dlg.dirList, Qt::Key_Return);
@@ -638,13 +614,13 @@ void TestDialogs::folderHighlightedEntryIsReturned() {
 void TestDialogs::folderCancelAndCloseReturnNothing() {
     {
         Frm_Dir dlg;
-        ShowAndWait(&dlg);
+        QVERIFY(test::ShowAndWait(&dlg));
         ClickButton(dlg.Btn[1]);
         QCOMPARE(dlg.result(), int(QDialog::Rejected));
         QVERIFY(dlg.SelectedFolder.isEmpty());
     }
     Frm_Dir dlg;
-    ShowAndWait(&dlg);
+    QVERIFY(test::ShowAndWait(&dlg));
     dlg.close();
     QVERIFY(!dlg.isVisible());
     QVERIFY(dlg.SelectedFolder.isEmpty());
@@ -658,7 +634,7 @@ void TestDialogs::folderUnreadableMountLeavesListsAlone() {
     QVERIFY(QDir::setCurrent(QString::fromStdString(dir.file("work"))));
 
     Frm_Dir dlg;
-    ShowAndWait(&dlg);
+    QVERIFY(test::ShowAndWait(&dlg));
     const std::string disk = dir.file("disk");
     const std::string gone = dir.file("no-medium");
     dlg.SetMountPoints({"/", disk, gone});
@@ -699,7 +675,7 @@ void TestDialogs::aboutTexts() {
 
 void TestDialogs::aboutLinkHoverAndClicks() {
     Frm_Ver dlg{QIcon()};
-    ShowAndWait(&dlg);
+    QVERIFY(test::ShowAndWait(&dlg));
     auto isHighlighted = [](QLabel* label) {
         return label->font().underline() &&
                label->palette().color(QPalette::WindowText) == QColor(0, 0, 255);
@@ -841,7 +817,7 @@ void TestDialogs::layoutTextsFitAndNothingOverlaps() {
 
     const QString shots = qEnvironmentVariable("OXLIP_SCREENSHOT_DIR");
     for (const auto& dialog : dialogs) {
-        ShowAndWait(dialog.get());
+        QVERIFY(test::ShowAndWait(dialog.get()));
         const QString family = QFontInfo(dialog->font()).family();
         QVERIFY2(family.startsWith(QLatin1String("IPA")), qPrintable(family));
         const QStringList cut = CutTexts(dialog.get());

@@ -5,6 +5,7 @@
 #include "dialogs/Modal.h"
 #include "ftp/RemoteDir.h"
 #include "ftp/Session.h"
+#include "support/DialogDriver.h"
 #include "support/FtpServers.h"
 
 #include <QCheckBox>
@@ -15,6 +16,7 @@
 #include <sys/stat.h>
 
 using namespace oxlip;
+using test::MessageRecorder;
 
 namespace {
 
@@ -29,29 +31,6 @@ struct CommandRecorder {
         };
     }
 };
-
-class MessageRecorder {
-public:
-    MessageRecorder() {
-        ui::SetMessageResponder([this](const QString& text, ui::MsgIcon icon, ui::MsgButtons) {
-            texts << text;
-            icons.push_back(icon);
-            return ui::MsgResult::Ok;
-        });
-    }
-    ~MessageRecorder() { ui::SetMessageResponder(nullptr); }
-    QStringList texts;
-    std::vector<ui::MsgIcon> icons;
-};
-
-void ShowAndWait(QWidget* widget) {
-    widget->show();
-    QVERIFY(QTest::qWaitForWindowExposed(widget));
-}
-
-void Click(QAbstractButton* button) {
-    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(8, button->height() / 2));
-}
 
 // The boxes of one group as "rwx" with "-" for an unchecked box.
 QString Marks(QCheckBox* const boxes[3]) {
@@ -120,11 +99,11 @@ void TestPermissions::opensWithTheGivenDigits() {
 
 void TestPermissions::digitsFollowTheBoxes() {
     Frm_Pms dlg(nullptr, QStringLiteral("index.html"), QStringLiteral("755"));
-    ShowAndWait(&dlg);
-    Click(dlg.chk_own[1]);
+    QVERIFY(test::ShowAndWait(&dlg));
+    test::ClickButton(dlg.chk_own[1]);
     QCOMPARE(Shown(dlg), QStringLiteral("r-xr-xr-x 555"));
-    Click(dlg.chk_usr[2]);
-    Click(dlg.chk_grp[1]);
+    test::ClickButton(dlg.chk_usr[2]);
+    test::ClickButton(dlg.chk_grp[1]);
     QCOMPARE(Shown(dlg), QStringLiteral("r-xrwxr-- 574"));
     // A box set by the program recomputes its group like a click.
     dlg.chk_usr[0]->setChecked(false);
@@ -137,18 +116,18 @@ void TestPermissions::okSendsTheCommand() {
     {
         Frm_Pms dlg(nullptr, QStringLiteral("index.html"), QStringLiteral("755"));
         server.attach(dlg);
-        ShowAndWait(&dlg);
-        Click(dlg.cmd_ok);
+        QVERIFY(test::ShowAndWait(&dlg));
+        test::ClickButton(dlg.cmd_ok);
         QCOMPARE(dlg.result(), int(QDialog::Accepted));
         QCOMPARE(dlg.strFilename, QStringLiteral("index.html"));
         QCOMPARE(dlg.strPms, QStringLiteral("755 "));
     }
     Frm_Pms dlg(nullptr, QStringLiteral("my page.html"), QStringLiteral("755"));
     server.attach(dlg);
-    ShowAndWait(&dlg);
-    Click(dlg.chk_own[2]);
-    Click(dlg.chk_grp[2]);
-    Click(dlg.chk_usr[2]);
+    QVERIFY(test::ShowAndWait(&dlg));
+    test::ClickButton(dlg.chk_own[2]);
+    test::ClickButton(dlg.chk_grp[2]);
+    test::ClickButton(dlg.chk_usr[2]);
     dlg.txt_name->setText(QStringLiteral("other.html")); // the box is not what is sent
     QTest::keyClick(&dlg, Qt::Key_Return);               // OK is the default button
     QCOMPARE(dlg.strPms, QStringLiteral("644 "));
@@ -162,9 +141,9 @@ void TestPermissions::cancelEscapeAndCloseBox() {
     {
         Frm_Pms dlg(nullptr, QStringLiteral("a.txt"), QStringLiteral("644"));
         server.attach(dlg);
-        ShowAndWait(&dlg);
-        Click(dlg.chk_own[2]);
-        Click(dlg.cmd_cancel);
+        QVERIFY(test::ShowAndWait(&dlg));
+        test::ClickButton(dlg.chk_own[2]);
+        test::ClickButton(dlg.cmd_cancel);
         QCOMPARE(dlg.result(), int(QDialog::Rejected));
         QVERIFY(dlg.strFilename.isEmpty());
         QCOMPARE(dlg.strPms, QStringLiteral("644"));
@@ -172,7 +151,7 @@ void TestPermissions::cancelEscapeAndCloseBox() {
     {
         Frm_Pms dlg(nullptr, QStringLiteral("a.txt"), QStringLiteral("644"));
         server.attach(dlg);
-        ShowAndWait(&dlg);
+        QVERIFY(test::ShowAndWait(&dlg));
         QTest::keyClick(&dlg, Qt::Key_Escape);
         QVERIFY(!dlg.isVisible());
         QVERIFY(dlg.strFilename.isEmpty());
@@ -180,8 +159,8 @@ void TestPermissions::cancelEscapeAndCloseBox() {
     // The close box sends nothing but leaves the name: the caller keeps the old digits.
     Frm_Pms dlg(nullptr, QStringLiteral("a.txt"), QStringLiteral("644"));
     server.attach(dlg);
-    ShowAndWait(&dlg);
-    Click(dlg.chk_own[2]);
+    QVERIFY(test::ShowAndWait(&dlg));
+    test::ClickButton(dlg.chk_own[2]);
     dlg.close();
     QVERIFY(!dlg.isVisible());
     QCOMPARE(dlg.strFilename, QStringLiteral("a.txt"));
@@ -196,28 +175,28 @@ void TestPermissions::refusedNamesAndRejectedCommands() {
          {QStringLiteral("a\r\nDELE b"), QStringLiteral("a\nb"), QStringLiteral("a\rb")}) {
         Frm_Pms dlg(nullptr, name, QStringLiteral("644"));
         server.attach(dlg);
-        ShowAndWait(&dlg);
-        Click(dlg.cmd_ok);
+        QVERIFY(test::ShowAndWait(&dlg));
+        test::ClickButton(dlg.cmd_ok);
         QVERIFY(!dlg.isVisible());
         QVERIFY(dlg.strFilename.isEmpty());
         QCOMPARE(dlg.strPms, QStringLiteral("644"));
     }
     QVERIFY(server.sent.empty());
-    QCOMPARE(messages.texts.size(), 3);
-    QCOMPARE(messages.icons[0], ui::MsgIcon::Critical);
+    QCOMPARE(messages.shown.size(), size_t(3));
+    QCOMPARE(messages.shown[0].icon, ui::MsgIcon::Critical);
 
     // A command the server refuses changed nothing: the caller is told as by Cancel.
     server.answer = 0;
     Frm_Pms dlg(nullptr, QStringLiteral("locked.txt"), QStringLiteral("600"));
     server.attach(dlg);
-    ShowAndWait(&dlg);
-    Click(dlg.chk_grp[0]);
-    Click(dlg.cmd_ok);
+    QVERIFY(test::ShowAndWait(&dlg));
+    test::ClickButton(dlg.chk_grp[0]);
+    test::ClickButton(dlg.cmd_ok);
     QCOMPARE(server.sent, std::vector<std::string>{"SITE CHMOD 640 locked.txt\r"});
     QVERIFY(dlg.strFilename.isEmpty());
     QCOMPARE(dlg.strPms, QStringLiteral("600"));
-    QCOMPARE(messages.texts.size(), 4);
-    QCOMPARE(messages.texts.last(), QStringLiteral("パーミッションの変更に失敗しました"));
+    QCOMPARE(messages.shown.size(), size_t(4));
+    QCOMPARE(messages.shown.back().text, QStringLiteral("パーミッションの変更に失敗しました"));
 }
 
 void TestPermissions::changesModeOnRealServer() {
@@ -246,11 +225,11 @@ void TestPermissions::changesModeOnRealServer() {
 
     {
         Frm_Pms dlg(hFtp.get(), QStringLiteral("index.html"), QStringLiteral("644"));
-        ShowAndWait(&dlg);
-        Click(dlg.chk_own[2]);
-        Click(dlg.chk_grp[2]);
-        Click(dlg.chk_usr[2]);
-        Click(dlg.cmd_ok);
+        QVERIFY(test::ShowAndWait(&dlg));
+        test::ClickButton(dlg.chk_own[2]);
+        test::ClickButton(dlg.chk_grp[2]);
+        test::ClickButton(dlg.chk_usr[2]);
+        test::ClickButton(dlg.cmd_ok);
         QCOMPARE(dlg.strFilename, QStringLiteral("index.html"));
         QCOMPARE(dlg.strPms, QStringLiteral("755 "));
     }
@@ -260,9 +239,9 @@ void TestPermissions::changesModeOnRealServer() {
     QCOMPARE(st.st_mode & 07777, mode_t(0755));
 
     Frm_Pms cancelled(hFtp.get(), QStringLiteral("index.html"), QStringLiteral("755"));
-    ShowAndWait(&cancelled);
-    Click(cancelled.chk_own[0]);
-    Click(cancelled.cmd_cancel);
+    QVERIFY(test::ShowAndWait(&cancelled));
+    test::ClickButton(cancelled.chk_own[0]);
+    test::ClickButton(cancelled.cmd_cancel);
     QCOMPARE(hostMode(), uint32_t(0x755));
     CloseSession(hFtp);
 }
