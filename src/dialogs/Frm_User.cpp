@@ -159,11 +159,10 @@ void Frm_User::FillSettingList() {
 
 void Frm_User::List_Click() {
     const QList<QListWidgetItem*> selected = List->selectedItems();
-    QListWidgetItem* item = selected.isEmpty() ? List->currentItem() : selected.first();
-    if (!item) {
+    if (selected.isEmpty()) {
         return;
     }
-    settings_.profile.ProfileName = ToUtf8(item->text());
+    settings_.profile.ProfileName = ToUtf8(selected.first()->text());
     settings_.LoadProfile();
     ShowProfile();
 }
