@@ -114,7 +114,7 @@ Frm_User::Frm_User(Settings& settings, QWidget* parent) : QDialog(parent), setti
     FillSettingList();
 
     // Any change of the chosen entry, by the user or by the program, loads that profile.
-    connect(List, &QListWidget::currentRowChanged, this, &Frm_User::List_Click);
+    connect(List, &QListWidget::itemSelectionChanged, this, &Frm_User::List_Click);
     for (int i = 0; i < 3; ++i) {
         connect(Btn[i], &QPushButton::clicked, this, [this, i] { Btn_Click(i); });
     }
