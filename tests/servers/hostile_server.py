@@ -39,7 +39,7 @@ Behaviour chosen by names (any folder):
   folder "/loop"     holds "loop" again, without end, and a file "f.txt"
   folder "/big-n"    n files (LIST only)
   folder "/huge-n"   three files, then a listing line of n MiB without a line end
-  folder "/wide"     three folders a level, three levels deep, two files in each
+  folder "/wide"     three folders a level, two levels deep, two files in each
 """
 
 import argparse
@@ -102,7 +102,7 @@ def wide_tree(depth):
 
 def build_tree():
     root = {
-        "wide": wide_tree(3),
+        "wide": wide_tree(2),
         "hello.txt": b"hello\r\nworld\r\n",
         "data.bin": DATA,
         "fail-425.bin": DATA,

@@ -1,0 +1,268 @@
+// File and tree operations against a hostile server: a failed download loses nothing and
+// leaves nothing behind, a tree walk never leaves its folder and always ends, names go back
+// in the server's own bytes, and line breaks never reach the wire.
+
+#include "HostileFixture.h"
+#include "ftp/RemoteDir.h"
+#include "ftp/RemoteOps.h"
+#include "ftp/Transfer.h"
+
+#include <algorithm>
+#include <filesystem>
+
+namespace oxlip::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Every path under the folder, relative to it, sorted ("sub", "sub/inner.txt").
+std::vector<std::string> LocalTree(const std::string& folder) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(folder, ec);
+         !ec && it != fs::recursive_directory_iterator() && out.size() < 10000; it.increment(ec)) {
+        out.push_back(fs::relative(it->path(), folder).string());
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// The path argument of each logged command with one of the verbs.
+std::vector<std::string> PathsOf(const std::vector<std::string>& commands,
+                                 const std::vector<std::string>& verbs) {
+    std::vector<std::string> out;
+    for (const std::string& c : commands) {
+        auto space = c.find(' ');
+        std::string verb = c.substr(0, space);
+        if (space != std::string::npos &&
+            std::find(verbs.begin(), verbs.end(), verb) != verbs.end()) {
+            std::string arg = c.substr(space + 1);
+            if (arg.rfind("-a ", 0) == 0) {
+                arg = arg.substr(3);
+            }
+            out.push_back(arg);
+        }
+    }
+    return out;
+}
+
+// True when the host path lies inside the folder: below it, with no "." or ".." part.
+bool InsideFolder(const std::string& path, const std::string& folder) {
+    if (path != folder && path.rfind(folder + "/", 0) != 0) {
+        return false;
+    }
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string::npos) {
+            end = path.size();
+        }
+        std::string part = path.substr(start, end - start);
+        if (part == "." || part == "..") {
+            return false;
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+void ExpectAllInside(const std::vector<std::string>& commands, const std::string& folder) {
+    for (const std::string& path :
+         PathsOf(commands, {"RETR", "LIST", "MLSD", "CWD", "DELE", "RMD", "SIZE", "MDTM", "MLST",
+                            "STOR", "MKD", "RNFR", "RNTO"})) {
+        EXPECT_TRUE(InsideFolder(path, folder)) << path;
+    }
+}
+
+class HostileOpsTest : public HostileTest {
+protected:
+    std::string target() const { return local.file("target.bin"); }
+    // The local folder holds target.bin with its old content and nothing else.
+    void expectUntouched() {
+        EXPECT_EQ(ReadFileBytes(target()), "previous content");
+        EXPECT_EQ(LocalTree(local.path()), std::vector<std::string>{"target.bin"});
+    }
+};
+
+// --- single downloads that fail ------------------------------------------------------------
+
+TEST_F(HostileOpsTest, FailedDownloadsKeepThePreviousFileAndLeaveNoPart) {
+    for (const char* name : {"/fail-425.bin", "/fail-426.bin", "/fail-451.bin", "/short.bin",
+                             "/trickle.bin", "/no226.bin"}) {
+        start("", 3000, 1200);
+        ASSERT_TRUE(login()) << name;
+        WriteFileBytes(target(), "previous content");
+        pump.count = 0;
+        auto begin = Clock::now();
+        EXPECT_FALSE(DownloadFile(client.get(), name, target(), 2)) << name;
+        EXPECT_LT(MsSince(begin), 6000) << name;
+        EXPECT_GT(pump.count, 0) << name;
+        expectUntouched();
+        // Nothing new either when there was no file before.
+        std::filesystem::remove(target());
+        EXPECT_FALSE(DownloadFile(client.get(), name, target(), 2)) << name;
+        EXPECT_TRUE(LocalTree(local.path()).empty()) << name;
+        client->close();
+    }
+}
+
+TEST_F(HostileOpsTest, LostConnectionsFailTheOperationAtOnce) {
+    start("", 10000, 10000);
+    ASSERT_TRUE(login());
+    WriteFileBytes(target(), "previous content");
+    auto begin = Clock::now();
+    EXPECT_FALSE(DownloadFile(client.get(), "/reset.bin", target(), 2));
+    EXPECT_LT(MsSince(begin), 2500);
+    expectUntouched();
+    EXPECT_FALSE(DeleteHostFile(client.get(), "/hello.txt"));
+    EXPECT_FALSE(DownloadFolder(client.get(), "/wide", local.file("tree"), 2));
+    EXPECT_LT(MsSince(begin), 2700);
+    fs::remove_all(local.file("tree"));
+    EXPECT_EQ(log.lines, std::vector<std::string>{kConnectionLostLine});
+
+    // 421 in the middle of a session.
+    start("", 10000, 10000);
+    log.lines.clear();
+    ASSERT_TRUE(login());
+    begin = Clock::now();
+    EXPECT_EQ(HostCurrentDirectory(client.get(), "/die421"), "");
+    EXPECT_FALSE(DownloadFile(client.get(), "/data.bin", target(), 2));
+    EXPECT_FALSE(DeleteHostFolder(client.get(), "/wide"));
+    EXPECT_LT(MsSince(begin), 2000);
+    expectUntouched();
+    EXPECT_EQ(log.lines, std::vector<std::string>{kConnectionLostLine});
+}
+
+TEST_F(HostileOpsTest, OddReplyTimingDownloadsTheSameBytes) {
+    for (const char* scenario : {"bytewise", "batched", "odd-multiline"}) {
+        start(scenario, 5000, 5000);
+        ASSERT_TRUE(login()) << scenario;
+        WriteFileBytes(target(), "previous content");
+        EXPECT_TRUE(DownloadFile(client.get(), "/data.bin", target(), 2)) << scenario;
+        EXPECT_EQ(ReadFileBytes(target()), HostileData()) << scenario;
+        EXPECT_EQ(LocalTree(local.path()), std::vector<std::string>{"target.bin"});
+        client->close();
+    }
+}
+
+// --- tree walks ----------------------------------------------------------------------------
+
+TEST_F(HostileOpsTest, TreeDownloadStaysInsideItsFolder) {
+    for (const char* scenario : {"", "mlsd"}) {
+        start(scenario);
+        ASSERT_TRUE(login()) << scenario;
+        fs::create_directories(local.file(scenario + std::string("x/in")));
+        const std::string into = local.file(scenario + std::string("x/in/evil"));
+        EXPECT_TRUE(DownloadFolder(client.get(), "/evil", into, 2)) << scenario;
+        EXPECT_EQ(
+            LocalTree(local.file(scenario + std::string("x"))),
+            (std::vector<std::string>{"in", "in/evil", "in/evil/ctl\x01\x1bname.txt",
+                                      "in/evil/good.txt", "in/evil/sub", "in/evil/sub/inner.txt"}))
+            << scenario;
+        EXPECT_EQ(ReadFileBytes(into + "/sub/inner.txt"), "inner");
+        auto commands = server->commands();
+        ExpectAllInside(commands, "/evil");
+        // Links are never entered.
+        for (const std::string& path : PathsOf(commands, {"LIST", "MLSD", "CWD"})) {
+            EXPECT_EQ(path.find("/self"), std::string::npos) << path;
+            EXPECT_EQ(path.find("/up"), std::string::npos) << path;
+        }
+        client->close();
+    }
+}
+
+TEST_F(HostileOpsTest, TreeDeleteStaysInsideItsFolder) {
+    for (const char* scenario : {"", "mlsd"}) {
+        start(scenario);
+        ASSERT_TRUE(login()) << scenario;
+        EXPECT_TRUE(DeleteHostFolder(client.get(), "/evil")) << scenario;
+        auto commands = server->commands();
+        ExpectAllInside(commands, "/evil");
+        // The links went as links: removed, never entered.
+        EXPECT_NE(std::find(commands.begin(), commands.end(), "DELE /evil/self"), commands.end());
+        EXPECT_NE(std::find(commands.begin(), commands.end(), "DELE /evil/up"), commands.end());
+        for (const std::string& path : PathsOf(commands, {"LIST", "MLSD", "CWD"})) {
+            EXPECT_EQ(path.find("/self"), std::string::npos) << path;
+        }
+        bool ok = false;
+        std::vector<std::string> left = names("/*.*", &ok);
+        EXPECT_TRUE(ok);
+        EXPECT_EQ(std::count(left.begin(), left.end(), "evil"), 0) << scenario;
+        EXPECT_EQ(std::count(left.begin(), left.end(), "hello.txt"), 1) << scenario;
+        client->close();
+    }
+}
+
+TEST_F(HostileOpsTest, FolderThatHoldsItselfEnds) {
+    start("", 3000, 3000);
+    ASSERT_TRUE(login());
+    auto begin = Clock::now();
+    EXPECT_FALSE(DownloadFolder(client.get(), "/loop", local.file("loop"), 2));
+    EXPECT_LT(MsSince(begin), 60000);
+    // The walk stopped at its depth limit.
+    std::size_t deepest = 0;
+    for (const std::string& path : LocalTree(local.path())) {
+        deepest = std::max<std::size_t>(deepest, std::count(path.begin(), path.end(), '/'));
+    }
+    EXPECT_LE(deepest, 70u);
+    begin = Clock::now();
+    EXPECT_FALSE(DeleteHostFolder(client.get(), "/loop"));
+    EXPECT_LT(MsSince(begin), 60000);
+    ExpectAllInside(server->commands(), "/loop");
+    EXPECT_TRUE(stillUsable());
+}
+
+// --- names ---------------------------------------------------------------------------------
+
+TEST_F(HostileOpsTest, ServerByteNamesDownloadRenameAndDelete) {
+    const std::vector<std::string> raws = {"\x83\x65\x83\x58\x83\x67.txt", "bad\xff\xfe.bin",
+                                           "日本.txt"};
+    start("no-utf8");
+    ASSERT_TRUE(login());
+    std::vector<DirEntry> entries;
+    ASSERT_EQ(ListHostFolder(client.get(), entries, "/names/*.*"), 3);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const std::string name = entries[i].cFileName;
+        const std::string into = local.file("item" + std::to_string(i));
+        EXPECT_TRUE(DownloadFile(client.get(), "/names/" + name, into, 2)) << i;
+        EXPECT_EQ(ReadFileBytes(into).size(), entries[i].fileSize()) << i;
+        EXPECT_TRUE(RenameHostFile(client.get(), "/names/" + name, "/names/" + name + ".old"));
+        EXPECT_TRUE(DeleteHostFile(client.get(), "/names/" + name + ".old")) << i;
+    }
+    EXPECT_EQ(ListHostFolder(client.get(), entries, "/names/*.*"), 0);
+    auto commands = server->commands();
+    for (const std::string& raw : raws) {
+        std::string logged = "/names/" + LoggedBytes(raw);
+        EXPECT_NE(std::find(commands.begin(), commands.end(), "RETR " + logged), commands.end())
+            << logged;
+        EXPECT_NE(std::find(commands.begin(), commands.end(), "RNFR " + logged), commands.end())
+            << logged;
+    }
+}
+
+TEST_F(HostileOpsTest, LineBreaksInNamesAndCommandsAreRefused) {
+    start("");
+    ASSERT_TRUE(login());
+    server->clearLog();
+    const std::string bad = "/hello.txt\r\nDELE /data.bin";
+    EXPECT_FALSE(DeleteHostFile(client.get(), bad));
+    EXPECT_FALSE(RenameHostFile(client.get(), bad, "/x"));
+    EXPECT_FALSE(RenameHostFile(client.get(), "/hello.txt", "/x\nDELE /data.bin"));
+    EXPECT_FALSE(CreateHostFolder(client.get(), "/x\nDELE /data.bin"));
+    EXPECT_FALSE(DeleteHostFolder(client.get(), "/wide\r\nRMD /wide"));
+    EXPECT_FALSE(DownloadFile(client.get(), bad, local.file("got"), 2));
+    EXPECT_FALSE(DownloadFolder(client.get(), "/wide\nDELE /data.bin", local.file("tree"), 2));
+    EXPECT_EQ(SendFtpCommand(client.get(), "NOOP\r\nDELE /data.bin"), 0);
+    EXPECT_EQ(SendFtpCommand(client.get(), "NOOP\nDELE /data.bin"), 0);
+    for (const std::string& command : server->commands()) {
+        EXPECT_EQ(command.find("DELE"), std::string::npos) << command;
+        EXPECT_EQ(command.find("RMD"), std::string::npos) << command;
+        EXPECT_EQ(command.find("RNFR"), std::string::npos) << command;
+        EXPECT_EQ(command.find("MKD"), std::string::npos) << command;
+    }
+    EXPECT_FALSE(fs::exists(local.file("got")));
+    EXPECT_TRUE(stillUsable());
+}
+
+} // namespace
+} // namespace oxlip::test
