@@ -121,6 +121,9 @@ TEST_P(EngineServerTest, LoginFailuresLeaveNoConnection) {
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(6));
     EXPECT_FALSE(other.connect("", "u", "p"));
     EXPECT_FALSE(other.connect("127.0.0.1:99999", "u", "p"));
+    EXPECT_FALSE(other.lost());
+    // Blanks around the server text do not matter.
+    EXPECT_TRUE(other.connect(" " + server->server() + " ", server->user(), server->password()));
 }
 
 TEST_P(EngineServerTest, CurrentDirectory) {

@@ -56,7 +56,12 @@ int RemainingMs(Clock::time_point deadline) {
 
 // "host", "host:port", "[v6]:port", "[v6]" -> host and port; a bare IPv6 address (two or
 // more colons) is a host without port.
-bool SplitServer(const std::string& server, std::string& host, uint16_t& port) {
+bool SplitServer(std::string server, std::string& host, uint16_t& port) {
+    // Blanks around the text (typed into a profile) are no part of it.
+    auto first = server.find_first_not_of(" \t");
+    server = first == std::string::npos
+                 ? ""
+                 : server.substr(first, server.find_last_not_of(" \t") - first + 1);
     port = 21;
     std::string portText;
     if (!server.empty() && server.front() == '[') {
@@ -804,6 +809,7 @@ bool FtpClient::connect(const std::string& server, const std::string& user,
 
     auto fail = [this] {
         d->control.close();
+        d->lostFlag = false; // a login that failed is no lost connection
         return false;
     };
     Reply reply;
