@@ -1,10 +1,842 @@
 #include "app/Frm_Main.h"
 
+#include "app/Images.h"
+#include "app/PaneView.h"
+#include "dialogs/Dialogs.h"
+#include "dialogs/Frm_State.h"
+#include "dialogs/Modal.h"
+#include "ftp/RemoteDir.h"
+#include "localfs/LocalFs.h"
+#include "settings/Version.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFont>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
+#include <QWindow>
+
+#include <algorithm>
+#include <cmath>
+
 namespace oxlip {
 
-Frm_Main::Frm_Main(QWidget* parent) : QMainWindow(parent) {
+namespace {
+
+const QString kUiFont = QStringLiteral("MS UI Gothic");
+const QString kFixedFont = QStringLiteral("ＭＳ ゴシック");
+
+QString q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+} // namespace
+
+void InstallFontSubstitutions() {
+    QFont::insertSubstitutions(kUiFont, {QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic"),
+                                         QStringLiteral("Noto Sans CJK JP")});
+    QFont::insertSubstitutions(
+        kFixedFont, {QStringLiteral("IPAGothic"), QStringLiteral("Noto Sans Mono CJK JP")});
+}
+
+// ---- The window placement, in twips, as the settings read and write it ----
+
+class Frm_Main::Placement : public WindowPlacement {
+public:
+    explicit Placement(Frm_Main* window) : w_(window) {}
+
+    void setPlacement(float left, float top, float width, float height) override {
+        w_->move(toPixels(left), toPixels(top));
+        setOuterSize(width, height);
+    }
+    void setSizeOnly(float width, float height) override { setOuterSize(width, height); }
+    void setWindowState(int state) override {
+        Qt::WindowStates states = w_->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized);
+        if (state & 2) {
+            states |= Qt::WindowMaximized;
+        }
+        w_->setWindowState(states);
+    }
+    float left() const override { return float(w_->frameGeometry().x() * kTwipsPerPixel); }
+    float top() const override { return float(w_->frameGeometry().y() * kTwipsPerPixel); }
+    float width() const override { return float(w_->frameGeometry().width() * kTwipsPerPixel); }
+    float height() const override { return float(w_->frameGeometry().height() * kTwipsPerPixel); }
+    int windowState() const override {
+        if (w_->isMinimized()) {
+            return 1;
+        }
+        return w_->isMaximized() ? 2 : 0;
+    }
+
+    // The frame's share of the outer size (0 before the window system has framed it).
+    QSize frameExtra() const {
+        if (!w_->isVisible()) {
+            return {0, 0};
+        }
+        const QRect outer = w_->frameGeometry();
+        const QRect inner = w_->geometry();
+        return {std::max(0, outer.width() - inner.width()),
+                std::max(0, outer.height() - inner.height())};
+    }
+
+private:
+    static int toPixels(float twips) {
+        if (!std::isfinite(twips)) {
+            return 0;
+        }
+        const float clamped = std::clamp(twips, -1.0e7f, 1.0e7f);
+        return int(std::lround(clamped / kTwipsPerPixel));
+    }
+    void setOuterSize(float width, float height) {
+        const QSize extra = frameExtra();
+        const QSize outer(toPixels(width), toPixels(height));
+        w_->resize(std::max(1, outer.width() - extra.width()),
+                   std::max(1, outer.height() - extra.height()));
+        // Before the window is framed its frame is unknown: fit the outer size again then.
+        pendingOuter_ = extra.isNull() ? outer : QSize();
+    }
+
+public:
+    // Called once the window system has framed the window.
+    void fitPendingOuterSize() {
+        const QSize extra = frameExtra();
+        if (!pendingOuter_.isValid() || extra.isNull() || w_->isMaximized()) {
+            return;
+        }
+        w_->resize(std::max(1, pendingOuter_.width() - extra.width()),
+                   std::max(1, pendingOuter_.height() - extra.height()));
+        pendingOuter_ = QSize();
+    }
+
+private:
+    QSize pendingOuter_;
+
+    Frm_Main* w_;
+};
+
+// ---- Busy state ----
+
+BusyGuard::BusyGuard(Frm_Main& window) : window_(window) {
+    ++window_.busy_;
+}
+
+BusyGuard::~BusyGuard() {
+    window_.endBusy();
+}
+
+void Frm_Main::endBusy() {
+    --busy_;
+    if (busy_ == 0 && closeRequested_) {
+        closeRequested_ = false;
+        QTimer::singleShot(0, this, [this]() { close(); });
+    }
+}
+
+bool Frm_Main::runCommand(const std::function<void()>& command) {
+    if (busy_ > 0) {
+        refuse();
+        return false;
+    }
+    BusyGuard guard(*this);
+    command();
+    return true;
+}
+
+void Frm_Main::refuse() {
+    QApplication::beep();
+}
+
+// ---- Construction ----
+
+Frm_Main::Frm_Main(Settings& settings, QWidget* parent)
+    : QMainWindow(parent), settings_(settings),
+      progress_([this]() -> ProgressView* { return stateWindow(); }),
+      placement_(std::make_unique<Placement>(this)) {
+    InstallFontSubstitutions();
     setWindowTitle(QStringLiteral("Oxlip"));
-    resize(708, 386);
+    setWindowIcon(images::icon(images::Image::AppIcon));
+    setFont(QFont(kUiFont, 9));
+
+    buildMenus();
+    buildControls();
+    buildToolbar();
+    connectSignals();
+
+    ports_.log = StatList;
+    ports_.progress = &progress_;
+    ports_.pump = &pump_;
+    ports_.asciiExtensions = &settings_.AsciiExtensionList;
+
+    applyMinimumSize();
+    resize(kMinOuterWidthPx, kMinOuterHeightPx);
+    Form_Load();
+}
+
+Frm_Main::~Frm_Main() {
+    if (hFtp_) {
+        CloseSession(hFtp_);
+    }
+    delete state_.data();
+}
+
+void Frm_Main::buildMenus() {
+    QMenuBar* bar = menuBar();
+    bar->setFont(QFont(kUiFont, 9));
+    auto addMenu = [this](const QString& title, const QString& name) {
+        auto* menu = new QMenu(title, this);
+        menu->setObjectName(name);
+        menu->setFont(QFont(kUiFont, 9));
+        return menu;
+    };
+    auto addAction = [](QMenu* menu, const QString& text, const QString& name) {
+        QAction* action = menu->addAction(text);
+        action->setObjectName(name);
+        return action;
+    };
+
+    m_File = addMenu(QStringLiteral("ファイル(&F)"), QStringLiteral("m_File"));
+    m_Connect = addAction(m_File, QStringLiteral("接続(&C)"), QStringLiteral("m_Connect"));
+    m_Disconnect = addAction(m_File, QStringLiteral("切断(&D)"), QStringLiteral("m_Disconnect"));
+    m_File->addSeparator()->setObjectName(QStringLiteral("L0"));
+    m_Close = addAction(m_File, QStringLiteral("終了(&X)"), QStringLiteral("m_Close"));
+
+    const QString viewCaptions[4] = {
+        QStringLiteral("大きいアイコン(&I)"), QStringLiteral("小さいアイコン(&S)"),
+        QStringLiteral("一覧表示(&L)"), QStringLiteral("詳細表示(&D)")};
+    m_View = addMenu(QStringLiteral("表示(&V)"), QStringLiteral("m_View"));
+    h_View = addMenu(QStringLiteral("ホスト表示(&H)"), QStringLiteral("h_View"));
+    for (int i = 0; i < 4; ++i) {
+        m_ListView[i] = addAction(m_View, viewCaptions[i], QStringLiteral("m_ListView%1").arg(i));
+        h_ListView[i] = addAction(h_View, viewCaptions[i], QStringLiteral("h_ListView%1").arg(i));
+    }
+
+    m_Setting = addMenu(QStringLiteral("設定(&S)"), QStringLiteral("m_Setting"));
+    m_User = addAction(m_Setting, QStringLiteral("ユーザ設定(&U)"), QStringLiteral("m_User"));
+    m_DetailSet =
+        addAction(m_Setting, QStringLiteral("詳細設定(&D)"), QStringLiteral("m_DetailSet"));
+    m_Version =
+        addAction(m_Setting, QStringLiteral("バージョン情報(&A)"), QStringLiteral("m_Version"));
+
+    bar->addMenu(m_File);
+    bar->addMenu(m_View);
+    bar->addMenu(h_View);
+    bar->addMenu(m_Setting);
+
+    // The edit menu is not in the menu bar: it is the panes' context menu. Its shortcut texts
+    // are shown beside the entries; the panes handle the keys themselves.
+    m_Edit = addMenu(QStringLiteral("編集(&E)"), QStringLiteral("m_Edit"));
+    m_MakeFolder = addAction(m_Edit, QStringLiteral("新しいフォルダの作成(&D)"),
+                             QStringLiteral("m_MakeFolder"));
+    m_Edit->addSeparator()->setObjectName(QStringLiteral("L1"));
+    m_Permision = addAction(m_Edit, QStringLiteral("パーミッションの変更(&P)"),
+                            QStringLiteral("m_Permision"));
+    m_ChangeName =
+        addAction(m_Edit, QStringLiteral("ファイル名の変更(&C)"), QStringLiteral("m_ChangeName"));
+    m_DelFile =
+        addAction(m_Edit, QStringLiteral("ファイルの削除(&D)"), QStringLiteral("m_DelFile"));
+    m_Edit->addSeparator()->setObjectName(QStringLiteral("L2"));
+    m_ReLoad =
+        addAction(m_Edit, QStringLiteral("最新の情報に更新(&N)"), QStringLiteral("m_ReLoad"));
+    const std::pair<QAction*, QKeySequence> shortcuts[] = {
+        {m_Permision, QKeySequence(Qt::CTRL | Qt::Key_P)},
+        {m_ChangeName, QKeySequence(Qt::Key_F2)},
+        {m_DelFile, QKeySequence(Qt::Key_Delete)},
+        {m_ReLoad, QKeySequence(Qt::Key_F5)},
+    };
+    for (const auto& [action, keys] : shortcuts) {
+        action->setShortcut(keys);
+        action->setShortcutContext(Qt::WidgetShortcut);
+    }
+}
+
+void Frm_Main::buildControls() {
+    client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    setCentralWidget(client);
+    client->installEventFilter(this);
+
+    picToolbar = new QWidget(client);
+    picToolbar->setObjectName(QStringLiteral("picToolbar"));
+    picToolbar->setGeometry(0, 0, 700, 27);
+
+    const QFont fixedFont(kFixedFont, 9);
+    Label1 = new QLabel(QStringLiteral("設定名"), client);
+    Label1->setFont(fixedFont);
+    Label1->setGeometry(16, 32, 65, 17);
+    Label2 = new QLabel(QStringLiteral("転送モード"), client);
+    Label2->setFont(fixedFont);
+    Label2->setGeometry(184, 32, 73, 17);
+
+    constexpr int kComboHeight = 22;
+    cmb = new QComboBox(client);
+    cmb->setObjectName(QStringLiteral("cmb"));
+    cmb->setGeometry(8, 48, 161, kComboHeight);
+    Cmb_Trs = new QComboBox(client);
+    Cmb_Trs->setObjectName(QStringLiteral("Cmb_Trs"));
+    Cmb_Trs->addItems(
+        {QStringLiteral("自動判別"), QStringLiteral("アスキー"), QStringLiteral("バイナリ")});
+    Cmb_Trs->setGeometry(176, 48, 130, kComboHeight);
+
+    auto makeButton = [this](const QString& text, int left) {
+        auto* button = new QPushButton(text, client);
+        button->setGeometry(left, 32, 73, 33);
+        return button;
+    };
+    Btn_Con = makeButton(QStringLiteral("接続"), 448);
+    Btn_User = makeButton(QStringLiteral("設定"), 528);
+    Btn_Ftp = makeButton(QStringLiteral("詳細設定"), 608);
+
+    const QStringList localColumns = {QStringLiteral("ﾌｧｲﾙ名"), QStringLiteral("ｻｲｽﾞ"),
+                                      QStringLiteral("種類"), QStringLiteral("最終更新")};
+    QStringList hostColumns = localColumns;
+    hostColumns << QStringLiteral("ｱｸｾｽ権");
+    const QList<int> widths = {100, 40, 50, 130, 50};
+
+    for (int n = 0; n < 2; ++n) {
+        Btn[n] = new QToolButton(client);
+        Btn[n]->setObjectName(QStringLiteral("Btn%1").arg(n));
+        Btn[n]->setIcon(images::icon(images::Image::Up));
+        Btn[n]->setIconSize(QSize(18, 18));
+        Btn[n]->setToolTip(QStringLiteral("上へ"));
+        Btn[n]->setGeometry(n == 0 ? 8 : 368, 80, 23, 23);
+
+        Cmb_Dir[n] = new QComboBox(client);
+        Cmb_Dir[n]->setObjectName(QStringLiteral("Cmb_Dir%1").arg(n));
+        Cmb_Dir[n]->setEditable(true);
+        Cmb_Dir[n]->setInsertPolicy(QComboBox::NoInsert);
+        Cmb_Dir[n]->setCompleter(nullptr);
+        Cmb_Dir[n]->setMaxVisibleItems(20);
+        Cmb_Dir[n]->setGeometry(n == 0 ? 112 : 392, 80, n == 0 ? 195 : 275, kComboHeight);
+        Cmb_Dir[n]->installEventFilter(this);
+        Cmb_Dir[n]->lineEdit()->installEventFilter(this);
+
+        lv[n] = new PaneView(n == 0 ? localColumns : hostColumns, widths, client);
+        lv[n]->setObjectName(QStringLiteral("lv%1").arg(n));
+        lv[n]->setGeometry(n == 0 ? 8 : 368, 112, 297, 233);
+    }
+
+    Drv = new QComboBox(client);
+    Drv->setObjectName(QStringLiteral("Drv"));
+    Drv->setGeometry(32, 80, 73, kComboHeight);
+    mounts_ = ListMountPoints();
+    int longest = 0;
+    for (const std::string& mount : mounts_) {
+        Drv->addItem(q(mount));
+        longest = std::max(longest, Drv->fontMetrics().horizontalAdvance(q(mount)));
+    }
+    Drv->view()->setMinimumWidth(std::min(longest + 40, 480));
+
+    const images::Image transferImages[2] = {images::Image::SendRight, images::Image::ReceiveLeft};
+    const QString transferTips[2] = {QStringLiteral("アップロード"),
+                                     QStringLiteral("ダウンロード")};
+    for (int i = 0; i < 2; ++i) {
+        Btn_Trs[i] = new QToolButton(client);
+        Btn_Trs[i]->setObjectName(QStringLiteral("Btn_Trs%1").arg(i));
+        Btn_Trs[i]->setIcon(images::icon(transferImages[i]));
+        Btn_Trs[i]->setIconSize(QSize(32, 32));
+        Btn_Trs[i]->setToolTip(transferTips[i]);
+        Btn_Trs[i]->setGeometry(312, i == 0 ? 136 : 184, 49, 41);
+    }
+
+    StatList = new StatusListBox(client);
+    StatList->setObjectName(QStringLiteral("StatList"));
+    StatList->setFont(fixedFont);
+    StatList->setGeometry(0, 344, 697, 68);
+}
+
+void Frm_Main::buildToolbar() {
+    using images::Image;
+    auto pair = [this](Image image, int left, const QString& tip, std::function<void()> command) {
+        return std::make_unique<ImagePair>(picToolbar, images::icon(image), left, tip,
+                                           std::move(command));
+    };
+    auto connectToggle = [this]() { runCommand([this]() { Btn_Con_Click(); }); };
+    imgConnecttButton = pair(Image::Connect, 0, QStringLiteral("接続"), connectToggle);
+    imgCutButton = pair(Image::Disconnect, 24, QStringLiteral("切断"), connectToggle);
+    imgMakeButton = pair(Image::NewFolder, 80, QStringLiteral("新しいフォルダ"),
+                         [this]() { runCommand([this]() { m_MakeFolder_Click(); }); });
+    imgDelButton = pair(Image::Delete, 104, QStringLiteral("削除"),
+                        [this]() { runCommand([this]() { m_DelFile_Click(); }); });
+    imgDounButtonUp = pair(Image::Download, 160, QStringLiteral("ダウンロード"),
+                           [this]() { runCommand([this]() { Btn_Trs_Click(1); }); });
+    imgUpButtonUp = pair(Image::Upload, 184, QStringLiteral("アップロード"),
+                         [this]() { runCommand([this]() { Btn_Trs_Click(0); }); });
+    imgSettingButtonUp = pair(Image::Settings, 248, QStringLiteral("設定"),
+                              [this]() { runCommand([this]() { Btn_User_Click(); }); });
+    const std::array<ImagePair*, 7> pairs = {
+        imgConnecttButton.get(), imgCutButton.get(),  imgMakeButton.get(),     imgDelButton.get(),
+        imgDounButtonUp.get(),   imgUpButtonUp.get(), imgSettingButtonUp.get()};
+    const char* names[7] = {"imgConnecttButton", "imgCutButton",    "imgMakeButton",
+                            "imgDelButton",      "imgDounButtonUp", "imgUpButtonUp",
+                            "imgSettingButtonUp"};
+    for (int i = 0; i < 7; ++i) {
+        for (int e = 0; e < 2; ++e) {
+            pairs[i]->element(e)->setObjectName(QStringLiteral("%1%2").arg(names[i]).arg(e));
+        }
+    }
+}
+
+void Frm_Main::connectSignals() {
+    auto command = [this](auto member) {
+        return [this, member]() { runCommand([=, this]() { (this->*member)(); }); };
+    };
+    connect(Btn_Con, &QPushButton::clicked, this, command(&Frm_Main::Btn_Con_Click));
+    connect(m_Connect, &QAction::triggered, this, command(&Frm_Main::Btn_Con_Click));
+    connect(m_Disconnect, &QAction::triggered, this, command(&Frm_Main::Btn_Con_Click));
+    connect(Btn_User, &QPushButton::clicked, this, command(&Frm_Main::Btn_User_Click));
+    connect(m_User, &QAction::triggered, this, command(&Frm_Main::Btn_User_Click));
+    connect(Btn_Ftp, &QPushButton::clicked, this, command(&Frm_Main::Btn_Ftp_Click));
+    connect(m_DetailSet, &QAction::triggered, this, command(&Frm_Main::Btn_Ftp_Click));
+    connect(m_Version, &QAction::triggered, this, command(&Frm_Main::m_Version_Click));
+    connect(m_Close, &QAction::triggered, this, &QWidget::close);
+    connect(m_ReLoad, &QAction::triggered, this, command(&Frm_Main::m_ReLoad_Click));
+    connect(m_MakeFolder, &QAction::triggered, this, command(&Frm_Main::m_MakeFolder_Click));
+    connect(m_DelFile, &QAction::triggered, this, command(&Frm_Main::m_DelFile_Click));
+    connect(m_ChangeName, &QAction::triggered, this, command(&Frm_Main::m_ChangeName_Click));
+    connect(m_Permision, &QAction::triggered, this, command(&Frm_Main::m_Permision_Click));
+
+    for (int i = 0; i < 4; ++i) {
+        connect(m_ListView[i], &QAction::triggered, this, [this, i]() { lv[0]->setViewMode(i); });
+        connect(h_ListView[i], &QAction::triggered, this, [this, i]() { lv[1]->setViewMode(i); });
+    }
+
+    // The profile list: a refused choice puts the current profile back.
+    connect(cmb, &QComboBox::activated, this, [this]() {
+        if (!runCommand([this]() { cmb_Click(); })) {
+            cmb->setCurrentIndex(cmb->findText(q(settings_.profile.ProfileName)));
+        }
+    });
+    connect(Cmb_Trs, &QComboBox::activated, this, [this]() { Cmb_Trs_Click(); });
+    connect(Drv, &QComboBox::activated, this, [this]() {
+        if (!runCommand([this]() { Drv_Change(); })) {
+            Drv->setCurrentIndex(Drv->findText(
+                q(MountPointOfPath(Cmb_Dir[0]->currentText().toStdString(), mounts_))));
+        }
+    });
+
+    for (int n = 0; n < 2; ++n) {
+        connect(Btn[n], &QToolButton::clicked, this,
+                [this, n]() { runCommand([this, n]() { Btn_Click(n); }); });
+        connect(Btn_Trs[n], &QToolButton::clicked, this,
+                [this, n]() { runCommand([this, n]() { Btn_Trs_Click(n); }); });
+        connect(Cmb_Dir[n], &QComboBox::activated, this, [this, n](int index) {
+            const int shown = pathIndex_[n];
+            if (runCommand([this, n]() { Cmb_Dir_Click(n); })) {
+                pathIndex_[n] = index;
+            } else if (shown >= 0 && shown < Cmb_Dir[n]->count()) {
+                Cmb_Dir[n]->setCurrentIndex(shown);
+                Cmb_Dir[n]->setEditText(Cmb_Dir[n]->itemText(shown));
+            }
+        });
+        PaneView* pane = lv[n];
+        connect(pane, &PaneView::focusReceived, this, [this, n]() { lv_GotFocus(n); });
+        connect(pane, &PaneView::headerClicked, this,
+                [this, n](int column) { lv_ColumnClick(n, column); });
+        connect(pane, &PaneView::itemDoubleClicked, this,
+                [this, n]() { runCommand([this, n]() { lv_DblClick(n); }); });
+        connect(
+            pane, &PaneView::keyReleased, this,
+            [this, n](int key, Qt::KeyboardModifiers modifiers) { lv_KeyUp(n, key, modifiers); });
+        connect(pane, &PaneView::rightButtonReleased, this,
+                [this, n](const QPoint& pos) { lv_MouseUp(n, pos); });
+        // Dropping on a pane transfers the other pane's selection into it, whatever was
+        // dragged; a drag inside one pane drops nothing.
+        pane->setDropSourceFilter([pane](QObject* source) {
+            return source != pane->listView() && source != pane->detailsView();
+        });
+        connect(pane, &PaneView::dropped, this, [this, n]() {
+            runCommand([this, n]() { Btn_Trs_Click(n == kLocalPane ? 1 : 0); });
+        });
+        pane->setRenameDecider([this, n](int row, const QString& oldName, const QString& newName) {
+            if (busy_ > 0) {
+                refuse();
+                return oldName;
+            }
+            BusyGuard guard(*this);
+            return lv_AfterLabelEdit(n, row, oldName, newName);
+        });
+    }
+}
+
+bool Frm_Main::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == client && event->type() == QEvent::Resize) {
+        Form_Resize();
+        return false;
+    }
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            for (int n = 0; n < 2; ++n) {
+                if (watched != Cmb_Dir[n] && watched != Cmb_Dir[n]->lineEdit()) {
+                    continue;
+                }
+                if (event->type() == QEvent::KeyRelease && !key->isAutoRepeat()) {
+                    runCommand([this, n]() { Cmb_Dir_Enter(n); });
+                }
+                return true; // the box itself does nothing with Enter
+            }
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// ---- Start-up ----
+
+void Frm_Main::Form_Load() {
+    // 1. The toolbar pairs: element 1 onto element 0, and their first looks.
+    for (ImagePair* pair :
+         {imgConnecttButton.get(), imgCutButton.get(), imgMakeButton.get(), imgDelButton.get(),
+          imgDounButtonUp.get(), imgUpButtonUp.get(), imgSettingButtonUp.get()}) {
+        pair->stack();
+    }
+    imgConnecttButton->show(0);
+    imgCutButton->setActive(false);
+    imgMakeButton->setActive(false);
+    imgDelButton->setActive(false);
+    imgDounButtonUp->show(0);
+    imgUpButtonUp->show(0);
+    imgSettingButtonUp->show(0);
+
+    // 2. Settings; the window takes its stored placement.
+    settings_.LoadAsciiExtensions();
+    settings_.LoadAppSettings(placement_.get());
+    keepOnScreen();
+    settings_.LoadProfile();
+
+    // 3-4. The local pane.
+    settings_.profile.LastPathLocal = localStartPath();
+    SetLocalPath(settings_.profile.LastPathLocal);
+
+    // 5-6.
+    FillProfileList();
+    ShowDisconnectedState();
+
+    // 7. The banner.
+    StatList->appendLine(QStringLiteral("Welcom !!  Oxlip  Vre.") + q(VersionText()));
+    StatList->appendLine(QString(61, QLatin1Char('-')));
+}
+
+std::string Frm_Main::localStartPath() const {
+    const std::string& stored = settings_.profile.LastPathLocal;
+    if (!stored.empty()) {
+        return stored;
+    }
+    std::string current = CurrentLocalFolder();
+    if (current.empty() || current.back() != '/') {
+        current += '/';
+    }
+    return current;
+}
+
+void Frm_Main::keepOnScreen() {
+    // A placement saved on a screen that is gone would hide the window: bring it back.
+    const QRect frame(pos(), size());
+    for (QScreen* screen : QGuiApplication::screens()) {
+        if (screen->availableGeometry().intersects(frame)) {
+            return;
+        }
+    }
+    if (QScreen* primary = QGuiApplication::primaryScreen()) {
+        move(primary->availableGeometry().topLeft());
+    }
+}
+
+// ---- Layout ----
+
+void Frm_Main::applyMinimumSize() {
+    const QSize extra = placement_->frameExtra();
+    setMinimumSize(kMinOuterWidthPx - extra.width(), kMinOuterHeightPx - extra.height());
+}
+
+void Frm_Main::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    applyMinimumSize();
+    placement_->fitPendingOuterSize();
+}
+
+void Frm_Main::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    if (isMinimized()) {
+        return;
+    }
+    applyMinimumSize();
+    placement_->fitPendingOuterSize();
+    // Spring back when the window system let the window become smaller than its minimum.
+    const QSize outer = frameGeometry().size();
+    if (!isMaximized() && !isFullScreen() &&
+        (outer.width() < kMinOuterWidthPx || outer.height() < kMinOuterHeightPx)) {
+        const QSize extra = placement_->frameExtra();
+        resize(std::max(outer.width(), kMinOuterWidthPx) - extra.width(),
+               std::max(outer.height(), kMinOuterHeightPx) - extra.height());
+    }
+}
+
+void Frm_Main::Form_Resize() {
+    if (isMinimized()) {
+        return;
+    }
+    const double W = client->width();
+    const double H = client->height();
+    auto px = [](double value) { return int(std::lround(value)); };
+
+    const int lvWidth = std::max(0, px(W / 2.3));
+    const int lvHeight = std::max(0, px(H - 185));
+    const int lv1Left = px(W / 1.822);
+    lv[0]->setGeometry(lv[0]->x(), lv[0]->y(), lvWidth, lvHeight);
+    lv[1]->setGeometry(lv1Left, lv[1]->y(), lvWidth, lvHeight);
+
+    Btn[0]->move(lv[0]->x(), Btn[0]->y());
+    Drv->move(Btn[0]->x() + 24, Drv->y());
+    const int dir0Left = Drv->x() + 80;
+    Cmb_Dir[0]->setGeometry(dir0Left, Cmb_Dir[0]->y(), std::max(0, lvWidth - dir0Left),
+                            Cmb_Dir[0]->height());
+    Btn[1]->move(lv1Left, Btn[1]->y());
+    const int dir1Left = Btn[1]->x() + 24;
+    Cmb_Dir[1]->setGeometry(dir1Left, Cmb_Dir[1]->y(), std::max(0, lv1Left + lvWidth - dir1Left),
+                            Cmb_Dir[1]->height());
+
+    const int trsLeft = px(W / 2 - Btn_Trs[0]->width() / 2.0);
+    Btn_Trs[0]->move(trsLeft, Btn_Trs[0]->y());
+    Btn_Trs[1]->move(trsLeft, Btn_Trs[1]->y());
+
+    Btn_Ftp->move(lv1Left + lvWidth - 76, Btn_Ftp->y());
+    Btn_User->move(Btn_Ftp->x() - 80, Btn_User->y());
+    Btn_Con->move(Btn_User->x() - 80, Btn_Con->y());
+
+    StatList->setGeometry(0, lvHeight + lv[0]->y() + 3, int(W), StatList->height());
+}
+
+// ---- Closing ----
+
+void Frm_Main::closeEvent(QCloseEvent* event) {
+    if (unloaded_) {
+        event->accept();
+        return;
+    }
+    if (connected() && !closeConfirmed_) {
+        const QString text =
+            q(settings_.profile.Server) + QStringLiteral(" へ接続中ですが、切断しますか？");
+        if (ui::ShowMessage(this, text, ui::MsgIcon::Question, ui::MsgButtons::YesNo) !=
+            ui::MsgResult::Yes) {
+            event->ignore();
+            return;
+        }
+        closeConfirmed_ = true;
+    }
+    if (busy_ > 0) {
+        // A command is still working further down the stack: close once it has ended.
+        closeRequested_ = true;
+        event->ignore();
+        return;
+    }
+    Form_Unload();
+    unloaded_ = true;
+    event->accept();
+}
+
+bool Frm_Main::Form_Unload() {
+    CapturePaneState();
+    QStringList failed;
+    if (!settings_.SaveAsciiExtensions()) {
+        failed << q(settings_.ftpIniPath());
+    }
+    if (!settings_.SaveProfile()) {
+        failed << q(settings_.userIniPath());
+    }
+    if (!settings_.SaveAppSettings(placement_.get()) &&
+        !failed.contains(q(settings_.ftpIniPath()))) {
+        failed << q(settings_.ftpIniPath());
+    }
+    if (hFtp_) {
+        CloseSession(hFtp_);
+    }
+    delete state_.data();
+    if (!failed.isEmpty()) {
+        ui::ShowMessage(this,
+                        QStringLiteral("設定を保存出来ませんでした") + QStringLiteral("\r\n") +
+                            failed.join(QStringLiteral("\r\n")),
+                        ui::MsgIcon::Critical, ui::MsgButtons::Ok);
+        return false;
+    }
+    return true;
+}
+
+// ---- Progress window ----
+
+Frm_State* Frm_Main::stateWindow() {
+    if (!state_) {
+        state_ = new Frm_State(this);
+    }
+    return state_.data();
+}
+
+void Frm_Main::showStateWindow() {
+    activeBeforeState_ = isActiveWindow();
+    Frm_State* state = stateWindow();
+    const QPoint centre = frameGeometry().center();
+    state->move(centre.x() - state->width() / 2, centre.y() - state->height() / 2);
+    state->show();
+    pump_.pump();
+}
+
+void Frm_Main::unloadStateWindow() {
+    if (state_) {
+        state_->hide();
+        delete state_.data();
+    }
+    // The keyboard goes back to the main window if the progress window took it.
+    if (activeBeforeState_ && !isActiveWindow()) {
+        activateWindow();
+    }
+}
+
+// ---- Connection control ----
+
+void Frm_Main::Btn_Con_Click() {
+    ConnectionProfile& profile = settings_.profile;
+    if (hFtp_) {
+        StatList->appendLine(QStringLiteral("切断中"));
+        CloseSession(hFtp_);
+        profile.LastPathHost = Cmb_Dir[kHostPane]->currentText().toStdString();
+        ShowDisconnectedState();
+        StatList->appendLine(QStringLiteral("切断しました。"));
+        StatList->appendLine(QString(38, QLatin1Char('-')));
+        return;
+    }
+
+    BusyGuard busy(*this);
+    Btn_Con->setEnabled(false);
+    hFtp_ = OpenSession(profile.ProfileName, profile.Server, profile.UserName, profile.PassWord,
+                        ports_);
+    if (!hFtp_) {
+        ui::ShowMessage(this, q(profile.Server) + QStringLiteral(" へ接続出来ませんでした"),
+                        ui::MsgIcon::Critical, ui::MsgButtons::Ok);
+        CloseSession(hFtp_);
+        Btn_Con->setEnabled(true);
+        return;
+    }
+    Btn_Con->setEnabled(true);
+    ShowConnectedState();
+
+    profile.LastPathHost = profile.Dir;
+    // Without a start folder the host pane opens at the login folder.
+    std::string start = profile.Dir;
+    if (start.empty()) {
+        start = HostCurrentDirectory(hFtp_.get(), "");
+    }
+    if (!start.empty()) {
+        SetHostPath(start);
+        ShowHostFolder(start);
+    }
+    StatList->appendLine(QString(38, QLatin1Char('-')));
+}
+
+void Frm_Main::ShowConnectedState() {
+    showConnectionState(true);
+}
+
+void Frm_Main::ShowDisconnectedState() {
+    showConnectionState(false);
+}
+
+void Frm_Main::showConnectionState(bool open) {
+    m_Connect->setEnabled(!open);
+    m_Disconnect->setEnabled(open);
+    m_User->setEnabled(!open);
+    Btn_Con->setText(open ? QStringLiteral("切断") : QStringLiteral("接続"));
+    Btn_User->setEnabled(!open);
+    Btn_Trs[0]->setEnabled(open);
+    Btn_Trs[1]->setEnabled(open);
+    cmb->setEnabled(!open);
+    imgConnecttButton->setActive(!open);
+    imgCutButton->setActive(open);
+    imgDounButtonUp->setActive(open);
+    imgUpButtonUp->setActive(open);
+    imgSettingButtonUp->setActive(!open);
+}
+
+void Frm_Main::cmb_Click() {
+    CapturePaneState();
+    if (!settings_.SaveProfile()) {
+        ui::ShowMessage(this,
+                        QStringLiteral("設定を保存出来ませんでした") + QStringLiteral("\r\n") +
+                            q(settings_.userIniPath()),
+                        ui::MsgIcon::Critical, ui::MsgButtons::Ok);
+    }
+    settings_.profile.ProfileName = cmb->currentText().toStdString();
+    settings_.LoadProfile();
+    settings_.profile.LastPathLocal = localStartPath();
+    SetLocalPath(settings_.profile.LastPathLocal);
+}
+
+void Frm_Main::FillProfileList() {
+    bool exists = false;
+    const std::vector<std::string> names = settings_.ProfileNames(&exists);
+    if (!exists) {
+        return;
+    }
+    cmb->clear();
+    for (const std::string& name : names) {
+        cmb->addItem(q(name));
+    }
+    cmb->setCurrentIndex(-1);
+    const std::string& current = settings_.profile.ProfileName;
+    if (current.empty()) {
+        return;
+    }
+    int selected = -1;
+    for (int i = 0; i < int(names.size()); ++i) {
+        if (names[size_t(i)] == current) {
+            selected = i;
+        }
+    }
+    if (selected >= 0) {
+        cmb->setCurrentIndex(selected);
+        cmb_Click();
+    }
+    Cmb_Trs->setCurrentIndex(clampedTransMode());
+    Cmb_Trs_Click();
+}
+
+void Frm_Main::Btn_User_Click() {
+    Frm_User dialog(settings_, this);
+    ui::ExecDialog(&dialog);
+    FillProfileList();
+}
+
+void Frm_Main::Btn_Ftp_Click() {
+    Frm_Ftp dialog(settings_, this);
+    ui::ExecDialog(&dialog);
+}
+
+void Frm_Main::m_Version_Click() {
+    Frm_Ver dialog(windowIcon(), this);
+    ui::ExecDialog(&dialog);
+}
+
+void Frm_Main::Cmb_Trs_Click() {
+    settings_.profile.TransMode = Cmb_Trs->currentIndex();
+}
+
+void Frm_Main::CapturePaneState() {
+    settings_.profile.TransMode = Cmb_Trs->currentIndex();
+}
+
+int Frm_Main::clampedTransMode() const {
+    // A stored mode the list cannot show falls back to automatic.
+    const int mode = settings_.profile.TransMode;
+    return (mode >= TransferAuto && mode <= TransferBinary) ? mode : TransferAuto;
 }
 
 } // namespace oxlip

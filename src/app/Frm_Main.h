@@ -1,13 +1,201 @@
 #pragma once
+// The main window: two file panes (local and host), the toolbar, menus, connection control,
+// the transfer and file commands and the status log.
+
+#include "app/GuiPorts.h"
+#include "app/ToolbarImages.h"
+#include "ftp/Session.h"
+#include "localfs/DirEntry.h"
+#include "settings/Settings.h"
 
 #include <QMainWindow>
+#include <QPointer>
+
+#include <array>
+#include <memory>
+#include <string>
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QToolButton;
 
 namespace oxlip {
+
+class Frm_State;
+class PaneView;
+
+constexpr int kLocalPane = 0;
+constexpr int kHostPane = 1;
+constexpr int kTwipsPerPixel = 15;
+constexpr int kMinOuterWidthPx = int(kDefaultWindowWidthTwips) / kTwipsPerPixel;   // 708
+constexpr int kMinOuterHeightPx = int(kDefaultWindowHeightTwips) / kTwipsPerPixel; // 386
 
 class Frm_Main : public QMainWindow {
     Q_OBJECT
 public:
-    explicit Frm_Main(QWidget* parent = nullptr);
+    explicit Frm_Main(Settings& settings, QWidget* parent = nullptr);
+    ~Frm_Main() override;
+
+    // ---- Controls (named as the rest of the program refers to them) ----
+    QWidget* client = nullptr; // the client area below the menu bar
+    QWidget* picToolbar = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QComboBox* cmb = nullptr;
+    QComboBox* Cmb_Trs = nullptr;
+    QPushButton* Btn_Con = nullptr;
+    QPushButton* Btn_User = nullptr;
+    QPushButton* Btn_Ftp = nullptr;
+    std::array<QToolButton*, 2> Btn{};
+    QComboBox* Drv = nullptr;
+    std::array<QComboBox*, 2> Cmb_Dir{};
+    std::array<PaneView*, 2> lv{};
+    std::array<QToolButton*, 2> Btn_Trs{};
+    StatusListBox* StatList = nullptr;
+
+    std::unique_ptr<ImagePair> imgConnecttButton, imgCutButton, imgMakeButton, imgDelButton,
+        imgDounButtonUp, imgUpButtonUp, imgSettingButtonUp;
+
+    QMenu* m_File = nullptr;
+    QAction *m_Connect = nullptr, *m_Disconnect = nullptr, *m_Close = nullptr;
+    QMenu* m_View = nullptr;
+    std::array<QAction*, 4> m_ListView{};
+    QMenu* h_View = nullptr;
+    std::array<QAction*, 4> h_ListView{};
+    QMenu* m_Setting = nullptr;
+    QAction *m_User = nullptr, *m_DetailSet = nullptr, *m_Version = nullptr;
+    QMenu* m_Edit = nullptr;
+    QAction *m_MakeFolder = nullptr, *m_Permision = nullptr, *m_ChangeName = nullptr,
+            *m_DelFile = nullptr, *m_ReLoad = nullptr;
+
+    // ---- State ----
+    Settings& settings() { return settings_; }
+    FtpClient* hFtp() const { return hFtp_.get(); }
+    bool connected() const { return hFtp_ != nullptr; }
+    int ActivePane = kLocalPane;
+    // True while a command works (a connect, a listing, a transfer...): no other command
+    // that touches the connection or the panes' folders may start meanwhile.
+    bool busy() const { return busy_ > 0; }
+    const SessionPorts& ports() const { return ports_; }
+
+    // ---- Pane operations ----
+    bool ShowLocalFolder(const std::string& path);
+    bool ShowHostFolder(const std::string& path);
+    bool SetLocalPath(const std::string& path);
+    bool SetHostPath(const std::string& path);
+    bool AddPaneItem(int pane, const std::string& name, const DirEntry& entry);
+    int FindPaneItem(int pane, const std::string& name) const; // position from 1, 0 = none
+    bool IsAsciiFile(const std::string& name) const;
+    void CapturePaneState();
+    // Selects entry `index` of a path box and runs its selection behaviour.
+    void SelectPathEntry(int pane, int index);
+
+    // ---- Connection control ----
+    void Btn_Con_Click();
+    void ShowConnectedState();
+    void ShowDisconnectedState();
+    void cmb_Click();
+    void FillProfileList();
+    void Btn_User_Click();
+    void Btn_Ftp_Click();
+    void m_Version_Click();
+
+    // ---- Navigation handlers ----
+    void Btn_Click(int pane);
+    void Cmb_Dir_Click(int pane);
+    void Cmb_Dir_Enter(int pane);
+    void Drv_Change();
+    void lv_GotFocus(int pane);
+    void lv_ColumnClick(int pane, int column);
+    void lv_DblClick(int pane);
+    void lv_KeyUp(int pane, int key, Qt::KeyboardModifiers modifiers);
+    void lv_MouseUp(int pane, const QPoint& globalPos);
+    void PrepareEditMenu(int pane);
+    void m_ReLoad_Click();
+    void Cmb_Trs_Click();
+
+    // ---- Transfer and file commands ----
+    void Btn_Trs_Click(int index);
+    void m_DelFile_Click();
+    void m_MakeFolder_Click();
+    void m_ChangeName_Click();
+    void m_Permision_Click();
+    // Decides an in-place rename in a pane; returns the name the item keeps.
+    QString lv_AfterLabelEdit(int pane, int row, const QString& oldName, const QString& newName);
+
+    // The progress window of the running command (created hidden when missing).
+    Frm_State* stateWindow();
+    void showStateWindow();
+    void unloadStateWindow();
+
+    // Lays the controls out for the client size (the resize rules).
+    void Form_Resize();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    class Placement;
+    friend class Placement;
+    friend class BusyGuard;
+
+    void buildControls();
+    void buildMenus();
+    void buildToolbar();
+    void connectSignals();
+    void Form_Load();
+    bool Form_Unload();
+    // Runs `command` as a user's command: refused (with a beep) while another one works.
+    bool runCommand(const std::function<void()>& command);
+    void refuse();
+    void endBusy();
+    void applyMinimumSize();
+    void keepOnScreen();
+    void addItemUnsorted(int pane, const std::string& name, const DirEntry& entry);
+    std::string localStartPath() const;
+    int clampedTransMode() const;
+    void updatePaneToolbar();
+    void showConnectionState(bool open);
+    bool paneUsable(int pane) const;
+    void showPaneFolder(int pane);
+    // After a transfer: the target pane's entry for the item, updated in place or added.
+    void RefreshPaneEntry(int pane, const std::string& name, const std::string& path, bool folder);
+
+    Settings& settings_;
+    std::unique_ptr<FtpClient> hFtp_;
+    QtEventPump pump_;
+    ProgressProxy progress_;
+    SessionPorts ports_;
+    QPointer<Frm_State> state_;
+    std::unique_ptr<Placement> placement_;
+    std::vector<std::string> mounts_;
+    std::array<int, 2> pathIndex_{-1, -1}; // the path box entries shown
+    int busy_ = 0;
+    bool closeRequested_ = false;
+    bool closeConfirmed_ = false;
+    bool unloaded_ = false;
+    bool activeBeforeState_ = false;
 };
+
+// Marks the window busy for its lifetime (nests).
+class BusyGuard {
+public:
+    explicit BusyGuard(Frm_Main& window);
+    ~BusyGuard();
+    BusyGuard(const BusyGuard&) = delete;
+    BusyGuard& operator=(const BusyGuard&) = delete;
+
+private:
+    Frm_Main& window_;
+};
+
+// Maps "MS UI Gothic" and "ＭＳ ゴシック" to the installed Japanese Gothic fonts.
+void InstallFontSubstitutions();
 
 } // namespace oxlip

@@ -1,10 +1,16 @@
 #include "app/Frm_Main.h"
+#include "settings/Settings.h"
 
 #include <QApplication>
+#include <QFont>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    oxlip::Frm_Main window;
+    oxlip::InstallFontSubstitutions();
+    QApplication::setFont(QFont(QStringLiteral("MS UI Gothic"), 9));
+    oxlip::Settings settings(
+        oxlip::ChooseSettingsFolder(QCoreApplication::applicationDirPath().toStdString()));
+    oxlip::Frm_Main window(settings);
     window.show();
     return app.exec();
 }

@@ -1,0 +1,378 @@
+// The transfer command and the file commands (delete, new folder, rename, permissions).
+
+#include "app/Frm_Main.h"
+
+#include "app/PaneView.h"
+#include "dialogs/Dialogs.h"
+#include "dialogs/Frm_State.h"
+#include "dialogs/Modal.h"
+#include "ftp/RemoteDir.h"
+#include "ftp/RemoteOps.h"
+#include "ftp/Transfer.h"
+#include "localfs/LocalFs.h"
+#include "localfs/TextHelpers.h"
+
+#include <QComboBox>
+#include <QPersistentModelIndex>
+#include <QRegularExpression>
+#include <QStandardItemModel>
+#include <QToolButton>
+
+namespace oxlip {
+
+namespace {
+
+QString q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+std::string folderOf(const QComboBox* box) {
+    std::string path = box->currentText().toStdString();
+    if (path.empty() || path.back() != '/') {
+        path += '/';
+    }
+    return path;
+}
+
+// A name that can stand as one component of a path: not empty, not "." or "..", and
+// without "/" or control line breaks.
+bool IsPlainName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of(std::string("/\r\n\0", 4)) == std::string::npos;
+}
+
+struct SelectedItem {
+    std::string name;
+    bool folder = false;
+    QPersistentModelIndex index;
+};
+
+std::vector<SelectedItem> SelectedItems(const PaneView* pane) {
+    std::vector<SelectedItem> items;
+    for (int row = 0; row < pane->count(); ++row) {
+        if (pane->isSelected(row)) {
+            items.push_back({pane->itemText(row).toStdString(), pane->iconIndex(row) == 1,
+                             QPersistentModelIndex(pane->model()->index(row, 0))});
+        }
+    }
+    return items;
+}
+
+constexpr int kSizeColumn = 1;
+constexpr int kTimeColumn = 3;
+constexpr int kAccessColumn = 4;
+// New-folder names tried after the counted one is taken.
+constexpr int kMaxFolderNameTries = 1000;
+
+} // namespace
+
+// ---- Transfers ----
+
+void Frm_Main::Btn_Trs_Click(int index) {
+    if ((index != 0 && index != 1) || !hFtp_) {
+        refuse();
+        return;
+    }
+    const bool upload = index == 0;
+    const int sourcePane = upload ? kLocalPane : kHostPane;
+    const int targetPane = upload ? kHostPane : kLocalPane;
+    BusyGuard busy(*this);
+
+    showStateWindow();
+    Btn_Trs[0]->setEnabled(false);
+    Btn_Trs[1]->setEnabled(false);
+    imgDounButtonUp->setActive(false);
+    imgUpButtonUp->setActive(false);
+
+    const std::string localFolder = folderOf(Cmb_Dir[kLocalPane]);
+    const std::string hostFolder = folderOf(Cmb_Dir[kHostPane]);
+    StatList->appendLine(upload ? QStringLiteral("アップロード開始！！")
+                                : QStringLiteral("ダウンロード開始！！"));
+
+    // The selection as it stands now: sorting or clicking in the pane meanwhile changes
+    // nothing of what this command moves.
+    const std::vector<SelectedItem> items = SelectedItems(lv[sourcePane]);
+    int files = 0;
+    for (const SelectedItem& item : items) {
+        if (closeRequested_ || !hFtp_) {
+            break;
+        }
+        const std::string local = localFolder + item.name;
+        const std::string host = hostFolder + item.name;
+        const int mode = clampedTransMode(); // read anew for every item
+        bool ok = false;
+        if (!IsPlainName(item.name)) {
+            ok = false;
+        } else if (item.folder) {
+            StatList->appendLine(upload ? QStringLiteral("フォルダをアップロード中・・・・→")
+                                        : QStringLiteral("←フォルダをダウンロード中・・・・"));
+            try {
+                ok = upload ? UploadFolder(hFtp_.get(), local, host, mode)
+                            : DownloadFolder(hFtp_.get(), host, local, mode);
+            } catch (...) {
+                ok = false;
+            }
+        } else {
+            ++files;
+            StatList->appendLine((upload ? QStringLiteral("ファイルをアップロード中・・・・→")
+                                         : QStringLiteral("←ファイルをダウンロード中・・・・")) +
+                                 QString::number(files));
+            try {
+                ok = upload ? UploadFile(hFtp_.get(), local, host, mode)
+                            : DownloadFile(hFtp_.get(), host, local, mode);
+            } catch (...) {
+                ok = false;
+            }
+        }
+        if (settings_.ListCache && IsPlainName(item.name)) {
+            RefreshPaneEntry(targetPane, item.name, upload ? host : local, item.folder);
+        }
+        if (!ok) {
+            ui::ShowMessage(this,
+                            upload ? QStringLiteral("ファイルの送信に失敗しました")
+                                   : QStringLiteral("ファイルの受信に失敗しました"),
+                            ui::MsgIcon::Critical, ui::MsgButtons::Ok);
+            break;
+        }
+    }
+
+    StatList->appendLine(upload ? QStringLiteral("アップロード完了")
+                                : QStringLiteral("ダウンロード完了"));
+    StatList->appendLine(QString(36, QLatin1Char('-')));
+    if (!settings_.ListCache) {
+        showPaneFolder(targetPane);
+    }
+    unloadStateWindow();
+    const bool open = connected();
+    Btn_Trs[0]->setEnabled(open);
+    Btn_Trs[1]->setEnabled(open);
+    imgDounButtonUp->setActive(open);
+    imgUpButtonUp->setActive(open);
+}
+
+void Frm_Main::RefreshPaneEntry(int pane, const std::string& name, const std::string& path,
+                                bool folder) {
+    DirEntry record;
+    const bool found = pane == kHostPane ? GetHostEntry(hFtp_.get(), path, record) == 1
+                                         : GetLocalEntry(path, record) == 1;
+    if (found && pane == kLocalPane) {
+        record.ftLastWriteTime = FileTimeToLocalFileTime(record.ftLastWriteTime);
+    }
+    const int position = FindPaneItem(pane, name);
+    if (position == 0) {
+        if (!found) {
+            // Nothing to read back: shown with zero size, as the kind it was sent as.
+            record = DirEntry{};
+            record.dwFileAttributes = folder ? FILE_ATTRIBUTE_DIRECTORY : 0;
+        }
+        AddPaneItem(pane, name, record);
+        return;
+    }
+    if (!found) {
+        return; // the entry stays as it was
+    }
+    QStandardItemModel* model = lv[pane]->model();
+    const int row = position - 1;
+    if (!record.isDirectory()) {
+        const auto size = static_cast<qlonglong>(record.fileSize());
+        model->item(row, kSizeColumn)->setText(q(FormatSizeKB(int64_t(size))));
+        model->item(row, kSizeColumn)->setData(size, SortRole);
+    }
+    model->item(row, kTimeColumn)->setText(q(FormatFileTime(record.ftLastWriteTime)));
+    model->item(row, kTimeColumn)
+        ->setData(static_cast<qlonglong>(record.ftLastWriteTime.ticks), SortRole);
+    lv[pane]->resort();
+}
+
+// ---- File commands ----
+
+bool Frm_Main::paneUsable(int pane) const {
+    return pane == kLocalPane || connected();
+}
+
+void Frm_Main::m_DelFile_Click() {
+    const int pane = ActivePane == kLocalPane ? kLocalPane : kHostPane;
+    if (!paneUsable(pane)) {
+        refuse();
+        return;
+    }
+    const QString question = QStringLiteral("選択したファイルを全て削除しますが") +
+                             QStringLiteral("\r\n") + QStringLiteral("よろしいですか？");
+    if (ui::ShowMessage(this, question, ui::MsgIcon::Question, ui::MsgButtons::YesNo) !=
+        ui::MsgResult::Yes) {
+        return;
+    }
+    BusyGuard busy(*this);
+    showStateWindow();
+    const std::string folder = folderOf(Cmb_Dir[pane]);
+    const std::vector<SelectedItem> items = SelectedItems(lv[pane]);
+    std::vector<QPersistentModelIndex> deleted;
+    for (const SelectedItem& item : items) {
+        if (closeRequested_ || (pane == kHostPane && !hFtp_)) {
+            break;
+        }
+        if (!IsPlainName(item.name)) {
+            continue;
+        }
+        const std::string full = folder + item.name;
+        bool gone = false;
+        try {
+            if (pane == kHostPane) {
+                gone = item.folder ? DeleteHostFolder(hFtp_.get(), full)
+                                   : DeleteHostFile(hFtp_.get(), full);
+            } else {
+                if (item.folder) {
+                    DeleteLocalFolder(full);
+                } else {
+                    DeleteLocalFile(full);
+                }
+                // A tree delete may leave part of the tree: gone only when nothing is left.
+                DirEntry left;
+                gone = GetLocalEntry(full, left) == 0;
+            }
+        } catch (...) {
+            gone = false;
+        }
+        if (gone) {
+            deleted.push_back(item.index);
+        }
+    }
+    if (settings_.ListCache) {
+        for (const QPersistentModelIndex& index : deleted) {
+            if (index.isValid()) {
+                lv[pane]->model()->removeRow(index.row());
+            }
+        }
+    } else {
+        showPaneFolder(pane);
+    }
+    unloadStateWindow();
+}
+
+void Frm_Main::showPaneFolder(int pane) {
+    const std::string path = Cmb_Dir[pane]->currentText().toStdString();
+    if (pane == kHostPane) {
+        ShowHostFolder(path);
+    } else {
+        ShowLocalFolder(path);
+    }
+}
+
+void Frm_Main::m_MakeFolder_Click() {
+    const int pane = ActivePane == kLocalPane ? kLocalPane : kHostPane;
+    if (!paneUsable(pane)) {
+        refuse();
+        return;
+    }
+    BusyGuard busy(*this);
+    const QString base =
+        pane == kHostPane ? QStringLiteral("NewFolder") : QStringLiteral("新しいフォルダ");
+    int count = 0;
+    for (int row = 0; row < lv[pane]->count(); ++row) {
+        if (lv[pane]->itemText(row).startsWith(base, Qt::CaseSensitive)) {
+            ++count;
+        }
+    }
+    auto nameFor = [&base](int number) {
+        return (number <= 1 ? base : base + QString::number(number)).toStdString();
+    };
+    const std::string folder = folderOf(Cmb_Dir[pane]);
+    if (pane == kHostPane) {
+        CreateHostFolder(hFtp_.get(), folder + nameFor(count + 1));
+    } else {
+        // A taken name (an item 新しいフォルダ2 alone gives 新しいフォルダ2 again) moves on to
+        // the next free number.
+        bool created = false;
+        for (int number = count + 1; number <= count + kMaxFolderNameTries && !created; ++number) {
+            const std::string full = folder + nameFor(number);
+            DirEntry existing;
+            if (GetLocalEntry(full, existing) == 1) {
+                continue;
+            }
+            created = CreateLocalFolder(full);
+            if (!created) {
+                break;
+            }
+        }
+        if (!created) {
+            ui::ShowMessage(this, QStringLiteral("フォルダを作成出来ませんでした"),
+                            ui::MsgIcon::Critical, ui::MsgButtons::Ok);
+        }
+    }
+    showPaneFolder(pane);
+}
+
+void Frm_Main::m_ChangeName_Click() {
+    const int pane = ActivePane == kLocalPane ? kLocalPane : kHostPane;
+    if (!paneUsable(pane)) {
+        refuse();
+        return;
+    }
+    const int row = lv[pane]->selectedRow();
+    if (row >= 0) {
+        lv[pane]->startRename(row);
+    }
+}
+
+QString Frm_Main::lv_AfterLabelEdit(int pane, int, const QString& oldName, const QString& newName) {
+    const std::string folder = folderOf(Cmb_Dir[pane]);
+    const std::string from = folder + oldName.toStdString();
+    const std::string to = folder + newName.toStdString();
+    bool ok = IsPlainName(newName.toStdString()) && IsPlainName(oldName.toStdString());
+    if (ok && pane == kHostPane) {
+        ok = hFtp_ && RenameHostFile(hFtp_.get(), from, to);
+    } else if (ok) {
+        // Never replace another file: a name that is taken is refused.
+        DirEntry existing;
+        ok = GetLocalEntry(to, existing) == 0 && RenameLocalPath(from, to);
+    }
+    if (ok) {
+        return newName;
+    }
+    ui::ShowMessage(this,
+                    QStringLiteral("ファイル名が重複しているか、有効ではありません") +
+                        QStringLiteral("\r\n") + QStringLiteral("名前を変更出来ません"),
+                    ui::MsgIcon::Critical, ui::MsgButtons::Ok);
+    return oldName;
+}
+
+void Frm_Main::m_Permision_Click() {
+    if (!hFtp_) {
+        refuse();
+        return;
+    }
+    PaneView* host = lv[kHostPane];
+    int row = -1;
+    for (int i = 0; i < host->count(); ++i) {
+        if (host->isSelected(i)) {
+            row = i;
+            break;
+        }
+    }
+    if (row < 0) {
+        return;
+    }
+    // A name with a line break is refused by the dialog itself before anything is sent.
+    const QString name = host->itemText(row);
+    QString digits = host->cellText(row, kAccessColumn).trimmed();
+    static const QRegularExpression octal(QStringLiteral("^[0-7]{3}$"));
+    if (!octal.match(digits).hasMatch()) {
+        digits = QStringLiteral("000");
+    }
+    const QPersistentModelIndex item(host->model()->index(row, kAccessColumn));
+    Frm_Pms dialog(hFtp_.get(), name, digits, this);
+    ui::ExecDialog(&dialog);
+    if (dialog.strFilename.isEmpty()) {
+        return;
+    }
+    if (settings_.ListCache) {
+        if (item.isValid()) {
+            host->model()->setData(item, dialog.strPms.trimmed(), Qt::DisplayRole);
+            host->model()->setData(item, dialog.strPms.trimmed(), SortRole);
+        }
+    } else {
+        showPaneFolder(kHostPane);
+    }
+}
+
+} // namespace oxlip

@@ -1,0 +1,334 @@
+// The two file panes: listing folders into them and moving between folders.
+
+#include "app/Frm_Main.h"
+
+#include "app/Images.h"
+#include "app/PaneView.h"
+#include "ftp/RemoteDir.h"
+#include "localfs/LocalFs.h"
+#include "localfs/TextHelpers.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QStandardItemModel>
+#include <QToolButton>
+
+namespace oxlip {
+
+namespace {
+
+QString q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+std::string withSlash(std::string path) {
+    if (path.empty() || path.back() != '/') {
+        path += '/';
+    }
+    return path;
+}
+
+// Longest chain of ancestors a path box takes; a path has far fewer components.
+constexpr int kMaxChain = 4096;
+
+// Entry 0 the path as given, then each parent up to the root (the path that is its own
+// parent).
+QStringList AncestorChain(const std::string& path) {
+    QStringList chain{q(path)};
+    std::string last = path;
+    for (int i = 0; i < kMaxChain; ++i) {
+        std::string parent = GetParentPath(last, '/');
+        if (parent == last || parent.empty()) {
+            break;
+        }
+        chain << q(parent);
+        last = parent;
+    }
+    return chain;
+}
+
+// The wait cursor on the window while a folder is read.
+class WaitCursor {
+public:
+    explicit WaitCursor(QWidget* window) : window_(window) { window_->setCursor(Qt::WaitCursor); }
+    ~WaitCursor() { window_->unsetCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+
+private:
+    QWidget* window_;
+};
+
+} // namespace
+
+// ---- Items ----
+
+bool Frm_Main::IsAsciiFile(const std::string& name) const {
+    const QString extension = q(GetExtension(name));
+    for (const std::string& entry : settings_.AsciiExtensionList) {
+        // An empty entry names no extension: it never makes a file ASCII.
+        if (!entry.empty() && extension.compare(q(entry), Qt::CaseInsensitive) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void Frm_Main::addItemUnsorted(int pane, const std::string& name, const DirEntry& entry) {
+    const bool folder = entry.isDirectory();
+    const int icon = folder ? 1 : (IsAsciiFile(name) ? 2 : 3);
+    const QString qname = q(name);
+
+    auto* nameItem = new PaneItem(qname, qname);
+    nameItem->setEditable(true);
+    nameItem->setData(icon, IconIndexRole);
+    nameItem->setIcon(images::paneIcon(icon));
+
+    // Sizes sort by their byte count and dates by their time; folders have no size.
+    const auto size = static_cast<qlonglong>(entry.fileSize());
+    auto* sizeItem = new PaneItem(folder ? QString() : q(FormatSizeKB(int64_t(size))),
+                                  folder ? qlonglong(-1) : size);
+    sizeItem->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+    const QString type = folder ? QStringLiteral("<フォルダ>") : q(GetExtension(name)).toUpper();
+    auto* typeItem = new PaneItem(type, type);
+
+    auto* timeItem = new PaneItem(q(FormatFileTime(entry.ftLastWriteTime)),
+                                  static_cast<qlonglong>(entry.ftLastWriteTime.ticks));
+
+    QList<QStandardItem*> row{nameItem, sizeItem, typeItem, timeItem};
+    if (pane == kHostPane) {
+        const QString access = QString::number(entry.dwReserved0, 16).toUpper();
+        row << new PaneItem(access, access);
+    }
+    lv[pane]->model()->appendRow(row);
+}
+
+bool Frm_Main::AddPaneItem(int pane, const std::string& name, const DirEntry& entry) {
+    addItemUnsorted(pane, name, entry);
+    lv[pane]->resort();
+    return true;
+}
+
+int Frm_Main::FindPaneItem(int pane, const std::string& name) const {
+    const QString wanted = q(name);
+    const PaneView* view = lv[pane];
+    for (int row = 0; row < view->count(); ++row) {
+        if (view->itemText(row) == wanted) {
+            return row + 1;
+        }
+    }
+    return 0;
+}
+
+// ---- Showing folders ----
+
+bool Frm_Main::ShowLocalFolder(const std::string& path) {
+    lv[kLocalPane]->clearItems();
+    const std::string folder = withSlash(path);
+    if (!PathIsDirectory(folder)) {
+        return false;
+    }
+    WaitCursor wait(this);
+    std::vector<DirEntry> list;
+    const int count = ListLocalFolder(list, folder + "*.*");
+    for (DirEntry& entry : list) {
+        if (entry.cFileName == "." || entry.cFileName == "..") {
+            continue;
+        }
+        entry.ftLastWriteTime = FileTimeToLocalFileTime(entry.ftLastWriteTime);
+        addItemUnsorted(kLocalPane, entry.cFileName, entry);
+    }
+    lv[kLocalPane]->resort();
+    return count > 0;
+}
+
+bool Frm_Main::ShowHostFolder(const std::string& path) {
+    lv[kHostPane]->clearItems();
+    if (!hFtp_) {
+        return false;
+    }
+    BusyGuard busy(*this);
+    WaitCursor wait(this);
+    const std::string folder = withSlash(path);
+    if (HostCurrentDirectory(hFtp_.get(), folder).empty()) {
+        return false;
+    }
+    std::vector<DirEntry> list;
+    const int count = ListHostFolder(hFtp_.get(), list, "*.*");
+    for (const DirEntry& entry : list) {
+        const std::string name = TrimAtNul(entry.cFileName);
+        if (name == "." || name == ".." || name.empty()) {
+            continue;
+        }
+        addItemUnsorted(kHostPane, name, entry);
+    }
+    lv[kHostPane]->resort();
+    return count > 0;
+}
+
+bool Frm_Main::SetLocalPath(const std::string& path) {
+    if (!ProbeLocalPath(path)) {
+        return false;
+    }
+    QComboBox* box = Cmb_Dir[kLocalPane];
+    box->clear();
+    box->addItems(AncestorChain(path));
+    SelectPathEntry(kLocalPane, 0);
+
+    Cmb_Trs->setCurrentIndex(clampedTransMode());
+    Cmb_Trs_Click();
+
+    // Only the drive list's display follows; its change behaviour does not run.
+    const int drive = Drv->findText(q(MountPointOfPath(path, mounts_)));
+    if (drive >= 0) {
+        Drv->setCurrentIndex(drive);
+    }
+    return true;
+}
+
+bool Frm_Main::SetHostPath(const std::string& path) {
+    QComboBox* box = Cmb_Dir[kHostPane];
+    box->clear();
+    box->addItems(AncestorChain(path));
+    SelectPathEntry(kHostPane, 0);
+    return true;
+}
+
+void Frm_Main::SelectPathEntry(int pane, int index) {
+    QComboBox* box = Cmb_Dir[pane];
+    if (index < 0 || index >= box->count()) {
+        return;
+    }
+    box->setCurrentIndex(index);
+    box->setEditText(box->itemText(index)); // also when the index was already selected
+    pathIndex_[pane] = index;
+    Cmb_Dir_Click(pane);
+}
+
+// ---- Navigation ----
+
+void Frm_Main::Cmb_Dir_Click(int pane) {
+    showPaneFolder(pane);
+}
+
+void Frm_Main::Cmb_Dir_Enter(int pane) {
+    const std::string path = Cmb_Dir[pane]->currentText().toStdString();
+    const bool ok = pane == kHostPane ? SetHostPath(path) : SetLocalPath(path);
+    if (!ok) {
+        // Back to the folder shown before the typing.
+        SelectPathEntry(pane, 0);
+    }
+}
+
+void Frm_Main::Drv_Change() {
+    const std::string root = withSlash(Drv->currentText().toStdString());
+    if (!SetLocalPath(root)) {
+        const QString drive =
+            q(MountPointOfPath(Cmb_Dir[kLocalPane]->currentText().toStdString(), mounts_));
+        Drv->setCurrentIndex(Drv->findText(drive));
+    }
+}
+
+void Frm_Main::Btn_Click(int pane) {
+    QToolButton* up = Btn[pane];
+    QComboBox* box = Cmb_Dir[pane];
+    up->setEnabled(false);
+    const int index = box->currentIndex();
+    if (index < box->count() - 1) {
+        // The host pane never goes up from the profile's start folder.
+        if (pane == kHostPane && box->currentText().toStdString() == settings_.profile.Dir) {
+            up->setEnabled(true);
+            return;
+        }
+        SelectPathEntry(pane, index + 1);
+        const std::string path = box->currentText().toStdString();
+        if (pane == kLocalPane) {
+            SetLocalPath(path);
+        } else {
+            ShowHostFolder(path);
+        }
+    }
+    up->setEnabled(true);
+}
+
+void Frm_Main::lv_DblClick(int pane) {
+    const PaneView* view = lv[pane];
+    const int row = view->selectedRow();
+    if (row < 0 || view->iconIndex(row) != 1) {
+        return;
+    }
+    QString path = Cmb_Dir[pane]->currentText();
+    if (!path.endsWith(QLatin1Char('/'))) {
+        path += QLatin1Char('/');
+    }
+    path += view->itemText(row) + QLatin1Char('/');
+    Cmb_Dir[pane]->setEditText(path);
+    Cmb_Dir_Enter(pane);
+}
+
+void Frm_Main::m_ReLoad_Click() {
+    showPaneFolder(ActivePane == kHostPane ? kHostPane : kLocalPane);
+}
+
+void Frm_Main::lv_GotFocus(int pane) {
+    ActivePane = pane;
+    updatePaneToolbar();
+}
+
+void Frm_Main::updatePaneToolbar() {
+    const bool active = ActivePane == kLocalPane || connected();
+    imgMakeButton->setActive(active);
+    imgDelButton->setActive(active);
+}
+
+void Frm_Main::lv_ColumnClick(int pane, int column) {
+    PaneView* view = lv[pane];
+    Qt::SortOrder order = view->sortOrder();
+    if (column == view->sortKey()) {
+        order = order == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
+    }
+    view->setSort(column, order);
+}
+
+void Frm_Main::lv_KeyUp(int pane, int key, Qt::KeyboardModifiers modifiers) {
+    switch (key) {
+    case Qt::Key_F2:
+        runCommand([this]() { m_ChangeName_Click(); });
+        break;
+    case Qt::Key_F5:
+        runCommand([this]() { m_ReLoad_Click(); });
+        break;
+    case Qt::Key_Backspace:
+        runCommand([this, pane]() { Btn_Click(pane); });
+        break;
+    case Qt::Key_Delete:
+        runCommand([this]() { m_DelFile_Click(); });
+        break;
+    case Qt::Key_P:
+        if ((modifiers & Qt::ControlModifier) && connected()) {
+            runCommand([this]() { m_Permision_Click(); });
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void Frm_Main::PrepareEditMenu(int pane) {
+    const bool host = pane == kHostPane;
+    const bool usable = !host || connected();
+    m_MakeFolder->setEnabled(usable);
+    m_Permision->setEnabled(host && connected());
+    m_ChangeName->setEnabled(usable);
+    m_DelFile->setEnabled(usable);
+    m_ReLoad->setEnabled(usable);
+}
+
+void Frm_Main::lv_MouseUp(int pane, const QPoint& globalPos) {
+    PrepareEditMenu(pane);
+    m_Edit->popup(globalPos);
+}
+
+} // namespace oxlip

@@ -1,0 +1,374 @@
+#include "app/PaneView.h"
+
+#include <QContextMenuEvent>
+#include <QDragEnterEvent>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QListView>
+#include <QMouseEvent>
+#include <QPersistentModelIndex>
+#include <QPointer>
+#include <QStandardItemModel>
+#include <QStyledItemDelegate>
+#include <QTimer>
+#include <QTreeView>
+
+#include <algorithm>
+#include <iterator>
+
+namespace oxlip {
+
+PaneItem::PaneItem(const QString& text, const QVariant& sortValue) : QStandardItem(text) {
+    setData(sortValue, SortRole);
+    setEditable(false);
+}
+
+bool PaneItem::operator<(const QStandardItem& other) const {
+    const QVariant left = data(SortRole);
+    const QVariant right = other.data(SortRole);
+    const bool leftNumber = left.typeId() == QMetaType::LongLong;
+    const bool rightNumber = right.typeId() == QMetaType::LongLong;
+    if (leftNumber && rightNumber) {
+        return left.toLongLong() < right.toLongLong();
+    }
+    const QString a = left.toString();
+    const QString b = right.toString();
+    const int folded = QString::compare(a, b, Qt::CaseInsensitive);
+    if (folded != 0) {
+        return folded < 0;
+    }
+    return QString::compare(a, b, Qt::CaseSensitive) < 0;
+}
+
+QStandardItem* PaneItem::clone() const {
+    return new PaneItem(*this);
+}
+
+namespace {
+
+// Commits an in-place rename through the pane's decider once the editor has closed, so that
+// a rename on the host (which pumps events) never runs inside the editor's own teardown.
+class RenameDelegate : public QStyledItemDelegate {
+public:
+    explicit RenameDelegate(PaneView* pane) : QStyledItemDelegate(pane), pane_(pane) {}
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const override {
+        QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+        if (editor) {
+            pane_->setEditorOpen(true);
+        }
+        return editor;
+    }
+
+    void destroyEditor(QWidget* editor, const QModelIndex& index) const override {
+        pane_->setEditorOpen(false);
+        QStyledItemDelegate::destroyEditor(editor, index);
+    }
+
+    void setModelData(QWidget* editor, QAbstractItemModel* model,
+                      const QModelIndex& index) const override {
+        auto* lineEdit = qobject_cast<QLineEdit*>(editor);
+        if (!lineEdit || index.column() != 0) {
+            return;
+        }
+        const QString oldText = index.data(Qt::DisplayRole).toString();
+        const QString newText = lineEdit->text();
+        if (newText == oldText) {
+            return;
+        }
+        // Shown at once; the decider may put the old name back.
+        model->setData(index, newText, Qt::DisplayRole);
+        model->setData(index, newText, SortRole);
+        const QPersistentModelIndex item(index);
+        QPointer<PaneView> pane(pane_);
+        QTimer::singleShot(0, pane_, [pane, item, oldText, newText]() {
+            if (!pane || !item.isValid() || !pane->renameDecider()) {
+                return;
+            }
+            const QString keep = pane->renameDecider()(item.row(), oldText, newText);
+            if (item.isValid() && keep != newText) {
+                auto* model = const_cast<QAbstractItemModel*>(item.model());
+                model->setData(item, keep, Qt::DisplayRole);
+                model->setData(item, keep, SortRole);
+            }
+        });
+    }
+
+private:
+    PaneView* pane_;
+};
+
+void setupItemView(QAbstractItemView* view) {
+    view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setDragEnabled(true);
+    view->setDragDropMode(QAbstractItemView::DragOnly);
+    view->setDefaultDropAction(Qt::CopyAction);
+    view->setAcceptDrops(true);
+    view->viewport()->setAcceptDrops(true);
+    view->setContextMenuPolicy(Qt::PreventContextMenu);
+}
+
+} // namespace
+
+PaneView::PaneView(const QStringList& columnCaptions, const QList<int>& columnWidths,
+                   QWidget* parent)
+    : QStackedWidget(parent) {
+    model_ = new QStandardItemModel(0, int(columnCaptions.size()), this);
+    model_->setHorizontalHeaderLabels(columnCaptions);
+    model_->setSortRole(SortRole);
+
+    auto* delegate = new RenameDelegate(this);
+
+    list_ = new QListView(this);
+    list_->setModel(model_);
+    list_->setItemDelegate(delegate);
+    setupItemView(list_);
+    list_->setMovement(QListView::Static);
+    list_->setResizeMode(QListView::Adjust);
+    list_->setUniformItemSizes(true);
+
+    details_ = new QTreeView(this);
+    details_->setModel(model_);
+    details_->setSelectionModel(list_->selectionModel());
+    details_->setItemDelegate(delegate);
+    setupItemView(details_);
+    details_->setRootIsDecorated(false);
+    details_->setItemsExpandable(false);
+    details_->setUniformRowHeights(true);
+    details_->setAllColumnsShowFocus(true);
+    details_->setIconSize(QSize(16, 16));
+    details_->setSortingEnabled(false);
+    QHeaderView* header = details_->header();
+    header->setSectionsClickable(true);
+    header->setSectionsMovable(false);
+    header->setStretchLastSection(false);
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(sortKey_, sortOrder_);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // The designed widths, widened where this system's font needs more room for the usual
+    // texts of a column (a date, "<フォルダ>", a caption).
+    const QString samples[] = {QString(), QStringLiteral("99,999KB"), QStringLiteral("<フォルダ>"),
+                               QStringLiteral("0000/00/00 00:00:00"), QStringLiteral("755")};
+    const QFontMetrics metrics(details_->font());
+    for (int i = 0; i < columnWidths.size() && i < columnCaptions.size(); ++i) {
+        const int sample = i < int(std::size(samples)) ? metrics.horizontalAdvance(samples[i]) : 0;
+        const int caption = metrics.horizontalAdvance(columnCaptions[i]) + 24;
+        header->resizeSection(i, std::max({columnWidths[i], sample + 14, caption}));
+    }
+    // The size column is right-aligned, its caption too.
+    model_->setHeaderData(1, Qt::Horizontal, int(Qt::AlignRight | Qt::AlignVCenter),
+                          Qt::TextAlignmentRole);
+    connect(header, &QHeaderView::sectionClicked, this, &PaneView::headerClicked);
+
+    addWidget(list_);
+    addWidget(details_);
+    watch(list_);
+    watch(details_);
+    setViewMode(Details);
+}
+
+void PaneView::watch(QAbstractItemView* view) {
+    view->installEventFilter(this);
+    view->viewport()->installEventFilter(this);
+    connect(view, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+        if (index.isValid()) {
+            emit itemDoubleClicked();
+        }
+    });
+}
+
+QAbstractItemView* PaneView::currentView() const {
+    return mode_ == Details ? static_cast<QAbstractItemView*>(details_)
+                            : static_cast<QAbstractItemView*>(list_);
+}
+
+QItemSelectionModel* PaneView::selection() const {
+    return list_->selectionModel();
+}
+
+void PaneView::setViewMode(int mode) {
+    if (mode < LargeIcons || mode > Details) {
+        return;
+    }
+    const bool hadFocus = currentView()->hasFocus();
+    mode_ = mode;
+    switch (mode) {
+    case LargeIcons:
+        list_->setViewMode(QListView::IconMode);
+        list_->setIconSize(QSize(32, 32));
+        list_->setGridSize(QSize(84, 64));
+        list_->setWordWrap(true);
+        list_->setFlow(QListView::LeftToRight);
+        list_->setWrapping(true);
+        break;
+    case SmallIcons:
+        list_->setViewMode(QListView::ListMode);
+        list_->setIconSize(QSize(16, 16));
+        list_->setGridSize(QSize(132, 20));
+        list_->setWordWrap(false);
+        list_->setFlow(QListView::LeftToRight);
+        list_->setWrapping(true);
+        break;
+    case List:
+        list_->setViewMode(QListView::ListMode);
+        list_->setIconSize(QSize(16, 16));
+        list_->setGridSize(QSize());
+        list_->setWordWrap(false);
+        list_->setFlow(QListView::TopToBottom);
+        list_->setWrapping(true);
+        break;
+    default:
+        break;
+    }
+    // Icon mode turns on free movement; the panes keep their items in sorted places.
+    list_->setMovement(QListView::Static);
+    list_->setDragDropMode(QAbstractItemView::DragOnly);
+    setCurrentWidget(currentView());
+    if (hadFocus) {
+        currentView()->setFocus();
+    }
+}
+
+int PaneView::count() const {
+    return model_->rowCount();
+}
+
+QString PaneView::itemText(int row) const {
+    return cellText(row, 0);
+}
+
+QString PaneView::cellText(int row, int column) const {
+    const QStandardItem* item = model_->item(row, column);
+    return item ? item->text() : QString();
+}
+
+int PaneView::iconIndex(int row) const {
+    const QStandardItem* item = model_->item(row, 0);
+    return item ? item->data(IconIndexRole).toInt() : 0;
+}
+
+bool PaneView::isSelected(int row) const {
+    return selection()->isRowSelected(row, QModelIndex());
+}
+
+int PaneView::selectedRow() const {
+    const QModelIndex current = selection()->currentIndex();
+    if (current.isValid() && isSelected(current.row())) {
+        return current.row();
+    }
+    for (int row = 0; row < count(); ++row) {
+        if (isSelected(row)) {
+            return row;
+        }
+    }
+    return -1;
+}
+
+void PaneView::selectRow(int row, bool add) {
+    const QModelIndex index = model_->index(row, 0);
+    if (!index.isValid()) {
+        return;
+    }
+    auto flags = QItemSelectionModel::Rows | QItemSelectionModel::Select;
+    if (!add) {
+        flags |= QItemSelectionModel::Clear;
+    }
+    selection()->setCurrentIndex(index, flags);
+}
+
+void PaneView::clearItems() {
+    model_->removeRows(0, model_->rowCount());
+}
+
+void PaneView::setSort(int column, Qt::SortOrder order) {
+    sortKey_ = column;
+    sortOrder_ = order;
+    details_->header()->setSortIndicator(column, order);
+    resort();
+}
+
+void PaneView::resort() {
+    model_->sort(sortKey_, sortOrder_);
+}
+
+bool PaneView::startRename(int row) {
+    const QModelIndex index = model_->index(row, 0);
+    if (!index.isValid()) {
+        return false;
+    }
+    QAbstractItemView* view = currentView();
+    view->setFocus();
+    view->setCurrentIndex(index);
+    view->edit(index);
+    return isEditing();
+}
+
+bool PaneView::isEditing() const {
+    return editorOpen_;
+}
+
+bool PaneView::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+    case QEvent::FocusIn:
+        if (watched == list_ || watched == details_) {
+            emit focusReceived();
+        }
+        break;
+    case QEvent::KeyRelease:
+        if (watched == list_ || watched == details_) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            if (!key->isAutoRepeat() && !isEditing()) {
+                emit keyReleased(key->key(), key->modifiers());
+            }
+        }
+        break;
+    case QEvent::MouseButtonRelease: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::RightButton &&
+            (watched == list_->viewport() || watched == details_->viewport())) {
+            emit rightButtonReleased(mouse->globalPosition().toPoint());
+            return true;
+        }
+        break;
+    }
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        if (watched == list_->viewport() || watched == details_->viewport()) {
+            auto* drag = static_cast<QDropEvent*>(event);
+            if (dropSourceFilter_ && dropSourceFilter_(drag->source())) {
+                drag->setDropAction(Qt::CopyAction);
+                drag->accept();
+            } else {
+                drag->ignore();
+            }
+            return true;
+        }
+        break;
+    }
+    case QEvent::Drop: {
+        if (watched == list_->viewport() || watched == details_->viewport()) {
+            auto* drop = static_cast<QDropEvent*>(event);
+            if (dropSourceFilter_ && dropSourceFilter_(drop->source())) {
+                drop->setDropAction(Qt::CopyAction);
+                drop->accept();
+                // The drag's own loop is still running: start the command after it ends.
+                QTimer::singleShot(0, this, &PaneView::dropped);
+            } else {
+                drop->ignore();
+            }
+            return true;
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    return QStackedWidget::eventFilter(watched, event);
+}
+
+} // namespace oxlip

@@ -1,0 +1,106 @@
+#pragma once
+// One file pane: a model of directory entries shown through four views (large icons, small
+// icons, list, details). The list views and the details view share the model and the
+// selection, so switching views keeps both.
+
+#include <QStackedWidget>
+#include <QStandardItem>
+
+#include <functional>
+
+class QListView;
+class QTreeView;
+class QStandardItemModel;
+class QAbstractItemView;
+class QItemSelectionModel;
+
+namespace oxlip {
+
+enum PaneRole {
+    IconIndexRole = Qt::UserRole + 1, // 1 folder, 2 ASCII file, 3 other file (name column)
+    SortRole = Qt::UserRole + 2,      // the value a column sorts by
+};
+
+// A cell that sorts by its sort value: numbers by value, texts without regard to case first.
+class PaneItem : public QStandardItem {
+public:
+    PaneItem(const QString& text, const QVariant& sortValue);
+    bool operator<(const QStandardItem& other) const override;
+    QStandardItem* clone() const override;
+};
+
+class PaneView : public QStackedWidget {
+    Q_OBJECT
+public:
+    enum ViewMode { LargeIcons = 0, SmallIcons = 1, List = 2, Details = 3 };
+
+    PaneView(const QStringList& columnCaptions, const QList<int>& columnWidths, QWidget* parent);
+
+    QStandardItemModel* model() const { return model_; }
+    QListView* listView() const { return list_; }
+    QTreeView* detailsView() const { return details_; }
+    QAbstractItemView* currentView() const;
+    QItemSelectionModel* selection() const;
+
+    void setViewMode(int mode);
+    int viewMode() const { return mode_; }
+
+    // Items, by row from 0 in the shown order.
+    int count() const;
+    QString itemText(int row) const;
+    QString cellText(int row, int column) const;
+    int iconIndex(int row) const;
+    bool isSelected(int row) const;
+    // The item the user works on: the current item when it is selected, else the first
+    // selected one; -1 without a selection.
+    int selectedRow() const;
+    void selectRow(int row, bool add = false);
+    void clearItems();
+
+    // The sort key (a column from 0) and order; resort() applies them.
+    int sortKey() const { return sortKey_; }
+    Qt::SortOrder sortOrder() const { return sortOrder_; }
+    void setSort(int column, Qt::SortOrder order);
+    void resort();
+
+    // In-place rename: starts the editor on the row's name. The decider gets the old and the
+    // new text and returns the text the item keeps.
+    using RenameDecider =
+        std::function<QString(int row, const QString& oldText, const QString& newText)>;
+    void setRenameDecider(RenameDecider decider) { renameDecider_ = std::move(decider); }
+    const RenameDecider& renameDecider() const { return renameDecider_; }
+    bool startRename(int row);
+    bool isEditing() const;
+    void setEditorOpen(bool open) { editorOpen_ = open; }
+
+    // Drops are accepted when this returns true for the drag's source view.
+    void setDropSourceFilter(std::function<bool(QObject* source)> filter) {
+        dropSourceFilter_ = std::move(filter);
+    }
+
+signals:
+    void focusReceived();
+    void keyReleased(int key, Qt::KeyboardModifiers modifiers);
+    void rightButtonReleased(const QPoint& globalPos);
+    void itemDoubleClicked();
+    void headerClicked(int column);
+    void dropped();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void watch(QAbstractItemView* view);
+
+    QStandardItemModel* model_ = nullptr;
+    QListView* list_ = nullptr;
+    QTreeView* details_ = nullptr;
+    int mode_ = Details;
+    bool editorOpen_ = false;
+    int sortKey_ = 0;
+    Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
+    RenameDecider renameDecider_;
+    std::function<bool(QObject*)> dropSourceFilter_;
+};
+
+} // namespace oxlip
