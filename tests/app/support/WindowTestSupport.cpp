@@ -1,0 +1,139 @@
+#include "support/WindowTestSupport.h"
+
+#include "app/PaneView.h"
+
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QDialog>
+#include <QLineEdit>
+#include <QStandardItemModel>
+#include <QTest>
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace oxlip::test {
+
+namespace fs = std::filesystem;
+
+MessageScript::MessageScript() {
+    ui::SetMessageResponder([this](const QString& text, ui::MsgIcon, ui::MsgButtons buttons) {
+        texts << text;
+        if (!answers.empty()) {
+            const ui::MsgResult answer = answers.front();
+            answers.pop_front();
+            return answer;
+        }
+        return buttons == ui::MsgButtons::YesNo ? ui::MsgResult::Yes : ui::MsgResult::Ok;
+    });
+}
+
+MessageScript::~MessageScript() {
+    ui::SetMessageResponder(nullptr);
+}
+
+DialogRecorder::DialogRecorder() {
+    ui::SetDialogResponder([this](QDialog* dialog) {
+        classNames << QString::fromLatin1(dialog->metaObject()->className());
+        return hook ? hook(dialog) : int(QDialog::Rejected);
+    });
+}
+
+DialogRecorder::~DialogRecorder() {
+    ui::SetDialogResponder(nullptr);
+}
+
+WindowHarness::WindowHarness() {
+    previousCwd_ = fs::current_path().string();
+    fs::current_path(localDir.path());
+    settings = std::make_unique<Settings>(settingsDir.path());
+}
+
+WindowHarness::~WindowHarness() {
+    window.reset();
+    std::error_code ec;
+    fs::current_path(previousCwd_, ec);
+}
+
+void WindowHarness::writeUserIni(const std::string& text) const {
+    WriteFileBytes(settingsDir.file("User.ini"), text);
+}
+
+void WindowHarness::writeFtpIni(const std::string& text) const {
+    WriteFileBytes(settingsDir.file("Ftp.ini"), text);
+}
+
+Frm_Main& WindowHarness::start() {
+    window = std::make_unique<Frm_Main>(*settings);
+    window->show();
+    window->activateWindow();
+    if (!QTest::qWaitForWindowActive(window.get())) {
+        qWarning("the window did not become active");
+    }
+    return *window;
+}
+
+std::string WindowHarness::local(const std::string& relative) const {
+    return localDir.path() + "/" + relative;
+}
+
+void MakeFile(const std::string& path, size_t size) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    const std::string block(4096, 'x');
+    for (size_t done = 0; done < size; done += block.size()) {
+        out.write(block.data(), std::streamsize(std::min(block.size(), size - done)));
+    }
+}
+
+void MakeDir(const std::string& path) {
+    fs::create_directories(path);
+}
+
+QStringList PaneNames(const PaneView* pane) {
+    QStringList names;
+    for (int row = 0; row < pane->count(); ++row) {
+        names << pane->itemText(row);
+    }
+    return names;
+}
+
+int RowOf(const PaneView* pane, const QString& name) {
+    return int(PaneNames(pane).indexOf(name));
+}
+
+namespace {
+QPoint ItemCentre(PaneView* pane, const QString& name) {
+    QAbstractItemView* view = pane->currentView();
+    const QModelIndex index = pane->model()->index(RowOf(pane, name), 0);
+    view->scrollTo(index);
+    return view->visualRect(index).center();
+}
+} // namespace
+
+void ClickItem(PaneView* pane, const QString& name, Qt::KeyboardModifiers mods) {
+    QTest::mouseClick(pane->currentView()->viewport(), Qt::LeftButton, mods,
+                      ItemCentre(pane, name));
+}
+
+void DoubleClickItem(PaneView* pane, const QString& name) {
+    const QPoint at = ItemCentre(pane, name);
+    QWidget* viewport = pane->currentView()->viewport();
+    QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, at);
+    QTest::mouseDClick(viewport, Qt::LeftButton, Qt::NoModifier, at);
+}
+
+void TypePathAndEnter(QComboBox* box, const QString& text) {
+    box->setFocus();
+    box->lineEdit()->selectAll();
+    // Key clicks only carry Latin-1 characters: other text is put in as typed text would be.
+    if (text.toLatin1() == text.toUtf8()) {
+        QTest::keyClicks(box->lineEdit(), text);
+    } else {
+        box->lineEdit()->insert(text);
+    }
+    QTest::keyClick(box, Qt::Key_Return);
+}
+
+} // namespace oxlip::test

@@ -1,0 +1,488 @@
+// The transfer and file commands of the main window against a real FTP server on loopback.
+
+#include "app/Frm_Main.h"
+#include "app/PaneView.h"
+#include "dialogs/Dialogs.h"
+#include "settings/Settings.h"
+#include "support/FtpServers.h"
+#include "support/WindowTestSupport.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <filesystem>
+#include <sys/stat.h>
+
+using namespace oxlip;
+using namespace oxlip::test;
+
+namespace {
+
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+const QString kSeparator36(36, QLatin1Char('-'));
+
+// Runs `step` from the event pump of the command that runs meanwhile, once `ready` holds.
+void DuringCommand(Frm_Main& w, std::function<bool()> ready, std::function<void()> step) {
+    auto* timer = new QTimer(&w);
+    timer->setInterval(1);
+    auto tries = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, &w, [timer, tries, ready, step]() {
+        if (++*tries > 20000) {
+            timer->deleteLater();
+            return;
+        }
+        if (ready()) {
+            timer->stop();
+            timer->deleteLater();
+            step();
+        }
+    });
+    timer->start();
+}
+
+void SelectNames(PaneView* pane, const QStringList& names) {
+    pane->selection()->clearSelection();
+    for (const QString& name : names) {
+        ClickItem(pane, name, Qt::ControlModifier);
+    }
+}
+
+void DropOn(PaneView* pane) {
+    QMimeData data;
+    data.setText(QStringLiteral("anything"));
+    QWidget* viewport = pane->currentView()->viewport();
+    const QPointF at(10, 10);
+    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(viewport, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(viewport, &drop);
+    QVERIFY(drop.isAccepted());
+}
+
+} // namespace
+
+class CommandsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void uploadAndDownloadAMixedSelection();
+    void failingItemEndsTheCommand();
+    void listCachingOnAndOff();
+    void modeChangeAppliesFromTheNextItem();
+    void dropsTransferTheOtherPanesSelection();
+    void secondCommandRefusedWhileTransferring();
+    void closingDuringATransferEndsAfterTheCurrentFile();
+    void deleteCommand();
+    void newFolderNames();
+    void renameInPlace();
+    void permissionsRoundTrip();
+
+private:
+    Frm_Main& startConnected(bool listCache = true);
+    QStringList logSince(int before) const {
+        return harness_->window->StatList->lines().mid(before);
+    }
+
+    std::unique_ptr<FtpServer> server_;
+    std::unique_ptr<WindowHarness> harness_;
+    std::unique_ptr<MessageScript> messages_;
+    std::unique_ptr<DialogRecorder> dialogs_;
+};
+
+void CommandsTest::init() {
+    std::string why;
+    if (!CanRunServer(ServerKind::Pyftpdlib, &why)) {
+        QSKIP(why.c_str());
+    }
+    server_ = std::make_unique<FtpServer>(ServerKind::Pyftpdlib);
+    QVERIFY2(server_->ok(), server_->error().c_str());
+    server_->makeDir("pub");
+    harness_ = std::make_unique<WindowHarness>();
+    messages_ = std::make_unique<MessageScript>();
+    dialogs_ = std::make_unique<DialogRecorder>();
+}
+
+void CommandsTest::cleanup() {
+    harness_.reset();
+    dialogs_.reset();
+    messages_.reset();
+    server_.reset();
+}
+
+Frm_Main& CommandsTest::startConnected(bool listCache) {
+    harness_->writeFtpIni(std::string("[Oxlip]\nUser=S\nListCache=") +
+                          (listCache ? "True" : "False") +
+                          "\n[Extension]\nExtension0=TXT\nExtension1=HTML\n");
+    harness_->writeUserIni("[S]\nServer=" + server_->server() + "\nUserName=" + server_->user() +
+                           "\nPassWord=" + ScramblePassword(server_->password()) +
+                           "\nDir=/pub/\nTransMode=0\n");
+    Frm_Main& w = harness_->start();
+    QTest::mouseClick(w.Btn_Con, Qt::LeftButton);
+    if (!w.connected()) {
+        qWarning("not connected");
+    }
+    return w;
+}
+
+void CommandsTest::uploadAndDownloadAMixedSelection() {
+    MakeFile(harness_->local("a.txt"), 10);
+    MakeFile(harness_->local("B/inner.txt"), 20);
+    MakeFile(harness_->local("c.bin"), 3000);
+    MakeFile(harness_->local("not-selected.bin"), 1);
+    Frm_Main& w = startConnected();
+    SelectNames(w.lv[0], {"a.txt", "B", "c.bin"});
+
+    int before = w.StatList->count();
+    QTest::mouseClick(w.Btn_Trs[0], Qt::LeftButton);
+    QCOMPARE(logSince(before),
+             (QStringList{"アップロード開始！！", "ファイルをアップロード中・・・・→1",
+                          "フォルダをアップロード中・・・・→", "ファイルをアップロード中・・・・→2",
+                          "アップロード完了", kSeparator36}));
+    QVERIFY(messages_->texts.isEmpty());
+    QCOMPARE(server_->readFile("pub/B/inner.txt").size(), size_t(20));
+    QCOMPARE(server_->readFile("pub/c.bin").size(), size_t(3000));
+    QVERIFY(!server_->exists("pub/not-selected.bin"));
+    QCOMPARE(PaneNames(w.lv[1]), (QStringList{"a.txt", "B", "c.bin"}));
+    QCOMPARE(w.lv[1]->iconIndex(RowOf(w.lv[1], "B")), 1);
+    QCOMPARE(w.lv[1]->cellText(RowOf(w.lv[1], "c.bin"), 1), QStringLiteral("2KB"));
+    // Unlocked again.
+    QVERIFY(w.Btn_Trs[0]->isEnabled() && w.Btn_Trs[1]->isEnabled());
+    QCOMPARE(w.imgUpButtonUp->shownElement(), 0);
+    QVERIFY(w.imgDounButtonUp->element(0)->isEnabled());
+
+    // And back down into another local folder, through the toolbar image.
+    MakeDir(harness_->local("dl"));
+    QVERIFY(w.SetLocalPath(harness_->local("dl/")));
+    SelectNames(w.lv[1], {"a.txt", "B", "c.bin"});
+    before = w.StatList->count();
+    QTest::mouseClick(w.imgDounButtonUp->element(0), Qt::LeftButton);
+    QCOMPARE(logSince(before),
+             (QStringList{"ダウンロード開始！！", "←ファイルをダウンロード中・・・・1",
+                          "←フォルダをダウンロード中・・・・", "←ファイルをダウンロード中・・・・2",
+                          "ダウンロード完了", kSeparator36}));
+    QCOMPARE(ReadFileBytes(harness_->local("dl/B/inner.txt")).size(), size_t(20));
+    QCOMPARE(ReadFileBytes(harness_->local("dl/c.bin")), ReadFileBytes(harness_->local("c.bin")));
+    QCOMPARE(PaneNames(w.lv[0]), (QStringList{"a.txt", "B", "c.bin"}));
+}
+
+void CommandsTest::failingItemEndsTheCommand() {
+    MakeFile(harness_->local("a1.bin"), 100);
+    MakeFile(harness_->local("b2.bin"), 100);
+    MakeFile(harness_->local("c3.bin"), 100);
+    server_->makeDir("pub/b2.bin"); // a folder where the second file should go
+    Frm_Main& w = startConnected();
+    SelectNames(w.lv[0], {"a1.bin", "b2.bin", "c3.bin"});
+    const int before = w.StatList->count();
+    QTest::mouseClick(w.Btn_Trs[0], Qt::LeftButton);
+    QCOMPARE(messages_->texts, QStringList{"ファイルの送信に失敗しました"});
+    QCOMPARE(logSince(before),
+             (QStringList{"アップロード開始！！", "ファイルをアップロード中・・・・→1",
+                          "ファイルをアップロード中・・・・→2", "アップロード完了", kSeparator36}));
+    QVERIFY(server_->exists("pub/a1.bin"));
+    QVERIFY(!server_->exists("pub/c3.bin"));
+    QVERIFY(w.Btn_Trs[0]->isEnabled());
+    QVERIFY(!w.busy());
+}
+
+void CommandsTest::listCachingOnAndOff() {
+    server_->writeFile("pub/x.txt", std::string(5000, 'x'));
+    server_->writeFile("pub/y.bin", std::string(10, 'y'));
+    MakeFile(harness_->local("x.txt"), 10);
+    {
+        Frm_Main& w = startConnected(true);
+        QCOMPARE(w.lv[0]->cellText(RowOf(w.lv[0], "x.txt"), 1), QStringLiteral("1KB"));
+        MakeFile(harness_->local("behind-the-back.bin"), 1);
+        SelectNames(w.lv[1], {"x.txt", "y.bin"});
+        QTest::mouseClick(w.Btn_Trs[1], Qt::LeftButton);
+        // Updated in place, a new entry added, the pane not listed again.
+        QCOMPARE(PaneNames(w.lv[0]), (QStringList{"x.txt", "y.bin"}));
+        QCOMPARE(w.lv[0]->cellText(RowOf(w.lv[0], "x.txt"), 1), QStringLiteral("4KB"));
+        QCOMPARE(w.lv[0]->iconIndex(RowOf(w.lv[0], "x.txt")), 2);
+        QCOMPARE(w.lv[0]->cellText(RowOf(w.lv[0], "y.bin"), 1), QStringLiteral("1KB"));
+    }
+    harness_->window.reset();
+    std::filesystem::remove(harness_->local("y.bin"));
+    {
+        Frm_Main& w = startConnected(false);
+        server_->writeFile("pub/added-on-host.bin", "h");
+        MakeFile(harness_->local("added-locally.bin"), 1);
+        SelectNames(w.lv[1], {"y.bin"});
+        QTest::mouseClick(w.Btn_Trs[1], Qt::LeftButton);
+        // The target listed afresh, the source untouched.
+        QCOMPARE(PaneNames(w.lv[0]),
+                 (QStringList{"added-locally.bin", "behind-the-back.bin", "x.txt", "y.bin"}));
+        QCOMPARE(PaneNames(w.lv[1]), (QStringList{"x.txt", "y.bin"}));
+    }
+}
+
+void CommandsTest::modeChangeAppliesFromTheNextItem() {
+    MakeFile(harness_->local("first.txt"));
+    MakeFile(harness_->local("second.txt"));
+    // CR LF line ends: the server keeps them from a binary upload and makes them LF from an
+    // ASCII one.
+    WriteFileBytes(harness_->local("first.txt"), std::string(200000, 'a') + "\r\nend\r\n");
+    WriteFileBytes(harness_->local("second.txt"), "line one\r\nline two\r\n");
+    Frm_Main& w = startConnected();
+    QCOMPARE(w.Cmb_Trs->currentIndex(), 0); // automatic: .txt goes as ASCII
+    SelectNames(w.lv[0], {"first.txt", "second.txt"});
+    bool changed = false;
+    DuringCommand(
+        w,
+        [&w]() {
+            return w.StatList->lines().last() ==
+                   QStringLiteral("ファイルをアップロード中・・・・→1");
+        },
+        [&w, &changed]() {
+            w.Cmb_Trs->setFocus();
+            QTest::keyClick(w.Cmb_Trs, Qt::Key_End); // binary, while the first file moves
+            changed = w.Cmb_Trs->currentIndex() == 2;
+        });
+    QTest::mouseClick(w.Btn_Trs[0], Qt::LeftButton);
+    QVERIFY(changed);
+    QCOMPARE(Q(server_->readFile("pub/first.txt")).right(5), QStringLiteral("\nend\n"));
+    QCOMPARE(server_->readFile("pub/second.txt"), std::string("line one\r\nline two\r\n"));
+    QCOMPARE(harness_->settings->profile.TransMode, 2);
+}
+
+void CommandsTest::dropsTransferTheOtherPanesSelection() {
+    MakeFile(harness_->local("up.bin"), 7);
+    server_->writeFile("pub/down.bin", "1234");
+    Frm_Main& w = startConnected();
+    SelectNames(w.lv[0], {"up.bin"});
+    DropOn(w.lv[1]);
+    QTRY_VERIFY(server_->exists("pub/up.bin"));
+    QTRY_VERIFY(!w.busy());
+    SelectNames(w.lv[1], {"down.bin"});
+    DropOn(w.lv[0]);
+    QTRY_COMPARE(ReadFileBytes(harness_->local("down.bin")), std::string("1234"));
+    QTRY_VERIFY(!w.busy());
+    QCOMPARE(w.StatList->lines().filter(QStringLiteral("開始！！")).size(), 2);
+}
+
+void CommandsTest::secondCommandRefusedWhileTransferring() {
+    MakeFile(harness_->local("big.bin"), 30 * 1024 * 1024);
+    MakeFile(harness_->local("keep.bin"), 1);
+    Frm_Main& w = startConnected();
+    SelectNames(w.lv[0], {"big.bin"});
+    QStringList seen;
+    DuringCommand(
+        w, [&w]() { return w.StatList->lines().last().endsWith(QStringLiteral("→1")); },
+        [&w, &seen]() {
+            QVERIFY(w.busy());
+            // A second transfer, a delete, a disconnect, navigation: all refused.
+            QTest::mouseClick(w.Btn_Trs[0], Qt::LeftButton);
+            w.lv[0]->currentView()->setFocus();
+            QTest::keyClick(w.lv[0]->currentView(), Qt::Key_Delete);
+            w.m_Disconnect->trigger();
+            QTest::mouseClick(w.Btn[0], Qt::LeftButton);
+            seen = w.StatList->lines();
+        });
+    QTest::mouseClick(w.Btn_Trs[0], Qt::LeftButton);
+    QVERIFY(!seen.isEmpty());
+    QVERIFY(w.connected());
+    QVERIFY(messages_->texts.isEmpty()); // no delete question was asked
+    QCOMPARE(w.StatList->lines().filter(QStringLiteral("開始！！")).size(), 1);
+    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(harness_->local()));
+    QCOMPARE(server_->readFile("pub/big.bin").size(), size_t(30 * 1024 * 1024));
+    QVERIFY(std::filesystem::exists(harness_->local("keep.bin")));
+}
+
+void CommandsTest::closingDuringATransferEndsAfterTheCurrentFile() {
+    MakeFile(harness_->local("f1.bin"), 20 * 1024 * 1024);
+    MakeFile(harness_->local("f2.bin"), 10);
+    Frm_Main& w = startConnected();
+    SelectNames(w.lv[0], {"f1.bin", "f2.bin"});
+    DuringCommand(
+        w, [&w]() { return w.StatList->lines().last().endsWith(QStringLiteral("→1")); },
+        [&w]() { w.close(); });
+    QTest::mouseClick(w.Btn_Trs[0], Qt::LeftButton);
+    QCOMPARE(messages_->texts.size(), 1);
+    QVERIFY(messages_->texts[0].endsWith(QStringLiteral(" へ接続中ですが、切断しますか？")));
+    QCOMPARE(server_->readFile("pub/f1.bin").size(), size_t(20 * 1024 * 1024));
+    QVERIFY(!server_->exists("pub/f2.bin"));
+    QTRY_VERIFY(!w.isVisible());
+    QVERIFY(!w.connected());
+    QCOMPARE(messages_->texts.size(), 1); // asked once
+}
+
+void CommandsTest::deleteCommand() {
+    MakeFile(harness_->local("d1.bin"), 1);
+    MakeFile(harness_->local("d2.bin"), 1);
+    MakeFile(harness_->local("d3.bin"), 1);
+    MakeFile(harness_->local("stay.bin"), 1);
+    server_->makeDir("pub/tree");
+    server_->makeDir("pub/tree/inner");
+    server_->writeFile("pub/tree/inner/f.txt", "f");
+    server_->writeFile("pub/other.txt", "o");
+    Frm_Main& w = startConnected();
+
+    // No: nothing happens.
+    w.lv[0]->currentView()->setFocus();
+    SelectNames(w.lv[0], {"d1.bin", "d2.bin", "d3.bin"});
+    messages_->answers.push_back(ui::MsgResult::No);
+    QTest::keyClick(w.lv[0]->currentView(), Qt::Key_Delete);
+    QCOMPARE(messages_->texts,
+             QStringList{"選択したファイルを全て削除しますが\r\nよろしいですか？"});
+    QCOMPARE(w.lv[0]->count(), 4);
+    QVERIFY(std::filesystem::exists(harness_->local("d2.bin")));
+
+    // Yes, with caching on: three adjacent items leave the pane and the disk.
+    QTest::keyClick(w.lv[0]->currentView(), Qt::Key_Delete);
+    QCOMPARE(PaneNames(w.lv[0]), QStringList{"stay.bin"});
+    QVERIFY(!std::filesystem::exists(harness_->local("d1.bin")));
+    QVERIFY(!std::filesystem::exists(harness_->local("d3.bin")));
+
+    // A host tree through the context menu's entry.
+    QTRY_VERIFY(w.isActiveWindow());
+    w.lv[1]->currentView()->setFocus();
+    SelectNames(w.lv[1], {"tree"});
+    QCOMPARE(w.ActivePane, 1);
+    QCOMPARE(w.lv[1]->selectedRow(), RowOf(w.lv[1], "tree"));
+    w.m_DelFile->trigger();
+    QVERIFY(!server_->exists("pub/tree"));
+    QCOMPARE(PaneNames(w.lv[1]), QStringList{"other.txt"});
+}
+
+void CommandsTest::newFolderNames() {
+    MakeDir(harness_->local("新しいフォルダ2"));
+    server_->makeDir("pub/NewFolderOld");
+    Frm_Main& w = startConnected();
+
+    // Local: one item begins with the base name, and 新しいフォルダ2 is taken: the next number.
+    w.lv[0]->currentView()->setFocus();
+    QTest::mouseClick(w.imgMakeButton->element(0), Qt::LeftButton);
+    QCOMPARE(PaneNames(w.lv[0]), (QStringList{"新しいフォルダ2", "新しいフォルダ3"}));
+    QVERIFY(messages_->texts.isEmpty());
+
+    // Host: NewFolderOld counts; then NewFolder and NewFolderOld give NewFolder3.
+    w.lv[1]->currentView()->setFocus();
+    w.m_MakeFolder->trigger();
+    QVERIFY(server_->exists("pub/NewFolder2"));
+    server_->makeDir("pub/NewFolder");
+    std::filesystem::remove(server_->path("pub/NewFolder2"));
+    w.m_ReLoad->trigger();
+    w.m_MakeFolder->trigger();
+    QVERIFY(server_->exists("pub/NewFolder3"));
+    QCOMPARE(PaneNames(w.lv[1]), (QStringList{"NewFolder", "NewFolder3", "NewFolderOld"}));
+}
+
+void CommandsTest::renameInPlace() {
+    MakeFile(harness_->local("old.txt"), 3);
+    MakeFile(harness_->local("taken.txt"), 4);
+    server_->writeFile("pub/a.txt", "a");
+    server_->makeDir("pub/sub");
+    Frm_Main& w = startConnected();
+
+    // Local: F2, type, Enter.
+    w.lv[0]->currentView()->setFocus();
+    SelectNames(w.lv[0], {"old.txt"});
+    QTest::keyClick(w.lv[0]->currentView(), Qt::Key_F2);
+    QVERIFY(w.lv[0]->isEditing());
+    QWidget* editor = QApplication::focusWidget();
+    QVERIFY(qobject_cast<QLineEdit*>(editor));
+    qobject_cast<QLineEdit*>(editor)->selectAll();
+    QTest::keyClicks(editor, "new.txt");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QTRY_VERIFY(std::filesystem::exists(harness_->local("new.txt")));
+    QVERIFY(!std::filesystem::exists(harness_->local("old.txt")));
+    QTRY_VERIFY(PaneNames(w.lv[0]).contains("new.txt"));
+
+    // Local: a taken name is refused, nothing is overwritten.
+    SelectNames(w.lv[0], {"new.txt"});
+    QVERIFY(w.lv[0]->startRename(RowOf(w.lv[0], "new.txt")));
+    editor = QApplication::focusWidget();
+    qobject_cast<QLineEdit*>(editor)->setText("taken.txt");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QTRY_COMPARE(messages_->texts.size(), 1);
+    QCOMPARE(
+        messages_->texts[0],
+        QStringLiteral("ファイル名が重複しているか、有効ではありません\r\n名前を変更出来ません"));
+    QCOMPARE(ReadFileBytes(harness_->local("taken.txt")).size(), size_t(4));
+    QTRY_VERIFY(PaneNames(w.lv[0]).contains("new.txt"));
+
+    // Host: a rename the server refuses (onto a folder) puts the old label back.
+    w.lv[1]->currentView()->setFocus();
+    SelectNames(w.lv[1], {"a.txt"});
+    w.m_ChangeName->trigger();
+    editor = QApplication::focusWidget();
+    qobject_cast<QLineEdit*>(editor)->setText("sub");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QTRY_COMPARE(messages_->texts.size(), 2);
+    QTRY_COMPARE(PaneNames(w.lv[1]), (QStringList{"a.txt", "sub"}));
+    QVERIFY(server_->exists("pub/a.txt"));
+
+    // Host: a good rename.
+    SelectNames(w.lv[1], {"a.txt"});
+    w.m_ChangeName->trigger();
+    editor = QApplication::focusWidget();
+    qobject_cast<QLineEdit*>(editor)->setText("b.txt");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QTRY_VERIFY(server_->exists("pub/b.txt"));
+    QTRY_VERIFY(PaneNames(w.lv[1]).contains("b.txt"));
+    QCOMPARE(messages_->texts.size(), 2);
+}
+
+void CommandsTest::permissionsRoundTrip() {
+    server_->writeFile("pub/script.cgi", "#!/bin/sh\n");
+    ::chmod(server_->path("pub/script.cgi").c_str(), 0644);
+    Frm_Main& w = startConnected();
+    const int row = RowOf(w.lv[1], "script.cgi");
+    QCOMPARE(w.lv[1]->cellText(row, 4), QStringLiteral("644"));
+
+    // Cancel: nothing is sent.
+    SelectNames(w.lv[1], {"script.cgi"});
+    dialogs_->hook = [](QDialog* dialog) {
+        auto* pms = qobject_cast<Frm_Pms*>(dialog);
+        if (!pms) {
+            return int(QDialog::Rejected);
+        }
+        pms->cmd_cancel_Click();
+        return int(QDialog::Rejected);
+    };
+    w.lv[1]->currentView()->setFocus();
+    QTest::keyClick(w.lv[1]->currentView(), Qt::Key_P, Qt::ControlModifier);
+    QCOMPARE(dialogs_->classNames, QStringList{"oxlip::Frm_Pms"});
+    struct stat st {};
+    QCOMPARE(::stat(server_->path("pub/script.cgi").c_str(), &st), 0);
+    QCOMPARE(int(st.st_mode & 0777), 0644);
+
+    // 755: sent, shown in the access column, and read back from the server.
+    QString shownName, shownDigits;
+    dialogs_->hook = [&shownName, &shownDigits](QDialog* dialog) {
+        auto* pms = qobject_cast<Frm_Pms*>(dialog);
+        shownName = pms->strFilename;
+        shownDigits = pms->strPms;
+        for (int i = 0; i < 3; ++i) {
+            pms->chk_own[i]->setChecked(true);
+        }
+        pms->chk_grp[2]->setChecked(true);
+        pms->chk_usr[2]->setChecked(true);
+        pms->cmd_ok_Click();
+        return int(QDialog::Accepted);
+    };
+    w.m_Permision->trigger();
+    QCOMPARE(shownName, QStringLiteral("script.cgi"));
+    QCOMPARE(shownDigits, QStringLiteral("644"));
+    QCOMPARE(::stat(server_->path("pub/script.cgi").c_str(), &st), 0);
+    QCOMPARE(int(st.st_mode & 0777), 0755);
+    QCOMPARE(w.lv[1]->cellText(RowOf(w.lv[1], "script.cgi"), 4).trimmed(), QStringLiteral("755"));
+    w.m_ReLoad->trigger();
+    QCOMPARE(w.lv[1]->cellText(RowOf(w.lv[1], "script.cgi"), 4), QStringLiteral("755"));
+}
+
+QTEST_MAIN(CommandsTest)
+#include "tst_commands.moc"

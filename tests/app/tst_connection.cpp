@@ -1,0 +1,302 @@
+// The main window against a real FTP server on loopback: connecting, the host pane and its
+// navigation, disconnecting, failures and closing while connected.
+
+#include "app/Frm_Main.h"
+#include "app/PaneView.h"
+#include "settings/Settings.h"
+#include "support/FtpServers.h"
+#include "support/WindowTestSupport.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+using namespace oxlip;
+using namespace oxlip::test;
+
+namespace {
+
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+const QString kSeparator38(38, QLatin1Char('-'));
+
+QStringList Entries(const QComboBox* box) {
+    QStringList out;
+    for (int i = 0; i < box->count(); ++i) {
+        out << box->itemText(i);
+    }
+    return out;
+}
+
+QStringList LastLines(const Frm_Main& w, int n) {
+    const QStringList lines = w.StatList->lines();
+    return lines.mid(std::max<qsizetype>(0, lines.size() - n));
+}
+
+} // namespace
+
+class ConnectionTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void connectListsTheStartFolderAndDisconnectKeepsIt();
+    void upStopsAtTheStartFolderByExactText();
+    void hostNavigationAndRefresh();
+    void contextMenuAndToolbarWhileConnected();
+    void failedConnectShowsTheServer();
+    void emptyServerLogsNothing();
+    void emptyStartFolderShowsTheLoginFolder();
+    void secondConnectWhileConnectingIsIgnored();
+    void closingWhileConnectedAsks();
+
+private:
+    // A window whose profile "S" points at the server, with the given start folder.
+    Frm_Main& startWindow(const std::string& dir, const std::string& password = "");
+    void connect(Frm_Main& w);
+
+    std::unique_ptr<FtpServer> server_;
+    std::unique_ptr<WindowHarness> harness_;
+    std::unique_ptr<MessageScript> messages_;
+};
+
+void ConnectionTest::init() {
+    std::string why;
+    if (!CanRunServer(ServerKind::Pyftpdlib, &why)) {
+        QSKIP(why.c_str());
+    }
+    server_ = std::make_unique<FtpServer>(ServerKind::Pyftpdlib);
+    QVERIFY2(server_->ok(), server_->error().c_str());
+    server_->makeDir("pub");
+    server_->makeDir("pub/sub");
+    server_->writeFile("pub/sub/x.txt", "hello\n");
+    server_->writeFile("pub/readme.txt", "read me\n");
+    server_->makeDir("pub/日本語フォルダ");
+    server_->writeFile("top.bin", std::string(3000, 'b'));
+    harness_ = std::make_unique<WindowHarness>();
+    messages_ = std::make_unique<MessageScript>();
+}
+
+void ConnectionTest::cleanup() {
+    harness_.reset();
+    messages_.reset();
+    server_.reset();
+}
+
+Frm_Main& ConnectionTest::startWindow(const std::string& dir, const std::string& password) {
+    const std::string pass = password.empty() ? server_->password() : password;
+    harness_->writeFtpIni("[Oxlip]\nUser=S\n[Extension]\nExtension0=TXT\n");
+    harness_->writeUserIni("[S]\nServer=" + server_->server() + "\nUserName=" + server_->user() +
+                           "\nPassWord=" + ScramblePassword(pass) + "\nDir=" + dir +
+                           "\nTransMode=0\n");
+    return harness_->start();
+}
+
+void ConnectionTest::connect(Frm_Main& w) {
+    QTest::mouseClick(w.Btn_Con, Qt::LeftButton);
+    QVERIFY(w.connected());
+}
+
+void ConnectionTest::connectListsTheStartFolderAndDisconnectKeepsIt() {
+    Frm_Main& w = startWindow("/pub/");
+    const int before = w.StatList->count();
+    connect(w);
+
+    const QStringList log = w.StatList->lines().mid(before);
+    QCOMPARE(log, (QStringList{QStringLiteral("ホスト　") + Q(server_->server()) +
+                                   QStringLiteral("に接続しています。"),
+                               QStringLiteral("接続しました。"), QStringLiteral("パスワード確認中"),
+                               QStringLiteral("パスワード確認しました。"), kSeparator38}));
+    QCOMPARE(w.Btn_Con->text(), QStringLiteral("切断"));
+    QVERIFY(!w.m_Connect->isEnabled());
+    QVERIFY(w.m_Disconnect->isEnabled());
+    QVERIFY(!w.m_User->isEnabled());
+    QVERIFY(!w.Btn_User->isEnabled());
+    QVERIFY(w.Btn_Trs[0]->isEnabled() && w.Btn_Trs[1]->isEnabled());
+    QVERIFY(!w.cmb->isEnabled());
+    QCOMPARE(w.imgConnecttButton->shownElement(), 1);
+    QCOMPARE(w.imgCutButton->shownElement(), 0);
+    QCOMPARE(w.imgDounButtonUp->shownElement(), 0);
+    QCOMPARE(w.imgUpButtonUp->shownElement(), 0);
+    QCOMPARE(w.imgSettingButtonUp->shownElement(), 1);
+    QVERIFY(!w.imgSettingButtonUp->element(1)->isEnabled());
+
+    QCOMPARE(Entries(w.Cmb_Dir[1]), (QStringList{"/pub/", "/"}));
+    QCOMPARE(w.Cmb_Dir[1]->currentText(), QStringLiteral("/pub/"));
+    QCOMPARE(PaneNames(w.lv[1]), (QStringList{"readme.txt", "sub", "日本語フォルダ"}));
+    PaneView* host = w.lv[1];
+    QCOMPARE(host->iconIndex(RowOf(host, "sub")), 1);
+    QCOMPARE(host->iconIndex(RowOf(host, "readme.txt")), 2);
+    QCOMPARE(host->cellText(RowOf(host, "readme.txt"), 1), QStringLiteral("1KB"));
+    QVERIFY(!host->cellText(RowOf(host, "readme.txt"), 4).isEmpty());
+    QCOMPARE(Q(harness_->settings->profile.LastPathHost), QStringLiteral("/pub/"));
+
+    // Disconnect: the log lines, the state back, the host listing and path kept.
+    QTest::mouseClick(w.Btn_Con, Qt::LeftButton);
+    QVERIFY(!w.connected());
+    QCOMPARE(LastLines(w, 3), (QStringList{"切断中", "切断しました。", kSeparator38}));
+    QCOMPARE(w.Btn_Con->text(), QStringLiteral("接続"));
+    QVERIFY(!w.Btn_Trs[0]->isEnabled());
+    QVERIFY(w.cmb->isEnabled());
+    QCOMPARE(w.imgConnecttButton->shownElement(), 0);
+    QCOMPARE(PaneNames(w.lv[1]), (QStringList{"readme.txt", "sub", "日本語フォルダ"}));
+    QCOMPARE(w.Cmb_Dir[1]->currentText(), QStringLiteral("/pub/"));
+    QVERIFY(messages_->texts.isEmpty());
+
+    // Reconnecting through the menu works the same.
+    w.m_Connect->trigger();
+    QVERIFY(w.connected());
+    w.m_Disconnect->trigger();
+    QVERIFY(!w.connected());
+}
+
+void ConnectionTest::upStopsAtTheStartFolderByExactText() {
+    Frm_Main& w = startWindow("/pub"); // written without its final "/"
+    connect(w);
+    QCOMPARE(Entries(w.Cmb_Dir[1]), (QStringList{"/pub", "/"}));
+
+    QTest::mouseClick(w.Btn[1], Qt::LeftButton); // refused right after connecting
+    QCOMPARE(w.Cmb_Dir[1]->currentText(), QStringLiteral("/pub"));
+    QVERIFY(w.Btn[1]->isEnabled());
+
+    DoubleClickItem(w.lv[1], "sub");
+    QCOMPARE(Entries(w.Cmb_Dir[1]), (QStringList{"/pub/sub/", "/pub/", "/"}));
+    QCOMPARE(PaneNames(w.lv[1]), QStringList{"x.txt"});
+
+    QTest::mouseClick(w.Btn[1], Qt::LeftButton);
+    QCOMPARE(w.Cmb_Dir[1]->currentText(), QStringLiteral("/pub/"));
+    // "/pub/" is not the text "/pub": Up goes on to the root; the chain is kept.
+    w.lv[1]->currentView()->setFocus();
+    QTest::keyClick(w.lv[1]->currentView(), Qt::Key_Backspace);
+    QCOMPARE(w.Cmb_Dir[1]->currentText(), QStringLiteral("/"));
+    QCOMPARE(PaneNames(w.lv[1]), (QStringList{"pub", "top.bin"}));
+    QCOMPARE(Entries(w.Cmb_Dir[1]), (QStringList{"/pub/sub/", "/pub/", "/"}));
+    QTest::mouseClick(w.Btn[1], Qt::LeftButton); // the last entry: nothing happens
+    QCOMPARE(w.Cmb_Dir[1]->currentText(), QStringLiteral("/"));
+}
+
+void ConnectionTest::hostNavigationAndRefresh() {
+    Frm_Main& w = startWindow("/pub/");
+    connect(w);
+
+    TypePathAndEnter(w.Cmb_Dir[1], QStringLiteral("/pub/sub"));
+    QCOMPARE(Entries(w.Cmb_Dir[1]), (QStringList{"/pub/sub", "/pub/", "/"}));
+    QCOMPARE(PaneNames(w.lv[1]), QStringList{"x.txt"});
+
+    // A folder that cannot be entered leaves the pane empty; the connection stays usable.
+    TypePathAndEnter(w.Cmb_Dir[1], QStringLiteral("/nowhere/"));
+    QCOMPARE(w.lv[1]->count(), 0);
+    QVERIFY(w.connected());
+
+    DoubleClickItem(w.lv[1], "x.txt"); // nothing: the pane is empty anyway
+    TypePathAndEnter(w.Cmb_Dir[1], QStringLiteral("/pub/日本語フォルダ/"));
+    QCOMPARE(w.lv[1]->count(), 0);
+    QCOMPARE(Entries(w.Cmb_Dir[1]).size(), 3);
+
+    TypePathAndEnter(w.Cmb_Dir[1], QStringLiteral("/pub/sub/"));
+    server_->writeFile("pub/sub/new.txt", "n");
+    w.lv[1]->currentView()->setFocus();
+    QCOMPARE(w.ActivePane, 1);
+    QTest::keyClick(w.lv[1]->currentView(), Qt::Key_F5);
+    QCOMPARE(PaneNames(w.lv[1]), (QStringList{"new.txt", "x.txt"}));
+}
+
+void ConnectionTest::contextMenuAndToolbarWhileConnected() {
+    Frm_Main& w = startWindow("/pub/");
+    connect(w);
+    w.lv[1]->currentView()->setFocus();
+    QCOMPARE(w.ActivePane, 1);
+    QCOMPARE(w.imgMakeButton->shownElement(), 0);
+    QVERIFY(w.imgDelButton->element(0)->isEnabled());
+    QTest::mouseClick(w.lv[1]->currentView()->viewport(), Qt::RightButton, Qt::NoModifier,
+                      QPoint(10, 10));
+    QTRY_VERIFY(w.m_Edit->isVisible());
+    for (QAction* a : {w.m_MakeFolder, w.m_Permision, w.m_ChangeName, w.m_DelFile, w.m_ReLoad}) {
+        QVERIFY2(a->isEnabled(), qPrintable(a->objectName()));
+    }
+    w.m_Edit->hide();
+}
+
+void ConnectionTest::failedConnectShowsTheServer() {
+    Frm_Main& w = startWindow("/pub/", "wrong-password");
+    const int before = w.StatList->count();
+    QTest::mouseClick(w.Btn_Con, Qt::LeftButton);
+    QVERIFY(!w.connected());
+    QCOMPARE(messages_->texts,
+             QStringList{Q(server_->server()) + QStringLiteral(" へ接続出来ませんでした")});
+    QCOMPARE(w.StatList->lines().mid(before),
+             (QStringList{QStringLiteral("ホスト　") + Q(server_->server()) +
+                              QStringLiteral("に接続しています。"),
+                          QStringLiteral("接続しました。"), QStringLiteral("パスワード確認中")}));
+    QVERIFY(w.Btn_Con->isEnabled());
+    QCOMPARE(w.Btn_Con->text(), QStringLiteral("接続"));
+    QVERIFY(w.m_Connect->isEnabled());
+    QVERIFY(w.cmb->isEnabled());
+    QCOMPARE(w.lv[1]->count(), 0);
+}
+
+void ConnectionTest::emptyServerLogsNothing() {
+    harness_->writeFtpIni("[Oxlip]\nUser=Empty\n");
+    harness_->writeUserIni("[Empty]\nServer=\n");
+    Frm_Main& w = harness_->start();
+    const int before = w.StatList->count();
+    QTest::mouseClick(w.Btn_Con, Qt::LeftButton);
+    QCOMPARE(messages_->texts, QStringList{QStringLiteral(" へ接続出来ませんでした")});
+    QCOMPARE(w.StatList->count(), before);
+    QVERIFY(!w.connected());
+}
+
+void ConnectionTest::emptyStartFolderShowsTheLoginFolder() {
+    Frm_Main& w = startWindow("");
+    connect(w);
+    QCOMPARE(Entries(w.Cmb_Dir[1]), QStringList{"/"});
+    QCOMPARE(PaneNames(w.lv[1]), (QStringList{"pub", "top.bin"}));
+    QCOMPARE(w.lv[1]->cellText(RowOf(w.lv[1], "top.bin"), 1), QStringLiteral("2KB"));
+}
+
+void ConnectionTest::secondConnectWhileConnectingIsIgnored() {
+    Frm_Main& w = startWindow("/pub/");
+    // Queued now, run by the event pump while the first attempt waits on the server.
+    int attempts = 0;
+    QTimer::singleShot(0, &w, [&w, &attempts]() {
+        ++attempts;
+        QVERIFY(w.busy());
+        w.m_Connect->trigger();
+        w.imgConnecttButton->element(0)->clicked();
+    });
+    connect(w);
+    QCOMPARE(attempts, 1);
+    QCOMPARE(w.StatList->lines().filter(QStringLiteral("に接続しています。")).size(), 1);
+    QVERIFY(w.connected());
+    QCOMPARE(w.Btn_Con->text(), QStringLiteral("切断"));
+}
+
+void ConnectionTest::closingWhileConnectedAsks() {
+    Frm_Main& w = startWindow("/pub/");
+    connect(w);
+    messages_->answers.push_back(ui::MsgResult::No);
+    QVERIFY(!w.close());
+    QCOMPARE(messages_->texts,
+             QStringList{Q(server_->server()) + QStringLiteral(" へ接続中ですが、切断しますか？")});
+    QVERIFY(w.isVisible());
+    QVERIFY(w.connected());
+    QVERIFY(!QFile::exists(Q(harness_->settingsDir.file("Ftp.ini"))) ||
+            !Q(ReadFileBytes(harness_->settingsDir.file("Ftp.ini"))).contains("Width="));
+
+    messages_->answers.push_back(ui::MsgResult::Yes);
+    QVERIFY(w.close());
+    QVERIFY(!w.connected());
+    QVERIFY(Q(ReadFileBytes(harness_->settingsDir.file("Ftp.ini"))).contains("Width="));
+    QCOMPARE(messages_->texts.size(), 2);
+}
+
+QTEST_MAIN(ConnectionTest)
+#include "tst_connection.moc"

@@ -1,0 +1,598 @@
+// The main window without a server: start-up, layout, the local pane and its navigation,
+// sorting, the context menu, the toolbar, the profile switch and closing.
+
+#include "app/Frm_Main.h"
+#include "app/PaneView.h"
+#include "dialogs/Frm_State.h"
+#include "localfs/LocalFs.h"
+#include "localfs/TextHelpers.h"
+#include "settings/Settings.h"
+#include "settings/Version.h"
+#include "support/WindowTestSupport.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <QTest>
+#include <QToolButton>
+#include <QTreeView>
+
+using namespace oxlip;
+using namespace oxlip::test;
+
+namespace {
+
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+// The connection-related controls in one string, for comparing whole states at once.
+QString StateOf(const Frm_Main& w) {
+    auto pair = [](const ImagePair& p) {
+        return QStringLiteral("%1%2")
+            .arg(p.shownElement())
+            .arg(p.element(0)->isEnabled() ? 'e' : 'd');
+    };
+    return QStringList{
+        w.m_Connect->isEnabled() ? "C" : "c",
+        w.m_Disconnect->isEnabled() ? "D" : "d",
+        w.m_User->isEnabled() ? "U" : "u",
+        w.Btn_Con->text(),
+        w.Btn_User->isEnabled() ? "BU" : "bu",
+        w.Btn_Trs[0]->isEnabled() && w.Btn_Trs[1]->isEnabled() ? "T" : "t",
+        w.cmb->isEnabled() ? "P" : "p",
+        pair(*w.imgConnecttButton),
+        pair(*w.imgCutButton),
+        pair(*w.imgDounButtonUp),
+        pair(*w.imgUpButtonUp),
+        pair(*w.imgSettingButtonUp),
+    }
+        .join(QLatin1Char(' '));
+}
+
+const QString kDisconnected = QStringLiteral("C d U 接続 BU t P 0e 1d 1d 1d 0e");
+
+} // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void firstStartWithoutSettings();
+    void captionsMenusAndTooltips();
+    void layoutFollowsTheSizeAndSpringsBack();
+    void ancestorChains();
+    void enterAndFailingEnter();
+    void doubleClickOpensFoldersOnly();
+    void upButtonAndBackspace();
+    void itemColumnsAndIcons();
+    void sortingBySizeValueAndOrder();
+    void contextMenuStatesWhileDisconnected();
+    void toolbarPairsFollowTheFocusedPane();
+    void viewsShareModelAndSelection();
+    void profileSwitchSavesThePreviousMode();
+    void closingSavesTheSettings();
+    void statusLogKeepsTheNewestLineInView();
+    void progressWindowBar();
+};
+
+void MainWindowTest::firstStartWithoutSettings() {
+    WindowHarness h;
+    MakeFile(h.local("readme.txt"), 10);
+    MakeDir(h.local("sub"));
+    Frm_Main& w = h.start();
+
+    QCOMPARE(w.cmb->count(), 0);
+    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local()));
+    QCOMPARE(Q(h.settings->profile.LastPathLocal), Q(h.local()));
+    QCOMPARE(PaneNames(w.lv[0]), (QStringList{"readme.txt", "sub"}));
+    QCOMPARE(w.lv[1]->count(), 0);
+    QCOMPARE(w.Cmb_Dir[1]->count(), 0);
+    QCOMPARE(w.StatList->lines(),
+             (QStringList{"Welcom !!  Oxlip  Vre." + Q(VersionText()), QString(61, '-')}));
+    QVERIFY(w.StatList->lines().at(0).endsWith(QStringLiteral("Vre.1.01")));
+    QCOMPARE(StateOf(w), kDisconnected);
+    // The new-folder and delete images start greyed; the local pane's focus makes them active.
+    QCOMPARE(w.imgMakeButton->shownElement(), 1);
+    QCOMPARE(w.imgDelButton->shownElement(), 1);
+    QCOMPARE(w.Cmb_Trs->currentIndex(), 0);
+    QCOMPARE(w.ActivePane, 0);
+    QVERIFY(!w.connected());
+}
+
+void MainWindowTest::captionsMenusAndTooltips() {
+    WindowHarness h;
+    Frm_Main& w = h.start();
+    QCOMPARE(w.windowTitle(), QStringLiteral("Oxlip"));
+    QCOMPARE(w.Label1->text(), QStringLiteral("設定名"));
+    QCOMPARE(w.Label2->text(), QStringLiteral("転送モード"));
+    QCOMPARE(w.Btn_User->text(), QStringLiteral("設定"));
+    QCOMPARE(w.Btn_Ftp->text(), QStringLiteral("詳細設定"));
+    QStringList modes;
+    for (int i = 0; i < w.Cmb_Trs->count(); ++i) {
+        modes << w.Cmb_Trs->itemText(i);
+    }
+    QCOMPARE(modes, (QStringList{"自動判別", "アスキー", "バイナリ"}));
+    QCOMPARE(w.Btn[0]->toolTip(), QStringLiteral("上へ"));
+    QCOMPARE(w.Btn[1]->toolTip(), QStringLiteral("上へ"));
+    QCOMPARE(w.Btn_Trs[0]->toolTip(), QStringLiteral("アップロード"));
+    QCOMPARE(w.Btn_Trs[1]->toolTip(), QStringLiteral("ダウンロード"));
+
+    QStringList menus;
+    for (QAction* action : w.menuBar()->actions()) {
+        menus << action->text();
+    }
+    QCOMPARE(menus, (QStringList{"ファイル(&F)", "表示(&V)", "ホスト表示(&H)", "設定(&S)"}));
+    auto entries = [](QMenu* menu) {
+        QStringList out;
+        for (QAction* action : menu->actions()) {
+            out << (action->isSeparator()
+                        ? QStringLiteral("-")
+                        : action->text() + (action->shortcut().isEmpty()
+                                                ? QString()
+                                                : "\t" + action->shortcut().toString()));
+        }
+        return out;
+    };
+    QCOMPARE(entries(w.m_File), (QStringList{"接続(&C)", "切断(&D)", "-", "終了(&X)"}));
+    const QStringList views{"大きいアイコン(&I)", "小さいアイコン(&S)", "一覧表示(&L)",
+                            "詳細表示(&D)"};
+    QCOMPARE(entries(w.m_View), views);
+    QCOMPARE(entries(w.h_View), views);
+    QCOMPARE(entries(w.m_Setting),
+             (QStringList{"ユーザ設定(&U)", "詳細設定(&D)", "バージョン情報(&A)"}));
+    QCOMPARE(entries(w.m_Edit),
+             (QStringList{"新しいフォルダの作成(&D)", "-", "パーミッションの変更(&P)\tCtrl+P",
+                          "ファイル名の変更(&C)\tF2", "ファイルの削除(&D)\tDel", "-",
+                          "最新の情報に更新(&N)\tF5"}));
+
+    // The toolbar: seven pairs at their places, both elements of a pair at one place.
+    const std::pair<ImagePair*, std::pair<int, QString>> pairs[] = {
+        {w.imgConnecttButton.get(), {0, "接続"}},
+        {w.imgCutButton.get(), {24, "切断"}},
+        {w.imgMakeButton.get(), {80, "新しいフォルダ"}},
+        {w.imgDelButton.get(), {104, "削除"}},
+        {w.imgDounButtonUp.get(), {160, "ダウンロード"}},
+        {w.imgUpButtonUp.get(), {184, "アップロード"}},
+        {w.imgSettingButtonUp.get(), {248, "設定"}},
+    };
+    for (const auto& [pair, place] : pairs) {
+        for (int e = 0; e < 2; ++e) {
+            QCOMPARE(pair->element(e)->geometry(), QRect(place.first, 0, 24, 22));
+            QCOMPARE(pair->element(e)->toolTip(), place.second);
+        }
+    }
+
+    // Columns: four on the local side, five on the host side, the size right-aligned.
+    const QStringList captions{"ﾌｧｲﾙ名", "ｻｲｽﾞ", "種類", "最終更新", "ｱｸｾｽ権"};
+    for (int n = 0; n < 2; ++n) {
+        QStandardItemModel* model = w.lv[n]->model();
+        QCOMPARE(model->columnCount(), n == 0 ? 4 : 5);
+        for (int c = 0; c < model->columnCount(); ++c) {
+            QCOMPARE(model->headerData(c, Qt::Horizontal).toString(), captions[c]);
+        }
+        const QHeaderView* header = w.lv[n]->detailsView()->header();
+        QVERIFY(header->sectionSize(0) >= 100);
+        QVERIFY(header->sectionSize(1) >= 40);
+        QVERIFY(header->sectionSize(3) >= 130);
+    }
+}
+
+void MainWindowTest::layoutFollowsTheSizeAndSpringsBack() {
+    WindowHarness h;
+    Frm_Main& w = h.start();
+
+    w.resize(1000, 700);
+    QTRY_COMPARE(w.size(), QSize(1000, 700));
+    const int W = w.client->width();
+    const int H = w.client->height();
+    QCOMPARE(W, 1000);
+    QCOMPARE(w.lv[0]->geometry(), QRect(8, 112, qRound(W / 2.3), H - 185));
+    QCOMPARE(w.lv[1]->geometry(), QRect(qRound(W / 1.822), 112, qRound(W / 2.3), H - 185));
+    QCOMPARE(w.Drv->x(), 32);
+    QCOMPARE(w.Cmb_Dir[0]->geometry().right() + 1, w.lv[0]->geometry().right() + 1 - 8);
+    QCOMPARE(w.Btn[1]->x(), w.lv[1]->x());
+    QCOMPARE(w.Cmb_Dir[1]->x(), w.lv[1]->x() + 24);
+    QCOMPARE(w.Cmb_Dir[1]->geometry().right(), w.lv[1]->geometry().right());
+    QCOMPARE(w.Btn_Trs[0]->x(), qRound(W / 2.0 - 24.5));
+    QCOMPARE(w.Btn_Trs[1]->x(), w.Btn_Trs[0]->x());
+    QCOMPARE(w.Btn_Ftp->x(), w.lv[1]->geometry().right() + 1 - 76);
+    QCOMPARE(w.Btn_User->x(), w.Btn_Ftp->x() - 80);
+    QCOMPARE(w.Btn_Con->x(), w.Btn_User->x() - 80);
+    QCOMPARE(w.StatList->geometry(), QRect(0, H - 185 + 112 + 3, W, 68));
+    // Fixed places.
+    QCOMPARE(w.cmb->pos(), QPoint(8, 48));
+    QCOMPARE(w.Cmb_Trs->pos(), QPoint(176, 48));
+    QCOMPARE(w.Btn_Con->y(), 32);
+
+    // Smaller than the minimum: back to an outer size of 708 x 386.
+    w.resize(400, 200);
+    QTRY_COMPARE(w.frameGeometry().size(), QSize(kMinOuterWidthPx, kMinOuterHeightPx));
+    QCOMPARE(w.lv[0]->height(), w.client->height() - 185);
+    QCOMPARE(w.lv[0]->width(), qRound(w.client->width() / 2.3));
+}
+
+void MainWindowTest::ancestorChains() {
+    WindowHarness h;
+    MakeDir(h.local("work/sub"));
+    Frm_Main& w = h.start();
+    auto entries = [](QComboBox* box) {
+        QStringList out;
+        for (int i = 0; i < box->count(); ++i) {
+            out << box->itemText(i);
+        }
+        return out;
+    };
+    QStringList expected{Q(h.local("work/sub/")), Q(h.local("work/"))};
+    std::string up = h.local();
+    for (int i = 0; i < 64 && !up.empty(); ++i) {
+        expected << Q(up);
+        const std::string parent = GetParentPath(up, '/');
+        if (parent == up) {
+            break;
+        }
+        up = parent;
+    }
+    QVERIFY(w.SetLocalPath(h.local("work/sub/")));
+    QCOMPARE(entries(w.Cmb_Dir[0]), expected);
+    QCOMPARE(expected.last(), QStringLiteral("/"));
+
+    // Typed without its final "/": entry 0 stays as typed; a folder opened in it gets one.
+    MakeDir(h.local("work/sub/deeper"));
+    QVERIFY(w.SetLocalPath(h.local("work/sub")));
+    QCOMPARE(w.Cmb_Dir[0]->itemText(0), Q(h.local("work/sub")));
+    QCOMPARE(w.Cmb_Dir[0]->itemText(1), Q(h.local("work/")));
+    DoubleClickItem(w.lv[0], "deeper");
+    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("work/sub/deeper/")));
+
+    // The host side: "/" alone, and a deeper path, without a connection.
+    QVERIFY(w.SetHostPath("/"));
+    QCOMPARE(entries(w.Cmb_Dir[1]), QStringList{"/"});
+    QVERIFY(w.SetHostPath("/pub/sub/"));
+    QCOMPARE(entries(w.Cmb_Dir[1]), (QStringList{"/pub/sub/", "/pub/", "/"}));
+}
+
+void MainWindowTest::enterAndFailingEnter() {
+    WindowHarness h;
+    MakeFile(h.local("a/inside.txt"));
+    Frm_Main& w = h.start();
+
+    TypePathAndEnter(w.Cmb_Dir[0], Q(h.local("a/")));
+    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("a/")));
+    QCOMPARE(PaneNames(w.lv[0]), QStringList{"inside.txt"});
+
+    // Not absolute: the probe refuses it, and the box shows the current folder again.
+    TypePathAndEnter(w.Cmb_Dir[0], QStringLiteral("relative/path"));
+    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("a/")));
+    QCOMPARE(w.Cmb_Dir[0]->itemText(0), Q(h.local("a/")));
+    QCOMPARE(PaneNames(w.lv[0]), QStringList{"inside.txt"});
+
+    // A path that merely does not exist passes: the pane is left empty.
+    TypePathAndEnter(w.Cmb_Dir[0], Q(h.local("missing/")));
+    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("missing/")));
+    QCOMPARE(w.lv[0]->count(), 0);
+
+    // Picking an ancestor from the list shows it and keeps the deeper entries.
+    TypePathAndEnter(w.Cmb_Dir[0], Q(h.local("a/")));
+    const int parent = w.Cmb_Dir[0]->findText(Q(h.local()));
+    QVERIFY(parent > 0);
+    w.Cmb_Dir[0]->setFocus();
+    for (int i = 0; i < parent; ++i) {
+        QTest::keyClick(w.Cmb_Dir[0], Qt::Key_Down);
+    }
+    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local()));
+    QCOMPARE(PaneNames(w.lv[0]), QStringList{"a"});
+    QCOMPARE(w.Cmb_Dir[0]->itemText(0), Q(h.local("a/")));
+}
+
+void MainWindowTest::doubleClickOpensFoldersOnly() {
+    WindowHarness h;
+    MakeFile(h.local("file.bin"), 5);
+    MakeFile(h.local("folder/x.txt"), 5);
+    Frm_Main& w = h.start();
+
+    DoubleClickItem(w.lv[0], "file.bin");
+    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local()));
+    QCOMPARE(w.lv[0]->count(), 2);
+
+    DoubleClickItem(w.lv[0], "folder");
+    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("folder/")));
+    QCOMPARE(PaneNames(w.lv[0]), QStringList{"x.txt"});
+    QCOMPARE(w.Cmb_Dir[0]->itemText(1), Q(h.local()));
+}
+
+void MainWindowTest::upButtonAndBackspace() {
+    WindowHarness h;
+    MakeFile(h.local("one/two/f.txt"));
+    Frm_Main& w = h.start();
+    QVERIFY(w.SetLocalPath(h.local("one/two/")));
+
+    QTest::mouseClick(w.Btn[0], Qt::LeftButton);
+    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("one/")));
+    QCOMPARE(w.Cmb_Dir[0]->itemText(0), Q(h.local("one/"))); // the chain is rebuilt
+    QCOMPARE(PaneNames(w.lv[0]), QStringList{"two"});
+    QVERIFY(w.Btn[0]->isEnabled());
+
+    w.lv[0]->currentView()->setFocus();
+    QTest::keyClick(w.lv[0]->currentView(), Qt::Key_Backspace);
+    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local()));
+
+    // At the root nothing happens.
+    QVERIFY(w.SetLocalPath("/"));
+    QTest::mouseClick(w.Btn[0], Qt::LeftButton);
+    QCOMPARE(w.Cmb_Dir[0]->currentText(), QStringLiteral("/"));
+    QCOMPARE(w.Cmb_Dir[0]->count(), 1);
+}
+
+void MainWindowTest::itemColumnsAndIcons() {
+    WindowHarness h;
+    MakeFile(h.local("readme.txt"), 3000);
+    MakeFile(h.local("Makefile"), 1);
+    MakeFile(h.local("pic.PNG"), 1);
+    MakeDir(h.local("dir.d"));
+    Frm_Main& w = h.start();
+    PaneView* pane = w.lv[0];
+
+    const int readme = RowOf(pane, "readme.txt");
+    QCOMPARE(pane->cellText(readme, 1), QStringLiteral("2KB"));
+    QCOMPARE(pane->cellText(readme, 2), QStringLiteral("TXT"));
+    QCOMPARE(pane->iconIndex(readme), 2);
+    QVERIFY(!pane->cellText(readme, 3).isEmpty());
+    QCOMPARE(pane->cellText(RowOf(pane, "Makefile"), 2), QString());
+    QCOMPARE(pane->iconIndex(RowOf(pane, "Makefile")), 3);
+    QCOMPARE(pane->iconIndex(RowOf(pane, "pic.PNG")), 3);
+    const int folder = RowOf(pane, "dir.d");
+    QCOMPARE(pane->iconIndex(folder), 1);
+    QCOMPARE(pane->cellText(folder, 1), QString());
+    QCOMPARE(pane->cellText(folder, 2), QStringLiteral("<フォルダ>"));
+
+    QCOMPARE(w.FindPaneItem(0, "readme.txt"), readme + 1);
+    QCOMPARE(w.FindPaneItem(0, "README.TXT"), 0);
+
+    // The ASCII list decides the icon, without regard to case; an empty list makes none.
+    QVERIFY(w.IsAsciiFile("index.Html"));
+    QVERIFY(!w.IsAsciiFile("archive.zip"));
+    h.settings->AsciiExtensionList = {""};
+    QVERIFY(!w.IsAsciiFile("Makefile"));
+    h.settings->AsciiExtensionList.clear();
+    QVERIFY(!w.IsAsciiFile("readme.txt"));
+
+    // The host pane's access column: the permission digits as hexadecimal text.
+    DirEntry entry;
+    entry.dwReserved0 = 0x755;
+    entry.setFileSize(5'000'000'000ULL);
+    QVERIFY(w.AddPaneItem(1, "big.iso", entry));
+    QCOMPARE(w.lv[1]->cellText(0, 4), QStringLiteral("755"));
+    QCOMPARE(w.lv[1]->cellText(0, 1), QStringLiteral("4,882,812KB"));
+}
+
+void MainWindowTest::sortingBySizeValueAndOrder() {
+    WindowHarness h;
+    MakeFile(h.local("nine.bin"), 9 * 1024);
+    MakeFile(h.local("ten.bin"), 10 * 1024);
+    MakeFile(h.local("hundred.bin"), 100 * 1024);
+    MakeDir(h.local("Alpha"));
+    Frm_Main& w = h.start();
+    PaneView* pane = w.lv[0];
+    QHeaderView* header = pane->detailsView()->header();
+    auto clickColumn = [header](int column) {
+        const int x = header->sectionViewportPosition(column) + header->sectionSize(column) / 2;
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          QPoint(x, header->height() / 2));
+    };
+
+    // Names sort as text, without regard to case.
+    QCOMPARE(PaneNames(pane), (QStringList{"Alpha", "hundred.bin", "nine.bin", "ten.bin"}));
+
+    clickColumn(1); // size, ascending by value: "10KB" after "9KB"
+    QCOMPARE(PaneNames(pane), (QStringList{"Alpha", "nine.bin", "ten.bin", "hundred.bin"}));
+    clickColumn(1); // the same column flips the order
+    QCOMPARE(PaneNames(pane), (QStringList{"hundred.bin", "ten.bin", "nine.bin", "Alpha"}));
+    QCOMPARE(pane->sortOrder(), Qt::DescendingOrder);
+
+    clickColumn(0); // another column keeps the order
+    QCOMPARE(pane->sortKey(), 0);
+    QCOMPARE(pane->sortOrder(), Qt::DescendingOrder);
+    QCOMPARE(PaneNames(pane), (QStringList{"ten.bin", "nine.bin", "hundred.bin", "Alpha"}));
+
+    // An item added later takes its sorted place.
+    DirEntry entry;
+    QVERIFY(w.AddPaneItem(0, "middle.bin", entry));
+    QCOMPARE(PaneNames(pane),
+             (QStringList{"ten.bin", "nine.bin", "middle.bin", "hundred.bin", "Alpha"}));
+}
+
+void MainWindowTest::contextMenuStatesWhileDisconnected() {
+    WindowHarness h;
+    MakeFile(h.local("f.txt"));
+    Frm_Main& w = h.start();
+    auto states = [&w]() {
+        QString out;
+        for (QAction* a :
+             {w.m_MakeFolder, w.m_Permision, w.m_ChangeName, w.m_DelFile, w.m_ReLoad}) {
+            out += a->isEnabled() ? '1' : '0';
+        }
+        return out;
+    };
+    QWidget* local = w.lv[0]->currentView()->viewport();
+    QTest::mouseClick(local, Qt::RightButton, Qt::NoModifier, QPoint(20, 10));
+    QTRY_VERIFY(w.m_Edit->isVisible());
+    QCOMPARE(states(), QStringLiteral("10111"));
+    w.m_Edit->hide();
+
+    QWidget* host = w.lv[1]->currentView()->viewport();
+    QTest::mouseClick(host, Qt::RightButton, Qt::NoModifier, QPoint(20, 10));
+    QTRY_VERIFY(w.m_Edit->isVisible());
+    QCOMPARE(states(), QStringLiteral("00000"));
+    w.m_Edit->hide();
+}
+
+void MainWindowTest::toolbarPairsFollowTheFocusedPane() {
+    WindowHarness h;
+    Frm_Main& w = h.start();
+    w.activateWindow();
+    auto look = [](const ImagePair& p) {
+        return QStringLiteral("%1%2%3")
+            .arg(p.shownElement())
+            .arg(p.element(0)->isEnabled() ? 'e' : 'd')
+            .arg(p.element(1)->isEnabled() ? 'e' : 'd');
+    };
+    w.lv[1]->currentView()->setFocus();
+    QTRY_COMPARE(w.ActivePane, 1);
+    QCOMPARE(look(*w.imgMakeButton), QStringLiteral("1dd"));
+    QCOMPARE(look(*w.imgDelButton), QStringLiteral("1dd"));
+    w.lv[0]->currentView()->setFocus();
+    QTRY_COMPARE(w.ActivePane, 0);
+    QCOMPARE(look(*w.imgMakeButton), QStringLiteral("0ee"));
+    QCOMPARE(look(*w.imgDelButton), QStringLiteral("0ee"));
+    w.lv[1]->currentView()->setFocus();
+    QTRY_COMPARE(w.ActivePane, 1);
+    QCOMPARE(look(*w.imgDelButton), QStringLiteral("1dd"));
+    // A greyed image does not react.
+    QTest::mouseClick(w.imgDelButton->element(1), Qt::LeftButton);
+    QCOMPARE(w.StatList->count(), 2);
+}
+
+void MainWindowTest::viewsShareModelAndSelection() {
+    WindowHarness h;
+    MakeFile(h.local("a.txt"));
+    MakeFile(h.local("b.txt"));
+    Frm_Main& w = h.start();
+    ClickItem(w.lv[0], "b.txt");
+    QCOMPARE(w.lv[0]->selectedRow(), RowOf(w.lv[0], "b.txt"));
+    const QListView::ViewMode listModes[3] = {QListView::IconMode, QListView::ListMode,
+                                              QListView::ListMode};
+    for (int i = 0; i < 3; ++i) {
+        w.m_ListView[i]->trigger();
+        QCOMPARE(w.lv[0]->currentView(), static_cast<QAbstractItemView*>(w.lv[0]->listView()));
+        QCOMPARE(w.lv[0]->listView()->viewMode(), listModes[i]);
+        QCOMPARE(w.lv[0]->listView()->iconSize(), i == 0 ? QSize(32, 32) : QSize(16, 16));
+        QCOMPARE(w.lv[0]->selectedRow(), RowOf(w.lv[0], "b.txt"));
+    }
+    QCOMPARE(w.lv[1]->viewMode(), int(PaneView::Details)); // the host pane has its own view
+    w.m_ListView[3]->trigger();
+    QCOMPARE(w.lv[0]->currentView(), static_cast<QAbstractItemView*>(w.lv[0]->detailsView()));
+    w.h_ListView[0]->trigger();
+    QCOMPARE(w.lv[1]->viewMode(), int(PaneView::LargeIcons));
+    // A double-click in the large-icon view opens a folder as well.
+    MakeDir(h.local("c"));
+    w.m_ReLoad->trigger();
+    w.m_ListView[0]->trigger();
+    DoubleClickItem(w.lv[0], "c");
+    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("c/")));
+}
+
+void MainWindowTest::profileSwitchSavesThePreviousMode() {
+    WindowHarness h;
+    MakeDir(h.local("a-start"));
+    MakeDir(h.local("b-start"));
+    MakeFile(h.local("b-start/in-b.txt"));
+    h.writeFtpIni("[Oxlip]\nUser=A\n");
+    h.writeUserIni("[A]\nServer=a.example\nLDir=" + h.local("a-start/") + "\nTransMode=2\n" +
+                   "LastPathLocal=" + h.local("a-start/") +
+                   "\n[B]\nServer=b.example\nLDir=" + h.local("b-start/") +
+                   "\nTransMode=0\nLastPathLocal=" + h.local("b-start/") + "\n");
+    Frm_Main& w = h.start();
+    QCOMPARE(w.cmb->count(), 2);
+    QCOMPARE(w.cmb->currentText(), QStringLiteral("A"));
+    QCOMPARE(w.Cmb_Trs->currentIndex(), 2);
+    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("a-start/")));
+
+    // The user picks ASCII, then the profile B.
+    w.Cmb_Trs->setFocus();
+    QTest::keyClick(w.Cmb_Trs, Qt::Key_Up);
+    QCOMPARE(w.Cmb_Trs->currentIndex(), 1);
+    QCOMPARE(h.settings->profile.TransMode, 1);
+    w.cmb->setFocus();
+    QTest::keyClick(w.cmb, Qt::Key_Down);
+    QCOMPARE(w.cmb->currentText(), QStringLiteral("B"));
+    QCOMPARE(Q(h.settings->profile.ProfileName), QStringLiteral("B"));
+    QCOMPARE(Q(h.settings->profile.Server), QStringLiteral("b.example"));
+    QCOMPARE(w.Cmb_Trs->currentIndex(), 0);
+    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("b-start/")));
+    QCOMPARE(PaneNames(w.lv[0]), QStringList{"in-b.txt"});
+
+    Settings reread(h.settingsDir.path());
+    reread.profile.ProfileName = "A";
+    reread.LoadProfile();
+    QCOMPARE(reread.profile.TransMode, 1);
+    QCOMPARE(Q(reread.profile.Server), QStringLiteral("a.example"));
+}
+
+void MainWindowTest::closingSavesTheSettings() {
+    WindowHarness h;
+    h.writeUserIni("[P]\nServer=p.example\nTransMode=0\n");
+    h.writeFtpIni(
+        "[Oxlip]\nUser=P\nListCache=False\n[Extension]\nExtension0=CGI\nExtension1=txt\n");
+    {
+        Frm_Main& w = h.start();
+        w.Cmb_Trs->setFocus();
+        QTest::keyClick(w.Cmb_Trs, Qt::Key_End);
+        QCOMPARE(w.Cmb_Trs->currentIndex(), 2);
+        MessageScript messages;
+        QVERIFY(w.close());
+        QVERIFY(messages.texts.isEmpty()); // not connected: no question
+    }
+    Settings reread(h.settingsDir.path());
+    reread.LoadAsciiExtensions();
+    reread.LoadAppSettings(nullptr);
+    QCOMPARE(Q(reread.profile.ProfileName), QStringLiteral("P"));
+    QCOMPARE(reread.ListCache, false);
+    QCOMPARE(reread.AsciiExtensionList, (std::vector<std::string>{"CGI", "txt"}));
+    // The placement in twips: the outer size of the window as it was.
+    const std::string ftpIni = ReadFileBytes(h.settingsDir.file("Ftp.ini"));
+    QVERIFY2(ftpIni.find("Width=10620\r\n") != std::string::npos, ftpIni.c_str());
+    QVERIFY2(ftpIni.find("Height=5790\r\n") != std::string::npos, ftpIni.c_str());
+    reread.LoadProfile();
+    QCOMPARE(reread.profile.TransMode, 2);
+}
+
+void MainWindowTest::statusLogKeepsTheNewestLineInView() {
+    WindowHarness h;
+    Frm_Main& w = h.start();
+    for (int i = 0; i < 20; ++i) {
+        w.StatList->append("line " + std::to_string(i));
+    }
+    QListWidgetItem* last = w.StatList->item(w.StatList->count() - 1);
+    QTRY_VERIFY(w.StatList->viewport()->rect().contains(w.StatList->visualItemRect(last)));
+    QVERIFY(!w.StatList->viewport()->rect().intersects(
+        w.StatList->visualItemRect(w.StatList->item(0))));
+}
+
+void MainWindowTest::progressWindowBar() {
+    Frm_State state;
+    state.show();
+    QCOMPARE(state.windowTitle(), QStringLiteral("処理中です..."));
+    QCOMPARE(state.size(), QSize(267, 110));
+    QVERIFY(!state.Prog->isVisible());
+    QVERIFY(state.Lbl[0]->text().isEmpty());
+
+    state.setItemText("file.txt");
+    state.setModeText("バイナリ");
+    state.clearBar();
+    QVERIFY(state.Prog->isVisible());
+    QCOMPARE(state.Prog->filledWidth(), 0);
+    state.setBar(5000, 10000);
+    QCOMPARE(state.Prog->filledWidth(), 125);
+    state.setBar(1000, 10000); // never shrinks
+    QCOMPARE(state.Prog->filledWidth(), 125);
+    state.setBar(20000, 10000); // never past its end
+    QCOMPARE(state.Prog->filledWidth(), 250);
+    state.setBar(1, 0); // nothing expected: nothing drawn anew
+    QCOMPARE(state.Prog->filledWidth(), 250);
+    state.setCountText("5KB / 10KB");
+    QCOMPARE(state.Lbl[2]->text(), QStringLiteral("5KB / 10KB"));
+    state.clearBar();
+    QCOMPARE(state.Prog->filledWidth(), 0);
+    const QImage image = state.Prog->grab().toImage();
+    QVERIFY(!image.isNull());
+}
+
+QTEST_MAIN(MainWindowTest)
+#include "tst_mainwindow.moc"
