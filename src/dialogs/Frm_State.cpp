@@ -19,8 +19,7 @@ void ProgressBarBox::grow(int64_t done, int64_t expected) {
         return;
     }
     const int64_t clamped = std::clamp<int64_t>(done, 0, expected);
-    // Computed in floating point: done * width overflows 64 bits for no real file, but a
-    // double keeps the division exact enough for a bar of a few hundred pixels.
+    // In floating point: done times the width could pass 64 bits for a huge file.
     const int width = static_cast<int>(static_cast<double>(clamped) /
                                        static_cast<double>(expected) * this->width());
     if (width > filled_) {

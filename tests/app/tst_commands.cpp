@@ -124,12 +124,7 @@ void CommandsTest::cleanup() {
 }
 
 Frm_Main& CommandsTest::startConnected(bool listCache) {
-    harness_->writeFtpIni(std::string("[Oxlip]\nUser=S\nListCache=") +
-                          (listCache ? "True" : "False") +
-                          "\n[Extension]\nExtension0=TXT\nExtension1=HTML\n");
-    harness_->writeUserIni("[S]\nServer=" + server_->server() + "\nUserName=" + server_->user() +
-                           "\nPassWord=" + ScramblePassword(server_->password()) +
-                           "\nDir=/pub/\nTransMode=0\n");
+    harness_->writeServerProfile(*server_, "/pub/", server_->password(), listCache);
     Frm_Main& w = harness_->start();
     QTest::mouseClick(w.Btn_Con, Qt::LeftButton);
     if (!w.connected()) {

@@ -92,11 +92,7 @@ void ConnectionTest::cleanup() {
 }
 
 Frm_Main& ConnectionTest::startWindow(const std::string& dir, const std::string& password) {
-    const std::string pass = password.empty() ? server_->password() : password;
-    harness_->writeFtpIni("[Oxlip]\nUser=S\n[Extension]\nExtension0=TXT\n");
-    harness_->writeUserIni("[S]\nServer=" + server_->server() + "\nUserName=" + server_->user() +
-                           "\nPassWord=" + ScramblePassword(pass) + "\nDir=" + dir +
-                           "\nTransMode=0\n");
+    harness_->writeServerProfile(*server_, dir, password.empty() ? server_->password() : password);
     return harness_->start();
 }
 

@@ -64,6 +64,14 @@ void WindowHarness::writeFtpIni(const std::string& text) const {
     WriteFileBytes(settingsDir.file("Ftp.ini"), text);
 }
 
+void WindowHarness::writeServerProfile(const FtpServer& server, const std::string& dir,
+                                       const std::string& password, bool listCache) const {
+    writeFtpIni(std::string("[Oxlip]\nUser=S\nListCache=") + (listCache ? "True" : "False") +
+                "\n[Extension]\nExtension0=TXT\nExtension1=HTML\n");
+    writeUserIni("[S]\nServer=" + server.server() + "\nUserName=" + server.user() +
+                 "\nPassWord=" + ScramblePassword(password) + "\nDir=" + dir + "\nTransMode=0\n");
+}
+
 Frm_Main& WindowHarness::start() {
     window = std::make_unique<Frm_Main>(*settings);
     window->show();

@@ -5,6 +5,7 @@
 #include "app/Frm_Main.h"
 #include "dialogs/Modal.h"
 #include "settings/Settings.h"
+#include "support/FtpServers.h"
 #include "support/TempDir.h"
 
 #include <QStringList>
@@ -51,6 +52,10 @@ public:
     // Writes User.ini / Ftp.ini before start().
     void writeUserIni(const std::string& text) const;
     void writeFtpIni(const std::string& text) const;
+    // Settings with one profile "S" for the server (host start folder `dir`), chosen at start;
+    // TXT and HTML files go in ASCII mode.
+    void writeServerProfile(const FtpServer& server, const std::string& dir,
+                            const std::string& password, bool listCache = true) const;
     Frm_Main& start();
     std::string local(const std::string& relative = "") const;
 
