@@ -78,6 +78,7 @@ private slots:
     void viewsShareModelAndSelection();
     void profileSwitchSavesThePreviousMode();
     void closingSavesTheSettings();
+    void aFailedSaveIsReported();
     void statusLogKeepsTheNewestLineInView();
     void progressWindowBar();
 };
@@ -551,6 +552,22 @@ void MainWindowTest::closingSavesTheSettings() {
     QVERIFY2(ftpIni.find("Height=5790\r\n") != std::string::npos, ftpIni.c_str());
     reread.LoadProfile();
     QCOMPARE(reread.profile.TransMode, 2);
+}
+
+void MainWindowTest::aFailedSaveIsReported() {
+    WindowHarness h;
+    // The settings folder is a file: nothing can be written into it.
+    const std::string blocked = h.settingsDir.file("blocked");
+    WriteFileBytes(blocked, "x");
+    h.settings = std::make_unique<Settings>(blocked);
+    Frm_Main& w = h.start();
+    h.settings->profile.ProfileName = "P";
+    MessageScript messages;
+    QVERIFY(w.close());
+    QCOMPARE(messages.texts.size(), 1);
+    QVERIFY(messages.texts[0].startsWith(QStringLiteral("設定を保存出来ませんでした\r\n")));
+    QVERIFY(messages.texts[0].contains(QStringLiteral("Ftp.ini")));
+    QVERIFY(messages.texts[0].contains(QStringLiteral("User.ini")));
 }
 
 void MainWindowTest::statusLogKeepsTheNewestLineInView() {
