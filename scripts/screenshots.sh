@@ -167,9 +167,7 @@ sleep 1
 # ---- 4. The permissions dialog for index.html (third row) ----
 click_at 600 193
 sleep 0.5
-click_at 600 193 3
-sleep 0.8
-xdotool key p
+xdotool key --window "$WIN" ctrl+p
 sleep 1.5
 import -window root -crop 1000x550+0+0 "$OUT/permissions.png"
 xdotool key Escape

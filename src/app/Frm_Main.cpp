@@ -446,8 +446,8 @@ void Frm_Main::connectSignals() {
         connect(pane, &PaneView::itemDoubleClicked, this,
                 [this, n]() { runCommand([this, n]() { lv_DblClick(n); }); });
         connect(
-            pane, &PaneView::keyReleased, this,
-            [this, n](int key, Qt::KeyboardModifiers modifiers) { lv_KeyUp(n, key, modifiers); });
+            pane, &PaneView::keyPressed, this,
+            [this, n](int key, Qt::KeyboardModifiers modifiers) { lv_KeyDown(n, key, modifiers); });
         connect(pane, &PaneView::rightButtonReleased, this,
                 [this, n](const QPoint& pos) { lv_MouseUp(n, pos); });
         // Dropping on a pane transfers the other pane's selection into it, whatever was
@@ -481,7 +481,7 @@ bool Frm_Main::eventFilter(QObject* watched, QEvent* event) {
                 if (watched != Cmb_Dir[n] && watched != Cmb_Dir[n]->lineEdit()) {
                     continue;
                 }
-                if (event->type() == QEvent::KeyRelease && !key->isAutoRepeat()) {
+                if (event->type() == QEvent::KeyPress && !key->isAutoRepeat()) {
                     runCommand([this, n]() { Cmb_Dir_Enter(n); });
                 }
                 return true; // the box itself does nothing with Enter

@@ -111,7 +111,7 @@ public:
     void lv_GotFocus(int pane);
     void lv_ColumnClick(int pane, int column);
     void lv_DblClick(int pane);
-    void lv_KeyUp(int pane, int key, Qt::KeyboardModifiers modifiers);
+    void lv_KeyDown(int pane, int key, Qt::KeyboardModifiers modifiers);
     void lv_MouseUp(int pane, const QPoint& globalPos);
     void PrepareEditMenu(int pane);
     void m_ReLoad_Click();

@@ -292,7 +292,7 @@ void Frm_Main::lv_ColumnClick(int pane, int column) {
     view->setSort(column, order);
 }
 
-void Frm_Main::lv_KeyUp(int pane, int key, Qt::KeyboardModifiers modifiers) {
+void Frm_Main::lv_KeyDown(int pane, int key, Qt::KeyboardModifiers modifiers) {
     switch (key) {
     case Qt::Key_F2:
         runCommand([this]() { m_ChangeName_Click(); });
@@ -306,7 +306,7 @@ void Frm_Main::lv_KeyUp(int pane, int key, Qt::KeyboardModifiers modifiers) {
     case Qt::Key_Delete:
         runCommand([this]() { m_DelFile_Click(); });
         break;
-    case Qt::Key_P:
+    case Qt::Key_P: // the permissions entry's shortcut
         if ((modifiers & Qt::ControlModifier) && connected()) {
             runCommand([this]() { m_Permision_Click(); });
         }

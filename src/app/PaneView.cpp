@@ -319,11 +319,12 @@ bool PaneView::eventFilter(QObject* watched, QEvent* event) {
             emit focusReceived();
         }
         break;
-    case QEvent::KeyRelease:
+    case QEvent::KeyPress:
         if (watched == list_ || watched == details_) {
             auto* key = static_cast<QKeyEvent*>(event);
+            // A held key acts once.
             if (!key->isAutoRepeat() && !isEditing()) {
-                emit keyReleased(key->key(), key->modifiers());
+                emit keyPressed(key->key(), key->modifiers());
             }
         }
         break;

@@ -80,7 +80,7 @@ public:
 
 signals:
     void focusReceived();
-    void keyReleased(int key, Qt::KeyboardModifiers modifiers);
+    void keyPressed(int key, Qt::KeyboardModifiers modifiers);
     void rightButtonReleased(const QPoint& globalPos);
     void itemDoubleClicked();
     void headerClicked(int column);
