@@ -111,6 +111,26 @@ def results_table(fig):
     return lines
 
 
+def summary_table(fig):
+    """One line per workload: every client's median side by side (for a README)."""
+    lines = ["| Workload | Oxlip | curl | lftp (one connection) | lftp (default) |",
+             "| --- | ---: | ---: | ---: | ---: |"]
+    for w, title, unit, kind in WORKLOADS:
+        cells = []
+        for c in ["oxlip"] + PEERS:
+            e = fig.get((w, c))
+            if e is None:
+                cells.append("")
+            elif "median" not in e:
+                cells.append("failed")
+            else:
+                r = ratio(fig, w, kind, c) if c != "oxlip" else None
+                cells.append("%s %s%s" % (fmt(e["median"], unit), unit,
+                                          " (%.2f×)" % r if r is not None else ""))
+        lines.append("| %s | %s |" % (title, " | ".join(cells)))
+    return lines
+
+
 def targets_table(fig, mem):
     def best_peer_ratio(w, peers):
         rs = [(ratio(fig, w, "rate", p), p) for p in peers]
@@ -229,6 +249,9 @@ def main():
     md.append("- Tree: %s files of %s KiB in %s folders, downloaded and uploaded." % (files, kb, dirs))
     md.append("- Listing: one folder of %s entries, listed in full (output to a file)." % entries)
     md += ["", "## Results", ""]
+    md += summary_table(fig)
+    md += ["", "Medians; in brackets Oxlip's speed over that client's (above 1: Oxlip is faster).",
+           "", "### Every figure", ""]
     md += results_table(fig)
     md += ["", "Ratios are Oxlip's speed over the other client's (files/s or MB/s; for the listing, "
            "the other client's time over Oxlip's), so above 1 means Oxlip is faster.", ""]
