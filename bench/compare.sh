@@ -37,8 +37,8 @@ PY=/usr/bin/python3
 QUICK="${BENCH_QUICK:-0}"
 if [ "$QUICK" = "1" ]; then
     BIG_MB="${BENCH_BIG_MB:-32}"
-    TREE_FILES="${BENCH_TREE_FILES:-150}"
-    TREE_DIRS="${BENCH_TREE_DIRS:-5}"
+    TREE_FILES="${BENCH_TREE_FILES:-100}"
+    TREE_DIRS="${BENCH_TREE_DIRS:-4}"
     LIST_ENTRIES="${BENCH_LIST_ENTRIES:-3000}"
     OUT="${BENCH_OUT:-$BENCH_DIR/work/quick}"
 else
