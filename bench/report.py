@@ -9,6 +9,7 @@ Inputs (tab-separated):
 """
 
 import argparse
+import math
 import statistics
 
 CLIENT_NAMES = {
@@ -92,6 +93,24 @@ def fmt(v, unit):
     return "%.1f" % v
 
 
+def noisy(e):
+    """The runs of one figure differ more than twofold."""
+    return "median" in e and e["lo"] > 0 and e["hi"] / e["lo"] > 2
+
+
+def noise_notes(fig):
+    flagged = [(w, c) for (w, c), e in fig.items() if noisy(e)]
+    if not flagged:
+        return []
+    notes = ["† The runs of this figure differ more than twofold: the machine was busy (other "
+             "work on the same cores), or the client stalls now and then."]
+    if any(c == "curl" and w.startswith("tree") for w, c in flagged):
+        notes.append("curl moving many files in one run sometimes waits a whole second after a "
+                     "passive-mode reply before it connects (strace shows a 1000 ms poll on its "
+                     "internal wake-up pipe), which makes its tree figures vary widely.")
+    return [" ".join(notes)]
+
+
 def results_table(fig):
     lines = ["| Workload | Client | Median | Min–max | Oxlip ÷ this client |",
              "| --- | --- | ---: | ---: | ---: |"]
@@ -102,7 +121,7 @@ def results_table(fig):
                 continue
             if "median" in e:
                 med = "%s %s" % (fmt(e["median"], unit), unit)
-                rng = "%s–%s" % (fmt(e["lo"], unit), fmt(e["hi"], unit))
+                rng = "%s–%s%s" % (fmt(e["lo"], unit), fmt(e["hi"], unit), " †" if noisy(e) else "")
             else:
                 med, rng = "failed (%d of %d runs)" % (e["runs"] - e["ok"], e["runs"]), ""
             r = ratio(fig, w, kind, c) if c != "oxlip" else None
@@ -173,20 +192,21 @@ def counts_table(counts, meta):
 
 def write_chart(fig, data_path, script_path, png_path):
     groups = [(w, t, kind) for w, t, _u, kind in WORKLOADS]
-    any_value = False
+    values = []
     with open(data_path, "w", encoding="utf-8") as f:
         f.write("# workload " + " ".join(PEERS) + "\n")
         for w, title, kind in groups:
             vals = []
             for p in PEERS:
                 r = ratio(fig, w, kind, p)
-                any_value = any_value or r is not None
+                if r is not None:
+                    values.append(r)
                 vals.append("%.3f" % r if r is not None else "?")
             f.write('"%s" %s\n' % (title, " ".join(vals)))
     with open(script_path, "w", encoding="utf-8") as g:
         g.write('set terminal pngcairo size 960,540 font "sans,11"\n')
         g.write('set output "%s"\n' % png_path)
-        if not any_value:
+        if not values:
             g.write('unset border; unset tics; unset key\n')
             g.write('set label "No Oxlip figures in this run" at graph 0.5,0.5 center\n')
             g.write('plot [0:1][0:1] NaN notitle\n')
@@ -197,7 +217,14 @@ def write_chart(fig, data_path, script_path, png_path):
         g.write('set style histogram clustered gap 1\n')
         g.write('set style fill solid 0.85 border -1\n')
         g.write('set boxwidth 0.9\n')
-        g.write('set yrange [0:*]\n')
+        # Ratios on a log scale: 2× faster and 2× slower stand equally far from 1.
+        g.write('set logscale y 2\n')
+        lo = min(-2, math.floor(math.log2(min(values))) - 1)
+        hi = max(3, math.ceil(math.log2(max(values))) + 2)
+        g.write('set yrange [%g:%g]\n' % (2.0 ** lo, 2.0 ** hi))
+        tics = ['"%s" %g' % (("1/%d" % 2 ** -e) if e < 0 else str(2 ** e), 2.0 ** e)
+                for e in range(lo, hi + 1)]
+        g.write('set ytics (%s)\n' % ", ".join(tics))
         g.write('set grid ytics\n')
         g.write('set key top right\n')
         g.write('set ylabel "ratio"\n')
@@ -212,6 +239,10 @@ def write_chart(fig, data_path, script_path, png_path):
             src = "'%s'" % data_path if i == 0 else "''"
             xt = ":xtic(1)" if i == 0 else ""
             cols.append("%s using %d%s title '%s'" % (src, i + 2, xt, CHART_PEERS[p]))
+        width = 1.0 / (len(PEERS) + 1)  # clustered boxes with a gap of one box
+        for i, _p in enumerate(PEERS):
+            cols.append("'' using ($0 + %.4f):%d:(sprintf('%%.2f', column(%d))) with labels "
+                        "offset 0,0.6 font ',9' notitle" % ((i - (len(PEERS) - 1) / 2) * width, i + 2, i + 2))
         g.write("plot " + ", ".join(cols) + "\n")
 
 
@@ -248,11 +279,17 @@ def main():
     md.append("- Big file: one %s MiB file of random bytes, downloaded and uploaded." % big)
     md.append("- Tree: %s files of %s KiB in %s folders, downloaded and uploaded." % (files, kb, dirs))
     md.append("- Listing: one folder of %s entries, listed in full (output to a file)." % entries)
+    if meta.get("quick") == "1":
+        md.append("- Quick mode: curl's tree runs are left out (its occasional one-second stalls "
+                  "would take most of the minute).")
     md += ["", "## Results", ""]
     md += summary_table(fig)
     md += ["", "Medians; in brackets Oxlip's speed over that client's (above 1: Oxlip is faster).",
            "", "### Every figure", ""]
     md += results_table(fig)
+    notes = noise_notes(fig)
+    if notes:
+        md += [""] + notes
     md += ["", "Ratios are Oxlip's speed over the other client's (files/s or MB/s; for the listing, "
            "the other client's time over Oxlip's), so above 1 means Oxlip is faster.", ""]
     md += ["### Targets", ""]
