@@ -178,7 +178,7 @@ void Frm_Main::RefreshPaneEntry(int pane, const std::string& name, const std::st
         model->item(row, kSizeColumn)->setText(q(FormatSizeKB(int64_t(size))));
         model->item(row, kSizeColumn)->setData(size, SortRole);
     }
-    model->item(row, kTimeColumn)->setText(q(FormatFileTime(record.ftLastWriteTime)));
+    model->item(row, kTimeColumn)->setText(TimeText(record.ftLastWriteTime));
     model->item(row, kTimeColumn)
         ->setData(static_cast<qlonglong>(record.ftLastWriteTime.ticks), SortRole);
     lv[pane]->resort();

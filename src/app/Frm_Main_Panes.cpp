@@ -64,6 +64,11 @@ private:
 
 // ---- Items ----
 
+QString TimeText(const FileTime& time) {
+    // A record without a time (nothing could be read back) shows none.
+    return time.ticks == 0 ? QString() : q(FormatFileTime(time));
+}
+
 bool Frm_Main::IsAsciiFile(const std::string& name) const {
     const QString extension = q(GetExtension(name));
     for (const std::string& entry : settings_.AsciiExtensionList) {
@@ -94,7 +99,7 @@ void Frm_Main::addItemUnsorted(int pane, const std::string& name, const DirEntry
     const QString type = folder ? QStringLiteral("<フォルダ>") : q(GetExtension(name)).toUpper();
     auto* typeItem = new PaneItem(type, type);
 
-    auto* timeItem = new PaneItem(q(FormatFileTime(entry.ftLastWriteTime)),
+    auto* timeItem = new PaneItem(TimeText(entry.ftLastWriteTime),
                                   static_cast<qlonglong>(entry.ftLastWriteTime.ticks));
 
     QList<QStandardItem*> row{nameItem, sizeItem, typeItem, timeItem};

@@ -82,6 +82,7 @@ private slots:
     void uploadAndDownloadAMixedSelection();
     void failingItemEndsTheCommand();
     void listCachingOnAndOff();
+    void failedDownloadKeepsTheLocalFile();
     void modeChangeAppliesFromTheNextItem();
     void dropsTransferTheOtherPanesSelection();
     void secondCommandRefusedWhileTransferring();
@@ -222,6 +223,33 @@ void CommandsTest::listCachingOnAndOff() {
                  (QStringList{"added-locally.bin", "behind-the-back.bin", "x.txt", "y.bin"}));
         QCOMPARE(PaneNames(w.lv[1]), (QStringList{"x.txt", "y.bin"}));
     }
+}
+
+void CommandsTest::failedDownloadKeepsTheLocalFile() {
+    server_->writeFile("pub/kept.bin", std::string(5000, 'n'));
+    server_->writeFile("pub/vanished.bin", "v");
+    MakeFile(harness_->local("kept.bin"), 3000);
+    Frm_Main& w = startConnected(true);
+    // Both go from the server after the listing: their downloads fail.
+    std::filesystem::remove(server_->path("pub/kept.bin"));
+    std::filesystem::remove(server_->path("pub/vanished.bin"));
+    SelectNames(w.lv[1], {"kept.bin"});
+    QTest::mouseClick(w.Btn_Trs[1], Qt::LeftButton);
+    QCOMPARE(messages_->texts, QStringList{"ファイルの受信に失敗しました"});
+    // The local file is whole and its entry unchanged.
+    QCOMPARE(ReadFileBytes(harness_->local("kept.bin")).size(), size_t(3000));
+    QCOMPARE(w.lv[0]->cellText(RowOf(w.lv[0], "kept.bin"), 1), QStringLiteral("2KB"));
+    QCOMPARE(w.lv[0]->count(), 1);
+
+    // A file that did not exist here: no file is left behind; the entry shows zero bytes.
+    SelectNames(w.lv[1], {"vanished.bin"});
+    QTest::mouseClick(w.Btn_Trs[1], Qt::LeftButton);
+    QCOMPARE(messages_->texts.size(), 2);
+    QVERIFY(!std::filesystem::exists(harness_->local("vanished.bin")));
+    const int row = RowOf(w.lv[0], "vanished.bin");
+    QVERIFY(row >= 0);
+    QCOMPARE(w.lv[0]->cellText(row, 1), QStringLiteral("0KB"));
+    QCOMPARE(w.lv[0]->cellText(row, 3), QString());
 }
 
 void CommandsTest::modeChangeAppliesFromTheNextItem() {
