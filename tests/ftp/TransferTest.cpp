@@ -43,7 +43,8 @@ std::vector<std::string> FolderNames(const std::string& folder) {
 
 TEST_P(FileTransferTest, BinaryRoundTripsKeepEveryByte) {
     TempDir local;
-    for (std::size_t size : {std::size_t(0), std::size_t(1), std::size_t(1) << 20}) {
+    for (std::size_t size :
+         {std::size_t(0), std::size_t(1), std::size_t(1) << 20, (std::size_t(5) << 20) + 3}) {
         const std::string bytes = RandomBytes(size) + (size ? "\r\n\n\r" : "");
         WriteFileBytes(local.file("up.bin"), bytes);
         ASSERT_TRUE(UploadFile(client.get(), local.file("up.bin"), "/data.bin", 2)) << size;
@@ -301,6 +302,34 @@ TEST_P(TreeTransferTest, TheThirdFileOfTenFailingStopsTheWholeTree) {
         }
     }
     EXPECT_FALSE(server->exists("up/mid/sub"));
+}
+
+// More files than are ever flushed to the disk together, and a large file among them: every
+// file arrives whole under its own name and no hidden partial file stays behind.
+TEST_P(TreeTransferTest, ManyFilesArriveWholeAndLeaveNothingHidden) {
+    const std::string big = RandomBytes((std::size_t(3) << 20) + 5);
+    for (int i = 0; i < 150; ++i) {
+        put("many/d" + std::to_string(i % 3) + "/f" + std::to_string(i) + ".bin",
+            "file " + std::to_string(i));
+    }
+    put("many/d1/big.bin", big);
+    TempDir local;
+    WriteFileBytes(local.file("many/d2/f2.bin"), "an older copy");
+    ASSERT_TRUE(DownloadFolder(client.get(), "/many", local.file("many"), 2));
+    std::size_t files = 0;
+    for (const auto& e : fs::recursive_directory_iterator(local.file("many"))) {
+        const std::string name = e.path().filename().string();
+        EXPECT_NE(name.front(), '.') << name;
+        files += e.is_regular_file() ? 1 : 0;
+    }
+    EXPECT_EQ(files, 151u);
+    EXPECT_EQ(ReadFileBytes(local.file("many/d2/f2.bin")), "file 2");
+    EXPECT_EQ(ReadFileBytes(local.file("many/d0/f147.bin")), "file 147");
+    EXPECT_EQ(ReadFileBytes(local.file("many/d1/big.bin")), big);
+
+    ASSERT_TRUE(UploadFolder(client.get(), local.file("many"), "/copy", 2));
+    EXPECT_EQ(server->readFile("copy/d1/big.bin"), big);
+    EXPECT_EQ(server->readFile("copy/d0/f147.bin"), "file 147");
 }
 
 TEST_P(TreeTransferTest, TreesStopWithFalsePastSixtyFourFolders) {

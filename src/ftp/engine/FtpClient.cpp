@@ -12,8 +12,10 @@
 #include <cerrno>
 #include <chrono>
 #include <ctime>
+#include <fcntl.h>
 #include <poll.h>
 #include <set>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace oxlip::ftp {
@@ -31,8 +33,56 @@ constexpr int kQuitWaitMs = 2000;
 constexpr std::size_t kBlockBytes = 256 * 1024;
 // A data connection that moves less than this within one reply time-out has stalled.
 constexpr std::size_t kStallBytes = 1024;
+// Kernel-side moves (splice, sendfile): at most this much per call, and the pipe's size.
+constexpr std::size_t kPipeBytes = 1024 * 1024;
+// Downloads smaller than this are not worth a pipe.
+constexpr uint64_t kSpliceFromBytes = 1024 * 1024;
 // A listing longer than this is refused instead of filling memory.
 constexpr std::size_t kMaxListingBytes = 256u * 1024 * 1024;
+
+// Both ends of a pipe, closed with it.
+struct Pipe {
+    int read = -1;
+    int write = -1;
+    Pipe() = default;
+    Pipe(const Pipe&) = delete;
+    Pipe& operator=(const Pipe&) = delete;
+    ~Pipe() {
+        if (read >= 0) {
+            ::close(read);
+        }
+        if (write >= 0) {
+            ::close(write);
+        }
+    }
+    bool open() {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) {
+            return false;
+        }
+        read = fds[0];
+        write = fds[1];
+        ::fcntl(write, F_SETPIPE_SZ, int(kPipeBytes)); // a smaller pipe only means more calls
+        return true;
+    }
+};
+
+// A descriptor the kernel can splice into at its offset: a regular file not opened for
+// appending.
+bool SplicesTo(int fd) {
+    struct stat info {};
+    const int flags = ::fcntl(fd, F_GETFL);
+    return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && flags >= 0 &&
+           (flags & O_APPEND) == 0 && (flags & O_ACCMODE) != O_RDONLY;
+}
+
+// A regular file sendfile() can read from.
+bool SplicesFrom(int fd) {
+    struct stat info {};
+    const int flags = ::fcntl(fd, F_GETFL);
+    return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && flags >= 0 &&
+           (flags & O_ACCMODE) != O_WRONLY;
+}
 
 bool HasLineBreakOrNul(const std::string& text) {
     return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
@@ -43,6 +93,12 @@ std::string Upper(std::string text) {
         c = char(std::toupper(static_cast<unsigned char>(c)));
     }
     return text;
+}
+
+// An MLST entry line (" facts name") that states a size.
+bool HasSizeFact(const std::string& line) {
+    const std::string facts = Upper(line.substr(0, line.find(' ', 1)));
+    return facts.rfind(" SIZE=", 0) == 0 || facts.find(";SIZE=") != std::string::npos;
 }
 
 bool HasWildcard(const std::string& text) {
@@ -271,6 +327,25 @@ struct FtpClient::Impl {
     NameCodec codec;
     std::unique_ptr<char[]> block; // transfer buffer (kBlockBytes)
     std::unique_ptr<char[]> wide;  // converted upload data (2 * kBlockBytes)
+    // Commands sent on this connection so far.
+    uint64_t sentCommands = 0;
+    // The size a lookup has just found: a download of the same path that follows at once
+    // checks against it instead of asking again.
+    struct KnownSize {
+        std::string wire;
+        uint64_t size = 0;
+        uint64_t afterCommands = ~uint64_t(0);
+    } knownSize;
+
+    void rememberSize(const std::string& wire, uint64_t size) {
+        knownSize = KnownSize{wire, size, sentCommands};
+    }
+    std::optional<uint64_t> sizeJustFound(const std::string& wire) const {
+        if (knownSize.afterCommands == sentCommands && knownSize.wire == wire) {
+            return knownSize.size;
+        }
+        return std::nullopt;
+    }
 
     // --- control connection -------------------------------------------------------------
 
@@ -335,6 +410,7 @@ struct FtpClient::Impl {
             return false;
         }
         std::string wire = line + "\r\n";
+        ++sentCommands;
         if (control.writeAll(wire.data(), wire.size(), replyMs) != IoResult::Ok) {
             markLost();
             return false;
@@ -516,6 +592,16 @@ struct FtpClient::Impl {
     // Sends a transfer command over a fresh data connection and moves the data: into sink
     // (source null) or out of source.
     bool transfer(const std::string& line, const Sink& sink, const Source& source) {
+        return transfer(line, [&](Stream& data, bool& haveFinal, Reply& final) {
+            return source ? sendData(data, source, haveFinal, final)
+                          : receiveData(data, sink, haveFinal, final);
+        });
+    }
+
+    // Moves the data of a transfer command over its data connection.
+    using Mover = std::function<bool(Stream& data, bool& haveFinal, Reply& final)>;
+
+    bool transfer(const std::string& line, const Mover& move) {
         Stream data(pumper);
         if (!openData(data)) {
             return false;
@@ -535,8 +621,7 @@ struct FtpClient::Impl {
         if (!block) {
             block.reset(new char[kBlockBytes]);
         }
-        bool dataOk = source ? sendData(data, source, haveFinal, final)
-                             : receiveData(data, sink, haveFinal, final);
+        bool dataOk = move(data, haveFinal, final);
         // An upload cut short ends with a normal close too: a reset leaves some servers without
         // a final reply, and the control connection out of step. The caller sees the failure.
         data.close();
@@ -637,6 +722,97 @@ struct FtpClient::Impl {
             }
             if (chunk.sent) {
                 chunk.sent();
+            }
+        }
+    }
+
+    // Moves a binary download straight from the socket into a regular file through a pipe,
+    // without copying it through this process. False with fellBack unset on a failure;
+    // fellBack set (nothing moved yet) when the system cannot splice these descriptors.
+    bool receiveSpliced(Stream& data, int fd, const std::function<void(std::size_t)>& moved,
+                        bool& haveFinal, Reply& final, bool& fellBack) {
+        fellBack = false;
+        Pipe pipe;
+        if (!pipe.open()) {
+            fellBack = true;
+            return false;
+        }
+        StallWatch watch;
+        bool first = true;
+        for (;;) {
+            int ready = waitData(data, POLLIN, watch, haveFinal, final);
+            if (ready < 0) {
+                return false;
+            }
+            if (ready == 0) {
+                continue;
+            }
+            std::size_t got = 0;
+            IoResult r = data.spliceNow(pipe.write, kPipeBytes, got);
+            if (r == IoResult::Closed) {
+                return true;
+            }
+            if (r == IoResult::Failed) {
+                if (first && (errno == EINVAL || errno == ENOSYS)) {
+                    fellBack = true;
+                    return false;
+                }
+                failText("data connection broken");
+                return false;
+            }
+            first = false;
+            for (std::size_t left = got; left > 0;) {
+                ssize_t n = ::splice(pipe.read, nullptr, fd, nullptr, left, SPLICE_F_MOVE);
+                if (n < 0 && errno == EINTR) {
+                    continue;
+                }
+                if (n <= 0) {
+                    failText("the local file could not be written");
+                    return false;
+                }
+                left -= std::size_t(n);
+            }
+            if (got > 0) {
+                moved(got);
+            }
+            watch.moved(got);
+        }
+    }
+
+    // Sends a regular file from its current offset with sendfile(): no copy through this
+    // process. fellBack as for receiveSpliced.
+    bool sendFromFile(Stream& data, int fd, const std::function<void(std::size_t)>& moved,
+                      bool& haveFinal, Reply& final, bool& fellBack) {
+        fellBack = false;
+        StallWatch watch;
+        bool first = true;
+        for (;;) {
+            int ready = waitData(data, POLLOUT, watch, haveFinal, final);
+            if (ready < 0) {
+                return false;
+            }
+            if (ready == 0) {
+                continue;
+            }
+            std::size_t sent = 0;
+            bool atEnd = false;
+            IoResult r = data.sendFileNow(fd, kPipeBytes, sent, atEnd);
+            if (r != IoResult::Ok) {
+                if (first && (errno == EINVAL || errno == ENOSYS)) {
+                    fellBack = true;
+                    return false;
+                }
+                failText("data connection broken");
+                return false;
+            }
+            first = false;
+            if (sent > 0) {
+                moved(sent);
+            }
+            watch.moved(sent);
+            if (atEnd) {
+                data.shutdownWrite();
+                return true;
             }
         }
     }
@@ -988,6 +1164,9 @@ bool FtpClient::entry(const std::string& path, DirEntry& out) {
             }
             DirEntry e = *parsed;
             e.cFileName = name;
+            if (!e.isDirectory() && d->features.count("SIZE") && HasSizeFact(line)) {
+                d->rememberSize(wire, e.fileSize());
+            }
             if (e.ftLastWriteTime.ticks != 0) {
                 e.ftLastWriteTime = FileTimeToLocalFileTime(e.ftLastWriteTime);
             }
@@ -1020,6 +1199,7 @@ bool FtpClient::entry(const std::string& path, DirEntry& out) {
                 if (!d->usable()) {
                     return false;
                 }
+                d->rememberSize(wire, value);
                 out = e;
                 return true;
             }
@@ -1119,6 +1299,9 @@ bool FtpClient::retrieve(const std::string& path, bool ascii, int fd,
     // In binary mode the announced size is checked against what arrives.
     std::optional<uint64_t> expected;
     if (!ascii && d->features.count("SIZE")) {
+        expected = d->sizeJustFound(wire);
+    }
+    if (!ascii && !expected && d->features.count("SIZE")) {
         Reply size;
         if (d->command("SIZE " + wire, &size) == 213) {
             const std::string& text = size.lines.front();
@@ -1150,27 +1333,44 @@ bool FtpClient::retrieve(const std::string& path, bool ascii, int fd,
         }
         return true;
     };
-    bool ok = d->transfer(
-        "RETR " + wire,
-        [&](char* data, std::size_t size) {
-            received += size;
-            std::size_t n = size;
-            if (ascii) {
-                bool carryCr = false;
-                n = decoder.decode(data, size, carryCr);
-                if (carryCr && !writeAll("\r", 1)) {
-                    return false;
-                }
-            }
-            if (!writeAll(data, n)) {
+    Impl::Sink sink = [&](char* data, std::size_t size) {
+        received += size;
+        std::size_t n = size;
+        if (ascii) {
+            bool carryCr = false;
+            n = decoder.decode(data, size, carryCr);
+            if (carryCr && !writeAll("\r", 1)) {
                 return false;
             }
-            if (onBlock) {
-                onBlock(size);
+        }
+        if (!writeAll(data, n)) {
+            return false;
+        }
+        if (onBlock) {
+            onBlock(size);
+        }
+        return true;
+    };
+    // Large binary files go from the socket to the file without passing through here.
+    const bool spliced = !ascii && (!expected || *expected >= kSpliceFromBytes) && SplicesTo(fd);
+    bool ok = d->transfer("RETR " + wire, [&](Stream& data, bool& haveFinal, Reply& final) {
+        if (spliced) {
+            bool fellBack = false;
+            bool moved = d->receiveSpliced(
+                data, fd,
+                [&](std::size_t size) {
+                    received += size;
+                    if (onBlock) {
+                        onBlock(size);
+                    }
+                },
+                haveFinal, final, fellBack);
+            if (!fellBack) {
+                return moved;
             }
-            return true;
-        },
-        nullptr);
+        }
+        return d->receiveData(data, sink, haveFinal, final);
+    });
     if (ok && ascii && decoder.finish()) {
         ok = writeAll("\r", 1); // a CR at the very end stays
     }
@@ -1197,7 +1397,7 @@ bool FtpClient::store(const std::string& path, bool ascii, int fd, const BlockCa
         d->wide.reset(new char[2 * kBlockBytes]);
     }
     char* buffer = d->block.get();
-    return d->transfer("STOR " + d->toWire(path), nullptr, [&](Impl::Chunk& chunk) {
+    Impl::Source source = [&](Impl::Chunk& chunk) {
         ssize_t n;
         do {
             n = ::read(fd, buffer, kBlockBytes);
@@ -1218,6 +1418,25 @@ bool FtpClient::store(const std::string& path, bool ascii, int fd, const BlockCa
             }
         };
         return true;
+    };
+    // A binary upload of a regular file goes from the file to the socket in the kernel.
+    const bool direct = !ascii && SplicesFrom(fd);
+    return d->transfer("STOR " + d->toWire(path), [&](Stream& data, bool& haveFinal, Reply& final) {
+        if (direct) {
+            bool fellBack = false;
+            bool moved = d->sendFromFile(
+                data, fd,
+                [&](std::size_t size) {
+                    if (onBlock) {
+                        onBlock(size);
+                    }
+                },
+                haveFinal, final, fellBack);
+            if (!fellBack) {
+                return moved;
+            }
+        }
+        return d->sendData(data, source, haveFinal, final);
     });
 }
 

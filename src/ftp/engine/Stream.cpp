@@ -14,6 +14,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/sendfile.h>
 #include <thread>
 #include <unistd.h>
 
@@ -260,6 +261,56 @@ IoResult Stream::writeNow(const char* data, std::size_t size, std::size_t& sent)
             return IoResult::Ok;
         }
         return IoResult::Failed;
+    }
+    return IoResult::Ok;
+}
+
+IoResult Stream::spliceNow(int pipeFd, std::size_t max, std::size_t& got) {
+    got = 0;
+    if (fd_ < 0) {
+        errno = EBADF;
+        return IoResult::Failed;
+    }
+    for (;;) {
+        ssize_t n = ::splice(fd_, nullptr, pipeFd, nullptr, max, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+        if (n > 0) {
+            got = std::size_t(n);
+            return IoResult::Ok;
+        }
+        if (n == 0) {
+            return IoResult::Closed;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        return errno == EAGAIN || errno == EWOULDBLOCK ? IoResult::Ok : IoResult::Failed;
+    }
+}
+
+IoResult Stream::sendFileNow(int fileFd, std::size_t max, std::size_t& sent, bool& atEnd) {
+    sent = 0;
+    atEnd = false;
+    if (fd_ < 0) {
+        errno = EBADF;
+        return IoResult::Failed;
+    }
+    while (sent < max) {
+        ssize_t n = ::sendfile(fd_, fileFd, nullptr, max - sent);
+        if (n > 0) {
+            sent += std::size_t(n);
+            continue;
+        }
+        if (n == 0) {
+            atEnd = true;
+            return IoResult::Ok;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            return IoResult::Ok;
+        }
+        return sent > 0 ? IoResult::Ok : IoResult::Failed;
     }
     return IoResult::Ok;
 }
