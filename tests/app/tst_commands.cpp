@@ -105,13 +105,13 @@ private:
 };
 
 void CommandsTest::init() {
+    bool canRun = true;
     std::string why;
-    if (!CanRunServer(ServerKind::Pyftpdlib, &why)) {
+    server_ = StartServerWithPub(canRun, why);
+    if (!canRun) {
         QSKIP(why.c_str());
     }
-    server_ = std::make_unique<FtpServer>(ServerKind::Pyftpdlib);
-    QVERIFY2(server_->ok(), server_->error().c_str());
-    server_->makeDir("pub");
+    QVERIFY2(server_, why.c_str());
     harness_ = std::make_unique<WindowHarness>();
     messages_ = std::make_unique<MessageScript>();
     dialogs_ = std::make_unique<DialogRecorder>();

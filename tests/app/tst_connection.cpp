@@ -69,13 +69,13 @@ private:
 };
 
 void ConnectionTest::init() {
+    bool canRun = true;
     std::string why;
-    if (!CanRunServer(ServerKind::Pyftpdlib, &why)) {
+    server_ = StartServerWithPub(canRun, why);
+    if (!canRun) {
         QSKIP(why.c_str());
     }
-    server_ = std::make_unique<FtpServer>(ServerKind::Pyftpdlib);
-    QVERIFY2(server_->ok(), server_->error().c_str());
-    server_->makeDir("pub");
+    QVERIFY2(server_, why.c_str());
     server_->makeDir("pub/sub");
     server_->writeFile("pub/sub/x.txt", "hello\n");
     server_->writeFile("pub/readme.txt", "read me\n");

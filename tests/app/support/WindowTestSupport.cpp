@@ -86,6 +86,20 @@ std::string WindowHarness::local(const std::string& relative) const {
     return localDir.path() + "/" + relative;
 }
 
+std::unique_ptr<FtpServer> StartServerWithPub(bool& canRun, std::string& why) {
+    canRun = CanRunServer(ServerKind::Pyftpdlib, &why);
+    if (!canRun) {
+        return nullptr;
+    }
+    auto server = std::make_unique<FtpServer>(ServerKind::Pyftpdlib);
+    if (!server->ok()) {
+        why = server->error();
+        return nullptr;
+    }
+    server->makeDir("pub");
+    return server;
+}
+
 void MakeFile(const std::string& path, size_t size) {
     fs::create_directories(fs::path(path).parent_path());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -63,6 +63,10 @@ private:
     std::string previousCwd_;
 };
 
+// A pyftpdlib server whose root holds the folder "pub". Null when this machine cannot run one
+// (canRun false: skip) or it did not start (fail); why says which.
+std::unique_ptr<FtpServer> StartServerWithPub(bool& canRun, std::string& why);
+
 // Creates a file of `size` bytes (and its folders) under root.
 void MakeFile(const std::string& path, size_t size = 0);
 void MakeDir(const std::string& path);
