@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -52,8 +53,11 @@ int BeginTransfer(const SessionPorts& ports, int type, const std::string& target
     return type;
 }
 
-// Runs one transfer with its context: a first notification that shows the bar, one per block,
-// and the last state drawn at the end.
+// Blocks are told to the window at most this often (the engine pumps on its own meanwhile).
+constexpr auto kNotifyInterval = std::chrono::milliseconds(10);
+
+// Runs one transfer with its context: a first notification that shows the bar, then the
+// blocks (gathered as above), and the last state drawn at the end.
 template <typename Move>
 bool RunWithProgress(const SessionPorts& ports, int32_t kind, int64_t total, Move&& move) {
     TransferContext context;
@@ -61,9 +65,23 @@ bool RunWithProgress(const SessionPorts& ports, int32_t kind, int64_t total, Mov
     context.total = total;
     const int status = kind == kContextDownload ? kStatusResponseReceived : kStatusRequestSent;
     FtpStatusCallback(context, status, 0, ports);
+    // Blocks that arrive in quick succession are told as one: the window hears of the
+    // transfer every few milliseconds, however small the blocks.
+    using Clock = std::chrono::steady_clock;
+    auto lastTold = Clock::now();
+    int64_t untold = 0;
     const bool ok = move([&](std::size_t bytes) {
-        FtpStatusCallback(context, status, static_cast<int64_t>(bytes), ports);
+        untold += static_cast<int64_t>(bytes);
+        const auto now = Clock::now();
+        if (now - lastTold >= kNotifyInterval) {
+            lastTold = now;
+            FtpStatusCallback(context, status, untold, ports);
+            untold = 0;
+        }
     });
+    if (untold > 0) {
+        FtpStatusCallback(context, status, untold, ports);
+    }
     FlushTransferProgress(context, ports);
     return ok;
 }

@@ -26,8 +26,6 @@ using Clock = std::chrono::steady_clock;
 
 // While data flows the pump still runs this often.
 constexpr auto kBusyPumpInterval = std::chrono::milliseconds(10);
-// Socket buffers asked for on every connection (the kernel may give less).
-constexpr int kSocketBufferBytes = 1024 * 1024;
 
 int RemainingMs(Clock::time_point deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -182,9 +180,8 @@ IoResult Stream::connect(const SocketAddress& address, int timeoutMs) {
     }
     int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    int bufferBytes = kSocketBufferBytes;
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bufferBytes, sizeof bufferBytes);
+    // Socket buffers are left to the kernel: fixing their size turns off its tuning, which
+    // grows them further than a fixed size would on a fast link.
     fd_ = fd;
     peer_ = address;
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address.storage), address.length) == 0) {
