@@ -666,30 +666,44 @@ struct FtpClient::Impl {
         return (ready & 1) ? 1 : 0;
     }
 
-    bool receiveData(Stream& data, const Sink& sink, bool& haveFinal, Reply& final) {
+    // Calls step each time the data connection is ready for the event, until it reports the
+    // end (1) or a failure (-1); 0 asks for more. The stall time-out and the control
+    // connection are watched meanwhile.
+    template <typename Step>
+    bool whileReady(Stream& data, short event, bool& haveFinal, Reply& final, Step&& step) {
         StallWatch watch;
         for (;;) {
-            int ready = waitData(data, POLLIN, watch, haveFinal, final);
+            int ready = waitData(data, event, watch, haveFinal, final);
             if (ready < 0) {
                 return false;
             }
             if (ready == 0) {
                 continue;
             }
+            int state = step(watch);
+            if (state != 0) {
+                return state > 0;
+            }
+        }
+    }
+
+    bool receiveData(Stream& data, const Sink& sink, bool& haveFinal, Reply& final) {
+        return whileReady(data, POLLIN, haveFinal, final, [&](StallWatch& watch) {
             std::size_t got = 0;
             IoResult r = data.readNow(block.get(), kBlockBytes, got);
             if (r == IoResult::Closed) {
-                return true;
+                return 1;
             }
             if (r == IoResult::Failed) {
                 failText("data connection broken");
-                return false;
+                return -1;
             }
             if (got > 0 && !sink(block.get(), got)) {
-                return false;
+                return -1;
             }
             watch.moved(got);
-        }
+            return 0;
+        });
     }
 
     bool sendData(Stream& data, const Source& source, bool& haveFinal, Reply& final) {
@@ -737,28 +751,19 @@ struct FtpClient::Impl {
             fellBack = true;
             return false;
         }
-        StallWatch watch;
         bool first = true;
-        for (;;) {
-            int ready = waitData(data, POLLIN, watch, haveFinal, final);
-            if (ready < 0) {
-                return false;
-            }
-            if (ready == 0) {
-                continue;
-            }
+        return whileReady(data, POLLIN, haveFinal, final, [&](StallWatch& watch) {
             std::size_t got = 0;
             IoResult r = data.spliceNow(pipe.write, kPipeBytes, got);
             if (r == IoResult::Closed) {
-                return true;
+                return 1;
             }
             if (r == IoResult::Failed) {
-                if (first && (errno == EINVAL || errno == ENOSYS)) {
-                    fellBack = true;
-                    return false;
+                fellBack = first && (errno == EINVAL || errno == ENOSYS);
+                if (!fellBack) {
+                    failText("data connection broken");
                 }
-                failText("data connection broken");
-                return false;
+                return -1;
             }
             first = false;
             for (std::size_t left = got; left > 0;) {
@@ -768,7 +773,7 @@ struct FtpClient::Impl {
                 }
                 if (n <= 0) {
                     failText("the local file could not be written");
-                    return false;
+                    return -1;
                 }
                 left -= std::size_t(n);
             }
@@ -776,7 +781,8 @@ struct FtpClient::Impl {
                 moved(got);
             }
             watch.moved(got);
-        }
+            return 0;
+        });
     }
 
     // Sends a regular file from its current offset with sendfile(): no copy through this
@@ -784,26 +790,17 @@ struct FtpClient::Impl {
     bool sendFromFile(Stream& data, int fd, const std::function<void(std::size_t)>& moved,
                       bool& haveFinal, Reply& final, bool& fellBack) {
         fellBack = false;
-        StallWatch watch;
         bool first = true;
-        for (;;) {
-            int ready = waitData(data, POLLOUT, watch, haveFinal, final);
-            if (ready < 0) {
-                return false;
-            }
-            if (ready == 0) {
-                continue;
-            }
+        return whileReady(data, POLLOUT, haveFinal, final, [&](StallWatch& watch) {
             std::size_t sent = 0;
             bool atEnd = false;
             IoResult r = data.sendFileNow(fd, kPipeBytes, sent, atEnd);
             if (r != IoResult::Ok) {
-                if (first && (errno == EINVAL || errno == ENOSYS)) {
-                    fellBack = true;
-                    return false;
+                fellBack = first && (errno == EINVAL || errno == ENOSYS);
+                if (!fellBack) {
+                    failText("data connection broken");
                 }
-                failText("data connection broken");
-                return false;
+                return -1;
             }
             first = false;
             if (sent > 0) {
@@ -812,9 +809,10 @@ struct FtpClient::Impl {
             watch.moved(sent);
             if (atEnd) {
                 data.shutdownWrite();
-                return true;
+                return 1;
             }
-        }
+            return 0;
+        });
     }
 
     // Runs a listing command; its body is parsed as it arrives, so that only the entries
