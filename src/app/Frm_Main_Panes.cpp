@@ -5,6 +5,7 @@
 #include "app/Images.h"
 #include "app/PaneView.h"
 #include "ftp/RemoteDir.h"
+#include "ftp/Transfer.h"
 #include "localfs/LocalFs.h"
 #include "localfs/TextHelpers.h"
 
@@ -70,14 +71,7 @@ QString TimeText(const FileTime& time) {
 }
 
 bool Frm_Main::IsAsciiFile(const std::string& name) const {
-    const QString extension = q(GetExtension(name));
-    for (const std::string& entry : settings_.AsciiExtensionList) {
-        // An empty entry names no extension: it never makes a file ASCII.
-        if (!entry.empty() && extension.compare(q(entry), Qt::CaseInsensitive) == 0) {
-            return true;
-        }
-    }
-    return false;
+    return GetTransferType(GetExtension(name), settings_.AsciiExtensionList) == 1;
 }
 
 void Frm_Main::addItemUnsorted(int pane, const std::string& name, const DirEntry& entry) {

@@ -108,7 +108,10 @@ bool SyncFolder(const std::string& folder) {
 int GetTransferType(const std::string& extension, const std::vector<std::string>& list) {
     const std::string wanted = Upper(extension);
     for (const std::string& item : list) {
-        if (Upper(item) == wanted) {
+        // An empty entry names no extension. It appears when Ftp.ini has no [Extension]
+        // section (for instance after the user emptied the list), and matching it would
+        // send every file without an extension as ASCII and corrupt binary ones.
+        if (!item.empty() && Upper(item) == wanted) {
             return 1;
         }
     }

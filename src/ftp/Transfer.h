@@ -8,7 +8,8 @@
 
 namespace oxlip {
 
-// 1 (ASCII) when the extension is in the list (case-insensitive), otherwise 2 (binary).
+// 1 (ASCII) when the extension is in the list (case-insensitive; empty entries match
+// nothing), otherwise 2 (binary).
 int GetTransferType(const std::string& extension, const std::vector<std::string>& list);
 
 // type: 0 automatic (by the extension of the target path), 1 ASCII, 2 binary.
@@ -16,9 +17,9 @@ bool DownloadFile(FtpClient* hFtp, const std::string& hostPath, const std::strin
                   int type);
 bool UploadFile(FtpClient* hFtp, const std::string& localPath, const std::string& hostPath,
                 int type);
-bool DownloadFolder(FtpClient* hFtp, const std::string& hostFolder,
-                    const std::string& localFolder, int type);
-bool UploadFolder(FtpClient* hFtp, const std::string& localFolder,
-                  const std::string& hostFolder, int type);
+bool DownloadFolder(FtpClient* hFtp, const std::string& hostFolder, const std::string& localFolder,
+                    int type);
+bool UploadFolder(FtpClient* hFtp, const std::string& localFolder, const std::string& hostFolder,
+                  int type);
 
 } // namespace oxlip

@@ -115,7 +115,7 @@ TEST(TransferType, ExtensionListIsCaseInsensitiveAndExact) {
     EXPECT_EQ(GetTransferType("css", list), 2); // an entry with a dot never matches
     EXPECT_EQ(GetTransferType("gif", list), 2);
     EXPECT_EQ(GetTransferType("", list), 2);
-    EXPECT_EQ(GetTransferType("", {"HTML", ""}), 1); // an empty entry matches no extension
+    EXPECT_EQ(GetTransferType("", {"HTML", ""}), 2); // an empty entry matches no extension
     EXPECT_EQ(GetTransferType("html", {}), 2);
     EXPECT_EQ(GetTransferType("docs/Makefile", list), 2);
 }

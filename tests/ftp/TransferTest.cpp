@@ -94,16 +94,19 @@ TEST_P(FileTransferTest, AutomaticModeDecidesByTheWholeTargetPath) {
     ASSERT_TRUE(DownloadFile(client.get(), "/index.html", local.file("again.html"), -1));
     EXPECT_EQ(ReadFileBytes(local.file("again.html")), "<p>\n</p>\n");
 
-    // With an empty entry in the list, a name without extension goes as ASCII, unless a dot
-    // earlier in the path makes the extension "docs/Makefile".
+    // An empty entry in the list (what an Ftp.ini without extensions loads) never makes a
+    // file ASCII; a dot earlier in the path makes the extension "docs/Makefile".
     ui.asciiExtensions = {"HTML", ""};
     WriteFileBytes(local.file("Makefile"), "all:\r\n");
     makeDirs("plain");
     makeDirs("my.docs");
     ASSERT_TRUE(UploadFile(client.get(), local.file("Makefile"), "/plain/Makefile", 0));
-    EXPECT_EQ(server->readFile("plain/Makefile"), "all:\n"); // ASCII
+    EXPECT_EQ(server->readFile("plain/Makefile"), "all:\r\n"); // binary
     ASSERT_TRUE(UploadFile(client.get(), local.file("Makefile"), "/my.docs/Makefile", 0));
     EXPECT_EQ(server->readFile("my.docs/Makefile"), "all:\r\n"); // binary
+    ui.asciiExtensions = {"HTML", "docs/Makefile"};
+    ASSERT_TRUE(UploadFile(client.get(), local.file("Makefile"), "/my.docs/Makefile", 0));
+    EXPECT_EQ(server->readFile("my.docs/Makefile"), "all:\n"); // the whole path decides
     EXPECT_EQ(ui.lines("item").back(), "item Makefile を送信中です...");
 }
 
