@@ -8,7 +8,7 @@ packages=(
     # the window
     qt6-base-dev qt6-base-dev-tools libgl-dev qt6-gtk-platformtheme fonts-ipafont-gothic
     # tests
-    googletest libgtest-dev python3 python3-pyftpdlib vsftpd xvfb xauth imagemagick
+    googletest libgtest-dev python3 python3-pyftpdlib vsftpd xvfb xauth imagemagick xdotool
     # sanitizers and fuzzers
     clang libclang-rt-14-dev
 )
