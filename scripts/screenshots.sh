@@ -2,7 +2,8 @@
 # Screenshots of the real window under Xvfb, against a pyftpdlib server on loopback.
 # Usage: scripts/screenshots.sh [OUTDIR]   (default: screenshots/)
 # Saves: main-first-start.png (disconnected, no settings yet), main-connected.png (details
-# view on both sides), progress-window.png (a download under way) and permissions.png.
+# view on both sides), progress-window.png (a download under way), permissions.png and one
+# PNG per dialog (Frm_User.png, Frm_Ftp.png, Frm_Pms.png, Frm_Dir.png, Frm_Ver.png).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -89,7 +90,7 @@ DISPLAY_NUM=97
 while [ -e "/tmp/.X${DISPLAY_NUM}-lock" ] && [ "$DISPLAY_NUM" -lt 140 ]; do
     DISPLAY_NUM=$((DISPLAY_NUM + 1))
 done
-Xvfb ":$DISPLAY_NUM" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb ":$DISPLAY_NUM" -screen 0 1280x800x24 -ardelay 60000 -nolisten tcp >/dev/null 2>&1 &
 PIDS+=($!)
 export DISPLAY=":$DISPLAY_NUM"
 for _ in $(seq 1 50); do
@@ -174,5 +175,11 @@ xdotool key Escape
 sleep 0.5
 
 stop_oxlip
+
+# ---- 5. Each dialog, drawn by its layout test with the real Japanese font ----
+cmake --build build -j2 --target tst_dialogs >/dev/null
+DIALOGS_TEST=$(find build -name tst_dialogs -type f -perm -u+x | head -n 1)
+OXLIP_SCREENSHOT_DIR="$OUT" QT_QPA_PLATFORM=offscreen "$DIALOGS_TEST" >/dev/null
+
 echo "screenshots written to $OUT"
 ls -1 "$OUT"
