@@ -6,48 +6,75 @@
 
 namespace oxlip {
 
+namespace {
+
+// Length of the well-formed UTF-8 sequence starting at i, 0 when there is none.
+std::size_t Utf8SequenceAt(const unsigned char* p, std::size_t n, std::size_t i) {
+    const unsigned char c = p[i];
+    if (c < 0x80) {
+        return 1;
+    }
+    std::size_t len;
+    unsigned char lo = 0x80; // allowed range of the second byte
+    unsigned char hi = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        len = 3;
+        if (c == 0xE0) {
+            lo = 0xA0; // no overlong forms
+        } else if (c == 0xED) {
+            hi = 0x9F; // no surrogates
+        }
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        len = 4;
+        if (c == 0xF0) {
+            lo = 0x90; // no overlong forms
+        } else if (c == 0xF4) {
+            hi = 0x8F; // nothing above U+10FFFF
+        }
+    } else {
+        return 0;
+    }
+    if (n - i < len || p[i + 1] < lo || p[i + 1] > hi) {
+        return 0;
+    }
+    for (std::size_t k = 2; k < len; ++k) {
+        if (p[i + k] < 0x80 || p[i + k] > 0xBF) {
+            return 0;
+        }
+    }
+    return len;
+}
+
+// Valid UTF-8 with every byte that starts no well-formed sequence replaced by U+FFFD.
+std::string ReplaceInvalidUtf8(const std::string& bytes) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t n = bytes.size();
+    std::string out;
+    out.reserve(n);
+    for (std::size_t i = 0; i < n;) {
+        const std::size_t len = Utf8SequenceAt(p, n, i);
+        if (len == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            out.append(bytes, i, len);
+            i += len;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
 bool IsValidUtf8(const std::string& bytes) {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t n = bytes.size();
-    std::size_t i = 0;
-    while (i < n) {
-        const unsigned char c = p[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t len;
-        unsigned char lo = 0x80; // allowed range of the second byte
-        unsigned char hi = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) {
-            len = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            len = 3;
-            if (c == 0xE0) {
-                lo = 0xA0; // no overlong forms
-            } else if (c == 0xED) {
-                hi = 0x9F; // no surrogates
-            }
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            len = 4;
-            if (c == 0xF0) {
-                lo = 0x90; // no overlong forms
-            } else if (c == 0xF4) {
-                hi = 0x8F; // nothing above U+10FFFF
-            }
-        } else {
+    for (std::size_t i = 0; i < n;) {
+        const std::size_t len = Utf8SequenceAt(p, n, i);
+        if (len == 0) {
             return false;
-        }
-        if (n - i < len) {
-            return false;
-        }
-        if (p[i + 1] < lo || p[i + 1] > hi) {
-            return false;
-        }
-        for (std::size_t k = 2; k < len; ++k) {
-            if (p[i + k] < 0x80 || p[i + k] > 0xBF) {
-                return false;
-            }
         }
         i += len;
     }
@@ -120,7 +147,29 @@ std::string DecodeUtf8OrCp932(const std::string& bytes) {
     if (auto decoded = Cp932ToUtf8(bytes)) {
         return *decoded;
     }
-    return bytes;
+    // Neither as a whole (a damaged file, or one that mixes both): each line on its own, so
+    // the result is always UTF-8 and reads the same after it has been written back.
+    std::string out;
+    out.reserve(bytes.size());
+    std::size_t begin = 0;
+    while (begin < bytes.size()) {
+        std::size_t end = bytes.find_first_of("\r\n", begin);
+        if (end == std::string::npos) {
+            end = bytes.size();
+        }
+        const std::string line = bytes.substr(begin, end - begin);
+        if (IsValidUtf8(line)) {
+            out += line;
+        } else if (auto decoded = Cp932ToUtf8(line)) {
+            out += *decoded;
+        } else {
+            out += ReplaceInvalidUtf8(line);
+        }
+        const std::size_t next = bytes.find_first_not_of("\r\n", end);
+        out.append(bytes, end, (next == std::string::npos ? bytes.size() : next) - end);
+        begin = next == std::string::npos ? bytes.size() : next;
+    }
+    return out;
 }
 
 } // namespace oxlip

@@ -15,7 +15,8 @@ std::optional<std::string> Cp932ToUtf8(const std::string& bytes);
 std::optional<std::string> Utf8ToCp932(const std::string& utf8);
 
 // Bytes of unknown encoding as UTF-8: valid UTF-8 stays as it is, otherwise CP932 is tried;
-// bytes that are neither come back unchanged.
+// bytes that are neither as a whole are decoded line by line the same way, and a line that
+// is neither gets U+FFFD for each byte that does not decode. The result is always UTF-8.
 std::string DecodeUtf8OrCp932(const std::string& bytes);
 
 } // namespace oxlip

@@ -46,5 +46,18 @@ TEST(TextCodec, Cp932BothWays) {
 
     EXPECT_EQ(oxlip::DecodeUtf8OrCp932("テ"), "テ");
     EXPECT_EQ(oxlip::DecodeUtf8OrCp932("\x83\x65"), "テ");
-    EXPECT_EQ(oxlip::DecodeUtf8OrCp932("a\x82"), "a\x82"); // neither: unchanged
+    EXPECT_EQ(oxlip::DecodeUtf8OrCp932("a\x82"), "a\xef\xbf\xbd"); // neither: U+FFFD
+}
+
+TEST(TextCodec, MixedOrDamagedTextAlwaysDecodesToUtf8) {
+    using oxlip::DecodeUtf8OrCp932;
+    // Whole-text decisions first: UTF-8 stays, CP932 is converted.
+    EXPECT_EQ(DecodeUtf8OrCp932("a\xe3\x81\x82"), "a\xe3\x81\x82");
+    EXPECT_EQ(DecodeUtf8OrCp932("\x82\xa0"), "\xe3\x81\x82"); // あ
+    // Neither as a whole: line by line, line ends kept, undecodable bytes become U+FFFD.
+    EXPECT_EQ(DecodeUtf8OrCp932("\xe3\x81\x82\r\n\x82\xa0\n\xff\r"),
+              "\xe3\x81\x82\r\n\xe3\x81\x82\n\xef\xbf\xbd\r");
+    const std::string damaged = "[\xe6\x8e\xa5]\r\n\x90\n\xe0\x84\r\n";
+    EXPECT_TRUE(oxlip::IsValidUtf8(DecodeUtf8OrCp932(damaged)));
+    EXPECT_EQ(DecodeUtf8OrCp932(DecodeUtf8OrCp932(damaged)), DecodeUtf8OrCp932(damaged));
 }

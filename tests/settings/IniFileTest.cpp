@@ -320,3 +320,18 @@ TEST(IniAtomicRewrite, ReadOnlyFolderKeepsTheOldFile) {
 }
 
 } // namespace
+
+TEST(IniEncoding, AFileInNeitherEncodingReadsTheSameAfterAWrite) {
+    // UTF-8 lines mixed with bytes that are neither UTF-8 nor CP932 (found by fuzzing): once
+    // rewritten, the last line alone would have made the whole file read as CP932 and the
+    // UTF-8 header would no longer be found.
+    TempDir dir;
+    const std::string path = dir.file("Ftp.ini");
+    const std::string section = "\xe6\x8e\xa5\xe7\xb6\x9a"; // 接続
+    WriteFileBytes(path, "[" + section + "]\r\nUser=\xe5\xe5\x90\nm\xe0\x84\r\n");
+    EXPECT_EQ(oxlip::ReadIniValue(path, section, "User", "-"),
+              "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd");
+    ASSERT_TRUE(oxlip::WriteIniValue(path, section, "User", "x"));
+    EXPECT_EQ(oxlip::ReadIniValue(path, section, "User", "-"), "x");
+    EXPECT_EQ(oxlip::ListIniSections(path), std::vector<std::string>{section});
+}
