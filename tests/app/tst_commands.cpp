@@ -105,15 +105,9 @@ private:
 };
 
 void CommandsTest::init() {
-    bool canRun = true;
-    std::string why;
-    server_ = StartServerWithPub(canRun, why);
-    if (!canRun) {
-        QSKIP(why.c_str());
+    if (!StartServerAndWindow(server_, harness_, messages_)) {
+        return;
     }
-    QVERIFY2(server_, why.c_str());
-    harness_ = std::make_unique<WindowHarness>();
-    messages_ = std::make_unique<MessageScript>();
     dialogs_ = std::make_unique<DialogRecorder>();
 }
 

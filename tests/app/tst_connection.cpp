@@ -69,20 +69,14 @@ private:
 };
 
 void ConnectionTest::init() {
-    bool canRun = true;
-    std::string why;
-    server_ = StartServerWithPub(canRun, why);
-    if (!canRun) {
-        QSKIP(why.c_str());
+    if (!StartServerAndWindow(server_, harness_, messages_)) {
+        return;
     }
-    QVERIFY2(server_, why.c_str());
     server_->makeDir("pub/sub");
     server_->writeFile("pub/sub/x.txt", "hello\n");
     server_->writeFile("pub/readme.txt", "read me\n");
     server_->makeDir("pub/日本語フォルダ");
     server_->writeFile("top.bin", std::string(3000, 'b'));
-    harness_ = std::make_unique<WindowHarness>();
-    messages_ = std::make_unique<MessageScript>();
 }
 
 void ConnectionTest::cleanup() {

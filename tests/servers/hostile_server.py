@@ -49,6 +49,8 @@ import sys
 import threading
 import time
 
+import scripted_ftp
+
 LOCK = threading.Lock()
 DATA_OPEN = [0]
 LOG = [None]
@@ -193,28 +195,19 @@ class Server:
         self.lock = threading.Lock()
 
 
-class Session:
+class Session(scripted_ftp.Session):
+    encoding = "latin-1"
+    errors = "strict"
+    pasv_timeout = 10
+    greeting = "hostile test server"
+
     def __init__(self, server, conn):
+        super().__init__(conn, server.scenarios, server.password,
+                         bytewise="bytewise" in server.scenarios)
         self.server = server
-        self.s = server.scenarios
-        self.conn = conn
-        self.logged_in = False
-        self.pasv = None
         self.trap = None
         self.cwd = "/"
         self.rnfr = None
-
-    # --- replies -----------------------------------------------------------------------
-    def send(self, text):
-        data = b(text)
-        if "bytewise" in self.s:
-            for i in range(len(data)):
-                self.conn.sendall(data[i:i + 1])
-        else:
-            self.conn.sendall(data)
-
-    def reply(self, code, text):
-        self.send("%d %s\r\n" % (code, text))
 
     # --- the tree ----------------------------------------------------------------------
     def absolute(self, arg):
@@ -244,19 +237,10 @@ class Session:
         return self.lookup(parent), path[cut + 1:]
 
     # --- data connections --------------------------------------------------------------
-    def open_passive(self, host="127.0.0.1"):
-        self.close_passive()
-        self.pasv = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.pasv.bind((host, 0))
-        self.pasv.listen(1)
-        self.pasv.settimeout(10)
-        return self.pasv.getsockname()[1]
-
     def close_passive(self):
-        for sock in (self.pasv, self.trap):
-            if sock:
-                sock.close()
-        self.pasv = None
+        super().close_passive()
+        if self.trap:
+            self.trap.close()
         self.trap = None
 
     def watch_trap(self, port):
@@ -280,15 +264,9 @@ class Session:
         threading.Thread(target=wait, daemon=True).start()
 
     def accept_data(self):
-        if not self.pasv:
+        data = super().accept_data()
+        if data is None:
             return None
-        try:
-            data, _ = self.pasv.accept()
-        except OSError:
-            return None
-        finally:
-            self.pasv.close()
-            self.pasv = None
         with LOCK:
             DATA_OPEN[0] += 1
             count = DATA_OPEN[0]
@@ -301,17 +279,9 @@ class Session:
             DATA_OPEN[0] -= 1
         log("DATA-CLOSE")
 
-    def send_block(self, data, payload):
-        if "bytewise" in self.s:
-            for i in range(len(payload)):
-                data.sendall(payload[i:i + 1])
-        else:
-            data.sendall(payload)
-
     def send_data(self, payload, name=""):
-        data = self.accept_data()
+        data = self.open_data()
         if data is None:
-            self.reply(425, "Can't open data connection.")
             return
         try:
             self.send_payload(data, payload, name)
@@ -347,13 +317,13 @@ class Session:
             return
         if name.startswith("short"):
             payload = half
-        if "batched" in self.s:
+        if "batched" in self.modes:
             self.conn.sendall(b"150 Opening data connection.\r\n226 Transfer complete.\r\n")
             time.sleep(0.1)
-            self.send_block(data, payload)
+            scripted_ftp.send_bytes(data, payload, self.bytewise)
             return
         self.reply(150, "Opening data connection.")
-        self.send_block(data, payload)
+        scripted_ftp.send_bytes(data, payload, self.bytewise)
         if name.startswith("no226"):
             data.close()
             time.sleep(5)
@@ -363,22 +333,11 @@ class Session:
         self.reply(226, "Transfer complete.")
 
     def receive_data(self, parent, name):
-        data = self.accept_data()
-        if data is None:
-            self.reply(425, "Can't open data connection.")
+        body = self.receive_upload()
+        if body is None:
             return
-        self.reply(150, "Ok to send data.")
-        chunks = []
-        try:
-            while True:
-                chunk = data.recv(65536)
-                if not chunk:
-                    break
-                chunks.append(chunk)
-        finally:
-            self.close_data(data)
         with self.server.lock:
-            parent[name] = b"".join(chunks)
+            parent[name] = body
         self.reply(226, "Transfer complete.")
 
     def listing(self, path, mlsd):
@@ -404,12 +363,12 @@ class Session:
 
     # --- commands ----------------------------------------------------------------------
     def feat(self):
-        features = ["EPSV", "PASV", "SIZE", "MDTM"]
-        if "no-utf8" not in self.s:
+        features = list(self.features)
+        if "no-utf8" not in self.modes:
             features.append("UTF8")
-        if "mlsd" in self.s:
+        if "mlsd" in self.modes:
             features.append("MLST type*;size*;modify*;")
-        if "odd-multiline" in self.s:
+        if "odd-multiline" in self.modes:
             body = ["211-Features:"]
             for i in range(1000):
                 body.append(" X-FILLER-%d" % i)
@@ -420,35 +379,24 @@ class Session:
             body.extend(" " + f for f in features)
             body.append("211 End")
             return "".join(line + "\r\n" for line in body)
-        return "211-Features:\r\n" + "".join(" %s\r\n" % f for f in features) + "211 End\r\n"
+        return scripted_ftp.feat_reply(features)
 
-    def handle(self, line):
-        cmd, _, arg = line.partition(" ")
-        cmd = cmd.upper()
-        if cmd == "QUIT":
-            self.reply(221, "Goodbye.")
-            return False
-        if cmd == "USER":
-            self.reply(331, "Please specify the password.")
-            return True
-        if cmd == "PASS":
-            if arg != self.server.password:
-                self.reply(530, "Login incorrect.")
-                return True
-            self.logged_in = True
-            if "odd-multiline" in self.s:
-                self.send("230-Welcome\r\n331 inner line with another code\r\n230-same code\r\n"
-                          "230\tno blank but a tab\r\n 230 indented\r\n230 Login successful.\r\n")
-            else:
-                self.reply(230, "Login successful.")
-            return True
-        if cmd == "FEAT":
-            self.send(self.feat())
-            return True
-        if not self.logged_in:
-            self.reply(530, "Please login with USER and PASS.")
-            return True
-        return self.command(cmd, arg)
+    def welcome(self):
+        if "odd-multiline" in self.modes:
+            self.send("230-Welcome\r\n331 inner line with another code\r\n230-same code\r\n"
+                      "230\tno blank but a tab\r\n 230 indented\r\n230 Login successful.\r\n")
+        else:
+            super().welcome()
+
+    def greet(self):
+        if "odd-multiline" in self.modes:
+            self.send("220-Welcome\r\n230 not mine\r\n220-still the greeting\r\n"
+                      "220x still\r\n 220 indented\r\n220 ready\r\n")
+        else:
+            super().greet()
+
+    def received(self, line):
+        log("CMD " + escape(line))
 
     def command(self, cmd, arg):
         if cmd == "SYST":
@@ -456,12 +404,12 @@ class Session:
         elif cmd in ("NOOP", "TYPE", "OPTS"):
             self.reply(200, "Ok.")
         elif cmd == "PWD":
-            if "odd-multiline" in self.s:
+            if "odd-multiline" in self.modes:
                 self.send('257-"%s" is the current directory\r\n257x not the end\r\n'
                           '200 another code\r\n257-nor this\r\n257 End\r\n' % self.cwd)
             else:
                 self.reply(257, '"%s" is the current directory' % self.cwd.replace('"', '""'))
-            if "421-idle" in self.s:
+            if "421-idle" in self.modes:
                 time.sleep(0.2)
                 self.reply(421, "Timeout.")
                 return False
@@ -551,11 +499,11 @@ class Session:
         return True
 
     def epsv(self):
-        if self.s & {"pasv-zero", "pasv-other", "pasv-malformed"}:
+        if self.modes & {"pasv-zero", "pasv-other", "pasv-malformed"}:
             self.reply(500, "EPSV not understood.")
-        elif "epsv-refused" in self.s:
+        elif "epsv-refused" in self.modes:
             self.reply(502, "Command not implemented.")
-        elif "epsv-zero" in self.s:
+        elif "epsv-zero" in self.modes:
             self.reply(229, "Entering Extended Passive Mode (|||0|)")
         else:
             self.reply(229, "Entering Extended Passive Mode (|||%d|)" % self.open_passive())
@@ -563,12 +511,12 @@ class Session:
     def passive(self):
         port = self.open_passive()
         host = "127,0,0,1"
-        if "pasv-zero" in self.s:
+        if "pasv-zero" in self.modes:
             host = "0,0,0,0"
-        elif "pasv-other" in self.s:
+        elif "pasv-other" in self.modes:
             host = "127,0,0,2"
             self.watch_trap(port)
-        if "pasv-malformed" in self.s:
+        if "pasv-malformed" in self.modes:
             self.reply(227, "Entering Passive Mode (127,0,0,%d,%d)." % (port >> 8, port & 255))
         else:
             self.reply(227, "Entering Passive Mode (%s,%d,%d)." % (host, port >> 8, port & 255))
@@ -622,38 +570,6 @@ class Session:
             new_parent[new_name] = old_parent.pop(old_name)
         self.reply(250, "Rename successful.")
 
-    def run(self):
-        try:
-            if "no-greeting" in self.s:
-                while self.conn.recv(4096):
-                    pass
-                return
-            if "odd-multiline" in self.s:
-                self.send("220-Welcome\r\n230 not mine\r\n220-still the greeting\r\n"
-                          "220x still\r\n 220 indented\r\n220 ready\r\n")
-            else:
-                self.reply(220, "hostile test server")
-            buf = b""
-            while True:
-                chunk = self.conn.recv(4096)
-                if not chunk:
-                    return
-                buf += chunk
-                while b"\n" in buf:
-                    raw, buf = buf.split(b"\n", 1)
-                    line = raw.rstrip(b"\r").decode("latin-1")
-                    log("CMD " + escape(line))
-                    if not self.handle(line):
-                        return
-        except OSError:
-            pass
-        finally:
-            self.close_passive()
-            try:
-                self.conn.close()
-            except OSError:
-                pass
-
 
 def main():
     parser = argparse.ArgumentParser()
@@ -666,15 +582,7 @@ def main():
     scenarios = set(s for s in args.scenario.split(",") if s)
     server = Server(scenarios, args.user, args.password)
 
-    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind(("127.0.0.1", 0))
-    listener.listen(16)
-    print(listener.getsockname()[1], flush=True)
-    while True:
-        conn, _ = listener.accept()
-        conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        threading.Thread(target=Session(server, conn).run, daemon=True).start()
+    scripted_ftp.serve("127.0.0.1", lambda conn: Session(server, conn))
 
 
 if __name__ == "__main__":

@@ -26,8 +26,9 @@ import argparse
 import socket
 import struct
 import sys
-import threading
 import time
+
+import scripted_ftp
 
 FILES = {
     "hello.txt": b"hello\r\nworld\r\n",
@@ -35,56 +36,18 @@ FILES = {
 }
 
 
-class Session:
-    def __init__(self, conn, modes, user, password):
-        self.conn = conn
-        self.modes = modes
-        self.user = user
-        self.password = password
-        self.logged_in = False
-        self.pasv = None
+class Session(scripted_ftp.Session):
+    greeting = "misbehaving test server"
+    byte_pause = 0.001
+
+    def __init__(self, conn, modes, password):
+        super().__init__(conn, modes, password, bytewise="byte-at-a-time" in modes)
         self.files = FILES
 
-    # --- replies -----------------------------------------------------------------------
-    def send(self, text):
-        data = text.encode("utf-8", "surrogateescape")
-        if "byte-at-a-time" in self.modes:
-            for i in range(len(data)):
-                self.conn.sendall(data[i:i + 1])
-                time.sleep(0.001)
-        else:
-            self.conn.sendall(data)
-
-    def reply(self, code, text):
-        self.send("%d %s\r\n" % (code, text))
-
     # --- data connections --------------------------------------------------------------
-    def open_passive(self):
-        if self.pasv:
-            self.pasv.close()
-        local = self.conn.getsockname()[0]
-        self.pasv = socket.socket(self.conn.family, socket.SOCK_STREAM)
-        self.pasv.bind((local, 0))
-        self.pasv.listen(1)
-        self.pasv.settimeout(30)
-        return self.pasv.getsockname()[1]
-
-    def accept_data(self):
-        if not self.pasv:
-            return None
-        try:
-            data, _ = self.pasv.accept()
-        except OSError:
-            return None
-        finally:
-            self.pasv.close()
-            self.pasv = None
-        return data
-
     def send_data(self, payload, retr=False):
-        data = self.accept_data()
+        data = self.open_data()
         if data is None:
-            self.reply(425, "Can't open data connection.")
             return
         if retr and "early-226" in self.modes:
             self.send("150 Opening data connection.\r\n226 Transfer complete.\r\n")
@@ -125,19 +88,10 @@ class Session:
         self.reply(226, "Transfer complete.")
 
     def receive_data(self, name):
-        data = self.accept_data()
-        if data is None:
-            self.reply(425, "Can't open data connection.")
+        body = self.receive_upload()
+        if body is None:
             return
-        self.reply(150, "Ok to send data.")
-        chunks = []
-        while True:
-            chunk = data.recv(65536)
-            if not chunk:
-                break
-            chunks.append(chunk)
-        data.close()
-        self.files[name] = b"".join(chunks)
+        self.files[name] = body
         self.reply(226, "Transfer complete.")
 
     def listing(self):
@@ -148,28 +102,7 @@ class Session:
         return "".join(lines).encode("utf-8", "surrogateescape")
 
     # --- commands ----------------------------------------------------------------------
-    def handle(self, line):
-        cmd, _, arg = line.partition(" ")
-        cmd = cmd.upper()
-        if cmd == "QUIT":
-            self.reply(221, "Goodbye.")
-            return False
-        if cmd == "USER":
-            self.reply(331, "Please specify the password.")
-            return True
-        if cmd == "PASS":
-            if arg == self.password:
-                self.logged_in = True
-                self.reply(230, "Login successful.")
-            else:
-                self.reply(530, "Login incorrect.")
-            return True
-        if cmd == "FEAT":
-            self.send("211-Features:\r\n EPSV\r\n PASV\r\n SIZE\r\n MDTM\r\n211 End\r\n")
-            return True
-        if not self.logged_in:
-            self.reply(530, "Please login with USER and PASS.")
-            return True
+    def command(self, cmd, arg):
         if "silent-command" in self.modes:
             return True  # never answered
         if "421-after-login" in self.modes:
@@ -226,29 +159,6 @@ class Session:
             self.reply(502, "Command not implemented.")
         return True
 
-    def run(self):
-        try:
-            if "no-greeting" in self.modes:
-                while self.conn.recv(4096):
-                    pass
-                return
-            self.reply(220, "misbehaving test server")
-            buf = b""
-            while True:
-                chunk = self.conn.recv(4096)
-                if not chunk:
-                    return
-                buf += chunk
-                while b"\n" in buf:
-                    raw, buf = buf.split(b"\n", 1)
-                    line = raw.rstrip(b"\r").decode("utf-8", "surrogateescape")
-                    if not self.handle(line):
-                        return
-        except OSError:
-            pass
-        finally:
-            self.conn.close()
-
 
 def main():
     parser = argparse.ArgumentParser()
@@ -259,17 +169,7 @@ def main():
     args = parser.parse_args()
     modes = set(m for m in args.mode.split(",") if m)
 
-    family = socket.AF_INET6 if ":" in args.host else socket.AF_INET
-    listener = socket.socket(family, socket.SOCK_STREAM)
-    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind((args.host, 0))
-    listener.listen(16)
-    print(listener.getsockname()[1], flush=True)
-    while True:
-        conn, _ = listener.accept()
-        conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        session = Session(conn, modes, args.user, args.password)
-        threading.Thread(target=session.run, daemon=True).start()
+    scripted_ftp.serve(args.host, lambda conn: Session(conn, modes, args.password))
 
 
 if __name__ == "__main__":

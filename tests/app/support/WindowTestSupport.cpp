@@ -100,6 +100,24 @@ std::unique_ptr<FtpServer> StartServerWithPub(bool& canRun, std::string& why) {
     return server;
 }
 
+bool StartServerAndWindow(std::unique_ptr<FtpServer>& server,
+                          std::unique_ptr<WindowHarness>& harness,
+                          std::unique_ptr<MessageScript>& messages) {
+    bool canRun = true;
+    std::string why;
+    server = StartServerWithPub(canRun, why);
+    if (!canRun) {
+        QTest::qSkip(why.c_str(), __FILE__, __LINE__);
+        return false;
+    }
+    if (!QTest::qVerify(server != nullptr, "server", why.c_str(), __FILE__, __LINE__)) {
+        return false;
+    }
+    harness = std::make_unique<WindowHarness>();
+    messages = std::make_unique<MessageScript>();
+    return true;
+}
+
 void MakeFile(const std::string& path, size_t size) {
     fs::create_directories(fs::path(path).parent_path());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -67,6 +67,13 @@ private:
 // (canRun false: skip) or it did not start (fail); why says which.
 std::unique_ptr<FtpServer> StartServerWithPub(bool& canRun, std::string& why);
 
+// For a test's init(): the server of StartServerWithPub, then a fresh window harness and
+// message script. Without a server the test is marked skipped (this machine cannot run one)
+// or failed, and the result is false.
+bool StartServerAndWindow(std::unique_ptr<FtpServer>& server,
+                          std::unique_ptr<WindowHarness>& harness,
+                          std::unique_ptr<MessageScript>& messages);
+
 // Creates a file of `size` bytes (and its folders) under root.
 void MakeFile(const std::string& path, size_t size = 0);
 void MakeDir(const std::string& path);
