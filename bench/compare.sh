@@ -493,7 +493,12 @@ meta os "$(. /etc/os-release && echo "$PRETTY_NAME")"
 meta vsftpd "$(dpkg-query -W -f='${Version}' vsftpd 2>/dev/null)"
 meta curl "$(curl --version | head -n 1 | cut -d' ' -f1-2)"
 meta lftp "$(lftp --version | head -n 1 | sed 's/.*Version \([^ ]*\).*/\1/')"
-meta oxlip "$(git -C "$REPO" describe --always --dirty 2>/dev/null || echo unknown)"
+# The commit measured; "-dirty" only for changes outside bench/ (whose results this run rewrites).
+oxlip_rev="$(git -C "$REPO" rev-parse --short HEAD 2>/dev/null || echo unknown)"
+if ! git -C "$REPO" diff --quiet HEAD -- . ':!bench' 2>/dev/null; then
+    oxlip_rev="$oxlip_rev-dirty"
+fi
+meta oxlip "$oxlip_rev"
 meta oxlip_note "$OXLIP_NOTE"
 meta big_mb "$BIG_MB"
 meta tree_files "$TREE_FILES"
