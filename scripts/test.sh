@@ -36,8 +36,6 @@ if [ -f scripts/fuzz.sh ]; then
     bash scripts/fuzz.sh "${OXLIP_FUZZ_SECONDS:-30}"
 fi
 
-echo "== summary"
-echo "normal build:"
-tail -n 3 build/ctest-summary.txt
-echo "sanitizer build:"
-tail -n 3 build-asan/ctest-summary.txt
+echo "== summary (normal build, then sanitizer build)"
+grep -E "tests passed|tests failed" build/ctest-summary.txt
+grep -E "tests passed|tests failed" build-asan/ctest-summary.txt
