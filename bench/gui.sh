@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Window figures on the offscreen platform against a pyftpdlib server on 127.0.0.1: the time
+# to fill the host pane with a big folder in details view, and, while the window downloads a
+# big file, the longest gap between two event-loop turns and the progress redraws a second.
+#
+#   bash bench/gui.sh
+#
+# Environment:
+#   OXLIP_BENCH_BIG_MB=1024    size of the downloaded file, MiB (made sparse on the server)
+#   OXLIP_BENCH_ENTRIES=50000  entries in the listed folder
+#   BENCH_GUI_TIMEOUT=1200     seconds the whole run may take
+# Builds the benchmark in build-bench-gui (Release); the build log is build-bench-gui/build.log.
+set -euo pipefail
+
+REPO="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD="$REPO/build-bench-gui"
+LIMIT="${BENCH_GUI_TIMEOUT:-1200}"
+
+mkdir -p "$BUILD"
+echo "gui.sh: building bench_gui (Release) in $BUILD" >&2
+if ! { cmake -S "$REPO" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DOXLIP_BUILD_GUI=ON -DOXLIP_BUILD_TESTS=ON &&
+    cmake --build "$BUILD" --target bench_gui -j2; } >"$BUILD/build.log" 2>&1; then
+    echo "gui.sh: the build failed, see $BUILD/build.log" >&2
+    exit 1
+fi
+
+export QT_QPA_PLATFORM=offscreen
+# QtTest's own watchdog would end a slow transfer after five minutes.
+export QTEST_FUNCTION_TIMEOUT=$((LIMIT * 1000))
+timeout "$LIMIT" "$BUILD/tests/bench_gui" -silent
