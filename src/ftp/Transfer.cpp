@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
+#include <future>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -90,6 +91,21 @@ mode_t CurrentUmask() {
     const mode_t mask = ::umask(022);
     ::umask(mask);
     return mask;
+}
+
+// Runs a call that waits for the disk (a flush of a large file can take seconds) on a helper
+// thread while this thread keeps the window's events going at the engine's pace.
+template <typename Work> void WhilePumping(const SessionPorts& ports, Work&& work) {
+    if (!ports.pump) {
+        work();
+        return;
+    }
+    auto done = std::async(std::launch::async, std::forward<Work>(work));
+    while (done.wait_for(std::chrono::milliseconds(ftp::kPumpIntervalMs)) !=
+           std::future_status::ready) {
+        ports.pump->pump();
+    }
+    done.get();
 }
 
 bool SyncFolder(const std::string& folder) {
@@ -187,7 +203,7 @@ bool ReceiveToTemp(FtpClient* hFtp, const std::string& hostPath, const std::stri
 class ReceivedBatch {
 public:
     static constexpr std::size_t kMaxFiles = 64;
-    ReceivedBatch() = default;
+    explicit ReceivedBatch(const SessionPorts& ports) : ports_(ports) {}
     ReceivedBatch(const ReceivedBatch&) = delete;
     ReceivedBatch& operator=(const ReceivedBatch&) = delete;
     ~ReceivedBatch() { commit(); }
@@ -203,9 +219,16 @@ public:
         std::vector<std::string> folders;
         // Several files: one flush of their file system is far cheaper than one per file
         // (each of which waits for the disk's cache on its own).
-        const bool synced = files_.size() > 1 && ::syncfs(files_.front().fd) == 0;
-        for (ReceivedFile& file : files_) {
-            bool placed = ok && (synced || ::fsync(file.fd) == 0);
+        std::vector<char> flushed(files_.size(), 0);
+        WhilePumping(ports_, [&] {
+            const bool synced = files_.size() > 1 && ::syncfs(files_.front().fd) == 0;
+            for (std::size_t i = 0; i < files_.size(); ++i) {
+                flushed[i] = synced || ::fsync(files_[i].fd) == 0;
+            }
+        });
+        for (std::size_t i = 0; i < files_.size(); ++i) {
+            ReceivedFile& file = files_[i];
+            bool placed = ok && flushed[i];
             placed = (::close(file.fd) == 0) && placed;
             placed = placed && ::rename(file.temp.c_str(), file.target.c_str()) == 0;
             if (!placed) {
@@ -218,13 +241,16 @@ public:
             }
         }
         files_.clear();
-        for (const std::string& folder : folders) {
-            SyncFolder(folder);
-        }
+        WhilePumping(ports_, [&] {
+            for (const std::string& folder : folders) {
+                SyncFolder(folder);
+            }
+        });
         return ok;
     }
 
 private:
+    const SessionPorts& ports_;
     std::vector<ReceivedFile> files_;
 };
 
@@ -239,7 +265,7 @@ bool DownloadFile(FtpClient* hFtp, const std::string& hostPath, const std::strin
     if (!ReceiveToTemp(hFtp, hostPath, localPath, type, file)) {
         return false;
     }
-    ReceivedBatch batch;
+    ReceivedBatch batch(hFtp->ports());
     return batch.add(std::move(file)) && batch.commit();
 }
 
@@ -390,7 +416,7 @@ bool DownloadFolder(FtpClient* hFtp, const std::string& hostFolder, const std::s
         return false;
     }
     // Files received so far are put in place also when a later one fails.
-    ReceivedBatch batch;
+    ReceivedBatch batch(hFtp->ports());
     const bool ok = DownloadTree(hFtp, hostFolder, localFolder, type, 0, batch);
     return batch.commit() && ok;
 }
