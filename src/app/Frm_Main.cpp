@@ -2,6 +2,7 @@
 
 #include "app/Images.h"
 #include "app/PaneView.h"
+#include "dialogs/DialogUi.h"
 #include "dialogs/Dialogs.h"
 #include "dialogs/Frm_State.h"
 #include "dialogs/Modal.h"
@@ -42,13 +43,6 @@ QString q(const std::string& text) {
 }
 
 } // namespace
-
-void InstallFontSubstitutions() {
-    QFont::insertSubstitutions(kUiFont, {QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic"),
-                                         QStringLiteral("Noto Sans CJK JP")});
-    QFont::insertSubstitutions(
-        kFixedFont, {QStringLiteral("IPAGothic"), QStringLiteral("Noto Sans Mono CJK JP")});
-}
 
 // ---- The window placement, in twips, as the settings read and write it ----
 
@@ -163,7 +157,7 @@ Frm_Main::Frm_Main(Settings& settings, QWidget* parent)
     : QMainWindow(parent), settings_(settings),
       progress_([this]() -> ProgressView* { return stateWindow(); }),
       placement_(std::make_unique<Placement>(this)) {
-    InstallFontSubstitutions();
+    ui::InstallJapaneseFontSubstitutes();
     setWindowTitle(QStringLiteral("Oxlip"));
     setWindowIcon(images::icon(images::Image::AppIcon));
     setFont(QFont(kUiFont, 9));

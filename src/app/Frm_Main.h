@@ -198,7 +198,4 @@ private:
 // The last-modified column's text for a time ("" for a record without one).
 QString TimeText(const FileTime& time);
 
-// Maps "MS UI Gothic" and "ＭＳ ゴシック" to the installed Japanese Gothic fonts.
-void InstallFontSubstitutions();
-
 } // namespace oxlip

@@ -1,4 +1,5 @@
 #include "app/Frm_Main.h"
+#include "dialogs/DialogUi.h"
 #include "settings/Settings.h"
 
 #include <QApplication>
@@ -6,7 +7,7 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    oxlip::InstallFontSubstitutions();
+    oxlip::ui::InstallJapaneseFontSubstitutes();
     QApplication::setFont(QFont(QStringLiteral("MS UI Gothic"), 9));
     oxlip::Settings settings(
         oxlip::ChooseSettingsFolder(QCoreApplication::applicationDirPath().toStdString()));

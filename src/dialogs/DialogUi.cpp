@@ -33,8 +33,10 @@ void InstallJapaneseFontSubstitutes() {
         return;
     }
     installed = true;
-    const QStringList proportional{QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")};
-    const QStringList fixed{QStringLiteral("IPAGothic"), QStringLiteral("IPAPGothic")};
+    const QStringList proportional{QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic"),
+                                   QStringLiteral("Noto Sans CJK JP")};
+    const QStringList fixed{QStringLiteral("IPAGothic"), QStringLiteral("IPAPGothic"),
+                            QStringLiteral("Noto Sans Mono CJK JP")};
     QFont::insertSubstitutions(UiGothicFamily(), proportional);
     QFont::insertSubstitutions(StandardGothicFamily(), fixed);
     QFont::insertSubstitutions(QStringLiteral("ＭＳ ゴシック"), fixed);
