@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <future>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -148,12 +149,17 @@ struct ReceivedFile {
 };
 
 // Fetches a host file into a hidden file beside the target; the target is not touched yet.
+// listedSize: the size the folder's listing just gave, which spares the lookup.
 bool ReceiveToTemp(FtpClient* hFtp, const std::string& hostPath, const std::string& localPath,
-                   int type, ReceivedFile& out) {
+                   int type, std::optional<uint64_t> listedSize, ReceivedFile& out) {
     const SessionPorts& ports = hFtp->ports();
     type = BeginTransfer(ports, type, localPath, " を受信中です...");
-    DirEntry source;
-    GetHostEntry(hFtp, hostPath, source);
+    uint64_t total = 0; // unknown: the bar stays in its not-started state
+    if (listedSize) {
+        total = *listedSize;
+    } else {
+        hFtp->fileSize(hostPath, total);
+    }
 
     // The file arrives beside the target under a hidden name and replaces it only when it
     // is complete, so a failed download leaves an existing file as it was.
@@ -176,16 +182,19 @@ bool ReceiveToTemp(FtpClient* hFtp, const std::string& hostPath, const std::stri
 
     int64_t unflushed = 0;
     const bool ok =
-        RunWithProgress(ports, kContextDownload, static_cast<int64_t>(source.fileSize()),
+        RunWithProgress(ports, kContextDownload, static_cast<int64_t>(total),
                         [&](const ftp::BlockCallback& onBlock) {
-                            return hFtp->retrieve(hostPath, type == 1, fd, [&](std::size_t bytes) {
-                                unflushed += static_cast<int64_t>(bytes);
-                                if (unflushed >= kWritebackStepBytes) {
-                                    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-                                    unflushed = 0;
-                                }
-                                onBlock(bytes);
-                            });
+                            return hFtp->retrieve(
+                                hostPath, type == 1, fd,
+                                [&](std::size_t bytes) {
+                                    unflushed += static_cast<int64_t>(bytes);
+                                    if (unflushed >= kWritebackStepBytes) {
+                                        ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+                                        unflushed = 0;
+                                    }
+                                    onBlock(bytes);
+                                },
+                                listedSize);
                         });
     if (!ok) {
         ::close(fd);
@@ -262,7 +271,7 @@ bool DownloadFile(FtpClient* hFtp, const std::string& hostPath, const std::strin
         return false;
     }
     ReceivedFile file;
-    if (!ReceiveToTemp(hFtp, hostPath, localPath, type, file)) {
+    if (!ReceiveToTemp(hFtp, hostPath, localPath, type, std::nullopt, file)) {
         return false;
     }
     ReceivedBatch batch(hFtp->ports());
@@ -331,7 +340,10 @@ bool DownloadTree(FtpClient* hFtp, const std::string& hostFolder, const std::str
             return false;
         }
         ReceivedFile file;
-        if (!ReceiveToTemp(hFtp, host + name, local + name, type, file)) {
+        // A link's listed size is the link's own; its file is looked up.
+        const std::optional<uint64_t> listed =
+            entry.isLink() ? std::nullopt : std::optional<uint64_t>(entry.fileSize());
+        if (!ReceiveToTemp(hFtp, host + name, local + name, type, listed, file)) {
             if (entry.isLink()) {
                 continue; // a link the server does not deliver as a file is skipped
             }

@@ -171,6 +171,52 @@ TEST_F(HostileOpsTest, TreeDownloadStaysInsideItsFolder) {
     }
 }
 
+// How many logged commands start with the verb.
+long CountVerb(const std::vector<std::string>& commands, const std::string& verb) {
+    return std::count_if(commands.begin(), commands.end(), [&](const std::string& c) {
+        return c == verb || c.rfind(verb + " ", 0) == 0;
+    });
+}
+
+// A tree download takes each file's size from the folder's listing, so a file costs only its
+// data connection and RETR; a file that arrives with another size than listed is asked about,
+// and only one that also differs from what the server says now fails. A single download looks
+// up just the size.
+TEST_F(HostileOpsTest, DownloadsCheckSizesWithoutALookupPerTreeFile) {
+    for (const std::string scenario : {"", "mlsd"}) {
+        start(scenario);
+        ASSERT_TRUE(login()) << scenario;
+        const std::string into = local.file("t" + scenario);
+        fs::create_directories(into);
+        server->clearLog();
+        EXPECT_TRUE(DownloadFolder(client.get(), "/wide", into + "/wide", 2)) << scenario;
+        auto commands = server->commands();
+        EXPECT_EQ(CountVerb(commands, "RETR"), 26) << scenario;
+        for (const char* lookup : {"SIZE", "MDTM", "MLST", "CWD"}) {
+            EXPECT_EQ(CountVerb(commands, lookup), 0) << scenario << " " << lookup;
+        }
+        EXPECT_EQ(ReadFileBytes(into + "/wide/c/c/f2.txt"), "two") << scenario;
+
+        server->clearLog();
+        EXPECT_TRUE(DownloadFolder(client.get(), "/grew", into + "/grew", 2)) << scenario;
+        EXPECT_TRUE(ReadFileBytes(into + "/grew/grown.bin") == HostileData()) << scenario;
+        EXPECT_EQ(PathsOf(server->commands(), {"SIZE"}),
+                  std::vector<std::string>{"/grew/grown.bin"})
+            << scenario;
+
+        EXPECT_FALSE(DownloadFolder(client.get(), "/cut", into + "/cut", 2)) << scenario;
+        EXPECT_EQ(LocalTree(into + "/cut"), std::vector<std::string>{"a.bin"}) << scenario;
+
+        server->clearLog();
+        EXPECT_TRUE(DownloadFile(client.get(), "/data.bin", target(), 2)) << scenario;
+        commands = server->commands();
+        EXPECT_EQ(CountVerb(commands, "MDTM"), 0) << scenario;
+        EXPECT_EQ(CountVerb(commands, "SIZE") + CountVerb(commands, "MLST"), 1) << scenario;
+        EXPECT_TRUE(ReadFileBytes(target()) == HostileData()) << scenario;
+        client->close();
+    }
+}
+
 TEST_F(HostileOpsTest, TreeDeleteStaysInsideItsFolder) {
     for (const char* scenario : {"", "mlsd"}) {
         start(scenario);

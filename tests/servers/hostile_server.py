@@ -28,6 +28,7 @@ Scenarios that change the whole connection:
 Behaviour chosen by names (any folder):
   files "fail-425*", "fail-426*", "fail-451*"  150, part of the data, then that code
   files "short*"     SIZE says the full size, half the data comes, then 226
+  files "grown*"     listed 100 bytes smaller than they are (they grew since the listing)
   files "no226*"     all the data, then never a final reply
   files "reset*"     150, part of the data, then the control connection is reset
   files "trickle*"   one byte a second
@@ -129,10 +130,17 @@ def build_tree():
             "bad\xff\xfe.bin": b"invalid",
             utf8("日本.txt"): b"utf-8 body",
         },
+        # Listed sizes that differ from what arrives.
+        "grew": {"a.bin": b"aaaa", "grown.bin": DATA},
+        "cut": {"a.bin": b"aaaa", "short.bin": DATA, "z.bin": b"z"},
         "raw-crlf": {}, "raw-cr": {}, "raw-lf": {}, "raw-mixed": {},
         "raw-total0": {}, "raw-empty": {}, "raw-longend": {}, "raw-longmid": {},
     }
     return root
+
+
+def listed_size(name, node):
+    return len(node) - 100 if name.startswith("grown") else len(node)
 
 
 def unix_line(name, node):
@@ -140,7 +148,7 @@ def unix_line(name, node):
         return "drwxr-xr-x    2 1000     1000         4096 Jan 01 12:00 %s" % name
     if isinstance(node, tuple):
         return "lrwxrwxrwx    1 1000     1000            1 Jan 01 12:00 %s -> %s" % (name, node[1])
-    return "-rw-r--r--    1 1000     1000     %8d Jan 01 12:00 %s" % (len(node), name)
+    return "-rw-r--r--    1 1000     1000     %8d Jan 01 12:00 %s" % (listed_size(name, node), name)
 
 
 def mlsd_line(name, node):
@@ -148,7 +156,7 @@ def mlsd_line(name, node):
         return "type=dir;modify=20240101120000; %s" % name
     if isinstance(node, tuple):
         return "type=OS.unix=slink:%s;modify=20240101120000; %s" % (node[1], name)
-    return "type=file;size=%d;modify=20240101120000; %s" % (len(node), name)
+    return "type=file;size=%d;modify=20240101120000; %s" % (listed_size(name, node), name)
 
 
 ENTRIES = ["-rw-r--r--    1 1000     1000     %8d Jan 01 12:00 f%d.txt" % (i * 10, i)

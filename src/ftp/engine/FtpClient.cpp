@@ -498,6 +498,27 @@ struct FtpClient::Impl {
         return true;
     }
 
+    // SIZE in binary mode (the file's bytes as they will arrive); nothing when the server
+    // gives no usable answer.
+    std::optional<uint64_t> askSize(const std::string& wire) {
+        if (!ensureType('I')) {
+            return std::nullopt;
+        }
+        Reply reply;
+        if (command("SIZE " + wire, &reply) != 213) {
+            return std::nullopt;
+        }
+        const std::string& text = reply.lines.front();
+        const std::string digits = text.size() > 4 ? text.substr(4) : "";
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long long value = std::strtoull(digits.c_str(), &end, 10);
+        if (errno != 0 || end == digits.c_str()) {
+            return std::nullopt;
+        }
+        return value;
+    }
+
     // Opens a passive data connection to the control connection's peer.
     bool openData(Stream& data) {
         uint16_t port = 0;
@@ -1137,6 +1158,20 @@ bool FtpClient::list(const std::string& pattern, std::vector<DirEntry>& out) {
 
 bool FtpClient::entry(const std::string& path, DirEntry& out) {
     OXLIP_ENTER();
+    return lookup(path, out, true);
+}
+
+bool FtpClient::fileSize(const std::string& path, uint64_t& out) {
+    OXLIP_ENTER();
+    DirEntry found;
+    if (!lookup(path, found, false)) {
+        return false;
+    }
+    out = found.fileSize();
+    return true;
+}
+
+bool FtpClient::lookup(const std::string& path, DirEntry& out, bool withTime) {
     if (HasLineBreakOrNul(path) || path.empty()) {
         return false;
     }
@@ -1174,34 +1209,24 @@ bool FtpClient::entry(const std::string& path, DirEntry& out) {
         return false;
     }
     // Without MLST: a file answers SIZE (and MDTM for its time) ...
-    if (d->ensureType('I')) {
-        Reply size;
-        if (d->command("SIZE " + wire, &size) == 213) {
-            std::string digits =
-                size.lines.front().substr(std::min<std::size_t>(4, size.lines.front().size()));
-            char* end = nullptr;
-            errno = 0;
-            unsigned long long value = std::strtoull(digits.c_str(), &end, 10);
-            if (errno == 0 && end != digits.c_str()) {
-                DirEntry e;
-                e.cFileName = name;
-                e.setFileSize(value);
-                Reply mdtm;
-                if (d->command("MDTM " + wire, &mdtm) == 213) {
-                    auto time = ParseMdtm(mdtm.lines.front().substr(
-                        std::min<std::size_t>(4, mdtm.lines.front().size())));
-                    if (time) {
-                        e.ftLastWriteTime = FileTimeToLocalFileTime(*time);
-                    }
-                }
-                if (!d->usable()) {
-                    return false;
-                }
-                d->rememberSize(wire, value);
-                out = e;
-                return true;
+    if (const std::optional<uint64_t> size = d->askSize(wire)) {
+        DirEntry e;
+        e.cFileName = name;
+        e.setFileSize(*size);
+        Reply mdtm;
+        if (withTime && d->command("MDTM " + wire, &mdtm) == 213) {
+            auto time = ParseMdtm(
+                mdtm.lines.front().substr(std::min<std::size_t>(4, mdtm.lines.front().size())));
+            if (time) {
+                e.ftLastWriteTime = FileTimeToLocalFileTime(*time);
             }
         }
+        if (!d->usable()) {
+            return false;
+        }
+        d->rememberSize(wire, *size);
+        out = e;
+        return true;
     }
     if (!d->usable()) {
         return false;
@@ -1284,8 +1309,8 @@ int FtpClient::rawCommand(const std::string& command, std::string* replyText) {
     return code;
 }
 
-bool FtpClient::retrieve(const std::string& path, bool ascii, int fd,
-                         const BlockCallback& onBlock) {
+bool FtpClient::retrieve(const std::string& path, bool ascii, int fd, const BlockCallback& onBlock,
+                         std::optional<uint64_t> listedSize) {
     OXLIP_ENTER();
     if (HasLineBreakOrNul(path) || fd < 0) {
         return false;
@@ -1294,23 +1319,18 @@ bool FtpClient::retrieve(const std::string& path, bool ascii, int fd,
     if (!d->ensureType(ascii ? 'A' : 'I')) {
         return false;
     }
-    // In binary mode the announced size is checked against what arrives.
+    // In binary mode the size the server gives is checked against what arrives.
+    const bool checked = !ascii && d->features.count("SIZE");
     std::optional<uint64_t> expected;
-    if (!ascii && d->features.count("SIZE")) {
+    if (checked) {
         expected = d->sizeJustFound(wire);
     }
-    if (!ascii && !expected && d->features.count("SIZE")) {
-        Reply size;
-        if (d->command("SIZE " + wire, &size) == 213) {
-            const std::string& text = size.lines.front();
-            std::string digits = text.size() > 4 ? text.substr(4) : "";
-            char* end = nullptr;
-            errno = 0;
-            unsigned long long value = std::strtoull(digits.c_str(), &end, 10);
-            if (errno == 0 && end != digits.c_str()) {
-                expected = value;
-            }
-        }
+    const bool fromListing = checked && !expected && listedSize;
+    if (fromListing) {
+        expected = listedSize;
+    }
+    if (checked && !expected) {
+        expected = d->askSize(wire);
         if (!d->usable()) {
             return false;
         }
@@ -1373,8 +1393,12 @@ bool FtpClient::retrieve(const std::string& path, bool ascii, int fd,
         ok = writeAll("\r", 1); // a CR at the very end stays
     }
     if (ok && expected && received != *expected) {
-        d->failText("the file arrived incomplete");
-        return false;
+        // A listing can be older than the file: what the server says now decides.
+        const std::optional<uint64_t> now = fromListing ? d->askSize(wire) : std::nullopt;
+        if (!now || *now != received) {
+            d->failText("the file arrived incomplete");
+            return false;
+        }
     }
     return ok;
 }

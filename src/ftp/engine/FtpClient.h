@@ -55,6 +55,8 @@ public:
     bool list(const std::string& pattern, std::vector<DirEntry>& out);
     // One entry by path: MLST where offered, otherwise SIZE/MDTM for a file or a LIST.
     bool entry(const std::string& path, DirEntry& out);
+    // Only the size of a file: MLST where offered, otherwise SIZE, otherwise a LIST.
+    bool fileSize(const std::string& path, uint64_t& out);
 
     bool deleteFile(const std::string& path);
     bool rename(const std::string& from, const std::string& to);
@@ -64,8 +66,12 @@ public:
     // final reply code, 0 when nothing could be sent. CR/LF/NUL inside is refused.
     int rawCommand(const std::string& command, std::string* replyText = nullptr);
 
-    // Streams a host file into an open file descriptor (ascii: CR LF becomes LF).
-    bool retrieve(const std::string& path, bool ascii, int fd, const BlockCallback& onBlock);
+    // Streams a host file into an open file descriptor (ascii: CR LF becomes LF). A binary
+    // file must arrive with the size the server gives for it. listedSize is the size a
+    // listing just showed: it spares the SIZE before the transfer, and only a file that
+    // arrives with another size is asked about afterwards.
+    bool retrieve(const std::string& path, bool ascii, int fd, const BlockCallback& onBlock,
+                  std::optional<uint64_t> listedSize = std::nullopt);
     // Streams an open file descriptor to the host (ascii: LF becomes CR LF).
     bool store(const std::string& path, bool ascii, int fd, const BlockCallback& onBlock);
 
@@ -76,6 +82,9 @@ public:
     std::string lastReplyText() const;
 
 private:
+    // entry() and fileSize(): withTime asks for the date where it costs a command of its own.
+    bool lookup(const std::string& path, DirEntry& out, bool withTime);
+
     struct Impl;
     std::unique_ptr<Impl> d;
 };
