@@ -181,6 +181,7 @@ bool ReceiveToTemp(FtpClient* hFtp, const std::string& hostPath, const std::stri
     ::fchmod(fd, mode);
 
     int64_t unflushed = 0;
+    int64_t received = 0;
     const bool ok =
         RunWithProgress(ports, kContextDownload, static_cast<int64_t>(total),
                         [&](const ftp::BlockCallback& onBlock) {
@@ -188,6 +189,7 @@ bool ReceiveToTemp(FtpClient* hFtp, const std::string& hostPath, const std::stri
                                 hostPath, type == 1, fd,
                                 [&](std::size_t bytes) {
                                     unflushed += static_cast<int64_t>(bytes);
+                                    received += static_cast<int64_t>(bytes);
                                     if (unflushed >= kWritebackStepBytes) {
                                         ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
                                         unflushed = 0;
@@ -201,7 +203,11 @@ bool ReceiveToTemp(FtpClient* hFtp, const std::string& hostPath, const std::stri
         ::unlink(temp.c_str());
         return false;
     }
-    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    if (received >= kWritebackStepBytes) {
+        // A big file's tail goes to the disk now; small ones are written together when the
+        // batch is flushed (one write request each would cost more than the file).
+        ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    }
     out = ReceivedFile{fd, std::move(temp), localPath, folder};
     return true;
 }
