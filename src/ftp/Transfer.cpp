@@ -137,7 +137,8 @@ int GetTransferType(const std::string& extension, const std::vector<std::string>
 
 namespace {
 
-// Dirty data is handed to the disk while more arrives, so the final flush has little left.
+// Data that will replace a file is handed to the disk while more arrives, so the flush
+// before the rename has little left.
 constexpr int64_t kWritebackStepBytes = 8 * 1024 * 1024;
 
 // A downloaded file still under its hidden name beside the target.
@@ -190,7 +191,7 @@ bool ReceiveToTemp(FtpClient* hFtp, const std::string& hostPath, const std::stri
                                 [&](std::size_t bytes) {
                                     unflushed += static_cast<int64_t>(bytes);
                                     received += static_cast<int64_t>(bytes);
-                                    if (unflushed >= kWritebackStepBytes) {
+                                    if (exists && unflushed >= kWritebackStepBytes) {
                                         ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
                                         unflushed = 0;
                                     }
@@ -203,18 +204,18 @@ bool ReceiveToTemp(FtpClient* hFtp, const std::string& hostPath, const std::stri
         ::unlink(temp.c_str());
         return false;
     }
-    if (received >= kWritebackStepBytes) {
-        // A big file's tail goes to the disk now; small ones are written together when the
-        // batch is flushed (one write request each would cost more than the file).
+    if (exists && received >= kWritebackStepBytes) {
+        // The tail of a big file that will replace another goes to the disk now; small ones
+        // are written together when the batch is flushed.
         ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
     }
     out = ReceivedFile{fd, std::move(temp), localPath, folder};
     return true;
 }
 
-// Puts received files in place in their order: each is on the disk before it replaces its
-// target. Files after the first failure are dropped. Flushing several files in one go costs
-// about one journal commit instead of one per file.
+// Puts received files in place in their order: each that replaces a file is on the disk
+// before it does. Files after the first failure are dropped. Flushing several files in one go
+// costs about one journal commit instead of one per file.
 class ReceivedBatch {
 public:
     static constexpr std::size_t kMaxFiles = 64;
@@ -231,16 +232,33 @@ public:
 
     bool commit() {
         bool ok = true;
+        // A file that replaces another is on the disk before the rename, so a power cut leaves
+        // the old file or the whole new one, never an empty or partial file in its place. A
+        // new file has nothing to lose and is left to the kernel's writeback like any copy;
+        // waiting for the disk there would halve the speed of a big download.
+        std::vector<char> replaces(files_.size(), 0);
+        std::size_t replacing = 0;
+        for (std::size_t i = 0; i < files_.size(); ++i) {
+            struct stat target {};
+            replaces[i] = ::lstat(files_[i].target.c_str(), &target) == 0;
+            replacing += replaces[i] ? 1 : 0;
+        }
+        std::vector<char> flushed(files_.size(), 1);
+        if (replacing > 0) {
+            WhilePumping(ports_, [&] {
+                // Several files: one flush of their file system is far cheaper than one per
+                // file (each of which waits for the disk's cache on its own).
+                const std::size_t first =
+                    std::size_t(std::find(replaces.begin(), replaces.end(), 1) - replaces.begin());
+                const bool synced = replacing > 1 && ::syncfs(files_[first].fd) == 0;
+                for (std::size_t i = 0; i < files_.size(); ++i) {
+                    if (replaces[i]) {
+                        flushed[i] = synced || ::fsync(files_[i].fd) == 0;
+                    }
+                }
+            });
+        }
         std::vector<std::string> folders;
-        // Several files: one flush of their file system is far cheaper than one per file
-        // (each of which waits for the disk's cache on its own).
-        std::vector<char> flushed(files_.size(), 0);
-        WhilePumping(ports_, [&] {
-            const bool synced = files_.size() > 1 && ::syncfs(files_.front().fd) == 0;
-            for (std::size_t i = 0; i < files_.size(); ++i) {
-                flushed[i] = synced || ::fsync(files_[i].fd) == 0;
-            }
-        });
         for (std::size_t i = 0; i < files_.size(); ++i) {
             ReceivedFile& file = files_[i];
             bool placed = ok && flushed[i];
@@ -251,16 +269,19 @@ public:
                 ok = false;
                 continue;
             }
-            if (std::find(folders.begin(), folders.end(), file.folder) == folders.end()) {
+            if (replaces[i] &&
+                std::find(folders.begin(), folders.end(), file.folder) == folders.end()) {
                 folders.push_back(file.folder);
             }
         }
         files_.clear();
-        WhilePumping(ports_, [&] {
-            for (const std::string& folder : folders) {
-                SyncFolder(folder);
-            }
-        });
+        if (!folders.empty()) {
+            WhilePumping(ports_, [&] {
+                for (const std::string& folder : folders) {
+                    SyncFolder(folder);
+                }
+            });
+        }
         return ok;
     }
 
