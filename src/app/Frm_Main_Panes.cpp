@@ -101,7 +101,7 @@ void Frm_Main::addItemUnsorted(int pane, const std::string& name, const DirEntry
         const QString access = QString::number(entry.dwReserved0, 16).toUpper();
         row << new PaneItem(access, access);
     }
-    lv[pane]->model()->appendRow(row);
+    lv[pane]->addRow(row);
 }
 
 bool Frm_Main::AddPaneItem(int pane, const std::string& name, const DirEntry& entry) {
@@ -132,6 +132,7 @@ bool Frm_Main::ShowLocalFolder(const std::string& path) {
     WaitCursor wait(this);
     std::vector<DirEntry> list;
     const int count = ListLocalFolder(list, folder + "*.*");
+    lv[kLocalPane]->beginFill();
     for (DirEntry& entry : list) {
         if (entry.cFileName == "." || entry.cFileName == "..") {
             continue;
@@ -139,7 +140,7 @@ bool Frm_Main::ShowLocalFolder(const std::string& path) {
         entry.ftLastWriteTime = FileTimeToLocalFileTime(entry.ftLastWriteTime);
         addItemUnsorted(kLocalPane, entry.cFileName, entry);
     }
-    lv[kLocalPane]->resort();
+    lv[kLocalPane]->endFill();
     return count > 0;
 }
 
@@ -156,6 +157,8 @@ bool Frm_Main::ShowHostFolder(const std::string& path) {
     }
     std::vector<DirEntry> list;
     const int count = ListHostFolder(hFtp_.get(), list, "*.*");
+    // Nothing below pumps events, so the views never see the rows half added.
+    lv[kHostPane]->beginFill();
     for (const DirEntry& entry : list) {
         const std::string name = TrimAtNul(entry.cFileName);
         if (name == "." || name == ".." || name.empty()) {
@@ -163,7 +166,7 @@ bool Frm_Main::ShowHostFolder(const std::string& path) {
         }
         addItemUnsorted(kHostPane, name, entry);
     }
-    lv[kHostPane]->resort();
+    lv[kHostPane]->endFill();
     return count > 0;
 }
 

@@ -7,6 +7,7 @@
 #include <QStandardItem>
 
 #include <functional>
+#include <vector>
 
 class QListView;
 class QTreeView;
@@ -19,14 +20,26 @@ namespace oxlip {
 enum PaneRole {
     IconIndexRole = Qt::UserRole + 1, // 1 folder, 2 ASCII file, 3 other file (name column)
     SortRole = Qt::UserRole + 2,      // the value a column sorts by
+    AddedRole = Qt::UserRole + 3,     // when the row was added (name column), see clearItems()
 };
 
 // A cell that sorts by its sort value: numbers by value, texts without regard to case first.
 class PaneItem : public QStandardItem {
 public:
+    static constexpr int ItemType = QStandardItem::UserType + 1;
+
     PaneItem(const QString& text, const QVariant& sortValue);
     bool operator<(const QStandardItem& other) const override;
     QStandardItem* clone() const override;
+    void setData(const QVariant& value, int role) override;
+    int type() const override { return ItemType; }
+
+private:
+    // The sort value kept unwrapped, so sorting a big folder compares without copying.
+    void keepSortKey(const QVariant& value);
+    bool numeric_ = false;
+    qlonglong number_ = 0;
+    QString text_;
 };
 
 class PaneView : public QStackedWidget {
@@ -35,6 +48,7 @@ public:
     enum ViewMode { LargeIcons = 0, SmallIcons = 1, List = 2, Details = 3 };
 
     PaneView(const QStringList& columnCaptions, const QList<int>& columnWidths, QWidget* parent);
+    ~PaneView() override;
 
     QStandardItemModel* model() const { return model_; }
     QListView* listView() const { return list_; }
@@ -56,6 +70,11 @@ public:
     int selectedRow() const;
     void selectRow(int row, bool add = false);
     void clearItems();
+    // Adds a row of cells (name first); between beginFill() and endFill() rows are gathered
+    // and go into the model sorted, in one go, and the views are told once.
+    void addRow(const QList<QStandardItem*>& row);
+    void beginFill();
+    void endFill();
 
     // The sort key (a column from 0) and order; resort() applies them.
     int sortKey() const { return sortKey_; }
@@ -91,8 +110,13 @@ protected:
 
 private:
     void watch(QAbstractItemView* view);
+    void appendToModel(const QList<QStandardItem*>& row);
 
     QStandardItemModel* model_ = nullptr;
+    bool filling_ = false;
+    std::vector<QList<QStandardItem*>> pending_; // rows gathered by a fill
+    qlonglong added_ = 0;                        // rows added so far
+    bool resorted_ = false;                      // the model sorted its rows since the fill
     QListView* list_ = nullptr;
     QTreeView* details_ = nullptr;
     int mode_ = Details;

@@ -407,6 +407,16 @@ void MainWindowTest::sortingBySizeValueAndOrder() {
     QVERIFY(w.AddPaneItem(0, "middle.bin", entry));
     QCOMPARE(PaneNames(pane),
              (QStringList{"ten.bin", "nine.bin", "middle.bin", "hundred.bin", "Alpha"}));
+
+    // A new listing comes in the current order, also after the rows were sorted again.
+    clickColumn(1);
+    QVERIFY(w.ShowLocalFolder(h.local()));
+    QCOMPARE(PaneNames(pane), (QStringList{"hundred.bin", "ten.bin", "nine.bin", "Alpha"}));
+    QCOMPARE(pane->model()->rowCount(), 4);
+    clickColumn(1);
+    QCOMPARE(PaneNames(pane), (QStringList{"Alpha", "nine.bin", "ten.bin", "hundred.bin"}));
+    QVERIFY(w.ShowLocalFolder(h.local()));
+    QCOMPARE(PaneNames(pane), (QStringList{"Alpha", "nine.bin", "ten.bin", "hundred.bin"}));
 }
 
 void MainWindowTest::contextMenuStatesWhileDisconnected() {

@@ -86,12 +86,12 @@ std::string WindowHarness::local(const std::string& relative) const {
     return localDir.path() + "/" + relative;
 }
 
-std::unique_ptr<FtpServer> StartServerWithPub(bool& canRun, std::string& why) {
-    canRun = CanRunServer(ServerKind::Pyftpdlib, &why);
+std::unique_ptr<FtpServer> StartServerWithPub(bool& canRun, std::string& why, ServerKind kind) {
+    canRun = CanRunServer(kind, &why);
     if (!canRun) {
         return nullptr;
     }
-    auto server = std::make_unique<FtpServer>(ServerKind::Pyftpdlib);
+    auto server = std::make_unique<FtpServer>(kind);
     if (!server->ok()) {
         why = server->error();
         return nullptr;
@@ -102,10 +102,10 @@ std::unique_ptr<FtpServer> StartServerWithPub(bool& canRun, std::string& why) {
 
 bool StartServerAndWindow(std::unique_ptr<FtpServer>& server,
                           std::unique_ptr<WindowHarness>& harness,
-                          std::unique_ptr<MessageScript>& messages) {
+                          std::unique_ptr<MessageScript>& messages, ServerKind kind) {
     bool canRun = true;
     std::string why;
-    server = StartServerWithPub(canRun, why);
+    server = StartServerWithPub(canRun, why, kind);
     if (!canRun) {
         QTest::qSkip(why.c_str(), __FILE__, __LINE__);
         return false;

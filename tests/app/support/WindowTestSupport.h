@@ -63,16 +63,18 @@ private:
     std::string previousCwd_;
 };
 
-// A pyftpdlib server whose root holds the folder "pub". Null when this machine cannot run one
-// (canRun false: skip) or it did not start (fail); why says which.
-std::unique_ptr<FtpServer> StartServerWithPub(bool& canRun, std::string& why);
+// A test server (pyftpdlib unless told) whose root holds the folder "pub". Null when this machine
+// cannot run one (canRun false: skip) or it did not start (fail); why says which.
+std::unique_ptr<FtpServer> StartServerWithPub(bool& canRun, std::string& why,
+                                              ServerKind kind = ServerKind::Pyftpdlib);
 
 // For a test's init(): the server of StartServerWithPub, then a fresh window harness and
 // message script. Without a server the test is marked skipped (this machine cannot run one)
 // or failed, and the result is false.
 bool StartServerAndWindow(std::unique_ptr<FtpServer>& server,
                           std::unique_ptr<WindowHarness>& harness,
-                          std::unique_ptr<MessageScript>& messages);
+                          std::unique_ptr<MessageScript>& messages,
+                          ServerKind kind = ServerKind::Pyftpdlib);
 
 // Creates a file of `size` bytes (and its folders) under root.
 void MakeFile(const std::string& path, size_t size = 0);
