@@ -29,11 +29,12 @@ const char* const kConnectionLostText = "サーバとの接続が切れました
 
 // How long QUIT waits for its answer before the socket is closed anyway.
 constexpr int kQuitWaitMs = 2000;
-// Transfer buffer: large blocks keep system calls few.
-constexpr std::size_t kBlockBytes = 256 * 1024;
+// Transfer buffer. Uploads in blocks of this size kept a loopback vsftpd busiest (1.7 GB/s
+// for 1 GiB, against about 1.3 with 256 KiB blocks and 1.0 with sendfile()).
+constexpr std::size_t kBlockBytes = 64 * 1024;
 // A data connection that moves less than this within one reply time-out has stalled.
 constexpr std::size_t kStallBytes = 1024;
-// Kernel-side moves (splice, sendfile): at most this much per call, and the pipe's size.
+// Spliced downloads: at most this much per call, and the pipe's size.
 constexpr std::size_t kPipeBytes = 1024 * 1024;
 // Downloads smaller than this are not worth a pipe.
 constexpr uint64_t kSpliceFromBytes = 1024 * 1024;
@@ -74,14 +75,6 @@ bool SplicesTo(int fd) {
     const int flags = ::fcntl(fd, F_GETFL);
     return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && flags >= 0 &&
            (flags & O_APPEND) == 0 && (flags & O_ACCMODE) != O_RDONLY;
-}
-
-// A regular file sendfile() can read from.
-bool SplicesFrom(int fd) {
-    struct stat info {};
-    const int flags = ::fcntl(fd, F_GETFL);
-    return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && flags >= 0 &&
-           (flags & O_ACCMODE) != O_WRONLY;
 }
 
 bool HasLineBreakOrNul(const std::string& text) {
@@ -806,36 +799,6 @@ struct FtpClient::Impl {
         });
     }
 
-    // Sends a regular file from its current offset with sendfile(): no copy through this
-    // process. fellBack as for receiveSpliced.
-    bool sendFromFile(Stream& data, int fd, const std::function<void(std::size_t)>& moved,
-                      bool& haveFinal, Reply& final, bool& fellBack) {
-        fellBack = false;
-        bool first = true;
-        return whileReady(data, POLLOUT, haveFinal, final, [&](StallWatch& watch) {
-            std::size_t sent = 0;
-            bool atEnd = false;
-            IoResult r = data.sendFileNow(fd, kPipeBytes, sent, atEnd);
-            if (r != IoResult::Ok) {
-                fellBack = first && (errno == EINVAL || errno == ENOSYS);
-                if (!fellBack) {
-                    failText("data connection broken");
-                }
-                return -1;
-            }
-            first = false;
-            if (sent > 0) {
-                moved(sent);
-            }
-            watch.moved(sent);
-            if (atEnd) {
-                data.shutdownWrite();
-                return 1;
-            }
-            return 0;
-        });
-    }
-
     // Runs a listing command; its body is parsed as it arrives, so that only the entries
     // (and at most one line) are ever held.
     bool listing(const std::string& line, bool mlsd, std::vector<DirEntry>& entries) {
@@ -1441,23 +1404,8 @@ bool FtpClient::store(const std::string& path, bool ascii, int fd, const BlockCa
         };
         return true;
     };
-    // A binary upload of a regular file goes from the file to the socket in the kernel.
-    const bool direct = !ascii && SplicesFrom(fd);
+    // Uploads are read into a buffer and sent from there (see kBlockBytes).
     return d->transfer("STOR " + d->toWire(path), [&](Stream& data, bool& haveFinal, Reply& final) {
-        if (direct) {
-            bool fellBack = false;
-            bool moved = d->sendFromFile(
-                data, fd,
-                [&](std::size_t size) {
-                    if (onBlock) {
-                        onBlock(size);
-                    }
-                },
-                haveFinal, final, fellBack);
-            if (!fellBack) {
-                return moved;
-            }
-        }
         return d->sendData(data, source, haveFinal, final);
     });
 }

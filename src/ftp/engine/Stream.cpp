@@ -14,7 +14,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/sendfile.h>
 #include <thread>
 #include <unistd.h>
 
@@ -282,34 +281,6 @@ IoResult Stream::spliceNow(int pipeFd, std::size_t max, std::size_t& got) {
         }
         return errno == EAGAIN || errno == EWOULDBLOCK ? IoResult::Ok : IoResult::Failed;
     }
-}
-
-IoResult Stream::sendFileNow(int fileFd, std::size_t max, std::size_t& sent, bool& atEnd) {
-    sent = 0;
-    atEnd = false;
-    if (fd_ < 0) {
-        errno = EBADF;
-        return IoResult::Failed;
-    }
-    while (sent < max) {
-        ssize_t n = ::sendfile(fd_, fileFd, nullptr, max - sent);
-        if (n > 0) {
-            sent += std::size_t(n);
-            continue;
-        }
-        if (n == 0) {
-            atEnd = true;
-            return IoResult::Ok;
-        }
-        if (errno == EINTR) {
-            continue;
-        }
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            return IoResult::Ok;
-        }
-        return sent > 0 ? IoResult::Ok : IoResult::Failed;
-    }
-    return IoResult::Ok;
 }
 
 IoResult Stream::read(char* buffer, std::size_t size, std::size_t& got, int timeoutMs) {

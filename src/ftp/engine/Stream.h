@@ -2,8 +2,8 @@
 // A TCP connection with non-blocking sockets, used for control and data connections alike.
 // Every wait is a poll() of at most kPumpIntervalMs followed by the event pump, until the
 // time-out. Reading and writing go through recvSome()/sendSome(), so that an encrypting
-// layer can later sit under the same interface; spliceNow()/sendFileNow() move plain data in
-// the kernel and are for unencrypted connections only.
+// layer can later sit under the same interface; spliceNow() moves plain data in the kernel and
+// is for unencrypted connections only.
 
 #include "ftp/UiPorts.h"
 
@@ -79,9 +79,6 @@ public:
     // Moves what has arrived into a pipe without copying it here (splice): Ok with got >= 0,
     // Closed at the end of the stream, Failed (errno tells why). Only for a plain socket.
     IoResult spliceNow(int pipeFd, std::size_t max, std::size_t& got);
-    // Sends from a file's current offset as much as the socket takes now (sendfile): Ok with
-    // sent >= 0 and atEnd once the file is exhausted, Failed (errno tells why).
-    IoResult sendFileNow(int fileFd, std::size_t max, std::size_t& sent, bool& atEnd);
 
     int fd() const { return fd_; }
     const SocketAddress& peer() const { return peer_; }
