@@ -217,7 +217,7 @@ std::string FormatEntryLine(const DirEntry& entry) {
     }
     const std::size_t blank = time.find(' ');
     if (blank != std::string::npos && time.size() - blank == 8) {
-        time.insert(blank + 1, "0");
+        time = time.substr(0, blank + 1) + '0' + time.substr(blank + 1);
     }
     char text[64];
     std::snprintf(text, sizeof text, "%c\t%llu\t", type,

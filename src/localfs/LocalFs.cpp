@@ -240,12 +240,11 @@ bool ProbeLocalPath(const std::string& path) {
     // The top-level folder the path lives in; a top-level name that does not exist yet
     // lives in "/".
     const auto end = path.find('/', 1);
-    std::string top = path.substr(0, end);
+    const std::string first = path.substr(0, end);
     struct stat st {};
-    if (top == "/" || (::lstat(top.c_str(), &st) != 0 && errno == ENOENT)) {
-        top = "/";
-    }
-    DIR* dir = ::opendir(top.c_str());
+    const bool missing = ::lstat(first.c_str(), &st) != 0 && errno == ENOENT;
+    const char* top = missing ? "/" : first.c_str();
+    DIR* dir = ::opendir(top);
     if (dir == nullptr) {
         return false;
     }
