@@ -1,5 +1,5 @@
-// The engine against a server that misbehaves: it never hangs, the event pump keeps running,
-// and a broken connection is reported once and makes later calls fail at once.
+// The engine against a server that misbehaves in ways the hostile server does not: a command
+// left unanswered, passive replies with impossible numbers, IPv6, and calls from the pump.
 
 #include "EngineRecorders.h"
 #include "ftp/engine/FtpClient.h"
@@ -61,23 +61,22 @@ protected:
     test::TempDir local;
 };
 
-TEST_F(EngineMisbehaveTest, NoGreetingTimesOutWhilePumping) {
-    start("no-greeting");
-    auto begin = Clock::now();
-    EXPECT_FALSE(login());
-    EXPECT_GE(since(begin).count(), 500);
-    EXPECT_LT(since(begin).count(), 5000);
-    EXPECT_GE(pump.count, 5); // at least every 50 ms of the 600 ms wait
-    EXPECT_FALSE(client.isOpen());
-    EXPECT_TRUE(log.lines.empty()); // a failed login is reported by the caller
-}
-
+// An unanswered command times out while pumping; a second call made from the pump meanwhile
+// is refused at once.
 TEST_F(EngineMisbehaveTest, UnansweredCommandLosesTheConnectionOnce) {
     start("silent-command");
     ASSERT_TRUE(login());
     pump.count = 0;
+    int nested = -1;
+    pump.also = [&] {
+        if (nested == -1) {
+            nested = client.rawCommand("NOOP");
+        }
+    };
     auto begin = Clock::now();
     EXPECT_FALSE(client.changeDir("/somewhere"));
+    EXPECT_EQ(nested, 0);
+    pump.also = nullptr;
     EXPECT_GE(since(begin).count(), 500);
     EXPECT_LT(since(begin).count(), 5000);
     EXPECT_GE(pump.count, 5);
@@ -99,60 +98,6 @@ TEST_F(EngineMisbehaveTest, UnansweredCommandLosesTheConnectionOnce) {
     EXPECT_EQ(log.lines.size(), 1u);
 }
 
-TEST_F(EngineMisbehaveTest, RepliesOneByteAtATimeWorkAsUsual) {
-    start("byte-at-a-time");
-    client.setTimeouts(5000, 5000);
-    ASSERT_TRUE(login());
-    EXPECT_EQ(client.currentDir().value_or("?"), "/");
-    EXPECT_TRUE(client.hasFeature("SIZE"));
-    std::vector<DirEntry> entries;
-    ASSERT_TRUE(client.list("*.*", entries));
-    EXPECT_EQ(entries.size(), 2u);
-    int fd = ::open(local.file("hello.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    EXPECT_TRUE(client.retrieve("hello.txt", true, fd, nullptr));
-    ::close(fd);
-    EXPECT_EQ(test::ReadFileBytes(local.file("hello.txt")), "hello\nworld\n");
-    EXPECT_TRUE(log.lines.empty());
-}
-
-TEST_F(EngineMisbehaveTest, TricklingDataConnectionTimesOut) {
-    start("trickle");
-    client.setTimeouts(2000, 1500);
-    ASSERT_TRUE(login());
-    int fd = ::open(local.file("data.bin").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    pump.count = 0;
-    auto begin = Clock::now();
-    EXPECT_FALSE(client.retrieve("data.bin", false, fd, nullptr));
-    ::close(fd);
-    EXPECT_GE(since(begin).count(), 1400);
-    EXPECT_LT(since(begin).count(), 8000);
-    EXPECT_GE(pump.count, 20);
-}
-
-std::string ExpectedData() {
-    std::string bytes;
-    for (int round = 0; round < 64; ++round) {
-        for (int i = 0; i < 256; ++i) {
-            bytes += char(i);
-        }
-    }
-    return bytes;
-}
-
-TEST_F(EngineMisbehaveTest, PassiveRepliesOnlyEverReachTheControlPeer) {
-    // EPSV refused: PASV is used, and the third host it names is never contacted.
-    start("epsv-refused");
-    ASSERT_TRUE(login());
-    std::vector<DirEntry> entries;
-    ASSERT_TRUE(client.list("*.*", entries));
-    EXPECT_EQ(entries.size(), 2u);
-    std::string bytes;
-    ASSERT_TRUE(download("data.bin", false, &bytes));
-    EXPECT_EQ(bytes, ExpectedData());
-}
-
 TEST_F(EngineMisbehaveTest, MalformedPassiveRepliesAreErrors) {
     for (const char* mode : {"pasv-malformed", "epsv-bad-port"}) {
         start(mode);
@@ -163,63 +108,6 @@ TEST_F(EngineMisbehaveTest, MalformedPassiveRepliesAreErrors) {
         EXPECT_TRUE(stillUsable()) << mode;
         client.close();
     }
-}
-
-TEST_F(EngineMisbehaveTest, IncompleteTransfersAreFailures) {
-    // Fewer bytes than SIZE announced, then 226.
-    start("short-data");
-    ASSERT_TRUE(login());
-    EXPECT_FALSE(download("data.bin", false));
-    EXPECT_TRUE(stillUsable());
-    client.close();
-
-    // 150, then the data connection closes and 451 follows.
-    start("fail-after-150");
-    ASSERT_TRUE(login());
-    EXPECT_FALSE(download("data.bin", false));
-    EXPECT_TRUE(stillUsable());
-    client.close();
-
-    // All the data but no final reply: a time-out, and the connection is given up.
-    start("no-final");
-    ASSERT_TRUE(login());
-    auto begin = Clock::now();
-    EXPECT_FALSE(download("data.bin", false));
-    EXPECT_LT(since(begin).count(), 5000);
-    EXPECT_TRUE(client.lost());
-    EXPECT_EQ(log.lines, std::vector<std::string>{kLostLine});
-}
-
-TEST_F(EngineMisbehaveTest, FinalReplyBeforeTheDataStillGetsAllOfIt) {
-    start("early-226");
-    ASSERT_TRUE(login());
-    std::string bytes;
-    ASSERT_TRUE(download("data.bin", false, &bytes));
-    EXPECT_EQ(bytes, ExpectedData());
-    EXPECT_TRUE(stillUsable());
-}
-
-TEST_F(EngineMisbehaveTest, ServiceClosingMidSession) {
-    start("421-after-login");
-    ASSERT_TRUE(login());
-    EXPECT_FALSE(client.changeDir("/x"));
-    EXPECT_TRUE(client.lost());
-    EXPECT_EQ(log.lines, std::vector<std::string>{kLostLine});
-    auto begin = Clock::now();
-    EXPECT_FALSE(client.makeDir("/y"));
-    EXPECT_LT(since(begin).count(), 100);
-    EXPECT_EQ(log.lines.size(), 1u);
-}
-
-TEST_F(EngineMisbehaveTest, ControlResetDuringATransfer) {
-    start("reset-in-retr");
-    ASSERT_TRUE(login());
-    auto begin = Clock::now();
-    EXPECT_FALSE(download("data.bin", false));
-    EXPECT_LT(since(begin).count(), 3000);
-    EXPECT_TRUE(client.lost());
-    EXPECT_EQ(log.lines, std::vector<std::string>{kLostLine});
-    EXPECT_FALSE(client.isOpen());
 }
 
 TEST_F(EngineMisbehaveTest, Ipv6Loopback) {
@@ -236,22 +124,9 @@ TEST_F(EngineMisbehaveTest, Ipv6Loopback) {
     EXPECT_EQ(bytes, "hello\r\nworld\r\n");
 }
 
-TEST_F(EngineMisbehaveTest, CallsFromInsideThePump) {
+// Closing from inside the pump ends the waiting call quickly, without a lost line.
+TEST_F(EngineMisbehaveTest, CloseFromInsideThePumpEndsTheWait) {
     start("silent-command");
-    ASSERT_TRUE(login());
-    // A second call while one runs is refused at once.
-    int nested = -1;
-    pump.also = [&] {
-        if (nested == -1) {
-            nested = client.rawCommand("NOOP");
-        }
-    };
-    EXPECT_FALSE(client.changeDir("/x")); // never answered: times out
-    EXPECT_EQ(nested, 0);
-    client.close();
-
-    // Closing from inside the pump ends the waiting call quickly, without a lost line.
-    log.lines.clear();
     ASSERT_TRUE(login());
     client.setTimeouts(2000, 30000);
     pump.count = 0;

@@ -27,12 +27,6 @@ constexpr bool kJudgeMemory = true;
 constexpr bool kJudgeMemory = true;
 #endif
 
-struct ChildRun {
-    bool exited = false;
-    int code = -1;
-    long peakKb = 0; // the child's peak resident size
-};
-
 // The resident size of this process now, in KiB.
 long ResidentKb() {
     std::ifstream in("/proc/self/status");
@@ -44,53 +38,28 @@ long ResidentKb() {
     return 0;
 }
 
-// Runs body in a forked child (killed by an alarm after limitSeconds) and reports its exit
-// code and peak resident size.
-ChildRun RunInChild(const std::function<int()>& body, unsigned limitSeconds) {
-    ChildRun run;
-    pid_t pid = ::fork();
-    if (pid < 0) {
-        return run;
-    }
-    if (pid == 0) {
-        ::alarm(limitSeconds);
-        int code = body();
-        ::_exit(code);
-    }
-    int status = 0;
-    rusage usage{};
-    if (::wait4(pid, &status, 0, &usage) == pid) {
-        run.exited = WIFEXITED(status);
-        run.code = run.exited ? WEXITSTATUS(status) : -1;
-        run.peakKb = usage.ru_maxrss;
-    }
-    return run;
-}
-
 class HostileBoundsTest : public HostileTest {
 protected:
-    // A fresh client in the child (the parent's is not shared across the fork).
-    std::unique_ptr<ftp::FtpClient> childClient() {
-        auto c = std::make_unique<ftp::FtpClient>();
-        c->setTimeouts(10000, 30000);
-        if (!c->connect(server->server(), HostileServer::user(), HostileServer::password())) {
-            return nullptr;
-        }
-        return c;
-    }
-    // Runs the steps with a fresh client in a child; the child's peak resident size in KiB,
+    // Runs the steps with a fresh client (the parent's is not shared across the fork) in a
+    // forked child, killed by an alarm after a minute. The child's peak resident size in KiB,
     // or -1 when a step failed (the failing step's number is reported).
     long peakOfChild(const std::function<int(ftp::FtpClient&)>& steps) {
-        ChildRun run = RunInChild(
-            [&] {
-                auto c = childClient();
-                return c ? steps(*c) : 2;
-            },
-            60);
-        EXPECT_TRUE(run.exited);
-        EXPECT_EQ(run.code, 0) << "failing step";
-        RecordProperty("peak_kb", std::to_string(run.peakKb));
-        return run.exited && run.code == 0 ? run.peakKb : -1;
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::alarm(60);
+            ftp::FtpClient c;
+            c.setTimeouts(10000, 30000);
+            ::_exit(c.connect(server->server(), HostileServer::user(), HostileServer::password())
+                        ? steps(c)
+                        : 2);
+        }
+        int status = 0;
+        rusage usage{};
+        const bool exited = pid > 0 && ::wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status);
+        EXPECT_TRUE(exited);
+        EXPECT_EQ(exited ? WEXITSTATUS(status) : -1, 0) << "failing step";
+        RecordProperty("peak_kb", std::to_string(usage.ru_maxrss));
+        return exited && WEXITSTATUS(status) == 0 ? usage.ru_maxrss : -1;
     }
 };
 

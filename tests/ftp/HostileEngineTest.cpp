@@ -41,8 +41,8 @@ TEST_F(HostileTest, MultiLineRepliesEndOnlyAtTheirOwnCodeAndABlank) {
     EXPECT_TRUE(log.lines.empty());
 }
 
-// The same session on a well-behaved server, one byte at a time, and with 150 and 226 in one
-// segment before the data: the same results.
+// The same session on a well-behaved server, one byte at a time, with 150 and 226 in one
+// segment before the data, and with odd multi-line replies: the same results.
 TEST_F(HostileTest, ByteAtATimeAndBatchedRepliesGiveTheSameResults) {
     struct Result {
         std::vector<std::string> evil, wide;
@@ -77,7 +77,7 @@ TEST_F(HostileTest, ByteAtATimeAndBatchedRepliesGiveTheSameResults) {
     EXPECT_EQ(plain.ascii, "hello\nworld\n");
     EXPECT_EQ(plain.stored, "11"); // "line\r\none\r\n"
     EXPECT_EQ(plain.wide, (std::vector<std::string>{"f1.txt", "f2.txt"}));
-    for (const char* scenario : {"bytewise", "batched", "bytewise,batched"}) {
+    for (const char* scenario : {"bytewise", "batched", "bytewise,batched", "odd-multiline"}) {
         Result r = session(scenario);
         EXPECT_TRUE(r.ok) << scenario;
         EXPECT_EQ(r.evil, plain.evil) << scenario;
@@ -122,36 +122,7 @@ TEST_F(HostileTest, NoGreetingTimesOutWhilePumping) {
     EXPECT_LT(MsSince(begin), 5000);
     EXPECT_GE(pump.count, 8);
     EXPECT_FALSE(client->isOpen());
-}
-
-TEST_F(HostileTest, DataThatTricklesTimesOutWhilePumping) {
-    start("");
-    client->setTimeouts(3000, 1200);
-    ASSERT_TRUE(login());
-    pump.count = 0;
-    auto begin = Clock::now();
-    EXPECT_FALSE(download("/trickle.bin", false));
-    EXPECT_GE(MsSince(begin), 1100);
-    EXPECT_LT(MsSince(begin), 6000);
-    EXPECT_GE(pump.count, 15);
-}
-
-TEST_F(HostileTest, ServiceClosingFailsAtOnceAndLaterCallsFailFast) {
-    start("", 10000, 10000); // long time-outs: nothing may wait for them
-    ASSERT_TRUE(login());
-    auto begin = Clock::now();
-    EXPECT_FALSE(client->changeDir("/die421"));
-    EXPECT_LT(MsSince(begin), 2000);
-    EXPECT_TRUE(client->lost());
-    EXPECT_FALSE(client->isOpen());
-    begin = Clock::now();
-    EXPECT_FALSE(download("/hello.txt", false));
-    std::vector<DirEntry> entries;
-    EXPECT_FALSE(client->list("/", entries));
-    EXPECT_FALSE(client->rename("/hello.txt", "/x"));
-    EXPECT_EQ(client->rawCommand("NOOP"), 0);
-    EXPECT_LT(MsSince(begin), 200);
-    EXPECT_EQ(log.lines, std::vector<std::string>{kConnectionLostLine});
+    EXPECT_TRUE(log.lines.empty()); // a failed login is reported by the caller
 }
 
 TEST_F(HostileTest, UnaskedServiceClosingIsSeenBeforeTheNextCommand) {
@@ -165,37 +136,6 @@ TEST_F(HostileTest, UnaskedServiceClosingIsSeenBeforeTheNextCommand) {
     EXPECT_TRUE(client->lost());
     EXPECT_EQ(log.lines, std::vector<std::string>{kConnectionLostLine});
     EXPECT_FALSE(HasCommand(server->commands(), "MKD"));
-}
-
-TEST_F(HostileTest, ControlResetDuringATransferFailsAtOnce) {
-    start("", 10000, 10000);
-    ASSERT_TRUE(login());
-    auto begin = Clock::now();
-    EXPECT_FALSE(download("/reset.bin", false));
-    EXPECT_LT(MsSince(begin), 2500);
-    EXPECT_TRUE(client->lost());
-    EXPECT_EQ(log.lines, std::vector<std::string>{kConnectionLostLine});
-    begin = Clock::now();
-    EXPECT_FALSE(client->changeDir("/"));
-    EXPECT_LT(MsSince(begin), 100);
-}
-
-// --- transfers that end badly --------------------------------------------------------------
-
-TEST_F(HostileTest, TransfersThatEndBadlyAreFailures) {
-    start("", 3000, 1500);
-    ASSERT_TRUE(login());
-    for (const char* name : {"/fail-425.bin", "/fail-426.bin", "/fail-451.bin", "/short.bin"}) {
-        auto begin = Clock::now();
-        EXPECT_FALSE(download(name, false)) << name;
-        EXPECT_LT(MsSince(begin), 1400) << name; // not by a time-out
-        EXPECT_TRUE(stillUsable()) << name;
-    }
-    // All the data but no final reply: the time-out ends it.
-    auto begin = Clock::now();
-    EXPECT_FALSE(download("/no226.bin", false));
-    EXPECT_LT(MsSince(begin), 5000);
-    EXPECT_FALSE(stillUsable());
 }
 
 // --- passive replies -----------------------------------------------------------------------
@@ -259,53 +199,6 @@ TEST_F(HostileTest, ListingLineEndsAndOverlongLines) {
         EXPECT_TRUE(ok) << folder;
     }
     EXPECT_TRUE(stillUsable());
-}
-
-TEST_F(HostileTest, ListingNamesThatLeadOutsideAreDropped) {
-    for (const char* scenario : {"", "mlsd"}) {
-        start(scenario);
-        ASSERT_TRUE(login());
-        std::vector<std::string> got = names("/evil");
-        std::sort(got.begin(), got.end());
-        EXPECT_EQ(
-            got, (std::vector<std::string>{"ctl\x01\x1bname.txt", "good.txt", "self", "sub", "up"}))
-            << scenario;
-        client->close();
-    }
-}
-
-// --- names in the server's own bytes -------------------------------------------------------
-
-TEST_F(HostileTest, NamesGoBackInTheBytesTheServerSent) {
-    const std::string cp932 = "\x83\x65\x83\x58\x83\x67.txt"; // テスト.txt
-    const std::string invalid = "bad\xff\xfe.bin";
-    const std::string utf8 = "日本.txt";
-    for (const char* scenario : {"no-utf8", ""}) {
-        start(scenario);
-        ASSERT_TRUE(login()) << scenario;
-        std::vector<DirEntry> entries;
-        ASSERT_TRUE(client->list("/names", entries)) << scenario;
-        ASSERT_EQ(entries.size(), 3u) << scenario;
-        for (const DirEntry& e : entries) {
-            const std::string& name = e.cFileName;
-            // Which bytes the server sent for this entry.
-            std::string raw = e.fileSize() == 5 ? cp932 : e.fileSize() == 7 ? invalid : utf8;
-            if (raw == cp932 && std::string(scenario) == "no-utf8") {
-                EXPECT_EQ(name, "テスト.txt");
-            }
-            std::string bytes;
-            EXPECT_TRUE(download("/names/" + name, false, &bytes)) << scenario << " " << name;
-            EXPECT_EQ(bytes.size(), e.fileSize()) << scenario;
-            EXPECT_TRUE(client->rename("/names/" + name, "/names/" + name + "2")) << scenario;
-            EXPECT_TRUE(client->deleteFile("/names/" + name + "2")) << scenario;
-            auto commands = server->commands();
-            EXPECT_TRUE(HasCommand(commands, "RETR /names/" + LoggedBytes(raw))) << scenario;
-            EXPECT_TRUE(HasCommand(commands, "RNFR /names/" + LoggedBytes(raw))) << scenario;
-        }
-        // Renamed and deleted by the same bytes: nothing is left.
-        EXPECT_TRUE(names("/names").empty()) << scenario;
-        client->close();
-    }
 }
 
 // --- line breaks in names and commands -----------------------------------------------------

@@ -86,17 +86,30 @@ protected:
 
 // --- single downloads that fail ------------------------------------------------------------
 
+// Each failure mode fails, keeps the previous file and leaves no part. 425/426/451 and a short
+// file end at once (not by a time-out) and the connection goes on; data that trickles meets
+// the data time-out while the pump runs; data without a final reply gives the connection up.
 TEST_F(HostileOpsTest, FailedDownloadsKeepThePreviousFileAndLeaveNoPart) {
-    for (const char* name : {"/fail-425.bin", "/fail-426.bin", "/fail-451.bin", "/short.bin",
-                             "/trickle.bin", "/no226.bin"}) {
-        start("", 3000, 1200);
+    for (const std::string name : {"/fail-425.bin", "/fail-426.bin", "/fail-451.bin", "/short.bin",
+                                   "/trickle.bin", "/no226.bin"}) {
+        start("", 3000, 1500);
         ASSERT_TRUE(login()) << name;
         WriteFileBytes(target(), "previous content");
         pump.count = 0;
         auto begin = Clock::now();
         EXPECT_FALSE(DownloadFile(client.get(), name, target(), 2)) << name;
-        EXPECT_LT(MsSince(begin), 6000) << name;
-        EXPECT_GT(pump.count, 0) << name;
+        const long long ms = MsSince(begin);
+        EXPECT_LT(ms, 6000) << name;
+        if (name == "/trickle.bin") {
+            EXPECT_GE(ms, 1400) << name;
+            EXPECT_GE(pump.count, 15) << name;
+        } else if (name == "/no226.bin") {
+            EXPECT_FALSE(stillUsable()) << name;
+        } else {
+            EXPECT_LT(ms, 1400) << name;
+            EXPECT_GT(pump.count, 0) << name;
+            EXPECT_TRUE(stillUsable()) << name;
+        }
         expectUntouched();
         // Nothing new either when there was no file before.
         std::filesystem::remove(target());
@@ -106,43 +119,40 @@ TEST_F(HostileOpsTest, FailedDownloadsKeepThePreviousFileAndLeaveNoPart) {
     }
 }
 
+// A control connection reset during a download, and 421 in the middle of a session: the
+// operation fails at once, the loss is logged once, and every later call fails fast.
 TEST_F(HostileOpsTest, LostConnectionsFailTheOperationAtOnce) {
-    start("", 10000, 10000);
+    start("", 10000, 10000); // long time-outs: nothing may wait for them
     ASSERT_TRUE(login());
     WriteFileBytes(target(), "previous content");
     auto begin = Clock::now();
     EXPECT_FALSE(DownloadFile(client.get(), "/reset.bin", target(), 2));
     EXPECT_LT(MsSince(begin), 2500);
+    EXPECT_TRUE(client->lost());
     expectUntouched();
+    begin = Clock::now();
     EXPECT_FALSE(DeleteHostFile(client.get(), "/hello.txt"));
     EXPECT_FALSE(DownloadFolder(client.get(), "/wide", local.file("tree"), 2));
-    EXPECT_LT(MsSince(begin), 2700);
+    EXPECT_LT(MsSince(begin), 200);
     fs::remove_all(local.file("tree"));
     EXPECT_EQ(log.lines, std::vector<std::string>{kConnectionLostLine});
 
-    // 421 in the middle of a session.
     start("", 10000, 10000);
     log.lines.clear();
     ASSERT_TRUE(login());
     begin = Clock::now();
     EXPECT_EQ(HostCurrentDirectory(client.get(), "/die421"), "");
+    EXPECT_LT(MsSince(begin), 2000);
+    EXPECT_TRUE(client->lost());
+    EXPECT_FALSE(client->isOpen());
+    begin = Clock::now();
     EXPECT_FALSE(DownloadFile(client.get(), "/data.bin", target(), 2));
     EXPECT_FALSE(DeleteHostFolder(client.get(), "/wide"));
-    EXPECT_LT(MsSince(begin), 2000);
+    EXPECT_FALSE(RenameHostFile(client.get(), "/hello.txt", "/x"));
+    EXPECT_EQ(SendFtpCommand(client.get(), "NOOP"), 0);
+    EXPECT_LT(MsSince(begin), 200);
     expectUntouched();
     EXPECT_EQ(log.lines, std::vector<std::string>{kConnectionLostLine});
-}
-
-TEST_F(HostileOpsTest, OddReplyTimingDownloadsTheSameBytes) {
-    for (const char* scenario : {"bytewise", "batched", "odd-multiline"}) {
-        start(scenario, 5000, 5000);
-        ASSERT_TRUE(login()) << scenario;
-        WriteFileBytes(target(), "previous content");
-        EXPECT_TRUE(DownloadFile(client.get(), "/data.bin", target(), 2)) << scenario;
-        EXPECT_EQ(ReadFileBytes(target()), HostileData()) << scenario;
-        EXPECT_EQ(LocalTree(local.path()), std::vector<std::string>{"target.bin"});
-        client->close();
-    }
 }
 
 // --- tree walks ----------------------------------------------------------------------------
@@ -260,52 +270,51 @@ TEST_F(HostileOpsTest, FolderThatHoldsItselfEnds) {
 
 // --- names ---------------------------------------------------------------------------------
 
+// A CP932 name, one in invalid bytes and a UTF-8 one, from a server with and without UTF8:
+// each is downloaded, renamed and deleted by the very bytes the server sent.
 TEST_F(HostileOpsTest, ServerByteNamesDownloadRenameAndDelete) {
-    const std::vector<std::string> raws = {"\x83\x65\x83\x58\x83\x67.txt", "bad\xff\xfe.bin",
-                                           "日本.txt"};
-    start("no-utf8");
-    ASSERT_TRUE(login());
-    std::vector<DirEntry> entries;
-    ASSERT_EQ(ListHostFolder(client.get(), entries, "/names/*.*"), 3);
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const std::string name = entries[i].cFileName;
-        const std::string into = local.file("item" + std::to_string(i));
-        EXPECT_TRUE(DownloadFile(client.get(), "/names/" + name, into, 2)) << i;
-        EXPECT_EQ(ReadFileBytes(into).size(), entries[i].fileSize()) << i;
-        EXPECT_TRUE(RenameHostFile(client.get(), "/names/" + name, "/names/" + name + ".old"));
-        EXPECT_TRUE(DeleteHostFile(client.get(), "/names/" + name + ".old")) << i;
-    }
-    EXPECT_EQ(ListHostFolder(client.get(), entries, "/names/*.*"), 0);
-    auto commands = server->commands();
-    for (const std::string& raw : raws) {
-        std::string logged = "/names/" + LoggedBytes(raw);
-        EXPECT_NE(std::find(commands.begin(), commands.end(), "RETR " + logged), commands.end())
-            << logged;
-        EXPECT_NE(std::find(commands.begin(), commands.end(), "RNFR " + logged), commands.end())
-            << logged;
+    const std::string cp932 = "\x83\x65\x83\x58\x83\x67.txt"; // テスト.txt
+    const std::vector<std::string> raws = {cp932, "bad\xff\xfe.bin", "日本.txt"};
+    for (const std::string scenario : {"no-utf8", ""}) {
+        start(scenario);
+        ASSERT_TRUE(login()) << scenario;
+        std::vector<DirEntry> entries;
+        ASSERT_EQ(ListHostFolder(client.get(), entries, "/names/*.*"), 3) << scenario;
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const std::string name = entries[i].cFileName;
+            if (entries[i].fileSize() == 5 && scenario == "no-utf8") { // the CP932 name
+                EXPECT_EQ(name, "テスト.txt");
+            }
+            const std::string into = local.file(scenario + "item" + std::to_string(i));
+            EXPECT_TRUE(DownloadFile(client.get(), "/names/" + name, into, 2)) << scenario << i;
+            EXPECT_EQ(ReadFileBytes(into).size(), entries[i].fileSize()) << scenario << i;
+            EXPECT_TRUE(RenameHostFile(client.get(), "/names/" + name, "/names/" + name + ".o"));
+            EXPECT_TRUE(DeleteHostFile(client.get(), "/names/" + name + ".o")) << scenario << i;
+        }
+        EXPECT_EQ(ListHostFolder(client.get(), entries, "/names/*.*"), 0) << scenario;
+        auto commands = server->commands();
+        for (const std::string& raw : raws) {
+            for (const char* verb : {"RETR ", "RNFR "}) {
+                const std::string logged = verb + ("/names/" + LoggedBytes(raw));
+                EXPECT_NE(std::find(commands.begin(), commands.end(), logged), commands.end())
+                    << scenario << " " << logged;
+            }
+        }
+        client->close();
     }
 }
 
+// Every engine call refuses line breaks (HostileEngineTest); the operations on top of it
+// refuse them too, and a refused download makes no local file.
 TEST_F(HostileOpsTest, LineBreaksInNamesAndCommandsAreRefused) {
     start("");
     ASSERT_TRUE(login());
     server->clearLog();
-    const std::string bad = "/hello.txt\r\nDELE /data.bin";
-    EXPECT_FALSE(DeleteHostFile(client.get(), bad));
-    EXPECT_FALSE(RenameHostFile(client.get(), bad, "/x"));
-    EXPECT_FALSE(RenameHostFile(client.get(), "/hello.txt", "/x\nDELE /data.bin"));
-    EXPECT_FALSE(CreateHostFolder(client.get(), "/x\nDELE /data.bin"));
     EXPECT_FALSE(DeleteHostFolder(client.get(), "/wide\r\nRMD /wide"));
-    EXPECT_FALSE(DownloadFile(client.get(), bad, local.file("got"), 2));
+    EXPECT_FALSE(DownloadFile(client.get(), "/hello.txt\r\nDELE /data.bin", local.file("got"), 2));
     EXPECT_FALSE(DownloadFolder(client.get(), "/wide\nDELE /data.bin", local.file("tree"), 2));
-    EXPECT_EQ(SendFtpCommand(client.get(), "NOOP\r\nDELE /data.bin"), 0);
     EXPECT_EQ(SendFtpCommand(client.get(), "NOOP\nDELE /data.bin"), 0);
-    for (const std::string& command : server->commands()) {
-        EXPECT_EQ(command.find("DELE"), std::string::npos) << command;
-        EXPECT_EQ(command.find("RMD"), std::string::npos) << command;
-        EXPECT_EQ(command.find("RNFR"), std::string::npos) << command;
-        EXPECT_EQ(command.find("MKD"), std::string::npos) << command;
-    }
+    EXPECT_TRUE(server->commands().empty());
     EXPECT_FALSE(fs::exists(local.file("got")));
     EXPECT_TRUE(stillUsable());
 }

@@ -3,13 +3,41 @@
 // whose ports are recorded.
 
 #include "UiRecorder.h"
+#include "ftp/RemoteDir.h"
 #include "ftp/Session.h"
 #include "support/FtpServers.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace oxlip::test {
+
+// The item lines a tree walk must show: a folder's files in listing order, then each
+// subfolder's tree in listing order (folders whose names end in "." are skipped). list(folder)
+// gives the entries of a folder ending in "/".
+inline std::vector<std::string>
+ExpectedTreeOrder(const std::function<std::vector<DirEntry>(const std::string&)>& list,
+                  const std::string& folder, const std::string& verb) {
+    std::vector<std::string> files;
+    std::vector<std::string> subs;
+    for (const DirEntry& e : list(folder)) {
+        if (e.isDirectory()) {
+            if (e.cFileName.back() != '.') {
+                subs.push_back(folder + e.cFileName + "/");
+            }
+        } else {
+            files.push_back("item " + e.cFileName + verb);
+        }
+    }
+    for (const std::string& sub : subs) {
+        auto below = ExpectedTreeOrder(list, sub, verb);
+        files.insert(files.end(), below.begin(), below.end());
+    }
+    return files;
+}
 
 class ServerTest : public ::testing::TestWithParam<ServerKind> {
 protected:
@@ -23,6 +51,7 @@ protected:
         client = connect();
         ASSERT_TRUE(client);
         ui.journal.clear();
+        ui.logLines.clear();
         ui.pumps = 0;
     }
     void TearDown() override { CloseSession(client); }
@@ -51,6 +80,17 @@ protected:
             makeDirs(relative.substr(0, slash));
         }
         server->writeFile(relative, bytes);
+    }
+
+    // The item lines a walk of the host folder ("/t/") must show.
+    std::vector<std::string> hostTreeOrder(const std::string& folder, const std::string& verb) {
+        return ExpectedTreeOrder(
+            [this](const std::string& sub) {
+                std::vector<DirEntry> list;
+                ListHostFolder(client.get(), list, sub + "*.*");
+                return list;
+            },
+            folder, verb);
     }
 
     UiRecorder ui;
