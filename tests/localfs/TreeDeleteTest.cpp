@@ -40,30 +40,21 @@ std::string MakeChain(const std::string& top, int depth) {
 
 } // namespace
 
-TEST(DeleteLocalFolder, RemovesTheWholeTreeAndNothingBeside) {
+TEST(DeleteLocalFolder, RemovesTheWholeTreeWithOrWithoutSlashAndNothingBeside) {
     TempDir dir;
     WriteFileBytes(dir.file("beside.txt"), "stays");
     MakeFolder(dir.file("sibling"));
     WriteFileBytes(dir.file("sibling/f"), "stays");
     MakeTree(dir.file("tree"));
-    EXPECT_TRUE(DeleteLocalFolder(dir.file("tree")));
-    EXPECT_FALSE(Exists(dir.file("tree")));
+    MakeTree(dir.file("slash"));
+    MakeFolder(dir.file("empty"));
+    for (const std::string& folder : {dir.file("tree"), dir.file("slash/"), dir.file("empty/")}) {
+        EXPECT_TRUE(DeleteLocalFolder(folder)) << folder;
+        EXPECT_FALSE(Exists(folder)) << folder;
+    }
     // ".." was never entered: the folder around the tree keeps everything else.
     EXPECT_EQ(ReadFileBytes(dir.file("beside.txt")), "stays");
     EXPECT_EQ(ReadFileBytes(dir.file("sibling/f")), "stays");
-}
-
-TEST(DeleteLocalFolder, TrailingSlashOrNotIsTheSame) {
-    TempDir dir;
-    MakeTree(dir.file("one"));
-    MakeTree(dir.file("two"));
-    MakeFolder(dir.file("empty"));
-    EXPECT_TRUE(DeleteLocalFolder(dir.file("one")));
-    EXPECT_TRUE(DeleteLocalFolder(dir.file("two") + "/"));
-    EXPECT_TRUE(DeleteLocalFolder(dir.file("empty") + "/"));
-    EXPECT_FALSE(Exists(dir.file("one")));
-    EXPECT_FALSE(Exists(dir.file("two")));
-    EXPECT_FALSE(Exists(dir.file("empty")));
 }
 
 TEST(DeleteLocalFolder, FileOrNothingIsRefusedUntouched) {
