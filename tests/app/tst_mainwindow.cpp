@@ -4,8 +4,6 @@
 #include "app/Frm_Main.h"
 #include "app/PaneView.h"
 #include "dialogs/Frm_State.h"
-#include "localfs/LocalFs.h"
-#include "localfs/TextHelpers.h"
 #include "settings/Settings.h"
 #include "settings/Version.h"
 #include "support/WindowTestSupport.h"
@@ -32,13 +30,35 @@ QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
 
+// A toolbar pair: the element shown, then whether each element is enabled ("0ee", "1dd").
+QString Look(const ImagePair& p) {
+    return QStringLiteral("%1%2%3")
+        .arg(p.shownElement())
+        .arg(p.element(0)->isEnabled() ? 'e' : 'd')
+        .arg(p.element(1)->isEnabled() ? 'e' : 'd');
+}
+
+QStringList ItemTexts(const QComboBox* box) {
+    QStringList out;
+    for (int i = 0; i < box->count(); ++i) {
+        out << box->itemText(i);
+    }
+    return out;
+}
+
+// A menu's entries with their shortcuts, "-" for a separator.
+QStringList MenuEntries(const QMenu* menu) {
+    QStringList out;
+    for (QAction* action : menu->actions()) {
+        const QString keys = action->shortcut().toString();
+        out << (action->isSeparator() ? QStringLiteral("-")
+                                      : action->text() + (keys.isEmpty() ? "" : "\t" + keys));
+    }
+    return out;
+}
+
 // The connection-related controls in one string, for comparing whole states at once.
 QString StateOf(const Frm_Main& w) {
-    auto pair = [](const ImagePair& p) {
-        return QStringLiteral("%1%2")
-            .arg(p.shownElement())
-            .arg(p.element(0)->isEnabled() ? 'e' : 'd');
-    };
     return QStringList{
         w.m_Connect->isEnabled() ? "C" : "c",
         w.m_Disconnect->isEnabled() ? "D" : "d",
@@ -47,16 +67,16 @@ QString StateOf(const Frm_Main& w) {
         w.Btn_User->isEnabled() ? "BU" : "bu",
         w.Btn_Trs[0]->isEnabled() && w.Btn_Trs[1]->isEnabled() ? "T" : "t",
         w.cmb->isEnabled() ? "P" : "p",
-        pair(*w.imgConnecttButton),
-        pair(*w.imgCutButton),
-        pair(*w.imgDounButtonUp),
-        pair(*w.imgUpButtonUp),
-        pair(*w.imgSettingButtonUp),
+        Look(*w.imgConnecttButton),
+        Look(*w.imgCutButton),
+        Look(*w.imgDounButtonUp),
+        Look(*w.imgUpButtonUp),
+        Look(*w.imgSettingButtonUp),
     }
         .join(QLatin1Char(' '));
 }
 
-const QString kDisconnected = QStringLiteral("C d U 接続 BU t P 0e 1d 1d 1d 0e");
+const QString kDisconnected = QStringLiteral("C d U 接続 BU t P 0ee 1dd 1dd 1dd 0ee");
 
 } // namespace
 
@@ -67,17 +87,14 @@ private slots:
     void firstStartWithoutSettings();
     void captionsMenusAndTooltips();
     void layoutFollowsTheSizeAndSpringsBack();
-    void ancestorChains();
+    void folderChainsOpenAndUp();
     void enterAndFailingEnter();
-    void doubleClickOpensFoldersOnly();
-    void upButtonAndBackspace();
     void itemColumnsAndIcons();
     void sortingBySizeValueAndOrder();
     void contextMenuStatesWhileDisconnected();
     void toolbarPairsFollowTheFocusedPane();
     void viewsShareModelAndSelection();
-    void profileSwitchSavesThePreviousMode();
-    void closingSavesTheSettings();
+    void profileSwitchAndClosingSaveTheSettings();
     void aFailedSaveIsReported();
     void statusLogKeepsTheNewestLineInView();
     void progressWindowBar();
@@ -97,14 +114,11 @@ void MainWindowTest::firstStartWithoutSettings() {
     QCOMPARE(w.Cmb_Dir[1]->count(), 0);
     QCOMPARE(w.StatList->lines(),
              (QStringList{"Welcom !!  Oxlip  Vre." + Q(VersionText()), QString(61, '-')}));
-    QVERIFY(w.StatList->lines().at(0).endsWith(QStringLiteral("Vre.1.01")));
     QCOMPARE(StateOf(w), kDisconnected);
     // The new-folder and delete images start greyed; the local pane's focus makes them active.
-    QCOMPARE(w.imgMakeButton->shownElement(), 1);
-    QCOMPARE(w.imgDelButton->shownElement(), 1);
+    QCOMPARE(w.imgMakeButton->shownElement() + w.imgDelButton->shownElement(), 2);
     QCOMPARE(w.Cmb_Trs->currentIndex(), 0);
     QCOMPARE(w.ActivePane, 0);
-    QVERIFY(!w.connected());
 }
 
 void MainWindowTest::captionsMenusAndTooltips() {
@@ -115,11 +129,7 @@ void MainWindowTest::captionsMenusAndTooltips() {
     QCOMPARE(w.Label2->text(), QStringLiteral("転送モード"));
     QCOMPARE(w.Btn_User->text(), QStringLiteral("設定"));
     QCOMPARE(w.Btn_Ftp->text(), QStringLiteral("詳細設定"));
-    QStringList modes;
-    for (int i = 0; i < w.Cmb_Trs->count(); ++i) {
-        modes << w.Cmb_Trs->itemText(i);
-    }
-    QCOMPARE(modes, (QStringList{"自動判別", "アスキー", "バイナリ"}));
+    QCOMPARE(ItemTexts(w.Cmb_Trs), (QStringList{"自動判別", "アスキー", "バイナリ"}));
     QCOMPARE(w.Btn[0]->toolTip(), QStringLiteral("上へ"));
     QCOMPARE(w.Btn[1]->toolTip(), QStringLiteral("上へ"));
     QCOMPARE(w.Btn_Trs[0]->toolTip(), QStringLiteral("アップロード"));
@@ -130,25 +140,14 @@ void MainWindowTest::captionsMenusAndTooltips() {
         menus << action->text();
     }
     QCOMPARE(menus, (QStringList{"ファイル(&F)", "表示(&V)", "ホスト表示(&H)", "設定(&S)"}));
-    auto entries = [](QMenu* menu) {
-        QStringList out;
-        for (QAction* action : menu->actions()) {
-            out << (action->isSeparator()
-                        ? QStringLiteral("-")
-                        : action->text() + (action->shortcut().isEmpty()
-                                                ? QString()
-                                                : "\t" + action->shortcut().toString()));
-        }
-        return out;
-    };
-    QCOMPARE(entries(w.m_File), (QStringList{"接続(&C)", "切断(&D)", "-", "終了(&X)"}));
+    QCOMPARE(MenuEntries(w.m_File), (QStringList{"接続(&C)", "切断(&D)", "-", "終了(&X)"}));
     const QStringList views{"大きいアイコン(&I)", "小さいアイコン(&S)", "一覧表示(&L)",
                             "詳細表示(&D)"};
-    QCOMPARE(entries(w.m_View), views);
-    QCOMPARE(entries(w.h_View), views);
-    QCOMPARE(entries(w.m_Setting),
+    QCOMPARE(MenuEntries(w.m_View), views);
+    QCOMPARE(MenuEntries(w.h_View), views);
+    QCOMPARE(MenuEntries(w.m_Setting),
              (QStringList{"ユーザ設定(&U)", "詳細設定(&D)", "バージョン情報(&A)"}));
-    QCOMPARE(entries(w.m_Edit),
+    QCOMPARE(MenuEntries(w.m_Edit),
              (QStringList{"新しいフォルダの作成(&D)", "-", "パーミッションの変更(&P)\tCtrl+P",
                           "ファイル名の変更(&C)\tF2", "ファイルの削除(&D)\tDel", "-",
                           "最新の情報に更新(&N)\tF5"}));
@@ -219,44 +218,52 @@ void MainWindowTest::layoutFollowsTheSizeAndSpringsBack() {
     QCOMPARE(w.lv[0]->width(), qRound(w.client->width() / 2.3));
 }
 
-void MainWindowTest::ancestorChains() {
+void MainWindowTest::folderChainsOpenAndUp() {
     WindowHarness h;
     MakeDir(h.local("work/sub"));
     Frm_Main& w = h.start();
-    auto entries = [](QComboBox* box) {
-        QStringList out;
-        for (int i = 0; i < box->count(); ++i) {
-            out << box->itemText(i);
-        }
-        return out;
-    };
-    QStringList expected{Q(h.local("work/sub/")), Q(h.local("work/"))};
-    std::string up = h.local();
-    for (int i = 0; i < 64 && !up.empty(); ++i) {
-        expected << Q(up);
-        const std::string parent = GetParentPath(up, '/');
-        if (parent == up) {
-            break;
-        }
-        up = parent;
+    // The folder and every ancestor up to "/", each with its final "/".
+    QStringList expected;
+    QString up = Q(h.local("work/sub/"));
+    for (int i = 0; i < 64 && !up.isEmpty(); ++i, up.truncate(up.lastIndexOf('/', -2) + 1)) {
+        expected << up;
     }
     QVERIFY(w.SetLocalPath(h.local("work/sub/")));
-    QCOMPARE(entries(w.Cmb_Dir[0]), expected);
+    QCOMPARE(ItemTexts(w.Cmb_Dir[0]), expected);
     QCOMPARE(expected.last(), QStringLiteral("/"));
 
     // Typed without its final "/": entry 0 stays as typed; a folder opened in it gets one.
+    // A double-click on a file opens nothing.
     MakeDir(h.local("work/sub/deeper"));
+    MakeFile(h.local("work/sub/file.bin"), 5);
     QVERIFY(w.SetLocalPath(h.local("work/sub")));
     QCOMPARE(w.Cmb_Dir[0]->itemText(0), Q(h.local("work/sub")));
     QCOMPARE(w.Cmb_Dir[0]->itemText(1), Q(h.local("work/")));
+    DoubleClickItem(w.lv[0], "file.bin");
+    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("work/sub")));
+    QCOMPARE(w.lv[0]->count(), 2);
     DoubleClickItem(w.lv[0], "deeper");
     QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("work/sub/deeper/")));
+    QCOMPARE(w.Cmb_Dir[0]->itemText(1), Q(h.local("work/sub/")));
+
+    // Up by the button rebuilds the chain; Backspace goes up too; at the root nothing happens.
+    QTest::mouseClick(w.Btn[0], Qt::LeftButton);
+    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("work/sub/")));
+    QCOMPARE(w.Cmb_Dir[0]->itemText(0), Q(h.local("work/sub/")));
+    QCOMPARE(PaneNames(w.lv[0]), (QStringList{"deeper", "file.bin"}));
+    QVERIFY(w.Btn[0]->isEnabled());
+    w.lv[0]->currentView()->setFocus();
+    QTest::keyClick(w.lv[0]->currentView(), Qt::Key_Backspace);
+    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("work/")));
+    QVERIFY(w.SetLocalPath("/"));
+    QTest::mouseClick(w.Btn[0], Qt::LeftButton);
+    QCOMPARE(ItemTexts(w.Cmb_Dir[0]), QStringList{"/"});
 
     // The host side: "/" alone, and a deeper path, without a connection.
     QVERIFY(w.SetHostPath("/"));
-    QCOMPARE(entries(w.Cmb_Dir[1]), QStringList{"/"});
+    QCOMPARE(ItemTexts(w.Cmb_Dir[1]), QStringList{"/"});
     QVERIFY(w.SetHostPath("/pub/sub/"));
-    QCOMPARE(entries(w.Cmb_Dir[1]), (QStringList{"/pub/sub/", "/pub/", "/"}));
+    QCOMPARE(ItemTexts(w.Cmb_Dir[1]), (QStringList{"/pub/sub/", "/pub/", "/"}));
 }
 
 void MainWindowTest::enterAndFailingEnter() {
@@ -292,45 +299,6 @@ void MainWindowTest::enterAndFailingEnter() {
     QCOMPARE(w.Cmb_Dir[0]->itemText(0), Q(h.local("a/")));
 }
 
-void MainWindowTest::doubleClickOpensFoldersOnly() {
-    WindowHarness h;
-    MakeFile(h.local("file.bin"), 5);
-    MakeFile(h.local("folder/x.txt"), 5);
-    Frm_Main& w = h.start();
-
-    DoubleClickItem(w.lv[0], "file.bin");
-    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local()));
-    QCOMPARE(w.lv[0]->count(), 2);
-
-    DoubleClickItem(w.lv[0], "folder");
-    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("folder/")));
-    QCOMPARE(PaneNames(w.lv[0]), QStringList{"x.txt"});
-    QCOMPARE(w.Cmb_Dir[0]->itemText(1), Q(h.local()));
-}
-
-void MainWindowTest::upButtonAndBackspace() {
-    WindowHarness h;
-    MakeFile(h.local("one/two/f.txt"));
-    Frm_Main& w = h.start();
-    QVERIFY(w.SetLocalPath(h.local("one/two/")));
-
-    QTest::mouseClick(w.Btn[0], Qt::LeftButton);
-    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("one/")));
-    QCOMPARE(w.Cmb_Dir[0]->itemText(0), Q(h.local("one/"))); // the chain is rebuilt
-    QCOMPARE(PaneNames(w.lv[0]), QStringList{"two"});
-    QVERIFY(w.Btn[0]->isEnabled());
-
-    w.lv[0]->currentView()->setFocus();
-    QTest::keyClick(w.lv[0]->currentView(), Qt::Key_Backspace);
-    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local()));
-
-    // At the root nothing happens.
-    QVERIFY(w.SetLocalPath("/"));
-    QTest::mouseClick(w.Btn[0], Qt::LeftButton);
-    QCOMPARE(w.Cmb_Dir[0]->currentText(), QStringLiteral("/"));
-    QCOMPARE(w.Cmb_Dir[0]->count(), 1);
-}
-
 void MainWindowTest::itemColumnsAndIcons() {
     WindowHarness h;
     MakeFile(h.local("readme.txt"), 3000);
@@ -340,19 +308,19 @@ void MainWindowTest::itemColumnsAndIcons() {
     Frm_Main& w = h.start();
     PaneView* pane = w.lv[0];
 
+    // Size | type | icon (1 folder, 2 ASCII file, 3 other file) | whether a date is shown.
+    auto cells = [pane](const QString& name) {
+        const int row = RowOf(pane, name);
+        return QStringList{pane->cellText(row, 1), pane->cellText(row, 2),
+                           QString::number(pane->iconIndex(row)),
+                           pane->cellText(row, 3).isEmpty() ? "" : "date"}
+            .join('|');
+    };
+    QCOMPARE(cells("readme.txt"), QStringLiteral("2KB|TXT|2|date"));
+    QCOMPARE(cells("Makefile"), QStringLiteral("1KB||3|date"));
+    QCOMPARE(cells("pic.PNG"), QStringLiteral("1KB|PNG|3|date"));
+    QCOMPARE(cells("dir.d"), QStringLiteral("|<フォルダ>|1|date"));
     const int readme = RowOf(pane, "readme.txt");
-    QCOMPARE(pane->cellText(readme, 1), QStringLiteral("2KB"));
-    QCOMPARE(pane->cellText(readme, 2), QStringLiteral("TXT"));
-    QCOMPARE(pane->iconIndex(readme), 2);
-    QVERIFY(!pane->cellText(readme, 3).isEmpty());
-    QCOMPARE(pane->cellText(RowOf(pane, "Makefile"), 2), QString());
-    QCOMPARE(pane->iconIndex(RowOf(pane, "Makefile")), 3);
-    QCOMPARE(pane->iconIndex(RowOf(pane, "pic.PNG")), 3);
-    const int folder = RowOf(pane, "dir.d");
-    QCOMPARE(pane->iconIndex(folder), 1);
-    QCOMPARE(pane->cellText(folder, 1), QString());
-    QCOMPARE(pane->cellText(folder, 2), QStringLiteral("<フォルダ>"));
-
     QCOMPARE(w.FindPaneItem(0, "readme.txt"), readme + 1);
     QCOMPARE(w.FindPaneItem(0, "README.TXT"), 0);
 
@@ -395,11 +363,7 @@ void MainWindowTest::sortingBySizeValueAndOrder() {
     QCOMPARE(PaneNames(pane), (QStringList{"Alpha", "nine.bin", "ten.bin", "hundred.bin"}));
     clickColumn(1); // the same column flips the order
     QCOMPARE(PaneNames(pane), (QStringList{"hundred.bin", "ten.bin", "nine.bin", "Alpha"}));
-    QCOMPARE(pane->sortOrder(), Qt::DescendingOrder);
-
     clickColumn(0); // another column keeps the order
-    QCOMPARE(pane->sortKey(), 0);
-    QCOMPARE(pane->sortOrder(), Qt::DescendingOrder);
     QCOMPARE(PaneNames(pane), (QStringList{"ten.bin", "nine.bin", "hundred.bin", "Alpha"}));
 
     // An item added later takes its sorted place.
@@ -412,7 +376,6 @@ void MainWindowTest::sortingBySizeValueAndOrder() {
     clickColumn(1);
     QVERIFY(w.ShowLocalFolder(h.local()));
     QCOMPARE(PaneNames(pane), (QStringList{"hundred.bin", "ten.bin", "nine.bin", "Alpha"}));
-    QCOMPARE(pane->model()->rowCount(), 4);
     clickColumn(1);
     QCOMPARE(PaneNames(pane), (QStringList{"Alpha", "nine.bin", "ten.bin", "hundred.bin"}));
     QVERIFY(w.ShowLocalFolder(h.local()));
@@ -431,40 +394,28 @@ void MainWindowTest::contextMenuStatesWhileDisconnected() {
         }
         return out;
     };
-    QWidget* local = w.lv[0]->currentView()->viewport();
-    QTest::mouseClick(local, Qt::RightButton, Qt::NoModifier, QPoint(20, 10));
-    QTRY_VERIFY(w.m_Edit->isVisible());
-    QCOMPARE(states(), QStringLiteral("10111"));
-    w.m_Edit->hide();
-
-    QWidget* host = w.lv[1]->currentView()->viewport();
-    QTest::mouseClick(host, Qt::RightButton, Qt::NoModifier, QPoint(20, 10));
-    QTRY_VERIFY(w.m_Edit->isVisible());
-    QCOMPARE(states(), QStringLiteral("00000"));
-    w.m_Edit->hide();
+    // New folder, permissions, rename, delete, refresh: on the local pane, then the host's.
+    const QString expected[2] = {"10111", "00000"};
+    for (int n = 0; n < 2; ++n) {
+        QTest::mouseClick(w.lv[n]->currentView()->viewport(), Qt::RightButton, Qt::NoModifier,
+                          QPoint(20, 10));
+        QTRY_VERIFY(w.m_Edit->isVisible());
+        QCOMPARE(states(), expected[n]);
+        w.m_Edit->hide();
+    }
 }
 
 void MainWindowTest::toolbarPairsFollowTheFocusedPane() {
     WindowHarness h;
     Frm_Main& w = h.start();
     w.activateWindow();
-    auto look = [](const ImagePair& p) {
-        return QStringLiteral("%1%2%3")
-            .arg(p.shownElement())
-            .arg(p.element(0)->isEnabled() ? 'e' : 'd')
-            .arg(p.element(1)->isEnabled() ? 'e' : 'd');
-    };
-    w.lv[1]->currentView()->setFocus();
-    QTRY_COMPARE(w.ActivePane, 1);
-    QCOMPARE(look(*w.imgMakeButton), QStringLiteral("1dd"));
-    QCOMPARE(look(*w.imgDelButton), QStringLiteral("1dd"));
-    w.lv[0]->currentView()->setFocus();
-    QTRY_COMPARE(w.ActivePane, 0);
-    QCOMPARE(look(*w.imgMakeButton), QStringLiteral("0ee"));
-    QCOMPARE(look(*w.imgDelButton), QStringLiteral("0ee"));
-    w.lv[1]->currentView()->setFocus();
-    QTRY_COMPARE(w.ActivePane, 1);
-    QCOMPARE(look(*w.imgDelButton), QStringLiteral("1dd"));
+    // The new-folder and delete pairs: active for the local pane, greyed for the host's.
+    for (int pane : {1, 0, 1}) {
+        w.lv[pane]->currentView()->setFocus();
+        QTRY_COMPARE(w.ActivePane, pane);
+        QCOMPARE(Look(*w.imgMakeButton) + " " + Look(*w.imgDelButton),
+                 pane == 0 ? QStringLiteral("0ee 0ee") : QStringLiteral("1dd 1dd"));
+    }
     // A greyed image does not react.
     QTest::mouseClick(w.imgDelButton->element(1), Qt::LeftButton);
     QCOMPARE(w.StatList->count(), 2);
@@ -499,69 +450,62 @@ void MainWindowTest::viewsShareModelAndSelection() {
     QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("c/")));
 }
 
-void MainWindowTest::profileSwitchSavesThePreviousMode() {
+void MainWindowTest::profileSwitchAndClosingSaveTheSettings() {
     WindowHarness h;
     MakeDir(h.local("a-start"));
-    MakeDir(h.local("b-start"));
     MakeFile(h.local("b-start/in-b.txt"));
-    h.writeFtpIni("[Oxlip]\nUser=A\n");
+    h.writeFtpIni(
+        "[Oxlip]\nUser=A\nListCache=False\n[Extension]\nExtension0=CGI\nExtension1=txt\n");
     h.writeUserIni("[A]\nServer=a.example\nLDir=" + h.local("a-start/") + "\nTransMode=2\n" +
                    "LastPathLocal=" + h.local("a-start/") +
                    "\n[B]\nServer=b.example\nLDir=" + h.local("b-start/") +
                    "\nTransMode=0\nLastPathLocal=" + h.local("b-start/") + "\n");
-    Frm_Main& w = h.start();
-    QCOMPARE(w.cmb->count(), 2);
-    QCOMPARE(w.cmb->currentText(), QStringLiteral("A"));
-    QCOMPARE(w.Cmb_Trs->currentIndex(), 2);
-    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("a-start/")));
-
-    // The user picks ASCII, then the profile B.
-    w.Cmb_Trs->setFocus();
-    QTest::keyClick(w.Cmb_Trs, Qt::Key_Up);
-    QCOMPARE(w.Cmb_Trs->currentIndex(), 1);
-    QCOMPARE(h.settings->profile.TransMode, 1);
-    w.cmb->setFocus();
-    QTest::keyClick(w.cmb, Qt::Key_Down);
-    QCOMPARE(w.cmb->currentText(), QStringLiteral("B"));
-    QCOMPARE(Q(h.settings->profile.ProfileName), QStringLiteral("B"));
-    QCOMPARE(Q(h.settings->profile.Server), QStringLiteral("b.example"));
-    QCOMPARE(w.Cmb_Trs->currentIndex(), 0);
-    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("b-start/")));
-    QCOMPARE(PaneNames(w.lv[0]), QStringList{"in-b.txt"});
-
     Settings reread(h.settingsDir.path());
-    reread.profile.ProfileName = "A";
-    reread.LoadProfile();
-    QCOMPARE(reread.profile.TransMode, 1);
-    QCOMPARE(Q(reread.profile.Server), QStringLiteral("a.example"));
-}
-
-void MainWindowTest::closingSavesTheSettings() {
-    WindowHarness h;
-    h.writeUserIni("[P]\nServer=p.example\nTransMode=0\n");
-    h.writeFtpIni(
-        "[Oxlip]\nUser=P\nListCache=False\n[Extension]\nExtension0=CGI\nExtension1=txt\n");
+    auto stored = [&reread](const char* name) {
+        reread.profile.ProfileName = name;
+        reread.LoadProfile();
+        return QStringLiteral("%1 %2").arg(Q(reread.profile.Server)).arg(reread.profile.TransMode);
+    };
     {
         Frm_Main& w = h.start();
+        QCOMPARE(ItemTexts(w.cmb), (QStringList{"A", "B"}));
+        QCOMPARE(w.cmb->currentText(), QStringLiteral("A"));
+        QCOMPARE(w.Cmb_Trs->currentIndex(), 2);
+        QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("a-start/")));
+
+        // The user picks ASCII, then the profile B: A is stored with its new mode.
+        w.Cmb_Trs->setFocus();
+        QTest::keyClick(w.Cmb_Trs, Qt::Key_Up);
+        QCOMPARE(w.Cmb_Trs->currentIndex(), 1);
+        QCOMPARE(h.settings->profile.TransMode, 1);
+        w.cmb->setFocus();
+        QTest::keyClick(w.cmb, Qt::Key_Down);
+        QCOMPARE(w.cmb->currentText(), QStringLiteral("B"));
+        QCOMPARE(Q(h.settings->profile.ProfileName), QStringLiteral("B"));
+        QCOMPARE(Q(h.settings->profile.Server), QStringLiteral("b.example"));
+        QCOMPARE(w.Cmb_Trs->currentIndex(), 0);
+        QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("b-start/")));
+        QCOMPARE(PaneNames(w.lv[0]), QStringList{"in-b.txt"});
+        QCOMPARE(stored("A"), QStringLiteral("a.example 1"));
+
+        // Binary for B, then closing, which asks nothing while not connected.
         w.Cmb_Trs->setFocus();
         QTest::keyClick(w.Cmb_Trs, Qt::Key_End);
         QCOMPARE(w.Cmb_Trs->currentIndex(), 2);
         MessageScript messages;
         QVERIFY(w.close());
-        QVERIFY(messages.texts.isEmpty()); // not connected: no question
+        QVERIFY(messages.texts.isEmpty());
     }
-    Settings reread(h.settingsDir.path());
     reread.LoadAsciiExtensions();
     reread.LoadAppSettings(nullptr);
-    QCOMPARE(Q(reread.profile.ProfileName), QStringLiteral("P"));
+    QCOMPARE(Q(reread.profile.ProfileName), QStringLiteral("B"));
     QCOMPARE(reread.ListCache, false);
     QCOMPARE(reread.AsciiExtensionList, (std::vector<std::string>{"CGI", "txt"}));
+    QCOMPARE(stored("B"), QStringLiteral("b.example 2"));
     // The placement in twips: the outer size of the window as it was.
     const std::string ftpIni = ReadFileBytes(h.settingsDir.file("Ftp.ini"));
     QVERIFY2(ftpIni.find("Width=10620\r\n") != std::string::npos, ftpIni.c_str());
     QVERIFY2(ftpIni.find("Height=5790\r\n") != std::string::npos, ftpIni.c_str());
-    reread.LoadProfile();
-    QCOMPARE(reread.profile.TransMode, 2);
 }
 
 void MainWindowTest::aFailedSaveIsReported() {
@@ -600,8 +544,6 @@ void MainWindowTest::progressWindowBar() {
     QVERIFY(!state.Prog->isVisible());
     QVERIFY(state.Lbl[0]->text().isEmpty());
 
-    state.setItemText("file.txt");
-    state.setModeText("バイナリ");
     state.clearBar();
     QVERIFY(state.Prog->isVisible());
     QCOMPARE(state.Prog->filledWidth(), 0);
@@ -613,12 +555,9 @@ void MainWindowTest::progressWindowBar() {
     QCOMPARE(state.Prog->filledWidth(), 250);
     state.setBar(1, 0); // nothing expected: nothing drawn anew
     QCOMPARE(state.Prog->filledWidth(), 250);
-    state.setCountText("5KB / 10KB");
-    QCOMPARE(state.Lbl[2]->text(), QStringLiteral("5KB / 10KB"));
     state.clearBar();
     QCOMPARE(state.Prog->filledWidth(), 0);
-    const QImage image = state.Prog->grab().toImage();
-    QVERIFY(!image.isNull());
+    QVERIFY(!state.Prog->grab().isNull());
 }
 
 QTEST_MAIN(MainWindowTest)
