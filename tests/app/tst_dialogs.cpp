@@ -148,24 +148,20 @@ private slots:
     // Profiles.
     void profileOkStoresNormalisedFolders();
     void profileOkRefusesMissingOrBadNames();
-    void profileNewSettingAndClear();
+    void profileNewSettingClearAndFolderButton();
     void profileChoiceLoadsAtOnceAndSurvivesCancel();
     void profileDelete();
-    void profileFolderButtonUsesChooser();
 
     // Transfer details.
     void extensionAddResetAndClose();
-    void extensionRemoveByButtonAndKey();
-    void listCachingChangesAtOnce();
+    void extensionRemoveAndListCaching();
 
     // Folder chooser.
-    void folderOkReturnsCurrentOrHighlighted();
-    void folderCancelAndCloseReturnNothing();
+    void folderEndingsAndHighlightedEntry();
     void folderUnreadableMountLeavesListsAlone();
 
     // About box.
-    void aboutTexts();
-    void aboutLinkHoverAndClicks();
+    void aboutTextsAndLinks();
 
     // Every dialog.
     void layoutTextsFitAndNothingOverlaps();
@@ -260,7 +256,7 @@ void TestDialogs::profileOkRefusesMissingOrBadNames() {
     QCOMPARE(settings.profile.ProfileName, std::string("  "));
 }
 
-void TestDialogs::profileNewSettingAndClear() {
+void TestDialogs::profileNewSettingClearAndFolderButton() {
     test::TempDir dir;
     Settings settings(dir.path());
     settings.profile = MakeProfile("Old", "old.example.net");
@@ -276,13 +272,30 @@ void TestDialogs::profileNewSettingAndClear() {
     QCOMPARE(Boxes(dlg), QStringLiteral("新しい接続||||/|/local/Old/"));
     QCOMPARE(dlg.List->count(), 0); // nothing stored before OK
     dlg.txt[1]->setText(QStringLiteral("new.example.net"));
+
+    // The folder button opens the chooser; closed without a choice, it leaves the box alone.
+    bool chooserOpened = false;
+    ui::SetDialogResponder([&](QDialog* opened) {
+        if (auto* chooser = qobject_cast<Frm_Dir*>(opened)) {
+            chooserOpened = true;
+            chooser->SelectedFolder = QStringLiteral("/srv/site");
+        }
+        return int(QDialog::Accepted);
+    });
+    ClickButton(dlg.Command1);
+    QVERIFY(chooserOpened);
+    QCOMPARE(dlg.txt[5]->text(), QStringLiteral("/srv/site"));
+    ui::SetDialogResponder([](QDialog*) { return int(QDialog::Rejected); });
+    ClickButton(dlg.Command1);
+    QCOMPARE(dlg.txt[5]->text(), QStringLiteral("/srv/site"));
+    ui::SetDialogResponder(nullptr);
     ClickButton(dlg.Btn[0]);
 
     QVERIFY(messages.shown.empty());
     QCOMPARE(settings.profile.ProfileName, std::string("新しい接続"));
     QCOMPARE(ToQStrings(settings.ProfileNames()), QStringList{QStringLiteral("新しい接続")});
     QCOMPARE(StoredFields(dir.path(), "新しい接続"),
-             QStringLiteral("新しい接続|new.example.net|||/|/local/Old/|0|"));
+             QStringLiteral("新しい接続|new.example.net|||/|/srv/site/|0|"));
 }
 
 void TestDialogs::profileChoiceLoadsAtOnceAndSurvivesCancel() {
@@ -365,32 +378,6 @@ void TestDialogs::profileDelete() {
              QStringLiteral("A|A.example.net|edited|pw-A|/A/|/local/A/|0|"));
 }
 
-void TestDialogs::profileFolderButtonUsesChooser() {
-    test::TempDir dir;
-    Settings settings(dir.path());
-    Frm_User dlg(settings);
-    QVERIFY(test::ShowAndWait(&dlg));
-    dlg.txt[5]->setText(QStringLiteral("/before/"));
-
-    bool chooserOpened = false;
-    ui::SetDialogResponder([&](QDialog* opened) {
-        if (auto* chooser = qobject_cast<Frm_Dir*>(opened)) {
-            chooserOpened = true;
-            chooser->SelectedFolder = QStringLiteral("/srv/site");
-        }
-        return int(QDialog::Accepted);
-    });
-    ClickButton(dlg.Command1);
-    QVERIFY(chooserOpened);
-    QCOMPARE(dlg.txt[5]->text(), QStringLiteral("/srv/site"));
-
-    // A chooser closed without a choice leaves the box alone.
-    ui::SetDialogResponder([](QDialog*) { return int(QDialog::Rejected); });
-    ClickButton(dlg.Command1);
-    QCOMPARE(dlg.txt[5]->text(), QStringLiteral("/srv/site"));
-    ui::SetDialogResponder(nullptr);
-}
-
 // ---------------------------------------------------------------------------------------
 // Transfer details
 
@@ -439,13 +426,15 @@ void TestDialogs::extensionAddResetAndClose() {
     QCOMPARE(ToQStrings(fresh.AsciiExtensionList), expected);
 }
 
-void TestDialogs::extensionRemoveByButtonAndKey() {
+void TestDialogs::extensionRemoveAndListCaching() {
     test::TempDir dir;
     Settings settings(dir.path());
     settings.AsciiExtensionList = {"CGI", "CSS", "TXT"};
+    settings.ListCache = true;
     {
         Frm_Ftp dlg(settings);
         QVERIFY(test::ShowAndWait(&dlg));
+        QVERIFY(dlg.chk_list->isChecked());
         dlg.List->clearSelection();
         ClickButton(dlg.Btn[1]); // nothing selected: nothing removed
         QCOMPARE(dlg.List->count(), 3);
@@ -468,46 +457,49 @@ void TestDialogs::extensionRemoveByButtonAndKey() {
     }
     settings.ListCache = false;
     Frm_Ftp again(settings); // the empty list is not filled up again
+    QVERIFY(test::ShowAndWait(&again));
     QCOMPARE(again.List->count(), 0);
-    QVERIFY(!again.chk_list->isChecked());
-}
+    QCOMPARE(again.Label1->text(),
+             QStringLiteral("アスキーで転送する拡張子を指定してください\n"
+                            "リストにない拡張子は全てバイナリで転送されます"));
 
-void TestDialogs::listCachingChangesAtOnce() {
-    test::TempDir dir;
-    Settings settings(dir.path());
-    settings.ListCache = true;
-    Frm_Ftp dlg(settings);
-    QVERIFY(test::ShowAndWait(&dlg));
-    QCOMPARE(dlg.Label1->text(), QStringLiteral("アスキーで転送する拡張子を指定してください\n"
-                                                "リストにない拡張子は全てバイナリで転送されます"));
-    QVERIFY(dlg.chk_list->isChecked());
-    ClickButton(dlg.chk_list);
-    QVERIFY(!settings.ListCache);
-    ClickButton(dlg.chk_list);
+    // List caching follows the box at once, by click or not.
+    QVERIFY(!again.chk_list->isChecked());
+    ClickButton(again.chk_list);
     QVERIFY(settings.ListCache);
-    dlg.chk_list->setChecked(false);
+    ClickButton(again.chk_list);
     QVERIFY(!settings.ListCache);
-    dlg.close(); // the close box writes nothing now; the change is already live
-    QVERIFY(!settings.ListCache);
-    QVERIFY(!QFileInfo::exists(Q(settings.ftpIniPath())));
+    again.chk_list->setChecked(true);
+    QVERIFY(settings.ListCache);
+    const std::string written = test::ReadFileBytes(settings.ftpIniPath());
+    again.close(); // the close box writes nothing; the change is already live
+    QVERIFY(settings.ListCache);
+    QCOMPARE(test::ReadFileBytes(settings.ftpIniPath()), written);
 }
 
 // ---------------------------------------------------------------------------------------
 // Folder chooser
 
-void TestDialogs::folderOkReturnsCurrentOrHighlighted() {
+void TestDialogs::folderEndingsAndHighlightedEntry() {
     FolderTree tree({"site/www", "logs"}, "");
     const QString root = QDir::cleanPath(QDir::currentPath());
-    {
+    // OK without changes returns the current folder; Cancel and the close box return nothing.
+    const char* endings[] = {"OK", "Cancel", "close box"};
+    for (int e = 0; e < 3; ++e) {
         Frm_Dir dlg;
         QVERIFY(test::ShowAndWait(&dlg));
         QCOMPARE(dlg.windowTitle(), QStringLiteral("ﾌｧｲﾙ検索"));
         QCOMPARE(dlg.dirList->path(), root);
         QCOMPARE(dlg.drvList->currentText(),
                  Q(MountPointOfPath(root.toStdString(), ListMountPoints())));
-        ClickButton(dlg.Btn[0]); // OK without changes
-        QCOMPARE(dlg.result(), int(QDialog::Accepted));
-        QCOMPARE(dlg.SelectedFolder, root);
+        if (e < 2) {
+            ClickButton(dlg.Btn[e]);
+        } else {
+            dlg.close();
+        }
+        QVERIFY2(!dlg.isVisible(), endings[e]);
+        QVERIFY2(dlg.result() == (e == 0 ? QDialog::Accepted : QDialog::Rejected), endings[e]);
+        QCOMPARE(Named(endings[e], dlg.SelectedFolder), Named(endings[e], e == 0 ? root : ""));
     }
     Frm_Dir dlg;
     QVERIFY(test::ShowAndWait(&dlg));
@@ -524,20 +516,6 @@ void TestDialogs::folderOkReturnsCurrentOrHighlighted() {
     QCOMPARE(dlg.dirList->path(), root + "/site");
     ClickButton(dlg.Btn[0]);
     QCOMPARE(dlg.SelectedFolder, root + "/site/www");
-}
-
-void TestDialogs::folderCancelAndCloseReturnNothing() {
-    for (const bool byButton : {true, false}) {
-        Frm_Dir dlg;
-        QVERIFY(test::ShowAndWait(&dlg));
-        if (byButton) {
-            ClickButton(dlg.Btn[1]);
-        } else {
-            dlg.close();
-        }
-        QVERIFY2(!dlg.isVisible() && dlg.result() == QDialog::Rejected, byButton ? "Cancel" : "X");
-        QVERIFY2(dlg.SelectedFolder.isEmpty(), byButton ? "Cancel" : "X");
-    }
 }
 
 void TestDialogs::folderUnreadableMountLeavesListsAlone() {
@@ -563,7 +541,7 @@ void TestDialogs::folderUnreadableMountLeavesListsAlone() {
 // ---------------------------------------------------------------------------------------
 // About box
 
-void TestDialogs::aboutTexts() {
+void TestDialogs::aboutTextsAndLinks() {
     QPixmap pixmap(32, 32);
     pixmap.fill(Qt::darkGreen);
     Frm_Ver dlg{QIcon(pixmap)};
@@ -576,10 +554,7 @@ void TestDialogs::aboutTexts() {
              (QStringList{"FTP転送試験ソフト", "", "㈱ノルベア"}));
     QCOMPARE(dlg.Label4->text(), QStringLiteral("https://oxlip.example.org/"));
     QCOMPARE(dlg.Label5->text(), QStringLiteral("support@oxlip.example.org"));
-}
 
-void TestDialogs::aboutLinkHoverAndClicks() {
-    Frm_Ver dlg{QIcon()};
     QVERIFY(test::ShowAndWait(&dlg));
     // Which of the two links is drawn underlined in blue; the other must be plain black.
     auto looks = [&dlg]() {
@@ -624,57 +599,42 @@ bool IsOurs(const QWidget* w) {
     return !w->objectName().isEmpty() && !w->objectName().startsWith(QLatin1String("qt_"));
 }
 
-// Where a text does not fit, a line naming the widget; empty when everything fits.
-QStringList CutTexts(QWidget* dialog) {
-    QStringList problems;
-    for (QWidget* w : dialog->findChildren<QWidget*>()) {
-        if (!IsOurs(w)) {
-            continue;
-        }
-        const QString where = dialog->objectName() + "/" + w->objectName();
-        if (auto* button = qobject_cast<QPushButton*>(w)) {
-            // The style's minimum width for buttons is no part of the text: measure the
-            // text inside the button's frame.
-            const QFontMetrics fm(button->font());
-            const QString text = QString(button->text()).remove(QLatin1Char('&'));
-            const int frame = 2 * button->style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
-            if (fm.horizontalAdvance(text) + frame > button->width() ||
-                fm.height() + frame > button->height()) {
-                problems << where + " text cut";
-            }
-        } else if (auto* label = qobject_cast<QLabel*>(w)) {
-            if (!label->pixmap().isNull() || label->text().isEmpty()) {
-                continue;
-            }
-            const QSize hint = label->sizeHint();
-            const bool multiLine = label->wordWrap() || label->text().contains('\n');
-            if ((!multiLine && hint.width() > label->width()) || hint.height() > label->height()) {
-                problems << where + " text cut";
-            }
-        } else if (auto* check = qobject_cast<QCheckBox*>(w)) {
-            if (check->sizeHint().width() > check->width()) {
-                problems << where + " text cut";
-            }
-        } else if (auto* frame = qobject_cast<QGroupBox*>(w)) {
-            const QFontMetrics fm(frame->font());
-            if (fm.horizontalAdvance(frame->title()) + 16 > frame->width()) {
-                problems << where + " title cut";
-            }
-        }
+// Whether the text of a button, label, check box or group box fits inside the widget.
+bool TextFits(QWidget* w) {
+    if (auto* button = qobject_cast<QPushButton*>(w)) {
+        // The style's minimum width for buttons is no part of the text: measure the
+        // text inside the button's frame.
+        const QFontMetrics fm(button->font());
+        const int frame = 2 * button->style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+        return fm.horizontalAdvance(QString(button->text()).remove('&')) + frame <=
+                   button->width() &&
+               fm.height() + frame <= button->height();
     }
-    return problems;
+    auto* label = qobject_cast<QLabel*>(w);
+    if (label && label->pixmap().isNull() && !label->text().isEmpty()) {
+        const QSize hint = label->sizeHint();
+        const bool multiLine = label->wordWrap() || label->text().contains('\n');
+        return (multiLine || hint.width() <= label->width()) && hint.height() <= label->height();
+    }
+    if (auto* check = qobject_cast<QCheckBox*>(w)) {
+        return check->sizeHint().width() <= check->width();
+    }
+    if (auto* frame = qobject_cast<QGroupBox*>(w)) {
+        return QFontMetrics(frame->font()).horizontalAdvance(frame->title()) + 16 <= frame->width();
+    }
+    return true;
 }
 
-// Siblings that overlap, and children that stick out of their parent.
-QStringList Overlaps(QWidget* dialog) {
+// Texts that do not fit, siblings that overlap and children that stick out of their parent.
+QStringList LayoutProblems(QWidget* dialog) {
     QStringList problems;
-    QList<QWidget*> parents{dialog};
-    for (QWidget* w : dialog->findChildren<QWidget*>()) {
-        if (IsOurs(w)) {
-            parents << w;
+    for (QWidget* parent : QList<QWidget*>{dialog} + dialog->findChildren<QWidget*>()) {
+        if (parent != dialog && !IsOurs(parent)) {
+            continue;
         }
-    }
-    for (QWidget* parent : parents) {
+        if (!TextFits(parent)) {
+            problems << dialog->objectName() + "/" + parent->objectName() + " text cut";
+        }
         QList<QWidget*> children;
         for (QWidget* child : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
             if (IsOurs(child) && !child->isWindow()) {
@@ -720,10 +680,8 @@ void TestDialogs::layoutTextsFitAndNothingOverlaps() {
         QVERIFY(test::ShowAndWait(dialog.get()));
         const QString family = QFontInfo(dialog->font()).family();
         QVERIFY2(family.startsWith(QLatin1String("IPA")), qPrintable(family));
-        const QStringList cut = CutTexts(dialog.get());
-        QVERIFY2(cut.isEmpty(), qPrintable(cut.join("; ")));
-        const QStringList overlaps = Overlaps(dialog.get());
-        QVERIFY2(overlaps.isEmpty(), qPrintable(overlaps.join("; ")));
+        const QStringList problems = LayoutProblems(dialog.get());
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join("; ")));
         if (!shots.isEmpty()) {
             QVERIFY(QDir().mkpath(shots));
             const QString file = shots + "/" + dialog->objectName() + ".png";
