@@ -6,27 +6,14 @@ Prints the port it listens on (127.0.0.1), then serves every connection in its o
 until it is terminated.
 
 Modes:
-  no-greeting     accept and never say anything
   silent-command  greet and log in normally, then never answer another command
-  byte-at-a-time  every reply goes out one byte at a time
-  trickle         data connections send one byte a second
-  epsv-refused    EPSV is refused; PASV names a third host's address
   pasv-malformed  EPSV is refused; PASV answers with a port byte above 255
   epsv-bad-port   EPSV names port 70000
-  short-data      RETR sends fewer bytes than SIZE announced, then 226
-  no-final        RETR sends all the data but never the final reply
-  fail-after-150  RETR says 150, closes the data connection and says 451
-  early-226       RETR sends 150 and 226 in one segment before any data
-  421-after-login every command after the login gets 421 and the connection closes
-  reset-in-retr   RETR sends part of the data, then resets the control connection
 Without a mode it is a plain, well-behaved server over a small in-memory folder.
 """
 
 import argparse
-import socket
-import struct
 import sys
-import time
 
 import scripted_ftp
 
@@ -38,52 +25,22 @@ FILES = {
 
 class Session(scripted_ftp.Session):
     greeting = "misbehaving test server"
-    byte_pause = 0.001
-
     def __init__(self, conn, modes, password):
-        super().__init__(conn, modes, password, bytewise="byte-at-a-time" in modes)
+        super().__init__(conn, modes, password)
         self.files = FILES
 
     # --- data connections --------------------------------------------------------------
-    def send_data(self, payload, retr=False):
+    def send_data(self, payload):
         data = self.open_data()
         if data is None:
             return
-        if retr and "early-226" in self.modes:
-            self.send("150 Opening data connection.\r\n226 Transfer complete.\r\n")
-            time.sleep(0.2)
-            data.sendall(payload)
-            data.close()
-            return
-        if retr and "fail-after-150" in self.modes:
-            self.reply(150, "Opening data connection.")
-            data.close()
-            self.reply(451, "Local error in processing.")
-            return
-        if retr and "reset-in-retr" in self.modes:
-            self.reply(150, "Opening data connection.")
-            data.sendall(payload[:len(payload) // 2])
-            self.conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
-                                 struct.pack("ii", 1, 0))
-            self.conn.close()
-            data.close()
-            raise OSError("reset")
-        if retr and "short-data" in self.modes:
-            payload = payload[:-10]
         self.reply(150, "Opening data connection.")
         try:
-            if "trickle" in self.modes:
-                for i in range(len(payload)):
-                    data.sendall(payload[i:i + 1])
-                    time.sleep(1.0)
-            else:
-                data.sendall(payload)
+            data.sendall(payload)
             data.close()
         except OSError:
             data.close()
             self.reply(426, "Connection closed; transfer aborted.")
-            return
-        if retr and "no-final" in self.modes:
             return
         self.reply(226, "Transfer complete.")
 
@@ -105,9 +62,6 @@ class Session(scripted_ftp.Session):
     def command(self, cmd, arg):
         if "silent-command" in self.modes:
             return True  # never answered
-        if "421-after-login" in self.modes:
-            self.reply(421, "Service not available, closing control connection.")
-            return False
         if cmd == "SYST":
             self.reply(215, "UNIX Type: L8")
         elif cmd in ("NOOP", "TYPE", "OPTS"):
@@ -117,7 +71,7 @@ class Session(scripted_ftp.Session):
         elif cmd == "CWD":
             self.reply(250, "Directory successfully changed.")
         elif cmd == "EPSV":
-            if self.modes & {"epsv-refused", "pasv-malformed"}:
+            if "pasv-malformed" in self.modes:
                 self.reply(500, "EPSV not understood.")
             elif "epsv-bad-port" in self.modes:
                 self.reply(229, "Entering Extended Passive Mode (|||70000|)")
@@ -128,13 +82,12 @@ class Session(scripted_ftp.Session):
             if "pasv-malformed" in self.modes:
                 self.reply(227, "Entering Passive Mode (127,0,0,1,300,1).")
             else:
-                host = "10,0,0,99" if "epsv-refused" in self.modes else "127,0,0,1"
-                self.reply(227, "Entering Passive Mode (%s,%d,%d)." % (host, port >> 8, port & 255))
+                self.reply(227, "Entering Passive Mode (127,0,0,1,%d,%d)." % (port >> 8, port & 255))
         elif cmd in ("LIST", "NLST"):
             self.send_data(self.listing())
         elif cmd == "RETR":
             if arg in self.files:
-                self.send_data(self.files[arg], retr=True)
+                self.send_data(self.files[arg])
             else:
                 self.reply(550, "Failed to open file.")
         elif cmd == "STOR":
