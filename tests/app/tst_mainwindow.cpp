@@ -257,6 +257,7 @@ void MainWindowTest::folderChainsOpenAndUp() {
     QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("work/")));
     QVERIFY(w.SetLocalPath("/"));
     QTest::mouseClick(w.Btn[0], Qt::LeftButton);
+    QCOMPARE(w.Cmb_Dir[0]->currentText(), QStringLiteral("/"));
     QCOMPARE(ItemTexts(w.Cmb_Dir[0]), QStringList{"/"});
 
     // The host side: "/" alone, and a deeper path, without a connection.
