@@ -34,6 +34,29 @@ QStringList Entries(const QComboBox* box) {
     return out;
 }
 
+// The connection controls in one line: a letter for each enabled one (connect and disconnect
+// menu entries, profile menu entry and button, both transfer buttons, profile list), the
+// connect button's caption, and the image each toolbar pair shows.
+QString Controls(const Frm_Main& w) {
+    const bool enabled[] = {w.m_Connect->isEnabled(),  w.m_Disconnect->isEnabled(),
+                            w.m_User->isEnabled(),     w.Btn_User->isEnabled(),
+                            w.Btn_Trs[0]->isEnabled(), w.Btn_Trs[1]->isEnabled(),
+                            w.cmb->isEnabled()};
+    QString out;
+    for (int i = 0; i < 7; ++i) {
+        out += enabled[i] ? QLatin1Char("CDUBTTP"[i]) : QLatin1Char('-');
+    }
+    out += " " + w.Btn_Con->text() + " ";
+    for (const auto* pair : {&w.imgConnecttButton, &w.imgCutButton, &w.imgDounButtonUp,
+                             &w.imgUpButtonUp, &w.imgSettingButtonUp}) {
+        out += QString::number((*pair)->shownElement());
+    }
+    return out;
+}
+
+const QString kConnected = QStringLiteral("-D--TT- 切断 10001");
+const QString kDisconnected = QStringLiteral("C-UB--P 接続 01110");
+
 QStringList LastLines(const Frm_Main& w, int n) {
     const QStringList lines = w.StatList->lines();
     return lines.mid(std::max<qsizetype>(0, lines.size() - n));
@@ -62,6 +85,11 @@ private:
     // A window whose profile "S" points at the server, with the given start folder.
     Frm_Main& startWindow(const std::string& dir, const std::string& password = "");
     void connect(Frm_Main& w);
+    // The log lines of a connection up to the password check.
+    QStringList loginLog() const {
+        return {"ホスト　" + Q(server_->server()) + "に接続しています。", "接続しました。",
+                "パスワード確認中"};
+    }
 
     std::unique_ptr<FtpServer> server_;
     std::unique_ptr<WindowHarness> harness_;
@@ -100,23 +128,9 @@ void ConnectionTest::connectListsTheStartFolderAndDisconnectKeepsIt() {
     const int before = w.StatList->count();
     connect(w);
 
-    const QStringList log = w.StatList->lines().mid(before);
-    QCOMPARE(log, (QStringList{QStringLiteral("ホスト　") + Q(server_->server()) +
-                                   QStringLiteral("に接続しています。"),
-                               QStringLiteral("接続しました。"), QStringLiteral("パスワード確認中"),
-                               QStringLiteral("パスワード確認しました。"), kSeparator38}));
-    QCOMPARE(w.Btn_Con->text(), QStringLiteral("切断"));
-    QVERIFY(!w.m_Connect->isEnabled());
-    QVERIFY(w.m_Disconnect->isEnabled());
-    QVERIFY(!w.m_User->isEnabled());
-    QVERIFY(!w.Btn_User->isEnabled());
-    QVERIFY(w.Btn_Trs[0]->isEnabled() && w.Btn_Trs[1]->isEnabled());
-    QVERIFY(!w.cmb->isEnabled());
-    QCOMPARE(w.imgConnecttButton->shownElement(), 1);
-    QCOMPARE(w.imgCutButton->shownElement(), 0);
-    QCOMPARE(w.imgDounButtonUp->shownElement(), 0);
-    QCOMPARE(w.imgUpButtonUp->shownElement(), 0);
-    QCOMPARE(w.imgSettingButtonUp->shownElement(), 1);
+    QCOMPARE(w.StatList->lines().mid(before),
+             loginLog() + QStringList({"パスワード確認しました。", kSeparator38}));
+    QCOMPARE(Controls(w), kConnected);
     QVERIFY(!w.imgSettingButtonUp->element(1)->isEnabled());
 
     QCOMPARE(Entries(w.Cmb_Dir[1]), (QStringList{"/pub/", "/"}));
@@ -133,10 +147,7 @@ void ConnectionTest::connectListsTheStartFolderAndDisconnectKeepsIt() {
     QTest::mouseClick(w.Btn_Con, Qt::LeftButton);
     QVERIFY(!w.connected());
     QCOMPARE(LastLines(w, 3), (QStringList{"切断中", "切断しました。", kSeparator38}));
-    QCOMPARE(w.Btn_Con->text(), QStringLiteral("接続"));
-    QVERIFY(!w.Btn_Trs[0]->isEnabled());
-    QVERIFY(w.cmb->isEnabled());
-    QCOMPARE(w.imgConnecttButton->shownElement(), 0);
+    QCOMPARE(Controls(w), kDisconnected);
     QCOMPARE(PaneNames(w.lv[1]), (QStringList{"readme.txt", "sub", "日本語フォルダ"}));
     QCOMPARE(w.Cmb_Dir[1]->currentText(), QStringLiteral("/pub/"));
     QVERIFY(messages_->texts.isEmpty());
@@ -222,14 +233,9 @@ void ConnectionTest::failedConnectShowsTheServer() {
     QVERIFY(!w.connected());
     QCOMPARE(messages_->texts,
              QStringList{Q(server_->server()) + QStringLiteral(" へ接続出来ませんでした")});
-    QCOMPARE(w.StatList->lines().mid(before),
-             (QStringList{QStringLiteral("ホスト　") + Q(server_->server()) +
-                              QStringLiteral("に接続しています。"),
-                          QStringLiteral("接続しました。"), QStringLiteral("パスワード確認中")}));
+    QCOMPARE(w.StatList->lines().mid(before), loginLog());
     QVERIFY(w.Btn_Con->isEnabled());
-    QCOMPARE(w.Btn_Con->text(), QStringLiteral("接続"));
-    QVERIFY(w.m_Connect->isEnabled());
-    QVERIFY(w.cmb->isEnabled());
+    QCOMPARE(Controls(w), kDisconnected);
     QCOMPARE(w.lv[1]->count(), 0);
 }
 
@@ -265,8 +271,7 @@ void ConnectionTest::secondConnectWhileConnectingIsIgnored() {
     connect(w);
     QCOMPARE(attempts, 1);
     QCOMPARE(w.StatList->lines().filter(QStringLiteral("に接続しています。")).size(), 1);
-    QVERIFY(w.connected());
-    QCOMPARE(w.Btn_Con->text(), QStringLiteral("切断"));
+    QCOMPARE(Controls(w), kConnected);
 }
 
 void ConnectionTest::closingWhileConnectedAsks() {
