@@ -57,24 +57,14 @@ TEST(DeleteLocalFolder, RemovesTheWholeTreeWithOrWithoutSlashAndNothingBeside) {
     EXPECT_EQ(ReadFileBytes(dir.file("sibling/f")), "stays");
 }
 
-TEST(DeleteLocalFolder, FileOrNothingIsRefusedUntouched) {
-    TempDir dir;
-    WriteFileBytes(dir.file("file.txt"), "keep");
-    EXPECT_FALSE(DeleteLocalFolder(dir.file("file.txt")));
-    EXPECT_FALSE(DeleteLocalFolder(dir.file("file.txt") + "/"));
-    EXPECT_EQ(ReadFileBytes(dir.file("file.txt")), "keep");
-    EXPECT_FALSE(DeleteLocalFolder(dir.file("missing")));
-    EXPECT_FALSE(DeleteLocalFolder(""));
-}
-
 TEST(DeleteLocalFolder, LinksGoAsLinksAndWhatTheyLeadToStays) {
     TempDir dir;
     MakeFolder(dir.file("outside"));
-    WriteFileBytes(dir.file("outside/1.txt"), "one");
-    WriteFileBytes(dir.file("outside/2.txt"), "two");
     MakeFolder(dir.file("outside/nested"));
-    WriteFileBytes(dir.file("outside/nested/3.txt"), "three");
-    WriteFileBytes(dir.file("lonely.txt"), "lonely");
+    const char* const kept[] = {"outside/1.txt", "outside/nested/2.txt", "lonely.txt"};
+    for (const char* name : kept) {
+        WriteFileBytes(dir.file(name), name);
+    }
 
     MakeFolder(dir.file("tree"));
     MakeFolder(dir.file("tree/sub"));
@@ -87,13 +77,12 @@ TEST(DeleteLocalFolder, LinksGoAsLinksAndWhatTheyLeadToStays) {
 
     EXPECT_TRUE(DeleteLocalFolder(dir.file("tree")));
     EXPECT_FALSE(Exists(dir.file("tree")));
-    EXPECT_EQ(ReadFileBytes(dir.file("outside/1.txt")), "one");
-    EXPECT_EQ(ReadFileBytes(dir.file("outside/2.txt")), "two");
-    EXPECT_EQ(ReadFileBytes(dir.file("outside/nested/3.txt")), "three");
-    EXPECT_EQ(ReadFileBytes(dir.file("lonely.txt")), "lonely");
+    for (const char* name : kept) {
+        EXPECT_EQ(ReadFileBytes(dir.file(name)), name);
+    }
 }
 
-TEST(DeleteLocalFolder, ALinkGivenAsTheFolderIsRemovedAlone) {
+TEST(DeleteLocalFolder, ALinkGivenAsTheFolderGoesAloneAFileOrNothingIsRefused) {
     TempDir dir;
     MakeFolder(dir.file("outside"));
     WriteFileBytes(dir.file("outside/keep.txt"), "keep");
@@ -104,8 +93,11 @@ TEST(DeleteLocalFolder, ALinkGivenAsTheFolderIsRemovedAlone) {
     EXPECT_TRUE(DeleteLocalFolder(dir.file("link") + "/"));
     EXPECT_FALSE(Exists(dir.file("link")));
     EXPECT_EQ(ReadFileBytes(dir.file("outside/keep.txt")), "keep");
-    // A link to a file is no folder.
-    EXPECT_FALSE(DeleteLocalFolder(dir.file("file-link")));
+    for (const std::string& path : {dir.file("file.txt"), dir.file("file.txt/"),
+                                    dir.file("file-link"), dir.file("missing"), std::string()}) {
+        EXPECT_FALSE(DeleteLocalFolder(path)) << path;
+    }
+    EXPECT_EQ(ReadFileBytes(dir.file("file.txt")), "file");
     EXPECT_TRUE(Exists(dir.file("file-link")));
 }
 
