@@ -375,13 +375,11 @@ void PaneView::endFill() {
     // The rows go in already sorted (the same stable order the model's sort gives), so no
     // cell moves once it is in the model.
     const int key = sortKey_;
-    if (sortOrder_ == Qt::AscendingOrder) {
-        std::stable_sort(pending_.begin(), pending_.end(),
-                         [key](const auto& a, const auto& b) { return *a.at(key) < *b.at(key); });
-    } else {
-        std::stable_sort(pending_.begin(), pending_.end(),
-                         [key](const auto& a, const auto& b) { return *b.at(key) < *a.at(key); });
-    }
+    const bool descending = sortOrder_ == Qt::DescendingOrder;
+    std::stable_sort(pending_.begin(), pending_.end(),
+                     [key, descending](const auto& a, const auto& b) {
+                         return descending ? *b.at(key) < *a.at(key) : *a.at(key) < *b.at(key);
+                     });
     const bool wasBlocked = model_->blockSignals(true);
     for (const QList<QStandardItem*>& row : pending_) {
         appendToModel(row);
