@@ -17,6 +17,7 @@ Scenarios that change the whole connection:
   bytewise        every reply and every data block goes out one byte at a time
   batched         a listing or download says 150 and 226 in one segment before any data
   no-utf8         FEAT does not offer UTF8
+  utf8-refused    FEAT offers UTF8, but "OPTS UTF8 ON" is refused (names are not UTF-8)
   mlsd            FEAT offers MLST and folders are listed with MLSD
   pasv-zero       EPSV refused; PASV names 0.0.0.0
   pasv-other      EPSV refused; PASV names 127.0.0.2, where a trap listens on the same port
@@ -409,6 +410,8 @@ class Session(scripted_ftp.Session):
     def command(self, cmd, arg):
         if cmd == "SYST":
             self.reply(215, "UNIX Type: L8")
+        elif cmd == "OPTS" and "utf8-refused" in self.modes and arg.upper().startswith("UTF8"):
+            self.reply(501, "UTF8 not available.")
         elif cmd in ("NOOP", "TYPE", "OPTS"):
             self.reply(200, "Ok.")
         elif cmd == "PWD":

@@ -1001,8 +1001,9 @@ bool FtpClient::connect(const std::string& server, const std::string& user,
     if (d->lostFlag || !d->control.isOpen()) {
         return fail();
     }
-    if (d->features.count("UTF8")) {
-        d->command("OPTS UTF8 ON");
+    // A server may offer UTF8 and still refuse to turn it on (its names are then in another
+    // encoding): names are UTF-8 only when it said yes.
+    if (d->features.count("UTF8") && d->command("OPTS UTF8 ON") / 100 == 2) {
         d->utf8 = true;
         d->codec.SetServerUtf8(true);
     }
@@ -1412,6 +1413,10 @@ bool FtpClient::store(const std::string& path, bool ascii, int fd, const BlockCa
 
 bool FtpClient::hasFeature(const std::string& name) const {
     return d->features.count(Upper(name)) > 0;
+}
+
+bool FtpClient::namesUtf8() const {
+    return d->utf8;
 }
 
 int FtpClient::lastReplyCode() const {
