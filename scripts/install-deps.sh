@@ -11,6 +11,8 @@ packages=(
     googletest libgtest-dev python3 python3-pyftpdlib vsftpd xvfb xauth imagemagick xdotool
     # sanitizers and fuzzers
     clang libclang-rt-14-dev
+    # the Debian package and its checks; rsvg-convert for scripts/make-icons.sh
+    dpkg-dev fakeroot lintian desktop-file-utils appstream librsvg2-bin
 )
 
 SUDO=""

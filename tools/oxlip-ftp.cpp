@@ -1,6 +1,7 @@
 // oxlip-ftp: a command-line driver over the core, for scripts, tests and benchmarks. It calls
 // the same operations as the window.
 
+#include "ToolHelp.h"
 #include "ftp/CommandLine.h"
 #include "ftp/RemoteDir.h"
 #include "ftp/RemoteOps.h"
@@ -8,6 +9,7 @@
 #include "ftp/Transfer.h"
 #include "ftp/engine/ListingParser.h"
 #include "settings/Settings.h"
+#include "settings/Version.h"
 
 #include <chrono>
 #include <cstdio>
@@ -175,6 +177,10 @@ int RunCommand(FtpClient* client, const ToolRequest& request) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (const auto text = InfoOptionText({argv + 1, argv + argc}, "oxlip-ftp", kToolHelp)) {
+        std::fputs(text->c_str(), stdout);
+        return 0;
+    }
     std::string error;
     const auto request = ParseToolArgs(std::vector<std::string>(argv + 1, argv + argc), error);
     if (!request) {
