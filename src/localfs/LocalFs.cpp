@@ -4,11 +4,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
+#include <future>
+#include <memory>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace oxlip {
@@ -306,6 +311,51 @@ bool ProbeLocalPath(const std::string& path) {
     }
     ::closedir(dir);
     return true;
+}
+
+bool RunWithin(std::function<bool()> work, int timeoutMs, const std::function<void()>& pump) {
+    using Clock = std::chrono::steady_clock;
+    constexpr Clock::duration kPumpInterval = std::chrono::milliseconds(50);
+    auto task = std::make_shared<std::packaged_task<bool()>>(std::move(work));
+    std::future<bool> done = task->get_future();
+    try {
+        std::thread([task] { (*task)(); }).detach();
+    } catch (const std::system_error&) {
+        return false; // no thread to be had
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const Clock::duration left = std::max(deadline - Clock::now(), Clock::duration::zero());
+        if (done.wait_for(std::min(kPumpInterval, left)) == std::future_status::ready) {
+            return done.get();
+        }
+        if (Clock::now() >= deadline) {
+            return false;
+        }
+        if (pump) {
+            pump();
+        }
+    }
+}
+
+bool ProbeLocalPathWithin(const std::string& path, int timeoutMs,
+                          const std::function<void()>& pump) {
+    return RunWithin(
+        [path] {
+            if (!ProbeLocalPath(path)) {
+                return false;
+            }
+            // What the pane does next, the results left to it: what matters is an answer.
+            struct stat st {};
+            if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+                if (DIR* dir = ::opendir(path.c_str())) {
+                    ::readdir(dir);
+                    ::closedir(dir);
+                }
+            }
+            return true;
+        },
+        timeoutMs, pump);
 }
 
 bool DeleteLocalFolder(const std::string& path) {

@@ -4,6 +4,7 @@
 
 #include "localfs/DirEntry.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,18 @@ bool PathIsDirectory(const std::string& path);
 // The probe of a path before the local pane moves there: false when the path is empty, not
 // absolute, or its top-level folder cannot be read; a path that merely does not exist passes.
 bool ProbeLocalPath(const std::string& path);
+
+// The probe above, bounded in time for a folder whose file system may hang (a network mount
+// whose server is gone): the probe, then a look at the path itself (and, for a folder, its
+// first entry) run on a helper thread while `pump` is called at least every 50 ms. False when
+// the probe fails or the whole has not answered within `timeoutMs`.
+bool ProbeLocalPathWithin(const std::string& path, int timeoutMs,
+                          const std::function<void()>& pump);
+
+// Runs `work` on a helper thread while `pump` is called at least every 50 ms, and returns its
+// result; false when it has not finished within `timeoutMs`. The thread is then left to end
+// on its own, so `work` must own everything it uses.
+bool RunWithin(std::function<bool()> work, int timeoutMs, const std::function<void()>& pump);
 
 // The mount points a user would pick as drives (see PickUserMountPoints), sorted, "/" first.
 std::vector<std::string> ListMountPoints();

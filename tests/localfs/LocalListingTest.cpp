@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <set>
 #include <sstream>
+#include <thread>
 #include <tuple>
 
 using namespace oxlip;
@@ -204,6 +205,32 @@ TEST(LocalPaths, IsDirectoryFollowsLinksAndProbeRefusesOnlyWhatCannotBeRead) {
                                                    {"/no-such-top-level-folder-oxlip/x", true}};
     for (const auto& [path, passes] : probes) {
         EXPECT_EQ(ProbeLocalPath(path), passes) << path;
+    }
+}
+
+// A probe of a path whose file system does not answer (a work that sleeps stands in for it)
+// gives up in time, pumping meanwhile.
+TEST(LocalPaths, BoundedProbesAnswerInTimeAndPumpMeanwhile) {
+    using namespace std::chrono;
+    int pumps = 0;
+    const auto pump = [&] { ++pumps; };
+    EXPECT_TRUE(ProbeLocalPathWithin("/", 5000, pump));
+    EXPECT_FALSE(ProbeLocalPathWithin("relative/path", 5000, pump));
+    const std::tuple<int, int, bool> works[] = {{150, 5000, true}, {1500, 200, false}};
+    for (const auto& [sleepMs, timeoutMs, answered] : works) {
+        pumps = 0;
+        const auto start = steady_clock::now();
+        const bool result = RunWithin(
+            [sleepMs = sleepMs] {
+                std::this_thread::sleep_for(milliseconds(sleepMs));
+                return true;
+            },
+            timeoutMs, pump);
+        const auto took = duration_cast<milliseconds>(steady_clock::now() - start).count();
+        EXPECT_EQ(result, answered) << sleepMs;
+        EXPECT_GE(took, std::min(sleepMs, timeoutMs)) << sleepMs;
+        EXPECT_LT(took, std::min(sleepMs, timeoutMs) + 1000) << sleepMs;
+        EXPECT_GE(pumps, 2) << sleepMs;
     }
 }
 
