@@ -48,9 +48,9 @@ std::vector<std::string> ListMountPoints();
 // format, with blanks and the like written as "\040"), unescaped, sorted, without repeats: the
 // root always (first), and every mount but the kernel's own file systems (proc, sysfs, cgroup,
 // devpts ...) and what is mounted in the system's folders (/proc, /sys, /dev, /run but
-// /run/media, /etc, /tmp, /snap, containers' storage). tmpfs, squashfs and overlay count only
-// under /media, /run/media, /mnt, /home or `home`. Where several mounts share a point, the last
-// one (the one seen there) decides.
+// /run/media, /etc, /tmp, /snap, containers' storage). tmpfs, ramfs, squashfs and overlay count
+// only under /media, /run/media, /mnt, /home or `home`. Where several mounts share a point, the
+// last one (the one seen there) decides.
 std::vector<std::string> PickUserMountPoints(const std::string& mountsText,
                                              const std::string& home);
 

@@ -45,19 +45,19 @@ bool IsAtOrBelow(std::string_view path, std::string_view folder) {
 // the like, never a place for a user's files.
 bool IsKernelFileSystem(std::string_view type) {
     static constexpr std::string_view kKernel[] = {
-        "proc",        "sysfs",          "cgroup",    "cgroup2", "devpts",      "devtmpfs",
-        "securityfs",  "debugfs",        "tracefs",   "mqueue",  "bpf",         "pstore",
-        "configfs",    "fusectl",        "hugetlbfs", "autofs",  "binfmt_misc", "efivarfs",
-        "selinuxfs",   "rpc_pipefs",     "nsfs",      "nfsd",    "ramfs",       "fuse.lxcfs",
-        "fuse.portal", "fuse.gvfsd-fuse"};
+        "proc",     "sysfs",       "cgroup",     "cgroup2",     "devpts",
+        "devtmpfs", "securityfs",  "debugfs",    "tracefs",     "mqueue",
+        "bpf",      "pstore",      "configfs",   "fusectl",     "hugetlbfs",
+        "autofs",   "binfmt_misc", "efivarfs",   "selinuxfs",   "rpc_pipefs",
+        "nsfs",     "nfsd",        "fuse.lxcfs", "fuse.portal", "fuse.gvfsd-fuse"};
     return std::find(std::begin(kKernel), std::end(kKernel), type) != std::end(kKernel);
 }
 
 // File systems that are only a user's when they are mounted where a user mounts things: tmpfs
-// serves the system's run-time folders, squashfs the packaged applications and overlay the
-// containers' internals.
+// and ramfs serve the system's run-time folders, squashfs the packaged applications and overlay
+// the containers' internals.
 bool IsUserOnlyWhereMounted(std::string_view type) {
-    return type == "tmpfs" || type == "squashfs" || type == "overlay";
+    return type == "tmpfs" || type == "ramfs" || type == "squashfs" || type == "overlay";
 }
 
 // Folders of the system itself, whatever is mounted there (the run-time and device folders,
