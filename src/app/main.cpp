@@ -7,6 +7,7 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    oxlip::ui::InstallQtJapaneseTranslation();
     oxlip::ui::InstallJapaneseFontSubstitutes();
     QApplication::setFont(QFont(QStringLiteral("MS UI Gothic"), 9));
     oxlip::Settings settings(
