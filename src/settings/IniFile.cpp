@@ -297,11 +297,12 @@ std::string IniDocument::read(const std::string& section, const std::string& key
     const std::string prefix = key + "=";
     bool inside = false;
     for (const auto& line : lines_) {
-        if (IsHeader(line)) {
+        if (IsHeader(line) && line != header) {
             if (inside) {
                 break; // a key missing from the section is never taken from another one
             }
-            inside = line == header;
+        } else if (line == header) {
+            inside = true; // a repeated header right inside the section continues it
         } else if (inside && ComparePrefix(line, prefix) == 0) {
             return line.substr(prefix.size());
         }

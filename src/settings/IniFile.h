@@ -9,7 +9,8 @@
 // back in CP932 while every character fits; otherwise a rewrite of a file that held CP932
 // lines is UTF-8, and the original bytes are first kept as "<file>.bak" (unless that exists).
 //
-// A read looks for the key in the first section of that name only, up to the next header.
+// A read looks for the key in the first section of that name only, up to the header of
+// another section.
 
 #include <string>
 #include <vector>

@@ -76,6 +76,7 @@ TEST(IniRead, FindsValuesByExactHeaderAndKeyPrefix) {
         {"lines above any header", Crlf("K=top|[S]|x=1"), "S", "K", "dflt"},
         {"no key from the next section", Crlf("[A]|x=1|[B]|K=b"), "A", "K", "dflt"},
         {"only the first of a repeated section", Crlf("[A]|x=1|[B]|[A]|K=2"), "A", "K", "dflt"},
+        {"a repeated header inside the section", Crlf("[A]|x=1|[A]|K=2|[B]"), "A", "K", "2"},
         {"section absent", Crlf("[A]|K=a"), "B", "K", "dflt"},
         {"lone CR ends", "[S]\rK=cr\r", "S", "K", "cr"},
         {"lone LF ends", "[S]\nK=lf\n", "S", "K", "lf"},
