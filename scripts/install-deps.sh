@@ -6,7 +6,8 @@ packages=(
     # build
     build-essential cmake pkg-config clang-format
     # the window
-    qt6-base-dev qt6-base-dev-tools libgl-dev qt6-gtk-platformtheme fonts-ipafont-gothic
+    qt6-base-dev qt6-base-dev-tools libgl-dev qt6-gtk-platformtheme qt6-translations-l10n
+    fonts-ipafont-gothic
     # tests
     googletest libgtest-dev python3 python3-pyftpdlib vsftpd xvfb xauth imagemagick xdotool
     # sanitizers and fuzzers

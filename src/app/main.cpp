@@ -29,6 +29,7 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationDomain(QStringLiteral("oxlip.example.org"));
     QGuiApplication::setDesktopFileName(QStringLiteral("org.oxlip.Oxlip"));
 
+    oxlip::ui::InstallQtJapaneseTranslation();
     oxlip::ui::InstallJapaneseFontSubstitutes();
     QApplication::setFont(QFont(QStringLiteral("MS UI Gothic"), 9));
     oxlip::Settings settings(
