@@ -25,8 +25,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://oxlip.example.org/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The Japanese font the window asks for, and Qt's Wayland platform for Wayland desktops.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-ipafont-gothic, qt6-wayland")
+# The Japanese font the window asks for, Qt's own Japanese texts (standard buttons), and Qt's
+# Wayland platform for Wayland desktops.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-ipafont-gothic, qt6-translations-l10n, qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 
