@@ -1,6 +1,6 @@
 // Connections: the order and staggering of connect attempts over several addresses, connects
-// on loopback past addresses that refuse or never answer, and keep-alive on the control
-// connection.
+// on loopback past addresses that refuse or never answer, accepting a data connection only
+// from the server's host, urgent bytes, and keep-alive on the control connection.
 
 #include "ftp/engine/Stream.h"
 #include "ftp/engine/FtpClient.h"
@@ -12,6 +12,7 @@
 #include <chrono>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -83,8 +84,8 @@ TEST(HappyEyeballs, FamiliesTakeTurnsAndAttemptsAreStaggered) {
 // so that a connect to it is refused.
 struct Socket {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    SocketAddress address = Address("127.0.0.1");
-    explicit Socket(int backlog) {
+    SocketAddress address;
+    explicit Socket(int backlog, const char* host = "127.0.0.1") : address(Address(host)) {
         ::bind(fd, reinterpret_cast<sockaddr*>(&address.storage), address.length);
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&address.storage), &address.length);
         if (backlog >= 0) {
@@ -137,6 +138,49 @@ TEST(HappyEyeballs, ConnectsPastAddressesThatRefuseOrNeverAnswer) {
         EXPECT_GE(pump.count, int(ms / 60)) << c.what; // pumped at least every 50 ms
         EXPECT_EQ(stream.peer().port(), good.address.port()) << c.what;
     }
+}
+
+TEST(Stream, AcceptsOnlyTheServerAndSendsUrgentBytes) {
+    CountingPump pump;
+    Pumper pumper(&pump);
+    Stream listener(pumper), data(pumper), client(pumper);
+    ASSERT_EQ(listener.listen(Address("127.0.0.1")), IoResult::Ok);
+    const SocketAddress where = listener.local();
+    ASSERT_NE(where.port(), 0);
+    // A connection from another host is closed and waited past, to the time-out, pumping.
+    Socket stranger(-1, "127.0.0.2");
+    ASSERT_EQ(
+        ::connect(stranger.fd, reinterpret_cast<const sockaddr*>(&where.storage), where.length), 0);
+    const auto begin = Clock::now();
+    EXPECT_EQ(data.accept(listener, Address("127.0.0.1"), 300), IoResult::TimedOut);
+    EXPECT_GE(Clock::now() - begin, std::chrono::milliseconds(280));
+    EXPECT_GE(pump.count, 5);
+    char byte = 0;
+    EXPECT_LE(::recv(stranger.fd, &byte, 1, 0), 0);
+
+    ASSERT_EQ(client.connect(where, 1000), IoResult::Ok);
+    ASSERT_EQ(data.accept(listener, Address("127.0.0.1"), 1000), IoResult::Ok);
+    EXPECT_EQ(data.peer().port(), client.local().port());
+
+    // Telnet IP and Synch, then the command: the last urgent byte arrives out of band.
+    ASSERT_EQ(client.sendUrgent("\xff\xf4\xff", 3), IoResult::Ok);
+    ASSERT_EQ(client.writeAll("\xf2"
+                              "ABOR\r\n",
+                              7, 1000),
+              IoResult::Ok);
+    pollfd urgent{data.fd(), POLLPRI, 0};
+    ASSERT_EQ(::poll(&urgent, 1, 1000), 1);
+    ASSERT_EQ(::recv(data.fd(), &byte, 1, MSG_OOB), 1);
+    EXPECT_EQ(byte, '\xff');
+    std::string inBand;
+    char buf[64];
+    for (int i = 0; i < 10 && inBand.size() < 9; ++i) {
+        std::size_t got = 0;
+        ASSERT_EQ(data.read(buf, sizeof buf, got, 1000), IoResult::Ok);
+        inBand.append(buf, got);
+    }
+    EXPECT_EQ(inBand, "\xff\xf4\xf2"
+                      "ABOR\r\n");
 }
 
 TEST(KeepAlive, ControlConnectionProbesWhileIdle) {

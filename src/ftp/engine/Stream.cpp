@@ -71,6 +71,20 @@ uint16_t SocketAddress::port() const {
     return 0;
 }
 
+bool SocketAddress::sameHost(const SocketAddress& other) const {
+    if (family() != other.family()) {
+        return false;
+    }
+    if (family() == AF_INET) {
+        return reinterpret_cast<const sockaddr_in*>(&storage)->sin_addr.s_addr ==
+               reinterpret_cast<const sockaddr_in*>(&other.storage)->sin_addr.s_addr;
+    }
+    return family() == AF_INET6 &&
+           std::memcmp(&reinterpret_cast<const sockaddr_in6*>(&storage)->sin6_addr,
+                       &reinterpret_cast<const sockaddr_in6*>(&other.storage)->sin6_addr,
+                       sizeof(in6_addr)) == 0;
+}
+
 void SocketAddress::setPort(uint16_t port) {
     if (family() == AF_INET) {
         reinterpret_cast<sockaddr_in*>(&storage)->sin_port = htons(port);
@@ -322,6 +336,68 @@ bool Stream::setKeepAlive() {
         ok = ok && ::setsockopt(fd_, v[0], v[1], &v[2], sizeof v[2]) == 0;
     }
     return ok;
+}
+
+SocketAddress Stream::local() const {
+    SocketAddress a;
+    a.length = sizeof a.storage;
+    if (fd_ < 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a.storage), &a.length) != 0) {
+        return SocketAddress{};
+    }
+    return a;
+}
+
+IoResult Stream::listen(const SocketAddress& address) {
+    close();
+    fd_ = ::socket(address.family(), SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd_ < 0 ||
+        ::bind(fd_, reinterpret_cast<const sockaddr*>(&address.storage), address.length) != 0 ||
+        ::listen(fd_, 1) != 0) {
+        close();
+        return IoResult::Failed;
+    }
+    return IoResult::Ok;
+}
+
+IoResult Stream::accept(Stream& listener, const SocketAddress& from, int timeoutMs) {
+    close();
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        SocketAddress peer;
+        peer.length = sizeof peer.storage;
+        int fd = ::accept4(listener.fd(), reinterpret_cast<sockaddr*>(&peer.storage), &peer.length,
+                           SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd >= 0 && peer.sameHost(from)) {
+            int one = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            fd_ = fd;
+            peer_ = peer;
+            return IoResult::Ok;
+        }
+        if (fd >= 0) {
+            ::close(fd); // a stranger
+        } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR &&
+                   errno != ECONNABORTED) {
+            return IoResult::Failed;
+        }
+        if (RemainingMs(deadline) <= 0) {
+            return IoResult::TimedOut;
+        }
+        Stream* wait = &listener;
+        short events = POLLIN;
+        int ready = WaitStreams(&wait, &events, 1, RemainingMs(deadline), pumper_);
+        if (ready <= 0) {
+            return ready == 0 ? IoResult::TimedOut : IoResult::Failed;
+        }
+    }
+}
+
+IoResult Stream::sendUrgent(const char* data, std::size_t size) {
+    if (fd_ < 0) {
+        return IoResult::Failed;
+    }
+    long n = ::send(fd_, data, size, MSG_OOB | MSG_NOSIGNAL);
+    return n == long(size) ? IoResult::Ok : IoResult::Failed;
 }
 
 long Stream::recvSome(char* buffer, std::size_t size) {

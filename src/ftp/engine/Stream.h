@@ -43,6 +43,8 @@ struct SocketAddress {
     std::string text() const; // "127.0.0.1" or "::1"
     uint16_t port() const;
     void setPort(uint16_t port);
+    // The same family and host address; ports are not compared.
+    bool sameHost(const SocketAddress& other) const;
 };
 
 // Resolves a host name (getaddrinfo, run aside so that the wait pumps and has a time-out).
@@ -90,6 +92,16 @@ public:
                         int staggerMs = kConnectStaggerMs);
     // Turns on TCP keep-alive with the intervals above; false when the socket refused it.
     bool setKeepAlive();
+
+    // Listens for one connection on the address (port 0: any free port); local() then tells
+    // the port. For active data connections, on the control connection's local address.
+    IoResult listen(const SocketAddress& address);
+    // Takes the next connection from the listening stream into this one, waiting (pumped) up
+    // to timeoutMs. Connections from another host than `from` are closed and waited past.
+    IoResult accept(Stream& listener, const SocketAddress& from, int timeoutMs);
+    // Sends the bytes at once as urgent data, the last byte marked (TCP urgent pointer): the
+    // Synch of the telnet sequence that goes before an ABOR. Plain sockets only.
+    IoResult sendUrgent(const char* data, std::size_t size);
     bool isOpen() const { return fd_ >= 0; }
     void close();
     // Sends FIN: the peer sees the end of the data.
@@ -112,6 +124,7 @@ public:
 
     int fd() const { return fd_; }
     const SocketAddress& peer() const { return peer_; }
+    SocketAddress local() const; // this end's address (getsockname)
     Pumper& pumper() { return pumper_; }
 
 private:
