@@ -36,7 +36,7 @@ Behaviour chosen by names (any folder):
   folder "/die421"   CWD answers 421 and closes
   SITE NUL           a reply with a NUL in it
   SITE LONG n        a reply line of n bytes
-  SITE MANY n        a multi-line reply of n lines
+  SITE MANY n [w]    a multi-line reply of n lines (of about w bytes each)
   folders "/raw-*"   listed with the raw body the tree gives for them
   folder "/loop"     holds "loop" again, without end, and a file "f.txt"
   folder "/big-n"    n files (LIST only)
@@ -502,9 +502,10 @@ class Session(scripted_ftp.Session):
         elif word == "LONG":
             self.send("200 " + "L" * int(rest) + "\r\n")
         elif word == "MANY":
-            count = int(rest)
-            self.send("200-start\r\n" + "".join(" line %d\r\n" % i for i in range(count))
-                      + "200 end\r\n")
+            count, _, width = rest.partition(" ")
+            pad = "." * max(int(width or 0) - 12, 0)
+            self.send("200-start\r\n" + "".join(" line %d%s\r\n" % (i, pad)
+                                                for i in range(int(count))) + "200 end\r\n")
         else:
             self.reply(502, "Unknown SITE command.")
         return True
