@@ -32,6 +32,8 @@ constexpr int kHostPane = 1;
 constexpr int kTwipsPerPixel = 15;
 constexpr int kMinOuterWidthPx = int(kDefaultWindowWidthTwips) / kTwipsPerPixel;   // 708
 constexpr int kMinOuterHeightPx = int(kDefaultWindowHeightTwips) / kTwipsPerPixel; // 386
+inline const QString kUiFont = QStringLiteral("MS UI Gothic");
+inline const QString kFixedFont = QStringLiteral("ＭＳ ゴシック");
 
 class Frm_Main : public QMainWindow {
     Q_OBJECT
