@@ -214,8 +214,8 @@ void Frm_Main::connectSignals() {
     connect(Cmb_Trs, &QComboBox::activated, this, [this]() { Cmb_Trs_Click(); });
     connect(Drv, &QComboBox::activated, this, [this]() {
         if (!runCommand([this]() { Drv_Change(); })) {
-            Drv->setCurrentIndex(Drv->findText(
-                q(MountPointOfPath(Cmb_Dir[0]->currentText().toStdString(), mounts_))));
+            Drv->setCurrentIndex(
+                Drv->findText(q(MountPointOfPath(ShownFolder(kLocalPane), mounts_))));
         }
     });
 
@@ -224,13 +224,11 @@ void Frm_Main::connectSignals() {
                 [this, n]() { runCommand([this, n]() { Btn_Click(n); }); });
         connect(Btn_Trs[n], &QToolButton::clicked, this,
                 [this, n]() { runCommand([this, n]() { Btn_Trs_Click(n); }); });
+        // Picking an entry shows it; refused (busy, or a disconnected host pane) the box shows
+        // the shown folder again.
         connect(Cmb_Dir[n], &QComboBox::activated, this, [this, n](int index) {
-            const int shown = pathIndex_[n];
-            if (runCommand([this, n]() { Cmb_Dir_Click(n); })) {
-                pathIndex_[n] = index;
-            } else if (shown >= 0 && shown < Cmb_Dir[n]->count()) {
-                Cmb_Dir[n]->setCurrentIndex(shown);
-                Cmb_Dir[n]->setEditText(Cmb_Dir[n]->itemText(shown));
+            if (!paneUsable(n) || !runCommand([this, n, index]() { SelectPathEntry(n, index); })) {
+                restorePathBox(n);
             }
         });
         PaneView* pane = lv[n];
@@ -502,7 +500,7 @@ void Frm_Main::Btn_Con_Click() {
     if (hFtp_) {
         StatList->appendLine(QStringLiteral("切断中"));
         CloseSession(hFtp_);
-        profile.LastPathHost = Cmb_Dir[kHostPane]->currentText().toStdString();
+        profile.LastPathHost = ShownFolder(kHostPane);
         ShowDisconnectedState();
         StatList->appendLine(QStringLiteral("切断しました。"));
         StatList->appendLine(QString(38, QLatin1Char('-')));

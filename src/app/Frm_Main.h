@@ -92,6 +92,9 @@ public:
     int FindPaneItem(int pane, const std::string& name) const; // position from 1, 0 = none
     bool IsAsciiFile(const std::string& name) const;
     void CapturePaneState();
+    // The folder a pane shows: its path box's entry last chosen, never text typed into the box
+    // and not confirmed with Enter ("" before a folder was shown).
+    std::string ShownFolder(int pane) const;
     // Selects entry `index` of a path box and runs its selection behaviour.
     void SelectPathEntry(int pane, int index);
 
@@ -166,8 +169,12 @@ private:
     void showConnectionState(bool open);
     bool paneUsable(int pane) const;
     void showPaneFolder(int pane);
-    // After a transfer: the target pane's entry for the item, updated in place or added.
-    void RefreshPaneEntry(int pane, const std::string& name, const std::string& path, bool folder);
+    // Puts the shown folder's entry back into a path box (after refused or failed input).
+    void restorePathBox(int pane);
+    // After a transfer: the target pane's entry for the item, updated in place or added. An
+    // item that failed and cannot be found in the target adds nothing.
+    void RefreshPaneEntry(int pane, const std::string& name, const std::string& path, bool folder,
+                          bool sent);
 
     Settings& settings_;
     std::unique_ptr<FtpClient> hFtp_;

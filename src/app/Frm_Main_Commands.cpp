@@ -26,8 +26,7 @@ QString q(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-std::string folderOf(const QComboBox* box) {
-    std::string path = box->currentText().toStdString();
+std::string withSlash(std::string path) {
     if (path.empty() || path.back() != '/') {
         path += '/';
     }
@@ -84,8 +83,8 @@ void Frm_Main::Btn_Trs_Click(int index) {
     imgDounButtonUp->setActive(false);
     imgUpButtonUp->setActive(false);
 
-    const std::string localFolder = folderOf(Cmb_Dir[kLocalPane]);
-    const std::string hostFolder = folderOf(Cmb_Dir[kHostPane]);
+    const std::string localFolder = withSlash(ShownFolder(kLocalPane));
+    const std::string hostFolder = withSlash(ShownFolder(kHostPane));
     StatList->appendLine(upload ? QStringLiteral("アップロード開始！！")
                                 : QStringLiteral("ダウンロード開始！！"));
 
@@ -125,7 +124,7 @@ void Frm_Main::Btn_Trs_Click(int index) {
             }
         }
         if (settings_.ListCache && IsPlainName(item.name)) {
-            RefreshPaneEntry(targetPane, item.name, upload ? host : local, item.folder);
+            RefreshPaneEntry(targetPane, item.name, upload ? host : local, item.folder, ok);
         }
         if (!ok) {
             ui::ShowMessage(this,
@@ -151,7 +150,7 @@ void Frm_Main::Btn_Trs_Click(int index) {
 }
 
 void Frm_Main::RefreshPaneEntry(int pane, const std::string& name, const std::string& path,
-                                bool folder) {
+                                bool folder, bool sent) {
     DirEntry record;
     const bool found = pane == kHostPane ? GetHostEntry(hFtp_.get(), path, record) == 1
                                          : GetLocalEntry(path, record) == 1;
@@ -160,6 +159,9 @@ void Frm_Main::RefreshPaneEntry(int pane, const std::string& name, const std::st
     }
     const int position = FindPaneItem(pane, name);
     if (position == 0) {
+        if (!found && !sent) {
+            return; // nothing arrived: no entry for it
+        }
         if (!found) {
             // Nothing to read back: shown with zero size, as the kind it was sent as.
             record = DirEntry{};
@@ -204,7 +206,7 @@ void Frm_Main::m_DelFile_Click() {
     }
     BusyGuard busy(*this);
     showStateWindow();
-    const std::string folder = folderOf(Cmb_Dir[pane]);
+    const std::string folder = withSlash(ShownFolder(pane));
     const std::vector<SelectedItem> items = SelectedItems(lv[pane]);
     std::vector<QPersistentModelIndex> deleted;
     for (const SelectedItem& item : items) {
@@ -250,7 +252,7 @@ void Frm_Main::m_DelFile_Click() {
 }
 
 void Frm_Main::showPaneFolder(int pane) {
-    const std::string path = Cmb_Dir[pane]->currentText().toStdString();
+    const std::string path = ShownFolder(pane);
     if (pane == kHostPane) {
         ShowHostFolder(path);
     } else {
@@ -276,7 +278,7 @@ void Frm_Main::m_MakeFolder_Click() {
     auto nameFor = [&base](int number) {
         return (number <= 1 ? base : base + QString::number(number)).toStdString();
     };
-    const std::string folder = folderOf(Cmb_Dir[pane]);
+    const std::string folder = withSlash(ShownFolder(pane));
     if (pane == kHostPane) {
         CreateHostFolder(hFtp_.get(), folder + nameFor(count + 1));
     } else {
@@ -315,7 +317,7 @@ void Frm_Main::m_ChangeName_Click() {
 }
 
 QString Frm_Main::lv_AfterLabelEdit(int pane, int, const QString& oldName, const QString& newName) {
-    const std::string folder = folderOf(Cmb_Dir[pane]);
+    const std::string folder = withSlash(ShownFolder(pane));
     const std::string from = folder + oldName.toStdString();
     const std::string to = folder + newName.toStdString();
     bool ok = IsPlainName(newName.toStdString()) && IsPlainName(oldName.toStdString());

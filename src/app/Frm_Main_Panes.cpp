@@ -9,6 +9,7 @@
 #include "localfs/LocalFs.h"
 #include "localfs/TextHelpers.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
@@ -198,6 +199,21 @@ bool Frm_Main::SetHostPath(const std::string& path) {
     return true;
 }
 
+std::string Frm_Main::ShownFolder(int pane) const {
+    const QComboBox* box = Cmb_Dir[pane];
+    const int index = pathIndex_[pane];
+    return index >= 0 && index < box->count() ? box->itemText(index).toStdString() : std::string();
+}
+
+void Frm_Main::restorePathBox(int pane) {
+    QComboBox* box = Cmb_Dir[pane];
+    const int shown = pathIndex_[pane];
+    if (shown >= 0 && shown < box->count()) {
+        box->setCurrentIndex(shown);
+        box->setEditText(box->itemText(shown));
+    }
+}
+
 void Frm_Main::SelectPathEntry(int pane, int index) {
     QComboBox* box = Cmb_Dir[pane];
     if (index < 0 || index >= box->count()) {
@@ -217,35 +233,38 @@ void Frm_Main::Cmb_Dir_Click(int pane) {
 
 void Frm_Main::Cmb_Dir_Enter(int pane) {
     const std::string path = Cmb_Dir[pane]->currentText().toStdString();
-    const bool ok = pane == kHostPane ? SetHostPath(path) : SetLocalPath(path);
+    const bool ok =
+        paneUsable(pane) && (pane == kHostPane ? SetHostPath(path) : SetLocalPath(path));
     if (!ok) {
         // Back to the folder shown before the typing.
-        SelectPathEntry(pane, 0);
+        restorePathBox(pane);
     }
 }
 
 void Frm_Main::Drv_Change() {
     const std::string root = withSlash(Drv->currentText().toStdString());
     if (!SetLocalPath(root)) {
-        const QString drive =
-            q(MountPointOfPath(Cmb_Dir[kLocalPane]->currentText().toStdString(), mounts_));
+        const QString drive = q(MountPointOfPath(ShownFolder(kLocalPane), mounts_));
         Drv->setCurrentIndex(Drv->findText(drive));
     }
 }
 
 void Frm_Main::Btn_Click(int pane) {
+    if (!paneUsable(pane)) {
+        return; // a disconnected host pane keeps its listing
+    }
     QToolButton* up = Btn[pane];
     QComboBox* box = Cmb_Dir[pane];
     up->setEnabled(false);
-    const int index = box->currentIndex();
-    if (index < box->count() - 1) {
+    const int index = pathIndex_[pane];
+    if (index >= 0 && index < box->count() - 1) {
         // The host pane never goes up from the profile's start folder.
-        if (pane == kHostPane && box->currentText().toStdString() == settings_.profile.Dir) {
+        if (pane == kHostPane && ShownFolder(pane) == settings_.profile.Dir) {
             up->setEnabled(true);
             return;
         }
         SelectPathEntry(pane, index + 1);
-        const std::string path = box->currentText().toStdString();
+        const std::string path = ShownFolder(pane);
         if (pane == kLocalPane) {
             SetLocalPath(path);
         } else {
@@ -258,10 +277,10 @@ void Frm_Main::Btn_Click(int pane) {
 void Frm_Main::lv_DblClick(int pane) {
     const PaneView* view = lv[pane];
     const int row = view->selectedRow();
-    if (row < 0 || view->iconIndex(row) != 1) {
+    if (row < 0 || view->iconIndex(row) != 1 || !paneUsable(pane)) {
         return;
     }
-    QString path = Cmb_Dir[pane]->currentText();
+    QString path = q(ShownFolder(pane));
     if (!path.endsWith(QLatin1Char('/'))) {
         path += QLatin1Char('/');
     }
@@ -271,7 +290,10 @@ void Frm_Main::lv_DblClick(int pane) {
 }
 
 void Frm_Main::m_ReLoad_Click() {
-    showPaneFolder(ActivePane == kHostPane ? kHostPane : kLocalPane);
+    const int pane = ActivePane == kHostPane ? kHostPane : kLocalPane;
+    if (paneUsable(pane)) {
+        showPaneFolder(pane);
+    }
 }
 
 void Frm_Main::lv_GotFocus(int pane) {
@@ -295,26 +317,32 @@ void Frm_Main::lv_ColumnClick(int pane, int column) {
 }
 
 void Frm_Main::lv_KeyDown(int pane, int key, Qt::KeyboardModifiers modifiers) {
+    if (key == Qt::Key_Backspace) {
+        runCommand([this, pane]() { Btn_Click(pane); });
+        return;
+    }
+    // The edit menu's shortcuts act as its entries would for this pane: not at all where the
+    // entry is greyed.
+    PrepareEditMenu(pane);
+    QAction* action = nullptr;
     switch (key) {
     case Qt::Key_F2:
-        runCommand([this]() { m_ChangeName_Click(); });
+        action = m_ChangeName;
         break;
     case Qt::Key_F5:
-        runCommand([this]() { m_ReLoad_Click(); });
-        break;
-    case Qt::Key_Backspace:
-        runCommand([this, pane]() { Btn_Click(pane); });
+        action = m_ReLoad;
         break;
     case Qt::Key_Delete:
-        runCommand([this]() { m_DelFile_Click(); });
+        action = m_DelFile;
         break;
-    case Qt::Key_P: // the permissions entry's shortcut
-        if ((modifiers & Qt::ControlModifier) && connected()) {
-            runCommand([this]() { m_Permision_Click(); });
-        }
+    case Qt::Key_P:
+        action = (modifiers & Qt::ControlModifier) ? m_Permision : nullptr;
         break;
     default:
         break;
+    }
+    if (action && action->isEnabled()) {
+        action->trigger();
     }
 }
 

@@ -7,6 +7,7 @@
 #include "support/FtpServers.h"
 #include "support/WindowTestSupport.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QComboBox>
 #include <QMenu>
@@ -151,6 +152,22 @@ void ConnectionTest::connectListsTheStartFolderAndDisconnectKeepsIt() {
     QCOMPARE(PaneNames(w.lv[1]), (QStringList{"readme.txt", "sub", "日本語フォルダ"}));
     QCOMPARE(w.Cmb_Dir[1]->currentText(), QStringLiteral("/pub/"));
     QVERIFY(messages_->texts.isEmpty());
+
+    // Nothing in the disconnected pane moves it or clears the listing it keeps.
+    QAbstractItemView* view = w.lv[1]->currentView();
+    const std::function<void()> tries[] = {
+        [view]() { QTest::keyClick(view, Qt::Key_F5); },
+        [view]() { QTest::keyClick(view, Qt::Key_Backspace); },
+        [&w]() { DoubleClickItem(w.lv[1], "sub"); },
+        [&w]() { QTest::mouseClick(w.Btn[1], Qt::LeftButton); },
+        [&w]() { TypePathAndEnter(w.Cmb_Dir[1], QStringLiteral("/pub/sub/")); },
+    };
+    for (const auto& attempt : tries) {
+        view->setFocus();
+        attempt();
+        QCOMPARE(PaneNames(w.lv[1]), (QStringList{"readme.txt", "sub", "日本語フォルダ"}));
+        QCOMPARE(w.Cmb_Dir[1]->currentText(), QStringLiteral("/pub/"));
+    }
 
     // Reconnecting through the menu works the same.
     w.m_Connect->trigger();
