@@ -175,6 +175,7 @@ Frm_Main::Frm_Main(Settings& settings, QWidget* parent)
 }
 
 Frm_Main::~Frm_Main() {
+    ++busy_; // closing pumps events: no handler may start anything now
     if (hFtp_) {
         CloseSession(hFtp_);
     }
@@ -432,8 +433,14 @@ void Frm_Main::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    Form_Unload();
-    unloaded_ = true;
+    {
+        // Saving and closing the connection pump events (the answer to QUIT is awaited): the
+        // window stays busy meanwhile, so no handler starts or closes anything.
+        BusyGuard busy(*this);
+        Form_Unload();
+        unloaded_ = true;
+        closeRequested_ = false;
+    }
     event->accept();
 }
 
