@@ -21,6 +21,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
@@ -243,14 +244,14 @@ void Frm_Main::connectSignals() {
             [this, n](int key, Qt::KeyboardModifiers modifiers) { lv_KeyDown(n, key, modifiers); });
         connect(pane, &PaneView::rightButtonReleased, this,
                 [this, n](const QPoint& pos) { lv_MouseUp(n, pos); });
-        // Dropping on a pane transfers the other pane's selection into it, whatever was
-        // dragged; a drag inside one pane drops nothing.
-        pane->setDropSourceFilter([pane](QObject* source) {
-            return source != pane->listView() && source != pane->detailsView();
+        pane->setDropFilter([this, n](const QMimeData* data) {
+            return acceptsDrop(n, PaneView::dragMarkerOf(data),
+                               data->hasUrls() ? data->urls() : QList<QUrl>());
         });
-        connect(pane, &PaneView::dropped, this, [this, n]() {
-            runCommand([this, n]() { Btn_Trs_Click(n == kLocalPane ? 1 : 0); });
-        });
+        connect(pane, &PaneView::dropped, this,
+                [this, n](const QByteArray& marker, const QList<QUrl>& urls) {
+                    paneDropped(n, marker, urls);
+                });
         pane->setRenameDecider([this, n](int row, const QString& oldName, const QString& newName) {
             if (busy_ > 0) {
                 refuse();

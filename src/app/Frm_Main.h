@@ -21,6 +21,7 @@ class QLabel;
 class QMenu;
 class QPushButton;
 class QToolButton;
+class QUrl;
 
 namespace oxlip {
 
@@ -124,6 +125,8 @@ public:
 
     // ---- Transfer and file commands ----
     void Btn_Trs_Click(int index);
+    // Uploads files dropped from another program (file URLs) into the host pane's folder.
+    void UploadDroppedFiles(const QList<QUrl>& urls);
     void m_DelFile_Click();
     void m_MakeFolder_Click();
     void m_ChangeName_Click();
@@ -168,6 +171,17 @@ private:
     void updatePaneToolbar();
     void showConnectionState(bool open);
     bool paneUsable(int pane) const;
+    struct TransferItem {
+        std::string name;
+        std::string sourceFolder; // ends in "/"
+        bool folder = false;
+    };
+    // Moves the items into the folder of the other side's pane, logging each one.
+    void transferItems(bool upload, const std::vector<TransferItem>& items);
+    // A drop on a pane is taken when it is a drag of the other pane's rows (which transfers
+    // that pane's selection) or, on the host pane, local files from another program.
+    bool acceptsDrop(int pane, const QByteArray& marker, const QList<QUrl>& urls) const;
+    void paneDropped(int pane, const QByteArray& marker, const QList<QUrl>& urls);
     void showPaneFolder(int pane);
     // Puts the shown folder's entry back into a path box (after refused or failed input).
     void restorePathBox(int pane);

@@ -17,6 +17,7 @@
 #include <QRegularExpression>
 #include <QStandardItemModel>
 #include <QToolButton>
+#include <QUrl>
 
 namespace oxlip {
 
@@ -57,6 +58,25 @@ std::vector<SelectedItem> SelectedItems(const PaneView* pane) {
     return items;
 }
 
+// The local paths of dropped URLs; none when any of them is not a local file or is a root.
+std::vector<std::string> LocalPathsOf(const QList<QUrl>& urls) {
+    std::vector<std::string> paths;
+    for (const QUrl& url : urls) {
+        if (!url.isLocalFile()) {
+            return {};
+        }
+        std::string path = url.toLocalFile().toStdString();
+        while (path.size() > 1 && path.back() == '/') {
+            path.pop_back();
+        }
+        if (path.empty() || path == "/") {
+            return {};
+        }
+        paths.push_back(path);
+    }
+    return paths;
+}
+
 constexpr int kSizeColumn = 1;
 constexpr int kTimeColumn = 3;
 constexpr int kAccessColumn = 4;
@@ -74,6 +94,49 @@ void Frm_Main::Btn_Trs_Click(int index) {
     }
     const bool upload = index == 0;
     const int sourcePane = upload ? kLocalPane : kHostPane;
+    // The selection as it stands now: sorting or clicking in the pane meanwhile changes
+    // nothing of what this command moves.
+    const std::string folder = withSlash(ShownFolder(sourcePane));
+    std::vector<TransferItem> items;
+    for (const SelectedItem& item : SelectedItems(lv[sourcePane])) {
+        items.push_back({item.name, folder, item.folder});
+    }
+    transferItems(upload, items);
+}
+
+void Frm_Main::UploadDroppedFiles(const QList<QUrl>& urls) {
+    if (!hFtp_) {
+        refuse();
+        return;
+    }
+    std::vector<TransferItem> items;
+    for (const std::string& path : LocalPathsOf(urls)) {
+        items.push_back({GetNamePart(path, '/'), GetParentPath(path, '/'), PathIsDirectory(path)});
+    }
+    transferItems(true, items);
+}
+
+bool Frm_Main::acceptsDrop(int pane, const QByteArray& marker, const QList<QUrl>& urls) const {
+    if (!marker.isEmpty()) {
+        return marker == lv[pane == kLocalPane ? kHostPane : kLocalPane]->dragMarker();
+    }
+    return pane == kHostPane && !LocalPathsOf(urls).empty();
+}
+
+void Frm_Main::paneDropped(int pane, const QByteArray& marker, const QList<QUrl>& urls) {
+    if (!acceptsDrop(pane, marker, urls)) {
+        return;
+    }
+    runCommand([&]() {
+        if (marker.isEmpty()) {
+            UploadDroppedFiles(urls);
+        } else {
+            Btn_Trs_Click(pane == kLocalPane ? 1 : 0);
+        }
+    });
+}
+
+void Frm_Main::transferItems(bool upload, const std::vector<TransferItem>& items) {
     const int targetPane = upload ? kHostPane : kLocalPane;
     BusyGuard busy(*this);
 
@@ -83,21 +146,19 @@ void Frm_Main::Btn_Trs_Click(int index) {
     imgDounButtonUp->setActive(false);
     imgUpButtonUp->setActive(false);
 
-    const std::string localFolder = withSlash(ShownFolder(kLocalPane));
-    const std::string hostFolder = withSlash(ShownFolder(kHostPane));
+    const std::string targetFolder = withSlash(ShownFolder(targetPane));
     StatList->appendLine(upload ? QStringLiteral("アップロード開始！！")
                                 : QStringLiteral("ダウンロード開始！！"));
 
-    // The selection as it stands now: sorting or clicking in the pane meanwhile changes
-    // nothing of what this command moves.
-    const std::vector<SelectedItem> items = SelectedItems(lv[sourcePane]);
     int files = 0;
-    for (const SelectedItem& item : items) {
+    for (const TransferItem& item : items) {
         if (closeRequested_ || !hFtp_) {
             break;
         }
-        const std::string local = localFolder + item.name;
-        const std::string host = hostFolder + item.name;
+        const std::string from = item.sourceFolder + item.name;
+        const std::string to = targetFolder + item.name;
+        const std::string& local = upload ? from : to;
+        const std::string& host = upload ? to : from;
         const int mode = clampedTransMode(); // read anew for every item
         bool ok = false;
         if (!IsPlainName(item.name)) {

@@ -1,12 +1,14 @@
 #include "app/PaneView.h"
 
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListView>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPersistentModelIndex>
 #include <QPointer>
@@ -76,14 +78,31 @@ QStandardItem* PaneItem::clone() const {
 
 namespace {
 
-// The pane's model; it can tell its views that everything changed after a fill.
+const QString kDragMarkerFormat = QStringLiteral("application/x-oxlip-pane");
+
+// The pane's model; it can tell its views that everything changed after a fill, and marks the
+// data of a drag of its rows.
 class PaneModel : public QStandardItemModel {
 public:
-    using QStandardItemModel::QStandardItemModel;
+    PaneModel(int rows, int columns, QObject* parent)
+        : QStandardItemModel(rows, columns, parent),
+          marker_(QByteArray::number(QCoreApplication::applicationPid()) + ':' +
+                  QByteArray::number(quintptr(this), 16)) {}
     void announceReset() {
         beginResetModel();
         endResetModel();
     }
+    const QByteArray& marker() const { return marker_; }
+    QMimeData* mimeData(const QModelIndexList& indexes) const override {
+        QMimeData* data = QStandardItemModel::mimeData(indexes);
+        if (data) {
+            data->setData(kDragMarkerFormat, marker_);
+        }
+        return data;
+    }
+
+private:
+    QByteArray marker_;
 };
 
 // Commits an in-place rename through the pane's decider once the editor has closed, so that
@@ -272,6 +291,14 @@ void PaneView::setViewMode(int mode) {
     }
 }
 
+QByteArray PaneView::dragMarker() const {
+    return static_cast<const PaneModel*>(model_)->marker();
+}
+
+QByteArray PaneView::dragMarkerOf(const QMimeData* data) {
+    return data ? data->data(kDragMarkerFormat) : QByteArray();
+}
+
 int PaneView::count() const {
     return model_->rowCount();
 }
@@ -446,7 +473,7 @@ bool PaneView::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::DragMove: {
         if (watched == list_->viewport() || watched == details_->viewport()) {
             auto* drag = static_cast<QDropEvent*>(event);
-            if (dropSourceFilter_ && dropSourceFilter_(drag->source())) {
+            if (dropFilter_ && dropFilter_(drag->mimeData())) {
                 drag->setDropAction(Qt::CopyAction);
                 drag->accept();
             } else {
@@ -459,11 +486,15 @@ bool PaneView::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::Drop: {
         if (watched == list_->viewport() || watched == details_->viewport()) {
             auto* drop = static_cast<QDropEvent*>(event);
-            if (dropSourceFilter_ && dropSourceFilter_(drop->source())) {
+            const QMimeData* data = drop->mimeData();
+            if (dropFilter_ && dropFilter_(data)) {
                 drop->setDropAction(Qt::CopyAction);
                 drop->accept();
-                // The drag's own loop is still running: start the command after it ends.
-                QTimer::singleShot(0, this, &PaneView::dropped);
+                // The drag's own loop is still running: start the command after it ends (the
+                // data is gone by then).
+                const QByteArray marker = dragMarkerOf(data);
+                const QList<QUrl> urls = data->hasUrls() ? data->urls() : QList<QUrl>();
+                QTimer::singleShot(0, this, [this, marker, urls]() { emit dropped(marker, urls); });
             } else {
                 drop->ignore();
             }

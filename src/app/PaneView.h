@@ -5,11 +5,13 @@
 
 #include <QStackedWidget>
 #include <QStandardItem>
+#include <QUrl>
 
 #include <functional>
 #include <vector>
 
 class QListView;
+class QMimeData;
 class QTreeView;
 class QStandardItemModel;
 class QAbstractItemView;
@@ -92,9 +94,14 @@ public:
     bool isEditing() const;
     void setEditorOpen(bool open) { editorOpen_ = open; }
 
-    // Drops are accepted when this returns true for the drag's source view.
-    void setDropSourceFilter(std::function<bool(QObject* source)> filter) {
-        dropSourceFilter_ = std::move(filter);
+    // What a drag of this pane's rows carries to tell it from other drags: the process and the
+    // pane. dragMarkerOf() reads it from dragged data ("" for data from elsewhere).
+    QByteArray dragMarker() const;
+    static QByteArray dragMarkerOf(const QMimeData* data);
+
+    // Drops are accepted when this returns true for the dragged data.
+    void setDropFilter(std::function<bool(const QMimeData* data)> filter) {
+        dropFilter_ = std::move(filter);
     }
 
 signals:
@@ -103,7 +110,8 @@ signals:
     void rightButtonReleased(const QPoint& globalPos);
     void itemDoubleClicked();
     void headerClicked(int column);
-    void dropped();
+    // After an accepted drop, once the drag has ended: its marker and its URLs.
+    void dropped(const QByteArray& marker, const QList<QUrl>& urls);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -124,7 +132,7 @@ private:
     int sortKey_ = 0;
     Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
     RenameDecider renameDecider_;
-    std::function<bool(QObject*)> dropSourceFilter_;
+    std::function<bool(const QMimeData*)> dropFilter_;
 };
 
 } // namespace oxlip

@@ -16,8 +16,10 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QUrl>
 
 #include <filesystem>
+#include <memory>
 #include <sys/stat.h>
 
 using namespace oxlip;
@@ -65,17 +67,35 @@ void EnterName(const QString& name) {
     QTest::keyClick(editor, Qt::Key_Return);
 }
 
-void DropOn(PaneView* pane) {
-    QMimeData data;
-    data.setText(QStringLiteral("anything"));
+// Drags data over a pane and drops it there when the pane accepts it; true when dropped.
+bool DropOn(PaneView* pane, QMimeData* data) {
+    std::unique_ptr<QMimeData> owned(data);
     QWidget* viewport = pane->currentView()->viewport();
     const QPointF at(10, 10);
-    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(viewport, &enter);
-    QVERIFY(enter.isAccepted());
-    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    if (!enter.isAccepted()) {
+        return false;
+    }
+    QDropEvent drop(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(viewport, &drop);
-    QVERIFY(drop.isAccepted());
+    return drop.isAccepted();
+}
+
+// What a drag of a pane's selected rows carries.
+QMimeData* PaneDrag(PaneView* pane) {
+    return pane->model()->mimeData(pane->selection()->selectedRows());
+}
+
+// What a file manager's drag of local files carries.
+QMimeData* FileDrag(const QStringList& paths) {
+    auto* data = new QMimeData;
+    QList<QUrl> urls;
+    for (const QString& path : paths) {
+        urls << QUrl::fromLocalFile(path);
+    }
+    data->setUrls(urls);
+    return data;
 }
 
 } // namespace
@@ -92,7 +112,7 @@ private slots:
     void listCachingOnAndOff();
     void failedDownloadKeepsTheLocalFile();
     void modeChangeAppliesFromTheNextItem();
-    void dropsTransferTheOtherPanesSelection();
+    void drops();
     void secondCommandRefusedWhileTransferring();
     void closingDuringATransferEndsAfterTheCurrentFile();
     void deleteCommand();
@@ -280,19 +300,42 @@ void CommandsTest::modeChangeAppliesFromTheNextItem() {
     QCOMPARE(harness_->settings->profile.TransMode, 2);
 }
 
-void CommandsTest::dropsTransferTheOtherPanesSelection() {
+void CommandsTest::drops() {
     MakeFile(harness_->local("up.bin"), 7);
+    MakeFile(harness_->local("elsewhere/dropped.txt"), 5);
+    MakeFile(harness_->local("elsewhere/tree/inner.bin"), 3);
     server_->writeFile("pub/down.bin", "1234");
     Frm_Main& w = startConnected();
+    const QString elsewhere = Q(harness_->local("elsewhere/"));
+
+    // Refused: files onto the local pane, data without files, a pane's rows onto itself.
     SelectNames(w.lv[0], {"up.bin"});
-    DropOn(w.lv[1]);
+    auto text = new QMimeData;
+    text->setText(QStringLiteral("anything"));
+    QVERIFY(!DropOn(w.lv[0], FileDrag({elsewhere + "dropped.txt"})));
+    QVERIFY(!DropOn(w.lv[1], text));
+    QVERIFY(!DropOn(w.lv[0], PaneDrag(w.lv[0])));
+
+    // Files from another program onto the host pane: those files, not the local selection.
+    int before = w.StatList->count();
+    QVERIFY(DropOn(w.lv[1], FileDrag({elsewhere + "dropped.txt", elsewhere + "tree"})));
+    QTRY_COMPARE(logSince(before).size(), 5);
+    QCOMPARE(logSince(before),
+             (QStringList{"アップロード開始！！", "ファイルをアップロード中・・・・→1",
+                          "フォルダをアップロード中・・・・→", "アップロード完了", kSeparator36}));
+    QCOMPARE(server_->readFile("pub/tree/inner.bin").size(), size_t(3));
+    QCOMPARE(server_->readFile("pub/dropped.txt").size(), size_t(5));
+    QVERIFY(!server_->exists("pub/up.bin"));
+
+    // A drag between the panes transfers the other pane's selection.
+    QVERIFY(DropOn(w.lv[1], PaneDrag(w.lv[0])));
     QTRY_VERIFY(server_->exists("pub/up.bin"));
     QTRY_VERIFY(!w.busy());
     SelectNames(w.lv[1], {"down.bin"});
-    DropOn(w.lv[0]);
+    QVERIFY(DropOn(w.lv[0], PaneDrag(w.lv[1])));
     QTRY_COMPARE(ReadFileBytes(harness_->local("down.bin")), std::string("1234"));
     QTRY_VERIFY(!w.busy());
-    QCOMPARE(w.StatList->lines().filter(QStringLiteral("開始！！")).size(), 2);
+    QVERIFY(messages_->texts.isEmpty());
 }
 
 void CommandsTest::secondCommandRefusedWhileTransferring() {
