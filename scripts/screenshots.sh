@@ -3,7 +3,8 @@
 # Usage: scripts/screenshots.sh [OUTDIR]   (default: screenshots/)
 # Saves: main-first-start.png (disconnected, no settings yet), main-connected.png (details
 # view on both sides), progress-window.png (a download under way), permissions.png and one
-# PNG per dialog (Frm_User.png, Frm_Ftp.png, Frm_Pms.png, Frm_Dir.png, Frm_Ver.png).
+# PNG per dialog (Frm_User.png, Frm_Ftp.png, Frm_Pms.png, Frm_Dir.png, Frm_Ver.png), and both
+# panes in each other view (views-large-icons.png, views-small-icons.png, views-list.png).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -56,6 +57,8 @@ printf 'a { color: blue; }\n' >"$LOCAL/style.css"
 head -c 12000 /dev/urandom >"$LOCAL/images/photo.jpg"
 head -c 2500 /dev/urandom >"$LOCAL/favicon.ico"
 printf 'メモ\n' >"$LOCAL/メモ.txt"
+printf 'old\n' >"$LOCAL/index.html.before-the-redesign-of-2024"
+printf 'old\n' >"$FTPROOT/pub/お知らせ一覧のページ（二〇二四年度版）.html"
 
 # ---- The server: downloads slowed to about 4 MB/s so that a transfer can be seen ----
 PORTFILE="$WORK/port"
@@ -174,9 +177,21 @@ import -window root -crop 1000x550+0+0 "$OUT/permissions.png"
 xdotool key Escape
 sleep 0.5
 
+# ---- 5. Both panes in the other views: every name whole ----
+for view in i:large-icons s:small-icons l:list; do
+    for menu in alt+v alt+h; do
+        xdotool key --window "$WIN" "$menu"
+        sleep 0.3
+        xdotool key --window "$WIN" "${view%%:*}"
+        sleep 0.3
+    done
+    sleep 0.5
+    import -window "$WIN" "$OUT/views-${view#*:}.png"
+done
+
 stop_oxlip
 
-# ---- 5. Each dialog, drawn by its layout test with the real Japanese font ----
+# ---- 6. Each dialog, drawn by its layout test with the real Japanese font ----
 cmake --build build -j2 --target tst_dialogs >/dev/null
 DIALOGS_TEST=$(find build -name tst_dialogs -type f -perm -u+x | head -n 1)
 OXLIP_SCREENSHOT_DIR="$OUT" QT_QPA_PLATFORM=offscreen "$DIALOGS_TEST" >/dev/null

@@ -18,6 +18,7 @@
 #include <QTreeView>
 
 #include <algorithm>
+#include <functional>
 #include <iterator>
 
 namespace oxlip {
@@ -125,6 +126,14 @@ public:
         QStyledItemDelegate::destroyEditor(editor, index);
     }
 
+    // In the icon and list views every item takes the size fitted to the longest name.
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        if (option.widget == pane_->listView() && pane_->listItemSize().isValid()) {
+            return pane_->listItemSize();
+        }
+        return QStyledItemDelegate::sizeHint(option, index);
+    }
+
     void setModelData(QWidget* editor, QAbstractItemModel* model,
                       const QModelIndex& index) const override {
         auto* lineEdit = qobject_cast<QLineEdit*>(editor);
@@ -158,6 +167,24 @@ private:
     PaneView* pane_;
 };
 
+// The list view of a pane; it lends the options its items are drawn with.
+class PaneListView : public QListView {
+public:
+    using QListView::QListView;
+    QStyleOptionViewItem itemOption() const {
+        QStyleOptionViewItem option;
+        initViewItemOption(&option);
+        return option;
+    }
+};
+
+// Width of the large-icon view's items; longer names wrap onto more lines.
+constexpr int kLargeIconItemWidth = 84;
+constexpr int kLargeIconItemHeight = 64;
+constexpr int kSmallIconItemWidth = 132;
+// The names measured in full: those that are widest on one line.
+constexpr size_t kNamesMeasured = 32;
+
 void setupItemView(QAbstractItemView* view) {
     view->setSelectionMode(QAbstractItemView::ExtendedSelection);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -180,8 +207,9 @@ PaneView::PaneView(const QStringList& columnCaptions, const QList<int>& columnWi
     model_->setSortRole(SortRole);
 
     auto* delegate = new RenameDelegate(this);
+    delegate_ = delegate;
 
-    list_ = new QListView(this);
+    list_ = new PaneListView(this);
     list_->setModel(model_);
     list_->setItemDelegate(delegate);
     setupItemView(list_);
@@ -227,6 +255,53 @@ PaneView::PaneView(const QStringList& columnCaptions, const QList<int>& columnWi
     watch(list_);
     watch(details_);
     setViewMode(Details);
+    for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved}) {
+        connect(model_, signal, this, &PaneView::fitNamesSoon);
+    }
+    connect(model_, &QAbstractItemModel::modelReset, this, &PaneView::fitNamesSoon);
+    connect(model_, &QAbstractItemModel::dataChanged, this, &PaneView::fitNamesSoon);
+}
+
+void PaneView::fitNamesSoon() {
+    if (mode_ == Details || fitPending_) {
+        return;
+    }
+    fitPending_ = true;
+    QTimer::singleShot(0, this, [this]() {
+        fitPending_ = false;
+        fitNames();
+    });
+}
+
+void PaneView::fitNames() {
+    if (mode_ == Details) {
+        return;
+    }
+    // The widest names on one line decide; each is measured as the view draws it (under a
+    // large icon: wrapped to the item's width).
+    const QFontMetrics metrics(list_->font());
+    std::vector<std::pair<int, int>> widths; // (width, row)
+    widths.reserve(size_t(count()));
+    for (int row = 0; row < count(); ++row) {
+        widths.emplace_back(metrics.horizontalAdvance(itemText(row)), row);
+    }
+    const size_t measured = std::min(widths.size(), kNamesMeasured);
+    std::partial_sort(widths.begin(), widths.begin() + std::ptrdiff_t(measured), widths.end(),
+                      std::greater<>());
+    const bool large = mode_ == LargeIcons;
+    QStyleOptionViewItem option = static_cast<PaneListView*>(list_)->itemOption();
+    option.rect = QRect(0, 0, large ? kLargeIconItemWidth : 1 << 20, 1 << 20);
+    QSize size = large ? QSize(kLargeIconItemWidth, kLargeIconItemHeight)
+                       : QSize(mode_ == SmallIcons ? kSmallIconItemWidth : 0, 20);
+    for (size_t i = 0; i < measured; ++i) {
+        const QModelIndex index = model_->index(widths[i].second, 0);
+        size = size.expandedTo(delegate_->QStyledItemDelegate::sizeHint(option, index));
+    }
+    // A little room for the focus frame.
+    size += QSize(large ? 0 : 6, 0);
+    list_->setGridSize(size);
+    listItemSize_ = size;
+    list_->doItemsLayout();
 }
 
 void PaneView::watch(QAbstractItemView* view) {
@@ -258,7 +333,6 @@ void PaneView::setViewMode(int mode) {
     case LargeIcons:
         list_->setViewMode(QListView::IconMode);
         list_->setIconSize(QSize(32, 32));
-        list_->setGridSize(QSize(84, 64));
         list_->setWordWrap(true);
         list_->setFlow(QListView::LeftToRight);
         list_->setWrapping(true);
@@ -266,7 +340,6 @@ void PaneView::setViewMode(int mode) {
     case SmallIcons:
         list_->setViewMode(QListView::ListMode);
         list_->setIconSize(QSize(16, 16));
-        list_->setGridSize(QSize(132, 20));
         list_->setWordWrap(false);
         list_->setFlow(QListView::LeftToRight);
         list_->setWrapping(true);
@@ -274,7 +347,6 @@ void PaneView::setViewMode(int mode) {
     case List:
         list_->setViewMode(QListView::ListMode);
         list_->setIconSize(QSize(16, 16));
-        list_->setGridSize(QSize());
         list_->setWordWrap(false);
         list_->setFlow(QListView::TopToBottom);
         list_->setWrapping(true);
@@ -285,6 +357,7 @@ void PaneView::setViewMode(int mode) {
     // Icon mode turns on free movement; the panes keep their items in sorted places.
     list_->setMovement(QListView::Static);
     list_->setDragDropMode(QAbstractItemView::DragOnly);
+    fitNames();
     setCurrentWidget(currentView());
     if (hadFocus) {
         currentView()->setFocus();

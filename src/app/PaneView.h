@@ -14,6 +14,7 @@ class QListView;
 class QMimeData;
 class QTreeView;
 class QStandardItemModel;
+class QStyledItemDelegate;
 class QAbstractItemView;
 class QItemSelectionModel;
 
@@ -60,6 +61,9 @@ public:
 
     void setViewMode(int mode);
     int viewMode() const { return mode_; }
+    // The size of every item in the icon and list views: large enough for the whole of the
+    // longest name (wrapped under a large icon, on one line beside a small one).
+    QSize listItemSize() const { return listItemSize_; }
 
     // Items, by row from 0 in the shown order.
     int count() const;
@@ -118,6 +122,9 @@ protected:
 
 private:
     void watch(QAbstractItemView* view);
+    // Sizes the icon and list views' items to the names shown (soon, once per burst of changes).
+    void fitNamesSoon();
+    void fitNames();
     void appendToModel(const QList<QStandardItem*>& row);
 
     QStandardItemModel* model_ = nullptr;
@@ -127,7 +134,10 @@ private:
     bool resorted_ = false;                      // the model sorted its rows since the fill
     QListView* list_ = nullptr;
     QTreeView* details_ = nullptr;
+    QStyledItemDelegate* delegate_ = nullptr;
     int mode_ = Details;
+    QSize listItemSize_;
+    bool fitPending_ = false;
     bool editorOpen_ = false;
     int sortKey_ = 0;
     Qt::SortOrder sortOrder_ = Qt::AscendingOrder;

@@ -17,6 +17,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStandardItemModel>
+#include <QStyledItemDelegate>
 #include <QTest>
 #include <QToolButton>
 #include <QTreeView>
@@ -67,6 +68,16 @@ QString StateOf(const Frm_Main& w) {
         .join(QLatin1Char(' '));
 }
 
+// The options a list view draws its items with.
+struct OptionPeek : QListView {
+    using QListView::initViewItemOption;
+};
+QStyleOptionViewItem ItemOption(const QListView* view) {
+    QStyleOptionViewItem option;
+    (view->*(&OptionPeek::initViewItemOption))(&option);
+    return option;
+}
+
 const QString kDisconnected = QStringLiteral("C d U 接続 BU t P 0ee 1dd 1dd 1dd 0ee");
 
 } // namespace
@@ -85,6 +96,7 @@ private slots:
     void contextMenuStatesWhileDisconnected();
     void toolbarPairsFollowTheFocusedPane();
     void viewsShareModelAndSelection();
+    void iconAndListViewsShowWholeNames();
     void profileSwitchAndClosingSaveTheSettings();
     void aFailedSaveIsReported();
     void statusLogKeepsTheNewestLineInView();
@@ -396,6 +408,32 @@ void MainWindowTest::viewsShareModelAndSelection() {
     w.m_ListView[0]->trigger();
     DoubleClickItem(w.lv[0], "c");
     QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("c/")));
+}
+
+void MainWindowTest::iconAndListViewsShowWholeNames() {
+    WindowHarness h;
+    const QStringList names{"a.txt", "index.html.before-the-redesign-of-2024-kept-for-reference",
+                            "お知らせ一覧のページ（二〇二四年度版）の下書きと写真.html",
+                            "words that wrap at their spaces under a large icon.txt"};
+    for (const QString& name : names) {
+        MakeFile(h.local(name.toStdString()));
+    }
+    Frm_Main& w = h.start();
+    PaneView* pane = w.lv[0];
+    QListView* view = pane->listView();
+    QStyledItemDelegate plain; // measures a whole name as the view draws it
+    for (int mode : {0, 1, 2}) {
+        w.m_ListView[mode]->trigger();
+        QTest::qWait(0);
+        for (const QString& name : names) {
+            const QModelIndex index = pane->model()->index(RowOf(pane, name), 0);
+            QStyleOptionViewItem option = ItemOption(view);
+            option.rect = view->visualRect(index);
+            const QSize whole = plain.sizeHint(option, index);
+            QVERIFY2(whole.width() <= option.rect.width() && whole.height() <= option.rect.height(),
+                     qPrintable(QStringLiteral("view %1: %2").arg(mode).arg(name)));
+        }
+    }
 }
 
 void MainWindowTest::profileSwitchAndClosingSaveTheSettings() {
