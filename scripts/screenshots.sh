@@ -168,7 +168,38 @@ for _ in $(seq 1 120); do
 done
 sleep 1
 
-# ---- 4. The permissions dialog for index.html (third row) ----
+# ---- 4. Both panes in the other views: every name whole ----
+xdotool windowfocus --sync "$WIN" 2>/dev/null || true
+# The view menus open with their first entry (large icons) chosen; the next views are below it.
+downs=0
+for view in large-icons small-icons list; do
+    for menu in alt+v alt+h; do
+        xdotool key "$menu"
+        sleep 0.5
+        for ((i = 0; i < downs; i++)); do
+            xdotool key Down
+            sleep 0.1
+        done
+        xdotool key Return
+        sleep 0.5
+    done
+    downs=$((downs + 1))
+    sleep 0.5
+    import -window "$WIN" "$OUT/views-$view.png"
+done
+# Back to the details view (below the list view) for the next step.
+for menu in alt+v alt+h; do
+    xdotool key "$menu"
+    sleep 0.5
+    for ((i = 0; i < 3; i++)); do
+        xdotool key Down
+        sleep 0.1
+    done
+    xdotool key Return
+    sleep 0.5
+done
+
+# ---- 5. The permissions dialog for index.html (third row) ----
 click_at 600 193
 sleep 0.5
 xdotool key --window "$WIN" ctrl+p
@@ -176,18 +207,6 @@ sleep 1.5
 import -window root -crop 1000x550+0+0 "$OUT/permissions.png"
 xdotool key Escape
 sleep 0.5
-
-# ---- 5. Both panes in the other views: every name whole ----
-for view in i:large-icons s:small-icons l:list; do
-    for menu in alt+v alt+h; do
-        xdotool key --window "$WIN" "$menu"
-        sleep 0.3
-        xdotool key --window "$WIN" "${view%%:*}"
-        sleep 0.3
-    done
-    sleep 0.5
-    import -window "$WIN" "$OUT/views-${view#*:}.png"
-done
 
 stop_oxlip
 

@@ -18,6 +18,7 @@
 #include <QTreeView>
 
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <iterator>
 
@@ -178,12 +179,25 @@ public:
     }
 };
 
+// The tree view of a pane's details; it lends the options its items are drawn with.
+class PaneTreeView : public QTreeView {
+public:
+    using QTreeView::QTreeView;
+    QStyleOptionViewItem itemOption() const {
+        QStyleOptionViewItem option;
+        initViewItemOption(&option);
+        return option;
+    }
+};
+
+// Room beside a name for the focus frame.
+constexpr int kFocusRoom = 6;
 // Width of the large-icon view's items; longer names wrap onto more lines.
 constexpr int kLargeIconItemWidth = 84;
 constexpr int kLargeIconItemHeight = 64;
 constexpr int kSmallIconItemWidth = 132;
 // The names measured in full: those that are widest on one line.
-constexpr size_t kNamesMeasured = 32;
+constexpr size_t kNamesMeasured = 64;
 
 void setupItemView(QAbstractItemView* view) {
     view->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -217,7 +231,7 @@ PaneView::PaneView(const QStringList& columnCaptions, const QList<int>& columnWi
     list_->setResizeMode(QListView::Adjust);
     list_->setUniformItemSizes(true);
 
-    details_ = new QTreeView(this);
+    details_ = new PaneTreeView(this);
     details_->setModel(model_);
     details_->setSelectionModel(list_->selectionModel());
     details_->setItemDelegate(delegate);
@@ -263,7 +277,7 @@ PaneView::PaneView(const QStringList& columnCaptions, const QList<int>& columnWi
 }
 
 void PaneView::fitNamesSoon() {
-    if (mode_ == Details || fitPending_) {
+    if (fitPending_) {
         return;
     }
     fitPending_ = true;
@@ -274,31 +288,49 @@ void PaneView::fitNamesSoon() {
 }
 
 void PaneView::fitNames() {
-    if (mode_ == Details) {
-        return;
-    }
     // The widest names on one line decide; each is measured as the view draws it (under a
-    // large icon: wrapped to the item's width).
-    const QFontMetrics metrics(list_->font());
+    // large icon: wrapped to the item's width). Measuring every name in full takes long in a
+    // big folder: they are found by their widths summed glyph by glyph.
+    const QFontMetrics metrics(currentView()->font());
+    std::array<int, 256> latin{};
+    for (size_t c = 0; c < latin.size(); ++c) {
+        latin[c] = metrics.horizontalAdvance(QChar(char16_t(c)));
+    }
+    const int wide = metrics.horizontalAdvance(QChar(char16_t(0x3042)));
     std::vector<std::pair<int, int>> widths; // (width, row)
     widths.reserve(size_t(count()));
     for (int row = 0; row < count(); ++row) {
-        widths.emplace_back(metrics.horizontalAdvance(itemText(row)), row);
+        int width = 0;
+        for (const QChar c : model_->item(row, 0)->text()) {
+            width += c.unicode() < latin.size() ? latin[c.unicode()] : wide;
+        }
+        widths.emplace_back(width, row);
     }
     const size_t measured = std::min(widths.size(), kNamesMeasured);
     std::partial_sort(widths.begin(), widths.begin() + std::ptrdiff_t(measured), widths.end(),
                       std::greater<>());
+    auto widest = [&](QStyleOptionViewItem option, QSize size) {
+        for (size_t i = 0; i < measured; ++i) {
+            const QModelIndex index = model_->index(widths[i].second, 0);
+            size = size.expandedTo(delegate_->QStyledItemDelegate::sizeHint(option, index));
+        }
+        return size;
+    };
+    if (mode_ == Details) {
+        // The name column widens to the longest name (never narrows what the user chose).
+        QHeaderView* header = details_->header();
+        const int needed = widest(static_cast<PaneTreeView*>(details_)->itemOption(), {}).width();
+        if (header->sectionSize(0) < needed + kFocusRoom) {
+            header->resizeSection(0, needed + kFocusRoom);
+        }
+        return;
+    }
     const bool large = mode_ == LargeIcons;
     QStyleOptionViewItem option = static_cast<PaneListView*>(list_)->itemOption();
     option.rect = QRect(0, 0, large ? kLargeIconItemWidth : 1 << 20, 1 << 20);
     QSize size = large ? QSize(kLargeIconItemWidth, kLargeIconItemHeight)
                        : QSize(mode_ == SmallIcons ? kSmallIconItemWidth : 0, 20);
-    for (size_t i = 0; i < measured; ++i) {
-        const QModelIndex index = model_->index(widths[i].second, 0);
-        size = size.expandedTo(delegate_->QStyledItemDelegate::sizeHint(option, index));
-    }
-    // A little room for the focus frame.
-    size += QSize(large ? 0 : 6, 0);
+    size = widest(option, size) + QSize(large ? 0 : kFocusRoom, 0);
     list_->setGridSize(size);
     listItemSize_ = size;
     list_->doItemsLayout();

@@ -68,11 +68,11 @@ QString StateOf(const Frm_Main& w) {
         .join(QLatin1Char(' '));
 }
 
-// The options a list view draws its items with.
-struct OptionPeek : QListView {
-    using QListView::initViewItemOption;
+// The options a view draws its items with.
+struct OptionPeek : QAbstractItemView {
+    using QAbstractItemView::initViewItemOption;
 };
-QStyleOptionViewItem ItemOption(const QListView* view) {
+QStyleOptionViewItem ItemOption(const QAbstractItemView* view) {
     QStyleOptionViewItem option;
     (view->*(&OptionPeek::initViewItemOption))(&option);
     return option;
@@ -96,7 +96,7 @@ private slots:
     void contextMenuStatesWhileDisconnected();
     void toolbarPairsFollowTheFocusedPane();
     void viewsShareModelAndSelection();
-    void iconAndListViewsShowWholeNames();
+    void everyViewShowsWholeNames();
     void profileSwitchAndClosingSaveTheSettings();
     void aFailedSaveIsReported();
     void statusLogKeepsTheNewestLineInView();
@@ -410,7 +410,7 @@ void MainWindowTest::viewsShareModelAndSelection() {
     QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("c/")));
 }
 
-void MainWindowTest::iconAndListViewsShowWholeNames() {
+void MainWindowTest::everyViewShowsWholeNames() {
     WindowHarness h;
     const QStringList names{"a.txt", "index.html.before-the-redesign-of-2024-kept-for-reference",
                             "お知らせ一覧のページ（二〇二四年度版）の下書きと写真.html",
@@ -420,11 +420,11 @@ void MainWindowTest::iconAndListViewsShowWholeNames() {
     }
     Frm_Main& w = h.start();
     PaneView* pane = w.lv[0];
-    QListView* view = pane->listView();
     QStyledItemDelegate plain; // measures a whole name as the view draws it
-    for (int mode : {0, 1, 2}) {
+    for (int mode : {0, 1, 2, 3}) {
         w.m_ListView[mode]->trigger();
         QTest::qWait(0);
+        const QAbstractItemView* view = pane->currentView();
         for (const QString& name : names) {
             const QModelIndex index = pane->model()->index(RowOf(pane, name), 0);
             QStyleOptionViewItem option = ItemOption(view);
