@@ -36,6 +36,9 @@ namespace oxlip {
 
 namespace {
 
+// How long the window waits for a drive to answer.
+constexpr int kDriveProbeMs = 3000;
+
 QString q(const std::string& text) {
     return QString::fromStdString(text);
 }
@@ -169,6 +172,7 @@ Frm_Main::Frm_Main(Settings& settings, QWidget* parent)
     ports_.progress = &progress_;
     ports_.pump = &pump_;
     ports_.asciiExtensions = &settings_.AsciiExtensionList;
+    setDriveProbe([](const std::string& root) { return PathIsDirectory(root); }, kDriveProbeMs);
 
     applyMinimumSize();
     resize(kMinOuterWidthPx, kMinOuterHeightPx);

@@ -12,6 +12,7 @@
 #include <QPointer>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -99,6 +100,12 @@ public:
     // Selects entry `index` of a path box and runs its selection behaviour.
     void SelectPathEntry(int pane, int index);
 
+    // How a drive's root is tried before the local pane moves there (true: a folder that
+    // answers). It runs on a helper thread; a drive that has not answered after `timeoutMs`
+    // is reported and left alone, so a hung network mount never blocks the window.
+    using DriveProbe = std::function<bool(const std::string& root)>;
+    void setDriveProbe(DriveProbe probe, int timeoutMs);
+
     // ---- Connection control ----
     void Btn_Con_Click();
     void ShowConnectedState();
@@ -185,6 +192,8 @@ private:
     void showPaneFolder(int pane);
     // Puts the shown folder's entry back into a path box (after refused or failed input).
     void restorePathBox(int pane);
+    enum class ProbeResult { Folder, NotFolder, NoAnswer };
+    ProbeResult probeDrive(const std::string& root);
     // After a transfer: the target pane's entry for the item, updated in place or added. An
     // item that failed and cannot be found in the target adds nothing.
     void RefreshPaneEntry(int pane, const std::string& name, const std::string& path, bool folder,
@@ -198,6 +207,8 @@ private:
     QPointer<Frm_State> state_;
     std::unique_ptr<Placement> placement_;
     std::vector<std::string> mounts_;
+    DriveProbe driveProbe_;
+    int driveProbeMs_ = 0;
     std::array<int, 2> pathIndex_{-1, -1}; // the path box entries shown
     int busy_ = 0;
     bool closeRequested_ = false;

@@ -4,6 +4,7 @@
 
 #include "app/Images.h"
 #include "app/PaneView.h"
+#include "dialogs/Modal.h"
 #include "ftp/RemoteDir.h"
 #include "ftp/Transfer.h"
 #include "localfs/LocalFs.h"
@@ -11,10 +12,16 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMenu>
 #include <QStandardItemModel>
 #include <QToolButton>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
 
 namespace oxlip {
 
@@ -30,6 +37,9 @@ std::string withSlash(std::string path) {
     }
     return path;
 }
+
+// How often a drive's probe is looked at while the window waits for it.
+constexpr int kDrivePollMs = 10;
 
 // Longest chain of ancestors a path box takes; a path has far fewer components.
 constexpr int kMaxChain = 4096;
@@ -241,9 +251,38 @@ void Frm_Main::Cmb_Dir_Enter(int pane) {
     }
 }
 
+void Frm_Main::setDriveProbe(DriveProbe probe, int timeoutMs) {
+    driveProbe_ = std::move(probe);
+    driveProbeMs_ = timeoutMs;
+}
+
+Frm_Main::ProbeResult Frm_Main::probeDrive(const std::string& root) {
+    // The helper thread may stay blocked in the file system for good: it shares nothing with
+    // the window but this result.
+    auto answer = std::make_shared<std::atomic<int>>(-1);
+    std::thread([answer, probe = driveProbe_, root]() {
+        answer->store(probe(root) ? 1 : 0);
+    }).detach();
+    WaitCursor wait(this);
+    QElapsedTimer waited;
+    waited.start();
+    while (answer->load() < 0 && waited.elapsed() < driveProbeMs_) {
+        pump_.pump();
+        std::this_thread::sleep_for(std::chrono::milliseconds(kDrivePollMs));
+    }
+    const int result = answer->load();
+    return result < 0 ? ProbeResult::NoAnswer
+                      : (result == 1 ? ProbeResult::Folder : ProbeResult::NotFolder);
+}
+
 void Frm_Main::Drv_Change() {
     const std::string root = withSlash(Drv->currentText().toStdString());
-    if (!SetLocalPath(root)) {
+    const ProbeResult probe = probeDrive(root);
+    if (probe == ProbeResult::NoAnswer) {
+        ui::ShowMessage(this, q(root) + QStringLiteral(" が応答しません"), ui::MsgIcon::Critical,
+                        ui::MsgButtons::Ok);
+    }
+    if (probe != ProbeResult::Folder || !SetLocalPath(root)) {
         const QString drive = q(MountPointOfPath(ShownFolder(kLocalPane), mounts_));
         Drv->setCurrentIndex(Drv->findText(drive));
     }

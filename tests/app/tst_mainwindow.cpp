@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListView>
@@ -19,10 +20,15 @@
 #include <QStandardItemModel>
 #include <QStyledItemDelegate>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <memory>
+#include <thread>
 
 using namespace oxlip;
 using namespace oxlip::test;
@@ -91,6 +97,7 @@ private slots:
     void folderChainsOpenAndUp();
     void enterAndFailingEnter();
     void commandsIgnoreAPathTypedWithoutEnter();
+    void aDriveThatDoesNotAnswerLeavesTheWindowUsable();
     void itemColumnsAndIcons();
     void sortingBySizeValueAndOrder();
     void contextMenuStatesWhileDisconnected();
@@ -260,6 +267,48 @@ void MainWindowTest::commandsIgnoreAPathTypedWithoutEnter() {
     QTest::keyClick(w.lv[0]->currentView(), Qt::Key_F5);
     QCOMPARE(PaneNames(w.lv[0]), QStringList{"新しいフォルダ"});
     QVERIFY(!std::filesystem::exists(h.local("other/新しいフォルダ")));
+}
+
+void MainWindowTest::aDriveThatDoesNotAnswerLeavesTheWindowUsable() {
+    WindowHarness h;
+    MakeFile(h.local("kept.txt"));
+    Frm_Main& w = h.start();
+    const QString shown = w.Cmb_Dir[0]->currentText();
+    const int drive = w.Drv->currentIndex();
+    QVERIFY(drive >= 0);
+    // The drive hangs until the test ends (bounded: at most 20 s).
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    w.setDriveProbe(
+        [release](const std::string&) {
+            for (int i = 0; i < 2000 && !*release; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            return true;
+        },
+        300);
+    int turns = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&turns]() { ++turns; });
+    tick.start(10);
+    MessageScript messages;
+    QElapsedTimer took;
+    took.start();
+    w.Drv->showPopup();
+    QTest::keyClick(w.Drv->view(), Qt::Key_Return);
+    release->store(true);
+    QVERIFY(took.elapsed() < 5000);
+    QVERIFY(turns >= 5); // the window kept working while it waited
+    QCOMPARE(messages.texts, QStringList{w.Drv->itemText(drive) + " が応答しません"});
+    QCOMPARE(w.Cmb_Dir[0]->currentText(), shown);
+    QCOMPARE(PaneNames(w.lv[0]), QStringList{"kept.txt"});
+    QCOMPARE(w.Drv->currentIndex(), drive);
+
+    // A drive that answers is shown.
+    w.setDriveProbe([](const std::string&) { return true; }, 300);
+    w.Drv->showPopup();
+    QTest::keyClick(w.Drv->view(), Qt::Key_Return);
+    QString root = w.Drv->itemText(drive);
+    QCOMPARE(w.Cmb_Dir[0]->currentText(), root.endsWith('/') ? root : root + '/');
 }
 
 void MainWindowTest::itemColumnsAndIcons() {
