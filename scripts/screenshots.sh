@@ -170,34 +170,28 @@ sleep 1
 
 # ---- 4. Both panes in the other views: every name whole ----
 xdotool windowfocus --sync "$WIN" 2>/dev/null || true
-# The view menus open with their first entry (large icons) chosen; the next views are below it.
-downs=0
-for view in large-icons small-icons list; do
+# Chooses view $1 (0 large icons, 1 small icons, 2 list, 3 details) for both panes: the view
+# menus open with their first entry chosen.
+choose_view() {
+    local menu i
     for menu in alt+v alt+h; do
         xdotool key "$menu"
         sleep 0.5
-        for ((i = 0; i < downs; i++)); do
+        for ((i = 0; i < $1; i++)); do
             xdotool key Down
             sleep 0.1
         done
         xdotool key Return
         sleep 0.5
     done
-    downs=$((downs + 1))
+}
+views=(large-icons small-icons list)
+for i in 0 1 2; do
+    choose_view "$i"
     sleep 0.5
-    import -window "$WIN" "$OUT/views-$view.png"
+    import -window "$WIN" "$OUT/views-${views[$i]}.png"
 done
-# Back to the details view (below the list view) for the next step.
-for menu in alt+v alt+h; do
-    xdotool key "$menu"
-    sleep 0.5
-    for ((i = 0; i < 3; i++)); do
-        xdotool key Down
-        sleep 0.1
-    done
-    xdotool key Return
-    sleep 0.5
-done
+choose_view 3 # back to details for the next step
 
 # ---- 5. The permissions dialog for index.html (third row) ----
 click_at 600 193
