@@ -3,7 +3,8 @@
 # Usage: scripts/screenshots.sh [OUTDIR]   (default: screenshots/)
 # Saves: main-first-start.png (disconnected, no settings yet), main-connected.png (details
 # view on both sides), progress-window.png (a download under way), permissions.png and one
-# PNG per dialog (Frm_User.png, Frm_Ftp.png, Frm_Pms.png, Frm_Dir.png, Frm_Ver.png).
+# PNG per dialog (Frm_User.png, Frm_Ftp.png, Frm_Pms.png, Frm_Dir.png, Frm_Ver.png), and both
+# panes in each other view (views-large-icons.png, views-small-icons.png, views-list.png).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -56,6 +57,8 @@ printf 'a { color: blue; }\n' >"$LOCAL/style.css"
 head -c 12000 /dev/urandom >"$LOCAL/images/photo.jpg"
 head -c 2500 /dev/urandom >"$LOCAL/favicon.ico"
 printf 'メモ\n' >"$LOCAL/メモ.txt"
+printf 'old\n' >"$LOCAL/index.html.before-the-redesign-of-2024"
+printf 'old\n' >"$FTPROOT/pub/お知らせ一覧のページ（二〇二四年度版）.html"
 
 # ---- The server: downloads slowed to about 4 MB/s so that a transfer can be seen ----
 PORTFILE="$WORK/port"
@@ -165,7 +168,32 @@ for _ in $(seq 1 120); do
 done
 sleep 1
 
-# ---- 4. The permissions dialog for index.html (third row) ----
+# ---- 4. Both panes in the other views: every name whole ----
+xdotool windowfocus --sync "$WIN" 2>/dev/null || true
+# Chooses view $1 (0 large icons, 1 small icons, 2 list, 3 details) for both panes: the view
+# menus open with their first entry chosen.
+choose_view() {
+    local menu i
+    for menu in alt+v alt+h; do
+        xdotool key "$menu"
+        sleep 0.5
+        for ((i = 0; i < $1; i++)); do
+            xdotool key Down
+            sleep 0.1
+        done
+        xdotool key Return
+        sleep 0.5
+    done
+}
+views=(large-icons small-icons list)
+for i in 0 1 2; do
+    choose_view "$i"
+    sleep 0.5
+    import -window "$WIN" "$OUT/views-${views[$i]}.png"
+done
+choose_view 3 # back to details for the next step
+
+# ---- 5. The permissions dialog for index.html (third row) ----
 click_at 600 193
 sleep 0.5
 xdotool key --window "$WIN" ctrl+p
@@ -176,7 +204,7 @@ sleep 0.5
 
 stop_oxlip
 
-# ---- 5. Each dialog, drawn by its layout test with the real Japanese font ----
+# ---- 6. Each dialog, drawn by its layout test with the real Japanese font ----
 cmake --build build -j2 --target tst_dialogs >/dev/null
 DIALOGS_TEST=$(find build -name tst_dialogs -type f -perm -u+x | head -n 1)
 OXLIP_SCREENSHOT_DIR="$OUT" QT_QPA_PLATFORM=offscreen "$DIALOGS_TEST" >/dev/null

@@ -12,6 +12,7 @@
 #include <QPointer>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -21,6 +22,7 @@ class QLabel;
 class QMenu;
 class QPushButton;
 class QToolButton;
+class QUrl;
 
 namespace oxlip {
 
@@ -32,6 +34,8 @@ constexpr int kHostPane = 1;
 constexpr int kTwipsPerPixel = 15;
 constexpr int kMinOuterWidthPx = int(kDefaultWindowWidthTwips) / kTwipsPerPixel;   // 708
 constexpr int kMinOuterHeightPx = int(kDefaultWindowHeightTwips) / kTwipsPerPixel; // 386
+inline const QString kUiFont = QStringLiteral("MS UI Gothic");
+inline const QString kFixedFont = QStringLiteral("ＭＳ ゴシック");
 
 class Frm_Main : public QMainWindow {
     Q_OBJECT
@@ -90,8 +94,17 @@ public:
     int FindPaneItem(int pane, const std::string& name) const; // position from 1, 0 = none
     bool IsAsciiFile(const std::string& name) const;
     void CapturePaneState();
+    // The folder a pane shows: its path box's entry last chosen, never text typed into the box
+    // and not confirmed with Enter ("" before a folder was shown).
+    std::string ShownFolder(int pane) const;
     // Selects entry `index` of a path box and runs its selection behaviour.
     void SelectPathEntry(int pane, int index);
+
+    // How a drive's root is tried before the local pane moves there (true: a folder that
+    // answers). It runs on a helper thread; a drive that has not answered after `timeoutMs`
+    // is reported and left alone, so a hung network mount never blocks the window.
+    using DriveProbe = std::function<bool(const std::string& root)>;
+    void setDriveProbe(DriveProbe probe, int timeoutMs);
 
     // ---- Connection control ----
     void Btn_Con_Click();
@@ -119,6 +132,8 @@ public:
 
     // ---- Transfer and file commands ----
     void Btn_Trs_Click(int index);
+    // Uploads files dropped from another program (file URLs) into the host pane's folder.
+    void UploadDroppedFiles(const QList<QUrl>& urls);
     void m_DelFile_Click();
     void m_MakeFolder_Click();
     void m_ChangeName_Click();
@@ -163,9 +178,26 @@ private:
     void updatePaneToolbar();
     void showConnectionState(bool open);
     bool paneUsable(int pane) const;
+    struct TransferItem {
+        std::string name;
+        std::string sourceFolder; // ends in "/"
+        bool folder = false;
+    };
+    // Moves the items into the folder of the other side's pane, logging each one.
+    void transferItems(bool upload, const std::vector<TransferItem>& items);
+    // A drop on a pane is taken when it is a drag of the other pane's rows (which transfers
+    // that pane's selection) or, on the host pane, local files from another program.
+    bool acceptsDrop(int pane, const QByteArray& marker, const QList<QUrl>& urls) const;
+    void paneDropped(int pane, const QByteArray& marker, const QList<QUrl>& urls);
     void showPaneFolder(int pane);
-    // After a transfer: the target pane's entry for the item, updated in place or added.
-    void RefreshPaneEntry(int pane, const std::string& name, const std::string& path, bool folder);
+    // Puts the shown folder's entry back into a path box (after refused or failed input).
+    void restorePathBox(int pane);
+    enum class ProbeResult { Folder, NotFolder, NoAnswer };
+    ProbeResult probeDrive(const std::string& root);
+    // After a transfer: the target pane's entry for the item, updated in place or added. An
+    // item that failed and cannot be found in the target adds nothing.
+    void RefreshPaneEntry(int pane, const std::string& name, const std::string& path, bool folder,
+                          bool sent);
 
     Settings& settings_;
     std::unique_ptr<FtpClient> hFtp_;
@@ -175,6 +207,8 @@ private:
     QPointer<Frm_State> state_;
     std::unique_ptr<Placement> placement_;
     std::vector<std::string> mounts_;
+    DriveProbe driveProbe_;
+    int driveProbeMs_ = 0;
     std::array<int, 2> pathIndex_{-1, -1}; // the path box entries shown
     int busy_ = 0;
     bool closeRequested_ = false;

@@ -16,6 +16,7 @@
 #include <QPersistentModelIndex>
 #include <QStandardItemModel>
 #include <QToolButton>
+#include <QUrl>
 
 namespace oxlip {
 
@@ -25,8 +26,7 @@ QString q(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-std::string folderOf(const QComboBox* box) {
-    std::string path = box->currentText().toStdString();
+std::string withSlash(std::string path) {
     if (path.empty() || path.back() != '/') {
         path += '/';
     }
@@ -57,6 +57,25 @@ std::vector<SelectedItem> SelectedItems(const PaneView* pane) {
     return items;
 }
 
+// The local paths of dropped URLs; none when any of them is not a local file or is a root.
+std::vector<std::string> LocalPathsOf(const QList<QUrl>& urls) {
+    std::vector<std::string> paths;
+    for (const QUrl& url : urls) {
+        if (!url.isLocalFile()) {
+            return {};
+        }
+        std::string path = url.toLocalFile().toStdString();
+        while (path.size() > 1 && path.back() == '/') {
+            path.pop_back();
+        }
+        if (path.empty() || path == "/") {
+            return {};
+        }
+        paths.push_back(path);
+    }
+    return paths;
+}
+
 constexpr int kSizeColumn = 1;
 constexpr int kTimeColumn = 3;
 constexpr int kAccessColumn = 4;
@@ -74,6 +93,49 @@ void Frm_Main::Btn_Trs_Click(int index) {
     }
     const bool upload = index == 0;
     const int sourcePane = upload ? kLocalPane : kHostPane;
+    // The selection as it stands now: sorting or clicking in the pane meanwhile changes
+    // nothing of what this command moves.
+    const std::string folder = withSlash(ShownFolder(sourcePane));
+    std::vector<TransferItem> items;
+    for (const SelectedItem& item : SelectedItems(lv[sourcePane])) {
+        items.push_back({item.name, folder, item.folder});
+    }
+    transferItems(upload, items);
+}
+
+void Frm_Main::UploadDroppedFiles(const QList<QUrl>& urls) {
+    if (!hFtp_) {
+        refuse();
+        return;
+    }
+    std::vector<TransferItem> items;
+    for (const std::string& path : LocalPathsOf(urls)) {
+        items.push_back({GetNamePart(path, '/'), GetParentPath(path, '/'), PathIsDirectory(path)});
+    }
+    transferItems(true, items);
+}
+
+bool Frm_Main::acceptsDrop(int pane, const QByteArray& marker, const QList<QUrl>& urls) const {
+    if (!marker.isEmpty()) {
+        return marker == lv[pane == kLocalPane ? kHostPane : kLocalPane]->dragMarker();
+    }
+    return pane == kHostPane && !LocalPathsOf(urls).empty();
+}
+
+void Frm_Main::paneDropped(int pane, const QByteArray& marker, const QList<QUrl>& urls) {
+    if (!acceptsDrop(pane, marker, urls)) {
+        return;
+    }
+    runCommand([&]() {
+        if (marker.isEmpty()) {
+            UploadDroppedFiles(urls);
+        } else {
+            Btn_Trs_Click(pane == kLocalPane ? 1 : 0);
+        }
+    });
+}
+
+void Frm_Main::transferItems(bool upload, const std::vector<TransferItem>& items) {
     const int targetPane = upload ? kHostPane : kLocalPane;
     BusyGuard busy(*this);
 
@@ -83,21 +145,19 @@ void Frm_Main::Btn_Trs_Click(int index) {
     imgDounButtonUp->setActive(false);
     imgUpButtonUp->setActive(false);
 
-    const std::string localFolder = folderOf(Cmb_Dir[kLocalPane]);
-    const std::string hostFolder = folderOf(Cmb_Dir[kHostPane]);
+    const std::string targetFolder = withSlash(ShownFolder(targetPane));
     StatList->appendLine(upload ? QStringLiteral("アップロード開始！！")
                                 : QStringLiteral("ダウンロード開始！！"));
 
-    // The selection as it stands now: sorting or clicking in the pane meanwhile changes
-    // nothing of what this command moves.
-    const std::vector<SelectedItem> items = SelectedItems(lv[sourcePane]);
     int files = 0;
-    for (const SelectedItem& item : items) {
+    for (const TransferItem& item : items) {
         if (closeRequested_ || !hFtp_) {
             break;
         }
-        const std::string local = localFolder + item.name;
-        const std::string host = hostFolder + item.name;
+        const std::string from = item.sourceFolder + item.name;
+        const std::string to = targetFolder + item.name;
+        const std::string& local = upload ? from : to;
+        const std::string& host = upload ? to : from;
         const int mode = clampedTransMode(); // read anew for every item
         bool ok = false;
         if (!IsPlainName(item.name)) {
@@ -124,7 +184,7 @@ void Frm_Main::Btn_Trs_Click(int index) {
             }
         }
         if (settings_.ListCache && IsPlainName(item.name)) {
-            RefreshPaneEntry(targetPane, item.name, upload ? host : local, item.folder);
+            RefreshPaneEntry(targetPane, item.name, upload ? host : local, item.folder, ok);
         }
         if (!ok) {
             ui::ShowMessage(this,
@@ -150,7 +210,7 @@ void Frm_Main::Btn_Trs_Click(int index) {
 }
 
 void Frm_Main::RefreshPaneEntry(int pane, const std::string& name, const std::string& path,
-                                bool folder) {
+                                bool folder, bool sent) {
     DirEntry record;
     const bool found = pane == kHostPane ? GetHostEntry(hFtp_.get(), path, record) == 1
                                          : GetLocalEntry(path, record) == 1;
@@ -159,6 +219,9 @@ void Frm_Main::RefreshPaneEntry(int pane, const std::string& name, const std::st
     }
     const int position = FindPaneItem(pane, name);
     if (position == 0) {
+        if (!found && !sent) {
+            return; // nothing arrived: no entry for it
+        }
         if (!found) {
             // Nothing to read back: shown with zero size, as the kind it was sent as.
             record = DirEntry{};
@@ -203,7 +266,7 @@ void Frm_Main::m_DelFile_Click() {
     }
     BusyGuard busy(*this);
     showStateWindow();
-    const std::string folder = folderOf(Cmb_Dir[pane]);
+    const std::string folder = withSlash(ShownFolder(pane));
     const std::vector<SelectedItem> items = SelectedItems(lv[pane]);
     std::vector<QPersistentModelIndex> deleted;
     for (const SelectedItem& item : items) {
@@ -249,7 +312,7 @@ void Frm_Main::m_DelFile_Click() {
 }
 
 void Frm_Main::showPaneFolder(int pane) {
-    const std::string path = Cmb_Dir[pane]->currentText().toStdString();
+    const std::string path = ShownFolder(pane);
     if (pane == kHostPane) {
         ShowHostFolder(path);
     } else {
@@ -275,7 +338,7 @@ void Frm_Main::m_MakeFolder_Click() {
     auto nameFor = [&base](int number) {
         return (number <= 1 ? base : base + QString::number(number)).toStdString();
     };
-    const std::string folder = folderOf(Cmb_Dir[pane]);
+    const std::string folder = withSlash(ShownFolder(pane));
     if (pane == kHostPane) {
         CreateHostFolder(hFtp_.get(), folder + nameFor(count + 1));
     } else {
@@ -314,7 +377,7 @@ void Frm_Main::m_ChangeName_Click() {
 }
 
 QString Frm_Main::lv_AfterLabelEdit(int pane, int, const QString& oldName, const QString& newName) {
-    const std::string folder = folderOf(Cmb_Dir[pane]);
+    const std::string folder = withSlash(ShownFolder(pane));
     const std::string from = folder + oldName.toStdString();
     const std::string to = folder + newName.toStdString();
     bool ok = IsPlainName(newName.toStdString()) && IsPlainName(oldName.toStdString());

@@ -4,16 +4,24 @@
 
 #include "app/Images.h"
 #include "app/PaneView.h"
+#include "dialogs/Modal.h"
 #include "ftp/RemoteDir.h"
 #include "ftp/Transfer.h"
 #include "localfs/LocalFs.h"
 #include "localfs/TextHelpers.h"
 
+#include <QAction>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMenu>
 #include <QStandardItemModel>
 #include <QToolButton>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
 
 namespace oxlip {
 
@@ -29,6 +37,9 @@ std::string withSlash(std::string path) {
     }
     return path;
 }
+
+// How often a drive's probe is looked at while the window waits for it.
+constexpr int kDrivePollMs = 10;
 
 // Longest chain of ancestors a path box takes; a path has far fewer components.
 constexpr int kMaxChain = 4096;
@@ -198,6 +209,21 @@ bool Frm_Main::SetHostPath(const std::string& path) {
     return true;
 }
 
+std::string Frm_Main::ShownFolder(int pane) const {
+    const QComboBox* box = Cmb_Dir[pane];
+    const int index = pathIndex_[pane];
+    return index >= 0 && index < box->count() ? box->itemText(index).toStdString() : std::string();
+}
+
+void Frm_Main::restorePathBox(int pane) {
+    QComboBox* box = Cmb_Dir[pane];
+    const int shown = pathIndex_[pane];
+    if (shown >= 0 && shown < box->count()) {
+        box->setCurrentIndex(shown);
+        box->setEditText(box->itemText(shown));
+    }
+}
+
 void Frm_Main::SelectPathEntry(int pane, int index) {
     QComboBox* box = Cmb_Dir[pane];
     if (index < 0 || index >= box->count()) {
@@ -217,35 +243,67 @@ void Frm_Main::Cmb_Dir_Click(int pane) {
 
 void Frm_Main::Cmb_Dir_Enter(int pane) {
     const std::string path = Cmb_Dir[pane]->currentText().toStdString();
-    const bool ok = pane == kHostPane ? SetHostPath(path) : SetLocalPath(path);
+    const bool ok =
+        paneUsable(pane) && (pane == kHostPane ? SetHostPath(path) : SetLocalPath(path));
     if (!ok) {
         // Back to the folder shown before the typing.
-        SelectPathEntry(pane, 0);
+        restorePathBox(pane);
     }
+}
+
+void Frm_Main::setDriveProbe(DriveProbe probe, int timeoutMs) {
+    driveProbe_ = std::move(probe);
+    driveProbeMs_ = timeoutMs;
+}
+
+Frm_Main::ProbeResult Frm_Main::probeDrive(const std::string& root) {
+    // The helper thread may stay blocked in the file system for good: it shares nothing with
+    // the window but this result.
+    auto answer = std::make_shared<std::atomic<int>>(-1);
+    std::thread([answer, probe = driveProbe_, root]() {
+        answer->store(probe(root) ? 1 : 0);
+    }).detach();
+    WaitCursor wait(this);
+    QElapsedTimer waited;
+    waited.start();
+    while (answer->load() < 0 && waited.elapsed() < driveProbeMs_) {
+        pump_.pump();
+        std::this_thread::sleep_for(std::chrono::milliseconds(kDrivePollMs));
+    }
+    const int result = answer->load();
+    return result < 0 ? ProbeResult::NoAnswer
+                      : (result == 1 ? ProbeResult::Folder : ProbeResult::NotFolder);
 }
 
 void Frm_Main::Drv_Change() {
     const std::string root = withSlash(Drv->currentText().toStdString());
-    if (!SetLocalPath(root)) {
-        const QString drive =
-            q(MountPointOfPath(Cmb_Dir[kLocalPane]->currentText().toStdString(), mounts_));
+    const ProbeResult probe = probeDrive(root);
+    if (probe == ProbeResult::NoAnswer) {
+        ui::ShowMessage(this, q(root) + QStringLiteral(" が応答しません"), ui::MsgIcon::Critical,
+                        ui::MsgButtons::Ok);
+    }
+    if (probe != ProbeResult::Folder || !SetLocalPath(root)) {
+        const QString drive = q(MountPointOfPath(ShownFolder(kLocalPane), mounts_));
         Drv->setCurrentIndex(Drv->findText(drive));
     }
 }
 
 void Frm_Main::Btn_Click(int pane) {
+    if (!paneUsable(pane)) {
+        return; // a disconnected host pane keeps its listing
+    }
     QToolButton* up = Btn[pane];
     QComboBox* box = Cmb_Dir[pane];
     up->setEnabled(false);
-    const int index = box->currentIndex();
-    if (index < box->count() - 1) {
+    const int index = pathIndex_[pane];
+    if (index >= 0 && index < box->count() - 1) {
         // The host pane never goes up from the profile's start folder.
-        if (pane == kHostPane && box->currentText().toStdString() == settings_.profile.Dir) {
+        if (pane == kHostPane && ShownFolder(pane) == settings_.profile.Dir) {
             up->setEnabled(true);
             return;
         }
         SelectPathEntry(pane, index + 1);
-        const std::string path = box->currentText().toStdString();
+        const std::string path = ShownFolder(pane);
         if (pane == kLocalPane) {
             SetLocalPath(path);
         } else {
@@ -258,10 +316,10 @@ void Frm_Main::Btn_Click(int pane) {
 void Frm_Main::lv_DblClick(int pane) {
     const PaneView* view = lv[pane];
     const int row = view->selectedRow();
-    if (row < 0 || view->iconIndex(row) != 1) {
+    if (row < 0 || view->iconIndex(row) != 1 || !paneUsable(pane)) {
         return;
     }
-    QString path = Cmb_Dir[pane]->currentText();
+    QString path = q(ShownFolder(pane));
     if (!path.endsWith(QLatin1Char('/'))) {
         path += QLatin1Char('/');
     }
@@ -271,7 +329,10 @@ void Frm_Main::lv_DblClick(int pane) {
 }
 
 void Frm_Main::m_ReLoad_Click() {
-    showPaneFolder(ActivePane == kHostPane ? kHostPane : kLocalPane);
+    const int pane = ActivePane == kHostPane ? kHostPane : kLocalPane;
+    if (paneUsable(pane)) {
+        showPaneFolder(pane);
+    }
 }
 
 void Frm_Main::lv_GotFocus(int pane) {
@@ -295,26 +356,32 @@ void Frm_Main::lv_ColumnClick(int pane, int column) {
 }
 
 void Frm_Main::lv_KeyDown(int pane, int key, Qt::KeyboardModifiers modifiers) {
+    if (key == Qt::Key_Backspace) {
+        runCommand([this, pane]() { Btn_Click(pane); });
+        return;
+    }
+    // The edit menu's shortcuts act as its entries would for this pane: not at all where the
+    // entry is greyed.
+    PrepareEditMenu(pane);
+    QAction* action = nullptr;
     switch (key) {
     case Qt::Key_F2:
-        runCommand([this]() { m_ChangeName_Click(); });
+        action = m_ChangeName;
         break;
     case Qt::Key_F5:
-        runCommand([this]() { m_ReLoad_Click(); });
-        break;
-    case Qt::Key_Backspace:
-        runCommand([this, pane]() { Btn_Click(pane); });
+        action = m_ReLoad;
         break;
     case Qt::Key_Delete:
-        runCommand([this]() { m_DelFile_Click(); });
+        action = m_DelFile;
         break;
-    case Qt::Key_P: // the permissions entry's shortcut
-        if ((modifiers & Qt::ControlModifier) && connected()) {
-            runCommand([this]() { m_Permision_Click(); });
-        }
+    case Qt::Key_P:
+        action = (modifiers & Qt::ControlModifier) ? m_Permision : nullptr;
         break;
     default:
         break;
+    }
+    if (action && action->isEnabled()) {
+        action->trigger();
     }
 }
 

@@ -1,12 +1,14 @@
 #include "app/PaneView.h"
 
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListView>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPersistentModelIndex>
 #include <QPointer>
@@ -16,6 +18,8 @@
 #include <QTreeView>
 
 #include <algorithm>
+#include <array>
+#include <functional>
 #include <iterator>
 
 namespace oxlip {
@@ -76,14 +80,31 @@ QStandardItem* PaneItem::clone() const {
 
 namespace {
 
-// The pane's model; it can tell its views that everything changed after a fill.
+const QString kDragMarkerFormat = QStringLiteral("application/x-oxlip-pane");
+
+// The pane's model; it can tell its views that everything changed after a fill, and marks the
+// data of a drag of its rows.
 class PaneModel : public QStandardItemModel {
 public:
-    using QStandardItemModel::QStandardItemModel;
+    PaneModel(int rows, int columns, QObject* parent)
+        : QStandardItemModel(rows, columns, parent),
+          marker_(QByteArray::number(QCoreApplication::applicationPid()) + ':' +
+                  QByteArray::number(quintptr(this), 16)) {}
     void announceReset() {
         beginResetModel();
         endResetModel();
     }
+    const QByteArray& marker() const { return marker_; }
+    QMimeData* mimeData(const QModelIndexList& indexes) const override {
+        QMimeData* data = QStandardItemModel::mimeData(indexes);
+        if (data) {
+            data->setData(kDragMarkerFormat, marker_);
+        }
+        return data;
+    }
+
+private:
+    QByteArray marker_;
 };
 
 // Commits an in-place rename through the pane's decider once the editor has closed, so that
@@ -104,6 +125,14 @@ public:
     void destroyEditor(QWidget* editor, const QModelIndex& index) const override {
         pane_->setEditorOpen(false);
         QStyledItemDelegate::destroyEditor(editor, index);
+    }
+
+    // In the icon and list views every item takes the size fitted to the longest name.
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        if (option.widget == pane_->listView() && pane_->listItemSize().isValid()) {
+            return pane_->listItemSize();
+        }
+        return QStyledItemDelegate::sizeHint(option, index);
     }
 
     void setModelData(QWidget* editor, QAbstractItemModel* model,
@@ -139,6 +168,37 @@ private:
     PaneView* pane_;
 };
 
+// The list view of a pane; it lends the options its items are drawn with.
+class PaneListView : public QListView {
+public:
+    using QListView::QListView;
+    QStyleOptionViewItem itemOption() const {
+        QStyleOptionViewItem option;
+        initViewItemOption(&option);
+        return option;
+    }
+};
+
+// The tree view of a pane's details; it lends the options its items are drawn with.
+class PaneTreeView : public QTreeView {
+public:
+    using QTreeView::QTreeView;
+    QStyleOptionViewItem itemOption() const {
+        QStyleOptionViewItem option;
+        initViewItemOption(&option);
+        return option;
+    }
+};
+
+// Room beside a name for the focus frame.
+constexpr int kFocusRoom = 6;
+// Width of the large-icon view's items; longer names wrap onto more lines.
+constexpr int kLargeIconItemWidth = 84;
+constexpr int kLargeIconItemHeight = 64;
+constexpr int kSmallIconItemWidth = 132;
+// The names measured in full: those that are widest on one line.
+constexpr size_t kNamesMeasured = 64;
+
 void setupItemView(QAbstractItemView* view) {
     view->setSelectionMode(QAbstractItemView::ExtendedSelection);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -161,8 +221,9 @@ PaneView::PaneView(const QStringList& columnCaptions, const QList<int>& columnWi
     model_->setSortRole(SortRole);
 
     auto* delegate = new RenameDelegate(this);
+    delegate_ = delegate;
 
-    list_ = new QListView(this);
+    list_ = new PaneListView(this);
     list_->setModel(model_);
     list_->setItemDelegate(delegate);
     setupItemView(list_);
@@ -170,7 +231,7 @@ PaneView::PaneView(const QStringList& columnCaptions, const QList<int>& columnWi
     list_->setResizeMode(QListView::Adjust);
     list_->setUniformItemSizes(true);
 
-    details_ = new QTreeView(this);
+    details_ = new PaneTreeView(this);
     details_->setModel(model_);
     details_->setSelectionModel(list_->selectionModel());
     details_->setItemDelegate(delegate);
@@ -208,6 +269,71 @@ PaneView::PaneView(const QStringList& columnCaptions, const QList<int>& columnWi
     watch(list_);
     watch(details_);
     setViewMode(Details);
+    for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved}) {
+        connect(model_, signal, this, &PaneView::fitNamesSoon);
+    }
+    connect(model_, &QAbstractItemModel::modelReset, this, &PaneView::fitNamesSoon);
+    connect(model_, &QAbstractItemModel::dataChanged, this, &PaneView::fitNamesSoon);
+}
+
+void PaneView::fitNamesSoon() {
+    if (fitPending_) {
+        return;
+    }
+    fitPending_ = true;
+    QTimer::singleShot(0, this, [this]() {
+        fitPending_ = false;
+        fitNames();
+    });
+}
+
+void PaneView::fitNames() {
+    // The widest names on one line decide; each is measured as the view draws it (under a
+    // large icon: wrapped to the item's width). Measuring every name in full takes long in a
+    // big folder: they are found by their widths summed glyph by glyph.
+    const QFontMetrics metrics(currentView()->font());
+    std::array<int, 256> latin{};
+    for (size_t c = 0; c < latin.size(); ++c) {
+        latin[c] = metrics.horizontalAdvance(QChar(char16_t(c)));
+    }
+    const int wide = metrics.horizontalAdvance(QChar(char16_t(0x3042)));
+    std::vector<std::pair<int, int>> widths; // (width, row)
+    widths.reserve(size_t(count()));
+    for (int row = 0; row < count(); ++row) {
+        int width = 0;
+        for (const QChar c : model_->item(row, 0)->text()) {
+            width += c.unicode() < latin.size() ? latin[c.unicode()] : wide;
+        }
+        widths.emplace_back(width, row);
+    }
+    const size_t measured = std::min(widths.size(), kNamesMeasured);
+    std::partial_sort(widths.begin(), widths.begin() + std::ptrdiff_t(measured), widths.end(),
+                      std::greater<>());
+    auto widest = [&](QStyleOptionViewItem option, QSize size) {
+        for (size_t i = 0; i < measured; ++i) {
+            const QModelIndex index = model_->index(widths[i].second, 0);
+            size = size.expandedTo(delegate_->QStyledItemDelegate::sizeHint(option, index));
+        }
+        return size;
+    };
+    if (mode_ == Details) {
+        // The name column widens to the longest name (never narrows what the user chose).
+        QHeaderView* header = details_->header();
+        const int needed = widest(static_cast<PaneTreeView*>(details_)->itemOption(), {}).width();
+        if (header->sectionSize(0) < needed + kFocusRoom) {
+            header->resizeSection(0, needed + kFocusRoom);
+        }
+        return;
+    }
+    const bool large = mode_ == LargeIcons;
+    QStyleOptionViewItem option = static_cast<PaneListView*>(list_)->itemOption();
+    option.rect = QRect(0, 0, large ? kLargeIconItemWidth : 1 << 20, 1 << 20);
+    QSize size = large ? QSize(kLargeIconItemWidth, kLargeIconItemHeight)
+                       : QSize(mode_ == SmallIcons ? kSmallIconItemWidth : 0, 20);
+    size = widest(option, size) + QSize(large ? 0 : kFocusRoom, 0);
+    list_->setGridSize(size);
+    listItemSize_ = size;
+    list_->doItemsLayout();
 }
 
 void PaneView::watch(QAbstractItemView* view) {
@@ -239,7 +365,6 @@ void PaneView::setViewMode(int mode) {
     case LargeIcons:
         list_->setViewMode(QListView::IconMode);
         list_->setIconSize(QSize(32, 32));
-        list_->setGridSize(QSize(84, 64));
         list_->setWordWrap(true);
         list_->setFlow(QListView::LeftToRight);
         list_->setWrapping(true);
@@ -247,7 +372,6 @@ void PaneView::setViewMode(int mode) {
     case SmallIcons:
         list_->setViewMode(QListView::ListMode);
         list_->setIconSize(QSize(16, 16));
-        list_->setGridSize(QSize(132, 20));
         list_->setWordWrap(false);
         list_->setFlow(QListView::LeftToRight);
         list_->setWrapping(true);
@@ -255,7 +379,6 @@ void PaneView::setViewMode(int mode) {
     case List:
         list_->setViewMode(QListView::ListMode);
         list_->setIconSize(QSize(16, 16));
-        list_->setGridSize(QSize());
         list_->setWordWrap(false);
         list_->setFlow(QListView::TopToBottom);
         list_->setWrapping(true);
@@ -266,10 +389,19 @@ void PaneView::setViewMode(int mode) {
     // Icon mode turns on free movement; the panes keep their items in sorted places.
     list_->setMovement(QListView::Static);
     list_->setDragDropMode(QAbstractItemView::DragOnly);
+    fitNames();
     setCurrentWidget(currentView());
     if (hadFocus) {
         currentView()->setFocus();
     }
+}
+
+QByteArray PaneView::dragMarker() const {
+    return static_cast<const PaneModel*>(model_)->marker();
+}
+
+QByteArray PaneView::dragMarkerOf(const QMimeData* data) {
+    return data ? data->data(kDragMarkerFormat) : QByteArray();
 }
 
 int PaneView::count() const {
@@ -446,7 +578,7 @@ bool PaneView::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::DragMove: {
         if (watched == list_->viewport() || watched == details_->viewport()) {
             auto* drag = static_cast<QDropEvent*>(event);
-            if (dropSourceFilter_ && dropSourceFilter_(drag->source())) {
+            if (dropFilter_ && dropFilter_(drag->mimeData())) {
                 drag->setDropAction(Qt::CopyAction);
                 drag->accept();
             } else {
@@ -459,11 +591,15 @@ bool PaneView::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::Drop: {
         if (watched == list_->viewport() || watched == details_->viewport()) {
             auto* drop = static_cast<QDropEvent*>(event);
-            if (dropSourceFilter_ && dropSourceFilter_(drop->source())) {
+            const QMimeData* data = drop->mimeData();
+            if (dropFilter_ && dropFilter_(data)) {
                 drop->setDropAction(Qt::CopyAction);
                 drop->accept();
-                // The drag's own loop is still running: start the command after it ends.
-                QTimer::singleShot(0, this, &PaneView::dropped);
+                // The drag's own loop is still running: start the command after it ends (the
+                // data is gone by then).
+                const QByteArray marker = dragMarkerOf(data);
+                const QList<QUrl> urls = data->hasUrls() ? data->urls() : QList<QUrl>();
+                QTimer::singleShot(0, this, [this, marker, urls]() { emit dropped(marker, urls); });
             } else {
                 drop->ignore();
             }

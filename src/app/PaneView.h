@@ -5,13 +5,16 @@
 
 #include <QStackedWidget>
 #include <QStandardItem>
+#include <QUrl>
 
 #include <functional>
 #include <vector>
 
 class QListView;
+class QMimeData;
 class QTreeView;
 class QStandardItemModel;
+class QStyledItemDelegate;
 class QAbstractItemView;
 class QItemSelectionModel;
 
@@ -58,6 +61,9 @@ public:
 
     void setViewMode(int mode);
     int viewMode() const { return mode_; }
+    // The size of every item in the icon and list views: large enough for the whole of the
+    // longest name (wrapped under a large icon, on one line beside a small one).
+    QSize listItemSize() const { return listItemSize_; }
 
     // Items, by row from 0 in the shown order.
     int count() const;
@@ -92,9 +98,14 @@ public:
     bool isEditing() const;
     void setEditorOpen(bool open) { editorOpen_ = open; }
 
-    // Drops are accepted when this returns true for the drag's source view.
-    void setDropSourceFilter(std::function<bool(QObject* source)> filter) {
-        dropSourceFilter_ = std::move(filter);
+    // What a drag of this pane's rows carries to tell it from other drags: the process and the
+    // pane. dragMarkerOf() reads it from dragged data ("" for data from elsewhere).
+    QByteArray dragMarker() const;
+    static QByteArray dragMarkerOf(const QMimeData* data);
+
+    // Drops are accepted when this returns true for the dragged data.
+    void setDropFilter(std::function<bool(const QMimeData* data)> filter) {
+        dropFilter_ = std::move(filter);
     }
 
 signals:
@@ -103,13 +114,17 @@ signals:
     void rightButtonReleased(const QPoint& globalPos);
     void itemDoubleClicked();
     void headerClicked(int column);
-    void dropped();
+    // After an accepted drop, once the drag has ended: its marker and its URLs.
+    void dropped(const QByteArray& marker, const QList<QUrl>& urls);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void watch(QAbstractItemView* view);
+    // Sizes the icon and list views' items to the names shown (soon, once per burst of changes).
+    void fitNamesSoon();
+    void fitNames();
     void appendToModel(const QList<QStandardItem*>& row);
 
     QStandardItemModel* model_ = nullptr;
@@ -119,12 +134,15 @@ private:
     bool resorted_ = false;                      // the model sorted its rows since the fill
     QListView* list_ = nullptr;
     QTreeView* details_ = nullptr;
+    QStyledItemDelegate* delegate_ = nullptr;
     int mode_ = Details;
+    QSize listItemSize_;
+    bool fitPending_ = false;
     bool editorOpen_ = false;
     int sortKey_ = 0;
     Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
     RenameDecider renameDecider_;
-    std::function<bool(QObject*)> dropSourceFilter_;
+    std::function<bool(const QMimeData*)> dropFilter_;
 };
 
 } // namespace oxlip

@@ -16,8 +16,10 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QUrl>
 
 #include <filesystem>
+#include <memory>
 #include <sys/stat.h>
 
 using namespace oxlip;
@@ -65,17 +67,35 @@ void EnterName(const QString& name) {
     QTest::keyClick(editor, Qt::Key_Return);
 }
 
-void DropOn(PaneView* pane) {
-    QMimeData data;
-    data.setText(QStringLiteral("anything"));
+// Drags data over a pane and drops it there when the pane accepts it; true when dropped.
+bool DropOn(PaneView* pane, QMimeData* data) {
+    std::unique_ptr<QMimeData> owned(data);
     QWidget* viewport = pane->currentView()->viewport();
     const QPointF at(10, 10);
-    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(viewport, &enter);
-    QVERIFY(enter.isAccepted());
-    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    if (!enter.isAccepted()) {
+        return false;
+    }
+    QDropEvent drop(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(viewport, &drop);
-    QVERIFY(drop.isAccepted());
+    return drop.isAccepted();
+}
+
+// What a drag of a pane's selected rows carries.
+QMimeData* PaneDrag(PaneView* pane) {
+    return pane->model()->mimeData(pane->selection()->selectedRows());
+}
+
+// What a file manager's drag of local files carries.
+QMimeData* FileDrag(const QStringList& paths) {
+    auto* data = new QMimeData;
+    QList<QUrl> urls;
+    for (const QString& path : paths) {
+        urls << QUrl::fromLocalFile(path);
+    }
+    data->setUrls(urls);
+    return data;
 }
 
 } // namespace
@@ -92,7 +112,7 @@ private slots:
     void listCachingOnAndOff();
     void failedDownloadKeepsTheLocalFile();
     void modeChangeAppliesFromTheNextItem();
-    void dropsTransferTheOtherPanesSelection();
+    void drops();
     void secondCommandRefusedWhileTransferring();
     void closingDuringATransferEndsAfterTheCurrentFile();
     void deleteCommand();
@@ -131,7 +151,7 @@ Frm_Main& CommandsTest::startConnected(bool listCache) {
     Frm_Main& w = harness_->start();
     QTest::mouseClick(w.Btn_Con, Qt::LeftButton);
     if (!w.connected()) {
-        qWarning("not connected");
+        QTest::qFail("not connected", __FILE__, __LINE__);
     }
     return w;
 }
@@ -243,15 +263,12 @@ void CommandsTest::failedDownloadKeepsTheLocalFile() {
     QCOMPARE(w.lv[0]->cellText(RowOf(w.lv[0], "kept.bin"), 1), QStringLiteral("2KB"));
     QCOMPARE(w.lv[0]->count(), 1);
 
-    // A file that did not exist here: no file is left behind; the entry shows zero bytes.
+    // A file that did not exist here: neither a file nor an entry is left behind.
     SelectNames(w.lv[1], {"vanished.bin"});
     QTest::mouseClick(w.Btn_Trs[1], Qt::LeftButton);
     QCOMPARE(messages_->texts.size(), 2);
     QVERIFY(!std::filesystem::exists(harness_->local("vanished.bin")));
-    const int row = RowOf(w.lv[0], "vanished.bin");
-    QVERIFY(row >= 0);
-    QCOMPARE(w.lv[0]->cellText(row, 1), QStringLiteral("0KB"));
-    QCOMPARE(w.lv[0]->cellText(row, 3), QString());
+    QCOMPARE(PaneNames(w.lv[0]), QStringList{"kept.bin"});
 }
 
 void CommandsTest::modeChangeAppliesFromTheNextItem() {
@@ -283,19 +300,42 @@ void CommandsTest::modeChangeAppliesFromTheNextItem() {
     QCOMPARE(harness_->settings->profile.TransMode, 2);
 }
 
-void CommandsTest::dropsTransferTheOtherPanesSelection() {
+void CommandsTest::drops() {
     MakeFile(harness_->local("up.bin"), 7);
+    MakeFile(harness_->local("elsewhere/dropped.txt"), 5);
+    MakeFile(harness_->local("elsewhere/tree/inner.bin"), 3);
     server_->writeFile("pub/down.bin", "1234");
     Frm_Main& w = startConnected();
+    const QString elsewhere = Q(harness_->local("elsewhere/"));
+
+    // Refused: files onto the local pane, data without files, a pane's rows onto itself.
     SelectNames(w.lv[0], {"up.bin"});
-    DropOn(w.lv[1]);
+    auto text = new QMimeData;
+    text->setText(QStringLiteral("anything"));
+    QVERIFY(!DropOn(w.lv[0], FileDrag({elsewhere + "dropped.txt"})));
+    QVERIFY(!DropOn(w.lv[1], text));
+    QVERIFY(!DropOn(w.lv[0], PaneDrag(w.lv[0])));
+
+    // Files from another program onto the host pane: those files, not the local selection.
+    int before = w.StatList->count();
+    QVERIFY(DropOn(w.lv[1], FileDrag({elsewhere + "dropped.txt", elsewhere + "tree"})));
+    QTRY_COMPARE(logSince(before).size(), 5);
+    QCOMPARE(logSince(before),
+             (QStringList{"アップロード開始！！", "ファイルをアップロード中・・・・→1",
+                          "フォルダをアップロード中・・・・→", "アップロード完了", kSeparator36}));
+    QCOMPARE(server_->readFile("pub/tree/inner.bin").size(), size_t(3));
+    QCOMPARE(server_->readFile("pub/dropped.txt").size(), size_t(5));
+    QVERIFY(!server_->exists("pub/up.bin"));
+
+    // A drag between the panes transfers the other pane's selection.
+    QVERIFY(DropOn(w.lv[1], PaneDrag(w.lv[0])));
     QTRY_VERIFY(server_->exists("pub/up.bin"));
     QTRY_VERIFY(!w.busy());
     SelectNames(w.lv[1], {"down.bin"});
-    DropOn(w.lv[0]);
+    QVERIFY(DropOn(w.lv[0], PaneDrag(w.lv[1])));
     QTRY_COMPARE(ReadFileBytes(harness_->local("down.bin")), std::string("1234"));
     QTRY_VERIFY(!w.busy());
-    QCOMPARE(w.StatList->lines().filter(QStringLiteral("開始！！")).size(), 2);
+    QVERIFY(messages_->texts.isEmpty());
 }
 
 void CommandsTest::secondCommandRefusedWhileTransferring() {
@@ -458,8 +498,13 @@ void CommandsTest::permissionsRoundTrip() {
     const int row = RowOf(w.lv[1], "script.cgi");
     QCOMPARE(w.lv[1]->cellText(row, 4), QStringLiteral("644"));
 
-    // Cancel: nothing is sent.
+    // Ctrl+P in the local pane does nothing, as its greyed menu entry.
     SelectNames(w.lv[1], {"script.cgi"});
+    w.lv[0]->currentView()->setFocus();
+    QTest::keyClick(w.lv[0]->currentView(), Qt::Key_P, Qt::ControlModifier);
+    QCOMPARE(dialogs_->classNames, QStringList());
+
+    // Cancel: nothing is sent.
     dialogs_->hook = [](QDialog* dialog) {
         if (auto* pms = qobject_cast<Frm_Pms*>(dialog)) {
             pms->cmd_cancel_Click();

@@ -7,6 +7,7 @@
 #include "support/FtpServers.h"
 #include "support/WindowTestSupport.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QComboBox>
 #include <QMenu>
@@ -80,6 +81,7 @@ private slots:
     void emptyStartFolderShowsTheLoginFolder();
     void secondConnectWhileConnectingIsIgnored();
     void closingWhileConnectedAsks();
+    void closingStaysBusyWhileQuitIsAwaited();
 
 private:
     // A window whose profile "S" points at the server, with the given start folder.
@@ -151,6 +153,22 @@ void ConnectionTest::connectListsTheStartFolderAndDisconnectKeepsIt() {
     QCOMPARE(PaneNames(w.lv[1]), (QStringList{"readme.txt", "sub", "日本語フォルダ"}));
     QCOMPARE(w.Cmb_Dir[1]->currentText(), QStringLiteral("/pub/"));
     QVERIFY(messages_->texts.isEmpty());
+
+    // Nothing in the disconnected pane moves it or clears the listing it keeps.
+    QAbstractItemView* view = w.lv[1]->currentView();
+    const std::function<void()> tries[] = {
+        [view]() { QTest::keyClick(view, Qt::Key_F5); },
+        [view]() { QTest::keyClick(view, Qt::Key_Backspace); },
+        [&w]() { DoubleClickItem(w.lv[1], "sub"); },
+        [&w]() { QTest::mouseClick(w.Btn[1], Qt::LeftButton); },
+        [&w]() { TypePathAndEnter(w.Cmb_Dir[1], QStringLiteral("/pub/sub/")); },
+    };
+    for (const auto& attempt : tries) {
+        view->setFocus();
+        attempt();
+        QCOMPARE(PaneNames(w.lv[1]), (QStringList{"readme.txt", "sub", "日本語フォルダ"}));
+        QCOMPARE(w.Cmb_Dir[1]->currentText(), QStringLiteral("/pub/"));
+    }
 
     // Reconnecting through the menu works the same.
     w.m_Connect->trigger();
@@ -291,6 +309,33 @@ void ConnectionTest::closingWhileConnectedAsks() {
     QVERIFY(!w.connected());
     QVERIFY(Q(ReadFileBytes(harness_->settingsDir.file("Ftp.ini"))).contains("Width="));
     QCOMPARE(messages_->texts.size(), 2);
+}
+
+void ConnectionTest::closingStaysBusyWhileQuitIsAwaited() {
+    MisbehavingServer silent("silent-quit");
+    QVERIFY(silent.ok());
+    harness_->writeFtpIni("[Oxlip]\nUser=S\n");
+    harness_->writeUserIni(
+        "[S]\nServer=" + silent.server() + "\nUserName=" + MisbehavingServer::user() +
+        "\nPassWord=" + ScramblePassword(MisbehavingServer::password()) + "\nDir=/\n");
+    Frm_Main& w = harness_->start();
+    connect(w);
+    // While the window waits for the answer to QUIT, the user tries to disconnect.
+    bool closing = false;
+    int tries = 0;
+    QTimer poke;
+    QObject::connect(&poke, &QTimer::timeout, &w, [&]() {
+        if (closing && tries++ < 3) {
+            w.m_Disconnect->trigger();
+            QTest::mouseClick(w.Btn_Con, Qt::LeftButton);
+        }
+    });
+    poke.start(20);
+    closing = true;
+    QVERIFY(w.close());
+    QVERIFY(tries > 0);
+    QVERIFY(!w.connected());
+    QVERIFY(!w.StatList->lines().contains(QStringLiteral("切断中")));
 }
 
 QTEST_MAIN(ConnectionTest)

@@ -9,6 +9,7 @@ Modes:
   silent-command  greet and log in normally, then never answer another command
   pasv-malformed  EPSV is refused; PASV answers with a port byte above 255
   epsv-bad-port   EPSV names port 70000
+  silent-quit     QUIT is never answered (the client waits for its time-out)
 Without a mode it is a plain, well-behaved server over a small in-memory folder.
 """
 
@@ -28,6 +29,11 @@ class Session(scripted_ftp.Session):
     def __init__(self, conn, modes, password):
         super().__init__(conn, modes, password)
         self.files = FILES
+
+    def handle(self, line):
+        if "silent-quit" in self.modes and line.partition(" ")[0].upper() == "QUIT":
+            return True  # never answered, the connection stays open
+        return super().handle(line)
 
     # --- data connections --------------------------------------------------------------
     def send_data(self, payload):

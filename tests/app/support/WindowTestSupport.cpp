@@ -164,7 +164,7 @@ void DoubleClickItem(PaneView* pane, const QString& name) {
     QTest::mouseDClick(viewport, Qt::LeftButton, Qt::NoModifier, at);
 }
 
-void TypePathAndEnter(QComboBox* box, const QString& text) {
+void TypePath(QComboBox* box, const QString& text) {
     box->setFocus();
     box->lineEdit()->selectAll();
     // Key clicks only carry Latin-1 characters: other text is put in as typed text would be.
@@ -173,6 +173,10 @@ void TypePathAndEnter(QComboBox* box, const QString& text) {
     } else {
         box->lineEdit()->insert(text);
     }
+}
+
+void TypePathAndEnter(QComboBox* box, const QString& text) {
+    TypePath(box, text);
     QTest::keyClick(box, Qt::Key_Return);
 }
 

@@ -87,7 +87,8 @@ int RowOf(const PaneView* pane, const QString& name);
 // Real input on a view's item: a click selects it, a double-click opens it.
 void ClickItem(PaneView* pane, const QString& name, Qt::KeyboardModifiers mods = Qt::NoModifier);
 void DoubleClickItem(PaneView* pane, const QString& name);
-// Types a path into a path box and presses Enter.
+// Types a path into a path box (replacing its text), without Enter; then with Enter.
+void TypePath(QComboBox* box, const QString& text);
 void TypePathAndEnter(QComboBox* box, const QString& text);
 
 } // namespace oxlip::test
