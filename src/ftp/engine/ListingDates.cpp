@@ -1,0 +1,653 @@
+// The date reader of the listing parsers and the small text helpers they share.
+
+#include "ftp/engine/ListingForms.h"
+
+#include "localfs/TextHelpers.h"
+
+#include <limits>
+
+namespace oxlip::ftp::listing {
+
+bool EqualsNoCase(string_view a, string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (Lower(a[i]) != Lower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool StartsWithNoCase(string_view text, string_view prefix) {
+    return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+bool AllDigits(string_view text) {
+    if (text.empty()) {
+        return false;
+    }
+    for (char c : text) {
+        if (!IsDigit(c)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<uint64_t> ParseUnsigned(string_view text) {
+    if (!AllDigits(text)) {
+        return std::nullopt;
+    }
+    uint64_t value = 0;
+    for (char c : text) {
+        const uint64_t digit = uint64_t(c - '0');
+        if (value > (std::numeric_limits<uint64_t>::max() - digit) / 10) {
+            return std::nullopt;
+        }
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+int SmallNumber(string_view text) {
+    if (text.size() > 4 || !AllDigits(text)) {
+        return -1;
+    }
+    int value = 0;
+    for (char c : text) {
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+namespace {
+
+bool IsLeapYear(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+int DaysInMonth(int year, int month) {
+    static constexpr std::array<int, 12> kDays = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && IsLeapYear(year) ? 29 : kDays[std::size_t(month - 1)];
+}
+
+constexpr uint64_t kTicksPerDay = 86400 * kFileTimeTicksPerSecond;
+
+} // namespace
+
+bool IsValidDate(int year, int month, int day) {
+    return year >= 1601 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 &&
+           day <= DaysInMonth(year, month);
+}
+
+FileTime CivilTicks(int year, int month, int day, int hour, int minute, int second) {
+    if (hour == 24) {
+        FileTime time = FileTimeFromCivil(year, month, day, 0, 0, 0);
+        time.ticks += kTicksPerDay;
+        return time;
+    }
+    return FileTimeFromCivil(year, month, day, hour, minute, second > 59 ? 59 : second);
+}
+
+bool ParseClock(string_view text, int& hour, int& minute, int& second) {
+    const std::size_t colon = text.find(':');
+    if (colon == string_view::npos || colon == 0 || colon > 2) {
+        return false;
+    }
+    hour = SmallNumber(text.substr(0, colon));
+    string_view rest = text.substr(colon + 1);
+    second = 0;
+    if (rest.size() > 5 && rest[5] == '.' && AllDigits(rest.substr(6))) {
+        rest = rest.substr(0, 5); // hundredths of a second
+    }
+    if (rest.size() == 5 && rest[2] == ':') {
+        second = SmallNumber(rest.substr(3, 2));
+        rest = rest.substr(0, 2);
+    }
+    if (rest.size() != 2) {
+        return false;
+    }
+    minute = SmallNumber(rest);
+    if (hour == 24) {
+        return minute == 0 && second == 0;
+    }
+    return hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59 && second >= 0 && second <= 60;
+}
+
+int YearFor(int month, int day, int hour, int minute, const CivilTime& now) {
+    const FileTime nowTicks = CivilTicks(now.year, now.month, now.day, now.hour, now.minute, 0);
+    const uint64_t limit = nowTicks.ticks + kTicksPerDay;
+    const auto within = [&](int year) {
+        return IsValidDate(year, month, day) &&
+               CivilTicks(year, month, day, hour, minute, 0).ticks <= limit;
+    };
+    if (within(now.year + 1)) {
+        return now.year + 1;
+    }
+    // The latest year (this one or before) in which the date exists and is not ahead.
+    for (int year = now.year; year > now.year - 9; --year) {
+        if (within(year)) {
+            return year;
+        }
+    }
+    return now.year - 1; // not a valid date: the caller rejects it
+}
+
+// ---------------------------------------------------------------- month and weekday words
+
+namespace {
+
+struct Word {
+    string_view text;
+    int value;
+};
+
+// Month names and abbreviations as servers list them. ASCII letters match in any case; the
+// other bytes exactly (UTF-8 first, then Latin-1, CP1251 and KOI8-R for Russian).
+// clang-format off
+constexpr Word kMonthWords[] = {
+    // English
+    {"jan", 1}, {"feb", 2}, {"mar", 3}, {"apr", 4}, {"may", 5}, {"jun", 6}, {"jul", 7}, {"aug", 8},
+    {"sep", 9}, {"oct", 10}, {"nov", 11}, {"dec", 12}, {"january", 1}, {"february", 2},
+    {"march", 3}, {"april", 4}, {"june", 6}, {"july", 7}, {"august", 8}, {"sept", 9},
+    {"september", 9}, {"october", 10}, {"november", 11}, {"december", 12},
+    // German (also Austrian "Jän")
+    {"m\xc3\xa4r", 3}, {"m\xe4r", 3}, {"mrz", 3}, {"m\xc3\xa4rz", 3}, {"m\xe4rz", 3}, {"mai", 5},
+    {"juni", 6}, {"juli", 7}, {"okt", 10}, {"dez", 12}, {"januar", 1}, {"februar", 2},
+    {"oktober", 10}, {"dezember", 12}, {"j\xc3\xa4n", 1}, {"j\xe4n", 1}, {"j\xc3\xa4nner", 1},
+    // French
+    {"janv", 1}, {"f\xc3\xa9vr", 2}, {"f\xe9vr", 2}, {"fevr", 2}, {"f\xc3\xa9v", 2}, {"fev", 2},
+    {"mars", 3}, {"avr", 4}, {"juin", 6}, {"juil", 7}, {"ao\xc3\xbbt", 8}, {"ao\xfbt", 8},
+    {"aout", 8}, {"d\xc3\xa9\x63", 12}, {"d\xe9\x63", 12}, {"janvier", 1}, {"avril", 4},
+    {"f\xc3\xa9vrier", 2}, {"juillet", 7}, {"septembre", 9}, {"octobre", 10}, {"novembre", 11},
+    {"d\xc3\xa9\x63\x65mbre", 12},
+    // Spanish, Italian, Portuguese
+    {"ene", 1}, {"abr", 4}, {"ago", 8}, {"dic", 12}, {"enero", 1}, {"febrero", 2}, {"marzo", 3},
+    {"abril", 4}, {"mayo", 5}, {"junio", 6}, {"julio", 7}, {"agosto", 8}, {"septiembre", 9},
+    {"octubre", 10}, {"noviembre", 11}, {"diciembre", 12}, {"gen", 1}, {"mag", 5}, {"giu", 6},
+    {"lug", 7}, {"set", 9}, {"ott", 10}, {"out", 10},
+    // Dutch, Scandinavian
+    {"mrt", 3}, {"mei", 5}, {"maart", 3}, {"maj", 5}, {"des", 12},
+    // Hungarian
+    {"febr", 2}, {"m\xc3\xa1rc", 3}, {"\xc3\xa1pr", 4}, {"m\xc3\xa1j", 5}, {"j\xc3\xban", 6},
+    {"j\xc3\xbal", 7}, {"szept", 9}, {"m\xe1rc", 3}, {"\xe1pr", 4}, {"m\xe1j", 5}, {"j\xfan", 6},
+    {"j\xfal", 7},
+    // Polish, Czech
+    {"sty", 1}, {"lut", 2}, {"kwi", 4}, {"cze", 6}, {"lip", 7}, {"sie", 8}, {"wrz", 9},
+    {"pa\xc5\xba", 10}, {"lis", 11}, {"gru", 12},
+    // Russian: UTF-8
+    {"\xd1\x8f\xd0\xbd\xd0\xb2", 1}, {"\xd1\x84\xd0\xb5\xd0\xb2", 2},
+    {"\xd0\xbc\xd0\xb0\xd1\x80", 3}, {"\xd0\xb0\xd0\xbf\xd1\x80", 4},
+    {"\xd0\xbc\xd0\xb0\xd0\xb9", 5}, {"\xd0\xbc\xd0\xb0\xd1\x8f", 5},
+    {"\xd0\xb8\xd1\x8e\xd0\xbd", 6}, {"\xd0\xb8\xd1\x8e\xd0\xbb", 7},
+    {"\xd0\xb0\xd0\xb2\xd0\xb3", 8}, {"\xd1\x81\xd0\xb5\xd0\xbd", 9},
+    {"\xd0\xbe\xd0\xba\xd1\x82", 10}, {"\xd0\xbd\xd0\xbe\xd1\x8f", 11},
+    {"\xd0\xb4\xd0\xb5\xd0\xba", 12},
+    // Russian: CP1251 and KOI8-R
+    {"\xff\xed\xe2", 1}, {"\xf4\xe5\xe2", 2}, {"\xec\xe0\xf0", 3}, {"\xe0\xef\xf0", 4},
+    {"\xec\xe0\xe9", 5}, {"\xe8\xfe\xed", 6}, {"\xe8\xfe\xeb", 7}, {"\xe0\xe2\xe3", 8},
+    {"\xf1\xe5\xed", 9}, {"\xee\xea\xf2", 10}, {"\xed\xee\xff", 11}, {"\xe4\xe5\xea", 12},
+    {"\xd1\xce\xd7", 1}, {"\xc6\xc5\xd7", 2}, {"\xcd\xc1\xd2", 3}, {"\xc1\xd0\xd2", 4},
+    {"\xcd\xc1\xca", 5}, {"\xc9\xc0\xce", 6}, {"\xc9\xc0\xcc", 7}, {"\xc1\xd7\xc7", 8},
+    {"\xd3\xc5\xce", 9}, {"\xcf\xcb\xd4", 10}, {"\xce\xcf\xd1", 11}, {"\xc4\xc5\xcb", 12},
+};
+// clang-format on
+
+constexpr Word kWeekdayWords[] = {
+    {"mon", 1},      {"tue", 2},     {"tues", 2},      {"wed", 3},      {"thu", 4},
+    {"thur", 4},     {"thurs", 4},   {"fri", 5},       {"sat", 6},      {"sun", 7},
+    {"monday", 1},   {"tuesday", 2}, {"wednesday", 3}, {"thursday", 4}, {"friday", 5},
+    {"saturday", 6}, {"sunday", 7},  {"mo", 1},        {"di", 2},       {"mi", 3},
+    {"do", 4},       {"fr", 5},      {"sa", 6},        {"so", 7},       {"lun", 1},
+    {"mer", 3},      {"jeu", 4},     {"ven", 5},       {"sam", 6},      {"dim", 7},
+};
+
+string_view WithoutFinalMark(string_view word) {
+    if (!word.empty() && (word.back() == '.' || word.back() == ',')) {
+        word.remove_suffix(1);
+    }
+    return word;
+}
+
+template <std::size_t N> int FindWord(const Word (&words)[N], string_view word) {
+    for (const Word& w : words) {
+        if (EqualsNoCase(word, w.text)) {
+            return w.value;
+        }
+    }
+    return 0;
+}
+
+// The suffixes of Japanese, Chinese and Korean dates after the digits of a year, month or
+// day, in UTF-8, CP932, EUC-JP, GBK, Big5 and EUC-KR.
+enum class CjkUnit { None, Year, Month, Day };
+
+struct CjkSuffix {
+    string_view bytes;
+    CjkUnit unit;
+};
+
+constexpr CjkSuffix kCjkSuffixes[] = {
+    {"\xe6\x9c\x88", CjkUnit::Month}, {"\xe6\x97\xa5", CjkUnit::Day},
+    {"\xe5\xb9\xb4", CjkUnit::Year},  {"\xec\x9b\x94", CjkUnit::Month},
+    {"\xec\x9d\xbc", CjkUnit::Day},   {"\xeb\x85\x84", CjkUnit::Year},
+    {"\x8c\x8e", CjkUnit::Month},     {"\x93\xfa", CjkUnit::Day},
+    {"\x94\x4e", CjkUnit::Year},      {"\xb7\xee", CjkUnit::Month},
+    {"\xc6\xfc", CjkUnit::Day},       {"\xc7\xaf", CjkUnit::Year},
+    {"\xd4\xc2", CjkUnit::Month},     {"\xc8\xd5", CjkUnit::Day},
+    {"\xc4\xea", CjkUnit::Year},      {"\xa4\xeb", CjkUnit::Month},
+    {"\xa4\xe9", CjkUnit::Day},       {"\xa6\x7e", CjkUnit::Year},
+    {"\xbf\xf9", CjkUnit::Month},     {"\xc0\xcf", CjkUnit::Day},
+    {"\xb3\xe2", CjkUnit::Year},
+};
+
+CjkUnit CjkSuffixAt(string_view text, std::size_t& length) {
+    for (const CjkSuffix& s : kCjkSuffixes) {
+        if (text.substr(0, s.bytes.size()) == s.bytes) {
+            length = s.bytes.size();
+            return s.unit;
+        }
+    }
+    return CjkUnit::None;
+}
+
+} // namespace
+
+int MonthFromWord(string_view word) {
+    word = WithoutFinalMark(word);
+    if (word.size() < 3 || word.size() > 12) {
+        return 0;
+    }
+    return FindWord(kMonthWords, word);
+}
+
+// ---------------------------------------------------------------- dates
+
+namespace {
+
+int FullYear(int year, std::size_t digits) {
+    if (digits == 4) {
+        return year;
+    }
+    if (digits == 3) {
+        return 1900 + year; // years since 1900, as some servers count them
+    }
+    return year + (year < 70 ? 2000 : 1900);
+}
+
+// The pieces of a one-token date split at its separator: numbers or month words.
+struct DatePiece {
+    int value = -1;
+    std::size_t digits = 0;
+    bool word = false;
+};
+
+} // namespace
+
+bool ReadDateToken(string_view text, int& year, int& month, int& day);
+
+namespace {
+
+// A date of two or three pieces; year is 0 when the token has none ("09-26").
+bool ReadDatePieces(string_view text, int& year, int& month, int& day) {
+    const std::size_t sep = text.find_first_of("-/.");
+    if (sep == string_view::npos || sep == 0) {
+        return false;
+    }
+    const char separator = text[sep];
+    std::array<DatePiece, 3> pieces;
+    std::size_t count = 0;
+    std::size_t words = 0;
+    while (!text.empty()) {
+        if (count == 3) {
+            return false;
+        }
+        const std::size_t end = text.find(separator);
+        const string_view piece = text.substr(0, end);
+        text = end == string_view::npos ? string_view() : text.substr(end + 1);
+        DatePiece& p = pieces[count++];
+        if (AllDigits(piece) && piece.size() <= 4) {
+            p.value = SmallNumber(piece);
+            p.digits = piece.size();
+        } else if (const int m = MonthFromWord(piece); m != 0 && piece.back() != '.') {
+            p.value = m;
+            p.word = true;
+            ++words;
+        } else {
+            return false;
+        }
+        if (end == string_view::npos) {
+            break;
+        }
+        if (text.empty()) {
+            return false; // a final separator
+        }
+    }
+    if (count < 2 || words > 1) {
+        return false;
+    }
+    const DatePiece& a = pieces[0];
+    const DatePiece& b = pieces[1];
+    const DatePiece& c = pieces[2];
+    year = 0;
+    if (words == 1) {
+        // "15-MAR-2024", "Feb-28-1998", "2024-Mar-15"
+        if (count != 3) {
+            return false;
+        }
+        if (b.word && a.digits <= 2) {
+            day = a.value, month = b.value, year = FullYear(c.value, c.digits);
+        } else if (a.word && b.digits <= 2) {
+            month = a.value, day = b.value, year = FullYear(c.value, c.digits);
+        } else if (b.word && a.digits == 4 && c.digits <= 2) {
+            year = a.value, month = b.value, day = c.value;
+        } else {
+            return false;
+        }
+        return IsValidDate(year, month, day);
+    }
+    const bool dayFirst = separator == '.';
+    if (count == 2) {
+        // "09-26": month and day, the year follows elsewhere.
+        if (a.digits > 2 || b.digits > 2) {
+            return false;
+        }
+        const bool swap = a.value > 12 || (dayFirst && b.value <= 12);
+        month = swap ? b.value : a.value;
+        day = swap ? a.value : b.value;
+        return month >= 1 && month <= 12 && day >= 1 && day <= 31;
+    }
+    if (a.digits == 4 || (a.digits == 2 && a.value > 31 && c.digits <= 2)) {
+        year = FullYear(a.value, a.digits);
+        const bool swap = b.value > 12;
+        month = swap ? c.value : b.value;
+        day = swap ? b.value : c.value;
+    } else if (a.digits <= 2 && b.digits <= 2 && c.digits >= 2) {
+        year = FullYear(c.value, c.digits);
+        const bool swap = a.value > 12 || (b.value <= 12 && dayFirst);
+        month = swap ? b.value : a.value;
+        day = swap ? a.value : b.value;
+    } else {
+        return false;
+    }
+    return IsValidDate(year, month, day);
+}
+
+// "2003年4月18日" and its parts ("4月", "18日", "2003年") as year, month and day; 0 where a
+// part is missing. False when the token is not such a date.
+bool ReadCjkDate(string_view text, int& year, int& month, int& day) {
+    year = month = day = 0;
+    bool any = false;
+    while (!text.empty()) {
+        std::size_t digits = 0;
+        while (digits < text.size() && IsDigit(text[digits])) {
+            ++digits;
+        }
+        if (digits == 0 || digits > 4) {
+            return false;
+        }
+        const int value = SmallNumber(text.substr(0, digits));
+        std::size_t length = 0;
+        const CjkUnit unit = CjkSuffixAt(text.substr(digits), length);
+        int& field = unit == CjkUnit::Year ? year : (unit == CjkUnit::Month ? month : day);
+        if (unit == CjkUnit::None || field != 0 || value == 0) {
+            return false;
+        }
+        field = value;
+        any = true;
+        text.remove_prefix(digits + length);
+    }
+    return any;
+}
+
+// One part of a date as a token gives it.
+enum class Kind : uint8_t { None, Weekday, Month, Day, Year, Number, Clock, Date, MonthDay };
+
+struct Part {
+    Kind kind = Kind::None;
+    int year = 0, month = 0, day = 0; // Number keeps its value in day, Clock in year/month/day
+    std::size_t digits = 0;
+    bool comma = false;   // a "," after it (VShell: "Oct 08, 2002 09:47")
+    bool marked = false;  // a year or day with its own mark ("2003年", "2024.", "18日")
+    bool seconds = false; // a clock with seconds
+};
+
+Part Classify(string_view t) {
+    Part p;
+    if (!t.empty() && t.back() == ',') {
+        p.comma = true;
+        t.remove_suffix(1);
+    }
+    if (t.empty()) {
+        return p;
+    }
+    if (IsDigit(t[0])) {
+        int h = 0, m = 0, s = 0;
+        if (AllDigits(t)) {
+            if (t.size() <= 4) {
+                p.kind = Kind::Number;
+                p.day = SmallNumber(t);
+                p.digits = t.size();
+            }
+        } else if (t.find(':') != string_view::npos) {
+            if (ParseClock(t, h, m, s)) {
+                p.kind = Kind::Clock;
+                p.year = h, p.month = m, p.day = s;
+                p.seconds = t.size() > 5;
+            }
+        } else if (t.back() == '.' && AllDigits(t.substr(0, t.size() - 1)) && t.size() != 4) {
+            // "26." (a day, German) or "2024." (a year, Hungarian)
+            p.kind = t.size() == 5 ? Kind::Year : Kind::Day;
+            p.day = p.year = SmallNumber(t.substr(0, t.size() - 1));
+            p.marked = true;
+        } else if (ReadCjkDate(t, p.year, p.month, p.day)) {
+            p.marked = true;
+            if (p.year != 0 && p.month != 0 && p.day != 0) {
+                p.kind = Kind::Date;
+            } else if (p.month != 0 && p.year == 0 && p.day == 0) {
+                p.kind = Kind::Month;
+            } else if (p.day != 0 && p.year == 0 && p.month == 0) {
+                p.kind = Kind::Day;
+            } else if (p.year != 0 && p.month == 0 && p.day == 0) {
+                p.kind = Kind::Year;
+            } else if (p.year == 0) {
+                p.kind = Kind::MonthDay; // "4月18日"
+            }
+        } else if (ReadDatePieces(t, p.year, p.month, p.day)) {
+            p.kind = p.year == 0 ? Kind::MonthDay : Kind::Date;
+        }
+        return p;
+    }
+    if ((p.month = MonthFromWord(t)) != 0) {
+        p.kind = Kind::Month;
+    } else if (ReadDatePieces(t, p.year, p.month, p.day) && p.year != 0) {
+        p.kind = Kind::Date; // "Feb-28-1998"
+    } else if (FindWord(kWeekdayWords, WithoutFinalMark(t)) != 0) {
+        p.kind = Kind::Weekday;
+    }
+    return p;
+}
+
+bool IsDay(const Part& p) {
+    return (p.kind == Kind::Day || (p.kind == Kind::Number && p.digits <= 2)) && p.day >= 1 &&
+           p.day <= 31;
+}
+
+bool IsYear(const Part& p) {
+    return p.kind == Kind::Year || (p.kind == Kind::Number && p.digits == 4);
+}
+
+// The parts of the tokens from i on, and the date they make.
+class DateMatcher {
+public:
+    DateMatcher(const Tokens& tokens, std::size_t i) {
+        for (std::size_t k = i; k < tokens.count && count_ < parts_.size(); ++k) {
+            parts_[count_++] = Classify(tokens.text(k));
+        }
+    }
+
+    // The tokens used (0 when there is no date) and the time.
+    std::size_t Match(const CivilTime& now, FileTime& time) const {
+        std::size_t k = 0;
+        if (count_ > 0 && parts_[0].kind == Kind::Weekday) {
+            k = 1;
+        }
+        int year = 0, month = 0, day = 0;
+        std::size_t next = 0;
+        if (!MatchDate(k, year, month, day, next)) {
+            return 0;
+        }
+        int hour = 0, minute = 0, second = 0;
+        if (next < count_ && parts_[next].kind == Kind::Clock && clockMayFollow_) {
+            hour = parts_[next].year, minute = parts_[next].month, second = parts_[next].day;
+            const bool withSeconds = parts_[next].seconds;
+            ++next;
+            if (year == 0 && withSeconds && next < count_ && IsYear(parts_[next]) &&
+                parts_[next].kind == Kind::Number) {
+                year = parts_[next++].day; // "Mar 15 10:30:45 2024"
+            }
+        } else if (year == 0) {
+            return 0; // neither a year nor a clock
+        }
+        if (year == 0) {
+            year = YearFor(month, day, hour, minute, now);
+        }
+        if (!IsValidDate(year, month, day)) {
+            return 0;
+        }
+        time = CivilTicks(year, month, day, hour, minute, second);
+        return next;
+    }
+
+private:
+    const Part& at(std::size_t k) const {
+        static const Part kNone;
+        return k < count_ ? parts_[k] : kNone;
+    }
+
+    // The date at part k; next is the part after it. year is 0 when it must come from now.
+    bool MatchDate(std::size_t k, int& year, int& month, int& day, std::size_t& next) const {
+        const Part& a = at(k);
+        const Part& b = at(k + 1);
+        const Part& c = at(k + 2);
+        clockMayFollow_ = true;
+        if (a.kind == Kind::Date) { // "2024-03-15", "2003年4月18日"
+            year = a.year, month = a.month, day = a.day, next = k + 1;
+            return true;
+        }
+        if (a.kind == Kind::MonthDay) { // "09-26 2000", "09-26 13:45", "4月18日 10:30"
+            month = a.month, day = a.day, year = 0, next = k + 1;
+            if (IsYear(b)) {
+                year = b.year != 0 ? b.year : b.day;
+                next = k + 2;
+                clockMayFollow_ = b.marked || a.comma;
+            }
+            return true;
+        }
+        int yearAt = -1;
+        if (a.kind == Kind::Month && IsDay(b)) { // "Mar 15", "4月 18日"
+            month = a.month, day = b.day, yearAt = int(k + 2);
+        } else if (IsDay(a) && b.kind == Kind::Month) { // "15 Mar", "26. Juli,"
+            day = a.day, month = b.month, yearAt = int(k + 2);
+        } else if (IsYear(a) && b.kind == Kind::Month && IsDay(c) &&
+                   (a.marked || b.marked || a.kind == Kind::Year)) {
+            // "2003年 4月 18日", "2024. márc. 15.", "2003 3月 20"
+            year = a.year != 0 ? a.year : a.day, month = b.month, day = c.day, next = k + 3;
+            return true;
+        } else {
+            return false;
+        }
+        const Part& y = at(std::size_t(yearAt));
+        year = 0;
+        next = std::size_t(yearAt);
+        if (IsYear(y)) {
+            year = y.year != 0 ? y.year : y.day;
+            ++next;
+            // A clock after the year only where the form marks it (VShell, CJK).
+            clockMayFollow_ = at(std::size_t(yearAt) - 1).comma || y.marked || y.comma;
+        }
+        return true;
+    }
+
+    std::array<Part, 5> parts_;
+    std::size_t count_ = 0;
+    mutable bool clockMayFollow_ = true;
+};
+
+// The English form alone: "Mar 15 10:30" or "Mar 15 2024", the form nearly every server
+// uses. Kept apart so that common listings never pay for the other forms.
+std::size_t ReadEnglishDate(const Tokens& tokens, std::size_t i, const CivilTime& now,
+                            FileTime& time) {
+    if (i + 2 >= tokens.count) {
+        return 0;
+    }
+    const string_view name = tokens.text(i);
+    if (name.size() != 3) {
+        return 0;
+    }
+    static constexpr std::array<string_view, 12> kMonths = {
+        "jan", "feb", "mar", "apr", "may", "jun", "jul", "aug", "sep", "oct", "nov", "dec"};
+    int month = 0;
+    for (std::size_t m = 0; m < kMonths.size(); ++m) {
+        if (EqualsNoCase(name, kMonths[m])) {
+            month = int(m) + 1;
+            break;
+        }
+    }
+    const string_view dayText = tokens.text(i + 1);
+    if (month == 0 || dayText.size() > 2) {
+        return 0;
+    }
+    const int day = SmallNumber(dayText);
+    const string_view third = tokens.text(i + 2);
+    int year = 0, hour = 0, minute = 0, second = 0;
+    if (third.size() == 4 && AllDigits(third)) {
+        year = SmallNumber(third);
+    } else if (ParseClock(third, hour, minute, second) && day >= 1 && day <= 31) {
+        year = YearFor(month, day, hour, minute, now);
+    } else {
+        return 0;
+    }
+    if (!IsValidDate(year, month, day)) {
+        return 0;
+    }
+    time = CivilTicks(year, month, day, hour, minute, second);
+    return 3;
+}
+
+} // namespace
+
+bool ReadDateToken(string_view text, int& year, int& month, int& day) {
+    return ReadDatePieces(text, year, month, day) && year != 0;
+}
+
+std::size_t ReadDate(const Tokens& tokens, std::size_t i, const CivilTime& now, bool englishOnly,
+                     FileTime& time) {
+    if (englishOnly) {
+        return ReadEnglishDate(tokens, i, now, time);
+    }
+    return DateMatcher(tokens, i).Match(now, time);
+}
+
+// ---------------------------------------------------------------- tokens
+
+Tokens::Tokens(string_view text) : line(text) {
+    std::size_t pos = 0;
+    while (count < kMax) {
+        while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t')) {
+            ++pos;
+        }
+        if (pos >= line.size()) {
+            break;
+        }
+        const std::size_t begin = pos;
+        while (pos < line.size() && line[pos] != ' ' && line[pos] != '\t') {
+            ++pos;
+        }
+        at[count++] = Token{begin, pos};
+    }
+}
+
+} // namespace oxlip::ftp::listing
