@@ -209,6 +209,9 @@ const Case kUnixVariants[] = {
     // VShell writes both the year and the clock.
     {"-rwxr-xr-x    1 user group        9 Oct 08, 2002 09:47 run.sh",
      "- 9 2002-10-08 09:47:00 755 [run.sh]"},
+    // Blocks first ("ls -s").
+    {"   8 -rw-r--r--  1 user group 4096 Mar  1 10:00 blocks",
+     "- 4096 2024-03-01 10:00:00 644 [blocks]"},
     // No date at all, with and without the link count.
     {"-rw-r--r-- 1 user group 1234 no date", "- 1234 1601-01-01 00:00:00 644 [no date]"},
     {"drwxr-xr-x user group 512 nolinks", "d 512 1601-01-01 00:00:00 755 [nolinks]"},

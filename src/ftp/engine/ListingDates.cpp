@@ -4,7 +4,9 @@
 
 #include "localfs/TextHelpers.h"
 
+#include <algorithm>
 #include <limits>
+#include <vector>
 
 namespace oxlip::ftp::listing {
 
@@ -211,13 +213,35 @@ string_view WithoutFinalMark(string_view word) {
     return word;
 }
 
-template <std::size_t N> int FindWord(const Word (&words)[N], string_view word) {
-    for (const Word& w : words) {
-        if (EqualsNoCase(word, w.text)) {
-            return w.value;
+// The words of a table by their first byte (lower case), so that a lookup compares only
+// the few words that can match.
+class WordIndex {
+public:
+    template <std::size_t N> explicit WordIndex(const Word (&words)[N]) {
+        for (const Word& w : words) {
+            byFirst_[static_cast<unsigned char>(w.text[0])].push_back(w);
         }
     }
-    return 0;
+
+    int Find(string_view word) const {
+        if (word.empty()) {
+            return 0;
+        }
+        for (const Word& w : byFirst_[static_cast<unsigned char>(Lower(word[0]))]) {
+            if (w.text.size() == word.size() && EqualsNoCase(word, w.text)) {
+                return w.value;
+            }
+        }
+        return 0;
+    }
+
+private:
+    std::array<std::vector<Word>, 256> byFirst_;
+};
+
+int FindWeekday(string_view word) {
+    static const WordIndex index(kWeekdayWords);
+    return index.Find(word);
 }
 
 // The suffixes of Japanese, Chinese and Korean dates after the digits of a year, month or
@@ -257,10 +281,11 @@ CjkUnit CjkSuffixAt(string_view text, std::size_t& length) {
 
 int MonthFromWord(string_view word) {
     word = WithoutFinalMark(word);
-    if (word.size() < 3 || word.size() > 12) {
+    if (word.size() < 3 || word.size() > 10) {
         return 0;
     }
-    return FindWord(kMonthWords, word);
+    static const WordIndex index(kMonthWords);
+    return index.Find(word);
 }
 
 // ---------------------------------------------------------------- dates
@@ -402,17 +427,8 @@ bool ReadCjkDate(string_view text, int& year, int& month, int& day) {
     return any;
 }
 
-// One part of a date as a token gives it.
-enum class Kind : uint8_t { None, Weekday, Month, Day, Year, Number, Clock, Date, MonthDay };
-
-struct Part {
-    Kind kind = Kind::None;
-    int year = 0, month = 0, day = 0; // Number keeps its value in day, Clock in year/month/day
-    std::size_t digits = 0;
-    bool comma = false;   // a "," after it (VShell: "Oct 08, 2002 09:47")
-    bool marked = false;  // a year or day with its own mark ("2003年", "2024.", "18日")
-    bool seconds = false; // a clock with seconds
-};
+using date::Kind;
+using date::Part;
 
 Part Classify(string_view t) {
     Part p;
@@ -420,8 +436,8 @@ Part Classify(string_view t) {
         p.comma = true;
         t.remove_suffix(1);
     }
-    if (t.empty()) {
-        return p;
+    if (t.empty() || t.size() > 32) {
+        return p; // no date is written longer
     }
     if (IsDigit(t[0])) {
         int h = 0, m = 0, s = 0;
@@ -464,7 +480,7 @@ Part Classify(string_view t) {
         p.kind = Kind::Month;
     } else if (ReadDatePieces(t, p.year, p.month, p.day) && p.year != 0) {
         p.kind = Kind::Date; // "Feb-28-1998"
-    } else if (FindWord(kWeekdayWords, WithoutFinalMark(t)) != 0) {
+    } else if (FindWeekday(WithoutFinalMark(t)) != 0) {
         p.kind = Kind::Weekday;
     }
     return p;
@@ -482,16 +498,13 @@ bool IsYear(const Part& p) {
 // The parts of the tokens from i on, and the date they make.
 class DateMatcher {
 public:
-    DateMatcher(const Tokens& tokens, std::size_t i) {
-        for (std::size_t k = i; k < tokens.count && count_ < parts_.size(); ++k) {
-            parts_[count_++] = Classify(tokens.text(k));
-        }
-    }
+    DateMatcher(DateReader& reader, std::size_t base, std::size_t count)
+        : reader_(reader), base_(base), count_(count) {}
 
     // The tokens used (0 when there is no date) and the time.
     std::size_t Match(const CivilTime& now, FileTime& time) const {
         std::size_t k = 0;
-        if (count_ > 0 && parts_[0].kind == Kind::Weekday) {
+        if (at(0).kind == Kind::Weekday) {
             k = 1;
         }
         int year = 0, month = 0, day = 0;
@@ -500,13 +513,13 @@ public:
             return 0;
         }
         int hour = 0, minute = 0, second = 0;
-        if (next < count_ && parts_[next].kind == Kind::Clock && clockMayFollow_) {
-            hour = parts_[next].year, minute = parts_[next].month, second = parts_[next].day;
-            const bool withSeconds = parts_[next].seconds;
+        if (at(next).kind == Kind::Clock && clockMayFollow_) {
+            const Part& clock = at(next);
+            hour = clock.year, minute = clock.month, second = clock.day;
+            const bool withSeconds = clock.seconds;
             ++next;
-            if (year == 0 && withSeconds && next < count_ && IsYear(parts_[next]) &&
-                parts_[next].kind == Kind::Number) {
-                year = parts_[next++].day; // "Mar 15 10:30:45 2024"
+            if (year == 0 && withSeconds && at(next).kind == Kind::Number && IsYear(at(next))) {
+                year = at(next++).day; // "Mar 15 10:30:45 2024"
             }
         } else if (year == 0) {
             return 0; // neither a year nor a clock
@@ -524,7 +537,7 @@ public:
 private:
     const Part& at(std::size_t k) const {
         static const Part kNone;
-        return k < count_ ? parts_[k] : kNone;
+        return k < count_ ? reader_.PartAt(base_ + k) : kNone;
     }
 
     // The date at part k; next is the part after it. year is 0 when it must come from now.
@@ -571,8 +584,9 @@ private:
         return true;
     }
 
-    std::array<Part, 5> parts_;
-    std::size_t count_ = 0;
+    DateReader& reader_;
+    std::size_t base_;
+    std::size_t count_;
     mutable bool clockMayFollow_ = true;
 };
 
@@ -623,12 +637,20 @@ bool ReadDateToken(string_view text, int& year, int& month, int& day) {
     return ReadDatePieces(text, year, month, day) && year != 0;
 }
 
-std::size_t ReadDate(const Tokens& tokens, std::size_t i, const CivilTime& now, bool englishOnly,
-                     FileTime& time) {
-    if (englishOnly) {
-        return ReadEnglishDate(tokens, i, now, time);
+const date::Part& DateReader::PartAt(std::size_t k) {
+    if (!known_[k]) {
+        parts_[k] = Classify(tokens_.text(k));
+        known_[k] = true;
     }
-    return DateMatcher(tokens, i).Match(now, time);
+    return parts_[k];
+}
+
+std::size_t DateReader::Read(std::size_t i, const CivilTime& now, FileTime& time) {
+    if (const std::size_t used = ReadEnglishDate(tokens_, i, now, time)) {
+        return used;
+    }
+    const std::size_t end = std::min(tokens_.count, i + kMaxDateTokens);
+    return i < end ? DateMatcher(*this, i, end - i).Match(now, time) : 0;
 }
 
 // ---------------------------------------------------------------- tokens
@@ -636,14 +658,14 @@ std::size_t ReadDate(const Tokens& tokens, std::size_t i, const CivilTime& now, 
 Tokens::Tokens(string_view text) : line(text) {
     std::size_t pos = 0;
     while (count < kMax) {
-        while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t')) {
+        while (pos < line.size() && line[pos] == ' ') {
             ++pos;
         }
         if (pos >= line.size()) {
             break;
         }
         const std::size_t begin = pos;
-        while (pos < line.size() && line[pos] != ' ' && line[pos] != '\t') {
+        while (pos < line.size() && line[pos] != ' ') {
             ++pos;
         }
         at[count++] = Token{begin, pos};

@@ -159,7 +159,7 @@ std::optional<Parsed> ParseSizeFirst(const Tokens& t, const CivilTime& now) {
         }
     }
     FileTime time;
-    const std::size_t used = ReadDate(t, k, now, false, time);
+    const std::size_t used = DateReader(t).Read(k, now, time);
     if (used == 0 || k + used >= t.count) {
         return std::nullopt;
     }

@@ -50,7 +50,7 @@ struct Token {
     std::size_t end = 0;
 };
 
-// The first blank-separated tokens of a line (blanks and tabs), enough to reach the name.
+// The first blank-separated tokens of a line, enough to reach the name.
 struct Tokens {
     static constexpr std::size_t kMax = 16;
     string_view line;
@@ -70,12 +70,39 @@ struct Tokens {
     string_view from(std::size_t k) const { return line.substr(at[k].begin); }
 };
 
-// Reads a listed date (with or without a clock and a year) at token i: English month names
-// first ("Mar 15 10:30", "Mar 15 2024"), then when english is false every other form (month
+namespace date {
+// One part of a date as one token gives it.
+enum class Kind : uint8_t { None, Weekday, Month, Day, Year, Number, Clock, Date, MonthDay };
+
+struct Part {
+    Kind kind = Kind::None;
+    int year = 0, month = 0, day = 0; // Number keeps its value in day, Clock in year/month/day
+    std::size_t digits = 0;
+    bool comma = false;   // a "," after it (VShell: "Oct 08, 2002 09:47")
+    bool marked = false;  // a year or day with its own mark ("2003年", "2024.", "18日")
+    bool seconds = false; // a clock with seconds
+};
+} // namespace date
+
+// Reads listed dates (with or without a clock and a year) from the tokens of one line:
+// English month names first ("Mar 15 10:30", "Mar 15 2024"), then every other form (month
 // names of other languages and encodings, day first, year first, numeric dates in any order
-// and separator, Japanese, Chinese and Korean dates). Returns the tokens used, 0 if none.
-std::size_t ReadDate(const Tokens& tokens, std::size_t i, const CivilTime& now, bool englishOnly,
-                     FileTime& time);
+// and separator, Japanese, Chinese and Korean dates). Each token is looked at once.
+class DateReader {
+public:
+    static constexpr std::size_t kMaxDateTokens = 5;
+    explicit DateReader(const Tokens& tokens) : tokens_(tokens) {}
+    // The tokens used by the date at token i (0 when there is none) and its time.
+    std::size_t Read(std::size_t i, const CivilTime& now, FileTime& time);
+    // Token k as a part of a date.
+    const date::Part& PartAt(std::size_t k);
+
+private:
+    const Tokens& tokens_;
+    std::array<date::Part, Tokens::kMax> parts_;
+    std::array<bool, Tokens::kMax> known_{};
+};
+
 // A date in one token ("2024-03-15", "03/15/24", "15.03.2024", "15-MAR-2024", "Feb-28-1998",
 // "2003年4月18日"); false when the token is not one, or has no year.
 bool ReadDateToken(string_view text, int& year, int& month, int& day);

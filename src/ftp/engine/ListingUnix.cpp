@@ -254,36 +254,43 @@ std::optional<Parsed> ParseNumeric(const Tokens& tokens) {
 
 std::optional<Parsed> ParseUnix(string_view line, const CivilTime& now) {
     const Tokens tokens(line);
-    if (tokens.count < 4 || tokens.at[0].begin != 0) {
+    if (tokens.count < 4) {
         return std::nullopt;
     }
-    const std::optional<Mode> mode = ParseFirstColumn(tokens);
+    const string_view first = tokens.text(0);
+    if (IsDigit(first[0])) {
+        // "ls -s" puts the blocks first: "   8 -rw-r--r-- 1 owner group 1234 Mar 15 10:30 x".
+        if (AllDigits(first) && tokens.count > 5 && !IsDigit(tokens.text(1).front())) {
+            return ParseUnix(tokens.from(1), now);
+        }
+        return tokens.at[0].begin == 0 ? ParseNumeric(tokens) : std::nullopt;
+    }
+    const std::optional<Mode> mode =
+        tokens.at[0].begin == 0 ? ParseFirstColumn(tokens) : std::nullopt;
     if (!mode) {
-        return IsDigit(line[0]) ? ParseNumeric(tokens) : std::nullopt;
+        return std::nullopt;
     }
     const bool device = mode->type == 'c' || mode->type == 'b';
     bool sawDate = false;
-    // The English date first, so that common listings never try the other forms; the date
-    // follows at least the owner and the size (links and group may be missing).
-    for (bool englishOnly : {true, false}) {
-        for (std::size_t i = 2; i < tokens.count; ++i) {
-            FileTime time;
-            const std::size_t used = ReadDate(tokens, i, now, englishOnly, time);
-            if (used == 0) {
-                continue;
-            }
-            sawDate = true;
-            const std::optional<uint64_t> size = ParseSizeBefore(tokens, i, device);
-            if (!size) {
-                continue;
-            }
-            // The name follows the date after one blank, so leading blanks of a name survive.
-            const string_view name = tokens.after(i + used - 1);
-            if (name.empty()) {
-                return std::nullopt;
-            }
-            return Parsed{MakeEntry(mode->type, mode->digits, *size, time, name)};
+    DateReader dates(tokens);
+    // The date follows at least the owner and the size (links and group may be missing).
+    for (std::size_t i = 3; i < tokens.count; ++i) {
+        FileTime time;
+        const std::size_t used = dates.Read(i, now, time);
+        if (used == 0) {
+            continue;
         }
+        sawDate = true;
+        const std::optional<uint64_t> size = ParseSizeBefore(tokens, i, device);
+        if (!size) {
+            continue;
+        }
+        // The name follows the date after one blank, so leading blanks of a name survive.
+        const string_view name = tokens.after(i + used - 1);
+        if (name.empty()) {
+            return std::nullopt;
+        }
+        return Parsed{MakeEntry(mode->type, mode->digits, *size, time, name)};
     }
     return sawDate ? std::nullopt : ParseWithoutDate(tokens, *mode);
 }
