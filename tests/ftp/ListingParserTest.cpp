@@ -444,6 +444,8 @@ TEST(ListingParser, LinesThatAreNotEntries) {
         "+s99999999999999999999999,r,\tbig",
         "QSYS  77824 99/99/99 15:09:55 *DIR  bad/",
         "type=cdir;modify=20240315103000; .",
+        "garbage=1 name",
+        "550 No files found.",
     };
     for (const char* line : lines) {
         EXPECT_EQ(DescribeList(line), "nullopt") << line;
@@ -490,6 +492,10 @@ TEST(ListingParser, MlsdLinesFromRealServers) {
         {"TYPE=DIR;Modify=20240315103000; Upper", "d 0 2024-03-15 10:30:00 0 [Upper]"},
         {" bare name", "- 0 1601-01-01 00:00:00 0 [bare name]"},
         {"type=file;size=1;  two blanks", "- 1 1601-01-01 00:00:00 0 [ two blanks]"},
+        // Slips: no semicolon after the last fact, a tab before the name.
+        {"type=file;size=12;modify=20240101120000 no semicolon",
+         "- 12 2024-01-01 12:00:00 0 [no semicolon]"},
+        {"type=dir;modify=20240101120000;\tTabbed", "d 0 2024-01-01 12:00:00 0 [Tabbed]"},
         // A malformed time gives no time, not a wrong one.
         {"type=file;size=1;modify=20241340250000; badtime", "- 1 1601-01-01 00:00:00 0 [badtime]"},
     };

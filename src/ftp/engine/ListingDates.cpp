@@ -134,7 +134,13 @@ int YearFor(int month, int day, int hour, int minute, const CivilTime& now) {
             return year;
         }
     }
-    return now.year - 1; // not a valid date: the caller rejects it
+    // Only at the start of the calendar: the first year in which the date exists.
+    for (int year = now.year; year < now.year + 9; ++year) {
+        if (IsValidDate(year, month, day)) {
+            return year;
+        }
+    }
+    return now.year; // not a valid date: the caller rejects it
 }
 
 // ---------------------------------------------------------------- month and weekday words
@@ -308,12 +314,6 @@ struct DatePiece {
     std::size_t digits = 0;
     bool word = false;
 };
-
-} // namespace
-
-bool ReadDateToken(string_view text, int& year, int& month, int& day);
-
-namespace {
 
 // A date of two or three pieces; year is 0 when the token has none ("09-26").
 bool ReadDatePieces(string_view text, int& year, int& month, int& day) {

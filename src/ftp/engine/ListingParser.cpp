@@ -23,6 +23,7 @@ enum class MlsdType { File, Dir, CurrentDir, ParentDir, Link };
 struct MlsdEntry {
     DirEntry entry;
     MlsdType type = MlsdType::File;
+    bool typed = false; // a type fact was given
 };
 
 // "YYYYMMDDHHMMSS" with an optional fraction ".sss"; UTC. Zero ticks when malformed.
@@ -120,6 +121,7 @@ std::optional<MlsdEntry> ParseMlsd(string_view line) {
         const string_view key = fact.substr(0, equals);
         const string_view value = fact.substr(equals + 1);
         if (EqualsNoCase(key, "type")) {
+            result.typed = true;
             if (EqualsNoCase(value, "dir")) {
                 result.type = MlsdType::Dir;
             } else if (EqualsNoCase(value, "cdir")) {
@@ -187,7 +189,8 @@ std::optional<DirEntry> ParseAnyListLine(string_view text, const CivilTime& now)
     if (!parsed && text.find('=') != string_view::npos) {
         // A facts line where a LIST line was expected.
         std::optional<MlsdEntry> facts = ParseMlsd(text);
-        if (!facts || facts->type == MlsdType::CurrentDir || facts->type == MlsdType::ParentDir) {
+        if (!facts || !facts->typed || facts->type == MlsdType::CurrentDir ||
+            facts->type == MlsdType::ParentDir) {
             return std::nullopt;
         }
         parsed = Parsed{std::move(facts->entry), true};

@@ -220,7 +220,7 @@ std::optional<Parsed> ParseWithoutDate(const Tokens& tokens, const Mode& mode) {
 // group ids, size and the time in seconds since 1970 (UTC).
 std::optional<Parsed> ParseNumeric(const Tokens& tokens) {
     const string_view mode = tokens.text(0);
-    if (tokens.count < 6 || mode.size() < 3 || mode.size() > 7) {
+    if (tokens.count < 5 || mode.size() < 3 || mode.size() > 7) {
         return std::nullopt;
     }
     uint32_t bits = 0;
