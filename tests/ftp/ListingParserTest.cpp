@@ -192,6 +192,9 @@ const Case kLocalizedDates[] = {
     {"-rw-r--r-- 1 user group 100 Mar 14 24:00 t1", "- 100 2024-03-15 00:00:00 644 [t1]"},
     {"-rw-r--r-- 1 user group 100 Thu Mar 14 10:30:45 2024 t2",
      "- 100 2024-03-14 10:30:45 644 [t2]"},
+    {"-rw-r--r-- 1 user group 100 vie 8 mar 2024 t3", "- 100 2024-03-08 00:00:00 644 [t3]"},
+    {"-rw-r--r-- 1 user group 100 2024/03/08 (\xe9\x87\x91) 10:30 t4",
+     "- 100 2024-03-08 10:30:00 644 [t4]"},
 };
 
 const Case kUnixVariants[] = {

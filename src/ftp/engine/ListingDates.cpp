@@ -203,14 +203,22 @@ constexpr Word kMonthWords[] = {
 };
 // clang-format on
 
+// Weekday names and abbreviations: English, German, French, Spanish, Italian, Dutch, and
+// Japanese and Chinese in UTF-8 (the weekday's own character, sometimes in parentheses).
+// clang-format off
 constexpr Word kWeekdayWords[] = {
-    {"mon", 1},      {"tue", 2},     {"tues", 2},      {"wed", 3},      {"thu", 4},
-    {"thur", 4},     {"thurs", 4},   {"fri", 5},       {"sat", 6},      {"sun", 7},
-    {"monday", 1},   {"tuesday", 2}, {"wednesday", 3}, {"thursday", 4}, {"friday", 5},
-    {"saturday", 6}, {"sunday", 7},  {"mo", 1},        {"di", 2},       {"mi", 3},
-    {"do", 4},       {"fr", 5},      {"sa", 6},        {"so", 7},       {"lun", 1},
-    {"mer", 3},      {"jeu", 4},     {"ven", 5},       {"sam", 6},      {"dim", 7},
+    {"mon", 1}, {"tue", 2}, {"tues", 2}, {"wed", 3}, {"thu", 4}, {"thur", 4}, {"thurs", 4},
+    {"fri", 5}, {"sat", 6}, {"sun", 7}, {"monday", 1}, {"tuesday", 2}, {"wednesday", 3},
+    {"thursday", 4}, {"friday", 5}, {"saturday", 6}, {"sunday", 7},
+    {"mo", 1}, {"di", 2}, {"mi", 3}, {"do", 4}, {"fr", 5}, {"sa", 6}, {"so", 7},
+    {"lun", 1}, {"mer", 3}, {"jeu", 4}, {"ven", 5}, {"sam", 6}, {"dim", 7},
+    {"mi\xc3\xa9", 3}, {"jue", 4}, {"vie", 5}, {"s\xc3\xa1\x62", 6}, {"dom", 7},
+    {"gio", 4}, {"sab", 6}, {"ma", 1}, {"wo", 3}, {"vr", 5}, {"za", 6}, {"zo", 7},
+    {"(\xe6\x9c\x88)", 1}, {"(\xe7\x81\xab)", 2}, {"(\xe6\xb0\xb4)", 3},
+    {"(\xe6\x9c\xa8)", 4}, {"(\xe9\x87\x91)", 5}, {"(\xe5\x9c\x9f)", 6},
+    {"(\xe6\x97\xa5)", 7},
 };
+// clang-format on
 
 string_view WithoutFinalMark(string_view word) {
     if (!word.empty() && (word.back() == '.' || word.back() == ',')) {
@@ -513,6 +521,9 @@ public:
             return 0;
         }
         int hour = 0, minute = 0, second = 0;
+        if (at(next).kind == Kind::Weekday && at(next + 1).kind == Kind::Clock) {
+            ++next; // "2024/03/08 (金) 10:30", "06/03/04 Thur. 10:20:03"
+        }
         if (at(next).kind == Kind::Clock && clockMayFollow_) {
             const Part& clock = at(next);
             hour = clock.year, minute = clock.month, second = clock.day;

@@ -22,6 +22,8 @@ std::optional<uint64_t> ParseGroupedSize(string_view text) {
     return ParseUnsigned(digits);
 }
 
+} // namespace
+
 std::optional<Parsed> Entry(string_view name, bool folder, uint64_t size, FileTime time) {
     if (name.empty()) {
         return std::nullopt;
@@ -33,8 +35,6 @@ std::optional<Parsed> Entry(string_view name, bool folder, uint64_t size, FileTi
     parsed.entry.cFileName = std::string(name);
     return parsed;
 }
-
-} // namespace
 
 // "01-16-24  02:30PM  <DIR>  name", "2024-03-15  14:30  1,234 name", "15.03.2024  14:30
 // <DIR> name" and links ("<SYMLINKD>  name [target]").

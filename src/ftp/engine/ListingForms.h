@@ -114,6 +114,9 @@ struct Parsed {
     bool utc = false;
 };
 
+// An entry with a name (nullopt when the name is empty), a folder or a file.
+std::optional<Parsed> Entry(string_view name, bool folder, uint64_t size, FileTime time);
+
 // Family parsers: each takes a line without its line end and without NUL.
 std::optional<Parsed> ParseUnix(string_view line, const CivilTime& now);
 std::optional<Parsed> ParseDos(string_view line);

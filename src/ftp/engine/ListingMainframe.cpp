@@ -48,18 +48,6 @@ bool IsUpperWord(string_view text, std::size_t from) {
     return true;
 }
 
-std::optional<Parsed> Entry(string_view name, bool folder, uint64_t size, FileTime time) {
-    if (name.empty()) {
-        return std::nullopt;
-    }
-    Parsed parsed;
-    parsed.entry.dwFileAttributes = folder ? FILE_ATTRIBUTE_DIRECTORY : 0;
-    parsed.entry.setFileSize(size);
-    parsed.entry.ftLastWriteTime = time;
-    parsed.entry.cFileName = std::string(name);
-    return parsed;
-}
-
 // "VOL001 3390 2024/03/12 1 15 FB 80 3120 PS DATA.SET", and the datasets without details
 // ("Migrated  OLD.DATA", "ARCIVE Not Direct Access Device  TAPE.DATA", "VOL002 3390 VSAM X").
 std::optional<Parsed> ParseMvsDataset(const Tokens& t) {
