@@ -44,6 +44,14 @@ int YearFor(int month, int day, int hour, int minute, const CivilTime& now);
 // A month name or abbreviation in one of the languages and encodings servers use; 0 if none.
 // A final "." or "," is allowed.
 int MonthFromWord(string_view word);
+// A weekday name or abbreviation (without a final mark); 0 if none.
+int FindWeekday(string_view word);
+// The word without one final "." or ",".
+string_view WithoutFinalMark(string_view word);
+// The mark after the digits of a Japanese, Chinese or Korean year, month or day at the start
+// of text (UTF-8, CP932, EUC-JP, GBK, Big5, EUC-KR), and its length in bytes.
+enum class CjkUnit { None, Year, Month, Day };
+CjkUnit CjkSuffixAt(string_view text, std::size_t& length);
 
 struct Token {
     std::size_t begin = 0;
