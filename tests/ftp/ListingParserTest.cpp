@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <optional>
@@ -376,7 +377,7 @@ TEST(ListingParser, EveryTableParsesTheSameWholeOrLineByLine) {
     EXPECT_EQ(whole, expected);
     ListingAccumulator byLine(false, kNow);
     for (std::size_t at = 0; at < body.size();) {
-        const std::size_t end = body.find('\n', at) + 1;
+        const std::size_t end = std::min(body.find('\n', at) + 1, body.size());
         byLine.Feed(std::string_view(body).substr(at, end - at));
         at = end;
     }
