@@ -31,8 +31,8 @@ constexpr std::size_t kMaxListingLine = 64 * 1024;
 std::optional<DirEntry> ParseMlsdLine(const std::string& line);
 // One LIST line of any form. Times stay as listed; a date without a year is this year, or last
 // year when it would be more than a day ahead of now. nullopt for "total 12", headings, blank
-// lines and anything that is not an entry. A VMS entry wrapped onto two lines is an entry only
-// in a body (ParseListing, ListingAccumulator).
+// lines, facts lines of the current or parent folder and anything that is not an entry. A VMS
+// entry wrapped onto two lines is an entry only in a body (ParseListing, ListingAccumulator).
 std::optional<DirEntry> ParseListLine(const std::string& line, const CivilTime& now);
 
 // A whole listing body: lines end in CR LF, LF or CR; lines longer than kMaxListingLine are
