@@ -68,24 +68,21 @@ ftp::CivilTime LocalNow() {
     const std::time_t now = std::time(nullptr);
     std::tm tm{};
     localtime_r(&now, &tm);
-    return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+    return {tm.tm_year + 1900, tm.tm_mon + 1,         tm.tm_mday, tm.tm_hour, tm.tm_min,
+            tm.tm_sec,         int(tm.tm_gmtoff / 60)};
 }
 
+// Standard input as one listing body, as the engine parses a listing (so entries that a
+// server wraps onto two lines come out whole).
 int ParseListing(const ToolRequest& request) {
     const ftp::CivilTime now = request.now ? *request.now : LocalNow();
-    std::string line;
-    while (std::getline(std::cin, line)) {
-        std::vector<DirEntry> entries;
-        if (request.mlsd) {
-            entries = ftp::ParseListing(line, true, now);
-        } else if (auto entry = ftp::ParseListLine(line, now)) {
-            entries.push_back(*entry);
-        } else {
-            entries = ftp::ParseListing(line, true, now); // a facts line among the others
-        }
-        for (const DirEntry& entry : entries) {
-            std::printf("%s\n", FormatEntryLine(entry).c_str());
-        }
+    ftp::ListingAccumulator accumulator(request.mlsd, now);
+    char buffer[65536];
+    while (std::cin.read(buffer, sizeof buffer) || std::cin.gcount() > 0) {
+        accumulator.Feed(std::string_view(buffer, std::size_t(std::cin.gcount())));
+    }
+    for (const DirEntry& entry : accumulator.Finish()) {
+        std::printf("%s\n", FormatEntryLine(entry).c_str());
     }
     return 0;
 }

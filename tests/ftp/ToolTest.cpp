@@ -237,13 +237,16 @@ TEST(Tool, ParseListingNeedsNoServer) {
                               "-rw-r--r-- 1 user group 5000000000 Mar 04 10:20 big file.iso\n"
                               "lrwxrwxrwx 1 user group 7 Mar 04 2022 link -> target\n"
                               "garbage\n"
-                              "03-05-24  10:20AM       <DIR>          Windows\n";
+                              "03-05-24  10:20AM       <DIR>          Windows\n"
+                              "A_LONG_VMS_NAME.TXT;2\n"
+                              "   2/4   1-FEB-2024 08:00:00 [DEV,JOHN] (RWED,RWED,RE,)\n";
     auto r = RunTool({"parse-listing", "--now", "2024-06-01 12:00:00"}, lines);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "d\t4096\t2023-01-02 00:00:00\t755\tdocs\n"
                      "-\t5000000000\t2024-03-04 10:20:00\t644\tbig file.iso\n"
                      "l\t7\t2022-03-04 00:00:00\t777\tlink\n"
-                     "d\t0\t2024-03-05 10:20:00\t\tWindows\n");
+                     "d\t0\t2024-03-05 10:20:00\t\tWindows\n"
+                     "-\t1024\t2024-02-01 08:00:00\t\tA_LONG_VMS_NAME.TXT;2\n");
     r = RunTool({"parse-listing", "--mlsd"}, "type=file;size=3;modify=20240101000000; a.txt\n");
     EXPECT_EQ(r.out, "-\t3\t2024-01-01 00:00:00\t\ta.txt\n");
     r = RunTool({});

@@ -293,6 +293,7 @@ CivilTime LocalNow() {
     c.hour = tm.tm_hour;
     c.minute = tm.tm_min;
     c.second = tm.tm_sec;
+    c.utcOffsetMinutes = int(tm.tm_gmtoff / 60);
     return c;
 }
 

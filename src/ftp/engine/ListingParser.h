@@ -1,6 +1,8 @@
 #pragma once
-// Pure parsers of directory listings: MLSD/MLST facts, the Unix "ls -l" forms and the
-// DOS/IIS form. Names come out as the raw bytes the server sent (decoding is the engine's).
+// Pure parsers of directory listings: MLSD/MLST facts and the LIST forms of every common
+// server family (Unix "ls -l" with localized dates and its variants, DOS/Windows, VMS, MVS,
+// AS/400, NetWare, EPLF, OS/2, OS-9, VShell, routers). Names come out as the raw bytes the
+// server sent (decoding is the engine's); only the digits and month words of dates are read.
 
 #include "localfs/DirEntry.h"
 
@@ -12,9 +14,12 @@
 
 namespace oxlip::ftp {
 
-// The current civil time (no zone) that "Mon dd hh:mm" listings are placed against.
+// The current civil time (no zone) that "Mon dd hh:mm" listings are placed against, and its
+// offset from UTC: the few LIST forms that give UTC times (EPLF, epoch seconds, facts lines)
+// are moved by it to the wall clock the other forms show.
 struct CivilTime {
     int year = 1970, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+    int utcOffsetMinutes = 0;
 };
 
 constexpr std::size_t kMaxListingLine = 64 * 1024;
@@ -24,8 +29,10 @@ constexpr std::size_t kMaxListingLine = 64 * 1024;
 // folders; a link (OS.unix=slink / symlink) is marked 0x400 only. Permission digits come from
 // UNIX.mode. nullopt for lines that are not entries.
 std::optional<DirEntry> ParseMlsdLine(const std::string& line);
-// One LIST line (Unix or DOS form). Times stay as listed. nullopt for "total 12", blank lines
-// and anything that is not an entry.
+// One LIST line of any form. Times stay as listed; a date without a year is this year, or last
+// year when it would be more than a day ahead of now. nullopt for "total 12", headings, blank
+// lines, facts lines of the current or parent folder and anything that is not an entry. A VMS
+// entry wrapped onto two lines is an entry only in a body (ParseListing, ListingAccumulator).
 std::optional<DirEntry> ParseListLine(const std::string& line, const CivilTime& now);
 
 // A whole listing body: lines end in CR LF, LF or CR; lines longer than kMaxListingLine are
@@ -54,10 +61,14 @@ public:
     std::vector<DirEntry> Finish();
 
 private:
+    void addLine(const std::string& line);
+    void addEntryOf(const std::string& line);
+
     bool mlsd_;
     CivilTime now_;
     ListingLineSplitter splitter_;
     std::vector<DirEntry> entries_;
+    std::string vmsName_; // a VMS name whose details are on the next line
 };
 
 } // namespace oxlip::ftp
