@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace oxlip {
 namespace {
@@ -153,6 +154,15 @@ TEST_P(ToolTest, TransfersReportFilesBytesAndTime) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(server->readFile("copy/crlf.html"), "y\r\n");
     EXPECT_EQ(server->readFile("copy/img/logo.gif"), "GIF89a\r\n");
+
+    // A link that cannot be downloaded (to a file outside the server's root) fails the tree
+    // and is named.
+    server->writeFile("../away.txt", "away");
+    ASSERT_EQ(::symlink(server->path("../away.txt").c_str(), server->path("site/gone").c_str()), 0);
+    r = RunTool({url, "getdir", "/site", local.file("site2")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(": /site/gone\n"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFileBytes(local.file("site2/img/logo.gif")), "GIF89a\r\n");
 
     r = RunTool({url, "get", "/missing", local.file("m")});
     EXPECT_EQ(r.status, 1);
