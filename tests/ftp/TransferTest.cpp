@@ -336,13 +336,10 @@ TEST_P(TreeTransferTest, HostLinksAreNeverEntered) {
     put("t/real.txt", "real");
     put("t/folder/inner.txt", "inner");
     put("outside/precious", "outside");
-    const std::pair<const char*, const char*> links[] = {{"real.txt", "t/alias.txt"},
-                                                         {"..", "t/folder/up"},
-                                                         {"../outside", "t/out"},
-                                                         {"t", "tlink"}};
-    for (const auto& [target, link] : links) {
-        ASSERT_EQ(::symlink(target, server->path(link).c_str()), 0) << link;
-    }
+    ASSERT_TRUE(makeLinks({{"real.txt", "t/alias.txt"},
+                           {"..", "t/folder/up"},
+                           {"../outside", "t/out"},
+                           {"t", "tlink"}}));
     TempDir local;
     ASSERT_TRUE(DownloadFolder(client.get(), "/t", local.file("t"), 2));
     EXPECT_EQ(ReadFileBytes(local.file("t/alias.txt")), "real");
@@ -361,7 +358,7 @@ TEST_P(TreeTransferTest, HostLinksAreNeverEntered) {
 
     // A link to a file outside the server's root: neither server delivers it.
     server->writeFile("../away.txt", "away");
-    ASSERT_EQ(::symlink(server->path("../away.txt").c_str(), server->path("t/gone").c_str()), 0);
+    ASSERT_TRUE(makeLinks({{server->path("../away.txt"), "t/gone"}}));
     ui.journal.clear();
     EXPECT_FALSE(DownloadFolder(client.get(), "/t", local.file("t2"), 2));
     EXPECT_EQ(ui.lines("skip failed-link"), std::vector<std::string>{"skip failed-link /t/gone"});
@@ -373,7 +370,7 @@ TEST_P(TreeTransferTest, HostLinksAreNeverEntered) {
 TEST_P(TreeTransferTest, UploadLeavesTheCurrentFolderAlone) {
     makeDirs("real");
     makeDirs("here");
-    ASSERT_EQ(::symlink("real", server->path("t").c_str()), 0);
+    ASSERT_TRUE(makeLinks({{"real", "t"}}));
     TempDir local;
     fs::create_directories(local.file("a"));
     WriteFileBytes(local.file("a/f.txt"), "f");
