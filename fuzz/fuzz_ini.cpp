@@ -31,6 +31,7 @@ const std::string& FilePath() {
         static std::string created = folder;
         std::atexit([] {
             std::remove((created + "/fuzz.ini").c_str());
+            std::remove((created + "/fuzz.ini.bak").c_str()); // kept by a change of encoding
             rmdir(created.c_str());
         });
         return created + "/fuzz.ini";

@@ -6,11 +6,14 @@ packages=(
     # build
     build-essential cmake pkg-config clang-format
     # the window
-    qt6-base-dev qt6-base-dev-tools libgl-dev qt6-gtk-platformtheme fonts-ipafont-gothic
+    qt6-base-dev qt6-base-dev-tools libgl-dev qt6-gtk-platformtheme qt6-translations-l10n
+    fonts-ipafont-gothic
     # tests
     googletest libgtest-dev python3 python3-pyftpdlib vsftpd xvfb xauth imagemagick xdotool
     # sanitizers and fuzzers
     clang libclang-rt-14-dev
+    # the Debian package and its checks; rsvg-convert for scripts/make-icons.sh
+    dpkg-dev fakeroot lintian desktop-file-utils appstream librsvg2-bin
 )
 
 SUDO=""

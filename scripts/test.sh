@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds everything and runs every test: the normal build, the
 # same suite under AddressSanitizer and UndefinedBehaviorSanitizer, and the fuzzers for a
-# bounded time. Prints CTest's summary. `--quick` runs only the normal build's tests.
+# bounded time. Prints CTest's summary. `--quick` runs only the normal build's tests. The
+# normal build's tests include "package": the Debian package made from build/ and checked
+# (scripts/check-package.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 quick=0

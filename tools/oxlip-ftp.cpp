@@ -1,6 +1,7 @@
 // oxlip-ftp: a command-line driver over the core, for scripts, tests and benchmarks. It calls
 // the same operations as the window.
 
+#include "ToolHelp.h"
 #include "ftp/CommandLine.h"
 #include "ftp/RemoteDir.h"
 #include "ftp/RemoteOps.h"
@@ -8,6 +9,7 @@
 #include "ftp/Transfer.h"
 #include "ftp/engine/ListingParser.h"
 #include "settings/Settings.h"
+#include "settings/Version.h"
 
 #include <chrono>
 #include <cstdio>
@@ -116,9 +118,24 @@ bool RunTransfer(FtpClient* client, const ToolRequest& request) {
     return UploadFolder(client, from, to, request.mode);
 }
 
-std::string ReplyOf(FtpClient* client) {
-    const std::string text = client->lastReplyText();
+std::string ReplyOf(const std::string& text) {
     return text.empty() ? "" : ": " + text;
+}
+
+std::string ReplyOf(FtpClient* client) {
+    return ReplyOf(client->lastReplyText());
+}
+
+// The arguments that name host paths.
+std::vector<std::string> HostPaths(const ToolRequest& request) {
+    const std::string& command = request.command;
+    if (command == "get" || command == "getdir") {
+        return {request.args[0]};
+    }
+    if (command == "put" || command == "putdir") {
+        return {request.args[1]};
+    }
+    return command == "quote" ? std::vector<std::string>{} : request.args;
 }
 
 int RunCommand(FtpClient* client, const ToolRequest& request) {
@@ -130,7 +147,9 @@ int RunCommand(FtpClient* client, const ToolRequest& request) {
             return Fail("cannot open the folder \"" + path + "\"" + ReplyOf(client));
         }
         std::vector<DirEntry> entries;
-        ListHostFolder(client, entries, "*.*");
+        if (!ListHostFolderChecked(client, entries, "*.*")) {
+            return Fail("cannot list the folder \"" + path + "\"" + ReplyOf(client));
+        }
         for (const DirEntry& entry : entries) {
             std::printf("%s\n", FormatEntryLine(entry).c_str());
         }
@@ -159,7 +178,11 @@ int RunCommand(FtpClient* client, const ToolRequest& request) {
     } else if (command == "mkdir") {
         ok = CreateHostFolder(client, args[0]);
     } else if (command == "mv") {
-        ok = RenameHostFile(client, args[0], args[1]);
+        bool taken = false;
+        ok = RenameHostFile(client, args[0], args[1], &taken);
+        if (taken) {
+            return Fail("mv: \"" + args[1] + "\" already exists");
+        }
     }
     return ok ? 0 : Fail(command + " failed" + ReplyOf(client));
 }
@@ -167,6 +190,10 @@ int RunCommand(FtpClient* client, const ToolRequest& request) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (const auto text = InfoOptionText({argv + 1, argv + argc}, "oxlip-ftp", kToolHelp)) {
+        std::fputs(text->c_str(), stdout);
+        return 0;
+    }
     std::string error;
     const auto request = ParseToolArgs(std::vector<std::string>(argv + 1, argv + argc), error);
     if (!request) {
@@ -185,10 +212,15 @@ int main(int argc, char** argv) {
     ports.progress = &progress;
     ports.asciiExtensions = &settings.AsciiExtensionList;
 
+    std::string refusal;
     auto client = OpenSession("oxlip-ftp", request->url->server, request->url->user,
-                              request->url->password, ports);
+                              request->url->password, ports, &refusal);
     if (!client) {
-        return Fail("cannot log in to " + request->url->server);
+        return Fail("cannot log in to " + request->url->server + ReplyOf(refusal));
+    }
+    // Names typed here go out in the encoding of the server's names, as names from listings do.
+    for (const std::string& path : HostPaths(*request)) {
+        LearnHostPathNames(client.get(), path);
     }
     const std::string& command = request->command;
     int status = 0;

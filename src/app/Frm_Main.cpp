@@ -159,7 +159,7 @@ Frm_Main::Frm_Main(Settings& settings, QWidget* parent)
       placement_(std::make_unique<Placement>(this)) {
     ui::InstallJapaneseFontSubstitutes();
     setWindowTitle(QStringLiteral("Oxlip"));
-    setWindowIcon(images::icon(images::Image::AppIcon));
+    setWindowIcon(images::appIcon());
     setFont(QFont(kUiFont, 9));
 
     buildMenus();

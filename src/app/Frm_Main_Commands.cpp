@@ -14,7 +14,6 @@
 
 #include <QComboBox>
 #include <QPersistentModelIndex>
-#include <QRegularExpression>
 #include <QStandardItemModel>
 #include <QToolButton>
 
@@ -354,11 +353,8 @@ void Frm_Main::m_Permision_Click() {
     }
     // A name with a line break is refused by the dialog itself before anything is sent.
     const QString name = host->itemText(row);
-    QString digits = host->cellText(row, kAccessColumn).trimmed();
-    static const QRegularExpression octal(QStringLiteral("^[0-7]{3}$"));
-    if (!octal.match(digits).hasMatch()) {
-        digits = QStringLiteral("000");
-    }
+    // The dialog reads the column as it stands ("44" is 044).
+    const QString digits = host->cellText(row, kAccessColumn).trimmed();
     const QPersistentModelIndex item(host->model()->index(row, kAccessColumn));
     Frm_Pms dialog(hFtp_.get(), name, digits, this);
     ui::ExecDialog(&dialog);

@@ -232,24 +232,6 @@ void drawReceiveLeft(QPainter& p, const Ink& ink) {
     drawArrow(p, ink, QPointF(30, 16), QPointF(2, 16), QColor(40, 120, 220), 9);
 }
 
-void drawAppIcon(QPainter& p, const Ink& ink) {
-    // A primrose-like flower: five pale yellow petals round an orange eye, on a green stem.
-    p.setPen(outline(ink, QColor(60, 130, 50), 2.4));
-    p.drawLine(QPointF(16, 18), QPointF(16, 31));
-    p.setPen(outline(ink, QColor(170, 140, 30), 0.8));
-    p.setBrush(ink(QColor(255, 230, 110)));
-    for (int i = 0; i < 5; ++i) {
-        p.save();
-        p.translate(16, 13);
-        p.rotate(72.0 * i);
-        p.drawEllipse(QRectF(-4.6, -12, 9.2, 11));
-        p.restore();
-    }
-    p.setPen(Qt::NoPen);
-    p.setBrush(ink(QColor(240, 140, 30)));
-    p.drawEllipse(QPointF(16, 13), 3.6, 3.6);
-}
-
 void draw(Image image, QPainter& p, const Ink& ink) {
     switch (image) {
     case Image::Folder:
@@ -290,9 +272,6 @@ void draw(Image image, QPainter& p, const Ink& ink) {
         break;
     case Image::ReceiveLeft:
         drawReceiveLeft(p, ink);
-        break;
-    case Image::AppIcon:
-        drawAppIcon(p, ink);
         break;
     }
 }
@@ -335,6 +314,16 @@ private:
 
 QIcon icon(Image image) {
     return QIcon(new VectorIconEngine(image));
+}
+
+QIcon appIcon() {
+    // The pictures installed for the desktop's menu (data/icons), built into the program.
+    QIcon result;
+    for (int side : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        result.addFile(QStringLiteral(":/icons/%1x%1/apps/org.oxlip.Oxlip.png").arg(side),
+                       QSize(side, side));
+    }
+    return result;
 }
 
 QIcon paneIcon(int iconIndex) {

@@ -20,10 +20,12 @@ enum class Image {
     Up,          // the panes' up buttons
     SendRight,   // transfer button: upload (local to host)
     ReceiveLeft, // transfer button: download (host to local)
-    AppIcon,     // the window icon
 };
 
 QIcon icon(Image image);
+
+// The application's icon, as the desktop shows it in its menu.
+QIcon appIcon();
 
 // Pane image by icon index (1 folder, 2 text file, 3 other file); a null icon otherwise.
 QIcon paneIcon(int iconIndex);

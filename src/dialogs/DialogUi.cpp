@@ -1,10 +1,44 @@
 #include "dialogs/DialogUi.h"
 
+#include <QCoreApplication>
 #include <QFont>
+#include <QKeyEvent>
+#include <QLibraryInfo>
+#include <QPushButton>
 #include <QStringList>
+#include <QTranslator>
 #include <QWidget>
 
 namespace oxlip::ui {
+
+namespace {
+
+// Sees the Enter keys that reach the dialog: a focused push button without the default role
+// passes them on, and the dialog would run its default button instead.
+class EnterOnFocusedButton : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress) {
+            return false;
+        }
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+        auto* button = qobject_cast<QPushButton*>(static_cast<QWidget*>(watched)->focusWidget());
+        if (!enter || mods != Qt::NoModifier || !button || !button->isVisible()) {
+            return false;
+        }
+        if (button->isEnabled()) {
+            button->click();
+        }
+        return true;
+    }
+};
+
+} // namespace
 
 QRect TwipsRect(int left, int top, int width, int height) {
     return QRect(TwipsToPixels(left), TwipsToPixels(top), TwipsToPixels(width),
@@ -25,6 +59,21 @@ void SetUpDialog(QWidget* dialog, const QString& name, const QString& caption, i
     dialog->setWindowTitle(caption);
     ApplyDesignFont(dialog, UiGothicFamily());
     SetClientSizeTwips(dialog, width, height);
+    dialog->installEventFilter(new EnterOnFocusedButton(dialog));
+}
+
+bool InstallQtJapaneseTranslation() {
+    static bool installed = false;
+    if (!installed) {
+        auto* translator = new QTranslator(QCoreApplication::instance());
+        installed = translator->load(QStringLiteral("qtbase_ja"),
+                                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
+                    QCoreApplication::installTranslator(translator);
+        if (!installed) {
+            delete translator;
+        }
+    }
+    return installed;
 }
 
 void InstallJapaneseFontSubstitutes() {

@@ -21,9 +21,15 @@ void PlaceTwips(QWidget* widget, int left, int top, int width, int height);
 // Gives a dialog its fixed client size in twips.
 void SetClientSizeTwips(QWidget* dialog, int width, int height);
 
-// Names a dialog, gives it its caption, the designed font and its fixed client size in twips.
+// Names a dialog, gives it its caption, the designed font and its fixed client size in twips;
+// Enter then activates the focused push button (the default button when the focus is
+// elsewhere, as in a text box).
 void SetUpDialog(QWidget* dialog, const QString& name, const QString& caption, int width,
                  int height);
+
+// Loads Qt's own Japanese texts (the standard buttons of message boxes: はい, いいえ,
+// キャンセル) into the application, once. False when the translation is not installed.
+bool InstallQtJapaneseTranslation();
 
 // Maps the designed font families onto the installed Japanese Gothic fonts (once per process).
 void InstallJapaneseFontSubstitutes();

@@ -21,17 +21,27 @@ int GroupDigit(QCheckBox* const boxes[3]) {
            (boxes[2]->isChecked() ? 1 : 0);
 }
 
-// The first three characters as permission digits; "000" unless all three are octal.
-QString UsablePermission(const QString& pms) {
-    if (pms.size() < 3) {
-        return QStringLiteral("000");
-    }
-    for (int i = 0; i < 3; ++i) {
-        if (pms[i] < QLatin1Char('0') || pms[i] > QLatin1Char('7')) {
-            return QStringLiteral("000");
+bool IsOctal(const QString& text) {
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('7')) {
+            return false;
         }
     }
-    return pms.left(3);
+    return !text.isEmpty();
+}
+
+// The permission digits: the first three characters when they are octal digits; otherwise
+// one to three octal digits, as the host pane shows a mode such as 044 ("44"), padded on the
+// left. "000" for anything else.
+QString UsablePermission(const QString& pms) {
+    if (pms.size() >= 3 && IsOctal(pms.left(3))) {
+        return pms.left(3);
+    }
+    const QString digits = pms.trimmed();
+    if (digits.size() <= 3 && IsOctal(digits)) {
+        return digits.rightJustified(3, QLatin1Char('0'));
+    }
+    return QStringLiteral("000");
 }
 
 } // namespace

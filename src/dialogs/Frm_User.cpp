@@ -1,9 +1,7 @@
 #include "dialogs/DialogUi.h"
 #include "dialogs/Dialogs.h"
 #include "dialogs/Modal.h"
-#include "settings/IniFile.h"
 
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -179,8 +177,9 @@ void Frm_User::Btn_Set_Click(int index) {
     if (!item || !item->isSelected()) {
         return;
     }
-    const std::string path = settings_.userIniPath();
-    if (!DeleteIniSection(path, ToUtf8(item->text())) && QFileInfo::exists(FromUtf8(path))) {
+    // A deleted current profile is current no more, so that nothing writes it back; the
+    // boxes keep their text.
+    if (!settings_.DeleteProfile(ToUtf8(item->text()))) {
         // The file is still there with the profile in it: keep the entry.
         ui::ShowMessage(this, QStringLiteral("設定を削除できませんでした"), ui::MsgIcon::Critical,
                         ui::MsgButtons::Ok);

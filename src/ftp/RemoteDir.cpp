@@ -2,6 +2,8 @@
 
 #include "localfs/TextHelpers.h"
 
+#include <algorithm>
+
 namespace oxlip {
 
 std::string HostCurrentDirectory(FtpClient* hFtp, const std::string& path) {
@@ -36,6 +38,27 @@ bool ListHostFolderChecked(FtpClient* hFtp, std::vector<DirEntry>& list, const s
 int ListHostFolder(FtpClient* hFtp, std::vector<DirEntry>& list, const std::string& pattern) {
     ListHostFolderChecked(hFtp, list, pattern);
     return static_cast<int>(list.size());
+}
+
+void LearnHostPathNames(FtpClient* hFtp, const std::string& path) {
+    if (!hFtp || hFtp->namesUtf8()) {
+        return;
+    }
+    std::size_t begin = 0;
+    for (;;) {
+        const std::size_t slash = path.find('/', begin);
+        const std::size_t end = slash == std::string::npos ? path.size() : slash;
+        const bool ascii = std::all_of(path.begin() + begin, path.begin() + end,
+                                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        std::vector<DirEntry> entries;
+        if (!ascii && !hFtp->list(path.substr(0, begin) + "*.*", entries)) {
+            return; // nothing below a folder that cannot be listed can be learnt
+        }
+        if (slash == std::string::npos) {
+            return;
+        }
+        begin = slash + 1;
+    }
 }
 
 int GetHostEntry(FtpClient* hFtp, const std::string& path, DirEntry& record) {

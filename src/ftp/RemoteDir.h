@@ -20,6 +20,12 @@ int ListHostFolder(FtpClient* hFtp, std::vector<DirEntry>& list, const std::stri
 bool ListHostFolderChecked(FtpClient* hFtp, std::vector<DirEntry>& list, const std::string& pattern,
                            ftp::ListingNotes* notes = nullptr);
 
+// Makes a path the user typed (not one taken from a listing) ready to be sent: on a server
+// whose names are not UTF-8, the folders along it that hold a non-ASCII name are listed first,
+// so that each name goes out in the bytes the server shows for it and a new name in the
+// encoding the server's names use.
+void LearnHostPathNames(FtpClient* hFtp, const std::string& path);
+
 // 1 when the path matched and the record was filled, 0 otherwise (record untouched).
 int GetHostEntry(FtpClient* hFtp, const std::string& path, DirEntry& record);
 

@@ -4,6 +4,8 @@
 #include "ftp/TreeWalk.h"
 #include "localfs/TextHelpers.h"
 
+#include <algorithm>
+#include <cctype>
 #include <vector>
 
 namespace oxlip {
@@ -22,8 +24,54 @@ bool DeleteHostFile(FtpClient* hFtp, const std::string& path) {
     return hFtp->deleteFile(path);
 }
 
-bool RenameHostFile(FtpClient* hFtp, const std::string& oldPath, const std::string& newPath) {
-    return hFtp && hFtp->rename(oldPath, newPath);
+namespace {
+
+bool SameIgnoringAsciiCase(const std::string& a, const std::string& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) ==
+               std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
+// Whether a rename to the path would replace an entry that is there.
+bool HostPathTaken(FtpClient* hFtp, const std::string& oldPath, const std::string& newPath) {
+    DirEntry found;
+    if (!hFtp->entry(newPath, found)) {
+        return false;
+    }
+    if (!SameIgnoringAsciiCase(oldPath, newPath)) {
+        return true;
+    }
+    // Only the letter case changes: a server that ignores case finds the entry being renamed
+    // itself, so the folder's listing decides whether the new name is really another entry.
+    const std::size_t slash = newPath.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : newPath.substr(0, slash + 1);
+    std::vector<DirEntry> entries;
+    if (!hFtp->list(folder + "*.*", entries)) {
+        return true; // in doubt, nothing is replaced
+    }
+    const std::string name = newPath.substr(folder.size());
+    return std::any_of(entries.begin(), entries.end(),
+                       [&](const DirEntry& entry) { return entry.cFileName == name; });
+}
+
+} // namespace
+
+bool RenameHostFile(FtpClient* hFtp, const std::string& oldPath, const std::string& newPath,
+                    bool* targetExists) {
+    if (targetExists) {
+        *targetExists = false;
+    }
+    if (!hFtp) {
+        return false;
+    }
+    if (HostPathTaken(hFtp, oldPath, newPath)) {
+        if (targetExists) {
+            *targetExists = true;
+        }
+        return false;
+    }
+    return hFtp->rename(oldPath, newPath);
 }
 
 bool CreateHostFolder(FtpClient* hFtp, const std::string& path) {

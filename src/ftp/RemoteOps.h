@@ -8,7 +8,10 @@
 namespace oxlip {
 
 bool DeleteHostFile(FtpClient* hFtp, const std::string& path);
-bool RenameHostFile(FtpClient* hFtp, const std::string& oldPath, const std::string& newPath);
+// Never replaces another entry: when the new path is taken, nothing is sent that renames, the
+// result is false and *targetExists (when given) is set.
+bool RenameHostFile(FtpClient* hFtp, const std::string& oldPath, const std::string& newPath,
+                    bool* targetExists = nullptr);
 bool CreateHostFolder(FtpClient* hFtp, const std::string& path);
 // Depth-first tree delete; false past a depth of 64 folders. Links are removed with DELE and
 // never entered: a folder is entered only when a listing that shows links shows it as a folder

@@ -56,7 +56,7 @@ std::string KilobyteText(int64_t bytes) {
 
 std::unique_ptr<FtpClient> OpenSession(const std::string& profileName, const std::string& server,
                                        const std::string& userName, const std::string& password,
-                                       const SessionPorts& ports) {
+                                       const SessionPorts& ports, std::string* failure) {
     (void)profileName; // an agent text has no use on FTP
     if (server.empty()) {
         return nullptr;
@@ -73,6 +73,9 @@ std::unique_ptr<FtpClient> OpenSession(const std::string& profileName, const std
     Log(ports, "パスワード確認中");
     Pump(ports);
     if (!client->connect(server, userName, password)) {
+        if (failure) {
+            *failure = client->lastReplyText();
+        }
         client->close();
         return nullptr;
     }

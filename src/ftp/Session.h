@@ -33,10 +33,11 @@ struct TransferContext {
 };
 
 // Appends the connecting lines to the log and logs in. Returns the connection, or null
-// (empty server: nothing logged; failure: the log ends with "パスワード確認中").
+// (empty server: nothing logged; failure: the log ends with "パスワード確認中", and *failure,
+// when given, holds the server's last reply or why no reply came).
 std::unique_ptr<FtpClient> OpenSession(const std::string& profileName, const std::string& server,
                                        const std::string& userName, const std::string& password,
-                                       const SessionPorts& ports);
+                                       const SessionPorts& ports, std::string* failure = nullptr);
 
 // Closes the connection (QUIT) and resets the pointer. Always true.
 bool CloseSession(std::unique_ptr<FtpClient>& hFtp);

@@ -163,16 +163,19 @@ bool ReceiveToTemp(FtpClient* hFtp, const std::string& hostPath, const std::stri
     }
 
     // The file arrives beside the target under a hidden name and replaces it only when it
-    // is complete, so a failed download leaves an existing file as it was.
+    // is complete, so a failed download leaves an existing file as it was. A symbolic link at
+    // the target stays: the file it leads to is the one replaced.
+    const std::string target = ResolveLocalLinks(localPath);
     struct stat existing {};
-    const bool exists = ::lstat(localPath.c_str(), &existing) == 0;
-    if (exists && S_ISDIR(existing.st_mode)) {
+    const bool exists = !target.empty() && ::lstat(target.c_str(), &existing) == 0;
+    if (target.empty() || (exists && S_ISDIR(existing.st_mode))) {
         return false;
     }
-    const std::size_t slash = localPath.rfind('/');
-    const std::string folder = slash == std::string::npos ? "" : localPath.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? localPath : localPath.substr(slash + 1);
-    std::string temp = folder + "." + name + ".part-XXXXXX";
+    const std::size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    const long nameMax = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+    std::string temp = folder + HiddenTempName(name, nameMax > 0 ? std::size_t(nameMax) : 255);
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {
         return false;
@@ -209,7 +212,7 @@ bool ReceiveToTemp(FtpClient* hFtp, const std::string& hostPath, const std::stri
         // are written together when the batch is flushed.
         ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
     }
-    out = ReceivedFile{fd, std::move(temp), localPath, folder};
+    out = ReceivedFile{fd, std::move(temp), target, folder};
     return true;
 }
 

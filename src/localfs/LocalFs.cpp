@@ -4,13 +4,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
-#include <sstream>
+#include <future>
+#include <memory>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace oxlip {
@@ -89,10 +92,34 @@ std::string WithoutTrailingSlash(const std::string& path) {
     return path;
 }
 
+// Which mount of which file system an entry lies on: two folders with different keys are
+// separated by a mount point (the mount id also tells apart two mounts of one file system).
+struct MountKey {
+    uint32_t major = 0;
+    uint32_t minor = 0;
+    uint64_t mountId = 0;
+    bool operator==(const MountKey&) const = default;
+};
+
 struct Child {
     std::string name;
     bool folder = false;
+    MountKey mount;
 };
+
+// Kind and mount of the entry `name` in the folder `fd`, never following a link. False when
+// it cannot be examined.
+bool ExamineEntry(int fd, const char* name, bool& folder, MountKey& mount) {
+    struct statx st {};
+    if (::statx(fd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE | STATX_MNT_ID, &st) !=
+        0) {
+        return false;
+    }
+    folder = S_ISDIR(st.stx_mode);
+    mount = MountKey{st.stx_dev_major, st.stx_dev_minor,
+                     (st.stx_mask & STATX_MNT_ID) ? uint64_t(st.stx_mnt_id) : 0};
+    return true;
+}
 
 // Reads every entry of an open folder except "." and "..", telling folders (never links
 // to them) from everything else. Takes over `fd`'s duplicate only; `fd` stays open.
@@ -111,11 +138,11 @@ std::vector<Child> ReadChildren(int fd) {
         if (IsDotOrDotDot(de->d_name)) {
             continue;
         }
-        Child child{de->d_name, false};
-        struct stat st {};
-        if (::fstatat(fd, de->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-            child.folder = S_ISDIR(st.st_mode);
-        } else {
+        Child child{de->d_name, false, {}};
+        if (!ExamineEntry(fd, de->d_name, child.folder, child.mount)) {
+            // Listed but not examinable (nor, then, deletable): the kind the listing told, on
+            // the folder's own mount.
+            ExamineEntry(fd, ".", child.folder, child.mount);
             child.folder = de->d_type == DT_DIR;
         }
         children.push_back(std::move(child));
@@ -124,15 +151,42 @@ std::vector<Child> ReadChildren(int fd) {
     return children;
 }
 
+int OpenFolderNoFollow(int parentFd, const std::string& name) {
+    return ::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// Walks the tree below the open folder `fd` (at `depth`, on `mount`) before anything is
+// deleted: false when a folder lies deeper than the limit or on another mount.
+bool TreeMayBeDeleted(int fd, const MountKey& mount, int depth) {
+    for (const Child& child : ReadChildren(fd)) {
+        if (!child.folder) {
+            continue;
+        }
+        if (child.mount != mount || depth + 1 > kMaxDeleteDepth) {
+            return false;
+        }
+        const int sub = OpenFolderNoFollow(fd, child.name);
+        if (sub < 0) {
+            continue; // not readable: the delete can only remove it when it is empty
+        }
+        const bool ok = TreeMayBeDeleted(sub, mount, depth + 1);
+        ::close(sub);
+        if (!ok) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Deletes the folder `name` (relative to `parentFd`) with everything in it, depth-first.
 // The folder is opened without following a link, and everything below is reached through
-// descriptors, so a link anywhere in the tree is only ever removed as a link.
-bool DeleteTree(int parentFd, const std::string& name, int depth) {
+// descriptors, so a link anywhere in the tree is only ever removed as a link. The depth and
+// the mount are checked again, for a tree that changed since it was walked.
+bool DeleteTree(int parentFd, const std::string& name, const MountKey& mount, int depth) {
     if (depth > kMaxDeleteDepth) {
         return false;
     }
-    const int fd =
-        ::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = OpenFolderNoFollow(parentFd, name);
     if (fd < 0) {
         struct stat st {};
         if (::fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
@@ -143,6 +197,12 @@ bool DeleteTree(int parentFd, const std::string& name, int depth) {
         }
         return false; // vanished, or replaced by something that is not a folder
     }
+    bool folder = false;
+    MountKey own;
+    if (!ExamineEntry(fd, ".", folder, own) || own != mount) {
+        ::close(fd);
+        return false;
+    }
     const std::vector<Child> children = ReadChildren(fd);
     // The files first, all of them; what refuses to go stays.
     for (const Child& child : children) {
@@ -152,7 +212,7 @@ bool DeleteTree(int parentFd, const std::string& name, int depth) {
     }
     // Then each subfolder's tree, in listing order.
     for (const Child& child : children) {
-        if (child.folder && !DeleteTree(fd, child.name, depth + 1)) {
+        if (child.folder && !DeleteTree(fd, child.name, mount, depth + 1)) {
             ::close(fd);
             return false;
         }
@@ -162,22 +222,20 @@ bool DeleteTree(int parentFd, const std::string& name, int depth) {
     return true;
 }
 
-// "\040" and the like in /proc/self/mounts stand for blanks, tabs, newlines and "\".
-std::string UnescapeMountField(const std::string& field) {
-    std::string out;
-    out.reserve(field.size());
-    for (size_t i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size() && field[i + 1] >= '0' &&
-            field[i + 1] <= '3' && field[i + 2] >= '0' && field[i + 2] <= '7' &&
-            field[i + 3] >= '0' && field[i + 3] <= '7') {
-            out +=
-                char((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0'));
-            i += 3;
-        } else {
-            out += field[i];
-        }
+// Checks the whole tree of the folder `path` (no link) before the delete: its own mount is
+// that of the folder around it, and nothing below is too deep or on another mount. The mount
+// to delete on is handed back.
+bool CheckTreeBeforeDelete(const std::string& path, MountKey& mount) {
+    const int fd = OpenFolderNoFollow(AT_FDCWD, path);
+    if (fd < 0) {
+        return true; // not readable: the delete can only remove it when it is empty
     }
-    return out;
+    bool folder = false;
+    MountKey around;
+    bool ok = ExamineEntry(fd, ".", folder, mount) && ExamineEntry(fd, "..", folder, around) &&
+              mount == around && TreeMayBeDeleted(fd, mount, 0);
+    ::close(fd);
+    return ok;
 }
 
 } // namespace
@@ -220,11 +278,14 @@ int ListLocalFolder(std::vector<DirEntry>& list, const std::string& pattern) {
 }
 
 int GetLocalEntry(const std::string& path, DirEntry& record) {
-    std::vector<DirEntry> found;
-    if (ListLocalFolder(found, path) == 0) {
+    std::string folder;
+    std::string name;
+    SplitPattern(path, folder, name);
+    DirEntry entry;
+    if (name.empty() || !ReadEntry(AT_FDCWD, path, name, DT_UNKNOWN, entry)) {
         return 0;
     }
-    record = std::move(found.front());
+    record = std::move(entry);
     return 1;
 }
 
@@ -252,52 +313,49 @@ bool ProbeLocalPath(const std::string& path) {
     return true;
 }
 
-std::vector<std::string> ParseMountPoints(const std::string& mountsText) {
-    std::vector<std::string> mounts{"/"};
-    size_t start = 0;
-    while (start < mountsText.size()) {
-        auto end = mountsText.find('\n', start);
-        if (end == std::string::npos) {
-            end = mountsText.size();
+bool RunWithin(std::function<bool()> work, int timeoutMs, const std::function<void()>& pump) {
+    using Clock = std::chrono::steady_clock;
+    constexpr Clock::duration kPumpInterval = std::chrono::milliseconds(50);
+    auto task = std::make_shared<std::packaged_task<bool()>>(std::move(work));
+    std::future<bool> done = task->get_future();
+    try {
+        std::thread([task] { (*task)(); }).detach();
+    } catch (const std::system_error&) {
+        return false; // no thread to be had
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const Clock::duration left = std::max(deadline - Clock::now(), Clock::duration::zero());
+        if (done.wait_for(std::min(kPumpInterval, left)) == std::future_status::ready) {
+            return done.get();
         }
-        // device mount-point type options dump pass
-        const std::string line = mountsText.substr(start, end - start);
-        start = end + 1;
-        const auto first = line.find(' ');
-        if (first == std::string::npos) {
-            continue;
+        if (Clock::now() >= deadline) {
+            return false;
         }
-        const auto second = line.find(' ', first + 1);
-        const std::string field = line.substr(
-            first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
-        std::string point = UnescapeMountField(field);
-        if (!point.empty() && point.front() == '/') {
-            mounts.push_back(std::move(point));
+        if (pump) {
+            pump();
         }
     }
-    std::sort(mounts.begin(), mounts.end());
-    mounts.erase(std::unique(mounts.begin(), mounts.end()), mounts.end());
-    return mounts;
 }
 
-std::vector<std::string> ListMountPoints() {
-    std::ifstream in("/proc/self/mounts", std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return ParseMountPoints(text.str());
-}
-
-std::string MountPointOfPath(const std::string& path, const std::vector<std::string>& mounts) {
-    std::string best = "/";
-    for (const std::string& mount : mounts) {
-        if (mount.size() <= best.size() || path.compare(0, mount.size(), mount) != 0) {
-            continue;
-        }
-        if (mount.back() == '/' || path.size() == mount.size() || path[mount.size()] == '/') {
-            best = mount;
-        }
-    }
-    return best;
+bool ProbeLocalPathWithin(const std::string& path, int timeoutMs,
+                          const std::function<void()>& pump) {
+    return RunWithin(
+        [path] {
+            if (!ProbeLocalPath(path)) {
+                return false;
+            }
+            // What the pane does next, the results left to it: what matters is an answer.
+            struct stat st {};
+            if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+                if (DIR* dir = ::opendir(path.c_str())) {
+                    ::readdir(dir);
+                    ::closedir(dir);
+                }
+            }
+            return true;
+        },
+        timeoutMs, pump);
 }
 
 bool DeleteLocalFolder(const std::string& path) {
@@ -320,7 +378,8 @@ bool DeleteLocalFolder(const std::string& path) {
     if (!S_ISDIR(st.st_mode)) {
         return false;
     }
-    return DeleteTree(AT_FDCWD, target, 0);
+    MountKey mount;
+    return CheckTreeBeforeDelete(target, mount) && DeleteTree(AT_FDCWD, target, mount, 0);
 }
 
 bool DeleteLocalFile(const std::string& path) {
@@ -352,6 +411,44 @@ bool CreateLocalFolder(const std::string& path) {
 
 bool RemoveLocalFolder(const std::string& path) {
     return !path.empty() && ::rmdir(path.c_str()) == 0;
+}
+
+std::string ResolveLocalLinks(const std::string& path) {
+    // As many links as the kernel itself follows in one path.
+    constexpr int kMaxLinks = 40;
+    std::string current = path;
+    for (int hop = 0; hop <= kMaxLinks; ++hop) {
+        struct stat st {};
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            return current; // the end of the chain, existing or not
+        }
+        std::string target(size_t(PATH_MAX), '\0');
+        const ssize_t length = ::readlink(current.c_str(), target.data(), target.size());
+        if (length <= 0 || size_t(length) >= target.size()) {
+            return {};
+        }
+        target.resize(size_t(length));
+        if (target.front() != '/') {
+            const auto slash = current.rfind('/');
+            target = (slash == std::string::npos ? "" : current.substr(0, slash + 1)) + target;
+        }
+        current = std::move(target);
+    }
+    return {}; // a loop
+}
+
+std::string HiddenTempName(const std::string& name, size_t limit) {
+    static const std::string kPrefix = ".";
+    static const std::string kSuffix = ".part-XXXXXX";
+    const size_t room =
+        limit > kPrefix.size() + kSuffix.size() ? limit - kPrefix.size() - kSuffix.size() : 0;
+    size_t keep = std::min(name.size(), room);
+    // Never half a character: back off over UTF-8 continuation bytes (10xxxxxx).
+    while (keep > 0 && keep < name.size() &&
+           (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) {
+        --keep;
+    }
+    return kPrefix + name.substr(0, keep) + kSuffix;
 }
 
 std::string CurrentLocalFolder() {

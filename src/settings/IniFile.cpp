@@ -51,6 +51,41 @@ std::vector<std::string> SplitLines(const std::string& text) {
     return lines;
 }
 
+// The lines of a file, each decoded on its own: UTF-8 as it is, otherwise CP932, otherwise
+// with U+FFFD for what does not decode. Line ends are ASCII in both encodings.
+struct DecodedLines {
+    std::vector<std::string> lines;
+    bool utf8 = false;    // a line with valid non-ASCII UTF-8
+    bool cp932 = false;   // a line read as CP932
+    bool damaged = false; // a line in neither encoding
+};
+
+bool HasNonAscii(const std::string& s) {
+    for (const char c : s) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            return true;
+        }
+    }
+    return false;
+}
+
+DecodedLines DecodeLines(const std::string& bytes) {
+    DecodedLines out;
+    for (auto& raw : SplitLines(bytes)) {
+        if (IsValidUtf8(raw)) {
+            out.utf8 = out.utf8 || HasNonAscii(raw);
+            out.lines.push_back(std::move(raw));
+        } else if (auto decoded = Cp932ToUtf8(raw)) {
+            out.cp932 = true;
+            out.lines.push_back(std::move(*decoded));
+        } else {
+            out.damaged = true;
+            out.lines.push_back(DecodeUtf8OrCp932(raw));
+        }
+    }
+    return out;
+}
+
 std::string JoinLines(const std::vector<std::string>& lines) {
     std::string text;
     for (const auto& line : lines) {
@@ -99,6 +134,19 @@ std::string FolderOf(const std::string& path) {
         return ".";
     }
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool IsPrivateMode(unsigned mode) {
+    return (mode & 077) == 0;
+}
+
+// Takes the group's and others' bits from an existing file when the mode is private.
+bool TightenMode(const std::string& path, unsigned newFileMode) {
+    struct stat st {};
+    if (!IsPrivateMode(newFileMode) || ::stat(path.c_str(), &st) != 0 || (st.st_mode & 077) == 0) {
+        return true;
+    }
+    return ::chmod(path.c_str(), st.st_mode & 07700) == 0;
 }
 
 std::string TempNameFor(const std::string& path) {
@@ -154,7 +202,8 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& bytes,
     if (haveOld && !S_ISREG(st.st_mode)) {
         return false;
     }
-    const mode_t mode = haveOld ? (st.st_mode & 07777) : static_cast<mode_t>(newFileMode & 07777);
+    const mode_t mode = haveOld ? (st.st_mode & (IsPrivateMode(newFileMode) ? 07700 : 07777))
+                                : static_cast<mode_t>(newFileMode & 07777);
 
     std::string temp;
     int fd = -1;
@@ -208,6 +257,9 @@ int ComparePrefix(const std::string& line, const std::string& prefix) {
 IniDocument::LoadResult IniDocument::load(const std::string& path) {
     exists_ = false;
     lines_.clear();
+    loadedLines_.clear();
+    loadedBytes_.clear();
+    encoding_ = Encoding::Utf8;
     std::string bytes;
     switch (ReadWholeFile(path, bytes)) {
     case ReadResult::Missing:
@@ -218,7 +270,13 @@ IniDocument::LoadResult IniDocument::load(const std::string& path) {
         break;
     }
     exists_ = true;
-    lines_ = SplitLines(DecodeUtf8OrCp932(bytes));
+    DecodedLines decoded = DecodeLines(bytes);
+    lines_ = std::move(decoded.lines);
+    loadedLines_ = lines_;
+    loadedBytes_ = std::move(bytes);
+    encoding_ = decoded.damaged || (decoded.cp932 && decoded.utf8) ? Encoding::Mixed
+                : decoded.cp932                                    ? Encoding::Cp932
+                                                                   : Encoding::Utf8;
     return LoadResult::Loaded;
 }
 
@@ -237,12 +295,15 @@ std::string IniDocument::read(const std::string& section, const std::string& key
     }
     const std::string header = HeaderOf(section);
     const std::string prefix = key + "=";
-    bool seen = false;
+    bool inside = false;
     for (const auto& line : lines_) {
-        if (line == header) {
-            seen = true;
-        }
-        if (seen && ComparePrefix(line, prefix) == 0) {
+        if (IsHeader(line) && line != header) {
+            if (inside) {
+                break; // a key missing from the section is never taken from another one
+            }
+        } else if (line == header) {
+            inside = true; // a repeated header right inside the section continues it
+        } else if (inside && ComparePrefix(line, prefix) == 0) {
             return line.substr(prefix.size());
         }
     }
@@ -328,11 +389,42 @@ std::string IniDocument::text() const {
     return JoinLines(lines_);
 }
 
+std::string IniDocument::encoded(bool* keepBackup) const {
+    *keepBackup = false;
+    const std::string utf8 = text();
+    if (encoding_ == Encoding::Utf8) {
+        return utf8;
+    }
+    if (encoding_ == Encoding::Cp932) {
+        // Only when the CP932 bytes read back as these very lines.
+        if (auto cp932 = Utf8ToCp932(utf8);
+            cp932 && DecodeLines(*cp932).lines == SplitLines(utf8)) {
+            return *cp932;
+        }
+    }
+    *keepBackup = true;
+    return utf8;
+}
+
 bool IniDocument::save(const std::string& path, unsigned newFileMode) const {
     if (!exists_) {
         return true;
     }
-    return ReplaceFileAtomically(path, text(), newFileMode);
+    // A loaded file always has at least one line.
+    if (!loadedLines_.empty() && lines_ == loadedLines_) {
+        return TightenMode(path, newFileMode);
+    }
+    bool keepBackup = false;
+    const std::string bytes = encoded(&keepBackup);
+    if (keepBackup) {
+        const std::string backup = path + ".bak";
+        struct stat st {};
+        if (::lstat(backup.c_str(), &st) != 0 &&
+            !ReplaceFileAtomically(backup, loadedBytes_, newFileMode)) {
+            return false;
+        }
+    }
+    return ReplaceFileAtomically(path, bytes, newFileMode);
 }
 
 std::string ReadIniValue(const std::string& path, const std::string& section,

@@ -1,12 +1,16 @@
 #pragma once
 // The INI engine of the settings files. Stateless: every call reads the whole file; a change
 // rewrites it through a temporary file in the same folder renamed over the old one, so a
-// failed write never leaves a truncated file. Byte-transparent; writes CR LF, reads CR,
-// CR LF and LF line ends. A file that is not valid UTF-8 is read as CP932; every rewrite is
-// UTF-8.
+// failed write never leaves a truncated file, and a change that leaves every line as it was
+// writes nothing. Byte-transparent; writes CR LF, reads CR, CR LF and LF line ends.
 //
-// A read looks for the key from the section's header to the end of the file: when the
-// section lacks the key, the first matching key line of a later section answers.
+// Encodings: each line that is not valid UTF-8 is read as CP932 (a file brought from Windows,
+// or one CP932 line in a UTF-8 file). A file whose only non-ASCII lines are CP932 is written
+// back in CP932 while every character fits; otherwise a rewrite of a file that held CP932
+// lines is UTF-8, and the original bytes are first kept as "<file>.bak" (unless that exists).
+//
+// A read looks for the key in the first section of that name only, up to the header of
+// another section.
 
 #include <string>
 #include <vector>
@@ -14,8 +18,10 @@
 namespace oxlip {
 
 // Permission bits of a file that a write creates (the process umask still applies). A file
-// that exists keeps its own bits.
+// that exists keeps its own bits, except that a private mode (one without any bit for the
+// group or others) also takes those bits from an existing file.
 constexpr unsigned kIniDefaultFileMode = 0666;
+constexpr unsigned kIniPrivateFileMode = 0600;
 
 // 0 when the line begins with the prefix; otherwise 1 when the prefix sorts after the head of
 // the line (its first prefix-length characters), -1 when before (ordinal comparison).
@@ -64,19 +70,30 @@ public:
     // The whole file: every line followed by CR LF.
     std::string text() const;
 
-    // Replaces the file atomically; a missing document writes nothing and returns true.
+    // Replaces the file atomically; a missing document writes nothing and returns true, and
+    // so does one whose lines are those it was loaded with (a private mode still takes the
+    // group's and others' bits from the file then).
     bool save(const std::string& path, unsigned newFileMode = kIniDefaultFileMode) const;
 
 private:
+    enum class Encoding { Utf8, Cp932, Mixed };
+
     std::vector<std::string> linesForEdit() const;
+    // The bytes to write, in the encoding the file came in when that is possible.
+    std::string encoded(bool* keepBackup) const;
 
     bool exists_ = false;
     std::vector<std::string> lines_;
+    // As loaded: the bytes, the lines and how they were encoded.
+    std::string loadedBytes_;
+    std::vector<std::string> loadedLines_;
+    Encoding encoding_ = Encoding::Utf8;
 };
 
 // Writes bytes to path through a temporary file in the same folder, flushed to disk and
-// renamed over the old file, whose permission bits it keeps (newFileMode for a new file).
-// False, with the old file untouched and no temporary file left, when anything fails.
+// renamed over the old file, whose permission bits it keeps (newFileMode for a new file;
+// see kIniPrivateFileMode). False, with the old file untouched and no temporary file left,
+// when anything fails.
 bool ReplaceFileAtomically(const std::string& path, const std::string& bytes,
                            unsigned newFileMode = kIniDefaultFileMode);
 

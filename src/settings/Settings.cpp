@@ -21,7 +21,7 @@ namespace {
 
 constexpr const char* kAppSection = "Oxlip";
 constexpr const char* kExtensionSection = "Extension";
-constexpr unsigned kUserIniMode = 0600; // it holds the passwords
+constexpr unsigned kUserIniMode = kIniPrivateFileMode; // it holds the passwords
 
 std::string Trimmed(const std::string& text) {
     const auto first = text.find_first_not_of(" \t");
@@ -150,26 +150,23 @@ void Settings::SetDefaultAsciiExtensions() {
 }
 
 void Settings::LoadAsciiExtensions() {
-    AsciiExtensionList.assign(1, std::string());
+    AsciiExtensionList.clear();
     IniDocument doc;
     // A file that is missing, or that cannot be read at all, gives the built-in list.
     if (doc.load(ftpIniPath()) != IniDocument::LoadResult::Loaded) {
         SetDefaultAsciiExtensions();
         return;
     }
-    // Consecutive keys from Extension0; the first empty or missing one ends the list. The
-    // count is bounded by the number of lines in the file.
+    // Consecutive keys from Extension0; the first empty or missing one ends the list (an
+    // emptied list is a file without the section). The count is bounded by the number of
+    // lines in the file.
     const std::size_t limit = doc.lines().size();
     for (std::size_t i = 0; i <= limit; ++i) {
         std::string value = doc.read(kExtensionSection, "Extension" + std::to_string(i), "");
         if (value.empty()) {
             break;
         }
-        if (i < AsciiExtensionList.size()) {
-            AsciiExtensionList[i] = std::move(value);
-        } else {
-            AsciiExtensionList.push_back(std::move(value));
-        }
+        AsciiExtensionList.push_back(std::move(value));
     }
 }
 
@@ -181,8 +178,12 @@ bool Settings::SaveAsciiExtensions() {
         return false;
     }
     doc.deleteSection(kExtensionSection);
-    for (std::size_t i = 0; i < AsciiExtensionList.size(); ++i) {
-        doc.write(kExtensionSection, "Extension" + std::to_string(i), AsciiExtensionList[i]);
+    // An empty entry would end the list when it is read back: it is left out.
+    std::size_t index = 0;
+    for (const std::string& extension : AsciiExtensionList) {
+        if (!extension.empty()) {
+            doc.write(kExtensionSection, "Extension" + std::to_string(index++), extension);
+        }
     }
     return doc.save(ftpIniPath());
 }
@@ -254,13 +255,34 @@ bool Settings::SaveProfile() {
     const std::string& s = profile.ProfileName;
     doc.write(s, "Server", profile.Server);
     doc.write(s, "UserName", profile.UserName);
-    doc.write(s, "PassWord", ScramblePassword(profile.PassWord));
+    // A stored password that still reads the same is kept: new filler alone is no change.
+    const std::string stored = doc.read(s, "PassWord", "");
+    doc.write(s, "PassWord",
+              UnscramblePassword(stored) == profile.PassWord ? stored
+                                                             : ScramblePassword(profile.PassWord));
     doc.write(s, "Dir", profile.Dir);
     doc.write(s, "LDir", profile.LDir);
     doc.write(s, "TransMode", std::to_string(profile.TransMode));
     doc.write(s, "LastPathLocal", profile.LDir);
     doc.write(s, "LastPathHost", profile.LastPathHost);
     return doc.save(userIniPath(), kUserIniMode);
+}
+
+bool Settings::DeleteProfile(const std::string& name) {
+    IniDocument doc;
+    const IniDocument::LoadResult loaded = doc.load(userIniPath());
+    if (loaded == IniDocument::LoadResult::Failed ||
+        (loaded == IniDocument::LoadResult::Loaded &&
+         !(doc.deleteSection(name) && doc.save(userIniPath(), kUserIniMode)))) {
+        return false;
+    }
+    if (profile.ProfileName == name) {
+        // No longer a stored profile: nothing may write it back. The local folder shown stays.
+        const std::string local = profile.LastPathLocal;
+        profile = ConnectionProfile{};
+        profile.LastPathLocal = local;
+    }
+    return true;
 }
 
 std::vector<std::string> Settings::ProfileNames(bool* exists) const {

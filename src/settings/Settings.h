@@ -61,6 +61,10 @@ public:
     bool SaveAppSettings(const WindowPlacement* window);
     void LoadProfile();
     bool SaveProfile();
+    // Removes every section of that name from User.ini (a missing file is fine); when it is
+    // the current profile, no profile is current any more. False when the file could not be
+    // rewritten (nothing changes then).
+    bool DeleteProfile(const std::string& name);
     // The data side of the profile list: the section names of User.ini in file order
     // (duplicates kept); nullopt-like empty result with exists=false when User.ini is missing.
     std::vector<std::string> ProfileNames(bool* exists = nullptr) const;

@@ -21,7 +21,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QUrl>
 #include <memory>
@@ -164,6 +166,8 @@ private slots:
     void aboutTextsAndLinks();
 
     // Every dialog.
+    void enterActivatesTheFocusedButton();
+    void messageBoxButtonsInJapanese();
     void layoutTextsFitAndNothingOverlaps();
 };
 
@@ -363,19 +367,21 @@ void TestDialogs::profileDelete() {
     QVERIFY(QDir().rmdir(ini));
     test::WriteFileBytes(settings.userIniPath(), stored);
 
-    // The first entry: nothing is loaded in its place, the boxes keep what was typed ...
+    // The first entry, then the only one: nothing is loaded in its place, the boxes keep what
+    // was typed, and no profile is current, so the exit's save writes nothing back.
     dlg.txt[2]->setText(QStringLiteral("edited"));
     ClickButton(dlg.Btn_Set[1]); // A is still selected
     QCOMPARE(ListTexts(dlg.List), QStringList{"B"});
     QVERIFY(dlg.List->selectedItems().isEmpty());
     QCOMPARE(Boxes(dlg), QStringLiteral("A|A.example.net|edited|pw-A|/A/|/local/A/"));
+    QCOMPARE(Fields(settings.profile), QStringLiteral("||||||0|"));
+    QVERIFY(settings.SaveProfile());
     QCOMPARE(ToQStrings(settings.ProfileNames()), QStringList{"B"});
-    QCOMPARE(settings.profile.ProfileName, std::string("A"));
-    // ... and the next OK writes the current profile back.
-    ClickButton(dlg.Btn[0]);
-    QCOMPARE(ToQStrings(settings.ProfileNames()), (QStringList{"B", "A"}));
-    QCOMPARE(StoredFields(dir.path(), "A"),
-             QStringLiteral("A|A.example.net|edited|pw-A|/A/|/local/A/|0|"));
+    ClickListRow(dlg.List, 0);
+    ClickButton(dlg.Btn_Set[1]);
+    QCOMPARE(dlg.List->count(), 0);
+    QVERIFY(settings.SaveProfile());
+    QVERIFY(settings.ProfileNames().empty());
 }
 
 // ---------------------------------------------------------------------------------------
@@ -588,6 +594,120 @@ void TestDialogs::aboutTextsAndLinks() {
 
     ClickButton(dlg.Command1);
     QVERIFY(!dlg.isVisible());
+}
+
+// ---------------------------------------------------------------------------------------
+// Every dialog
+
+namespace {
+
+// One dialog over a fresh settings folder holding the profiles A and B (B chosen in the
+// profiles dialog), with what it sends, opens and shows recorded.
+struct DialogRig {
+    explicit DialogRig(const QString& kind) {
+        StoreProfiles(settings, {"A", "B"});
+        settings.AsciiExtensionList = {"PHP"};
+        ui::SetDialogResponder([this](QDialog* opened) {
+            log << QString::fromLatin1(opened->metaObject()->className());
+            return int(QDialog::Rejected);
+        });
+        if (kind == QLatin1String("Frm_User")) {
+            auto* user = new Frm_User(settings);
+            user->List->setCurrentRow(1);
+            dialog.reset(user);
+        } else if (kind == QLatin1String("Frm_Pms")) {
+            auto* pms = new Frm_Pms(nullptr, QStringLiteral("index.html"), QStringLiteral("644"));
+            pms->sendCommand = [this](const std::string& command) {
+                log << Q(command);
+                return 200;
+            };
+            dialog.reset(pms);
+        } else if (kind == QLatin1String("Frm_Ftp")) {
+            dialog.reset(new Frm_Ftp(settings));
+        } else {
+            dialog.reset(new Frm_Dir);
+        }
+        QVERIFY(test::ShowAndWait(dialog.get()));
+    }
+    ~DialogRig() { ui::SetDialogResponder(nullptr); }
+
+    template <typename T = QWidget> T* find(const char* name) const {
+        return dialog->findChild<T*>(QString::fromLatin1(name));
+    }
+
+    // Everything a button may change, in one line.
+    QString outcome() const {
+        QStringList parts{dialog->isVisible() ? QStringLiteral("open")
+                                              : QString::number(dialog->result())};
+        for (const QLineEdit* box : dialog->findChildren<QLineEdit*>()) {
+            parts << box->text();
+        }
+        for (const QListWidget* list : dialog->findChildren<QListWidget*>()) {
+            parts << ListTexts(list).join(',');
+        }
+        parts << log << QString::number(messages.shown.size()) << Fields(settings.profile);
+        for (const std::string& name : settings.ProfileNames()) {
+            parts << StoredFields(dir.path(), name);
+        }
+        parts << ToQStrings(settings.AsciiExtensionList)
+              << Q(test::ReadFileBytes(settings.ftpIniPath()));
+        return parts.join('|');
+    }
+
+    test::TempDir dir;
+    Settings settings{dir.path()};
+    MessageRecorder messages;
+    QStringList log;
+    std::unique_ptr<QDialog> dialog;
+};
+
+} // namespace
+
+void TestDialogs::enterActivatesTheFocusedButton() {
+    // Enter on a focused button does what a click on it does; in a text box it is the
+    // default button's click.
+    const struct {
+        const char* dialog;
+        const char* focus;
+        const char* click;
+    } rows[] = {
+        {"Frm_User", "Btn_0", "Btn_0"},         {"Frm_User", "Btn_1", "Btn_1"},
+        {"Frm_User", "Btn_2", "Btn_2"},         {"Frm_User", "Command1", "Command1"},
+        {"Frm_User", "Btn_Set_0", "Btn_Set_0"}, {"Frm_User", "Btn_Set_1", "Btn_Set_1"},
+        {"Frm_User", "txt_2", "Btn_0"},         {"Frm_Pms", "cmd_cancel", "cmd_cancel"},
+        {"Frm_Pms", "cmd_ok", "cmd_ok"},        {"Frm_Pms", "txt_name", "cmd_ok"},
+        {"Frm_Ftp", "Btn_2", "Btn_2"},          {"Frm_Ftp", "Btn_Close", "Btn_Close"},
+        {"Frm_Dir", "Btn_1", "Btn_1"},
+    };
+    for (const auto& row : rows) {
+        const QString name = QStringLiteral("%1 %2").arg(row.dialog, row.focus);
+        QString pressed;
+        {
+            DialogRig rig(QString::fromLatin1(row.dialog));
+            QWidget* focus = rig.find(row.focus);
+            QVERIFY2(focus, qPrintable(name));
+            focus->setFocus(Qt::TabFocusReason);
+            QTest::keyClick(focus, Qt::Key_Return);
+            pressed = rig.outcome();
+        }
+        DialogRig rig(QString::fromLatin1(row.dialog));
+        ClickButton(rig.find<QAbstractButton>(row.click));
+        QCOMPARE(Named(row.focus, pressed), Named(row.focus, rig.outcome()));
+    }
+}
+
+void TestDialogs::messageBoxButtonsInJapanese() {
+    // The standard buttons of the program's message boxes, without their mnemonics.
+    QMessageBox box;
+    const QMessageBox::StandardButton buttons[] = {QMessageBox::Yes, QMessageBox::No,
+                                                   QMessageBox::Ok, QMessageBox::Cancel};
+    QStringList texts;
+    for (const auto button : buttons) {
+        box.addButton(button);
+        texts << box.button(button)->text().remove(
+            QRegularExpression(QStringLiteral("\\(&.\\)|&")));
+    }
+    QCOMPARE(texts, (QStringList{"はい", "いいえ", "OK", "キャンセル"}));
 }
 
 // ---------------------------------------------------------------------------------------

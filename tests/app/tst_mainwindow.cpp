@@ -125,6 +125,14 @@ void MainWindowTest::captionsMenusAndTooltips() {
     WindowHarness h;
     Frm_Main& w = h.start();
     QCOMPARE(w.windowTitle(), QStringLiteral("Oxlip"));
+    // The window shows the icon installed for the desktop's menu, pixel for pixel.
+    const auto premultiplied = [](const QImage& image) {
+        return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    };
+    const QImage menuIcon(QStringLiteral(
+        OXLIP_TEST_SERVERS_DIR "/../../data/icons/hicolor/48x48/apps/org.oxlip.Oxlip.png"));
+    QVERIFY(!menuIcon.isNull());
+    QCOMPARE(premultiplied(w.windowIcon().pixmap(48, 48).toImage()), premultiplied(menuIcon));
     QCOMPARE(w.Label1->text(), QStringLiteral("設定名"));
     QCOMPARE(w.Label2->text(), QStringLiteral("転送モード"));
     QCOMPARE(w.Btn_User->text(), QStringLiteral("設定"));

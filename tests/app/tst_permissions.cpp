@@ -65,10 +65,12 @@ private slots:
 };
 
 void TestPermissions::opensWithTheGivenDigits() {
-    // Anything but three octal digits (a blank or more text may follow) shows 000.
+    // Three octal digits (a blank or more text may follow), or fewer as the host pane shows
+    // a mode with leading zeros; anything else shows 000.
     const std::pair<QString, QString> cases[] = {
         {"755", "rwxr-xr-x 755"},  {"000", "--------- 000"}, {"640 ", "rw-r----- 640"},
-        {"7124", "rwx--x-w- 712"}, {"", "--------- 000"},    {"75", "--------- 000"},
+        {"7124", "rwx--x-w- 712"}, {"", "--------- 000"},    {"75", "---rwxr-x 075"},
+        {"44", "---r--r-- 044"},   {" 5 ", "------r-x 005"}, {"0", "--------- 000"},
         {"7a5", "--------- 000"},  {"758", "--------- 000"}, {"rwxr-xr-x", "--------- 000"},
     };
     for (const auto& [pms, shown] : cases) {
@@ -100,11 +102,11 @@ void TestPermissions::digitsFollowTheBoxes() {
 
 void TestPermissions::okSendsTheCommand() {
     CommandRecorder server;
-    auto dlg = Open(server, QStringLiteral("index.html"), QStringLiteral("755"));
+    auto dlg = Open(server, QStringLiteral("index.html"), QStringLiteral("44"));
     test::ClickButton(dlg->cmd_ok);
     QCOMPARE(dlg->result(), int(QDialog::Accepted));
     QCOMPARE(dlg->strFilename, QStringLiteral("index.html"));
-    QCOMPARE(dlg->strPms, QStringLiteral("755 "));
+    QCOMPARE(dlg->strPms, QStringLiteral("044 "));
 
     dlg = Open(server, QStringLiteral("my page.html"), QStringLiteral("755"));
     test::ClickButton(dlg->chk_own[2]);
@@ -114,7 +116,7 @@ void TestPermissions::okSendsTheCommand() {
     QTest::keyClick(dlg.get(), Qt::Key_Return);           // OK is the default button
     QCOMPARE(dlg->strPms, QStringLiteral("644 "));
     QCOMPARE(dlg->strFilename, QStringLiteral("my page.html"));
-    QCOMPARE(server.sent, (std::vector<std::string>{"SITE CHMOD 755 index.html\r",
+    QCOMPARE(server.sent, (std::vector<std::string>{"SITE CHMOD 044 index.html\r",
                                                     "SITE CHMOD 644 my page.html\r"}));
 }
 

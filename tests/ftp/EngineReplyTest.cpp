@@ -70,17 +70,37 @@ TEST(ReplyParser, MultiLineEndsOnlyAtSameCodeAndBlank) {
     }
 }
 
-TEST(ReplyParser, TooManyLinesIsAnError) {
-    ReplyParser parser;
-    parser.feed("250-start\r\n");
-    std::string line = " more\r\n";
-    for (std::size_t i = 0; i < kMaxReplyLines + 5 && !parser.failed(); ++i) {
-        parser.feed(line);
+TEST(ReplyParser, RepliesOfTooManyLinesOrBytesAreProtocolErrors) {
+    // count multi-line replies of `lines` lines of `width` bytes, each taken as soon as it is
+    // complete or all left waiting, then "200 next": how many replies come out in all.
+    struct Case {
+        const char* what;
+        std::size_t lines, width, count;
+        bool take, fails;
+        std::size_t replies;
+    } const cases[] = {
+        {"too many lines", kMaxReplyLines + 5, 5, 1, true, true, 0},
+        {"5 MiB in 5,000 lines", 5000, 1024, 1, true, true, 0},
+        {"just under the byte bound", 63, 64 * 1024, 1, true, false, 2},
+        {"16 MiB taken reply by reply", 63, 64 * 1024, 4, true, false, 5},
+        {"8 MiB left waiting", 63, 64 * 1024, 2, false, true, 1},
+    };
+    for (const Case& c : cases) {
+        ReplyParser parser;
+        const std::string inner = " " + std::string(c.width - 1, 'x') + "\r\n";
+        std::size_t replies = 0;
+        for (std::size_t n = 0; n < c.count; ++n) {
+            parser.feed("250-start\r\n");
+            for (std::size_t i = 2; i < c.lines && !parser.failed(); ++i) {
+                parser.feed(inner);
+            }
+            parser.feed("250 end\r\n");
+            replies += c.take ? ParseAll(parser).size() : 0;
+        }
+        EXPECT_EQ(parser.failed(), c.fails) << c.what;
+        parser.feed("200 next\r\n"); // nothing more is parsed after a failure
+        EXPECT_EQ(replies + ParseAll(parser).size(), c.replies) << c.what;
     }
-    EXPECT_TRUE(parser.failed());
-    EXPECT_FALSE(parser.hasReply());
-    parser.feed("250 end\r\n"); // nothing more is parsed after a failure
-    EXPECT_FALSE(parser.hasReply());
 }
 
 TEST(ReplyParser, OverlongLinesAreCutAndNulsReplaced) {

@@ -295,20 +295,22 @@ TEST_F(HostileOpsTest, FolderThatHoldsItselfEnds) {
 
 // --- names ---------------------------------------------------------------------------------
 
-// A CP932 name, one in invalid bytes and a UTF-8 one, from a server with and without UTF8:
-// each is downloaded, renamed and deleted by the very bytes the server sent.
+// A CP932 name, one in invalid bytes and a UTF-8 one, from a server with UTF8, without it and
+// with UTF8 offered but refused: each is downloaded, renamed and deleted by the very bytes the
+// server sent, and the CP932 name reads as CP932 unless the server took UTF8.
 TEST_F(HostileOpsTest, ServerByteNamesDownloadRenameAndDelete) {
     const std::string cp932 = "\x83\x65\x83\x58\x83\x67.txt"; // テスト.txt
     const std::vector<std::string> raws = {cp932, "bad\xff\xfe.bin", "日本.txt"};
-    for (const std::string scenario : {"no-utf8", ""}) {
+    for (const std::string scenario : {"no-utf8", "", "utf8-refused"}) {
         start(scenario);
         ASSERT_TRUE(login()) << scenario;
+        EXPECT_EQ(client->namesUtf8(), scenario.empty()) << scenario;
         std::vector<DirEntry> entries;
         ASSERT_EQ(ListHostFolder(client.get(), entries, "/names/*.*"), 3) << scenario;
         for (std::size_t i = 0; i < entries.size(); ++i) {
             const std::string name = entries[i].cFileName;
-            if (entries[i].fileSize() == 5 && scenario == "no-utf8") { // the CP932 name
-                EXPECT_EQ(name, "テスト.txt");
+            if (entries[i].fileSize() == 5 && !scenario.empty()) { // the CP932 name
+                EXPECT_EQ(name, "テスト.txt") << scenario;
             }
             const std::string into = local.file(scenario + "item" + std::to_string(i));
             EXPECT_TRUE(DownloadFile(client.get(), "/names/" + name, into, 2)) << scenario << i;

@@ -110,6 +110,25 @@ TEST_P(RemoteOpsTest, DeleteRenameCreateAndRawCommands) {
     EXPECT_FALSE(RenameHostFile(client.get(), "/new/moved.txt", "/a\r\nDELE b"));
     EXPECT_TRUE(server->exists("new/moved.txt"));
 
+    // A name that is taken (a file, a folder, another case of the name, the entry itself) is
+    // refused and said to be taken; nothing is replaced. A name free in that case is fine.
+    put("readme.txt", "keep");
+    put("data.bin", "data");
+    put("Data.bin", "Data");
+    for (const char* to : {"/data.bin", "/new", "/new/moved.txt", "/readme.txt"}) {
+        bool taken = false;
+        EXPECT_FALSE(RenameHostFile(client.get(), "/readme.txt", to, &taken)) << to;
+        EXPECT_TRUE(taken) << to;
+    }
+    bool taken = false;
+    EXPECT_FALSE(RenameHostFile(client.get(), "/data.bin", "/Data.bin", &taken));
+    EXPECT_TRUE(taken);
+    EXPECT_EQ(server->readFile("data.bin") + server->readFile("Data.bin"), "dataData");
+    EXPECT_EQ(server->readFile("new/moved.txt") + server->readFile("readme.txt"), "datakeep");
+    EXPECT_TRUE(RenameHostFile(client.get(), "/readme.txt", "/README.txt", &taken));
+    EXPECT_FALSE(taken);
+    EXPECT_EQ(server->readFile("README.txt"), "keep");
+
     ASSERT_EQ(HostCurrentDirectory(client.get(), "/new/"), "/new/");
     EXPECT_NE(SendFtpCommand(client.get(), "SITE CHMOD 640 moved.txt"), 0);
     std::vector<DirEntry> list;

@@ -2,6 +2,8 @@
 
 #include "ServerFixture.h"
 #include "ftp/CommandLine.h"
+#include "localfs/TextCodec.h"
+#include "support/HostileServer.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -167,6 +169,75 @@ TEST_P(ToolTest, TransfersReportFilesBytesAndTime) {
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.out.empty());
     EXPECT_FALSE(r.err.empty());
+}
+
+// Names typed on the command line go out in the bytes of the server's names: on vsftpd, which
+// keeps names as bytes, a CP932 file and folder are listed, fetched, renamed (the new name in
+// CP932 too) and removed by their Japanese names.
+TEST_P(ToolTest, TypedNamesGoOutInTheEncodingOfTheServersNames) {
+    if (!isVsftpd()) {
+        GTEST_SKIP() << "pyftpdlib takes only UTF-8 names";
+    }
+    const auto cp932 = [](const std::string& text) { return Utf8ToCp932(text).value_or(""); };
+    put(cp932("日本語.txt"), "body");
+    put(cp932("フォルダ/中.txt"), "in");
+    TempDir local;
+    const struct {
+        std::vector<std::string> args;
+        std::string out;  // a text the output holds
+        std::string made; // a path that is there afterwards, in CP932
+    } steps[] = {
+        {{"ls", "/フォルダ"}, "\t中.txt\n", ""},
+        {{"get", "/日本語.txt", local.file("got")}, "1 files, 4 bytes", ""},
+        {{"mv", "/日本語.txt", "/フォルダ/新.txt"}, "", "フォルダ/新.txt"},
+        {{"rm", "/フォルダ/新.txt"}, "", ""},
+        {{"rm", "フォルダ/中.txt"}, "", ""},
+        {{"rmdir", "/フォルダ"}, "", ""},
+    };
+    for (const auto& step : steps) {
+        std::vector<std::string> args = step.args;
+        args.insert(args.begin(), "ftp://" + server->user() + ":" + server->password() + "@" +
+                                      server->server() + "/");
+        const auto r = RunTool(args);
+        EXPECT_EQ(r.status, 0) << args[1] << " " << args[2] << ": " << r.err;
+        EXPECT_NE(r.out.find(step.out), std::string::npos) << args[1] << ": " << r.out;
+        EXPECT_TRUE(step.made.empty() || server->exists(cp932(step.made))) << step.made;
+    }
+    EXPECT_EQ(ReadFileBytes(local.file("got")), "body");
+    EXPECT_FALSE(server->exists(cp932("フォルダ")));
+}
+
+// A failure exits 1 with nothing on standard output and one line on standard error that says
+// what failed and quotes the server's reply.
+TEST(Tool, FailuresExitOneQuotingTheServer) {
+    if (!test::CanRunServer(test::ServerKind::Pyftpdlib)) {
+        GTEST_SKIP() << "no /usr/bin/python3";
+    }
+    const struct {
+        const char* scenario;
+        const char* password;
+        std::vector<std::string> args;
+        std::string err; // what standard error holds
+    } rows[] = {
+        {"", "wrong", {"pwd"}, ": 530 Login incorrect.\n"},
+        {"epsv-zero", "secret", {"ls", "/wide"}, "cannot list the folder \"/wide\": 229 "},
+        {"", "secret", {"mv", "/hello.txt", "/data.bin"}, "mv: \"/data.bin\" already exists\n"},
+    };
+    for (const auto& row : rows) {
+        test::HostileServer server(row.scenario);
+        ASSERT_TRUE(server.ok());
+        std::vector<std::string> args = row.args;
+        args.insert(args.begin(),
+                    std::string("ftp://test:") + row.password + "@" + server.server() + "/");
+        const auto r = RunTool(args);
+        EXPECT_EQ(r.status, 1) << row.err;
+        EXPECT_EQ(r.out, "") << row.err;
+        EXPECT_NE(r.err.find(row.err), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        for (const std::string& command : server.commands()) {
+            EXPECT_NE(command.rfind("RNFR", 0), 0u) << "a taken name is never renamed onto";
+        }
+    }
 }
 
 TEST(Tool, ParseListingNeedsNoServer) {

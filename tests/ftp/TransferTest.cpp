@@ -133,6 +133,52 @@ TEST_P(FileTransferTest, ADownloadReplacesAFileOnlyWhenItArrivedWhole) {
     EXPECT_FALSE(UploadFile(nullptr, local.file("target.txt"), "/y.txt", 2));
 }
 
+// A link at the target stays a link: the file it leads to (through a chain, or one that does
+// not exist yet) gets the new content and keeps its mode.
+TEST_P(FileTransferTest, ADownloadOverALinkReplacesTheFileBehindIt) {
+    TempDir local;
+    put("new.txt", "new content");
+    fs::create_directories(local.file("real"));
+    WriteFileBytes(local.file("real/file.txt"), "old content");
+    ::chmod(local.file("real/file.txt").c_str(), 0604);
+    ASSERT_EQ(::symlink("real/file.txt", local.file("link.txt").c_str()), 0);
+    ASSERT_EQ(::symlink(local.file("link.txt").c_str(), local.file("chain.txt").c_str()), 0);
+    ASSERT_EQ(::symlink("real/made.txt", local.file("dangling.txt").c_str()), 0);
+    const std::pair<const char*, const char*> links[] = {{"link.txt", "real/file.txt"},
+                                                         {"chain.txt", "real/file.txt"},
+                                                         {"dangling.txt", "real/made.txt"}};
+    for (const auto& [link, behind] : links) {
+        WriteFileBytes(local.file("real/file.txt"), "old content");
+        ASSERT_TRUE(DownloadFile(client.get(), "/new.txt", local.file(link), 2)) << link;
+        EXPECT_TRUE(fs::is_symlink(local.file(link))) << link;
+        EXPECT_EQ(ReadFileBytes(local.file(behind)), "new content") << link;
+    }
+    EXPECT_EQ(fs::status(local.file("real/file.txt")).permissions() & fs::perms::all,
+              fs::perms(0604));
+    EXPECT_EQ(FolderNames(local.path()),
+              (std::vector<std::string>{"chain.txt", "dangling.txt", "link.txt", "real"}));
+    EXPECT_EQ(FolderNames(local.file("real")), (std::vector<std::string>{"file.txt", "made.txt"}));
+}
+
+// The hidden name a download arrives under fits the file system whenever the target does.
+TEST_P(FileTransferTest, NamesAsLongAsTheFileSystemAllowsArrive) {
+    TempDir local;
+    put("new.txt", "new content");
+    std::string japanese; // 85 characters of 3 bytes
+    for (int i = 0; i < 85; ++i) {
+        japanese += "日";
+    }
+    const std::string names[] = {std::string(243, 'a'), std::string(255, 'b'), japanese,
+                                 japanese.substr(0, 243) + ".txt"};
+    for (const std::string& name : names) {
+        for (int again = 0; again < 2; ++again) { // new, then over the file
+            ASSERT_TRUE(DownloadFile(client.get(), "/new.txt", local.file(name), 2)) << name;
+        }
+        EXPECT_EQ(ReadFileBytes(local.file(name)), "new content") << name;
+    }
+    EXPECT_EQ(FolderNames(local.path()).size(), 4u); // nothing hidden left behind
+}
+
 // A transfer clears the bar once before its first step and ends with the whole size drawn; an
 // empty file shows no bar.
 TEST_P(FileTransferTest, ProgressShowsTheBarFirstThenGrowsIt) {

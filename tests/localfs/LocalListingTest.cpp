@@ -7,6 +7,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <set>
+#include <sstream>
+#include <thread>
+#include <tuple>
 
 using namespace oxlip;
 using namespace oxlip::test;
@@ -152,29 +155,30 @@ TEST(ListLocalFolder, SizesBeyondFourGigabytes) {
     EXPECT_EQ(FormatSizeKB(int64_t(list[0].fileSize())), "4,882,812KB");
 }
 
-TEST(GetLocalEntry, FileOrFirstMatchAndNothingFoundLeavesTheRecord) {
+TEST(GetLocalEntry, TheGivenNameLiterallyAndNothingFoundLeavesTheRecord) {
     TempDir dir;
     WriteFileBytes(dir.file("data.bin"), std::string(1500, 'z'));
     SetModified(dir.file("data.bin"), 1700000000, 0);
-    WriteFileBytes(dir.file("one.log"), "1");
-    WriteFileBytes(dir.file("two.log"), "22");
     DirEntry record;
     ASSERT_EQ(GetLocalEntry(dir.file("data.bin"), record), 1);
     EXPECT_EQ(record.cFileName, "data.bin");
-    EXPECT_EQ(record.fileSize(), 1500u);
     EXPECT_EQ(record.ftLastWriteTime, FileTimeFromUnix(1700000000));
     EXPECT_FALSE(record.isDirectory());
-    // A wildcard gives its first match.
-    ASSERT_EQ(GetLocalEntry(dir.path() + "/*.log", record), 1);
-    EXPECT_TRUE(record.cFileName == "one.log" || record.cFileName == "two.log");
-    EXPECT_EQ(record.fileSize(), record.cFileName == "one.log" ? 1u : 2u);
-
-    const DirEntry before = record;
-    for (const std::string& path :
-         {dir.file("missing.txt"), dir.file("missing") + "/x.txt", dir.path() + "/*.none"}) {
-        EXPECT_EQ(GetLocalEntry(path, record), 0) << path;
-        EXPECT_EQ(record, before) << path;
+    // "*" and "?" are characters of the name, never wildcards.
+    WriteFileBytes(dir.file("a*b.txt"), "1");
+    WriteFileBytes(dir.file("aXXb.txt"), "22");
+    WriteFileBytes(dir.file("q1"), "333");
+    const std::pair<const char*, int> names[] = {
+        {"data.bin", 1500}, {"a*b.txt", 1}, {"aXXb.txt", 2}, {"q1", 3},
+        {"a*", -1},         {"q?", -1},     {"*.*", -1},     {"missing.txt", -1}};
+    for (const auto& [name, size] : names) {
+        DirEntry found = Junk(1)[0];
+        EXPECT_EQ(GetLocalEntry(dir.file(name), found), size < 0 ? 0 : 1) << name;
+        EXPECT_EQ(found.cFileName, size < 0 ? "junk" : name) << name;
+        EXPECT_EQ(found.fileSize(), size < 0 ? 0u : uint64_t(size)) << name;
     }
+    EXPECT_EQ(GetLocalEntry(dir.file("missing") + "/x.txt", record), 0);
+    EXPECT_EQ(record.cFileName, "data.bin");
 }
 
 TEST(LocalPaths, IsDirectoryFollowsLinksAndProbeRefusesOnlyWhatCannotBeRead) {
@@ -204,6 +208,32 @@ TEST(LocalPaths, IsDirectoryFollowsLinksAndProbeRefusesOnlyWhatCannotBeRead) {
     }
 }
 
+// A probe of a path whose file system does not answer (a work that sleeps stands in for it)
+// gives up in time, pumping meanwhile.
+TEST(LocalPaths, BoundedProbesAnswerInTimeAndPumpMeanwhile) {
+    using namespace std::chrono;
+    int pumps = 0;
+    const auto pump = [&] { ++pumps; };
+    EXPECT_TRUE(ProbeLocalPathWithin("/", 5000, pump));
+    EXPECT_FALSE(ProbeLocalPathWithin("relative/path", 5000, pump));
+    const std::tuple<int, int, bool> works[] = {{150, 5000, true}, {1500, 200, false}};
+    for (const auto& [sleepMs, timeoutMs, answered] : works) {
+        pumps = 0;
+        const auto start = steady_clock::now();
+        const bool result = RunWithin(
+            [sleepMs = sleepMs] {
+                std::this_thread::sleep_for(milliseconds(sleepMs));
+                return true;
+            },
+            timeoutMs, pump);
+        const auto took = duration_cast<milliseconds>(steady_clock::now() - start).count();
+        EXPECT_EQ(result, answered) << sleepMs;
+        EXPECT_GE(took, std::min(sleepMs, timeoutMs)) << sleepMs;
+        EXPECT_LT(took, std::min(sleepMs, timeoutMs) + 1000) << sleepMs;
+        EXPECT_GE(pumps, 2) << sleepMs;
+    }
+}
+
 TEST(MountPoints, TheRootIsFirstAndTheListIsSortedWithoutRepeats) {
     const std::vector<std::string> mounts = ListMountPoints();
     ASSERT_FALSE(mounts.empty());
@@ -215,18 +245,57 @@ TEST(MountPoints, TheRootIsFirstAndTheListIsSortedWithoutRepeats) {
               mounts.end());
 }
 
-TEST(MountPoints, TableTextIsUnescaped) {
-    const std::string table = "/dev/vdb /mnt/my\\040disk ext4 rw 0 0\n"
-                              "proc /proc proc rw 0 0\n"
-                              "/dev/vda / ext4 rw 0 0\n"
-                              "tmpfs /tmp tmpfs rw 0 0\n"
-                              "tmpfs /tmp tmpfs rw 0 0\n"
-                              "/dev/vdc /mnt/back\\134slash ext4 rw 0 0\n"
-                              "garbage\n"
-                              "\n";
-    EXPECT_EQ(ParseMountPoints(table),
-              (std::vector<std::string>{"/", "/mnt/back\\slash", "/mnt/my disk", "/proc", "/tmp"}));
-    EXPECT_EQ(ParseMountPoints(""), (std::vector<std::string>{"/"}));
+TEST(MountPoints, OnlyWhatAUserWouldPickUnescaped) {
+    // Each line of a mounts table, and the mount point picked from it (none: left out).
+    const std::pair<const char*, const char*> lines[] = {
+        {"/dev/vda2 / ext4 rw 0 0", "/"},
+        {"proc /proc proc rw 0 0", nullptr},
+        {"sysfs /sys sysfs rw 0 0", nullptr},
+        {"cgroup2 /sys/fs/cgroup cgroup2 rw 0 0", nullptr},
+        {"devpts /dev/pts devpts rw 0 0", nullptr},
+        {"tmpfs /dev/shm tmpfs rw 0 0", nullptr},
+        {"tmpfs /run tmpfs rw 0 0", nullptr},
+        {"tmpfs /run/user/1000 tmpfs rw 0 0", nullptr},
+        {"gvfsd-fuse /run/user/1000/gvfs fuse.gvfsd-fuse rw 0 0", nullptr},
+        {"tmpfs /tmp tmpfs rw 0 0", nullptr},
+        {"systemd-1 /proc/sys/fs/binfmt_misc autofs rw 0 0", nullptr},
+        {"debugfs /sys/kernel/debug debugfs rw 0 0", nullptr},
+        {"mqueue /dev/mqueue mqueue rw 0 0", nullptr},
+        {"hugetlbfs /dev/hugepages hugetlbfs rw 0 0", nullptr},
+        {"systemd-1 /net autofs rw 0 0", nullptr},
+        {"/dev/loop3 /snap/core22/1234 squashfs ro 0 0", nullptr},
+        {"overlay /var/lib/docker/overlay2/abc/merged overlay rw 0 0", nullptr},
+        {"/dev/vda2 /etc/hosts ext4 rw 0 0", nullptr},
+        {"/dev/vda1 /boot/efi vfat rw 0 0", "/boot/efi"},
+        {"/dev/vda3 /home ext4 rw 0 0", "/home"},
+        {"/dev/sdb1 /media/user/USB\\040STICK vfat rw 0 0", "/media/user/USB STICK"},
+        {"/dev/sdc1 /run/media/user/DISK exfat rw 0 0", "/run/media/user/DISK"},
+        {"server:/export /mnt/nfs nfs4 rw 0 0", "/mnt/nfs"},
+        {"//nas/share /srv/share cifs rw 0 0", "/srv/share"},
+        {"me@host:/ /home/user/remote fuse.sshfs rw 0 0", "/home/user/remote"},
+        {"tmpfs /mnt/ram tmpfs rw 0 0", "/mnt/ram"},
+        {"tmpfs /root/scratch tmpfs rw 0 0", "/root/scratch"},
+        {"tmpfs /opt/cache tmpfs rw 0 0", nullptr},
+        {"/dev/sdd1 /mnt/back\\134slash ext4 rw 0 0", "/mnt/back\\slash"},
+        {"garbage", nullptr},
+        {"", nullptr},
+    };
+    std::string table;
+    std::vector<std::string> picked;
+    for (const auto& [line, point] : lines) {
+        table += std::string(line) + "\n";
+        if (point) {
+            picked.push_back(point);
+        }
+    }
+    std::sort(picked.begin(), picked.end());
+    EXPECT_EQ(PickUserMountPoints(table, "/root"), picked);
+    // The mount seen at a point (the last) decides; the root is always there.
+    EXPECT_EQ(PickUserMountPoints("tmpfs /mnt/x tmpfs rw 0 0\nproc /mnt/x proc rw 0 0\n"
+                                  "/dev/sda1 /data ext4 rw 0 0\n/dev/sda1 /data ext4 rw 0 0\n",
+                                  ""),
+              (std::vector<std::string>{"/", "/data"}));
+    EXPECT_EQ(PickUserMountPoints("", ""), (std::vector<std::string>{"/"}));
 }
 
 TEST(MountPoints, ThePathBelongsToTheLongestPrefixOnAComponentBoundary) {
@@ -269,6 +338,32 @@ TEST(LocalFileOps, RenameNeverReplacesAnExistingEntry) {
     MakeFolder(dir.file("folder"));
     EXPECT_FALSE(RenameLocalPath(dir.file("from.txt"), dir.file("folder")));
     EXPECT_FALSE(RenameLocalPath(dir.file("missing"), dir.file("elsewhere")));
+}
+
+TEST(LocalFileOps, HiddenTempNamesFitTheLimitAndCutNoCharacter) {
+    const auto repeat = [](const std::string& text, int times) {
+        std::string out;
+        for (int i = 0; i < times; ++i) {
+            out += text;
+        }
+        return out;
+    };
+    // name, limit, the part of the name kept
+    const std::tuple<std::string, size_t, std::string> rows[] = {
+        {"a.txt", 255, "a.txt"},
+        {std::string(242, 'x'), 255, std::string(242, 'x')},
+        {std::string(255, 'x'), 255, std::string(242, 'x')},
+        {repeat("あ", 85), 255, repeat("あ", 80)},
+        {"ab\xc3\xa9" + repeat("あ", 2), 13 + 8,
+         "ab\xc3\xa9"
+         "あ"},
+        {"ab" + repeat("あ", 2), 13 + 4, "ab"},
+    };
+    for (const auto& [name, limit, kept] : rows) {
+        const std::string temp = HiddenTempName(name, limit);
+        EXPECT_EQ(temp, "." + kept + ".part-XXXXXX") << name;
+        EXPECT_LE(temp.size(), limit) << name;
+    }
 }
 
 TEST(LocalFileOps, CurrentFolderEndsInSlash) {

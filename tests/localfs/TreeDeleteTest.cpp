@@ -26,16 +26,22 @@ void MakeTree(const std::string& top) {
     WriteFileBytes(top + "/..more/e", "e");
 }
 
-// Folders top/d1/d2/.../dN.
-std::string MakeChain(const std::string& top, int depth) {
-    MakeFolder(top);
+// Folders top/d/d/... `depth` levels below top, a file "f" in each.
+void MakeChain(const std::string& top, int depth) {
     std::string path = top;
-    for (int i = 1; i <= depth; ++i) {
-        path += "/d";
+    for (int i = 0; i <= depth; ++i, path += "/d") {
         MakeFolder(path);
+        WriteFileBytes(path + "/f", "x");
     }
-    WriteFileBytes(path + "/leaf", "x");
-    return path;
+}
+
+// How many levels of a chain still hold their file.
+int FilesLeftInChain(const std::string& top) {
+    int left = 0;
+    for (std::string path = top; Exists(path + "/f"); path += "/d") {
+        ++left;
+    }
+    return left;
 }
 
 } // namespace
@@ -127,15 +133,49 @@ TEST(DeleteLocalFolder, WhatCannotGoStaysAndTheResultIsStillTrue) {
     EXPECT_TRUE(Exists(tree));
 }
 
-TEST(DeleteLocalFolder, DeepTreesWithinTheLimitGoDeeperOnesAreRefused) {
+TEST(DeleteLocalFolder, DeepTreesWithinTheLimitGoDeeperOnesAreRefusedBeforeAnythingGoes) {
     TempDir dir;
     MakeChain(dir.file("deep"), 64);
     EXPECT_TRUE(DeleteLocalFolder(dir.file("deep")));
     EXPECT_FALSE(Exists(dir.file("deep")));
 
-    const std::string deepest = MakeChain(dir.file("deeper"), 65);
+    MakeChain(dir.file("deeper"), 65);
+    MakeTree(dir.file("deeper/beside"));
     EXPECT_FALSE(DeleteLocalFolder(dir.file("deeper")));
-    // Refused below the limit: no enclosing folder was removed, the last level is intact.
-    EXPECT_TRUE(Exists(deepest));
-    EXPECT_TRUE(Exists(dir.file("deeper")));
+    EXPECT_EQ(FilesLeftInChain(dir.file("deeper")), 66);
+    EXPECT_EQ(ReadFileBytes(dir.file("deeper/beside/sub/deeper/c")), "c");
+}
+
+// Mounted in a mount namespace of a child: a tmpfs inside a tree, a bind mount of a folder
+// outside the tree (the same file system, another mount), and a tmpfs given as the folder.
+TEST(DeleteLocalFolder, AMountPointInTheTreeOrAsTheFolderIsRefusedBeforeAnythingGoes) {
+    TempDir dir;
+    const char* const files[] = {"tree/own.txt", "tree/mnt/inside.txt", "bound/own.txt",
+                                 "outside/keep.txt"};
+    for (const char* folder :
+         {"tree", "tree/mnt", "bound", "bound/sub", "bound/sub/outside", "outside"}) {
+        MakeFolder(dir.file(folder));
+    }
+    const int result = RunWithOwnMounts([&] {
+        if (::mount("tmpfs", dir.file("tree/mnt").c_str(), "tmpfs", 0, nullptr) != 0 ||
+            ::mount(dir.file("outside").c_str(), dir.file("bound/sub/outside").c_str(), nullptr,
+                    MS_BIND, nullptr) != 0) {
+            return 3;
+        }
+        for (const char* file : files) {
+            WriteFileBytes(dir.file(file), file);
+        }
+        int deleted = 0;
+        for (const char* folder : {"tree", "bound", "tree/mnt"}) {
+            deleted += DeleteLocalFolder(dir.file(folder)) ? 1 : 0;
+        }
+        for (const char* file : files) {
+            deleted += ReadFileBytes(dir.file(file)) == file ? 0 : 1;
+        }
+        return deleted == 0 ? 1 : 2;
+    });
+    if (result == -1 || result == 3) {
+        GTEST_SKIP() << "this system lets the tests mount nothing";
+    }
+    EXPECT_EQ(result, 1);
 }

@@ -17,6 +17,7 @@ Scenarios that change the whole connection:
   bytewise        every reply and every data block goes out one byte at a time
   batched         a listing or download says 150 and 226 in one segment before any data
   no-utf8         FEAT does not offer UTF8
+  utf8-refused    FEAT offers UTF8, but "OPTS UTF8 ON" is refused (names are not UTF-8)
   mlsd            FEAT offers MLST and folders are listed with MLSD
   pasv-zero       EPSV refused; PASV names 0.0.0.0
   pasv-other      EPSV refused; PASV names 127.0.0.2, where a trap listens on the same port
@@ -37,7 +38,7 @@ Behaviour chosen by names (any folder):
   folder "/die421"   CWD answers 421 and closes
   SITE NUL           a reply with a NUL in it
   SITE LONG n        a reply line of n bytes
-  SITE MANY n        a multi-line reply of n lines
+  SITE MANY n [w]    a multi-line reply of n lines (of about w bytes each)
   folders "/raw-*"   listed with the raw body the tree gives for them
   folder "/loop"     holds "loop" again, without end, and a file "f.txt"
   folder "/big-n"    n files (LIST only)
@@ -428,6 +429,8 @@ class Session(scripted_ftp.Session):
     def command(self, cmd, arg):
         if cmd == "SYST":
             self.reply(215, "UNIX Type: L8")
+        elif cmd == "OPTS" and "utf8-refused" in self.modes and arg.upper().startswith("UTF8"):
+            self.reply(501, "UTF8 not available.")
         elif cmd in ("NOOP", "TYPE", "OPTS"):
             self.reply(200, "Ok.")
         elif cmd == "PWD":
@@ -518,9 +521,10 @@ class Session(scripted_ftp.Session):
         elif word == "LONG":
             self.send("200 " + "L" * int(rest) + "\r\n")
         elif word == "MANY":
-            count = int(rest)
-            self.send("200-start\r\n" + "".join(" line %d\r\n" % i for i in range(count))
-                      + "200 end\r\n")
+            count, _, width = rest.partition(" ")
+            pad = "." * max(int(width or 0) - 12, 0)
+            self.send("200-start\r\n" + "".join(" line %d%s\r\n" % (i, pad)
+                                                for i in range(int(count))) + "200 end\r\n")
         else:
             self.reply(502, "Unknown SITE command.")
         return True

@@ -120,7 +120,8 @@ TEST(SettingsCrashSafety, KilledSavesLeaveOldOrNewFiles) {
     const auto start = std::chrono::steady_clock::now();
     int iterations = 0;
     int killedMidWrite = 0;
-    for (; iterations < 200; ++iterations) {
+    // Until enough kills have landed inside a file replacement, bounded in count and time.
+    for (; iterations < 400 && killedMidWrite < 50; ++iterations) {
         if (std::chrono::steady_clock::now() - start > std::chrono::seconds(20)) {
             break;
         }
@@ -160,7 +161,8 @@ TEST(SettingsCrashSafety, KilledSavesLeaveOldOrNewFiles) {
             }
         }
     }
-    EXPECT_GE(iterations, 20);
+    // Only a kill between the temporary file's creation and its rename tests anything.
+    EXPECT_GE(killedMidWrite, 10) << "seed " << seed;
     std::cout << "killed " << iterations << " saving processes, " << killedMidWrite
               << " inside a file replacement (seed " << seed << ")\n";
 }

@@ -74,7 +74,9 @@ TEST(IniRead, FindsValuesByExactHeaderAndKeyPrefix) {
         {"'=' must follow the key", Crlf("[S]|ServerName=x"), "S", "Server", "dflt"},
         {"first of duplicates", Crlf("[S]|k=1|k=2"), "S", "k", "1"},
         {"lines above any header", Crlf("K=top|[S]|x=1"), "S", "K", "dflt"},
-        {"later section answers", Crlf("[A]|x=1|[B]|K=b"), "A", "K", "b"},
+        {"no key from the next section", Crlf("[A]|x=1|[B]|K=b"), "A", "K", "dflt"},
+        {"only the first of a repeated section", Crlf("[A]|x=1|[B]|[A]|K=2"), "A", "K", "dflt"},
+        {"a repeated header inside the section", Crlf("[A]|x=1|[A]|K=2|[B]"), "A", "K", "2"},
         {"section absent", Crlf("[A]|K=a"), "B", "K", "dflt"},
         {"lone CR ends", "[S]\rK=cr\r", "S", "K", "cr"},
         {"lone LF ends", "[S]\nK=lf\n", "S", "K", "lf"},
@@ -85,6 +87,8 @@ TEST(IniRead, FindsValuesByExactHeaderAndKeyPrefix) {
         {"UTF-8 text", Crlf("[事務所]|Dir=/ホーム"), "事務所", "Dir", "/ホーム"},
         {"CP932 file read as UTF-8", "[\x8e\x96\x96\xb1\x8f\x8a]\r\nDir=/\x83\x65\r\n", "事務所",
          "Dir", "/テ"},
+        // As a whole these bytes are valid CP932 too, which would garble the UTF-8 header.
+        {"UTF-8 file with a CP932 line", "[日本]\r\nDir=/\x83\x65\r\n", "日本", "Dir", "/テ"},
     };
     TempDir dir;
     const std::string path = dir.file("t.ini");
@@ -122,7 +126,6 @@ TEST(IniWrite, RewritesAsTheLineRulesSay) {
         {"key of another section untouched", Crlf("[B]|k=b|[A]"), "A", "k", "a", "[B]|k=b|[A]|k=a"},
         {"LF file comes back CR LF", "[A]\nk=1\n", "A", "k", "2", "[A]|k=2"},
         {"CR file comes back CR LF", "[A]\rk=1", "A", "j", "2", "[A]|k=1|j=2"},
-        {"CP932 file rewritten as UTF-8", "[\x83\x65]\r\nk=1\r\n", "テ", "k", "2", "[テ]|k=2"},
         {"bytes pass through", Crlf("[A]|t=\x01\t\x7f x"), "A", "u", "\xe2\x82\xac",
          "[A]|t=\x01\t\x7f x|u=\xe2\x82\xac"},
     };
@@ -144,8 +147,8 @@ TEST(IniDelete, DropsEveryOccurrenceWithItsLines) {
     const std::pair<std::string, std::string> cases[] = {
         {Crlf("[A]|x=1||[B]|y=2"), Crlf("[B]|y=2")},
         {Crlf("top|[A]|x=1|[B]|y=2|[A]|z=3|; c"), Crlf("top|[B]|y=2")},
-        {"[B]\ny=2", Crlf("[B]|y=2")}, // absent: the same lines, now each ended by CR LF
-        {Crlf("[A]|x=1"), ""},         // the only section: an empty file
+        {"[B]\ny=2", "[B]\ny=2"}, // absent: nothing changes, nothing is written
+        {Crlf("[A]|x=1"), ""},    // the only section: an empty file
     };
     TempDir dir;
     const std::string path = dir.file("t.ini");
@@ -292,13 +295,48 @@ TEST(IniAtomicRewrite, OldFileStaysWholeWhenNoTemporaryFileCanBeMade) {
 
 } // namespace
 
-TEST(IniEncoding, AFileInNeitherEncodingReadsTheSameAfterAWrite) {
-    // UTF-8 lines mixed with bytes that are neither UTF-8 nor CP932 (found by fuzzing): once
-    // rewritten, the last line alone would have made the whole file read as CP932 and the
-    // UTF-8 header would no longer be found.
+TEST(IniEncoding, FilesKeepTheirEncodingAndUnchangedFilesAreNotWritten) {
+    const std::string cp932 = "[\x83\x65]\r\nk=1\n";         // [テ], one LF line end
+    const std::string mixed = "[日本]\r\nUser=\x83\x65\r\n"; // one CP932 line in UTF-8
+    const struct {
+        const char* name;
+        std::string before;
+        const char *section, *key, *value;
+        std::string after;
+        std::optional<std::string> backup; // "<file>.bak" after the write
+    } cases[] = {
+        {"unchanged CP932", cp932, "テ", "k", "1", cp932, std::nullopt},
+        {"unchanged UTF-8", "[A]\nk=1", "A", "k", "1", "[A]\nk=1", std::nullopt},
+        {"CP932 stays CP932", cp932, "テ", "u", "日本", Crlf("[\x83\x65]|k=1|u=\x93\xfa\x96\x7b"),
+         std::nullopt},
+        {"beyond CP932", cp932, "テ", "u", "😀", Crlf("[テ]|k=1|u=😀"), cp932},
+        // In CP932 these two characters are the bytes of a valid UTF-8 line.
+        {"CP932 that reads back as UTF-8", cp932, "テ", "u", "ﾂ　", Crlf("[テ]|k=1|u=ﾂ　"), cp932},
+        {"mixed", mixed, "日本", "k", "v", Crlf("[日本]|User=テ|k=v"), mixed},
+    };
     TempDir dir;
-    const std::string path = dir.file("Ftp.ini");
-    const std::string section = "\xe6\x8e\xa5\xe7\xb6\x9a"; // 接続
+    const std::string path = dir.file("User.ini");
+    const std::string backup = path + ".bak";
+    for (const auto& c : cases) {
+        std::filesystem::remove(path);
+        std::filesystem::remove(backup);
+        WriteFileBytes(path, c.before);
+        EXPECT_TRUE(oxlip::WriteIniValue(path, c.section, c.key, c.value)) << c.name;
+        EXPECT_EQ(ReadFileBytes(path), c.after) << c.name;
+        EXPECT_EQ(std::filesystem::exists(backup), c.backup.has_value()) << c.name;
+        if (c.backup) {
+            EXPECT_EQ(ReadFileBytes(backup), *c.backup) << c.name;
+        }
+        EXPECT_EQ(oxlip::ReadIniValue(path, c.section, c.key, "-"), c.value) << c.name;
+    }
+    // A backup is only made once: a later conversion keeps the first one.
+    WriteFileBytes(path, cp932);
+    ASSERT_TRUE(oxlip::WriteIniValue(path, "テ", "u", "😀"));
+    EXPECT_EQ(ReadFileBytes(backup), mixed);
+
+    // UTF-8 lines mixed with bytes that are neither UTF-8 nor CP932 (found by fuzzing) read
+    // the same once rewritten.
+    const std::string section = "接続";
     WriteFileBytes(path, "[" + section + "]\r\nUser=\xe5\xe5\x90\nm\xe0\x84\r\n");
     EXPECT_EQ(oxlip::ReadIniValue(path, section, "User", "-"),
               "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd");

@@ -108,8 +108,8 @@ TEST(SettingsFiles, FirstStartWithoutFilesThenTwoExits) {
 
 TEST(SettingsFiles, ExtensionListComesFromConsecutiveKeys) {
     const std::pair<const char*, std::vector<std::string>> cases[] = {
-        {"[Oxlip]|User=a", {""}}, // no [Extension]
-        {"[Extension]|Extension0=|Extension1=CSS", {""}},
+        {"[Oxlip]|User=a", {}}, // no [Extension]: an emptied list
+        {"[Extension]|Extension0=|Extension1=CSS", {}},
         {"[Extension]|Extension0=A|Extension1=|Extension2=C", {"A"}}, // an empty key cuts
         {"[Extension]|Extension0=A|Extension2=C", {"A"}},             // so does a gap
         {"[Extension]|Extension1=b|Extension0=a", {"a", "b"}},
@@ -122,10 +122,17 @@ TEST(SettingsFiles, ExtensionListComesFromConsecutiveKeys) {
         EXPECT_EQ(s.AsciiExtensionList, expected) << file;
     }
 
-    // An empty list leaves the file without the section; the defaults come back on demand.
+    // An empty list leaves the file without the section and comes back empty; what is added
+    // to it next is kept (an empty entry, which would end the list, is left out).
     s.AsciiExtensionList.clear();
     EXPECT_TRUE(s.SaveAsciiExtensions());
     EXPECT_EQ(ReadFileBytes(s.ftpIniPath()), "");
+    s.LoadAsciiExtensions();
+    EXPECT_TRUE(s.AsciiExtensionList.empty());
+    s.AsciiExtensionList.insert(s.AsciiExtensionList.end(), {"PHP", "", "XML"});
+    EXPECT_TRUE(s.SaveAsciiExtensions());
+    s.LoadAsciiExtensions();
+    EXPECT_EQ(s.AsciiExtensionList, (std::vector<std::string>{"PHP", "XML"}));
     s.SetDefaultAsciiExtensions();
     EXPECT_EQ(s.AsciiExtensionList, oxlip::DefaultAsciiExtensions());
 }
@@ -237,6 +244,14 @@ TEST(SettingsProfiles, RoundTripInKeyOrderWithPrivateFile) {
     EXPECT_EQ(t.ProfileNames(), (std::vector<std::string>{"事務所 web", "B"}));
     EXPECT_EQ(oxlip::ReadIniValue(s.userIniPath(), "事務所 web", "TransMode", ""), "-1");
     EXPECT_EQ(ModeOf(s.userIniPath()), 0600u);
+
+    // A file readable by others is made private by the next save, changed or not.
+    for (const int mode : {-1, 2}) {
+        ASSERT_EQ(::chmod(s.userIniPath().c_str(), 0644), 0);
+        t.profile.TransMode = mode;
+        ASSERT_TRUE(t.SaveProfile());
+        EXPECT_EQ(ModeOf(s.userIniPath()), 0600u) << mode;
+    }
 }
 
 TEST(SettingsProfiles, NoProfileChosenWritesNoUserIni) {
@@ -274,26 +289,25 @@ TEST(SettingsProfiles, Cp932UserIniKeepsJapaneseNames) {
     Settings s(dir.path());
     // [事務所] and [テスト] in CP932, the second with a half-width katakana password (ｱｲ)
     // stored byte by byte by the Windows program.
-    const std::string file = "[\x8e\x96\x96\xb1\x8f\x8a]\r\nServer=a\r\n"
+    const std::string head = "[\x8e\x96\x96\xb1\x8f\x8a]\r\nServer=a\r\n"
                              "[\x83\x65\x83\x58\x83\x67]\r\nServer=b\r\nUserName=\x83\x65\r\n"
-                             "PassWord=177123178456\r\nTransMode=1\r\n";
-    WriteFileBytes(s.userIniPath(), file);
+                             "PassWord=177123178456\r\nDir=";
+    const std::string tail = "/\r\nLDir=\r\nTransMode=1\r\nLastPathLocal=\r\nLastPathHost=\r\n";
+    WriteFileBytes(s.userIniPath(), head + tail);
     bool exists = false;
     EXPECT_EQ(s.ProfileNames(&exists), (std::vector<std::string>{"事務所", "テスト"}));
     EXPECT_TRUE(exists);
     s.profile.ProfileName = "テスト";
     s.LoadProfile();
-    EXPECT_EQ(Fields(s.profile), "テスト|b|テ|ｱｲ|||1||");
+    EXPECT_EQ(Fields(s.profile), "テスト|b|テ|ｱｲ|/||1||");
 
-    // The next save writes the whole file as UTF-8; the other profile survives.
+    // Saving what was loaded (as the start-up does) writes nothing; a change is written in
+    // CP932 (公開), the stored password and the other profile as they were.
     ASSERT_TRUE(s.SaveProfile());
-    const std::string head = "[事務所]\r\nServer=a\r\n[テスト]\r\nServer=b\r\nUserName=テ\r\n";
-    EXPECT_EQ(ReadFileBytes(s.userIniPath()).substr(0, head.size()), head);
-    EXPECT_EQ(s.ProfileNames(), (std::vector<std::string>{"事務所", "テスト"}));
-    Settings t(dir.path());
-    t.profile.ProfileName = "テスト";
-    t.LoadProfile();
-    EXPECT_EQ(t.profile.PassWord, "ｱｲ");
+    EXPECT_EQ(ReadFileBytes(s.userIniPath()), head + tail);
+    s.profile.Dir = "/公開/";
+    ASSERT_TRUE(s.SaveProfile());
+    EXPECT_EQ(ReadFileBytes(s.userIniPath()), head + "/\x8c\xf6\x8a\x4a" + tail);
 }
 
 TEST(Passwords, ScrambledFormHasCodesAndFillerAndComesBack) {

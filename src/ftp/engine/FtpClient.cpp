@@ -969,28 +969,19 @@ bool FtpClient::connect(const std::string& server, const std::string& user,
         d->failText("bad server text");
         return false;
     }
-    auto deadline = Clock::now() + std::chrono::milliseconds(d->connectMs);
     std::vector<SocketAddress> addresses;
     std::string error;
     if (!ResolveHost(host, port, d->connectMs, d->pumper, addresses, error)) {
         d->failText(error);
         return false;
     }
-    bool connected = false;
-    for (const SocketAddress& address : addresses) {
-        int left = RemainingMs(deadline);
-        if (left <= 0 || d->pumper.aborted()) {
-            break;
-        }
-        if (d->control.connect(address, left) == IoResult::Ok) {
-            connected = true;
-            break;
-        }
-    }
-    if (!connected) {
+    // Every address gets the whole time-out; a dead one holds the next back a quarter second.
+    if (d->control.connectAny(addresses, d->connectMs) != IoResult::Ok) {
         d->failText("connection failed");
         return false;
     }
+    // Keeps a router from dropping the control connection while a long transfer runs.
+    d->control.setKeepAlive();
 
     auto fail = [this] {
         d->control.close();
@@ -1028,8 +1019,9 @@ bool FtpClient::connect(const std::string& server, const std::string& user,
     if (d->lostFlag || !d->control.isOpen()) {
         return fail();
     }
-    if (d->features.count("UTF8")) {
-        d->command("OPTS UTF8 ON");
+    // A server may offer UTF8 and still refuse to turn it on (its names are then in another
+    // encoding): names are UTF-8 only when it said yes.
+    if (d->features.count("UTF8") && d->command("OPTS UTF8 ON") / 100 == 2) {
         d->utf8 = true;
         d->codec.SetServerUtf8(true);
     }
@@ -1458,6 +1450,10 @@ bool FtpClient::store(const std::string& path, bool ascii, int fd, const BlockCa
 
 bool FtpClient::hasFeature(const std::string& name) const {
     return d->features.count(Upper(name)) > 0;
+}
+
+bool FtpClient::namesUtf8() const {
+    return d->utf8;
 }
 
 int FtpClient::lastReplyCode() const {

@@ -93,6 +93,8 @@ public:
 
     // What the server offers.
     bool hasFeature(const std::string& name) const; // "MLST", "UTF8", "SIZE", "MDTM", "EPSV"
+    // Names on the wire are UTF-8: the server offered UTF8 and took "OPTS UTF8 ON".
+    bool namesUtf8() const;
     // The last reply's code and text, for messages and tests.
     int lastReplyCode() const;
     std::string lastReplyText() const;

@@ -13,6 +13,18 @@ std::string Reply::text() const {
     return out;
 }
 
+namespace {
+
+std::size_t BytesOf(const Reply& reply) {
+    std::size_t bytes = 0;
+    for (const std::string& line : reply.lines) {
+        bytes += line.size();
+    }
+    return bytes;
+}
+
+} // namespace
+
 int ReplyCodeOf(const std::string& line) {
     if (line.size() < 3) {
         return 0;
@@ -34,6 +46,7 @@ void ReplyParser::reset() {
     current_ = Reply{};
     inMultiLine_ = false;
     ready_.clear();
+    heldBytes_ = 0;
     failed_ = false;
     error_.clear();
 }
@@ -42,6 +55,7 @@ void ReplyParser::fail(const std::string& why) {
     failed_ = true;
     error_ = why;
     line_.clear();
+    heldBytes_ -= BytesOf(current_);
     current_ = Reply{};
     inMultiLine_ = false;
 }
@@ -49,6 +63,7 @@ void ReplyParser::fail(const std::string& why) {
 Reply ReplyParser::next() {
     Reply r = std::move(ready_.front());
     ready_.pop_front();
+    heldBytes_ -= BytesOf(r);
     return r;
 }
 
@@ -77,12 +92,17 @@ void ReplyParser::feed(const char* data, std::size_t size) {
 }
 
 void ReplyParser::takeLine(std::string line) {
+    if (heldBytes_ + line.size() > kMaxReplyBytes) {
+        fail("reply too large");
+        return;
+    }
     if (inMultiLine_) {
         bool last = ReplyCodeOf(line) == current_.code && (line.size() == 3 || line[3] == ' ');
         if (current_.lines.size() >= kMaxReplyLines) {
             fail("reply of too many lines");
             return;
         }
+        heldBytes_ += line.size();
         current_.lines.push_back(std::move(line));
         if (last) {
             inMultiLine_ = false;
@@ -101,6 +121,7 @@ void ReplyParser::takeLine(std::string line) {
     }
     Reply reply;
     reply.code = code;
+    heldBytes_ += line.size();
     bool multi = line.size() > 3 && line[3] == '-';
     reply.lines.push_back(std::move(line));
     if (multi) {

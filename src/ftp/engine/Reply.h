@@ -15,6 +15,9 @@ namespace oxlip::ftp {
 
 constexpr std::size_t kMaxReplyLine = 64 * 1024; // longer lines are cut at this length
 constexpr std::size_t kMaxReplyLines = 10000;    // a longer reply is a protocol error
+// The bytes of the lines the parser holds at once (the reply being received and those not yet
+// taken); more is a protocol error, so one reply never takes more memory than this.
+constexpr std::size_t kMaxReplyBytes = 4 * 1024 * 1024;
 
 struct Reply {
     int code = 0;                   // 100..599
@@ -36,8 +39,8 @@ public:
     // Takes the oldest complete reply; hasReply() must be true.
     Reply next();
 
-    // The byte stream broke the protocol (a line that is no reply, a reply of too many
-    // lines). Nothing more is parsed after that.
+    // The byte stream broke the protocol (a line that is no reply, a reply of too many lines
+    // or bytes). Nothing more is parsed after that.
     bool failed() const { return failed_; }
     const std::string& error() const { return error_; }
 
@@ -47,11 +50,12 @@ private:
     void takeLine(std::string line);
     void fail(const std::string& why);
 
-    std::string line_;         // the line being received
-    bool lineCut_ = false;     // the rest of the current line is being dropped
-    Reply current_;            // the multi-line reply being received
-    bool inMultiLine_ = false; // current_ waits for its last line
-    std::deque<Reply> ready_;  // complete replies
+    std::string line_;          // the line being received
+    bool lineCut_ = false;      // the rest of the current line is being dropped
+    Reply current_;             // the multi-line reply being received
+    bool inMultiLine_ = false;  // current_ waits for its last line
+    std::deque<Reply> ready_;   // complete replies
+    std::size_t heldBytes_ = 0; // the bytes of the lines in current_ and ready_
     bool failed_ = false;
     std::string error_;
 };

@@ -61,6 +61,30 @@ std::string SocketAddress::text() const {
     return buf;
 }
 
+uint16_t SocketAddress::port() const {
+    if (family() == AF_INET) {
+        return ntohs(reinterpret_cast<const sockaddr_in*>(&storage)->sin_port);
+    }
+    if (family() == AF_INET6) {
+        return ntohs(reinterpret_cast<const sockaddr_in6*>(&storage)->sin6_port);
+    }
+    return 0;
+}
+
+bool SocketAddress::sameHost(const SocketAddress& other) const {
+    if (family() != other.family()) {
+        return false;
+    }
+    if (family() == AF_INET) {
+        return reinterpret_cast<const sockaddr_in*>(&storage)->sin_addr.s_addr ==
+               reinterpret_cast<const sockaddr_in*>(&other.storage)->sin_addr.s_addr;
+    }
+    return family() == AF_INET6 &&
+           std::memcmp(&reinterpret_cast<const sockaddr_in6*>(&storage)->sin6_addr,
+                       &reinterpret_cast<const sockaddr_in6*>(&other.storage)->sin6_addr,
+                       sizeof(in6_addr)) == 0;
+}
+
 void SocketAddress::setPort(uint16_t port) {
     if (family() == AF_INET) {
         reinterpret_cast<sockaddr_in*>(&storage)->sin_port = htons(port);
@@ -167,43 +191,213 @@ void Stream::shutdownWrite() {
     }
 }
 
-IoResult Stream::connect(const SocketAddress& address, int timeoutMs) {
-    close();
+std::vector<SocketAddress> InterleaveFamilies(const std::vector<SocketAddress>& addresses) {
+    std::vector<SocketAddress> first, other;
+    for (const SocketAddress& a : addresses) {
+        (a.family() == addresses.front().family() ? first : other).push_back(a);
+    }
+    std::vector<SocketAddress> out;
+    for (std::size_t i = 0; i < first.size() || i < other.size(); ++i) {
+        if (i < first.size()) {
+            out.push_back(first[i]);
+        }
+        if (i < other.size()) {
+            out.push_back(other[i]);
+        }
+    }
+    return out;
+}
+
+int NextAttemptInMs(std::size_t started, std::size_t total, bool failedSince, int sinceLastMs,
+                    int staggerMs) {
+    if (started >= total) {
+        return -1;
+    }
+    if (started == 0 || failedSince) {
+        return 0;
+    }
+    return std::max(staggerMs - sinceLastMs, 0);
+}
+
+namespace {
+
+// Starts a non-blocking connect: the socket (poll() reports it writable once the attempt has
+// ended), or -1 when it failed at once.
+int StartConnect(const SocketAddress& address) {
     int fd = ::socket(address.family(), SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        return IoResult::Failed;
-    }
-    if (!SetNonBlocking(fd)) {
-        ::close(fd);
-        return IoResult::Failed;
+        return -1;
     }
     int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     // Socket buffers are left to the kernel: fixing their size turns off its tuning, which
     // grows them further than a fixed size would on a fast link.
-    fd_ = fd;
-    peer_ = address;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address.storage), address.length) == 0) {
-        return IoResult::Ok;
+    if (SetNonBlocking(fd) &&
+        (::connect(fd, reinterpret_cast<const sockaddr*>(&address.storage), address.length) == 0 ||
+         errno == EINPROGRESS)) {
+        return fd;
     }
-    if (errno != EINPROGRESS) {
-        close();
+    ::close(fd);
+    return -1;
+}
+
+int MsBetween(Clock::time_point from, Clock::time_point to) {
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
+    return int(std::clamp<long long>(ms, 0, 1 << 30));
+}
+
+} // namespace
+
+IoResult Stream::connect(const SocketAddress& address, int timeoutMs) {
+    return connectAny({address}, timeoutMs);
+}
+
+IoResult Stream::connectAny(const std::vector<SocketAddress>& addresses, int timeoutMs,
+                            int staggerMs) {
+    close();
+    if (addresses.empty()) {
         return IoResult::Failed;
     }
-    Stream* self = this;
-    short events = POLLOUT;
-    int ready = WaitStreams(&self, &events, 1, timeoutMs, pumper_);
-    if (ready <= 0) {
-        close();
-        return ready == 0 ? IoResult::TimedOut : IoResult::Failed;
+    const std::vector<SocketAddress> order = InterleaveFamilies(addresses);
+    struct Attempt {
+        std::size_t index;
+        Clock::time_point deadline;
+    };
+    std::vector<pollfd> fds; // fds[i] belongs to attempts[i]
+    std::vector<Attempt> attempts;
+    std::size_t started = 0;
+    Clock::time_point lastStart;
+    bool failedSince = false; // an attempt has failed since the last one started
+    bool timedOut = false, broken = false;
+    int winner = -1; // the attempt that connected
+    while (winner < 0 && !broken) {
+        auto now = Clock::now();
+        int due = NextAttemptInMs(started, order.size(), failedSince, MsBetween(lastStart, now),
+                                  staggerMs);
+        for (; due == 0; due = NextAttemptInMs(started, order.size(), failedSince, 0, staggerMs)) {
+            int fd = StartConnect(order[started]);
+            failedSince = fd < 0;
+            if (fd >= 0) {
+                fds.push_back(pollfd{fd, POLLOUT, 0});
+                attempts.push_back(Attempt{started, now + std::chrono::milliseconds(timeoutMs)});
+            }
+            ++started;
+            lastStart = now;
+        }
+        if (fds.empty()) {
+            break; // every address failed
+        }
+        int slice = due > 0 ? std::min(due, kPumpIntervalMs) : kPumpIntervalMs;
+        for (const Attempt& a : attempts) {
+            slice = std::min(slice, RemainingMs(a.deadline));
+        }
+        int n = ::poll(fds.data(), nfds_t(fds.size()), slice);
+        const bool pollFailed = n < 0 && errno != EINTR;
+        pumper_.afterPoll(n <= 0);
+        broken = pollFailed || pumper_.aborted();
+        now = Clock::now();
+        for (std::size_t i = fds.size(); i-- > 0 && winner < 0 && !broken;) {
+            int err = 0;
+            socklen_t len = sizeof err;
+            bool ended = fds[i].revents != 0;
+            if (ended && ::getsockopt(fds[i].fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 &&
+                err == 0) {
+                winner = int(i);
+            } else if (ended || now >= attempts[i].deadline) {
+                timedOut = timedOut || !ended;
+                failedSince = true;
+                ::close(fds[i].fd);
+                fds.erase(fds.begin() + long(i));
+                attempts.erase(attempts.begin() + long(i));
+            }
+        }
     }
-    int err = 0;
-    socklen_t len = sizeof err;
-    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) {
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+        if (int(i) == winner) {
+            fd_ = fds[i].fd;
+            peer_ = order[attempts[i].index];
+        } else {
+            ::close(fds[i].fd);
+        }
+    }
+    if (fd_ >= 0) {
+        return IoResult::Ok;
+    }
+    return timedOut && !broken ? IoResult::TimedOut : IoResult::Failed;
+}
+
+bool Stream::setKeepAlive() {
+    const int values[][3] = {{SOL_SOCKET, SO_KEEPALIVE, 1},
+                             {IPPROTO_TCP, TCP_KEEPIDLE, kKeepAliveIdleS},
+                             {IPPROTO_TCP, TCP_KEEPINTVL, kKeepAliveIntervalS},
+                             {IPPROTO_TCP, TCP_KEEPCNT, kKeepAliveCount}};
+    bool ok = fd_ >= 0;
+    for (const auto& v : values) {
+        ok = ok && ::setsockopt(fd_, v[0], v[1], &v[2], sizeof v[2]) == 0;
+    }
+    return ok;
+}
+
+SocketAddress Stream::local() const {
+    SocketAddress a;
+    a.length = sizeof a.storage;
+    if (fd_ < 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a.storage), &a.length) != 0) {
+        return SocketAddress{};
+    }
+    return a;
+}
+
+IoResult Stream::listen(const SocketAddress& address) {
+    close();
+    fd_ = ::socket(address.family(), SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd_ < 0 ||
+        ::bind(fd_, reinterpret_cast<const sockaddr*>(&address.storage), address.length) != 0 ||
+        ::listen(fd_, 1) != 0) {
         close();
         return IoResult::Failed;
     }
     return IoResult::Ok;
+}
+
+IoResult Stream::accept(Stream& listener, const SocketAddress& from, int timeoutMs) {
+    close();
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        SocketAddress peer;
+        peer.length = sizeof peer.storage;
+        int fd = ::accept4(listener.fd(), reinterpret_cast<sockaddr*>(&peer.storage), &peer.length,
+                           SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd >= 0 && peer.sameHost(from)) {
+            int one = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            fd_ = fd;
+            peer_ = peer;
+            return IoResult::Ok;
+        }
+        if (fd >= 0) {
+            ::close(fd); // a stranger
+        } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR &&
+                   errno != ECONNABORTED) {
+            return IoResult::Failed;
+        }
+        if (RemainingMs(deadline) <= 0) {
+            return IoResult::TimedOut;
+        }
+        Stream* wait = &listener;
+        short events = POLLIN;
+        int ready = WaitStreams(&wait, &events, 1, RemainingMs(deadline), pumper_);
+        if (ready <= 0) {
+            return ready == 0 ? IoResult::TimedOut : IoResult::Failed;
+        }
+    }
+}
+
+IoResult Stream::sendUrgent(const char* data, std::size_t size) {
+    if (fd_ < 0) {
+        return IoResult::Failed;
+    }
+    long n = ::send(fd_, data, size, MSG_OOB | MSG_NOSIGNAL);
+    return n == long(size) ? IoResult::Ok : IoResult::Failed;
 }
 
 long Stream::recvSome(char* buffer, std::size_t size) {

@@ -41,7 +41,10 @@ struct SocketAddress {
     socklen_t length = 0;
     int family() const { return storage.ss_family; }
     std::string text() const; // "127.0.0.1" or "::1"
+    uint16_t port() const;
     void setPort(uint16_t port);
+    // The same family and host address; ports are not compared.
+    bool sameHost(const SocketAddress& other) const;
 };
 
 // Resolves a host name (getaddrinfo, run aside so that the wait pumps and has a time-out).
@@ -50,6 +53,27 @@ bool ResolveHost(const std::string& host, uint16_t port, int timeoutMs, Pumper& 
                  std::vector<SocketAddress>& out, std::string& error);
 
 enum class IoResult { Ok, Closed, TimedOut, Failed };
+
+// Connecting to a host of several addresses (happy eyeballs, RFC 8305): the next address is
+// tried when the one before has not answered within kConnectStaggerMs, or at once when an
+// attempt has failed; the first connection made wins.
+constexpr int kConnectStaggerMs = 250;
+
+// The order in which to try the addresses: the resolver's first keeps its place, then the
+// address families take turns (each in the resolver's order).
+std::vector<SocketAddress> InterleaveFamilies(const std::vector<SocketAddress>& addresses);
+
+// When the next of total attempts starts: ms from now, 0 at once, -1 when none is left.
+// started attempts have begun, the last one sinceLastMs ago; failedSince tells whether an
+// attempt has failed since then.
+int NextAttemptInMs(std::size_t started, std::size_t total, bool failedSince, int sinceLastMs,
+                    int staggerMs = kConnectStaggerMs);
+
+// TCP keep-alive on an idle connection, so that routers keep it (and a dead peer is found):
+// the first probe after this much silence, then every interval, given up after count probes.
+constexpr int kKeepAliveIdleS = 30;
+constexpr int kKeepAliveIntervalS = 10;
+constexpr int kKeepAliveCount = 6;
 
 class Stream {
 public:
@@ -60,6 +84,24 @@ public:
 
     // Connects within the time-out.
     IoResult connect(const SocketAddress& address, int timeoutMs);
+    // Connects to the first address that answers, in the order of InterleaveFamilies(), the
+    // attempts staggered as NextAttemptInMs() says, each with its own time-out; the other
+    // attempts are closed. TimedOut when some attempt ran out of time, Failed when all were
+    // refused (or unreachable) or the pumper was told to abort.
+    IoResult connectAny(const std::vector<SocketAddress>& addresses, int timeoutMs,
+                        int staggerMs = kConnectStaggerMs);
+    // Turns on TCP keep-alive with the intervals above; false when the socket refused it.
+    bool setKeepAlive();
+
+    // Listens for one connection on the address (port 0: any free port); local() then tells
+    // the port. For active data connections, on the control connection's local address.
+    IoResult listen(const SocketAddress& address);
+    // Takes the next connection from the listening stream into this one, waiting (pumped) up
+    // to timeoutMs. Connections from another host than `from` are closed and waited past.
+    IoResult accept(Stream& listener, const SocketAddress& from, int timeoutMs);
+    // Sends the bytes at once as urgent data, the last byte marked (TCP urgent pointer): the
+    // Synch of the telnet sequence that goes before an ABOR. Plain sockets only.
+    IoResult sendUrgent(const char* data, std::size_t size);
     bool isOpen() const { return fd_ >= 0; }
     void close();
     // Sends FIN: the peer sees the end of the data.
@@ -82,6 +124,7 @@ public:
 
     int fd() const { return fd_; }
     const SocketAddress& peer() const { return peer_; }
+    SocketAddress local() const; // this end's address (getsockname)
     Pumper& pumper() { return pumper_; }
 
 private:

@@ -1,9 +1,21 @@
 #include "support/DialogDriver.h"
 
+#include "dialogs/DialogUi.h"
+
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QTest>
 
 namespace oxlip::test {
+
+namespace {
+// Every window test runs with the translation the program loads at start; QTEST_MAIN makes
+// the application object, which then calls this.
+void LoadProgramTranslation() {
+    ui::InstallQtJapaneseTranslation();
+}
+} // namespace
+Q_COREAPP_STARTUP_FUNCTION(LoadProgramTranslation)
 
 MessageRecorder::MessageRecorder(ui::MsgResult yesNoAnswer) {
     ui::SetMessageResponder(
