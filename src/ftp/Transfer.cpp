@@ -407,8 +407,12 @@ bool DownloadTree(FtpClient* hFtp, const std::string& hostFolder, const std::str
         if (!entry.isDirectory() || !IsPlainEntryName(entry.cFileName)) {
             continue;
         }
-        if (entry.isLink()) {
-            TellSkipped(ports, SkippedEntry::FolderLink, host + entry.cFileName); // not entered
+        if (entry.isLink()) { // never entered; one that may be a folder fails the tree
+            const bool sure = std::find(listing.doubtful.begin(), listing.doubtful.end(),
+                                        entry.cFileName) == listing.doubtful.end();
+            TellSkipped(ports, sure ? SkippedEntry::FolderLink : SkippedEntry::FailedLink,
+                        host + entry.cFileName);
+            complete = complete && sure;
         } else if (!EndsWithDot(entry.cFileName)) {
             subfolders.push_back(entry.cFileName);
         }

@@ -94,6 +94,9 @@ bool MarkLinks(FtpClient* hFtp, const std::string& folder, WalkFolder& out) {
             found != attributes.end() && (found->second & FILE_ATTRIBUTE_REPARSE_POINT);
         const bool folderShown =
             found != attributes.end() && (found->second & FILE_ATTRIBUTE_DIRECTORY) && !link;
+        if (IsRealFolder(entry) && !folderShown && !link) {
+            out.doubtful.push_back(entry.cFileName);
+        }
         if (link || (IsRealFolder(entry) && !folderShown)) {
             entry.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
         }

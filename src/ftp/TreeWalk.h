@@ -49,12 +49,15 @@ struct WalkFolder {
     std::vector<std::string> refused;
     // The entries' link bits are those of a listing that shows links.
     bool linksShown = false;
+    // Folders of MLSD that the listing with links shows neither as a folder nor as a link:
+    // marked as links to folders, as nothing tells where they lead.
+    std::vector<std::string> doubtful;
 };
 // False when a listing failed.
 bool ListWalkFolder(FtpClient* hFtp, const std::string& folder, WalkFolder& out);
 // Lists the folder with LIST and marks as links the entries it shows as links, and the
-// folders it does not show as folders (folder and link bits: a link to a folder). The entries
-// stay where they are. False when the listing failed.
+// folders it does not show as folders (folder and link bits: a link to a folder; see
+// doubtful). The entries stay where they are. False when the listing failed.
 bool MarkLinks(FtpClient* hFtp, const std::string& folder, WalkFolder& out);
 
 // What the listing of a host path's parent that shows links says of it (the root is a

@@ -76,6 +76,23 @@ TEST_F(HostileTest, TreeDeleteRemovesLinksThatMlsdLeavesOut) {
     EXPECT_EQ(std::count(left.begin(), left.end(), "hid"), 0);
 }
 
+// A folder that MLSD shows and LIST does not may be a link: it is never entered. A download
+// leaves it out and fails; a delete tries it as an entry (DELE), which fails and keeps it.
+TEST_F(HostileTest, AFolderThatOnlyMlsdShowsIsNeverEntered) {
+    start("mlsd");
+    ASSERT_TRUE(login());
+    EXPECT_FALSE(DownloadFolder(client.get(), "/ghost", local.file("g"), 2));
+    EXPECT_EQ(ReadFileBytes(local.file("g/a.txt")), "a");
+    EXPECT_EQ(log.skips, std::vector<std::string>{"skip failed-link /ghost/mlsd-only"});
+    EXPECT_FALSE(DeleteHostFolder(client.get(), "/ghost"));
+    const auto commands = server->commands();
+    EXPECT_NE(std::find(commands.begin(), commands.end(), "DELE /ghost/mlsd-only"), commands.end());
+    for (const std::string& c : commands) {
+        EXPECT_EQ(c.find("/ghost/mlsd-only/"), std::string::npos) << c;
+    }
+    EXPECT_EQ(names("/ghost/mlsd-only/*.*"), std::vector<std::string>{"kept.txt"});
+}
+
 // "-a" is dropped only when the server shows it took "-a" for a name; after any other failure
 // later listings still show hidden files.
 TEST_F(HostileTest, DashAIsDroppedOnlyWhenTheServerTakesItForAName) {

@@ -46,6 +46,7 @@ Behaviour chosen by names (any folder):
   folder "/wide"     three folders a level, two levels deep, two files in each
   folder "/dots"     holds ".htaccess", which LIST shows only with "-a"
   folders "*flaky*"  the first "LIST -a" of the session answers 425
+  names "mlsd-only*" left out of LIST
   links to "/..."    left out of MLSD (as ProFTPD leaves out links that lead outside its root);
                      a folder that still holds a link cannot be removed
 """
@@ -143,6 +144,7 @@ def build_tree():
         "dots": {".htaccess": b"deny", "index.html": b"page"},
         "flaky": {"a.txt": b"a"},
         "dash": {"-a": b"dash", "b.txt": b"b"},
+        "ghost": {"a.txt": b"a", "mlsd-only": {"kept.txt": b"kept"}},
         # Links that MLSD leaves out.
         "hid": {"a.txt": b"a", "out": ("link", "/outside"),
                 "sub": {"b.txt": b"b", "deep": ("link", "/outside/deep")}},
@@ -382,7 +384,8 @@ class Session(scripted_ftp.Session):
         for child, value in items:
             if mlsd and isinstance(value, tuple) and value[1].startswith("/"):
                 continue
-            if not mlsd and not hidden and child.startswith("."):
+            if not mlsd and (child.startswith("mlsd-only")
+                             or (not hidden and child.startswith("."))):
                 continue
             lines.append(mlsd_line(child, value) if mlsd else unix_line(child, value))
         if path == "/evil":
