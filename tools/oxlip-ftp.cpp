@@ -64,6 +64,19 @@ private:
     int64_t current_ = 0;
 };
 
+// Names what a tree transfer left out on standard error; the session's own log lines are not
+// shown.
+class ToolLog : public StatusLog {
+public:
+    void append(const std::string&) override {}
+    void skipped(SkippedEntry why, const std::string& path) override {
+        const char* what = why == SkippedEntry::UnsafeName   ? "skipped an unsafe name"
+                           : why == SkippedEntry::FailedLink ? "skipped a link that failed"
+                                                             : "left a link to a folder alone";
+        std::fprintf(stderr, "oxlip-ftp: %s: %s\n", what, path.c_str());
+    }
+};
+
 ftp::CivilTime LocalNow() {
     const std::time_t now = std::time(nullptr);
     std::tm tm{};
@@ -190,7 +203,9 @@ int main(int argc, char** argv) {
     Settings settings("");
     settings.SetDefaultAsciiExtensions();
     ToolProgress progress(::isatty(STDERR_FILENO) != 0);
+    ToolLog log;
     SessionPorts ports;
+    ports.log = &log;
     ports.progress = &progress;
     ports.asciiExtensions = &settings.AsciiExtensionList;
 

@@ -13,6 +13,15 @@ void StatusListBox::append(const std::string& line) {
     appendLine(QString::fromStdString(line));
 }
 
+void StatusListBox::skipped(SkippedEntry why, const std::string& path) {
+    const QString text = why == SkippedEntry::UnsafeName
+                             ? QStringLiteral("×名前が安全でないため転送しませんでした・・・・")
+                         : why == SkippedEntry::FailedLink
+                             ? QStringLiteral("×リンクを転送できませんでした・・・・")
+                             : QStringLiteral("フォルダへのリンクは転送しません・・・・");
+    appendLine(text + QString::fromStdString(path));
+}
+
 void StatusListBox::appendLine(const QString& line) {
     addItem(line);
     if (count() > 4) {

@@ -17,6 +17,7 @@ class StatusListBox : public QListWidget, public StatusLog {
 public:
     explicit StatusListBox(QWidget* parent = nullptr);
     void append(const std::string& line) override;
+    void skipped(SkippedEntry why, const std::string& path) override;
     void appendLine(const QString& line);
     QStringList lines() const;
 };

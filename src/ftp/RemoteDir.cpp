@@ -17,14 +17,14 @@ std::string HostCurrentDirectory(FtpClient* hFtp, const std::string& path) {
     return current ? TrimAtNul(*current) : "";
 }
 
-bool ListHostFolderChecked(FtpClient* hFtp, std::vector<DirEntry>& list,
-                           const std::string& pattern) {
+bool ListHostFolderChecked(FtpClient* hFtp, std::vector<DirEntry>& list, const std::string& pattern,
+                           ftp::ListingNotes* notes) {
     list.clear();
     if (!hFtp) {
         return false;
     }
     std::vector<DirEntry> entries;
-    const bool ok = hFtp->list(pattern, entries);
+    const bool ok = hFtp->list(pattern, entries, notes);
     // The listing's final reply has arrived: let the window catch up.
     TransferContext context;
     context.kind = kContextListing;

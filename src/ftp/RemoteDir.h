@@ -15,9 +15,10 @@ std::string HostCurrentDirectory(FtpClient* hFtp, const std::string& path);
 
 // Every entry matching the pattern; the count, the list holding exactly that many.
 int ListHostFolder(FtpClient* hFtp, std::vector<DirEntry>& list, const std::string& pattern);
-// The same listing, telling a failed listing (false) from an empty one (true, empty list).
-bool ListHostFolderChecked(FtpClient* hFtp, std::vector<DirEntry>& list,
-                           const std::string& pattern);
+// The same listing, telling a failed listing (false) from an empty one (true, empty list);
+// notes (when given) get what the listing left out and how it was read.
+bool ListHostFolderChecked(FtpClient* hFtp, std::vector<DirEntry>& list, const std::string& pattern,
+                           ftp::ListingNotes* notes = nullptr);
 
 // Makes a path the user typed (not one taken from a listing) ready to be sent: on a server
 // whose names are not UTF-8, the folders along it that hold a non-ASCII name are listed first,

@@ -80,31 +80,48 @@ bool CreateHostFolder(FtpClient* hFtp, const std::string& path) {
 
 namespace {
 
+// Removes, as links, the links that the listing which shows links finds in the folder (some
+// servers leave them out of MLSD, so the walk did not see them). True when any went.
+bool RemoveLinksShownByList(FtpClient* hFtp, const std::string& path) {
+    std::vector<DirEntry> entries;
+    if (!hFtp->listShowingLinks(path, entries)) {
+        return false;
+    }
+    bool removed = false;
+    for (const DirEntry& entry : entries) {
+        if (entry.isLink() && IsPlainEntryName(entry.cFileName)) {
+            if (!DeleteHostFile(hFtp, path + entry.cFileName)) {
+                return false;
+            }
+            removed = true;
+        }
+    }
+    return removed;
+}
+
 bool DeleteHostTree(FtpClient* hFtp, const std::string& folder, int depth) {
     if (depth > kMaxTreeDepth) {
         return false;
     }
     const std::string path = WithTrailingSlash(folder);
-    std::vector<DirEntry> entries;
-    ListHostFolder(hFtp, entries, path + "*.*");
+    WalkFolder listing;
+    if (!ListWalkFolder(hFtp, path, listing)) {
+        return false;
+    }
     std::vector<std::string> subfolders;
-    for (const DirEntry& entry : entries) {
-        const std::string& raw = entry.cFileName;
-        const std::string name = TrimAtNul(raw);
+    for (const DirEntry& entry : listing.entries) {
+        const std::string& name = entry.cFileName;
+        if (!IsPlainEntryName(name)) {
+            return false;
+        }
         if (entry.isDirectory() && !entry.isLink()) {
-            if (name == "." || name == "..") {
-                continue;
-            }
-            if (!IsPlainEntryName(raw)) {
-                return false;
-            }
             if (!EndsWithDot(name)) {
                 subfolders.push_back(path + name);
             }
             continue;
         }
         // A file, or a link (removed as the link itself, never entered).
-        if (!IsPlainEntryName(raw) || !DeleteHostFile(hFtp, path + name)) {
+        if (!DeleteHostFile(hFtp, path + name)) {
             return false;
         }
     }
@@ -113,13 +130,26 @@ bool DeleteHostTree(FtpClient* hFtp, const std::string& folder, int depth) {
             return false;
         }
     }
-    return hFtp->removeDir(path);
+    return hFtp->removeDir(path) ||
+           (hFtp->isOpen() && RemoveLinksShownByList(hFtp, path) && hFtp->removeDir(path));
 }
 
 } // namespace
 
 bool DeleteHostFolder(FtpClient* hFtp, const std::string& path) {
-    return hFtp && DeleteHostTree(hFtp, path, 0);
+    if (!hFtp) {
+        return false;
+    }
+    if (HostFolderListedAs(hFtp, path) != ListedAs::Folder) {
+        // A link given as the folder (or anything not shown as a folder) goes as an entry:
+        // nothing behind a link is touched.
+        std::string entry = path;
+        while (entry.size() > 1 && entry.back() == '/') {
+            entry.pop_back();
+        }
+        return DeleteHostFile(hFtp, entry);
+    }
+    return DeleteHostTree(hFtp, path, 0);
 }
 
 int SendFtpCommand(FtpClient* hFtp, const std::string& command) {

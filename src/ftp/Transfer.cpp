@@ -337,8 +337,25 @@ bool UploadFile(FtpClient* hFtp, const std::string& localPath, const std::string
 
 namespace {
 
+// A link in a host folder that did not arrive as a file: a link to a folder is left alone, any
+// other is a failed link. Both are told. False when the walk cannot go on.
+bool SkipHostLink(FtpClient* hFtp, const std::string& path, bool& complete) {
+    if (!hFtp->isOpen()) {
+        return false;
+    }
+    const FolderProbe probe = ProbeHostFolder(hFtp, path);
+    if (probe == FolderProbe::Lost) {
+        return false;
+    }
+    const bool folder = probe == FolderProbe::Folder;
+    TellSkipped(hFtp->ports(), folder ? SkippedEntry::FolderLink : SkippedEntry::FailedLink, path);
+    complete = complete && folder;
+    return true;
+}
+
+// complete turns false when an entry had to be left out (told in the log).
 bool DownloadTree(FtpClient* hFtp, const std::string& hostFolder, const std::string& localFolder,
-                  int type, int depth, ReceivedBatch& batch) {
+                  int type, int depth, ReceivedBatch& batch, bool& complete) {
     if (depth > kMaxTreeDepth) {
         return false;
     }
@@ -347,65 +364,88 @@ bool DownloadTree(FtpClient* hFtp, const std::string& hostFolder, const std::str
     if (!PathIsDirectory(local) && !CreateLocalFolder(local)) {
         return false;
     }
-    std::vector<DirEntry> entries;
-    if (!ListHostFolderChecked(hFtp, entries, host + "*.*")) {
+    WalkFolder listing;
+    if (!ListWalkFolder(hFtp, host, listing)) {
         return false; // a folder that cannot be listed is not reported as copied
     }
-    std::vector<std::string> subfolders;
+    const SessionPorts& ports = hFtp->ports();
+    for (const std::string& name : listing.refused) {
+        TellSkipped(ports, SkippedEntry::UnsafeName, host + name);
+        complete = false;
+    }
+    const std::vector<DirEntry>& entries = listing.entries; // MarkLinks keeps them in place
     for (const DirEntry& entry : entries) {
         const std::string& name = entry.cFileName;
-        if (entry.isDirectory()) {
-            if (name == "." || name == ".." || entry.isLink()) {
-                continue; // a link to a folder is never entered
-            }
-            if (!IsPlainEntryName(name)) {
-                return false;
-            }
-            if (!EndsWithDot(name)) {
-                subfolders.push_back(name);
-            }
+        if (!IsPlainEntryName(name)) {
+            TellSkipped(ports, SkippedEntry::UnsafeName, host + name);
+            complete = false;
             continue;
         }
-        if (!IsPlainEntryName(name)) {
-            return false;
+        if (entry.isDirectory()) {
+            continue;
         }
         ReceivedFile file;
         // A link's listed size is the link's own; its file is looked up.
         const std::optional<uint64_t> listed =
             entry.isLink() ? std::nullopt : std::optional<uint64_t>(entry.fileSize());
-        if (!ReceiveToTemp(hFtp, host + name, local + name, type, listed, file)) {
-            if (entry.isLink()) {
-                continue; // a link the server does not deliver as a file is skipped
+        if (ReceiveToTemp(hFtp, host + name, local + name, type, listed, file)) {
+            if (!batch.add(std::move(file))) {
+                return false;
             }
+            continue;
+        }
+        // MLSD may have shown a link as the file it leads to: the listing with links tells.
+        if (!listing.linksShown && hFtp->isOpen() && !MarkLinks(hFtp, host, listing)) {
             return false;
         }
-        if (!batch.add(std::move(file))) {
+        if (!entry.isLink() || !SkipHostLink(hFtp, host + name, complete)) {
             return false;
         }
     }
+    std::vector<std::string> subfolders;
+    for (const DirEntry& entry : entries) {
+        if (!entry.isDirectory() || !IsPlainEntryName(entry.cFileName)) {
+            continue;
+        }
+        if (entry.isLink()) { // never entered; one that may be a folder fails the tree
+            const bool sure = std::find(listing.doubtful.begin(), listing.doubtful.end(),
+                                        entry.cFileName) == listing.doubtful.end();
+            TellSkipped(ports, sure ? SkippedEntry::FolderLink : SkippedEntry::FailedLink,
+                        host + entry.cFileName);
+            complete = complete && sure;
+        } else if (!EndsWithDot(entry.cFileName)) {
+            subfolders.push_back(entry.cFileName);
+        }
+    }
     for (const std::string& name : subfolders) {
-        if (!DownloadTree(hFtp, host + name, local + name, type, depth + 1, batch)) {
+        if (!DownloadTree(hFtp, host + name, local + name, type, depth + 1, batch, complete)) {
             return false;
         }
     }
     return true;
 }
 
-// The host folder exists: its entry says so (MLST), or a directory change to it works.
-bool HostFolderExists(FtpClient* hFtp, const std::string& folder) {
+// The host folder is there to take files, or is made now, without moving the session's
+// current folder where that can be helped: a folder that its entry (MLST or the parent's
+// listing) shows, or one MKD makes. A link there takes the files when it leads to a folder
+// (a STOR through anything else fails). Only when nothing is seen and MKD fails is the folder
+// made current for a look, and the session's folder put back (false when that fails).
+bool EnsureHostFolder(FtpClient* hFtp, const std::string& folder) {
     if (folder.empty()) {
         return true; // the root
     }
     DirEntry entry;
-    if (GetHostEntry(hFtp, folder, entry) && entry.isDirectory()) {
+    const bool found = GetHostEntry(hFtp, folder, entry) != 0;
+    if (found && entry.isDirectory()) {
         return true;
     }
-    const std::string back = HostCurrentDirectory(hFtp, "");
-    if (back.empty() || HostCurrentDirectory(hFtp, folder).empty()) {
-        return false;
+    if (CreateHostFolder(hFtp, folder + "/")) {
+        return true;
     }
-    HostCurrentDirectory(hFtp, back);
-    return true;
+    if (found) {
+        return entry.isLink();
+    }
+    return ProbeHostFolder(hFtp, folder) == FolderProbe::Folder;
 }
 
 bool LocalFolderReadable(const std::string& folder) {
@@ -413,24 +453,27 @@ bool LocalFolderReadable(const std::string& folder) {
 }
 
 bool UploadTree(FtpClient* hFtp, const std::string& localFolder, const std::string& hostFolder,
-                int type, int depth) {
+                int type, int depth, bool& complete) {
     if (depth > kMaxTreeDepth) {
         return false;
     }
     const std::string local = WithTrailingSlash(localFolder);
     const std::string host = WithTrailingSlash(hostFolder);
-    if (!HostFolderExists(hFtp, host.substr(0, host.size() - 1)) && !CreateHostFolder(hFtp, host)) {
+    if (!EnsureHostFolder(hFtp, host.substr(0, host.size() - 1))) {
         return false;
     }
     std::vector<DirEntry> entries;
     if (ListLocalFolder(entries, local + "*.*") == 0 && !LocalFolderReadable(local)) {
         return false;
     }
+    const SessionPorts& ports = hFtp->ports();
     std::vector<std::string> subfolders;
     for (const DirEntry& entry : entries) {
         const std::string name = TrimAtNul(entry.cFileName);
         if (entry.isDirectory()) {
-            if (!entry.isLink() && !EndsWithDot(name)) {
+            if (entry.isLink()) {
+                TellSkipped(ports, SkippedEntry::FolderLink, local + name); // never entered
+            } else if (!EndsWithDot(name)) {
                 subfolders.push_back(name);
             }
             continue;
@@ -438,12 +481,17 @@ bool UploadTree(FtpClient* hFtp, const std::string& localFolder, const std::stri
         if (entry.isLink() && ::access((local + name).c_str(), F_OK) != 0) {
             continue; // a link that leads nowhere holds nothing to send
         }
+        if (name.find_first_of("\r\n") != std::string::npos) {
+            TellSkipped(ports, SkippedEntry::UnsafeName, local + name); // no command may hold it
+            complete = false;
+            continue;
+        }
         if (!UploadFile(hFtp, local + name, host + name, type)) {
             return false;
         }
     }
     for (const std::string& name : subfolders) {
-        if (!UploadTree(hFtp, local + name, host + name, type, depth + 1)) {
+        if (!UploadTree(hFtp, local + name, host + name, type, depth + 1, complete)) {
             return false;
         }
     }
@@ -457,15 +505,26 @@ bool DownloadFolder(FtpClient* hFtp, const std::string& hostFolder, const std::s
     if (!hFtp) {
         return false;
     }
+    switch (HostFolderListedAs(hFtp, hostFolder)) {
+    case ListedAs::Folder:
+        break;
+    case ListedAs::Link: // a link given as the folder is left alone, as inside a tree
+        TellSkipped(hFtp->ports(), SkippedEntry::FolderLink, hostFolder);
+        return true;
+    case ListedAs::Unknown:
+        return false;
+    }
     // Files received so far are put in place also when a later one fails.
     ReceivedBatch batch(hFtp->ports());
-    const bool ok = DownloadTree(hFtp, hostFolder, localFolder, type, 0, batch);
-    return batch.commit() && ok;
+    bool complete = true;
+    const bool ok = DownloadTree(hFtp, hostFolder, localFolder, type, 0, batch, complete);
+    return batch.commit() && ok && complete;
 }
 
 bool UploadFolder(FtpClient* hFtp, const std::string& localFolder, const std::string& hostFolder,
                   int type) {
-    return hFtp && UploadTree(hFtp, localFolder, hostFolder, type, 0);
+    bool complete = true;
+    return hFtp && UploadTree(hFtp, localFolder, hostFolder, type, 0, complete) && complete;
 }
 
 } // namespace oxlip

@@ -8,9 +8,22 @@
 
 namespace oxlip {
 
+// Why a tree transfer left an entry out.
+enum class SkippedEntry {
+    UnsafeName, // a name no path may be built from ("/", "..", line breaks, NUL): a failure
+    FailedLink, // a link that could not be transferred: a failure
+    FolderLink, // a link to a folder, which a walk never enters: no failure
+};
+
 struct StatusLog {
     virtual ~StatusLog() = default;
     virtual void append(const std::string& line) = 0;
+    // A tree transfer left an entry out; path is where it is, made safe to show (control
+    // characters and bytes that are no text as \xNN). The window writes a line of its own.
+    virtual void skipped(SkippedEntry why, const std::string& path) {
+        (void)why;
+        (void)path;
+    }
 };
 
 // The progress window: item line, transfer-mode line, the bar and the byte-count line.

@@ -2,6 +2,7 @@
 // A client logged in to the hostile test server, with a recorded status log and a counting
 // event pump, and helpers shared by the hostile-server tests.
 
+#include "UiRecorder.h"
 #include "ftp/engine/FtpClient.h"
 #include "support/FtpServers.h"
 #include "support/HostileServer.h"
@@ -23,7 +24,11 @@ using Clock = std::chrono::steady_clock;
 
 struct HostileLog : StatusLog {
     std::vector<std::string> lines;
+    std::vector<std::string> skips; // SkipLine
     void append(const std::string& line) override { lines.push_back(line); }
+    void skipped(SkippedEntry why, const std::string& path) override {
+        skips.push_back(SkipLine(why, path));
+    }
 };
 
 struct HostilePump : EventPump {

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace oxlip::test {
@@ -80,6 +82,16 @@ protected:
             makeDirs(relative.substr(0, slash));
         }
         server->writeFile(relative, bytes);
+    }
+
+    // Symbolic links in the server's root, {target, link} each; false when one failed.
+    bool makeLinks(const std::vector<std::pair<std::string, std::string>>& links) const {
+        for (const auto& [target, link] : links) {
+            if (::symlink(target.c_str(), server->path(link).c_str()) != 0) {
+                return false;
+            }
+        }
+        return true;
     }
 
     // The item lines a walk of the host folder ("/t/") must show.

@@ -156,6 +156,15 @@ TEST_P(ToolTest, TransfersReportFilesBytesAndTime) {
     EXPECT_EQ(server->readFile("copy/crlf.html"), "y\r\n");
     EXPECT_EQ(server->readFile("copy/img/logo.gif"), "GIF89a\r\n");
 
+    // A link that cannot be downloaded (to a file outside the server's root) fails the tree
+    // and is named.
+    server->writeFile("../away.txt", "away");
+    ASSERT_TRUE(makeLinks({{server->path("../away.txt"), "site/gone"}}));
+    r = RunTool({url, "getdir", "/site", local.file("site2")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(": /site/gone\n"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFileBytes(local.file("site2/img/logo.gif")), "GIF89a\r\n");
+
     r = RunTool({url, "get", "/missing", local.file("m")});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.out.empty());

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <random>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace oxlip {
@@ -262,6 +263,8 @@ TEST_P(TreeTransferTest, UploadThreeLevelsIntoNewAndExistingFolders) {
     ui.journal.clear();
     ASSERT_TRUE(UploadFolder(client.get(), local.file("a"), "/up", 0));
     EXPECT_EQ(ui.lines("item"), expected);
+    EXPECT_EQ(ui.lines("skip"),
+              std::vector<std::string>{"skip folder-link " + local.file("a/linkdir")});
     EXPECT_EQ(server->readFile("up/b/c/h1.txt"), "content of a/b/c/h1.txt");
     EXPECT_EQ(server->readFile("up/link.txt"), "content of a/f1.txt");
     EXPECT_TRUE(server->exists("up/file."));
@@ -371,21 +374,57 @@ TEST_P(TreeTransferTest, TreesStopWithFalsePastSixtyFourFolders) {
     EXPECT_FALSE(UploadFolder(client.get(), local.file("d"), "/copy2", 2));
 }
 
+// Links to folders are never entered, whatever MLSD says of them (pyftpdlib lists them as
+// folders), and are told; a file link arrives as a file; a link that cannot be downloaded is
+// told and fails the tree, after everything else has arrived. A link given as the folder is
+// left alone.
 TEST_P(TreeTransferTest, HostLinksAreNeverEntered) {
     put("t/real.txt", "real");
     put("t/folder/inner.txt", "inner");
-    ASSERT_EQ(::symlink("real.txt", server->path("t/alias.txt").c_str()), 0);
-    ASSERT_EQ(::symlink("..", server->path("t/folder/up").c_str()), 0);
+    put("outside/precious", "outside");
+    ASSERT_TRUE(makeLinks({{"real.txt", "t/alias.txt"},
+                           {"..", "t/folder/up"},
+                           {"../outside", "t/out"},
+                           {"t", "tlink"}}));
     TempDir local;
-    // vsftpd lists both as links: the file link arrives as a file, the folder link is
-    // skipped. pyftpdlib shows the loop as a folder: the walk then ends at the depth limit.
-    const bool ok = DownloadFolder(client.get(), "/t", local.file("t"), 2);
+    ASSERT_TRUE(DownloadFolder(client.get(), "/t", local.file("t"), 2));
     EXPECT_EQ(ReadFileBytes(local.file("t/alias.txt")), "real");
-    EXPECT_EQ(ok, isVsftpd());
-    if (isVsftpd()) {
-        EXPECT_FALSE(fs::exists(local.file("t/folder/up")));
-        EXPECT_EQ(ReadFileBytes(local.file("t/folder/inner.txt")), "inner");
-    }
+    EXPECT_EQ(ReadFileBytes(local.file("t/folder/inner.txt")), "inner");
+    EXPECT_FALSE(fs::exists(local.file("t/out")));
+    EXPECT_FALSE(fs::exists(local.file("t/folder/up")));
+    std::vector<std::string> skips = ui.lines("skip");
+    std::sort(skips.begin(), skips.end());
+    EXPECT_EQ(skips, (std::vector<std::string>{"skip folder-link /t/folder/up",
+                                               "skip folder-link /t/out"}));
+
+    ui.journal.clear();
+    EXPECT_TRUE(DownloadFolder(client.get(), "/tlink", local.file("tlink"), 2));
+    EXPECT_FALSE(fs::exists(local.file("tlink")));
+    EXPECT_EQ(ui.lines("skip"), std::vector<std::string>{"skip folder-link /tlink"});
+
+    // A link to a file outside the server's root: neither server delivers it.
+    server->writeFile("../away.txt", "away");
+    ASSERT_TRUE(makeLinks({{server->path("../away.txt"), "t/gone"}}));
+    ui.journal.clear();
+    EXPECT_FALSE(DownloadFolder(client.get(), "/t", local.file("t2"), 2));
+    EXPECT_EQ(ui.lines("skip failed-link"), std::vector<std::string>{"skip failed-link /t/gone"});
+    EXPECT_EQ(ReadFileBytes(local.file("t2/folder/inner.txt")), "inner");
+}
+
+// A tree upload leaves the session's current folder as it was, also when the target is a link
+// (not listed as a folder) and the way back into the current folder is closed meanwhile.
+TEST_P(TreeTransferTest, UploadLeavesTheCurrentFolderAlone) {
+    makeDirs("real");
+    makeDirs("here");
+    ASSERT_TRUE(makeLinks({{"real", "t"}}));
+    TempDir local;
+    fs::create_directories(local.file("a"));
+    WriteFileBytes(local.file("a/f.txt"), "f");
+    ASSERT_EQ(HostCurrentDirectory(client.get(), "/here"), "/here");
+    ::chmod(server->path("here").c_str(), 0); // vsftpd's login user cannot come back
+    EXPECT_TRUE(UploadFolder(client.get(), local.file("a"), "/t", 2));
+    EXPECT_EQ(HostCurrentDirectory(client.get(), ""), "/here");
+    EXPECT_EQ(server->readFile("real/f.txt"), "f");
 }
 
 TEST(TreeNames, OnlyPlainNamesMayBeJoinedToAFolder) {

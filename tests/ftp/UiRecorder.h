@@ -9,11 +9,22 @@
 
 namespace oxlip::test {
 
+// "skip unsafe|failed-link|folder-link PATH": an entry a tree transfer left out.
+inline std::string SkipLine(SkippedEntry why, const std::string& path) {
+    const char* kind = why == SkippedEntry::UnsafeName   ? "unsafe"
+                       : why == SkippedEntry::FailedLink ? "failed-link"
+                                                         : "folder-link";
+    return std::string("skip ") + kind + " " + path;
+}
+
 class UiRecorder : public StatusLog, public ProgressView, public EventPump {
 public:
     void append(const std::string& line) override {
         logLines.push_back(line);
         journal.push_back("log " + line);
+    }
+    void skipped(SkippedEntry why, const std::string& path) override {
+        journal.push_back(SkipLine(why, path));
     }
     void setItemText(const std::string& text) override { journal.push_back("item " + text); }
     void setModeText(const std::string& text) override { journal.push_back("mode " + text); }

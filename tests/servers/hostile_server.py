@@ -25,6 +25,8 @@ Scenarios that change the whole connection:
   epsv-refused    EPSV answered 502; PASV is normal
   epsv-zero       EPSV names port 0
   421-idle        0.2 s after answering PWD the server says 421 unasked and closes
+  dash-a-name     LIST takes "-a" for a name (as pyftpdlib does for "-a PATH"): "LIST -a /x"
+                  answers 550, "LIST -a" lists the file "-a" of the current folder
 
 Behaviour chosen by names (any folder):
   files "fail-425*", "fail-426*", "fail-451*"  150, part of the data, then that code
@@ -42,6 +44,11 @@ Behaviour chosen by names (any folder):
   folder "/big-n"    n files (LIST only)
   folder "/huge-n"   three files, then a listing line of n MiB without a line end
   folder "/wide"     three folders a level, two levels deep, two files in each
+  folder "/dots"     holds ".htaccess", which LIST shows only with "-a"
+  folders "*flaky*"  the first "LIST -a" of the session answers 425
+  names "mlsd-only*" left out of LIST
+  links to "/..."    left out of MLSD (as ProFTPD leaves out links that lead outside its root);
+                     a folder that still holds a link cannot be removed
 """
 
 import argparse
@@ -134,6 +141,13 @@ def build_tree():
         # Listed sizes that differ from what arrives.
         "grew": {"a.bin": b"aaaa", "grown.bin": DATA},
         "cut": {"a.bin": b"aaaa", "short.bin": DATA, "z.bin": b"z"},
+        "dots": {".htaccess": b"deny", "index.html": b"page"},
+        "flaky": {"a.txt": b"a"},
+        "dash": {"-a": b"dash", "b.txt": b"b"},
+        "ghost": {"a.txt": b"a", "mlsd-only": {"kept.txt": b"kept"}},
+        # Links that MLSD leaves out.
+        "hid": {"a.txt": b"a", "out": ("link", "/outside"),
+                "sub": {"b.txt": b"b", "deep": ("link", "/outside/deep")}},
         "raw-crlf": {}, "raw-cr": {}, "raw-lf": {}, "raw-mixed": {},
         "raw-total0": {}, "raw-empty": {}, "raw-longend": {}, "raw-longmid": {},
     }
@@ -182,6 +196,7 @@ EVIL_LINES = [
     "-rw-r--r--    1 1000     1000            4 Jan 01 12:00 /etc-escape.txt",
     "drwxr-xr-x    2 1000     1000         4096 Jan 01 12:00 /abs-dir",
     "-rw-r--r--    1 1000     1000            4 Jan 01 12:00 a/b.txt",
+    "-rw-r--r--    1 1000     1000            4 Jan 01 12:00 esc\x1b[2J/x.txt",
 ]
 EVIL_MLSD = [
     "type=cdir;modify=20240101120000; .",
@@ -192,6 +207,7 @@ EVIL_MLSD = [
     "type=file;size=4;modify=20240101120000; /etc-escape.txt",
     "type=dir;modify=20240101120000; /abs-dir",
     "type=file;size=4;modify=20240101120000; a/b.txt",
+    "type=file;size=4;modify=20240101120000; esc\x1b[2J/x.txt",
 ]
 
 
@@ -217,6 +233,7 @@ class Session(scripted_ftp.Session):
         self.trap = None
         self.cwd = "/"
         self.rnfr = None
+        self.flaky_done = False
 
     # --- the tree ----------------------------------------------------------------------
     def absolute(self, arg):
@@ -349,7 +366,7 @@ class Session(scripted_ftp.Session):
             parent[name] = body
         self.reply(226, "Transfer complete.")
 
-    def listing(self, path, mlsd):
+    def listing(self, path, mlsd, hidden=True):
         name = path.rsplit("/", 1)[-1]
         if path in RAW_BODIES:
             return b(RAW_BODIES[path])
@@ -365,6 +382,11 @@ class Session(scripted_ftp.Session):
         with self.server.lock:
             items = list(node.items())
         for child, value in items:
+            if mlsd and isinstance(value, tuple) and value[1].startswith("/"):
+                continue
+            if not mlsd and (child.startswith("mlsd-only")
+                             or (not hidden and child.startswith("."))):
+                continue
             lines.append(mlsd_line(child, value) if mlsd else unix_line(child, value))
         if path == "/evil":
             lines.extend(EVIL_MLSD if mlsd else EVIL_LINES)
@@ -534,15 +556,25 @@ class Session(scripted_ftp.Session):
             self.reply(227, "Entering Passive Mode (%s,%d,%d)." % (host, port >> 8, port & 255))
 
     def list(self, cmd, arg):
-        while arg.startswith("-"):
-            _, _, arg = arg.partition(" ")
+        options = ""
+        while arg.startswith("-") and "dash-a-name" not in self.modes:
+            option, _, arg = arg.partition(" ")
+            options += option
+        if cmd == "LIST" and "a" in options and "flaky" in arg and not self.flaky_done:
+            self.flaky_done = True
+            self.close_passive()
+            self.reply(425, "Cannot open data connection.")
+            return
         path = self.absolute(arg) if arg else self.cwd
         node = self.lookup(path)
+        if "dash-a-name" in self.modes and isinstance(node, bytes):
+            self.send_data(b(unix_line(path.rsplit("/", 1)[-1], node) + "\r\n"))
+            return
         if not isinstance(node, dict) and path not in RAW_BODIES:
             self.close_passive()
             self.reply(550, "No such folder.")
             return
-        self.send_data(self.listing(path, cmd == "MLSD"))
+        self.send_data(self.listing(path, cmd == "MLSD", cmd != "LIST" or "a" in options))
 
     def mlst(self, arg):
         path = self.absolute(arg)

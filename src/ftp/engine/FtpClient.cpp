@@ -820,44 +820,71 @@ struct FtpClient::Impl {
         return ok;
     }
 
+    // LIST with "-a" (hidden files too) until the server shows that it takes "-a" for a name:
+    // it refuses "LIST -a ..." with a permanent error where the plain LIST works, or it lists
+    // one entry named "-a" where the plain LIST lists something else. Any other failure fails
+    // this listing only and keeps "-a", so no later listing loses the hidden files.
+    bool listUnix(const std::string& arg, std::vector<DirEntry>& entries) {
+        if (!listDashA) {
+            return listing("LIST" + arg, false, entries);
+        }
+        const bool ok = listing("LIST -a" + arg, false, entries);
+        const auto onlyDashA = [](const std::vector<DirEntry>& list) {
+            return list.size() == 1 && list.front().cFileName == "-a";
+        };
+        const bool refused = !ok && !lostFlag && last.code >= 500;
+        if (!refused && !(ok && onlyDashA(entries))) {
+            return ok;
+        }
+        std::vector<DirEntry> plain;
+        if (!listing("LIST" + arg, false, plain)) {
+            return ok;
+        }
+        if (refused || !onlyDashA(plain)) {
+            listDashA = false; // the server took "-a" for a name
+            entries = std::move(plain);
+        }
+        return true;
+    }
+
     // Lists a folder ("" is the current one) into records with decoded names and local times.
-    bool listFolder(const std::string& folder, std::vector<DirEntry>& out, bool& mlsdUsed) {
+    // linksShown: LIST even where MLSD is offered.
+    bool listFolder(const std::string& folder, std::vector<DirEntry>& out, ListingNotes& notes,
+                    bool linksShown = false) {
         std::string wire = toWire(folder);
         std::string arg = folder.empty() ? "" : " " + wire;
         std::vector<DirEntry> entries;
-        mlsdUsed = features.count("MLST") > 0;
+        notes = ListingNotes{};
+        notes.mlsd = !linksShown && features.count("MLST") > 0;
         bool ok = false;
-        if (mlsdUsed) {
+        if (notes.mlsd) {
             ok = listing("MLSD" + arg, true, entries);
             if (!ok && !lostFlag && (last.code == 500 || last.code == 502)) {
                 features.erase("MLST"); // offered in FEAT but not understood: use LIST
-                mlsdUsed = false;
+                notes.mlsd = false;
             }
         }
-        if (!mlsdUsed) {
-            if (listDashA) {
-                ok = listing("LIST -a" + arg, false, entries);
-                if (!ok && !lostFlag && last.code >= 400) {
-                    ok = listing("LIST" + arg, false, entries);
-                    if (ok) {
-                        listDashA = false; // the server took "-a" for a name
-                    }
-                }
-            } else {
-                ok = listing("LIST" + arg, false, entries);
-            }
+        if (!notes.mlsd) {
+            ok = listUnix(arg, entries);
         }
         if (!ok) {
             return false;
         }
         out.reserve(entries.size());
         for (DirEntry& e : entries) {
-            if (e.cFileName.empty() || e.cFileName == "." || e.cFileName == ".." ||
-                e.cFileName.find('/') != std::string::npos || HasLineBreakOrNul(e.cFileName)) {
-                continue; // no name that could reach outside the folder or into a command
+            if (e.cFileName == "." || e.cFileName == "..") {
+                continue;
+            }
+            if (e.cFileName.empty() || e.cFileName.find('/') != std::string::npos ||
+                HasLineBreakOrNul(e.cFileName)) {
+                // No name that could reach outside the folder or into a command.
+                if (notes.refused.size() < kMaxRefusedNames) {
+                    notes.refused.push_back(fromWire(e.cFileName));
+                }
+                continue;
             }
             e.cFileName = fromWire(e.cFileName);
-            if (mlsdUsed && e.ftLastWriteTime.ticks != 0) {
+            if (notes.mlsd && e.ftLastWriteTime.ticks != 0) {
                 e.ftLastWriteTime = FileTimeToLocalFileTime(e.ftLastWriteTime);
             }
             out.push_back(std::move(e));
@@ -1078,7 +1105,7 @@ std::optional<std::string> FtpClient::currentDir() {
     return d->fromWire(*path);
 }
 
-bool FtpClient::list(const std::string& pattern, std::vector<DirEntry>& out) {
+bool FtpClient::list(const std::string& pattern, std::vector<DirEntry>& out, ListingNotes* notes) {
     out.clear();
     OXLIP_ENTER();
     if (HasLineBreakOrNul(pattern)) {
@@ -1095,9 +1122,13 @@ bool FtpClient::list(const std::string& pattern, std::vector<DirEntry>& out) {
     if (folder.size() > 1) {
         folder = WithoutFinalSlash(folder);
     }
-    bool mlsd = false;
+    ListingNotes told;
     std::vector<DirEntry> entries;
-    if (!d->listFolder(folder, entries, mlsd)) {
+    const bool ok = d->listFolder(folder, entries, told);
+    if (notes) {
+        *notes = std::move(told);
+    }
+    if (!ok) {
         return false;
     }
     if (mask.empty()) {
@@ -1110,6 +1141,21 @@ bool FtpClient::list(const std::string& pattern, std::vector<DirEntry>& out) {
         }
     }
     return true;
+}
+
+bool FtpClient::listShowingLinks(const std::string& folder, std::vector<DirEntry>& out,
+                                 ListingNotes* notes) {
+    out.clear();
+    OXLIP_ENTER();
+    if (HasLineBreakOrNul(folder)) {
+        return false;
+    }
+    ListingNotes told;
+    const bool ok = d->listFolder(WithoutFinalSlash(folder), out, told, true);
+    if (notes) {
+        *notes = std::move(told);
+    }
+    return ok;
 }
 
 bool FtpClient::entry(const std::string& path, DirEntry& out) {
@@ -1193,8 +1239,8 @@ bool FtpClient::lookup(const std::string& path, DirEntry& out, bool withTime) {
         return false; // the root has no listing that names it
     }
     std::vector<DirEntry> entries;
-    bool mlsd = false;
-    if (!d->listFolder(parent.size() > 1 ? WithoutFinalSlash(parent) : parent, entries, mlsd)) {
+    ListingNotes notes;
+    if (!d->listFolder(parent.size() > 1 ? WithoutFinalSlash(parent) : parent, entries, notes)) {
         return false;
     }
     for (DirEntry& e : entries) {

@@ -24,6 +24,17 @@ constexpr int kPumpIntervalMs = 50;
 // Called with each block's byte count while a transfer moves data.
 using BlockCallback = std::function<void(std::size_t bytes)>;
 
+// What a listing tells besides its entries.
+struct ListingNotes {
+    // Read from MLSD, which some servers fill from what a link leads to (a link to a folder
+    // comes out as a folder).
+    bool mlsd = false;
+    // Names left out because no path may be built from them ("/", CR, LF or NUL; "." and ".."
+    // are not counted), decoded; at most kMaxRefusedNames of them.
+    std::vector<std::string> refused;
+};
+constexpr std::size_t kMaxRefusedNames = 100;
+
 class FtpClient {
 public:
     explicit FtpClient(SessionPorts ports = {});
@@ -52,7 +63,12 @@ public:
     // Lists a folder or a pattern (a last component with * or ? keeps the matching
     // entries; "*.*" matches every name). A path without wildcards lists that folder.
     // False when the listing failed.
-    bool list(const std::string& pattern, std::vector<DirEntry>& out);
+    bool list(const std::string& pattern, std::vector<DirEntry>& out,
+              ListingNotes* notes = nullptr);
+    // Lists a folder ("" the current one) with LIST, which shows a link as a link, whatever
+    // form list() reads.
+    bool listShowingLinks(const std::string& folder, std::vector<DirEntry>& out,
+                          ListingNotes* notes = nullptr);
     // One entry by path: MLST where offered, otherwise SIZE/MDTM for a file or a LIST.
     bool entry(const std::string& path, DirEntry& out);
     // Only the size of a file: MLST where offered, otherwise SIZE, otherwise a LIST.

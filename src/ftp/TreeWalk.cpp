@@ -1,0 +1,143 @@
+#include "ftp/TreeWalk.h"
+
+#include "ftp/RemoteDir.h"
+#include "ftp/engine/NameCodec.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <unordered_map>
+
+namespace oxlip {
+
+namespace {
+
+std::string Hex(unsigned value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "\\x%02X", value & 0xFF);
+    return text;
+}
+
+bool IsRealFolder(const DirEntry& entry) {
+    return entry.isDirectory() && !entry.isLink();
+}
+
+} // namespace
+
+std::string ShownName(const std::string& name) {
+    std::string out;
+    for (std::size_t i = 0; i < name.size();) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        if (byte < 0x20 || byte == 0x7F || byte == '\\') {
+            out += Hex(byte);
+            ++i;
+            continue;
+        }
+        const std::size_t length = byte < 0x80 ? 1 : byte < 0xE0 ? 2 : byte < 0xF0 ? 3 : 4;
+        bool valid = byte < 0x80 || (byte >= 0xC2 && byte <= 0xF4 && i + length <= name.size());
+        char32_t code = byte < 0x80 ? byte : byte & (0x3F >> (length - 1));
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(name[i + k]);
+            valid = (next & 0xC0) == 0x80;
+            code = (code << 6) | (next & 0x3F);
+        }
+        if (!valid) {
+            out += Hex(byte); // not UTF-8 (a local name)
+            ++i;
+            continue;
+        }
+        if (code >= ftp::kByteEscapeFirst && code <= ftp::kByteEscapeLast) {
+            out += Hex(unsigned(code - ftp::kByteEscapeFirst + 0x80)); // a byte that is no text
+        } else if (code >= 0x80 && code < 0xA0) {
+            for (std::size_t k = 0; k < length; ++k) { // a C1 control character
+                out += Hex(static_cast<unsigned char>(name[i + k]));
+            }
+        } else {
+            out.append(name, i, length);
+        }
+        i += length;
+    }
+    return out;
+}
+
+void TellSkipped(const SessionPorts& ports, SkippedEntry why, const std::string& path) {
+    if (ports.log) {
+        ports.log->skipped(why, ShownName(path));
+    }
+}
+
+bool ListWalkFolder(FtpClient* hFtp, const std::string& folder, WalkFolder& out) {
+    const std::string path = WithTrailingSlash(folder);
+    ftp::ListingNotes notes;
+    if (!ListHostFolderChecked(hFtp, out.entries, path + "*.*", &notes)) {
+        return false;
+    }
+    out.refused = std::move(notes.refused);
+    out.linksShown = !notes.mlsd;
+    if (out.linksShown || std::none_of(out.entries.begin(), out.entries.end(), IsRealFolder)) {
+        return true;
+    }
+    return MarkLinks(hFtp, path, out);
+}
+
+bool MarkLinks(FtpClient* hFtp, const std::string& folder, WalkFolder& out) {
+    std::vector<DirEntry> shown;
+    if (!hFtp->listShowingLinks(folder, shown)) {
+        return false;
+    }
+    std::unordered_map<std::string, uint32_t> attributes;
+    for (const DirEntry& entry : shown) {
+        attributes.emplace(entry.cFileName, entry.dwFileAttributes);
+    }
+    for (DirEntry& entry : out.entries) {
+        const auto found = attributes.find(entry.cFileName);
+        const bool link =
+            found != attributes.end() && (found->second & FILE_ATTRIBUTE_REPARSE_POINT);
+        const bool folderShown =
+            found != attributes.end() && (found->second & FILE_ATTRIBUTE_DIRECTORY) && !link;
+        if (IsRealFolder(entry) && !folderShown && !link) {
+            out.doubtful.push_back(entry.cFileName);
+        }
+        if (link || (IsRealFolder(entry) && !folderShown)) {
+            entry.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+        }
+    }
+    out.linksShown = true;
+    return true;
+}
+
+ListedAs HostFolderListedAs(FtpClient* hFtp, const std::string& path) {
+    std::string clean = path;
+    while (clean.size() > 1 && clean.back() == '/') {
+        clean.pop_back();
+    }
+    if (clean.empty() || clean == "/") {
+        return ListedAs::Folder;
+    }
+    const std::size_t slash = clean.rfind('/');
+    const std::string parent = slash == std::string::npos ? ""
+                               : slash == 0               ? "/"
+                                                          : clean.substr(0, slash);
+    const std::string name = slash == std::string::npos ? clean : clean.substr(slash + 1);
+    std::vector<DirEntry> entries;
+    if (!hFtp || !hFtp->listShowingLinks(parent, entries)) {
+        return ListedAs::Unknown;
+    }
+    for (const DirEntry& entry : entries) {
+        if (entry.cFileName == name) {
+            return IsRealFolder(entry) ? ListedAs::Folder
+                   : entry.isLink()    ? ListedAs::Link
+                                       : ListedAs::Unknown;
+        }
+    }
+    return ListedAs::Unknown;
+}
+
+FolderProbe ProbeHostFolder(FtpClient* hFtp, const std::string& path) {
+    const auto back = hFtp ? hFtp->currentDir() : std::nullopt;
+    if (!back || back->empty() || !hFtp->changeDir(path)) {
+        return FolderProbe::NotFolder;
+    }
+    return hFtp->changeDir(*back) ? FolderProbe::Folder : FolderProbe::Lost;
+}
+
+} // namespace oxlip
