@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <sys/socket.h>
 #include <vector>
@@ -51,10 +52,12 @@ bool ResolveHost(const std::string& host, uint16_t port, int timeoutMs, Pumper& 
 
 enum class IoResult { Ok, Closed, TimedOut, Failed };
 
+class TlsLayer; // Tls.h
+
 class Stream {
 public:
-    explicit Stream(Pumper& pumper) : pumper_(pumper) {}
-    ~Stream() { close(); }
+    explicit Stream(Pumper& pumper);
+    ~Stream();
     Stream(const Stream&) = delete;
     Stream& operator=(const Stream&) = delete;
 
@@ -84,6 +87,15 @@ public:
     const SocketAddress& peer() const { return peer_; }
     Pumper& pumper() { return pumper_; }
 
+    // --- TLS: once attached, recvSome()/sendSome() go through it (see Tls.h) ---
+    void attachTls(std::unique_ptr<TlsLayer> tls);
+    TlsLayer* tls() const { return tls_.get(); }
+    // Data is ready inside the TLS layer though the socket may show nothing.
+    bool hasBuffered() const;
+    // The poll events to wait for when the caller wants events.
+    short pollEvents(short events) const;
+    // --- end TLS ---
+
 private:
     long recvSome(char* buffer, std::size_t size);
     long sendSome(const char* data, std::size_t size);
@@ -91,6 +103,7 @@ private:
     Pumper& pumper_;
     int fd_ = -1;
     SocketAddress peer_;
+    std::unique_ptr<TlsLayer> tls_;
 };
 
 // Waits until one of the streams is readable (or writable, when asked), in slices of at most
