@@ -2,6 +2,7 @@
 """A scripted hostile FTP server for the reliability tests.
 
 Usage: hostile_server.py [--scenario NAME[,NAME...]] [--log FILE] [--user U] [--password P]
+                         [--cert PEM --key PEM]
 Prints the port it listens on (127.0.0.1), then serves every connection in its own thread
 until it is terminated.
 
@@ -25,6 +26,8 @@ Scenarios that change the whole connection:
   epsv-refused    EPSV answered 502; PASV is normal
   epsv-zero       EPSV names port 0
   421-idle        0.2 s after answering PWD the server says 421 unasked and closes
+  tls-implicit    (with --cert) TLS from the first byte; otherwise --cert offers AUTH TLS,
+                  and PROT P puts TLS on the data connections once 150 is said
 
 Behaviour chosen by names (any folder):
   files "fail-425*", "fail-426*", "fail-451*"  150, part of the data, then that code
@@ -33,6 +36,8 @@ Behaviour chosen by names (any folder):
   files "no226*"     all the data, then never a final reply
   files "reset*"     150, part of the data, then the control connection is reset
   files "trickle*"   one byte a second
+  files "tls-cut*"   (PROT P) listed and sized as half, half comes, the data connection is
+                     closed without close_notify, then 226
   folder "/die421"   CWD answers 421 and closes
   SITE NUL           a reply with a NUL in it
   SITE LONG n        a reply line of n bytes
@@ -46,6 +51,7 @@ Behaviour chosen by names (any folder):
 
 import argparse
 import socket
+import ssl
 import struct
 import sys
 import threading
@@ -116,6 +122,7 @@ def build_tree():
         "no226.bin": DATA,
         "reset.bin": DATA,
         "trickle.bin": DATA,
+        "tls-cut.bin": DATA,
         "die421": {},
         # Names a tree walk must never follow out of its folder.
         "evil": {
@@ -141,7 +148,36 @@ def build_tree():
 
 
 def listed_size(name, node):
+    if name.startswith("tls-cut"):
+        return len(node) // 2
     return len(node) - 100 if name.startswith("grown") else len(node)
+
+
+class LazyTls:
+    """A data connection whose TLS handshake waits until it is first used (after the 150)."""
+
+    def __init__(self, raw, context):
+        self.raw = raw
+        self.context = context
+        self.tls = None
+
+    def sock(self):
+        if self.tls is None:
+            self.raw.settimeout(10)
+            self.tls = self.context.wrap_socket(self.raw, server_side=True)
+        return self.tls
+
+    def sendall(self, data):
+        self.sock().sendall(data)
+
+    def recv(self, size):
+        return self.sock().recv(size)
+
+    def shutdown(self, how):
+        self.sock().unwrap()  # close_notify: the data is complete
+
+    def close(self):
+        (self.tls or self.raw).close()  # no close_notify
 
 
 def unix_line(name, node):
@@ -196,7 +232,8 @@ EVIL_MLSD = [
 
 
 class Server:
-    def __init__(self, scenarios, user, password):
+    def __init__(self, scenarios, user, password, tls=None):
+        self.tls = tls
         self.scenarios = scenarios
         self.user = user
         self.password = password
@@ -217,6 +254,7 @@ class Session(scripted_ftp.Session):
         self.trap = None
         self.cwd = "/"
         self.rnfr = None
+        self.prot = False
 
     # --- the tree ----------------------------------------------------------------------
     def absolute(self, arg):
@@ -276,6 +314,8 @@ class Session(scripted_ftp.Session):
         data = super().accept_data()
         if data is None:
             return None
+        if self.prot:
+            data = LazyTls(data, self.server.tls)
         with LOCK:
             DATA_OPEN[0] += 1
             count = DATA_OPEN[0]
@@ -316,6 +356,14 @@ class Session(scripted_ftp.Session):
             self.conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
             self.conn.close()
             time.sleep(3)  # the data connection stays open and silent
+            return
+        if name.startswith("tls-cut") and self.prot:
+            self.reply(150, "Opening data connection.")
+            data.sendall(bytes(half))
+            time.sleep(0.1)
+            data.close()
+            time.sleep(0.1)
+            self.reply(226, "Transfer complete.")
             return
         if name.startswith("trickle"):
             self.reply(150, "Opening data connection.")
@@ -407,6 +455,28 @@ class Session(scripted_ftp.Session):
     def received(self, line):
         log("CMD " + escape(line))
 
+    def run(self):
+        if self.server.tls and "tls-implicit" in self.modes:
+            try:
+                self.conn = self.server.tls.wrap_socket(self.conn, server_side=True)
+            except OSError:
+                self.conn.close()
+                return
+        super().run()
+
+    def handle(self, line):
+        cmd, _, arg = line.partition(" ")
+        cmd = cmd.upper()
+        if self.server.tls and cmd == "AUTH" and arg.upper() == "TLS":
+            self.reply(234, "Proceed with negotiation.")
+            self.conn = self.server.tls.wrap_socket(self.conn, server_side=True)
+            return True
+        if self.server.tls and cmd in ("PBSZ", "PROT"):
+            self.prot = self.prot or (cmd == "PROT" and arg.upper() == "P")
+            self.reply(200, "Ok.")
+            return True
+        return super().handle(line)
+
     def command(self, cmd, arg):
         if cmd == "SYST":
             self.reply(215, "UNIX Type: L8")
@@ -460,9 +530,11 @@ class Session(scripted_ftp.Session):
                 self.close_passive()
                 self.reply(553, "Could not create file.")
         elif cmd == "SIZE":
-            node = self.lookup(self.absolute(arg))
+            path = self.absolute(arg)
+            node = self.lookup(path)
             if isinstance(node, bytes):
-                self.reply(213, str(len(node)))
+                self.reply(213, str(listed_size(path.rsplit("/", 1)[-1], node)
+                                    if "tls-cut" in path else len(node)))
             else:
                 self.reply(550, "Could not get file size.")
         elif cmd == "MDTM":
@@ -588,10 +660,16 @@ def main():
     parser.add_argument("--log", default=None)
     parser.add_argument("--user", default="test")
     parser.add_argument("--password", default="secret")
+    parser.add_argument("--cert")
+    parser.add_argument("--key")
     args = parser.parse_args()
+    tls = None
+    if args.cert:
+        tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        tls.load_cert_chain(args.cert, args.key)
     LOG[0] = args.log
     scenarios = set(s for s in args.scenario.split(",") if s)
-    server = Server(scenarios, args.user, args.password)
+    server = Server(scenarios, args.user, args.password, tls)
 
     scripted_ftp.serve("127.0.0.1", lambda conn: Session(server, conn))
 

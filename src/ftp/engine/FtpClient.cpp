@@ -830,7 +830,7 @@ struct FtpClient::Impl {
             }
             if (chunk.size == 0) {
                 data.shutdownWrite();
-                return true;
+                return !data.tls() || awaitPeerEnd(data, haveFinal, final);
             }
             std::size_t done = 0;
             while (done < chunk.size) {
@@ -853,6 +853,23 @@ struct FtpClient::Impl {
                 chunk.sent();
             }
         }
+    }
+
+    // After a TLS upload the peer's end is awaited: bytes left unread (session tickets) would
+    // make the close a reset, which can cut the data short at the server.
+    bool awaitPeerEnd(Stream& data, bool& haveFinal, Reply& final) {
+        StallWatch watch;
+        while (!haveFinal) {
+            int ready = waitData(data, POLLIN, watch, haveFinal, final);
+            if (ready < 0) {
+                return false;
+            }
+            std::size_t got = 0;
+            if (ready > 0 && data.readNow(block.get(), kBlockBytes, got) != IoResult::Ok) {
+                break; // the peer has ended
+            }
+        }
+        return true;
     }
 
     // Moves a binary download straight from the socket into a regular file through a pipe,
