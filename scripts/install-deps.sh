@@ -5,10 +5,12 @@ set -euo pipefail
 packages=(
     # build
     build-essential cmake pkg-config clang-format
+    # FTPS (OpenSSL 3) and the authorities certificates are verified against
+    libssl-dev ca-certificates
     # the window
     qt6-base-dev qt6-base-dev-tools libgl-dev qt6-gtk-platformtheme fonts-ipafont-gothic
     # tests
-    googletest libgtest-dev python3 python3-pyftpdlib vsftpd xvfb xauth imagemagick xdotool
+    googletest libgtest-dev python3 python3-pyftpdlib python3-openssl vsftpd xvfb xauth imagemagick xdotool
     # sanitizers and fuzzers
     clang libclang-rt-14-dev
 )
