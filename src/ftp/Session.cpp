@@ -90,7 +90,11 @@ std::unique_ptr<FtpClient> OpenSession(const std::string& profileName, const std
     client->setPorts(ports);
     const ftp::TlsState& tls = client->tlsState();
     if (tls.control) {
-        Log(ports, tls.protocol + " (" + tls.cipher + ") で暗号化しました");
+        std::string protocol = tls.protocol; // "TLSv1.3" is shown as "TLS 1.3"
+        if (protocol.rfind("TLSv", 0) == 0) {
+            protocol.replace(0, 4, "TLS ");
+        }
+        Log(ports, protocol + " (" + tls.cipher + ") で暗号化しました");
     } else if (tls.fellBack) {
         Log(ports, "サーバが暗号化に対応していないため、暗号化せずに接続しました。");
     }

@@ -98,6 +98,8 @@ TEST_P(FtpsServerTest, ListsAndMovesFilesAndTreesIntact) {
     client->setTimeouts(5000, 10000);
     EXPECT_TRUE(client->tlsState().control && client->tlsState().data);
     EXPECT_FALSE(security.problem);
+    const std::string encrypted = "TLS 1.3 (" + client->tlsState().cipher + ") で暗号化しました";
+    EXPECT_EQ(std::count(ui.logLines.begin(), ui.logLines.end(), encrypted), 1) << encrypted;
 
     std::vector<DirEntry> entries;
     ASSERT_TRUE(client->list("/t", entries));
