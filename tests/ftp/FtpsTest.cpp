@@ -129,6 +129,26 @@ INSTANTIATE_TEST_SUITE_P(Modes, FtpsServerTest,
                                     (info.param.implicit ? "Implicit" : "Explicit");
                          });
 
+// vsftpd never sees the login when the certificate is refused (its protocol log).
+TEST(FtpsVsftpd, ARefusedCertificateStopsBeforeUser) {
+    std::string why;
+    if (!CanRunServer(ServerKind::Vsftpd, &why)) {
+        GTEST_SKIP() << why;
+    }
+    ASSERT_TRUE(Certs().ok());
+    FtpServer server(ServerKind::Vsftpd,
+                     ServerTls{true, false, Certs().server(CertKind::OtherName)});
+    ASSERT_TRUE(server.ok()) << server.error();
+    ftp::FtpClient client;
+    client.setTls({TlsPolicy::Required, Certs().caFile(), nullptr, nullptr});
+    EXPECT_FALSE(client.connect(server.server(), server.user(), server.password()));
+    ASSERT_TRUE(client.certificateProblem());
+    EXPECT_EQ(client.certificateProblem()->fault, CertificateFault::NameMismatch);
+    const std::string log = server.protocolLog();
+    EXPECT_NE(log.find("\"AUTH TLS\""), std::string::npos) << log;
+    EXPECT_EQ(log.find("USER"), std::string::npos) << log;
+}
+
 // --- certificates and policies on the hostile server ---------------------------------------
 
 class FtpsHostileTest : public HostileTest {

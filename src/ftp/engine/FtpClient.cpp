@@ -520,6 +520,7 @@ struct FtpClient::Impl {
                 return false;
             }
         }
+        tlsContext->keepSession(nullptr); // data connections resume this connection only
         auto layer = TlsLayer::Handshake(*tlsContext, control, host, false, connectMs, error);
         if (!layer) {
             failText(error);
