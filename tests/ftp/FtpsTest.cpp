@@ -285,6 +285,18 @@ TEST_F(FtpsHostileTest, ADataConnectionCutWithoutCloseNotifyFailsAndKeepsTheOldF
     EXPECT_EQ(ReadFileBytes(target), "the old file");
 }
 
+// A server that drops an upload's data connection: a failure, not a SIGPIPE that ends us.
+TEST_F(FtpsHostileTest, AnUploadCutByTheServerFailsQuietly) {
+    startTls(CertKind::Good);
+    ASSERT_TRUE(loginWith(TlsPolicy::Required));
+    WriteFileBytes(local.file("up.bin"), std::string(8 << 20, 'u'));
+    const int fd = ::open(local.file("up.bin").c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    EXPECT_FALSE(client->store("/tls-drop.bin", false, fd, nullptr));
+    ::close(fd);
+    EXPECT_TRUE(stillUsable()) << client->lastReplyText();
+}
+
 TEST_F(FtpsHostileTest, ImplicitTlsFromTheFirstByte) {
     startTls(CertKind::Good, "tls-implicit");
     EXPECT_TRUE(loginWith(TlsPolicy::Implicit));

@@ -36,6 +36,7 @@ Behaviour chosen by names (any folder):
   files "no226*"     all the data, then never a final reply
   files "reset*"     150, part of the data, then the control connection is reset
   files "trickle*"   one byte a second
+  uploads "tls-drop*" (PROT P) the data connection is reset after its first byte, then 426
   files "tls-cut*"   (PROT P) listed and sized as half, half comes, the data connection is
                      closed without close_notify, then 226
   folder "/die421"   CWD answers 421 and closes
@@ -390,6 +391,18 @@ class Session(scripted_ftp.Session):
         self.reply(226, "Transfer complete.")
 
     def receive_data(self, parent, name):
+        if name.startswith("tls-drop") and self.prot:
+            data = self.open_data()
+            if data is not None:
+                self.reply(150, "Ok to send data.")
+                try:
+                    data.recv(1)
+                    data.sock().setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                           struct.pack("ii", 1, 0))
+                finally:
+                    self.close_data(data)
+                self.reply(426, "Connection closed; transfer aborted.")
+            return
         body = self.receive_upload()
         if body is None:
             return

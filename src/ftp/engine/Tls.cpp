@@ -2,6 +2,7 @@
 
 #include "settings/TrustStore.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 #include <poll.h>
+#include <sys/socket.h>
 
 namespace oxlip::ftp {
 
@@ -113,6 +115,36 @@ bool IsIpAddress(const std::string& host) {
     return ip != nullptr;
 }
 
+// Writes with MSG_NOSIGNAL: a peer that went away is an error, never a SIGPIPE that ends the
+// program. Everything else is OpenSSL's socket BIO.
+int WriteNoSignal(BIO* bio, const char* data, int size) {
+    int fd = -1;
+    BIO_get_fd(bio, &fd);
+    BIO_clear_retry_flags(bio);
+    const long n = ::send(fd, data, std::size_t(std::max(size, 0)), MSG_NOSIGNAL);
+    if (n < 0 && BIO_sock_should_retry(-1)) {
+        BIO_set_retry_write(bio);
+    }
+    return int(n);
+}
+
+const BIO_METHOD* SocketMethod() {
+    static BIO_METHOD* const method = [] {
+        const BIO_METHOD* base = BIO_s_socket();
+        BIO_METHOD* m = BIO_meth_new(BIO_TYPE_SOCKET, "socket without SIGPIPE");
+        if (m) {
+            BIO_meth_set_write(m, WriteNoSignal);
+            BIO_meth_set_read(m, BIO_meth_get_read(base));
+            BIO_meth_set_puts(m, BIO_meth_get_puts(base));
+            BIO_meth_set_ctrl(m, BIO_meth_get_ctrl(base));
+            BIO_meth_set_create(m, BIO_meth_get_create(base));
+            BIO_meth_set_destroy(m, BIO_meth_get_destroy(base));
+        }
+        return m;
+    }();
+    return method;
+}
+
 } // namespace
 
 // --- TlsContext ----------------------------------------------------------------------------
@@ -169,10 +201,14 @@ std::unique_ptr<TlsLayer> TlsLayer::Handshake(TlsContext& context, Stream& strea
                                               std::string& error) {
     std::unique_ptr<TlsLayer> tls(new TlsLayer);
     tls->ssl_ = SSL_new(context.get());
-    if (!tls->ssl_ || SSL_set_fd(tls->ssl_, stream.fd()) != 1) {
+    BIO* bio = SocketMethod() ? BIO_new(SocketMethod()) : nullptr;
+    if (!tls->ssl_ || !bio) {
+        BIO_free(bio);
         error = OpenSslError("TLS set-up failed");
         return nullptr;
     }
+    BIO_set_fd(bio, stream.fd(), BIO_NOCLOSE);
+    SSL_set_bio(tls->ssl_, bio, bio);
     X509_VERIFY_PARAM* param = SSL_get0_param(tls->ssl_);
     if (IsIpAddress(host)) {
         X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str());
