@@ -297,6 +297,16 @@ TEST_F(FtpsHostileTest, AnUploadCutByTheServerFailsQuietly) {
     EXPECT_TRUE(stillUsable()) << client->lastReplyText();
 }
 
+TEST_F(FtpsHostileTest, AStalledHandshakeTimesOutWhilePumping) {
+    startTls(CertKind::Good, "tls-stall");
+    client->setTimeouts(600, 600);
+    const auto start = Clock::now();
+    EXPECT_FALSE(loginWith(TlsPolicy::Required));
+    EXPECT_LT(MsSince(start), 3000);
+    EXPECT_GE(pump.count, 600 / ftp::kPumpIntervalMs - 2);
+    EXPECT_FALSE(sawCommand("USER"));
+}
+
 TEST_F(FtpsHostileTest, ImplicitTlsFromTheFirstByte) {
     startTls(CertKind::Good, "tls-implicit");
     EXPECT_TRUE(loginWith(TlsPolicy::Implicit));

@@ -26,6 +26,7 @@ Scenarios that change the whole connection:
   epsv-refused    EPSV answered 502; PASV is normal
   epsv-zero       EPSV names port 0
   421-idle        0.2 s after answering PWD the server says 421 unasked and closes
+  tls-stall       (with --cert) AUTH TLS is accepted, then the handshake never comes
   tls-implicit    (with --cert) TLS from the first byte; otherwise --cert offers AUTH TLS,
                   and PROT P puts TLS on the data connections once 150 is said
 
@@ -482,6 +483,9 @@ class Session(scripted_ftp.Session):
         cmd = cmd.upper()
         if self.server.tls and cmd == "AUTH" and arg.upper() == "TLS":
             self.reply(234, "Proceed with negotiation.")
+            if "tls-stall" in self.modes:
+                time.sleep(5)
+                return False
             self.conn = self.server.tls.wrap_socket(self.conn, server_side=True)
             return True
         if self.server.tls and cmd in ("PBSZ", "PROT"):
