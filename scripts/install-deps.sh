@@ -5,11 +5,13 @@ set -euo pipefail
 packages=(
     # build
     build-essential cmake pkg-config clang-format
+    # FTPS (OpenSSL 3) and the authorities certificates are verified against
+    libssl-dev ca-certificates
     # the window
     qt6-base-dev qt6-base-dev-tools libgl-dev qt6-gtk-platformtheme qt6-translations-l10n
     fonts-ipafont-gothic
     # tests
-    googletest libgtest-dev python3 python3-pyftpdlib vsftpd xvfb xauth imagemagick xdotool
+    googletest libgtest-dev python3 python3-pyftpdlib python3-openssl vsftpd xvfb xauth imagemagick xdotool
     # sanitizers and fuzzers
     clang libclang-rt-14-dev
     # the Debian package and its checks; rsvg-convert for scripts/make-icons.sh

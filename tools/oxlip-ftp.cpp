@@ -209,9 +209,22 @@ int main(int argc, char** argv) {
     ports.progress = &progress;
     ports.asciiExtensions = &settings.AsciiExtensionList;
 
+    // FTPS: a certificate that does not verify is refused (no judge), and named.
+    SessionSecurity security;
+    security.options.policy = request->url->tls;
+    security.options.caFile = request->caFile;
     std::string refusal;
     auto client = OpenSession("oxlip-ftp", request->url->server, request->url->user,
-                              request->url->password, ports, &refusal);
+                              request->url->password, ports, &refusal, &security);
+    if (!client && security.problem) {
+        const ftp::CertificateProblem& problem = *security.problem;
+        std::string text = "the certificate of " + problem.hostPort + " does not verify (" +
+                           problem.detail + "); SHA-256 fingerprint " + problem.fingerprint;
+        if (!problem.trustedFingerprint.empty()) {
+            text += ", trusted before: " + problem.trustedFingerprint;
+        }
+        return Fail(text);
+    }
     if (!client) {
         return Fail("cannot log in to " + request->url->server + ReplyOf(refusal));
     }

@@ -56,7 +56,8 @@ std::string KilobyteText(int64_t bytes) {
 
 std::unique_ptr<FtpClient> OpenSession(const std::string& profileName, const std::string& server,
                                        const std::string& userName, const std::string& password,
-                                       const SessionPorts& ports, std::string* failure) {
+                                       const SessionPorts& ports, std::string* failure,
+                                       SessionSecurity* security) {
     (void)profileName; // an agent text has no use on FTP
     if (server.empty()) {
         return nullptr;
@@ -68,11 +69,18 @@ std::unique_ptr<FtpClient> OpenSession(const std::string& profileName, const std
     SessionPorts quiet = ports;
     quiet.log = nullptr;
     auto client = std::make_unique<FtpClient>(quiet);
+    if (security) {
+        client->setTls(security->options);
+    }
     Log(ports, "接続しました。");
     Pump(ports);
     Log(ports, "パスワード確認中");
     Pump(ports);
-    if (!client->connect(server, userName, password)) {
+    const bool connected = client->connect(server, userName, password);
+    if (security) {
+        security->problem = client->certificateProblem();
+    }
+    if (!connected) {
         if (failure) {
             *failure = client->lastReplyText();
         }
@@ -80,6 +88,16 @@ std::unique_ptr<FtpClient> OpenSession(const std::string& profileName, const std
         return nullptr;
     }
     client->setPorts(ports);
+    const ftp::TlsState& tls = client->tlsState();
+    if (tls.control) {
+        std::string protocol = tls.protocol; // "TLSv1.3" is shown as "TLS 1.3"
+        if (protocol.rfind("TLSv", 0) == 0) {
+            protocol.replace(0, 4, "TLS ");
+        }
+        Log(ports, protocol + " (" + tls.cipher + ") で暗号化しました");
+    } else if (tls.fellBack) {
+        Log(ports, "サーバが暗号化に対応していないため、暗号化せずに接続しました。");
+    }
     Log(ports, "パスワード確認しました。");
     Pump(ports);
     return client;

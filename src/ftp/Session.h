@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace oxlip {
@@ -32,12 +33,19 @@ struct TransferContext {
     bool pendingDraw = false;
 };
 
+// FTPS for a session: the options in, the certificate problem of the attempt out.
+struct SessionSecurity {
+    ftp::TlsOptions options;
+    std::optional<ftp::CertificateProblem> problem;
+};
+
 // Appends the connecting lines to the log and logs in. Returns the connection, or null
 // (empty server: nothing logged; failure: the log ends with "パスワード確認中", and *failure,
 // when given, holds the server's last reply or why no reply came).
 std::unique_ptr<FtpClient> OpenSession(const std::string& profileName, const std::string& server,
                                        const std::string& userName, const std::string& password,
-                                       const SessionPorts& ports, std::string* failure = nullptr);
+                                       const SessionPorts& ports, std::string* failure = nullptr,
+                                       SessionSecurity* security = nullptr);
 
 // Closes the connection (QUIT) and resets the pointer. Always true.
 bool CloseSession(std::unique_ptr<FtpClient>& hFtp);

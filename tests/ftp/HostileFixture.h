@@ -72,13 +72,16 @@ inline std::string HostileData() {
 class HostileTest : public ::testing::Test {
 protected:
     // Starts the server with the scenarios; short time-outs keep failing cases fast.
-    void start(const std::string& scenarios, int connectMs = 3000, int replyMs = 3000) {
+    // With tls, the server speaks FTPS with that certificate.
+    void start(const std::string& scenarios, int connectMs = 3000, int replyMs = 3000,
+               const CertFiles* tls = nullptr) {
         std::string why;
         if (!CanRunServer(ServerKind::Pyftpdlib, &why)) {
             GTEST_SKIP() << why; // no /usr/bin/python3
         }
         client = std::make_unique<ftp::FtpClient>(SessionPorts{&log, nullptr, &pump, nullptr});
-        server = std::make_unique<HostileServer>(scenarios);
+        server =
+            std::make_unique<HostileServer>(scenarios, tls ? tls->cert : "", tls ? tls->key : "");
         ASSERT_TRUE(server->ok());
         client->setTimeouts(connectMs, replyMs);
     }

@@ -4,9 +4,13 @@
 #include "ftp/CommandLine.h"
 #include "localfs/TextCodec.h"
 #include "support/HostileServer.h"
+#include "support/TestCerts.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <regex>
 #include <sys/wait.h>
 
 namespace oxlip {
@@ -237,6 +241,81 @@ TEST(Tool, FailuresExitOneQuotingTheServer) {
         for (const std::string& command : server.commands()) {
             EXPECT_NE(command.rfind("RNFR", 0), 0u) << "a taken name is never renamed onto";
         }
+    }
+}
+
+// ftpes:// and ftps:// run every command over TLS; a certificate that does not verify (or
+// that --cacert does not vouch for) ends with exit 1 and its fingerprint before the login.
+TEST(Tool, FtpsUrlsAndExtraAuthorities) {
+    if (!test::CanRunServer(test::ServerKind::Pyftpdlib)) {
+        GTEST_SKIP() << "no /usr/bin/python3";
+    }
+    test::TestCerts certs;
+    ASSERT_TRUE(certs.ok());
+    TempDir local;
+    const struct {
+        const char* scenario;
+        test::CertKind kind;
+        const char* scheme;
+        bool cacert;
+        int status;
+        const char* plainCommand; // a command the server must see in clear, or nothing
+    } rows[] = {
+        {"", test::CertKind::Good, "ftpes://", true, 0, nullptr},
+        {"tls-implicit", test::CertKind::Good, "ftps://", true, 0, nullptr},
+        {"", test::CertKind::Good, "ftp://", false, 0, "USER test"},
+        {"", test::CertKind::Good, "ftpes://", false, 1, nullptr},
+        {"", test::CertKind::OtherName, "ftpes://", true, 1, nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.scheme) + row.scenario + std::to_string(int(row.kind)));
+        const test::CertFiles files = certs.server(row.kind);
+        test::HostileServer server(row.scenario, files.cert, files.key);
+        ASSERT_TRUE(server.ok());
+        std::vector<std::string> head;
+        if (row.cacert) {
+            head = {"--cacert", certs.caFile()};
+        }
+        head.push_back(std::string(row.scheme) + "test:secret@" + server.server() + "/");
+        auto run = [&](std::vector<std::string> args) {
+            args.insert(args.begin(), head.begin(), head.end());
+            return RunTool(args);
+        };
+        auto r = run({"ls", "/"});
+        EXPECT_EQ(r.status, row.status) << r.err;
+        const auto commands = server.commands();
+        EXPECT_EQ(std::count(commands.begin(), commands.end(), "AUTH TLS"),
+                  row.scheme == std::string("ftpes://") ? 1 : 0);
+        if (row.status != 0) {
+            EXPECT_NE(r.err.find("SHA-256 fingerprint "), std::string::npos) << r.err;
+            EXPECT_TRUE(
+                std::regex_search(r.err, std::regex("fingerprint ([0-9A-F]{2}:){31}[0-9A-F]{2}")))
+                << r.err;
+            EXPECT_EQ(std::count(commands.begin(), commands.end(), "USER test"), 0);
+            continue;
+        }
+        EXPECT_NE(r.out.find("\thello.txt\n"), std::string::npos) << r.out;
+        EXPECT_EQ(std::count(commands.begin(), commands.end(), "PROT P"), row.plainCommand ? 0 : 1);
+        if (row.plainCommand) {
+            continue;
+        }
+        // Every other command over TLS.
+        WriteFileBytes(local.file("up.txt"), "uploaded over TLS");
+        EXPECT_EQ(run({"put", local.file("up.txt"), "/up.txt"}).status, 0);
+        EXPECT_EQ(run({"mkdir", "/made"}).status, 0);
+        EXPECT_EQ(run({"mv", "/up.txt", "/made/moved.txt"}).status, 0);
+        EXPECT_EQ(run({"--", "quote", "NOOP"}).status, 1); // no option after the URL
+        EXPECT_EQ(run({"quote", "NOOP"}).status, 0);
+        EXPECT_EQ(run({"getdir", "/made", local.file("made")}).status, 0);
+        EXPECT_EQ(ReadFileBytes(local.file("made/moved.txt")), "uploaded over TLS");
+        EXPECT_EQ(run({"putdir", local.file("made"), "/again"}).status, 0);
+        EXPECT_EQ(run({"rm", "/made/moved.txt"}).status, 0);
+        EXPECT_EQ(run({"rmdir", "/made"}).status, 0);
+        EXPECT_EQ(run({"--mode", "binary", "get", "/again/moved.txt", local.file("back")}).status,
+                  1); // --mode goes before the URL
+        EXPECT_EQ(run({"get", "/again/moved.txt", local.file("back")}).status, 0);
+        EXPECT_EQ(ReadFileBytes(local.file("back")), "uploaded over TLS");
+        std::filesystem::remove_all(local.file("made"));
     }
 }
 

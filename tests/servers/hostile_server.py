@@ -2,6 +2,7 @@
 """A scripted hostile FTP server for the reliability tests.
 
 Usage: hostile_server.py [--scenario NAME[,NAME...]] [--log FILE] [--user U] [--password P]
+                         [--cert PEM --key PEM]
 Prints the port it listens on (127.0.0.1), then serves every connection in its own thread
 until it is terminated.
 
@@ -27,6 +28,9 @@ Scenarios that change the whole connection:
   421-idle        0.2 s after answering PWD the server says 421 unasked and closes
   dash-a-name     LIST takes "-a" for a name (as pyftpdlib does for "-a PATH"): "LIST -a /x"
                   answers 550, "LIST -a" lists the file "-a" of the current folder
+  tls-stall       (with --cert) AUTH TLS is accepted, then the handshake never comes
+  tls-implicit    (with --cert) TLS from the first byte; otherwise --cert offers AUTH TLS,
+                  and PROT P puts TLS on the data connections once 150 is said
 
 Behaviour chosen by names (any folder):
   files "fail-425*", "fail-426*", "fail-451*"  150, part of the data, then that code
@@ -35,6 +39,9 @@ Behaviour chosen by names (any folder):
   files "no226*"     all the data, then never a final reply
   files "reset*"     150, part of the data, then the control connection is reset
   files "trickle*"   one byte a second
+  uploads "tls-drop*" (PROT P) the data connection is reset after its first byte, then 426
+  files "tls-cut*"   (PROT P) listed and sized as half, half comes, the data connection is
+                     closed without close_notify, then 226
   folder "/die421"   CWD answers 421 and closes
   SITE NUL           a reply with a NUL in it
   SITE LONG n        a reply line of n bytes
@@ -53,6 +60,7 @@ Behaviour chosen by names (any folder):
 
 import argparse
 import socket
+import ssl
 import struct
 import sys
 import threading
@@ -123,6 +131,7 @@ def build_tree():
         "no226.bin": DATA,
         "reset.bin": DATA,
         "trickle.bin": DATA,
+        "tls-cut.bin": DATA,
         "die421": {},
         # Names a tree walk must never follow out of its folder.
         "evil": {
@@ -155,7 +164,36 @@ def build_tree():
 
 
 def listed_size(name, node):
+    if name.startswith("tls-cut"):
+        return len(node) // 2
     return len(node) - 100 if name.startswith("grown") else len(node)
+
+
+class LazyTls:
+    """A data connection whose TLS handshake waits until it is first used (after the 150)."""
+
+    def __init__(self, raw, context):
+        self.raw = raw
+        self.context = context
+        self.tls = None
+
+    def sock(self):
+        if self.tls is None:
+            self.raw.settimeout(10)
+            self.tls = self.context.wrap_socket(self.raw, server_side=True)
+        return self.tls
+
+    def sendall(self, data):
+        self.sock().sendall(data)
+
+    def recv(self, size):
+        return self.sock().recv(size)
+
+    def shutdown(self, how):
+        self.sock().unwrap()  # close_notify: the data is complete
+
+    def close(self):
+        (self.tls or self.raw).close()  # no close_notify
 
 
 def unix_line(name, node):
@@ -212,7 +250,8 @@ EVIL_MLSD = [
 
 
 class Server:
-    def __init__(self, scenarios, user, password):
+    def __init__(self, scenarios, user, password, tls=None):
+        self.tls = tls
         self.scenarios = scenarios
         self.user = user
         self.password = password
@@ -234,6 +273,7 @@ class Session(scripted_ftp.Session):
         self.cwd = "/"
         self.rnfr = None
         self.flaky_done = False
+        self.prot = False
 
     # --- the tree ----------------------------------------------------------------------
     def absolute(self, arg):
@@ -293,6 +333,8 @@ class Session(scripted_ftp.Session):
         data = super().accept_data()
         if data is None:
             return None
+        if self.prot:
+            data = LazyTls(data, self.server.tls)
         with LOCK:
             DATA_OPEN[0] += 1
             count = DATA_OPEN[0]
@@ -334,6 +376,14 @@ class Session(scripted_ftp.Session):
             self.conn.close()
             time.sleep(3)  # the data connection stays open and silent
             return
+        if name.startswith("tls-cut") and self.prot:
+            self.reply(150, "Opening data connection.")
+            data.sendall(bytes(half))
+            time.sleep(0.1)
+            data.close()
+            time.sleep(0.1)
+            self.reply(226, "Transfer complete.")
+            return
         if name.startswith("trickle"):
             self.reply(150, "Opening data connection.")
             for i in range(len(payload)):
@@ -359,6 +409,18 @@ class Session(scripted_ftp.Session):
         self.reply(226, "Transfer complete.")
 
     def receive_data(self, parent, name):
+        if name.startswith("tls-drop") and self.prot:
+            data = self.open_data()
+            if data is not None:
+                self.reply(150, "Ok to send data.")
+                try:
+                    data.recv(1)
+                    data.sock().setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                           struct.pack("ii", 1, 0))
+                finally:
+                    self.close_data(data)
+                self.reply(426, "Connection closed; transfer aborted.")
+            return
         body = self.receive_upload()
         if body is None:
             return
@@ -429,6 +491,31 @@ class Session(scripted_ftp.Session):
     def received(self, line):
         log("CMD " + escape(line))
 
+    def run(self):
+        if self.server.tls and "tls-implicit" in self.modes:
+            try:
+                self.conn = self.server.tls.wrap_socket(self.conn, server_side=True)
+            except OSError:
+                self.conn.close()
+                return
+        super().run()
+
+    def handle(self, line):
+        cmd, _, arg = line.partition(" ")
+        cmd = cmd.upper()
+        if self.server.tls and cmd == "AUTH" and arg.upper() == "TLS":
+            self.reply(234, "Proceed with negotiation.")
+            if "tls-stall" in self.modes:
+                time.sleep(5)
+                return False
+            self.conn = self.server.tls.wrap_socket(self.conn, server_side=True)
+            return True
+        if self.server.tls and cmd in ("PBSZ", "PROT"):
+            self.prot = self.prot or (cmd == "PROT" and arg.upper() == "P")
+            self.reply(200, "Ok.")
+            return True
+        return super().handle(line)
+
     def command(self, cmd, arg):
         if cmd == "SYST":
             self.reply(215, "UNIX Type: L8")
@@ -482,9 +569,11 @@ class Session(scripted_ftp.Session):
                 self.close_passive()
                 self.reply(553, "Could not create file.")
         elif cmd == "SIZE":
-            node = self.lookup(self.absolute(arg))
+            path = self.absolute(arg)
+            node = self.lookup(path)
             if isinstance(node, bytes):
-                self.reply(213, str(len(node)))
+                self.reply(213, str(listed_size(path.rsplit("/", 1)[-1], node)
+                                    if "tls-cut" in path else len(node)))
             else:
                 self.reply(550, "Could not get file size.")
         elif cmd == "MDTM":
@@ -621,10 +710,16 @@ def main():
     parser.add_argument("--log", default=None)
     parser.add_argument("--user", default="test")
     parser.add_argument("--password", default="secret")
+    parser.add_argument("--cert")
+    parser.add_argument("--key")
     args = parser.parse_args()
+    tls = None
+    if args.cert:
+        tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        tls.load_cert_chain(args.cert, args.key)
     LOG[0] = args.log
     scenarios = set(s for s in args.scenario.split(",") if s)
-    server = Server(scenarios, args.user, args.password)
+    server = Server(scenarios, args.user, args.password, tls)
 
     scripted_ftp.serve("127.0.0.1", lambda conn: Session(server, conn))
 

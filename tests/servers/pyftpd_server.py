@@ -2,6 +2,8 @@
 """A pyftpdlib server on a loopback port for the tests.
 
 Usage: pyftpd_server.py --user NAME --password PASS --root FOLDER [--port N]
+                        [--certfile PEM --keyfile PEM [--implicit]]
+With a certificate it speaks FTPS: explicit (AUTH TLS), or implicit (TLS from the first byte).
 Prints the port it listens on (one line) once it accepts connections, then serves until it
 is terminated.
 """
@@ -12,7 +14,7 @@ import os
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import FTPHandler, TLS_FTPHandler
 from pyftpdlib.servers import FTPServer
 
 
@@ -22,6 +24,9 @@ def main():
     parser.add_argument("--password", required=True)
     parser.add_argument("--root", required=True)
     parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--certfile")
+    parser.add_argument("--keyfile")
+    parser.add_argument("--implicit", action="store_true")
     args = parser.parse_args()
 
     logging.basicConfig(level=logging.WARNING, stream=sys.stderr)
@@ -31,8 +36,22 @@ def main():
     authorizer.add_user(args.user, args.password, os.path.abspath(args.root),
                         perm="elradfmwMT")
 
-    class Handler(FTPHandler):
-        pass
+    base = TLS_FTPHandler if args.certfile else FTPHandler
+
+    class Handler(base):
+        if args.implicit:
+            # TLS from the first byte: the greeting waits for the handshake.
+            def handle(self):
+                self.secure_connection(self.ssl_context)
+
+            def handle_ssl_established(self):
+                TLS_FTPHandler.handle(self)
+
+    if args.certfile:
+        Handler.certfile = args.certfile
+        Handler.keyfile = args.keyfile
+        Handler.tls_control_required = True
+        Handler.tls_data_required = True
 
     Handler.authorizer = authorizer
     Handler.banner = "oxlip test server ready."

@@ -60,8 +60,9 @@ uint16_t FreePort() {
     return port;
 }
 
-// Connects to the port and waits for a "220" greeting; bounded in time.
-bool AcceptsFtp(uint16_t port, int timeoutMs) {
+// Connects to the port and waits for a "220" greeting (for implicit FTPS only for the
+// connection); bounded in time.
+bool AcceptsFtp(uint16_t port, int timeoutMs, bool tlsFirst = false) {
     auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (int attempt = 0; attempt < 400 && Clock::now() < deadline; ++attempt) {
         int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -72,7 +73,12 @@ bool AcceptsFtp(uint16_t port, int timeoutMs) {
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         a.sin_port = htons(port);
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+        const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        if (connected && tlsFirst) {
+            ::close(fd);
+            return true;
+        }
+        if (connected) {
             pollfd p{fd, POLLIN, 0};
             char buf[64] = {};
             if (::poll(&p, 1, 3000) == 1 && ::recv(fd, buf, sizeof buf - 1, 0) >= 3 &&
@@ -127,6 +133,19 @@ bool EnsureVsftpdUser(int& uid, int& gid, std::string& error) {
     uid = int(pw->pw_uid);
     gid = int(pw->pw_gid);
     return true;
+}
+
+// vsftpd's lines for FTPS, and a protocol log (only then: the plain tests stay as they were).
+std::string TlsConfig(const ServerTls& tls, const std::string& base) {
+    if (!tls.enabled) {
+        return "xferlog_enable=NO\n";
+    }
+    return "xferlog_enable=YES\nlog_ftp_protocol=YES\nvsftpd_log_file=" + base +
+           "/vsftpd.log\n"
+           "ssl_enable=YES\nrequire_ssl_reuse=YES\nforce_local_logins_ssl=YES\n"
+           "force_local_data_ssl=YES\nssl_ciphers=HIGH\nrsa_cert_file=" +
+           tls.files.cert + "\nrsa_private_key_file=" + tls.files.key + "\n" +
+           (tls.implicit ? "implicit_ssl=YES\n" : "");
 }
 
 } // namespace
@@ -265,7 +284,7 @@ void ChildProcess::stop() {
 
 // --- FtpServer -----------------------------------------------------------------------------
 
-FtpServer::FtpServer(ServerKind kind) : kind_(kind) {
+FtpServer::FtpServer(ServerKind kind, const ServerTls& tls) : kind_(kind), tls_(tls) {
     std::string why;
     if (!CanRunServer(kind, &why)) {
         error_ = why;
@@ -291,9 +310,17 @@ const std::string& FtpServer::root() const {
 bool FtpServer::startPyftpdlib() {
     user_ = kPyUser;
     password_ = kPyPassword;
-    if (!process_.start({kPython, ServersDir() + "/pyftpd_server.py", "--user", user_, "--password",
-                         password_, "--root", root_},
-                        true)) {
+    std::vector<std::string> argv = {kPython,      ServersDir() + "/pyftpd_server.py",
+                                     "--user",     user_,
+                                     "--password", password_,
+                                     "--root",     root_};
+    if (tls_.enabled) {
+        argv.insert(argv.end(), {"--certfile", tls_.files.cert, "--keyfile", tls_.files.key});
+        if (tls_.implicit) {
+            argv.push_back("--implicit");
+        }
+    }
+    if (!process_.start(argv, true)) {
         error_ = "could not start pyftpdlib";
         return false;
     }
@@ -303,7 +330,7 @@ bool FtpServer::startPyftpdlib() {
         return false;
     }
     port_ = uint16_t(std::atoi(line.c_str()));
-    if (port_ == 0 || !AcceptsFtp(port_, 10000)) {
+    if (port_ == 0 || !AcceptsFtp(port_, 10000, tls_.implicit)) {
         error_ = "pyftpdlib does not accept connections";
         return false;
     }
@@ -352,8 +379,7 @@ bool FtpServer::startVsftpd() {
                 << "ascii_upload_enable=YES\n"
                 << "ascii_download_enable=YES\n"
                 << "dirmessage_enable=NO\n"
-                << "xferlog_enable=NO\n"
-                << "syslog_enable=NO\n"
+                << TlsConfig(tls_, base_.path()) << "syslog_enable=NO\n"
                 << "use_localtime=NO\n"
                 << "max_clients=0\n"
                 << "max_per_ip=0\n"
@@ -366,7 +392,7 @@ bool FtpServer::startVsftpd() {
             error_ = "could not start vsftpd";
             return false;
         }
-        if (AcceptsFtp(port_, 5000)) {
+        if (AcceptsFtp(port_, 5000, tls_.implicit)) {
             return true;
         }
         process_.stop();
@@ -400,6 +426,10 @@ std::string FtpServer::readFile(const std::string& relative) const {
 bool FtpServer::exists(const std::string& relative) const {
     std::error_code ec;
     return fs::symlink_status(path(relative), ec).type() != fs::file_type::not_found && !ec;
+}
+
+std::string FtpServer::protocolLog() const {
+    return kind_ == ServerKind::Vsftpd ? ReadFileBytes(base_.file("vsftpd.log")) : "";
 }
 
 // --- MisbehavingServer ---------------------------------------------------------------------

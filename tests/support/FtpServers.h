@@ -5,6 +5,7 @@
 // stopped when its object goes.
 
 #include "support/TempDir.h"
+#include "support/TestCerts.h"
 
 #include <cstdint>
 #include <memory>
@@ -44,9 +45,17 @@ private:
     std::string pending_;
 };
 
+// FTPS for a test server: explicit (AUTH TLS) or implicit, with this certificate. vsftpd then
+// requires TLS for logins and data and the reuse of the control connection's TLS session.
+struct ServerTls {
+    bool enabled = false;
+    bool implicit = false;
+    CertFiles files;
+};
+
 class FtpServer {
 public:
-    explicit FtpServer(ServerKind kind);
+    explicit FtpServer(ServerKind kind, const ServerTls& tls = {});
     ~FtpServer();
     FtpServer(const FtpServer&) = delete;
     FtpServer& operator=(const FtpServer&) = delete;
@@ -67,6 +76,8 @@ public:
     void makeDir(const std::string& relative) const;
     std::string readFile(const std::string& relative) const;
     bool exists(const std::string& relative) const;
+    // vsftpd's protocol log (commands and replies) so far; "" for pyftpdlib.
+    std::string protocolLog() const;
 
 private:
     bool startPyftpdlib();
@@ -74,6 +85,7 @@ private:
     void giveToUser(const std::string& path) const;
 
     ServerKind kind_;
+    ServerTls tls_;
     bool ok_ = false;
     std::string error_;
     uint16_t port_ = 0;

@@ -6,12 +6,22 @@
 
 namespace oxlip::test {
 
-HostileServer::HostileServer(const std::string& scenarios) {
-    if (!process_.start({"/usr/bin/python3",
-                         std::string(OXLIP_TEST_SERVERS_DIR) + "/hostile_server.py", "--scenario",
-                         scenarios, "--log", dir_.file("log"), "--user", user(), "--password",
-                         password()},
-                        true)) {
+HostileServer::HostileServer(const std::string& scenarios, const std::string& cert,
+                             const std::string& key) {
+    std::vector<std::string> argv = {"/usr/bin/python3",
+                                     std::string(OXLIP_TEST_SERVERS_DIR) + "/hostile_server.py",
+                                     "--scenario",
+                                     scenarios,
+                                     "--log",
+                                     dir_.file("log"),
+                                     "--user",
+                                     user(),
+                                     "--password",
+                                     password()};
+    if (!cert.empty()) {
+        argv.insert(argv.end(), {"--cert", cert, "--key", key});
+    }
+    if (!process_.start(argv, true)) {
         return;
     }
     std::string line;

@@ -14,7 +14,9 @@ namespace oxlip::test {
 class HostileServer {
 public:
     // scenarios: comma-separated ("bytewise,mlsd"); "" is a well-behaved server.
-    explicit HostileServer(const std::string& scenarios = "");
+    // cert and key (PEM files): it speaks FTPS (scenario "tls-implicit": implicit).
+    explicit HostileServer(const std::string& scenarios = "", const std::string& cert = "",
+                           const std::string& key = "");
     bool ok() const { return port_ != 0; }
     uint16_t port() const { return port_; }
     std::string server() const; // "127.0.0.1:port"

@@ -153,6 +153,17 @@ bool SplitServer(std::string server, std::string& host, uint16_t& port) {
     return true;
 }
 
+// Whether the server text names a port ("host:port", "[v6]:port").
+bool HasPort(const std::string& server) {
+    const auto close = server.rfind(']');
+    const auto colon = server.rfind(':');
+    if (colon == std::string::npos) {
+        return false;
+    }
+    return close != std::string::npos ? colon > close
+                                      : server.find(':') == colon; // one colon: not a bare v6
+}
+
 // The port of a 229 reply: "(|||port|)" with any delimiter. 0 when malformed.
 uint16_t ParseEpsvPort(const std::string& text) {
     auto open = text.find('(');
@@ -310,6 +321,13 @@ struct FtpClient::Impl {
     bool loggedIn = false;
     bool lostFlag = false;
     bool busy = false;
+
+    // FTPS (see Tls.h)
+    TlsOptions tlsOptions;
+    std::unique_ptr<TlsContext> tlsContext;
+    TlsState tls;
+    std::optional<CertificateProblem> certProblem;
+    std::string tlsHost;
 
     std::set<std::string> features; // upper-case keywords
     std::string mlstFacts;          // the MLST line of FEAT
@@ -470,6 +488,87 @@ struct FtpClient::Impl {
     bool commandOk(const std::string& line) {
         int code = command(line);
         return code >= 200 && code < 300;
+    }
+
+    // --- FTPS ---------------------------------------------------------------------------
+
+    // Puts TLS on the control connection: at once for implicit FTPS (greeting true, before
+    // the 220), after the 220 with AUTH TLS otherwise. The certificate is judged before
+    // anything else is sent. False when the connection must stop.
+    bool startTls(const std::string& host, uint16_t port, bool greeting) {
+        const TlsPolicy policy = tlsOptions.policy;
+        if (policy == TlsPolicy::None || (policy == TlsPolicy::Implicit) != greeting) {
+            return true;
+        }
+        if (!greeting) {
+            const int code = command("AUTH TLS");
+            if (code != 234) {
+                if (code != 0 && policy == TlsPolicy::IfAvailable) {
+                    tls.fellBack = true;
+                    return true;
+                }
+                failText(code ? "the server refused AUTH TLS: " + last.text()
+                              : "no answer to AUTH TLS");
+                return false;
+            }
+        }
+        std::string error;
+        if (!tlsContext) {
+            tlsContext = std::make_unique<TlsContext>();
+            if (!tlsContext->init(tlsOptions.caFile, error)) {
+                tlsContext.reset();
+                failText(error);
+                return false;
+            }
+        }
+        tlsContext->keepSession(nullptr); // data connections resume this connection only
+        auto layer = TlsLayer::Handshake(*tlsContext, control, host, false, connectMs, error);
+        if (!layer) {
+            failText(error);
+            return false;
+        }
+        if (!AcceptCertificate(*layer, HostPortKey(host, port), tlsOptions, certProblem)) {
+            failText("certificate refused: " + (certProblem ? certProblem->detail : ""));
+            return false;
+        }
+        tls = layer->state();
+        tlsHost = host;
+        control.attachTls(std::move(layer));
+        return true;
+    }
+
+    // After the login: data connections encrypted too (PBSZ 0, PROT P).
+    bool protectData() {
+        if (!tls.control) {
+            return true;
+        }
+        tls.data = commandOk("PBSZ 0") && commandOk("PROT P");
+        if (!tls.data && tlsOptions.policy != TlsPolicy::IfAvailable) {
+            failText("the server refused to encrypt data connections: " + last.text());
+            return false;
+        }
+        return usableControl();
+    }
+    bool usableControl() const { return !lostFlag && control.isOpen(); }
+
+    // TLS on a data connection once its command was taken: the control connection's session
+    // resumed, and the same certificate.
+    bool secureData(Stream& data) {
+        if (!tls.data) {
+            return true;
+        }
+        std::string error;
+        auto layer = TlsLayer::Handshake(*tlsContext, data, tlsHost, true, replyMs, error);
+        if (layer && layer->fingerprint() != control.tls()->fingerprint()) {
+            error = "the data connection showed another certificate";
+            layer.reset();
+        }
+        if (!layer) {
+            failText(error);
+            return false;
+        }
+        data.attachTls(std::move(layer));
+        return true;
     }
 
     // --- names --------------------------------------------------------------------------
@@ -633,6 +732,9 @@ struct FtpClient::Impl {
         if (lostFlag || (haveFinal && final.code >= 300)) {
             return false; // refused: the data connection is dropped unused
         }
+        if (!secureData(data)) {
+            return false;
+        }
         if (!block) {
             block.reset(new char[kBlockBytes]);
         }
@@ -730,7 +832,7 @@ struct FtpClient::Impl {
             }
             if (chunk.size == 0) {
                 data.shutdownWrite();
-                return true;
+                return !data.tls() || awaitPeerEnd(data, haveFinal, final);
             }
             std::size_t done = 0;
             while (done < chunk.size) {
@@ -753,6 +855,23 @@ struct FtpClient::Impl {
                 chunk.sent();
             }
         }
+    }
+
+    // After a TLS upload the peer's end is awaited: bytes left unread (session tickets) would
+    // make the close a reset, which can cut the data short at the server.
+    bool awaitPeerEnd(Stream& data, bool& haveFinal, Reply& final) {
+        StallWatch watch;
+        while (!haveFinal) {
+            int ready = waitData(data, POLLIN, watch, haveFinal, final);
+            if (ready < 0) {
+                return false;
+            }
+            std::size_t got = 0;
+            if (ready > 0 && data.readNow(block.get(), kBlockBytes, got) != IoResult::Ok) {
+                break; // the peer has ended
+            }
+        }
+        return true;
     }
 
     // Moves a binary download straight from the socket into a regular file through a pipe,
@@ -936,6 +1055,19 @@ void FtpClient::setPorts(SessionPorts ports) {
     d->pumper.setPump(ports.pump);
 }
 
+void FtpClient::setTls(TlsOptions options) {
+    d->tlsOptions = std::move(options);
+    d->tlsContext.reset(); // the CA file may have changed
+}
+
+const TlsState& FtpClient::tlsState() const {
+    return d->tls;
+}
+
+const std::optional<CertificateProblem>& FtpClient::certificateProblem() const {
+    return d->certProblem;
+}
+
 void FtpClient::setTimeouts(int connectMs, int replyMs) {
     d->connectMs = std::max(connectMs, 1);
     d->replyMs = std::max(replyMs, 1);
@@ -959,6 +1091,8 @@ bool FtpClient::connect(const std::string& server, const std::string& user,
     d->listDashA = true;
     d->type = 0;
     d->codec = NameCodec();
+    d->tls = TlsState{};
+    d->certProblem.reset();
 
     if (HasLineBreakOrNul(user) || HasLineBreakOrNul(password)) {
         d->failText("refused: line break or NUL in user name or password");
@@ -969,6 +1103,9 @@ bool FtpClient::connect(const std::string& server, const std::string& user,
     if (!SplitServer(server, host, port)) {
         d->failText("bad server text");
         return false;
+    }
+    if (d->tlsOptions.policy == TlsPolicy::Implicit && !HasPort(server)) {
+        port = kImplicitFtpsPort;
     }
     std::vector<SocketAddress> addresses;
     std::string error;
@@ -990,7 +1127,8 @@ bool FtpClient::connect(const std::string& server, const std::string& user,
         return false;
     };
     Reply reply;
-    if (!d->receiveFinal(reply) || reply.code != 220) {
+    if (!d->startTls(host, port, true) || !d->receiveFinal(reply) || reply.code != 220 ||
+        !d->startTls(host, port, false)) {
         return fail();
     }
     int code = d->command("USER " + (user.empty() ? std::string("anonymous") : user));
@@ -998,6 +1136,9 @@ bool FtpClient::connect(const std::string& server, const std::string& user,
         code = d->command("PASS " + password);
     }
     if (code != 230 && code != 202) {
+        return fail();
+    }
+    if (!d->protectData()) {
         return fail();
     }
     Reply feat;

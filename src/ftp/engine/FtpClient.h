@@ -5,6 +5,7 @@
 // connection makes every later call fail at once.
 
 #include "ftp/UiPorts.h"
+#include "ftp/engine/Tls.h"
 #include "localfs/DirEntry.h"
 
 #include <cstddef>
@@ -47,8 +48,16 @@ public:
     // Shorter time-outs for tests.
     void setTimeouts(int connectMs, int replyMs);
 
-    // server: "host", "host:port", "[v6addr]:port" or "[v6addr]"; port 21 by default.
-    // Connects, logs in (USER/PASS), asks FEAT, turns on UTF8 when offered.
+    // FTPS for the next connect() (plain FTP by default).
+    void setTls(TlsOptions options);
+    // What the last connect() got; and the certificate it refused (or accepted only because
+    // the judge said so), if any.
+    const TlsState& tlsState() const;
+    const std::optional<CertificateProblem>& certificateProblem() const;
+
+    // server: "host", "host:port", "[v6addr]:port" or "[v6addr]"; port 21 by default (990
+    // for implicit FTPS). Connects, secures the connection as the TLS options say (before
+    // USER), logs in (USER/PASS), asks FEAT, turns on UTF8 when offered.
     bool connect(const std::string& server, const std::string& user, const std::string& password);
     bool isOpen() const; // logged in and the control connection not lost
     bool lost() const;   // the control connection was lost (421, reset, time-out)

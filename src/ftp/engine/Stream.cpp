@@ -1,6 +1,7 @@
 #include "ftp/engine/Stream.h"
 
 #include "ftp/engine/FtpClient.h"
+#include "ftp/engine/Tls.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -178,7 +179,33 @@ bool ResolveHost(const std::string& host, uint16_t port, int timeoutMs, Pumper& 
     }
 }
 
+Stream::Stream(Pumper& pumper) : pumper_(pumper) {}
+
+Stream::~Stream() {
+    close();
+}
+
+// --- TLS hooks -----------------------------------------------------------------------------
+
+void Stream::attachTls(std::unique_ptr<TlsLayer> tls) {
+    tls_ = std::move(tls);
+}
+
+bool Stream::hasBuffered() const {
+    return tls_ && tls_->hasBuffered();
+}
+
+short Stream::pollEvents(short events) const {
+    return tls_ ? short(events | tls_->wants()) : events;
+}
+
+// --- end TLS hooks -------------------------------------------------------------------------
+
 void Stream::close() {
+    if (tls_) {
+        tls_->closeNotify();
+        tls_.reset();
+    }
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
@@ -186,6 +213,9 @@ void Stream::close() {
 }
 
 void Stream::shutdownWrite() {
+    if (tls_) {
+        tls_->closeNotify();
+    }
     if (fd_ >= 0) {
         ::shutdown(fd_, SHUT_WR);
     }
@@ -401,10 +431,16 @@ IoResult Stream::sendUrgent(const char* data, std::size_t size) {
 }
 
 long Stream::recvSome(char* buffer, std::size_t size) {
+    if (tls_) {
+        return tls_->recv(buffer, size);
+    }
     return ::recv(fd_, buffer, size, 0);
 }
 
 long Stream::sendSome(const char* data, std::size_t size) {
+    if (tls_) {
+        return tls_->send(data, size);
+    }
     return ::send(fd_, data, size, MSG_NOSIGNAL);
 }
 
@@ -457,8 +493,8 @@ IoResult Stream::writeNow(const char* data, std::size_t size, std::size_t& sent)
 
 IoResult Stream::spliceNow(int pipeFd, std::size_t max, std::size_t& got) {
     got = 0;
-    if (fd_ < 0) {
-        errno = EBADF;
+    if (fd_ < 0 || tls_) {
+        errno = tls_ ? EINVAL : EBADF; // encrypted data takes the read path
         return IoResult::Failed;
     }
     for (;;) {
@@ -529,8 +565,16 @@ int WaitStreams(Stream* const* streams, const short* events, int count, int time
                 Pumper& pumper) {
     pollfd fds[kMaxWaitStreams];
     count = std::clamp(count, 0, kMaxWaitStreams);
+    int buffered = 0;
     for (int i = 0; i < count; ++i) {
-        fds[i] = pollfd{streams[i]->fd(), events[i], 0};
+        fds[i] = pollfd{streams[i]->fd(), streams[i]->pollEvents(events[i]), 0};
+        if ((events[i] & POLLIN) && streams[i]->hasBuffered()) {
+            buffered |= 1 << i;
+        }
+    }
+    if (buffered) {
+        pumper.afterPoll(false);
+        return pumper.aborted() ? -1 : buffered;
     }
     auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
     for (;;) {

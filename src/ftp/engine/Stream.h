@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <sys/socket.h>
 #include <vector>
@@ -74,11 +75,12 @@ int NextAttemptInMs(std::size_t started, std::size_t total, bool failedSince, in
 constexpr int kKeepAliveIdleS = 30;
 constexpr int kKeepAliveIntervalS = 10;
 constexpr int kKeepAliveCount = 6;
+class TlsLayer; // Tls.h
 
 class Stream {
 public:
-    explicit Stream(Pumper& pumper) : pumper_(pumper) {}
-    ~Stream() { close(); }
+    explicit Stream(Pumper& pumper);
+    ~Stream();
     Stream(const Stream&) = delete;
     Stream& operator=(const Stream&) = delete;
 
@@ -127,6 +129,15 @@ public:
     SocketAddress local() const; // this end's address (getsockname)
     Pumper& pumper() { return pumper_; }
 
+    // --- TLS: once attached, recvSome()/sendSome() go through it (see Tls.h) ---
+    void attachTls(std::unique_ptr<TlsLayer> tls);
+    TlsLayer* tls() const { return tls_.get(); }
+    // Data is ready inside the TLS layer though the socket may show nothing.
+    bool hasBuffered() const;
+    // The poll events to wait for when the caller wants events.
+    short pollEvents(short events) const;
+    // --- end TLS ---
+
 private:
     long recvSome(char* buffer, std::size_t size);
     long sendSome(const char* data, std::size_t size);
@@ -134,6 +145,7 @@ private:
     Pumper& pumper_;
     int fd_ = -1;
     SocketAddress peer_;
+    std::unique_ptr<TlsLayer> tls_;
 };
 
 // Waits until one of the streams is readable (or writable, when asked), in slices of at most

@@ -1,0 +1,325 @@
+// FTPS against real servers (vsftpd and pyftpdlib with TLS, certificates made at test time)
+// and the hostile server for certificates that must be refused and broken data connections.
+
+#include "HostileFixture.h"
+#include "UiRecorder.h"
+#include "ftp/Session.h"
+#include "ftp/Transfer.h"
+#include "settings/TrustStore.h"
+#include "support/TestCerts.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <map>
+#include <sys/stat.h>
+
+namespace oxlip::test {
+namespace {
+
+namespace fs = std::filesystem;
+using ftp::CertificateDecision;
+using ftp::CertificateFault;
+using ftp::CertificateProblem;
+using ftp::TlsPolicy;
+
+// One set of certificates for the whole run (key generation is the slow part).
+TestCerts& Certs() {
+    static TestCerts certs;
+    return certs;
+}
+
+// Every file below the folder: relative path -> size and checksum.
+std::map<std::string, std::string> LocalFiles(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(folder, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_regular_file()) {
+            const std::string bytes = ReadFileBytes(it->path().string());
+            files[fs::relative(it->path(), folder).string()] =
+                std::to_string(bytes.size()) + " " +
+                std::to_string(std::hash<std::string>{}(bytes));
+        }
+    }
+    return files;
+}
+
+std::string Bytes(std::size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        bytes[i] = char(seed >> 16);
+    }
+    return bytes;
+}
+
+// A judge that records what it was shown and answers as told.
+struct RecordingJudge : ftp::CertificateJudge {
+    CertificateDecision answer = CertificateDecision::Cancel;
+    std::vector<CertificateProblem> shown;
+    CertificateDecision decide(const CertificateProblem& problem) override {
+        shown.push_back(problem);
+        return answer;
+    }
+};
+
+// --- real servers --------------------------------------------------------------------------
+
+struct TlsCase {
+    ServerKind kind;
+    bool implicit;
+};
+
+class FtpsServerTest : public ::testing::TestWithParam<TlsCase> {};
+
+TEST_P(FtpsServerTest, ListsAndMovesFilesAndTreesIntact) {
+    const TlsCase c = GetParam();
+    std::string why;
+    if (!CanRunServer(c.kind, &why)) {
+        GTEST_SKIP() << why;
+    }
+    ASSERT_TRUE(Certs().ok());
+    FtpServer server(c.kind, ServerTls{true, c.implicit, Certs().server(CertKind::Good)});
+    ASSERT_TRUE(server.ok()) << server.error();
+    const std::string big = Bytes(3 * 1024 * 1024 + 17, 7); // long enough for several records
+    server.makeDir("t");
+    server.makeDir("t/sub");
+    server.writeFile("t/big.bin", big);
+    server.writeFile("t/sub/small.txt", "small\n");
+
+    UiRecorder ui;
+    SessionSecurity security;
+    security.options.policy = c.implicit ? TlsPolicy::Implicit : TlsPolicy::Required;
+    security.options.caFile = Certs().caFile();
+    auto client = OpenSession("t", server.server(), server.user(), server.password(), ui.ports(),
+                              nullptr, &security);
+    ASSERT_TRUE(client) << (security.problem ? security.problem->detail : "");
+    client->setTimeouts(5000, 10000);
+    EXPECT_TRUE(client->tlsState().control && client->tlsState().data);
+    EXPECT_FALSE(security.problem);
+    const std::string encrypted = "TLS 1.3 (" + client->tlsState().cipher + ") で暗号化しました";
+    EXPECT_EQ(std::count(ui.logLines.begin(), ui.logLines.end(), encrypted), 1) << encrypted;
+
+    std::vector<DirEntry> entries;
+    ASSERT_TRUE(client->list("/t", entries));
+    EXPECT_EQ(entries.size(), 2u);
+
+    TempDir local;
+    ASSERT_TRUE(DownloadFile(client.get(), "/t/big.bin", local.file("big.bin"), 2));
+    EXPECT_TRUE(ReadFileBytes(local.file("big.bin")) == big);
+    ASSERT_TRUE(DownloadFolder(client.get(), "/t", local.file("t"), 2));
+    EXPECT_EQ(LocalFiles(local.file("t")), LocalFiles(server.path("t")));
+    ASSERT_TRUE(UploadFile(client.get(), local.file("big.bin"), "/up.bin", 2));
+    EXPECT_TRUE(server.readFile("up.bin") == big) << client->lastReplyText();
+    ASSERT_TRUE(UploadFolder(client.get(), local.file("t"), "/u", 2));
+    EXPECT_EQ(LocalFiles(server.path("u")), LocalFiles(local.file("t")));
+    EXPECT_TRUE(client->rename("/up.bin", "/moved.bin"));
+    EXPECT_TRUE(client->deleteFile("/moved.bin"));
+    CloseSession(client);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, FtpsServerTest,
+                         ::testing::Values(TlsCase{ServerKind::Pyftpdlib, false},
+                                           TlsCase{ServerKind::Pyftpdlib, true},
+                                           TlsCase{ServerKind::Vsftpd, false},
+                                           TlsCase{ServerKind::Vsftpd, true}),
+                         [](const ::testing::TestParamInfo<TlsCase>& info) {
+                             return std::string(ServerKindName(info.param.kind)) +
+                                    (info.param.implicit ? "Implicit" : "Explicit");
+                         });
+
+// vsftpd never sees the login when the certificate is refused (its protocol log).
+TEST(FtpsVsftpd, ARefusedCertificateStopsBeforeUser) {
+    std::string why;
+    if (!CanRunServer(ServerKind::Vsftpd, &why)) {
+        GTEST_SKIP() << why;
+    }
+    ASSERT_TRUE(Certs().ok());
+    FtpServer server(ServerKind::Vsftpd,
+                     ServerTls{true, false, Certs().server(CertKind::OtherName)});
+    ASSERT_TRUE(server.ok()) << server.error();
+    ftp::FtpClient client;
+    client.setTls({TlsPolicy::Required, Certs().caFile(), nullptr, nullptr});
+    EXPECT_FALSE(client.connect(server.server(), server.user(), server.password()));
+    ASSERT_TRUE(client.certificateProblem());
+    EXPECT_EQ(client.certificateProblem()->fault, CertificateFault::NameMismatch);
+    const std::string log = server.protocolLog();
+    EXPECT_NE(log.find("\"AUTH TLS\""), std::string::npos) << log;
+    EXPECT_EQ(log.find("USER"), std::string::npos) << log;
+}
+
+// --- certificates and policies on the hostile server ---------------------------------------
+
+class FtpsHostileTest : public HostileTest {
+protected:
+    void startTls(CertKind kind, const std::string& scenarios = "") {
+        ASSERT_TRUE(Certs().ok());
+        files = Certs().server(kind);
+        start(scenarios, 3000, 3000, &files);
+    }
+    bool loginWith(TlsPolicy policy, ftp::CertificateJudge* judge = nullptr,
+                   TrustStore* trust = nullptr) {
+        client->setTls({policy, Certs().caFile(), trust, judge});
+        return login();
+    }
+    bool sawCommand(const std::string& prefix) const {
+        const auto commands = server->commands();
+        return std::any_of(commands.begin(), commands.end(),
+                           [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
+    }
+    std::string hostPort() const { return server->server(); }
+
+    CertFiles files;
+};
+
+TEST_F(FtpsHostileTest, CertificatesThatDoNotVerifyStopBeforeTheLogin) {
+    const struct {
+        CertKind kind;
+        CertificateFault fault;
+    } rows[] = {
+        {CertKind::OtherName, CertificateFault::NameMismatch},
+        {CertKind::Expired, CertificateFault::Expired},
+        {CertKind::UnknownIssuer, CertificateFault::UnknownIssuer},
+        {CertKind::SelfSigned, CertificateFault::SelfSigned},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(int(row.kind));
+        startTls(row.kind);
+        RecordingJudge judge;
+        EXPECT_FALSE(loginWith(TlsPolicy::Required, &judge));
+        ASSERT_TRUE(client->certificateProblem());
+        const CertificateProblem& problem = *client->certificateProblem();
+        EXPECT_EQ(problem.fault, row.fault) << problem.detail;
+        EXPECT_EQ(problem.fingerprint.size(), 32u * 3 - 1);
+        EXPECT_EQ(problem.hostPort, hostPort());
+        EXPECT_NE(problem.subject.find("CN = "), std::string::npos) << problem.subject;
+        EXPECT_FALSE(problem.issuer.empty());
+        EXPECT_EQ(problem.notAfter.size(), 19u);
+        ASSERT_EQ(judge.shown.size(), 1u);
+        EXPECT_EQ(judge.shown[0].fingerprint, problem.fingerprint);
+        EXPECT_TRUE(sawCommand("AUTH TLS"));
+        EXPECT_FALSE(sawCommand("USER")) << "the login went out after a bad certificate";
+    }
+    // The good certificate for comparison: verified, nothing asked.
+    startTls(CertKind::Good);
+    RecordingJudge judge;
+    EXPECT_TRUE(loginWith(TlsPolicy::Required, &judge));
+    EXPECT_TRUE(judge.shown.empty());
+    EXPECT_FALSE(client->certificateProblem());
+}
+
+TEST_F(FtpsHostileTest, TrustedCertificatesArePinnedAndAChangeIsRefused) {
+    startTls(CertKind::SelfSigned);
+    TrustStore trust(local.file("settings/" + std::string(kTrustFileName)));
+    ::mkdir(local.file("settings").c_str(), 0700);
+    RecordingJudge judge;
+    judge.answer = CertificateDecision::ConnectOnce;
+    EXPECT_TRUE(loginWith(TlsPolicy::Required, &judge, &trust));
+    EXPECT_FALSE(trust.find(hostPort())) << "connect once stores nothing";
+
+    judge.answer = CertificateDecision::TrustAlways;
+    EXPECT_TRUE(loginWith(TlsPolicy::Required, &judge, &trust));
+    const std::string pinned = client->certificateProblem()->fingerprint;
+    EXPECT_EQ(trust.find(hostPort()), pinned);
+    struct stat info {};
+    ASSERT_EQ(::stat(trust.path().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    EXPECT_TRUE(loginWith(TlsPolicy::Required, nullptr, &trust)) << "pinned: nobody is asked";
+    EXPECT_EQ(judge.shown.size(), 2u);
+
+    // The server's certificate changes: refused, naming both, without asking.
+    const std::string before(pinned.size(), 'A');
+    ASSERT_TRUE(trust.trust(hostPort(), before));
+    EXPECT_FALSE(loginWith(TlsPolicy::Required, &judge, &trust));
+    ASSERT_TRUE(client->certificateProblem());
+    EXPECT_EQ(client->certificateProblem()->fault, CertificateFault::Changed);
+    EXPECT_EQ(client->certificateProblem()->trustedFingerprint, before);
+    EXPECT_EQ(client->certificateProblem()->fingerprint, pinned);
+    EXPECT_EQ(judge.shown.size(), 2u);
+    EXPECT_EQ(trust.find(hostPort()), before);
+}
+
+TEST_F(FtpsHostileTest, PoliciesAgainstAServerWithoutTls) {
+    start(""); // no certificate: AUTH TLS is refused
+    EXPECT_FALSE(loginWith(TlsPolicy::Required));
+    EXPECT_TRUE(sawCommand("AUTH TLS"));
+    EXPECT_FALSE(sawCommand("USER"));
+    EXPECT_FALSE(sawCommand("PASS")) << "no password in clear";
+    EXPECT_FALSE(client->tlsState().fellBack);
+
+    // "If available" logs in in clear, and the status log says so.
+    UiRecorder ui;
+    SessionSecurity security;
+    security.options.policy = TlsPolicy::IfAvailable;
+    auto session = OpenSession("t", server->server(), HostileServer::user(),
+                               HostileServer::password(), ui.ports(), nullptr, &security);
+    ASSERT_TRUE(session);
+    EXPECT_TRUE(session->tlsState().fellBack);
+    EXPECT_FALSE(session->tlsState().control);
+    EXPECT_EQ(std::count(ui.logLines.begin(), ui.logLines.end(),
+                         "サーバが暗号化に対応していないため、暗号化せずに接続しました。"),
+              1);
+    CloseSession(session);
+}
+
+TEST_F(FtpsHostileTest, ADataConnectionCutWithoutCloseNotifyFailsAndKeepsTheOldFile) {
+    startTls(CertKind::Good);
+    ASSERT_TRUE(loginWith(TlsPolicy::Required));
+    ASSERT_TRUE(client->tlsState().data);
+    std::string bytes;
+    EXPECT_TRUE(download("/data.bin", false, &bytes)) << client->lastReplyText();
+    EXPECT_EQ(bytes, HostileData());
+
+    // Listing and SIZE agree with the half that comes: only the missing close_notify tells.
+    for (bool ascii : {false, true}) {
+        EXPECT_FALSE(download("/tls-cut.bin", ascii)) << ascii;
+        EXPECT_TRUE(stillUsable());
+    }
+    const std::string target = local.file("kept.bin");
+    WriteFileBytes(target, "the old file");
+    SessionPorts ports{&log, nullptr, &pump, nullptr};
+    client->setPorts(ports);
+    EXPECT_FALSE(DownloadFile(client.get(), "/tls-cut.bin", target, 2));
+    EXPECT_EQ(ReadFileBytes(target), "the old file");
+}
+
+// A server that drops an upload's data connection: a failure, not a SIGPIPE that ends us.
+TEST_F(FtpsHostileTest, AnUploadCutByTheServerFailsQuietly) {
+    startTls(CertKind::Good);
+    ASSERT_TRUE(loginWith(TlsPolicy::Required));
+    WriteFileBytes(local.file("up.bin"), std::string(8 << 20, 'u'));
+    const int fd = ::open(local.file("up.bin").c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    EXPECT_FALSE(client->store("/tls-drop.bin", false, fd, nullptr));
+    ::close(fd);
+    EXPECT_TRUE(stillUsable()) << client->lastReplyText();
+}
+
+TEST_F(FtpsHostileTest, AStalledHandshakeTimesOutWhilePumping) {
+    startTls(CertKind::Good, "tls-stall");
+    client->setTimeouts(600, 600);
+    const auto start = Clock::now();
+    EXPECT_FALSE(loginWith(TlsPolicy::Required));
+    EXPECT_LT(MsSince(start), 3000);
+    EXPECT_GE(pump.count, 600 / ftp::kPumpIntervalMs - 2);
+    EXPECT_FALSE(sawCommand("USER"));
+}
+
+TEST_F(FtpsHostileTest, ImplicitTlsFromTheFirstByte) {
+    startTls(CertKind::Good, "tls-implicit");
+    EXPECT_TRUE(loginWith(TlsPolicy::Implicit));
+    EXPECT_EQ(client->tlsState().protocol.rfind("TLSv1.", 0), 0u) << client->tlsState().protocol;
+    EXPECT_NE(client->tlsState().protocol, "TLSv1.1");
+    std::string bytes;
+    EXPECT_TRUE(download("/hello.txt", false, &bytes));
+    EXPECT_EQ(bytes, "hello\r\nworld\r\n");
+    // Plain FTP to an implicit port gets no greeting in time: no login.
+    client->setTls({});
+    client->setTimeouts(500, 500);
+    EXPECT_FALSE(login());
+}
+
+} // namespace
+} // namespace oxlip::test
