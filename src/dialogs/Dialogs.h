@@ -17,6 +17,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QRadioButton;
 
 namespace oxlip {
 
@@ -45,6 +46,14 @@ public:
     QListWidget* List = nullptr;
     QPushButton* Btn_Set[2] = {};
     QPushButton* Btn[3] = {};
+    // The connection options.
+    QGroupBox* Frame4 = nullptr;
+    QLabel* Label5[5] = {}; // 暗号化, ポート, 接続モード, 文字コード, キープアライブ (秒)
+    QComboBox* cmb_tls = nullptr;   // EncryptionMode order
+    QLineEdit* txt_port = nullptr;  // empty: the default for the encryption
+    QRadioButton* opt_mode[2] = {}; // パッシブ, アクティブ
+    QComboBox* cmb_code = nullptr;  // NameEncodingMode order
+    QLineEdit* txt_keepalive = nullptr;
 
 public slots:
     void List_Click();
@@ -55,7 +64,11 @@ public slots:
 private:
     void FillSettingList();
     void ShowProfile();
-    void ClearConnectionBoxes(); // server, user and password empty, host folder "/"
+    void CreateOptionControls();
+    void ShowOptions(const ConnectionProfile& profile);
+    void ClearConnectionBoxes(); // server, user and password empty, host folder "/", options
+                                 // at their defaults
+    bool CheckOptionsStorable();
     bool CheckBoxesStorable();
     void StoreAndClose();
 

@@ -2,11 +2,17 @@
 #include "dialogs/Dialogs.h"
 #include "dialogs/Modal.h"
 
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+
+#include <algorithm>
+#include <optional>
 
 namespace oxlip {
 
@@ -38,10 +44,37 @@ QPushButton* MakeButton(QWidget* parent, const QString& name, const QString& cap
     return button;
 }
 
+// A box for a number of up to five digits.
+QLineEdit* MakeNumberBox(QWidget* parent, const QString& name) {
+    auto* box = new QLineEdit(parent);
+    box->setObjectName(name);
+    box->setMaxLength(5);
+    box->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), box));
+    return box;
+}
+
+QComboBox* MakeChoice(QWidget* parent, const QString& name, const QStringList& items) {
+    auto* combo = new QComboBox(parent);
+    combo->setObjectName(name);
+    combo->addItems(items);
+    return combo;
+}
+
+// The number in a box when it is one within the bounds.
+std::optional<int> BoxNumber(const QLineEdit* box, int low, int high) {
+    bool ok = false;
+    const int value = box->text().toInt(&ok);
+    if (!ok || value < low || value > high) {
+        return std::nullopt;
+    }
+    return value;
+}
+
 } // namespace
 
 Frm_User::Frm_User(Settings& settings, QWidget* parent) : QDialog(parent), settings_(settings) {
-    ui::SetUpDialog(this, QStringLiteral("Frm_User"), QStringLiteral("接続設定"), 6765, 5190);
+    ui::SetUpDialog(this, QStringLiteral("Frm_User"), QStringLiteral("接続設定"), 10725, 5190);
 
     Frame1 = new QGroupBox(QStringLiteral("設定名"), this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
@@ -101,9 +134,14 @@ Frm_User::Frm_User(Settings& settings, QWidget* parent) : QDialog(parent), setti
     Btn[2] = MakeButton(this, QStringLiteral("Btn_2"), QStringLiteral("クリア"));
     ui::PlaceTwips(Btn[2], 2640, 4680, 1095, 375);
 
-    // Tab order follows the boxes from top to bottom, then the list and the buttons.
-    QWidget* order[] = {txt[0], txt[1], txt[2], txt[3], txt[4],     txt[5],    Command1,
-                        List,   Btn[0], Btn[1], Btn[2], Btn_Set[0], Btn_Set[1]};
+    CreateOptionControls();
+
+    // Tab order follows the boxes from top to bottom, the options, then the list and the
+    // buttons.
+    QWidget* order[] = {txt[0],      txt[1],   txt[2],        txt[3],    txt[4],
+                        txt[5],      Command1, cmb_tls,       txt_port,  opt_mode[0],
+                        opt_mode[1], cmb_code, txt_keepalive, List,      Btn[0],
+                        Btn[1],      Btn[2],   Btn_Set[0],    Btn_Set[1]};
     for (size_t i = 1; i < std::size(order); ++i) {
         setTabOrder(order[i - 1], order[i]);
     }
@@ -123,6 +161,63 @@ Frm_User::Frm_User(Settings& settings, QWidget* parent) : QDialog(parent), setti
     txt[0]->setFocus();
 }
 
+// The options are a column of their own to the right of the list, laid out as the
+// connection boxes are: a caption, the control below it.
+void Frm_User::CreateOptionControls() {
+    Frame4 = new QGroupBox(QStringLiteral("接続"), this);
+    Frame4->setObjectName(QStringLiteral("Frame4"));
+    ui::PlaceTwips(Frame4, 6720, 120, 3855, 4935);
+
+    const QString captions[5] = {QStringLiteral("暗号化"), QStringLiteral("ポート"),
+                                 QStringLiteral("接続モード"), QStringLiteral("文字コード"),
+                                 QStringLiteral("キープアライブ (秒)")};
+    for (int i = 0; i < 5; ++i) {
+        Label5[i] = MakeLabel(Frame4, QStringLiteral("Label5_%1").arg(i), captions[i]);
+        ui::PlaceTwips(Label5[i], 120, 240 + 720 * i, 2055, 240);
+    }
+
+    cmb_tls = MakeChoice(Frame4, QStringLiteral("cmb_tls"),
+                         {QStringLiteral("明示的な FTP over TLS が使えれば使う"),
+                          QStringLiteral("明示的な FTP over TLS が必要"),
+                          QStringLiteral("暗黙の FTP over TLS"),
+                          QStringLiteral("暗号化しない (安全ではありません)")});
+    cmb_code = MakeChoice(Frame4, QStringLiteral("cmb_code"),
+                          {QStringLiteral("自動"), QStringLiteral("UTF-8"),
+                           QStringLiteral("Shift_JIS (CP932)"), QStringLiteral("EUC-JP")});
+    // A drop-down list is as high as the style makes it, from the top of its place.
+    const std::pair<QComboBox*, int> combos[] = {{cmb_tls, 480}, {cmb_code, 2640}};
+    for (const auto& [combo, top] : combos) {
+        const QRect place = ui::TwipsRect(120, top, 3615, 270);
+        combo->setGeometry(place.left(), place.top(), place.width(), combo->sizeHint().height());
+    }
+
+    txt_port = MakeNumberBox(Frame4, QStringLiteral("txt_port"));
+    ui::PlaceTwips(txt_port, 120, 1200, 1095, 270);
+    opt_mode[0] = new QRadioButton(QStringLiteral("パッシブ"), Frame4);
+    opt_mode[0]->setObjectName(QStringLiteral("opt_mode_0"));
+    ui::PlaceTwips(opt_mode[0], 120, 1920, 1215, 270);
+    opt_mode[1] = new QRadioButton(QStringLiteral("アクティブ"), Frame4);
+    opt_mode[1]->setObjectName(QStringLiteral("opt_mode_1"));
+    ui::PlaceTwips(opt_mode[1], 1440, 1920, 1455, 270);
+    txt_keepalive = MakeNumberBox(Frame4, QStringLiteral("txt_keepalive"));
+    ui::PlaceTwips(txt_keepalive, 120, 3360, 1095, 270);
+
+    // An empty port box means the default port of the encryption chosen, shown greyed.
+    connect(cmb_tls, &QComboBox::currentIndexChanged, this, [this](int index) {
+        txt_port->setPlaceholderText(
+            QString::number(index == EncryptImplicit ? kDefaultImplicitTlsPort : kDefaultFtpPort));
+    });
+}
+
+void Frm_User::ShowOptions(const ConnectionProfile& p) {
+    cmb_tls->setCurrentIndex(-1); // the placeholder follows even when the index stays
+    cmb_tls->setCurrentIndex(std::clamp(p.Encryption, 0, cmb_tls->count() - 1));
+    txt_port->setText(p.Port > 0 ? QString::number(p.Port) : QString());
+    opt_mode[p.Passive ? 0 : 1]->setChecked(true);
+    cmb_code->setCurrentIndex(std::clamp(p.NameEncoding, 0, cmb_code->count() - 1));
+    txt_keepalive->setText(QString::number(p.KeepAlive));
+}
+
 void Frm_User::ShowProfile() {
     const ConnectionProfile& p = settings_.profile;
     txt[0]->setText(FromUtf8(p.ProfileName));
@@ -131,6 +226,7 @@ void Frm_User::ShowProfile() {
     txt[3]->setText(FromUtf8(p.PassWord));
     txt[4]->setText(FromUtf8(p.Dir));
     txt[5]->setText(FromUtf8(p.LDir));
+    ShowOptions(p);
 }
 
 void Frm_User::ClearConnectionBoxes() {
@@ -138,6 +234,7 @@ void Frm_User::ClearConnectionBoxes() {
     txt[2]->clear();
     txt[3]->clear();
     txt[4]->setText(QStringLiteral("/"));
+    ShowOptions(ConnectionProfile{});
 }
 
 void Frm_User::FillSettingList() {
@@ -251,6 +348,28 @@ bool Frm_User::CheckBoxesStorable() {
             return false;
         }
     }
+    return CheckOptionsStorable();
+}
+
+bool Frm_User::CheckOptionsStorable() {
+    if (!txt_port->text().isEmpty() && !BoxNumber(txt_port, 1, 65535)) {
+        ui::ShowMessage(this,
+                        QStringLiteral("ポート番号は 1 から 65535 までの数字で入力してください\r\n"
+                                       "空欄にすると標準のポートを使います"),
+                        ui::MsgIcon::Critical, ui::MsgButtons::Ok);
+        txt_port->setFocus();
+        return false;
+    }
+    if (!BoxNumber(txt_keepalive, 0, kMaxKeepAliveSeconds)) {
+        ui::ShowMessage(
+            this,
+            QStringLiteral("キープアライブの間隔は 0 から %1 までの秒数で入力してください"
+                           "\r\n0 にすると送りません")
+                .arg(kMaxKeepAliveSeconds),
+            ui::MsgIcon::Critical, ui::MsgButtons::Ok);
+        txt_keepalive->setFocus();
+        return false;
+    }
     return true;
 }
 
@@ -278,6 +397,13 @@ void Frm_User::StoreAndClose() {
         txt[5]->setText(txt[5]->text() + slash);
     }
     p.LDir = ToUtf8(txt[5]->text());
+
+    p.Encryption = cmb_tls->currentIndex();
+    p.Port = BoxNumber(txt_port, 1, 65535).value_or(0);
+    p.Passive = opt_mode[0]->isChecked();
+    p.NameEncoding = cmb_code->currentIndex();
+    p.KeepAlive =
+        BoxNumber(txt_keepalive, 0, kMaxKeepAliveSeconds).value_or(kDefaultKeepAliveSeconds);
 
     p.TransMode = TransferAuto;
     p.LastPathHost.clear();

@@ -122,6 +122,16 @@ std::string JoinPath(const std::string& folder, const char* name) {
     return folder + "/" + name;
 }
 
+// Writes a connection option only when the section has its key already or the value is not
+// the default, so that a profile saved by an older version is not rewritten for them.
+void WriteOption(IniDocument& doc, const std::string& section, const char* key,
+                 const std::string& value, const std::string& fallback) {
+    static const std::string missing("\x01");
+    if (value != fallback || doc.read(section, key, missing) != missing) {
+        doc.write(section, key, value);
+    }
+}
+
 bool FileExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
@@ -242,6 +252,13 @@ void Settings::LoadProfile() {
     profile.TransMode = ReadInteger(doc, s, "TransMode", -1, 2, 0);
     profile.LastPathLocal = doc.read(s, "LastPathLocal", "");
     profile.LastPathHost = doc.read(s, "LastPathHost", "");
+    profile.Encryption =
+        ReadInteger(doc, s, "Encryption", EncryptIfAvailable, EncryptNone, EncryptIfAvailable);
+    profile.Port = ReadInteger(doc, s, "Port", 1, 65535, 0);
+    profile.Passive = ParseBoolean(doc.read(s, "Passive", "True")).value_or(true);
+    profile.NameEncoding = ReadInteger(doc, s, "NameEncoding", NamesAuto, NamesEucJp, NamesAuto);
+    profile.KeepAlive =
+        ReadInteger(doc, s, "KeepAlive", 0, kMaxKeepAliveSeconds, kDefaultKeepAliveSeconds);
 }
 
 bool Settings::SaveProfile() {
@@ -265,6 +282,15 @@ bool Settings::SaveProfile() {
     doc.write(s, "TransMode", std::to_string(profile.TransMode));
     doc.write(s, "LastPathLocal", profile.LDir);
     doc.write(s, "LastPathHost", profile.LastPathHost);
+    const ConnectionProfile defaults;
+    WriteOption(doc, s, "Encryption", std::to_string(profile.Encryption),
+                std::to_string(defaults.Encryption));
+    WriteOption(doc, s, "Port", profile.Port > 0 ? std::to_string(profile.Port) : "", "");
+    WriteOption(doc, s, "Passive", profile.Passive ? "True" : "False", "True");
+    WriteOption(doc, s, "NameEncoding", std::to_string(profile.NameEncoding),
+                std::to_string(defaults.NameEncoding));
+    WriteOption(doc, s, "KeepAlive", std::to_string(profile.KeepAlive),
+                std::to_string(defaults.KeepAlive));
     return doc.save(userIniPath(), kUserIniMode);
 }
 
@@ -283,6 +309,13 @@ bool Settings::DeleteProfile(const std::string& name) {
         profile.LastPathLocal = local;
     }
     return true;
+}
+
+int EffectivePort(const ConnectionProfile& profile) {
+    if (profile.Port > 0) {
+        return profile.Port;
+    }
+    return profile.Encryption == EncryptImplicit ? kDefaultImplicitTlsPort : kDefaultFtpPort;
 }
 
 std::vector<std::string> Settings::ProfileNames(bool* exists) const {

@@ -8,6 +8,22 @@ namespace oxlip {
 
 enum TransferMode : int { TransferAuto = 0, TransferAscii = 1, TransferBinary = 2 };
 
+// How a profile's connection is protected ("Encryption" in User.ini).
+enum EncryptionMode : int {
+    EncryptIfAvailable = 0, // explicit TLS (AUTH TLS), plain when the server refuses it
+    EncryptRequired = 1,    // explicit TLS or no login
+    EncryptImplicit = 2,    // TLS from the first byte
+    EncryptNone = 3,        // plain FTP
+};
+
+// How the host's names are encoded ("NameEncoding" in User.ini).
+enum NameEncodingMode : int { NamesAuto = 0, NamesUtf8 = 1, NamesCp932 = 2, NamesEucJp = 3 };
+
+constexpr int kDefaultFtpPort = 21;
+constexpr int kDefaultImplicitTlsPort = 990;
+constexpr int kDefaultKeepAliveSeconds = 60;
+constexpr int kMaxKeepAliveSeconds = 86400;
+
 struct ConnectionProfile {
     std::string ProfileName;
     std::string Server;
@@ -18,7 +34,16 @@ struct ConnectionProfile {
     int TransMode = 0;    // TransferMode, -1 when the mode list had no selection
     std::string LastPathLocal;
     std::string LastPathHost;
+    // Connection options; a User.ini without their keys gives these defaults.
+    int Encryption = EncryptIfAvailable; // EncryptionMode
+    int Port = 0;                        // 0: the default for the encryption (see EffectivePort)
+    bool Passive = true;                 // false: active mode
+    int NameEncoding = NamesAuto;        // NameEncodingMode
+    int KeepAlive = kDefaultKeepAliveSeconds; // seconds between NOOPs while idle, 0 off
 };
+
+// The port to connect to: the profile's own, else 990 for implicit TLS and 21 otherwise.
+int EffectivePort(const ConnectionProfile& profile);
 
 // The main window's outer placement in twips (15 twips a pixel). The core reads and writes
 // the numbers; the window applies them.

@@ -205,14 +205,27 @@ oxlip::ConnectionProfile SampleProfile() {
     p.TransMode = 2;
     p.LastPathLocal = "/somewhere/else/";
     p.LastPathHost = "/public_html/img/";
+    p.Encryption = oxlip::EncryptRequired;
+    p.Port = 2121;
+    p.Passive = false;
+    p.NameEncoding = oxlip::NamesCp932;
+    p.KeepAlive = 30;
     return p;
 }
+
+// The connection options and the port they give.
+std::string Options(const oxlip::ConnectionProfile& p) {
+    return std::to_string(p.Encryption) + "|" + std::to_string(p.Port) + "|" +
+           std::to_string(p.Passive) + "|" + std::to_string(p.NameEncoding) + "|" +
+           std::to_string(p.KeepAlive) + " port " + std::to_string(oxlip::EffectivePort(p));
+}
+const std::string kDefaultOptions = "0|0|1|0|60 port 21";
 
 // Every field of a profile, for comparing two at once.
 std::string Fields(const oxlip::ConnectionProfile& p) {
     return p.ProfileName + "|" + p.Server + "|" + p.UserName + "|" + p.PassWord + "|" + p.Dir +
            "|" + p.LDir + "|" + std::to_string(p.TransMode) + "|" + p.LastPathLocal + "|" +
-           p.LastPathHost;
+           p.LastPathHost + "|" + Options(p);
 }
 
 TEST(SettingsProfiles, RoundTripInKeyOrderWithPrivateFile) {
@@ -227,7 +240,8 @@ TEST(SettingsProfiles, RoundTripInKeyOrderWithPrivateFile) {
     EXPECT_EQ(ReadFileBytes(s.userIniPath()),
               Crlf("[事務所 web]|Server=ftp.example.jp|UserName=山田|PassWord=" + pw +
                    "|Dir=/public_html/|LDir=/home/yamada/サイト/|TransMode=2|"
-                   "LastPathLocal=/home/yamada/サイト/|LastPathHost=/public_html/img/"));
+                   "LastPathLocal=/home/yamada/サイト/|LastPathHost=/public_html/img/|"
+                   "Encryption=1|Port=2121|Passive=False|NameEncoding=2|KeepAlive=30"));
 
     Settings t(dir.path());
     t.profile.ProfileName = "事務所 web";
@@ -280,8 +294,59 @@ TEST(SettingsProfiles, OutOfRangeTransferModeAndMissingKeys) {
         s.profile.ProfileName = "P";
         s.profile.TransMode = 7;
         s.LoadProfile();
-        EXPECT_EQ(Fields(s.profile), "P|h|||||" + std::to_string(mode) + "||") << line;
+        EXPECT_EQ(Fields(s.profile), "P|h|||||" + std::to_string(mode) + "|||" + kDefaultOptions)
+            << line;
     }
+}
+
+TEST(SettingsProfiles, ConnectionOptionsReadWithDefaults) {
+    // Every option is read anew: a profile loaded over another never keeps its options.
+    const std::pair<const char*, const char*> cases[] = {
+        {"", "0|0|1|0|60 port 21"},
+        {"|Encryption=2", "2|0|1|0|60 port 990"},
+        {"|Encryption=2|Port=2990", "2|2990|1|0|60 port 2990"},
+        {"|Encryption=3|Port=21|Passive=False", "3|21|0|0|60 port 21"},
+        {"|Encryption=1|Passive=0|NameEncoding=3|KeepAlive=0", "1|0|0|3|0 port 21"},
+        {"|Passive=true|NameEncoding=1|KeepAlive=86400|Port=65535", "0|65535|1|1|86400 port 65535"},
+        {"|Encryption=4|Port=65536|NameEncoding=-1|KeepAlive=86401", kDefaultOptions.c_str()},
+        {"|Encryption=x|Port=0|Passive=maybe|NameEncoding=1.0|KeepAlive=-5",
+         kDefaultOptions.c_str()},
+        {"|Encryption=|Port=|Passive=|NameEncoding=|KeepAlive=", kDefaultOptions.c_str()},
+    };
+    TempDir dir;
+    Settings s(dir.path());
+    for (const auto& [keys, options] : cases) {
+        WriteFileBytes(s.userIniPath(), Crlf(std::string("[P]|Server=h") + keys));
+        s.profile = SampleProfile();
+        s.profile.ProfileName = "P";
+        s.LoadProfile();
+        EXPECT_EQ(Options(s.profile), options) << keys;
+    }
+}
+
+TEST(SettingsProfiles, ConnectionOptionsWrittenWhenSetOrAlreadyThere) {
+    TempDir dir;
+    Settings s(dir.path());
+    const std::string before = Crlf("[P]|Server=h|UserName=|PassWord=|Dir=/|LDir=|TransMode=0|"
+                                    "LastPathLocal=|LastPathHost=");
+    WriteFileBytes(s.userIniPath(), before);
+    s.profile.ProfileName = "P";
+    s.LoadProfile();
+    ASSERT_TRUE(s.SaveProfile()); // a profile from before the options stays as it was
+    EXPECT_EQ(ReadFileBytes(s.userIniPath()), before);
+
+    s.profile.Encryption = oxlip::EncryptImplicit;
+    s.profile.KeepAlive = 0;
+    ASSERT_TRUE(s.SaveProfile());
+    EXPECT_EQ(ReadFileBytes(s.userIniPath()), before + Crlf("Encryption=2|KeepAlive=0"));
+
+    // Back to the defaults: the keys there keep their lines, with the default values.
+    s.profile = oxlip::ConnectionProfile{};
+    s.profile.ProfileName = "P";
+    s.profile.Server = "h";
+    s.profile.Dir = "/";
+    ASSERT_TRUE(s.SaveProfile());
+    EXPECT_EQ(ReadFileBytes(s.userIniPath()), before + Crlf("Encryption=0|KeepAlive=60"));
 }
 
 TEST(SettingsProfiles, Cp932UserIniKeepsJapaneseNames) {
@@ -299,7 +364,7 @@ TEST(SettingsProfiles, Cp932UserIniKeepsJapaneseNames) {
     EXPECT_TRUE(exists);
     s.profile.ProfileName = "テスト";
     s.LoadProfile();
-    EXPECT_EQ(Fields(s.profile), "テスト|b|テ|ｱｲ|/||1||");
+    EXPECT_EQ(Fields(s.profile), "テスト|b|テ|ｱｲ|/||1|||" + kDefaultOptions);
 
     // Saving what was loaded (as the start-up does) writes nothing; a change is written in
     // CP932 (公開), the stored password and the other profile as they were.
