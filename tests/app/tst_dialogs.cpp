@@ -3,6 +3,7 @@
 
 #include "dialogs/Dialogs.h"
 #include "dialogs/FolderList.h"
+#include "dialogs/Frm_Cert.h"
 #include "dialogs/Modal.h"
 #include "ftp/Transfer.h"
 #include "localfs/LocalFs.h"
@@ -733,8 +734,11 @@ bool TextFits(QWidget* w) {
     auto* label = qobject_cast<QLabel*>(w);
     if (label && label->pixmap().isNull() && !label->text().isEmpty()) {
         const QSize hint = label->sizeHint();
-        const bool multiLine = label->wordWrap() || label->text().contains('\n');
-        return (multiLine || hint.width() <= label->width()) && hint.height() <= label->height();
+        if (label->wordWrap()) { // as many lines as the width makes
+            return label->heightForWidth(label->width()) <= label->height();
+        }
+        return (label->text().contains('\n') || hint.width() <= label->width()) &&
+               hint.height() <= label->height();
     }
     if (auto* check = qobject_cast<QCheckBox*>(w)) {
         return check->sizeHint().width() <= check->width();
@@ -794,6 +798,21 @@ void TestDialogs::layoutTextsFitAndNothingOverlaps() {
         std::make_unique<Frm_Pms>(nullptr, QStringLiteral("index.html"), QStringLiteral("755")));
     dialogs.push_back(std::make_unique<Frm_Dir>());
     dialogs.push_back(std::make_unique<Frm_Ver>(QIcon(pixmap)));
+    ftp::CertificateProblem cert;
+    cert.hostPort = "ftp.example.jp:990";
+    cert.subject = "CN = ftp.example.jp, O = 山田商店";
+    cert.issuer = "CN = 山田商店 CA";
+    cert.notBefore = "2026-01-01 00:00:00";
+    cert.notAfter = "2027-01-01 00:00:00";
+    for (int i = 0; i < 32; ++i) {
+        cert.fingerprint += (i ? ":" : "") + QByteArray::number(0x10 + i * 7, 16).toUpper();
+    }
+    cert.fault = ftp::CertificateFault::NameMismatch;
+    dialogs.push_back(std::make_unique<Frm_Cert>(cert));
+    cert.fault = ftp::CertificateFault::Changed;
+    cert.trustedFingerprint = "C4" + cert.fingerprint.substr(2);
+    dialogs.push_back(std::make_unique<Frm_Cert>(cert));
+    dialogs.back()->setObjectName(QStringLiteral("Frm_Cert_changed"));
 
     const QString shots = qEnvironmentVariable("OXLIP_SCREENSHOT_DIR");
     for (const auto& dialog : dialogs) {
