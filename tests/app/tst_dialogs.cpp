@@ -10,6 +10,7 @@
 #include "settings/Settings.h"
 #include "settings/Version.h"
 #include "support/DialogDriver.h"
+#include "support/SampleCertificate.h"
 #include "support/TempDir.h"
 
 #include <QAbstractButton>
@@ -798,20 +799,11 @@ void TestDialogs::layoutTextsFitAndNothingOverlaps() {
         std::make_unique<Frm_Pms>(nullptr, QStringLiteral("index.html"), QStringLiteral("755")));
     dialogs.push_back(std::make_unique<Frm_Dir>());
     dialogs.push_back(std::make_unique<Frm_Ver>(QIcon(pixmap)));
-    ftp::CertificateProblem cert;
-    cert.hostPort = "ftp.example.jp:990";
-    cert.subject = "CN = ftp.example.jp, O = 山田商店";
-    cert.issuer = "CN = 山田商店 CA";
-    cert.notBefore = "2026-01-01 00:00:00";
-    cert.notAfter = "2027-01-01 00:00:00";
-    for (int i = 0; i < 32; ++i) {
-        cert.fingerprint += (i ? ":" : "") + QByteArray::number(0x10 + i * 7, 16).toUpper();
-    }
-    cert.fault = ftp::CertificateFault::NameMismatch;
+    ftp::CertificateProblem cert =
+        test::SampleCertificateProblem(ftp::CertificateFault::NameMismatch);
     dialogs.push_back(std::make_unique<Frm_Cert>(cert));
-    cert.fault = ftp::CertificateFault::Changed;
-    cert.trustedFingerprint = "C4" + cert.fingerprint.substr(2);
-    dialogs.push_back(std::make_unique<Frm_Cert>(cert));
+    dialogs.push_back(
+        std::make_unique<Frm_Cert>(test::SampleCertificateProblem(ftp::CertificateFault::Changed)));
     dialogs.back()->setObjectName(QStringLiteral("Frm_Cert_changed"));
 
     const QString shots = qEnvironmentVariable("OXLIP_SCREENSHOT_DIR");

@@ -6,6 +6,7 @@
 #include "dialogs/Modal.h"
 #include "settings/Settings.h"
 #include "support/DialogDriver.h"
+#include "support/SampleCertificate.h"
 #include "support/TempDir.h"
 
 #include <QComboBox>
@@ -16,7 +17,6 @@
 #include <QRadioButton>
 #include <QSet>
 #include <QTest>
-#include <cstdio>
 
 using namespace oxlip;
 using ftp::CertificateDecision;
@@ -26,33 +26,11 @@ using test::MessageRecorder;
 
 namespace {
 
-// A SHA-256 fingerprint of 32 pairs, all different.
-std::string Print(int seed) {
-    std::string text;
-    for (int i = 0; i < 32; ++i) {
-        char pair[4];
-        std::snprintf(pair, sizeof pair, "%02X", (seed + i * 37) & 0xFF);
-        text += (i ? ":" : "") + std::string(pair);
-    }
-    return text;
-}
-const std::string kNewPrint = Print(0x3A);
-const std::string kOldPrint = Print(0xC4);
+const std::string kNewPrint = test::SampleFingerprint(0x3A);
+const std::string kOldPrint = test::SampleFingerprint(0xC4);
 
 ftp::CertificateProblem Problem(CertificateFault fault) {
-    ftp::CertificateProblem p;
-    p.hostPort = "ftp.example.jp:990";
-    p.subject = "CN = ftp.example.jp, O = 山田商店";
-    p.issuer = "CN = 山田商店 CA";
-    p.notBefore = "2026-01-01 00:00:00";
-    p.notAfter = "2027-01-01 00:00:00";
-    p.fingerprint = kNewPrint;
-    p.fault = fault;
-    p.detail = "unable to get local issuer certificate";
-    if (fault == CertificateFault::Changed) {
-        p.trustedFingerprint = kOldPrint;
-    }
-    return p;
+    return test::SampleCertificateProblem(fault);
 }
 
 // Every text the certificate dialog shows, with its buttons, in one line; the fingerprints'
