@@ -1,15 +1,20 @@
 // The connection's security and options on the window side: the certificate dialog and the
 // window's judge answered through the dialog seam, and the profile dialog's 接続 group.
 
+#include "app/ProfileConnection.h"
 #include "dialogs/Dialogs.h"
 #include "dialogs/Frm_Cert.h"
 #include "dialogs/Modal.h"
+#include "ftp/engine/FtpClient.h"
 #include "settings/Settings.h"
 #include "support/DialogDriver.h"
+#include "support/FtpServers.h"
 #include "support/SampleCertificate.h"
 #include "support/TempDir.h"
+#include "support/TestCerts.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -118,11 +123,97 @@ class TestSecurity : public QObject {
 private slots:
     void cleanup() { ui::SetDialogResponder(nullptr); }
 
+    void profileGivesAddressAndPolicy();
+    void windowJudgeAgainstARealServer();
     void certificateAskedAndAnswered();
     void changedCertificateOnlyShownAndRefused();
     void profileOptionsLoadClearAndStore();
     void profileOptionsRefuseBadNumbers();
 };
+
+void TestSecurity::profileGivesAddressAndPolicy() {
+    const struct {
+        const char* server;
+        int port;
+        const char* address;
+    } rows[] = {
+        {"ftp.example.jp", 0, "ftp.example.jp"},
+        {"ftp.example.jp:2121", 0, "ftp.example.jp:2121"},
+        {"ftp.example.jp", 2121, "ftp.example.jp:2121"},
+        {"ftp.example.jp:21", 990, "ftp.example.jp:990"},
+        {"192.0.2.7", 990, "192.0.2.7:990"},
+        {"2001:db8::7", 2121, "[2001:db8::7]:2121"},
+        {"[2001:db8::7]:21", 2121, "[2001:db8::7]:2121"},
+        {"[::1]", 2121, "[::1]:2121"},
+    };
+    for (const auto& row : rows) {
+        ConnectionProfile p;
+        p.Server = row.server;
+        p.Port = row.port;
+        QCOMPARE(QString::fromStdString(ServerAddressOf(p)), QString::fromLatin1(row.address));
+    }
+    const std::pair<int, ftp::TlsPolicy> policies[] = {
+        {EncryptIfAvailable, ftp::TlsPolicy::IfAvailable},
+        {EncryptRequired, ftp::TlsPolicy::Required},
+        {EncryptImplicit, ftp::TlsPolicy::Implicit},
+        {EncryptNone, ftp::TlsPolicy::None},
+    };
+    for (const auto& [encryption, policy] : policies) {
+        ConnectionProfile p;
+        p.Encryption = encryption;
+        QCOMPARE(int(TlsPolicyOf(p)), int(policy));
+    }
+    Settings settings("/home/u/.config/oxlip/");
+    QCOMPARE(QString::fromStdString(TrustFilePath(settings)),
+             QStringLiteral("/home/u/.config/oxlip/TrustedCerts.txt"));
+}
+
+void TestSecurity::windowJudgeAgainstARealServer() {
+    // A self-signed certificate: asked each time until trusted for good, then taken without a
+    // question; another certificate at the same address is refused with the warning.
+    std::string why;
+    if (!test::CanRunServer(test::ServerKind::Pyftpdlib, &why)) {
+        QSKIP(why.c_str());
+    }
+    test::TestCerts certs;
+    QVERIFY(certs.ok());
+    test::FtpServer server(test::ServerKind::Pyftpdlib,
+                           test::ServerTls{true, false, certs.server(test::CertKind::SelfSigned)});
+    QVERIFY2(server.ok(), server.error().c_str());
+    test::TempDir dir;
+    Settings settings(dir.path());
+    settings.profile.Server = "127.0.0.1";
+    settings.profile.Port = server.port();
+    settings.profile.Encryption = EncryptRequired;
+
+    const auto attempt = [&](std::vector<int> clicks) {
+        CertificateAnswers answers(std::move(clicks));
+        ProfileSecurity security(settings, nullptr);
+        ftp::FtpClient client;
+        client.setTimeouts(10000, 10000);
+        client.setTls(security.options());
+        const bool connected =
+            client.connect(ServerAddressOf(settings.profile), server.user(), server.password());
+        security.ShowRefusal(client.certificateProblem());
+        client.close();
+        QStringList seen{connected ? QStringLiteral("connected") : QStringLiteral("refused")};
+        for (const QString& shown : answers.shown) {
+            seen << shown.section('|', 0, 0);
+        }
+        return seen.join(' ');
+    };
+    const QString trustFile = QString::fromStdString(TrustFilePath(settings));
+    QCOMPARE(attempt({2}), QStringLiteral("refused 証明書の確認"));
+    QCOMPARE(attempt({0}), QStringLiteral("connected 証明書の確認"));
+    QVERIFY(!QFileInfo::exists(trustFile));
+    QCOMPARE(attempt({1}), QStringLiteral("connected 証明書の確認"));
+    QVERIFY(QFileInfo::exists(trustFile));
+    QCOMPARE(attempt({}), QStringLiteral("connected"));
+
+    TrustStore(TrustFilePath(settings))
+        .trust(ftp::HostPortKey("127.0.0.1", server.port()), test::SampleFingerprint(7));
+    QCOMPARE(attempt({1}), QStringLiteral("refused 証明書の警告"));
+}
 
 void TestSecurity::certificateAskedAndAnswered() {
     const struct {

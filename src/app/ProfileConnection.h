@@ -1,0 +1,48 @@
+#pragma once
+// A profile's connection options as the connection takes them: the server address with the
+// profile's port, and the FTPS options with the trust file of the settings folder and the
+// window's certificate judge.
+
+#include "dialogs/Frm_Cert.h"
+#include "ftp/engine/Tls.h"
+#include "settings/Settings.h"
+#include "settings/TrustStore.h"
+
+#include <string>
+
+class QWidget;
+
+namespace oxlip {
+
+// The FTPS policy of the profile's encryption.
+ftp::TlsPolicy TlsPolicyOf(const ConnectionProfile& profile);
+
+// The server to connect to: Server as typed, or, when the profile sets a port, its host with
+// that port ("host:port", "[v6addr]:port"; a port typed into Server gives way). Without a port
+// of the profile's own, the connection takes 21, or 990 for implicit TLS.
+std::string ServerAddressOf(const ConnectionProfile& profile);
+
+// The file of trusted certificates in the settings folder.
+std::string TrustFilePath(const Settings& settings);
+
+// The FTPS side of one connection attempt of the window: made before the attempt, it must
+// outlive it (the options point into it). After the attempt, ShowRefusal() with the attempt's
+// certificate problem shows a certificate the engine refused without asking.
+class ProfileSecurity {
+public:
+    ProfileSecurity(const Settings& settings, QWidget* parent);
+    ProfileSecurity(const ProfileSecurity&) = delete;
+    ProfileSecurity& operator=(const ProfileSecurity&) = delete;
+
+    ftp::TlsOptions options();
+    void ShowRefusal(const std::optional<ftp::CertificateProblem>& problem) {
+        judge_.ShowRefusal(problem);
+    }
+
+private:
+    ftp::TlsPolicy policy_;
+    TrustStore trust_;
+    CertificateAsker judge_;
+};
+
+} // namespace oxlip
