@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
 # Window figures on the offscreen platform against a server on 127.0.0.1 (vsftpd, started by
 # hand like the tests do): the time to fill the host pane with a big folder in details view
-# (and to list it again after sorting it by date), and, while the window downloads a big file,
-# the longest gap between two event-loop turns and the progress redraws a second.
+# (and to list it again after sorting it by date), and a big file downloaded and uploaded
+# through the window and through oxlip-ftp from the same server in turns: both times side by
+# side (medians), and during the window's transfers the longest gap between two event-loop
+# turns and the progress redraws a second.
 #
 #   bash bench/gui.sh
 #
 # Environment:
-#   OXLIP_BENCH_BIG_MB=1024    size of the downloaded file, MiB (made sparse on the server)
+#   OXLIP_BENCH_BIG_MB=1024    size of the transferred file, MiB (real bytes, read once first)
+#   OXLIP_BENCH_RUNS=3         runs of each transfer, for the window and the tool
 #   OXLIP_BENCH_ENTRIES=50000  entries in the listed folder
 #   OXLIP_BENCH_SERVER=vsftpd  or pyftpdlib (whose own listing of 50,000 entries takes ~0.5 s)
 #   BENCH_GUI_TIMEOUT=1200     seconds the whole run may take
-# Installs what is missing (scripts/install-deps.sh), then builds the benchmark in
+# Installs what is missing (scripts/install-deps.sh), then builds the benchmark and oxlip-ftp in
 # build-bench-gui (Release); the build log is build-bench-gui/build.log.
 set -euo pipefail
 
