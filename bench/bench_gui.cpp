@@ -132,18 +132,34 @@ const char* Verdict(bool met) {
     return met ? "met" : "MISSED";
 }
 
-// Counts the paint events of the widgets it watches.
+// Notes when the widgets it watches are painted.
 class PaintCounter : public QObject {
 public:
-    int paints = 0;
+    explicit PaintCounter(const QElapsedTimer& clock) : clock_(clock) {}
+    std::vector<qint64> paintsNs;
+
+    // The most paints within any one second.
+    int busiestSecond() const {
+        int most = 0;
+        for (size_t first = 0, last = 0; first < paintsNs.size(); ++first) {
+            while (last < paintsNs.size() && paintsNs[last] - paintsNs[first] < 1000000000) {
+                ++last;
+            }
+            most = std::max(most, int(last - first));
+        }
+        return most;
+    }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::Paint) {
-            ++paints;
+            paintsNs.push_back(clock_.nsecsElapsed());
         }
         return QObject::eventFilter(watched, event);
     }
+
+private:
+    const QElapsedTimer& clock_;
 };
 
 } // namespace
@@ -162,7 +178,7 @@ private:
     struct WindowRun {
         double seconds = 0;
         double longestGapMs = 0;
-        double redrawsPerSecond = 0; // of the bar or the byte count, whichever is redrawn more
+        int redrawsInASecond = 0; // the busiest second, of the bar or the byte count
     };
     Frm_Main& startConnected();
     WindowRun timeWindowCommand(Frm_Main& w, QToolButton* button);
@@ -227,11 +243,11 @@ void GuiBench::hostPaneFill() {
 // gap and the progress window's redraws meanwhile.
 GuiBench::WindowRun GuiBench::timeWindowCommand(Frm_Main& w, QToolButton* button) {
     Frm_State* state = w.stateWindow();
-    PaintCounter barPaints, countPaints;
+    QElapsedTimer clock;
+    PaintCounter barPaints(clock), countPaints(clock);
     state->Prog->installEventFilter(&barPaints);
     state->Lbl[2]->installEventFilter(&countPaints);
 
-    QElapsedTimer clock;
     std::vector<qint64> ticks;
     ticks.reserve(kMaxTicks);
     QTimer timer;
@@ -257,7 +273,7 @@ GuiBench::WindowRun GuiBench::timeWindowCommand(Frm_Main& w, QToolButton* button
     WindowRun run;
     run.seconds = double(endNs) / 1e9;
     run.longestGapMs = double(longestNs) / 1e6;
-    run.redrawsPerSecond = std::max(barPaints.paints, countPaints.paints) / run.seconds;
+    run.redrawsInASecond = std::max(barPaints.busiestSecond(), countPaints.busiestSecond());
     return run;
 }
 
@@ -278,7 +294,14 @@ void GuiBench::windowAgainstTool() {
     const std::string url = ToolUrl(*server_);
 
     std::vector<double> winDown, toolDown, winUp, toolUp;
-    double longestGapMs = 0, redrawsPerSecond = 0;
+    // Each result is checked and removed at once, so no run waits for another's writeback.
+    auto landed = [&](const std::string& path) {
+        const bool whole = std::filesystem::file_size(path) == uintmax_t(bytes);
+        std::filesystem::remove(path);
+        return whole;
+    };
+    double longestGapMs = 0;
+    int redrawsInASecond = 0;
     auto window = [&](bool download) {
         if (download) {
             ClickItem(w.lv[kHostPane], "big.bin");
@@ -287,13 +310,14 @@ void GuiBench::windowAgainstTool() {
         }
         ::sync(); // what the last run left for the disk is not this run's to wait for
         const WindowRun run = timeWindowCommand(w, w.Btn_Trs[download ? 1 : 0]);
-        std::printf("  window %s %.3f s, longest gap %.1f ms, %.1f redraws/s\n",
+        std::printf("  window %s %.3f s, longest gap %.1f ms, %d redraws in its busiest second\n",
                     download ? "download" : "upload  ", run.seconds, run.longestGapMs,
-                    run.redrawsPerSecond);
+                    run.redrawsInASecond);
         (download ? winDown : winUp).push_back(run.seconds);
         longestGapMs = std::max(longestGapMs, run.longestGapMs);
-        redrawsPerSecond = std::max(redrawsPerSecond, run.redrawsPerSecond);
+        redrawsInASecond = std::max(redrawsInASecond, run.redrawsInASecond);
         QVERIFY(messages_->texts.isEmpty());
+        QVERIFY(landed(download ? harness_->local("big.bin") : server_->path("pub/up.bin")));
     };
     auto tool = [&](bool download) {
         const QStringList args =
@@ -306,12 +330,7 @@ void GuiBench::windowAgainstTool() {
         QVERIFY2(seconds > 0, "oxlip-ftp failed");
         std::printf("  tool   %s %.3f s\n", download ? "download" : "upload  ", seconds);
         (download ? toolDown : toolUp).push_back(seconds);
-    };
-    auto clean = [&] {
-        std::filesystem::remove(harness_->local("big.bin"));
-        std::filesystem::remove(harness_->local("tool.bin"));
-        std::filesystem::remove(server_->path("pub/up.bin"));
-        std::filesystem::remove(server_->path("pub/tool-up.bin"));
+        QVERIFY(landed(download ? harness_->local("tool.bin") : server_->path("pub/tool-up.bin")));
     };
     for (long r = 0; r < runs; ++r) {
         for (const bool download : {true, false}) {
@@ -325,10 +344,6 @@ void GuiBench::windowAgainstTool() {
             if (QTest::currentTestFailed()) {
                 return;
             }
-            const std::string mine =
-                download ? harness_->local("big.bin") : server_->path("pub/up.bin");
-            QCOMPARE(std::filesystem::file_size(mine), uintmax_t(bytes));
-            clean();
         }
     }
 
@@ -345,8 +360,9 @@ void GuiBench::windowAgainstTool() {
     std::printf("GUI longest event-loop gap during the window's transfers: %.1f ms"
                 "  target <= 100 ms: %s\n",
                 longestGapMs, Verdict(longestGapMs <= 100.0));
-    std::printf("GUI progress redraws, busiest transfer: %.1f/s  target <= 20/s: %s\n",
-                redrawsPerSecond, Verdict(redrawsPerSecond <= 20.0));
+    std::printf("GUI progress redraws in the busiest second of the window's transfers: %d"
+                "  target <= 20: %s\n",
+                redrawsInASecond, Verdict(redrawsInASecond <= 20));
     std::fflush(stdout);
 }
 
