@@ -248,6 +248,18 @@ def replace_section(fig):
     return md + [""]
 
 
+def kept_gui_section(path):
+    """The section bench/gui.sh wrote into the previous RESULTS.md, kept as it stands."""
+    begin, end = "<!-- bench/gui.sh writes this section -->", "<!-- end of bench/gui.sh's section -->"
+    try:
+        with open(path, encoding="utf-8") as f:
+            text = f.read()
+    except FileNotFoundError:
+        return []
+    a, b = text.find(begin), text.find(end)
+    return text[a:b + len(end)].split("\n") + [""] if 0 <= a < b else []
+
+
 def counts_table(counts, meta):
     files = int(meta["tree_files"])
     lines = ["| Workload | Client | Commands | Per file | Most frequent |",
@@ -375,6 +387,7 @@ def main():
     md += ["", "![Ratios](ratios.png)", ""]
     md += latency_section(fig, meta)
     md += replace_section(fig)
+    md += kept_gui_section(args.out)
     md += ["## Commands", ""]
     md += commands
     md += ["", "Reproduce with `bash bench/compare.sh` (add `BENCH_QUICK=1` for a run of about a minute; `BENCH_PARTS` picks parts)."]
