@@ -116,7 +116,7 @@ double RunTool(const QStringList& args) {
     QProcess tool;
     QElapsedTimer clock;
     clock.start();
-    tool.start(QStringLiteral(OXLIP_BENCH_TOOL), args);
+    tool.start(QStringLiteral(OXLIP_FTP_TOOL), args);
     const bool ended = tool.waitForFinished(600000);
     const double seconds = double(clock.nsecsElapsed()) / 1e9;
     if (!ended || tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0) {
