@@ -4,9 +4,17 @@
 #
 #   bash bench/compare.sh                 full run (about ten minutes), writes bench/RESULTS.md
 #                                         and bench/ratios.png
-#   BENCH_QUICK=1 bash bench/compare.sh   small sizes and no curl tree runs: under a minute once
-#                                         installed and built; writes into bench/work/quick/
-#                                         unless BENCH_OUT is set
+#   BENCH_QUICK=1 bash bench/compare.sh   small sizes and no curl tree runs on loopback: about a
+#                                         minute once installed and built; writes into
+#                                         bench/work/quick/ unless BENCH_OUT is set
+#
+# Three parts (BENCH_PARTS, default all three):
+#   loopback  every client against vsftpd on 127.0.0.1: big file, tree, listing
+#   replace   the big file downloaded over an existing copy of itself (Oxlip flushes it to the
+#             disk before the rename), against dd conv=fdatasync writing the same bytes
+#   latency   tree transfers against bench/latency_ftpd.py, a pyftpdlib server whose replies
+#             come BENCH_RTT_MS late: Oxlip, lftp mirror --parallel=1 and =4, curl with one
+#             connection and four; Oxlip with --parallel 4 once oxlip-ftp has the option
 #
 # Sizes and knobs (environment):
 #   BENCH_BIG_MB=1024        size of the big file, MiB
@@ -15,6 +23,9 @@
 #   BENCH_TREE_FILE_KB=4     size of each tree file, KiB
 #   BENCH_LIST_ENTRIES=50000 entries in the listed folder
 #   BENCH_RUNS=3             timed runs per client and workload (at most 20)
+#   BENCH_RTT_MS=10          delay of every reply of the latency server, ms
+#   BENCH_LAT_FILES=400      files in the latency part's tree (100 when quick)
+#   BENCH_LAT_DIRS=10        folders they are spread over (4 when quick)
 #   BENCH_TIMEOUT=600        seconds one client command may take before it counts as failed
 #   BENCH_PORT               control port (default: the first free one from 42100 on)
 #   BENCH_USER=oxlipbench    local account vsftpd logs in (created when missing)
@@ -41,32 +52,44 @@ if [ "$QUICK" = "1" ]; then
     TREE_FILES="${BENCH_TREE_FILES:-100}"
     TREE_DIRS="${BENCH_TREE_DIRS:-4}"
     LIST_ENTRIES="${BENCH_LIST_ENTRIES:-3000}"
+    LAT_FILES="${BENCH_LAT_FILES:-100}"
+    LAT_DIRS="${BENCH_LAT_DIRS:-4}"
     OUT="${BENCH_OUT:-$BENCH_DIR/work/quick}"
 else
     BIG_MB="${BENCH_BIG_MB:-1024}"
     TREE_FILES="${BENCH_TREE_FILES:-2000}"
     TREE_DIRS="${BENCH_TREE_DIRS:-20}"
     LIST_ENTRIES="${BENCH_LIST_ENTRIES:-50000}"
+    LAT_FILES="${BENCH_LAT_FILES:-400}"
+    LAT_DIRS="${BENCH_LAT_DIRS:-10}"
     OUT="${BENCH_OUT:-$BENCH_DIR}"
 fi
 TREE_FILE_KB="${BENCH_TREE_FILE_KB:-4}"
 RUNS="${BENCH_RUNS:-3}"
 TIMEOUT_S="${BENCH_TIMEOUT:-600}"
+RTT_MS="${BENCH_RTT_MS:-10}"
+PARTS="${BENCH_PARTS:-loopback replace latency}"
 FTP_USER="${BENCH_USER:-oxlipbench}"
 HOST=127.0.0.1
 
 die() { echo "compare.sh: $*" >&2; exit 1; }
 say() { echo "== $*" >&2; }
 is_uint() { [[ "$1" =~ ^[0-9]+$ ]]; }
-for v in BIG_MB TREE_FILES TREE_DIRS TREE_FILE_KB LIST_ENTRIES RUNS TIMEOUT_S; do
+for v in BIG_MB TREE_FILES TREE_DIRS TREE_FILE_KB LIST_ENTRIES RUNS TIMEOUT_S RTT_MS LAT_FILES LAT_DIRS; do
     is_uint "${!v}" || die "$v must be a whole number (got '${!v}')"
 done
 if [ "$RUNS" -lt 1 ] || [ "$RUNS" -gt 20 ]; then die "BENCH_RUNS must be between 1 and 20"; fi
-for v in BIG_MB TREE_FILES TREE_DIRS LIST_ENTRIES; do
+for v in BIG_MB TREE_FILES TREE_DIRS LIST_ENTRIES LAT_FILES LAT_DIRS; do
     [ "${!v}" -ge 1 ] || die "$v must be at least 1"
 done
+[ "$RTT_MS" -le 10000 ] || die "BENCH_RTT_MS must be at most 10000"
+for part in $PARTS; do
+    case "$part" in loopback | replace | latency) ;; *) die "unknown part '$part' in BENCH_PARTS" ;; esac
+done
+part_on() { [[ " $PARTS " == *" $1 "* ]]; }
 BIG_BYTES=$((BIG_MB * 1048576))
 TREE_BYTES=$((TREE_FILES * TREE_FILE_KB * 1024))
+LAT_BYTES=$((LAT_FILES * TREE_FILE_KB * 1024))
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then
@@ -194,6 +217,7 @@ stop_vsftpd() {
 cleanup() {
     local rc=$?
     stop_vsftpd
+    stop_latency_server
     if [ "${BENCH_KEEP:-0}" = "1" ]; then
         echo "compare.sh: temporary data kept in $RUN_DIR" >&2
     else
@@ -269,15 +293,15 @@ EOF
 # Workloads
 say "creating workloads in $RUN_DIR (big file ${BIG_MB} MiB, tree ${TREE_FILES} x ${TREE_FILE_KB} KiB in ${TREE_DIRS} folders, listing of ${LIST_ENTRIES})"
 head -c "$BIG_BYTES" /dev/urandom >"$ROOT/big.bin"
-"$PY" - "$ROOT" "$TREE_FILES" "$TREE_DIRS" "$TREE_FILE_KB" "$LIST_ENTRIES" <<'EOF'
+"$PY" - "$ROOT" "$TREE_FILES" "$TREE_DIRS" "$TREE_FILE_KB" "$LIST_ENTRIES" "$LAT_FILES" "$LAT_DIRS" <<'EOF'
 import os, sys
-root, files, dirs, kb, entries = sys.argv[1], *map(int, sys.argv[2:])
-tree = os.path.join(root, "tree")
-for i in range(files):
-    d = os.path.join(tree, "d%03d" % (i % dirs))
-    os.makedirs(d, exist_ok=True)
-    with open(os.path.join(d, "f%05d.bin" % i), "wb") as f:
-        f.write(os.urandom(kb * 1024))
+root, files, dirs, kb, entries, lat_files, lat_dirs = sys.argv[1], *map(int, sys.argv[2:])
+for name, count, folders in (("tree", files, dirs), ("ltree", lat_files, lat_dirs)):
+    for i in range(count):
+        d = os.path.join(root, name, "d%03d" % (i % folders))
+        os.makedirs(d, exist_ok=True)
+        with open(os.path.join(d, "f%05d.bin" % i), "wb") as f:
+            f.write(os.urandom(kb * 1024))
 lst = os.path.join(root, "list")
 os.makedirs(lst, exist_ok=True)
 for i in range(entries):
@@ -291,6 +315,8 @@ $SUDO chown -R "$FTP_USER" "$ROOT"
 # The per-file list curl works from for the tree (it has no recursive mode).
 TREE_LIST="$RUN_DIR/tree-files.txt"
 (cd "$ROOT/tree" && find . -type f | sed 's|^\./||' | sort) >"$TREE_LIST"
+LAT_LIST="$RUN_DIR/ltree-files.txt"
+(cd "$ROOT/ltree" && find . -type f | sed 's|^\./||' | sort) >"$LAT_LIST"
 
 start_vsftpd 0
 say "vsftpd listening on $HOST:$PORT (passive ports $PASV_MIN-$PASV_MAX)"
@@ -308,15 +334,62 @@ if [ -n "$OXLIP" ]; then
     fi
 fi
 
-# curl's configuration files for the tree, one transfer per file on one connection.
+# curl's configuration files for a tree: one transfer per file, in one connection unless told
+# otherwise. $1 base URL, $2 tree name, $3 file list, $4 download output folder, $5/$6 files.
+curl_tree_cfg() {
+    local url="$1" name="$2" list="$3" out="$4" down="$5" up="$6" rel
+    : >"$down"
+    : >"$up"
+    while IFS= read -r rel; do
+        printf 'url = "%s/%s/%s"\noutput = "%s/%s/%s"\n' "$url" "$name" "$rel" "$out" "$name" "$rel" >>"$down"
+        printf 'upload-file = "%s/%s/%s"\nurl = "%s/up/%s/%s"\n' "$ROOT" "$name" "$rel" "$url" "$name" "$rel" >>"$up"
+    done <"$list"
+}
 CURL_TREE_DOWN="$RUN_DIR/curl-tree-down.cfg"
 CURL_TREE_UP="$RUN_DIR/curl-tree-up.cfg"
-: >"$CURL_TREE_DOWN"
-: >"$CURL_TREE_UP"
-while IFS= read -r rel; do
-    printf 'url = "%s/tree/%s"\noutput = "%s/curl/tree/%s"\n' "$URL" "$rel" "$DL" "$rel" >>"$CURL_TREE_DOWN"
-    printf 'upload-file = "%s/tree/%s"\nurl = "%s/up/tree/%s"\n' "$ROOT" "$rel" "$URL" "$rel" >>"$CURL_TREE_UP"
-done <"$TREE_LIST"
+curl_tree_cfg "$URL" tree "$TREE_LIST" "$DL/curl" "$CURL_TREE_DOWN" "$CURL_TREE_UP"
+
+# Whether oxlip-ftp takes --parallel (rows with four connections are measured only then).
+OXLIP_PARALLEL=""
+if [ -n "$OXLIP" ] && "$OXLIP" --help 2>&1 | grep -q -- '--parallel'; then
+    OXLIP_PARALLEL=1
+fi
+
+# The latency server (bench/latency_ftpd.py), started for the latency part only.
+LAT_PID=""
+LAT_URL=""
+OX_LAT_URL=""
+LFTP_LAT_PRE=""
+CURL_LAT_DOWN="$RUN_DIR/curl-lat-down.cfg"
+CURL_LAT_UP="$RUN_DIR/curl-lat-up.cfg"
+start_latency_server() {
+    local i port=""
+    setsid "$PY" "$BENCH_DIR/latency_ftpd.py" --user "$FTP_USER" --password "$PASSWORD" \
+        --root "$ROOT" --delay-ms "$RTT_MS" >"$RUN_DIR/latency.out" 2>"$RUN_DIR/latency.err" </dev/null &
+    LAT_PID=$!
+    for ((i = 0; i < 100; i++)); do
+        port="$(head -n 1 "$RUN_DIR/latency.out" 2>/dev/null || true)"
+        is_uint "$port" && break
+        kill -0 "$LAT_PID" 2>/dev/null || break
+        sleep 0.1
+    done
+    if ! is_uint "$port"; then
+        cat "$RUN_DIR/latency.err" >&2 || true
+        die "the latency server did not come up"
+    fi
+    LAT_URL="ftp://$HOST:$port"
+    OX_LAT_URL="ftp://$FTP_USER:$PASSWORD@$HOST:$port/"
+    LFTP_LAT_PRE="set ftp:ssl-allow no; set net:max-retries 2; set net:timeout 30; set xfer:clobber on; set cmd:fail-exit yes; open -u $FTP_USER,$PASSWORD -p $port $HOST"
+    curl_tree_cfg "$LAT_URL" ltree "$LAT_LIST" "$DL/curl" "$CURL_LAT_DOWN" "$CURL_LAT_UP"
+    curl_tree_cfg "$LAT_URL" ltree "$LAT_LIST" "$DL/curl-p4" "$CURL_LAT_DOWN.p4" "$CURL_LAT_UP.p4"
+}
+stop_latency_server() {
+    if [ -n "$LAT_PID" ]; then
+        kill -TERM -- "-$LAT_PID" 2>/dev/null || true
+        wait "$LAT_PID" 2>/dev/null || true
+        LAT_PID=""
+    fi
+}
 
 # ---------------------------------------------------------------------------------------------
 # One client command per workload. $1 workload, $2 client; runs in a child shell under `timeout`.
@@ -342,6 +415,20 @@ client_cmd() {
     lftp:list) lftp -c "$LFTP_PRE; cls -l /list" ;;
     lftp-default:tree_down) lftp -c "$LFTP_PRE; mirror /tree $DL/lftp-default/tree" ;;
     lftp-default:tree_up) lftp -c "$LFTP_PRE; mirror -R $ROOT/tree /up/tree" ;;
+    oxlip:replace) "$OXLIP" "$OX_URL" get /big.bin "$DL/oxlip/big.bin" ;;
+    dd:replace) dd if="$ROOT/big.bin" of="$DL/dd/big.bin" bs=4M conv=fdatasync status=none ;;
+    oxlip:lat_down) "$OXLIP" "$OX_LAT_URL" getdir /ltree "$DL/oxlip/ltree" ;;
+    oxlip:lat_up) "$OXLIP" "$OX_LAT_URL" putdir "$ROOT/ltree" /up/ltree ;;
+    oxlip-p4:lat_down) "$OXLIP" --parallel 4 "$OX_LAT_URL" getdir /ltree "$DL/oxlip-p4/ltree" ;;
+    oxlip-p4:lat_up) "$OXLIP" --parallel 4 "$OX_LAT_URL" putdir "$ROOT/ltree" /up/ltree ;;
+    lftp:lat_down) lftp -c "$LFTP_LAT_PRE; mirror --parallel=1 /ltree $DL/lftp/ltree" ;;
+    lftp:lat_up) lftp -c "$LFTP_LAT_PRE; mirror -R --parallel=1 $ROOT/ltree /up/ltree" ;;
+    lftp-p4:lat_down) lftp -c "$LFTP_LAT_PRE; mirror --parallel=4 /ltree $DL/lftp-p4/ltree" ;;
+    lftp-p4:lat_up) lftp -c "$LFTP_LAT_PRE; mirror -R --parallel=4 $ROOT/ltree /up/ltree" ;;
+    curl:lat_down) "${CURL[@]}" --create-dirs -K "$CURL_LAT_DOWN" ;;
+    curl:lat_up) "${CURL[@]}" --ftp-create-dirs -K "$CURL_LAT_UP" ;;
+    curl-p4:lat_down) "${CURL[@]}" --parallel --parallel-max 4 --create-dirs -K "$CURL_LAT_DOWN.p4" ;;
+    curl-p4:lat_up) "${CURL[@]}" --parallel --parallel-max 4 --ftp-create-dirs -K "$CURL_LAT_UP.p4" ;;
     *) return 2 ;;
     esac
 }
@@ -349,7 +436,8 @@ client_cmd() {
 # The text of a child shell that runs one client command.
 client_script() {
     declare -f client_cmd
-    declare -p OXLIP OX_URL URL ROOT DL LFTP_PRE CURL CURL_TREE_DOWN CURL_TREE_UP
+    declare -p OXLIP OX_URL URL ROOT DL LFTP_PRE CURL CURL_TREE_DOWN CURL_TREE_UP OX_LAT_URL \
+        LFTP_LAT_PRE CURL_LAT_DOWN CURL_LAT_UP
     printf 'client_cmd %q %q\n' "$1" "$2"
 }
 
@@ -363,13 +451,18 @@ describe_cmds() {
 | tree down | \`oxlip-ftp URL getdir /tree LOCALDIR\` | \`curl -u U:P --create-dirs -K LIST\` (one url/output pair per file, one connection) | \`mirror --parallel=1 /tree LOCALDIR\`; default row: \`mirror /tree LOCALDIR\` |
 | tree up | \`oxlip-ftp URL putdir LOCALDIR /up/tree\` | \`curl -u U:P --ftp-create-dirs -K LIST\` (one upload-file/url pair per file) | \`mirror -R --parallel=1 LOCALDIR /up/tree\`; default row: \`mirror -R LOCALDIR /up/tree\` |
 | listing | \`oxlip-ftp URL ls /list\` | \`curl -u U:P ftp://127.0.0.1:PORT/list/\` (full LIST) | \`cls -l /list\` |
+| latency tree down | \`oxlip-ftp URL getdir /ltree LOCALDIR\`; four connections: \`oxlip-ftp --parallel 4 URL getdir …\` | \`curl -u U:P --create-dirs -K LIST\`; four connections: \`curl --parallel --parallel-max 4 …\` | \`mirror --parallel=1 /ltree LOCALDIR\`; \`mirror --parallel=4 …\` |
+| latency tree up | \`oxlip-ftp URL putdir LOCALDIR /up/ltree\` (and with \`--parallel 4\`) | \`curl -u U:P --ftp-create-dirs -K LIST\` (and with \`--parallel --parallel-max 4\`) | \`mirror -R --parallel=1 LOCALDIR /up/ltree\`; \`mirror -R --parallel=4 …\` |
+
+The durable replace: \`oxlip-ftp URL get /big.bin LOCAL\` where LOCAL already holds a copy of the file (written and synced before the timing), against \`dd if=SERVER_ROOT/big.bin of=LOCAL bs=4M conv=fdatasync\` over such a copy too (the source in the page cache, as the server's is).
 EOF
 }
 
 # Removes what the previous run left: downloads and uploads.
 reset_targets() {
     rm -rf "$DL"
-    mkdir -p "$DL/oxlip" "$DL/curl" "$DL/lftp" "$DL/lftp-default"
+    mkdir -p "$DL/oxlip" "$DL/oxlip-p4" "$DL/curl" "$DL/curl-p4" "$DL/lftp" "$DL/lftp-p4" \
+        "$DL/lftp-default" "$DL/dd"
     $SUDO rm -rf "$ROOT/up"
     mkdir -p "$ROOT/up"
     $SUDO chown "$FTP_USER" "$ROOT/up"
@@ -387,12 +480,26 @@ verify() {
     tree_down) [ "$(tree_stats "$DL/$c")" = "$TREE_FILES $TREE_BYTES" ] ;;
     tree_up) [ "$(tree_stats "$ROOT/up")" = "$TREE_FILES $TREE_BYTES" ] ;;
     list) [ "$(grep -c 'entry_[0-9]*\.dat' "$out")" -ge "$LIST_ENTRIES" ] ;;
+    replace) [ "$(stat -c %s "$DL/$c/big.bin" 2>/dev/null)" = "$BIG_BYTES" ] ;;
+    lat_down) [ "$(tree_stats "$DL/$c")" = "$LAT_FILES $LAT_BYTES" ] ;;
+    lat_up) [ "$(tree_stats "$ROOT/up")" = "$LAT_FILES $LAT_BYTES" ] ;;
     esac
+}
+
+# What a run needs in place before its timing: the file a durable replace replaces, written
+# and on the disk, and nothing else waiting for the disk.
+prepare() {
+    if [ "$1" = replace ]; then
+        cp "$ROOT/big.bin" "$DL/$2/big.bin"
+        sync
+    fi
 }
 
 CLIENTS=(curl lftp lftp-default)
 [ -n "$OXLIP" ] && CLIENTS=(oxlip "${CLIENTS[@]}")
 WORKLOADS=(big_down big_up tree_down tree_up list)
+# Every client of every part; has_cmd picks those of a workload.
+ALL_CLIENTS=(oxlip oxlip-p4 curl curl-p4 lftp lftp-p4 lftp-default dd)
 
 # One timed run: records "workload client run seconds ok|fail|timeout" in $RAW.
 timed_run() {
@@ -400,6 +507,7 @@ timed_run() {
     local out="$LOGS/$w-$c-$r.out" err="$LOGS/$w-$c-$r.err"
     local t0 t1 rc=0 status=ok
     reset_targets
+    prepare "$w" "$c"
     t0=$(date +%s%N)
     timeout "$TIMEOUT_S" bash -c "$(client_script "$w" "$c")" \
         >"$out" 2>"$err" || rc=$?
@@ -414,6 +522,9 @@ timed_run() {
         case "$w" in
         big_down) cmp -s "$ROOT/big.bin" "$DL/$c/big.bin" || status=fail ;;
         big_up) cmp -s "$ROOT/big.bin" "$ROOT/up/big.bin" || status=fail ;;
+        replace) cmp -s "$ROOT/big.bin" "$DL/$c/big.bin" || status=fail ;;
+        lat_down) diff -rq "$ROOT/ltree" "$DL/$c/ltree" >/dev/null || status=fail ;;
+        lat_up) diff -rq "$ROOT/ltree" "$ROOT/up/ltree" >/dev/null || status=fail ;;
         esac
     fi
     local secs
@@ -427,6 +538,13 @@ timed_run() {
 # minute.
 has_cmd() {
     case "$2:$1" in
+    oxlip*:*) [ -n "$OXLIP" ] || return 1 ;;&
+    oxlip-p4:lat_*) [ -n "$OXLIP_PARALLEL" ] ;;
+    oxlip:*) return 0 ;;
+    *:replace) [ "$2" = dd ] ;;
+    dd:* | oxlip-p4:*) return 1 ;;
+    lftp:lat_* | lftp-p4:lat_* | curl:lat_* | curl-p4:lat_*) return 0 ;;
+    *:lat_* | lftp-p4:* | curl-p4:*) return 1 ;;
     lftp-default:tree_*) return 0 ;;
     lftp-default:*) return 1 ;;
     curl:tree_*) [ "$QUICK" != "1" ] ;;
@@ -435,18 +553,31 @@ has_cmd() {
 }
 
 # Clients take turns within each run so that a slow spell of the machine hits all of them.
-for w in "${WORKLOADS[@]}"; do
-    say "timing $w"
-    for ((r = 1; r <= RUNS; r++)); do
-        for c in "${CLIENTS[@]}"; do
-            has_cmd "$w" "$c" && timed_run "$w" "$c" "$r"
+time_workloads() {
+    local w r c
+    for w in "$@"; do
+        say "timing $w"
+        for ((r = 1; r <= RUNS; r++)); do
+            for c in "${ALL_CLIENTS[@]}"; do
+                if has_cmd "$w" "$c"; then timed_run "$w" "$c" "$r"; fi
+            done
         done
     done
-done
+}
+part_on loopback && time_workloads "${WORKLOADS[@]}"
+part_on replace && time_workloads replace
+if part_on latency; then
+    start_latency_server
+    say "latency server on $LAT_URL, replies ${RTT_MS} ms late"
+    [ -n "$OXLIP_PARALLEL" ] || say "oxlip-ftp has no --parallel yet: its four-connection rows are left out"
+    time_workloads lat_down lat_up
+    stop_latency_server
+fi
 
 # Peak memory of the listing, each client once.
-say "peak memory of the listing"
+part_on loopback && say "peak memory of the listing"
 for c in "${CLIENTS[@]}"; do
+    part_on loopback || break
     has_cmd list "$c" || continue
     f="$LOGS/mem-$c.txt"
     if timeout "$TIMEOUT_S" /usr/bin/time -v -o "$f" bash -c "$(client_script list "$c")" >/dev/null 2>&1; then
@@ -456,10 +587,10 @@ for c in "${CLIENTS[@]}"; do
 done
 
 # Control-connection commands per file, counted from vsftpd's protocol log.
-say "counting control-connection commands (protocol log on)"
 stop_vsftpd
-start_vsftpd 1
+part_on loopback && say "counting control-connection commands (protocol log on)" && start_vsftpd 1
 for w in tree_down tree_up; do
+    part_on loopback || break
     for c in "${CLIENTS[@]}"; do
         has_cmd "$w" "$c" || continue
         reset_targets
@@ -506,6 +637,13 @@ meta tree_dirs "$TREE_DIRS"
 meta tree_kb "$TREE_FILE_KB"
 meta list_entries "$LIST_ENTRIES"
 meta runs "$RUNS"
+meta parts "$PARTS"
+meta rtt_ms "$RTT_MS"
+meta lat_files "$LAT_FILES"
+meta lat_dirs "$LAT_DIRS"
+meta oxlip_parallel "${OXLIP_PARALLEL:-0}"
+meta dd "$(dd --version | head -n 1 | sed 's/.* //')"
+meta pyftpdlib "$("$PY" -c 'import pyftpdlib; print(pyftpdlib.__ver__)' 2>/dev/null || echo '?')"
 describe_cmds >"$RUN_DIR/commands.md"
 
 mkdir -p "$OUT"

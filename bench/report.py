@@ -17,6 +17,10 @@ CLIENT_NAMES = {
     "curl": "curl",
     "lftp": "lftp, one connection",
     "lftp-default": "lftp, default settings",
+    "oxlip-p4": "Oxlip, 4 connections (--parallel 4)",
+    "curl-p4": "curl, 4 connections (--parallel-max 4)",
+    "lftp-p4": "lftp, 4 connections (--parallel=4)",
+    "dd": "dd conv=fdatasync",
 }
 PEERS = ["curl", "lftp", "lftp-default"]
 CHART_PEERS = {"curl": "vs curl", "lftp": "vs lftp (one connection)",
@@ -31,6 +35,14 @@ WORKLOADS = [
     ("list", "Listing", "s", "time"),
 ]
 
+
+# The latency part's workloads and the durable replace, reported in their own sections.
+EXTRA_WORKLOADS = [
+    ("lat_down", "Tree download, replies late", "files/s", "rate"),
+    ("lat_up", "Tree upload, replies late", "files/s", "rate"),
+    ("replace", "1 GiB download over an existing file", "s", "time"),
+]
+LAT_CLIENTS = ["oxlip", "oxlip-p4", "lftp", "lftp-p4", "curl", "curl-p4"]
 
 # The ratio each workload should reach.
 TARGETS = {"big_down": 1.2, "big_up": 1.2, "tree_down": 1.5, "tree_up": 1.5, "list": 2.0}
@@ -52,6 +64,8 @@ def amount(meta, workload):
         return int(meta["big_mb"]) * 1048576 / 1e6
     if workload.startswith("tree"):
         return int(meta["tree_files"])
+    if workload.startswith("lat"):
+        return int(meta["lat_files"])
     return None
 
 
@@ -65,7 +79,7 @@ def figures(raw, meta):
         good = [s for s, st in runs if st == "ok"]
         entry = {"runs": len(runs), "ok": len(good)}
         if good and len(good) == len(runs):
-            kind = dict((k, kd) for k, _t, _u, kd in WORKLOADS)[w]
+            kind = dict((k, kd) for k, _t, _u, kd in WORKLOADS + EXTRA_WORKLOADS)[w]
             if kind == "rate":
                 vals = [amount(meta, w) / s for s in good]
             else:
@@ -75,9 +89,9 @@ def figures(raw, meta):
     return out
 
 
-def ratio(fig, w, kind, peer):
+def ratio(fig, w, kind, peer, mine="oxlip"):
     """Oxlip's speed over the peer's: above 1 means Oxlip is faster."""
-    a, b = fig.get((w, "oxlip"), {}), fig.get((w, peer), {})
+    a, b = fig.get((w, mine), {}), fig.get((w, peer), {})
     if "median" not in a or "median" not in b:
         return None
     return a["median"] / b["median"] if kind == "rate" else b["median"] / a["median"]
@@ -176,6 +190,74 @@ def targets_table(fig, mem):
     else:
         lines.append("| Listing peak memory | < 100 MB | – | no |")
     return lines
+
+
+def cell(e, unit):
+    if e is None:
+        return "–"
+    if "median" not in e:
+        return "failed (%d of %d runs)" % (e["runs"] - e["ok"], e["runs"])
+    return "%s %s (%s–%s)%s" % (fmt(e["median"], unit), unit, fmt(e["lo"], unit),
+                                fmt(e["hi"], unit), " †" if noisy(e) else "")
+
+
+def latency_section(fig, meta):
+    if not any(w.startswith("lat") for w, _c in fig):
+        return []
+    md = ["## Over a link with latency", "",
+          "Against `bench/latency_ftpd.py` (pyftpdlib %s) on 127.0.0.1, which holds back every "
+          "reply on the control connection by %s ms in its event loop (about a %s ms round trip; "
+          "data connections are not delayed). Tree: %s files of %s KiB in %s folders. Median of %s "
+          "runs, min–max in brackets; files per second."
+          % (meta.get("pyftpdlib", "?"), meta.get("rtt_ms", "?"), meta.get("rtt_ms", "?"),
+             meta.get("lat_files", "?"), meta.get("tree_kb", "?"), meta.get("lat_dirs", "?"),
+             meta.get("runs", "?")), "",
+          "| Client | Tree download | Tree upload |", "| --- | ---: | ---: |"]
+    for c in LAT_CLIENTS:
+        if c == "oxlip-p4" and meta.get("oxlip_parallel") != "1":
+            md.append("| %s | not measured: oxlip-ftp has no --parallel yet | |" % CLIENT_NAMES[c])
+            continue
+        if (("lat_down", c) not in fig) and (("lat_up", c) not in fig):
+            continue
+        md.append("| %s | %s | %s |" % (CLIENT_NAMES[c], cell(fig.get(("lat_down", c)), "files/s"),
+                                         cell(fig.get(("lat_up", c)), "files/s")))
+    md += ["", "| Figure | Target | Download | Upload | Met |", "| --- | --- | ---: | ---: | :---: |"]
+    for mine, peer, target in [("oxlip", "lftp", "≥ 1.2× lftp mirror --parallel=1"),
+                               ("oxlip-p4", "lftp-p4", "≥ 1.2× lftp mirror --parallel=4")]:
+        rs = [ratio(fig, w, "rate", peer, mine) for w in ("lat_down", "lat_up")]
+        txt = ["%.2f×" % r if r is not None else "–" for r in rs]
+        met = "yes" if all(r is not None and r >= 1.2 for r in rs) else "no"
+        md.append("| %s | %s | %s | %s | %s |" % (CLIENT_NAMES[mine], target, txt[0], txt[1], met))
+    return md + [""]
+
+
+def replace_section(fig):
+    a, b = fig.get(("replace", "oxlip")), fig.get(("replace", "dd"))
+    if a is None and b is None:
+        return []
+    md = ["## Durable replace", "",
+          "The big file downloaded from vsftpd over an existing copy of itself: Oxlip receives it "
+          "under a hidden name, flushes it to the disk and renames it over the old one; dd writes "
+          "the same bytes from the page cache over such a copy with `conv=fdatasync`. Seconds, "
+          "median (min–max).", "",
+          "| Oxlip | dd conv=fdatasync | Oxlip ÷ dd | Target | Met |", "| ---: | ---: | ---: | --- | :---: |"]
+    r = a["median"] / b["median"] if a and b and "median" in a and "median" in b else None
+    md.append("| %s | %s | %s | ≤ 1.10× dd's time | %s |" % (
+        cell(a, "s"), cell(b, "s"), "%.2f×" % r if r is not None else "–",
+        "yes" if r is not None and r <= 1.10 else "no"))
+    return md + [""]
+
+
+def kept_gui_section(path):
+    """The section bench/gui.sh wrote into the previous RESULTS.md, kept as it stands."""
+    begin, end = "<!-- bench/gui.sh writes this section -->", "<!-- end of bench/gui.sh's section -->"
+    try:
+        with open(path, encoding="utf-8") as f:
+            text = f.read()
+    except FileNotFoundError:
+        return []
+    a, b = text.find(begin), text.find(end)
+    return text[a:b + len(end)].split("\n") + [""] if 0 <= a < b else []
 
 
 def counts_table(counts, meta):
@@ -302,9 +384,13 @@ def main():
     for c in ["oxlip"] + PEERS:
         if c in mem:
             md.append("| %s | %.1f MB |" % (CLIENT_NAMES[c], mem[c] / 1024))
-    md += ["", "![Ratios](ratios.png)", "", "## Commands", ""]
+    md += ["", "![Ratios](ratios.png)", ""]
+    md += latency_section(fig, meta)
+    md += replace_section(fig)
+    md += kept_gui_section(args.out)
+    md += ["## Commands", ""]
     md += commands
-    md += ["", "Reproduce with `bash bench/compare.sh` (add `BENCH_QUICK=1` for a run of under a minute)."]
+    md += ["", "Reproduce with `bash bench/compare.sh` (add `BENCH_QUICK=1` for a run of about a minute; `BENCH_PARTS` picks parts)."]
     with open(args.out, "w", encoding="utf-8") as f:
         f.write("\n".join(md) + "\n")
 

@@ -137,9 +137,44 @@ int GetTransferType(const std::string& extension, const std::vector<std::string>
 
 namespace {
 
-// Data that will replace a file is handed to the disk while more arrives, so the flush
-// before the rename has little left.
-constexpr int64_t kWritebackStepBytes = 8 * 1024 * 1024;
+// Data that will replace a file is handed to the disk in stretches while more arrives, and
+// the stretch before the last one is waited for, so dirty pages stay bounded (about three
+// stretches) and the flush before the rename has little left. The waits run while the window
+// keeps its events: on a slow disk they are where the download waits for it.
+class Writeback {
+public:
+    static constexpr int64_t kStepBytes = 8 * 1024 * 1024;
+    Writeback(int fd, const SessionPorts& ports) : fd_(fd), ports_(ports) {}
+
+    void received(std::size_t bytes) {
+        end_ += static_cast<int64_t>(bytes);
+        for (; end_ - started_ >= kStepBytes; started_ += kStepBytes) {
+            ::sync_file_range(fd_, started_, kStepBytes, SYNC_FILE_RANGE_WRITE);
+            if (started_ >= 2 * kStepBytes) {
+                const int64_t older = started_ - 2 * kStepBytes;
+                WhilePumping(ports_, [&] {
+                    ::sync_file_range(fd_, older, kStepBytes,
+                                      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                          SYNC_FILE_RANGE_WAIT_AFTER);
+                });
+            }
+        }
+    }
+
+    // The tail of a big file goes to the disk now; a small one is written together with the
+    // others when its batch is flushed.
+    void finish() {
+        if (started_ > 0) {
+            ::sync_file_range(fd_, started_, 0, SYNC_FILE_RANGE_WRITE);
+        }
+    }
+
+private:
+    int fd_;
+    const SessionPorts& ports_;
+    int64_t started_ = 0; // bytes handed to the disk
+    int64_t end_ = 0;     // bytes received
+};
 
 // A downloaded file still under its hidden name beside the target.
 struct ReceivedFile {
@@ -184,34 +219,25 @@ bool ReceiveToTemp(FtpClient* hFtp, const std::string& hostPath, const std::stri
         exists && S_ISREG(existing.st_mode) ? (existing.st_mode & 07777) : (0666 & ~CurrentUmask());
     ::fchmod(fd, mode);
 
-    int64_t unflushed = 0;
-    int64_t received = 0;
-    const bool ok =
-        RunWithProgress(ports, kContextDownload, static_cast<int64_t>(total),
-                        [&](const ftp::BlockCallback& onBlock) {
-                            return hFtp->retrieve(
-                                hostPath, type == 1, fd,
-                                [&](std::size_t bytes) {
-                                    unflushed += static_cast<int64_t>(bytes);
-                                    received += static_cast<int64_t>(bytes);
-                                    if (exists && unflushed >= kWritebackStepBytes) {
-                                        ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-                                        unflushed = 0;
-                                    }
-                                    onBlock(bytes);
-                                },
-                                listedSize);
-                        });
+    Writeback writeback(fd, ports);
+    const bool ok = RunWithProgress(ports, kContextDownload, static_cast<int64_t>(total),
+                                    [&](const ftp::BlockCallback& onBlock) {
+                                        return hFtp->retrieve(
+                                            hostPath, type == 1, fd,
+                                            [&](std::size_t bytes) {
+                                                if (exists) {
+                                                    writeback.received(bytes);
+                                                }
+                                                onBlock(bytes);
+                                            },
+                                            listedSize);
+                                    });
     if (!ok) {
         ::close(fd);
         ::unlink(temp.c_str());
         return false;
     }
-    if (exists && received >= kWritebackStepBytes) {
-        // The tail of a big file that will replace another goes to the disk now; small ones
-        // are written together when the batch is flushed.
-        ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-    }
+    writeback.finish();
     out = ReceivedFile{fd, std::move(temp), target, folder};
     return true;
 }
