@@ -148,15 +148,12 @@ private slots:
     void init() { ui::SetDialogResponder(nullptr); }
 
     // Profiles.
-    void profileOkStoresNormalisedFolders();
-    void profileOkRefusesMissingOrBadNames();
+    void profileOkChecksAndStoresTheBoxes();
     void profileNewSettingClearAndFolderButton();
-    void profileChoiceLoadsAtOnceAndSurvivesCancel();
-    void profileDelete();
+    void profileChoiceCancelAndDelete();
 
     // Transfer details.
-    void extensionAddResetAndClose();
-    void extensionRemoveAndListCaching();
+    void extensionListAndCaching();
 
     // Folder chooser.
     void folderEndingsAndHighlightedEntry();
@@ -174,102 +171,77 @@ private slots:
 // ---------------------------------------------------------------------------------------
 // Profiles
 
-void TestDialogs::profileOkStoresNormalisedFolders() {
+void TestDialogs::profileOkChecksAndStoresTheBoxes() {
+    // The six boxes as typed, then the message shown, or the profile taken (with the folders
+    // closed by "/", the mode back at automatic and the last host folder forgotten). Characters
+    // beyond one byte come back exactly as typed.
+    const QString required =
+        QStringLiteral("入力必須箇所が埋まっていません\r\n登録名とサーバ名は必須です");
+    const QString badName =
+        QStringLiteral("設定名に「]」や改行は使えません\r\n設定名を変更してください");
+    const QString lineBreak =
+        QStringLiteral("改行を含む項目は保存できません\r\n改行を取り除いてください");
     const struct {
         const char* name;
-        QString host, local, storedHost, storedLocal;
-    } cases[] = {
-        {"relative folders", "pub", "/data", "pub/", "/data/"},
-        {"already closed", "/www/", "/data/", "/www/", "/data/"},
-        {"empty", "", "", "/", ""},
-        {"blanks only", "   ", "  ", "/", "  "},
-        {"blanks kept around text", " pub ", " d ", " pub /", " d /"},
+        QString boxes, outcome;
+    } rows[] = {
+        {"no server", "Office||||pub|", required},
+        {"no name", "|srv||||", required},
+        {"bracket", "a]b|srv||||", badName},
+        {"final bracket", "[Office]|srv||||", badName},
+        {"line feed in the name", "a\nb|srv||||", badName},
+        {"carriage return in the name", "a\rb|srv||||", badName},
+        {"line break in a value", "Office|srv|a\r\nb|||", lineBreak},
+        {"relative folders", "Office|ftp.example.net|taro|pässワード|pub|/data",
+         "Office|ftp.example.net|taro|pässワード|pub/|/data/|0|"},
+        {"already closed", "Office|h|||/www/|/data/", "Office|h|||/www/|/data/|0|"},
+        {"empty", "Office|h||||", "Office|h|||/||0|"},
+        {"blanks only", "Office|h|||   |  ", "Office|h|||/|  |0|"},
+        {"blanks kept around text", "Office|h||| pub | d ", "Office|h||| pub /| d /|0|"},
+        {"a name of blanks", "  |h||||", "  |h|||/||0|"},
     };
-    for (const auto& c : cases) {
+    for (const auto& row : rows) {
         test::TempDir dir;
         Settings settings(dir.path());
         settings.profile.TransMode = TransferBinary;
         settings.profile.LastPathHost = "/old/";
         MessageRecorder messages;
         Frm_User dlg(settings);
-        // Characters beyond one byte must come back exactly as typed.
-        const QStringList typed{"Office", "ftp.example.net", "taro", "pässワード", c.host, c.local};
+        QVERIFY(test::ShowAndWait(&dlg));
+        const QStringList typed = row.boxes.split('|');
         for (int i = 0; i < 6; ++i) {
             dlg.txt[i]->setText(typed[i]);
         }
         ClickButton(dlg.Btn[0]);
-
-        QVERIFY2(messages.shown.empty() && dlg.result() == QDialog::Accepted, c.name);
-        QCOMPARE(Named(c.name, dlg.txt[4]->text()), Named(c.name, c.storedHost));
-        // The mode starts again at automatic and the last host folder is forgotten.
-        const QString expected = Named(c.name, "Office|ftp.example.net|taro|pässワード|" +
-                                                   c.storedHost + "|" + c.storedLocal + "|0|");
-        QCOMPARE(Named(c.name, Fields(settings.profile)), expected);
-        QCOMPARE(Named(c.name, StoredFields(dir.path(), "Office")), expected);
+        const bool refused = !row.outcome.contains('|');
+        // A refusal leaves the dialog open with the boxes as typed and writes nothing.
+        QStringList outcome{row.name, dlg.isVisible() ? "open" : "closed"};
+        for (const test::ShownMessage& m : messages.shown) {
+            outcome << m.text + (m.icon == ui::MsgIcon::Critical ? "" : " (not critical)");
+        }
+        if (refused) {
+            outcome << Boxes(dlg) << Fields(settings.profile)
+                    << (QFileInfo::exists(Q(settings.userIniPath())) ? "written" : "");
+        } else {
+            outcome << dlg.txt[4]->text() << Fields(settings.profile)
+                    << StoredFields(dir.path(), dlg.txt[0]->text().toStdString());
+        }
+        const QStringList expected =
+            refused ? QStringList{row.name, "open", row.outcome, row.boxes, "||||||2|/old/", ""}
+                    : QStringList{row.name, "closed", row.outcome.section('|', 4, 4), row.outcome,
+                                  row.outcome};
+        QCOMPARE(outcome, expected);
     }
-}
-
-void TestDialogs::profileOkRefusesMissingOrBadNames() {
-    test::TempDir dir;
-    Settings settings(dir.path());
-    MessageRecorder messages;
-    Frm_User dlg(settings);
-    QVERIFY(test::ShowAndWait(&dlg));
-
-    dlg.txt[0]->setText(QStringLiteral("Office"));
-    dlg.txt[4]->setText(QStringLiteral("pub"));
-    ClickButton(dlg.Btn[0]);
-    QCOMPARE(messages.shown.size(), size_t(1));
-    QCOMPARE(messages.shown[0].text,
-             QStringLiteral("入力必須箇所が埋まっていません\r\n登録名とサーバ名は必須です"));
-    QCOMPARE(messages.shown[0].icon, ui::MsgIcon::Critical);
-    QVERIFY(dlg.isVisible());
-    QCOMPARE(dlg.txt[4]->text(), QStringLiteral("pub")); // content left as typed
-    QVERIFY(!QFileInfo::exists(Q(settings.userIniPath())));
-
-    dlg.txt[0]->clear();
-    dlg.txt[1]->setText(QStringLiteral("srv"));
-    ClickButton(dlg.Btn[0]);
-    QCOMPARE(messages.shown.size(), size_t(2));
-    QVERIFY(dlg.isVisible() && settings.profile.ProfileName.empty());
-
-    // A "]" or a line break in a name would break the section headers of User.ini.
-    StoreProfiles(settings, {"Keep"});
-    const std::string before = test::ReadFileBytes(settings.userIniPath());
-    const std::pair<const char*, const char*> badNames[] = {
-        {"bracket", "a]b"},
-        {"final bracket", "[Office]"},
-        {"line feed", "a\nb"},
-        {"carriage return", "a\rb"},
-    };
-    size_t shown = 2;
-    for (const auto& [label, name] : badNames) {
-        dlg.txt[0]->setText(QString::fromUtf8(name));
-        ClickButton(dlg.Btn[0]);
-        QVERIFY2(messages.shown.size() == ++shown, label);
-        QVERIFY2(messages.shown.back().text.startsWith(QStringLiteral("設定名に")), label);
-        QVERIFY2(dlg.isVisible() && settings.profile.ProfileName.empty(), label);
-        QVERIFY2(test::ReadFileBytes(settings.userIniPath()) == before, label);
-    }
-
-    // Blanks are content: a name of blanks passes.
-    dlg.txt[0]->setText(QStringLiteral("  "));
-    ClickButton(dlg.Btn[0]);
-    QCOMPARE(messages.shown.size(), shown);
-    QVERIFY(!dlg.isVisible());
-    QCOMPARE(settings.profile.ProfileName, std::string("  "));
 }
 
 void TestDialogs::profileNewSettingClearAndFolderButton() {
     test::TempDir dir;
     Settings settings(dir.path());
     settings.profile = MakeProfile("Old", "old.example.net");
-    MessageRecorder messages;
     Frm_User dlg(settings);
     QVERIFY(test::ShowAndWait(&dlg));
     QCOMPARE(dlg.txt[3]->echoMode(), QLineEdit::Password);
     QCOMPARE(Boxes(dlg), QStringLiteral("Old|old.example.net|user-Old|pw-Old|/Old/|/local/Old/"));
-
     ClickButton(dlg.Btn[2]); // clear: the name and the local folder stay
     QCOMPARE(Boxes(dlg), QStringLiteral("Old||||/|/local/Old/"));
     ClickButton(dlg.Btn_Set[0]); // new setting
@@ -278,69 +250,52 @@ void TestDialogs::profileNewSettingClearAndFolderButton() {
     dlg.txt[1]->setText(QStringLiteral("new.example.net"));
 
     // The folder button opens the chooser; closed without a choice, it leaves the box alone.
-    bool chooserOpened = false;
-    ui::SetDialogResponder([&](QDialog* opened) {
-        if (auto* chooser = qobject_cast<Frm_Dir*>(opened)) {
-            chooserOpened = true;
-            chooser->SelectedFolder = QStringLiteral("/srv/site");
-        }
-        return int(QDialog::Accepted);
-    });
-    ClickButton(dlg.Command1);
-    QVERIFY(chooserOpened);
-    QCOMPARE(dlg.txt[5]->text(), QStringLiteral("/srv/site"));
-    ui::SetDialogResponder([](QDialog*) { return int(QDialog::Rejected); });
-    ClickButton(dlg.Command1);
-    QCOMPARE(dlg.txt[5]->text(), QStringLiteral("/srv/site"));
+    for (const int answer : {int(QDialog::Accepted), int(QDialog::Rejected)}) {
+        QStringList opened;
+        ui::SetDialogResponder([&](QDialog* chooser) {
+            opened << chooser->metaObject()->className();
+            if (answer == QDialog::Accepted) {
+                qobject_cast<Frm_Dir*>(chooser)->SelectedFolder = QStringLiteral("/srv/site");
+            }
+            return answer;
+        });
+        ClickButton(dlg.Command1);
+        QCOMPARE(opened, QStringList{"oxlip::Frm_Dir"});
+        QCOMPARE(dlg.txt[5]->text(), QStringLiteral("/srv/site"));
+    }
     ui::SetDialogResponder(nullptr);
     ClickButton(dlg.Btn[0]);
-
-    QVERIFY(messages.shown.empty());
-    QCOMPARE(settings.profile.ProfileName, std::string("新しい接続"));
     QCOMPARE(ToQStrings(settings.ProfileNames()), QStringList{QStringLiteral("新しい接続")});
     QCOMPARE(StoredFields(dir.path(), "新しい接続"),
              QStringLiteral("新しい接続|new.example.net|||/|/srv/site/|0|"));
 }
 
-void TestDialogs::profileChoiceLoadsAtOnceAndSurvivesCancel() {
-    test::TempDir dir;
-    Settings settings(dir.path());
-    StoreProfiles(settings, {"A", "B"});
-    // A name stored twice is listed twice.
-    test::WriteFileBytes(settings.userIniPath(), test::ReadFileBytes(settings.userIniPath()) +
-                                                     "[A]\r\nServer=second.example.net\r\n");
-    settings.profile = MakeProfile("Current", "current.example.net");
-    Frm_User dlg(settings);
-    QVERIFY(test::ShowAndWait(&dlg));
-    QCOMPARE(ListTexts(dlg.List), (QStringList{"A", "B", "A"}));
-    QVERIFY(dlg.List->selectedItems().isEmpty());
-    QCOMPARE(dlg.txt[0]->text(), QStringLiteral("Current"));
-
-    ClickListRow(dlg.List, 1);
-    QCOMPARE(Boxes(dlg), QStringLiteral("B|B.example.net|user-B|pw-B|/B/|/local/B/"));
-    QCOMPARE(settings.profile.Server, std::string("B.example.net"));
-
-    // A choice made by the program loads like a click.
-    dlg.List->setCurrentRow(0);
-    QCOMPARE(Boxes(dlg), QStringLiteral("A|A.example.net|user-A|pw-A|/A/|/local/A/"));
-    QCOMPARE(settings.profile.Server, std::string("A.example.net"));
-
-    ClickButton(dlg.Btn[1]); // cancel
-    QCOMPARE(dlg.result(), int(QDialog::Rejected));
-    QCOMPARE(settings.profile.ProfileName, std::string("A"));
-    QCOMPARE(settings.profile.Server, std::string("A.example.net"));
-}
-
-void TestDialogs::profileDelete() {
+void TestDialogs::profileChoiceCancelAndDelete() {
     test::TempDir dir;
     Settings settings(dir.path());
     StoreProfiles(settings, {"A", "B", "C", "D"});
+    settings.profile = MakeProfile("Current", "current.example.net");
     MessageRecorder messages;
+    {
+        // A choice loads at once, by click or by the program, and survives Cancel.
+        Frm_User dlg(settings);
+        QVERIFY(test::ShowAndWait(&dlg));
+        QVERIFY(dlg.List->selectedItems().isEmpty());
+        QCOMPARE(dlg.txt[0]->text(), QStringLiteral("Current"));
+        ClickListRow(dlg.List, 1);
+        QCOMPARE(Boxes(dlg), QStringLiteral("B|B.example.net|user-B|pw-B|/B/|/local/B/"));
+        QCOMPARE(settings.profile.Server, std::string("B.example.net"));
+        dlg.List->setCurrentRow(0);
+        QCOMPARE(Boxes(dlg), QStringLiteral("A|A.example.net|user-A|pw-A|/A/|/local/A/"));
+        ClickButton(dlg.Btn[1]); // cancel
+        QCOMPARE(dlg.result(), int(QDialog::Rejected));
+        QCOMPARE(Fields(settings.profile),
+                 QStringLiteral("A|A.example.net|user-A|pw-A|/A/|/local/A/|0|"));
+    }
     Frm_User dlg(settings);
     QVERIFY(test::ShowAndWait(&dlg));
-
     ClickButton(dlg.Btn_Set[1]); // nothing selected: nothing happens
-    QCOMPARE(dlg.List->count(), 4);
+    QCOMPARE(ListTexts(dlg.List), (QStringList{"A", "B", "C", "D"}));
 
     // A middle or the last entry: the one above it is loaded and selected, not one below.
     ClickListRow(dlg.List, 2);
@@ -387,27 +342,59 @@ void TestDialogs::profileDelete() {
 // ---------------------------------------------------------------------------------------
 // Transfer details
 
-void TestDialogs::extensionAddResetAndClose() {
+void TestDialogs::extensionListAndCaching() {
     test::TempDir dir;
     Settings settings(dir.path());
-    settings.AsciiExtensionList = {"PHP", "TXT"};
+    settings.AsciiExtensionList = {"CGI", "CSS", "TXT"};
+    settings.ListCache = true;
+    {
+        Frm_Ftp dlg(settings);
+        QVERIFY(test::ShowAndWait(&dlg));
+        QCOMPARE(dlg.Btn[0]->toolTip(), QStringLiteral("ﾘｽﾄへ追加します"));
+        QCOMPARE(dlg.Btn[1]->toolTip(), QStringLiteral("選択した拡張子をﾘｽﾄから削除します"));
+        QCOMPARE(dlg.Label1->text(),
+                 QStringLiteral("アスキーで転送する拡張子を指定してください\n"
+                                "リストにない拡張子は全てバイナリで転送されます"));
+        dlg.List->clearSelection();
+        ClickButton(dlg.Btn[1]); // nothing selected: nothing removed
+        QCOMPARE(dlg.List->count(), 3);
+        ClickListRow(dlg.List, 1); // CSS
+        ClickButton(dlg.Btn[1]);
+        ClickListRow(dlg.List, 0); // CGI
+        QTest::keyClick(dlg.List, Qt::Key_Delete);
+        QTest::keyClick(dlg.List, Qt::Key_Insert); // other keys do nothing
+        QCOMPARE(ListTexts(dlg.List), QStringList{"TXT"});
+        QCOMPARE(ToQStrings(settings.AsciiExtensionList), QStringList{"TXT"});
+        ClickListRow(dlg.List, 0);
+        ClickButton(dlg.Btn[1]);
+        QVERIFY(settings.AsciiExtensionList.empty());
+
+        // List caching follows the box at once, by click or not.
+        QVERIFY(dlg.chk_list->isChecked());
+        ClickButton(dlg.chk_list);
+        QVERIFY(!settings.ListCache);
+        ClickButton(dlg.chk_list);
+        QVERIFY(settings.ListCache);
+        dlg.chk_list->setChecked(false);
+        QVERIFY(!settings.ListCache);
+        dlg.close(); // the close box writes nothing; the changes are live
+        QVERIFY(!settings.ListCache);
+        QVERIFY(!QFileInfo::exists(Q(settings.ftpIniPath())));
+    }
+    // The emptied list shows no row and is not filled up again.
     Frm_Ftp dlg(settings);
     QVERIFY(test::ShowAndWait(&dlg));
-    QCOMPARE(dlg.Btn[0]->toolTip(), QStringLiteral("ﾘｽﾄへ追加します"));
-    QCOMPARE(dlg.Btn[1]->toolTip(), QStringLiteral("選択した拡張子をﾘｽﾄから削除します"));
-
+    QCOMPARE(dlg.List->count(), 0);
+    QVERIFY(!dlg.chk_list->isChecked());
     ClickButton(dlg.Btn[2]); // reset
-    QStringList expected{"CGI", "CSS", "HTM", "HTML", "JAVA", "JS", "PL", "SHTM", "SHTML", "TXT"};
+    QStringList expected = ToQStrings(DefaultAsciiExtensions());
     QCOMPARE(ListTexts(dlg.List), expected);
-    QCOMPARE(ToQStrings(settings.AsciiExtensionList), expected);
-
     // Already listed in any case, or empty: refused.
     for (const char* refused : {"txt", "Html", "CGI", ""}) {
         dlg.txt->setText(QString::fromUtf8(refused));
         ClickButton(dlg.Btn[0]);
     }
     QCOMPARE(ListTexts(dlg.List), expected);
-
     // Added in capitals with blanks kept; the box keeps its text; the new entry is selected.
     dlg.txt->setText(QStringLiteral(".doc"));
     ClickButton(dlg.Btn[0]);
@@ -422,65 +409,12 @@ void TestDialogs::extensionAddResetAndClose() {
              << " PHP ";
     QCOMPARE(ListTexts(dlg.List), expected);
     QCOMPARE(ToQStrings(settings.AsciiExtensionList), expected);
-
-    // Nothing is written until the dialog is closed.
     QVERIFY(!QFileInfo::exists(Q(settings.ftpIniPath())));
-    ClickButton(dlg.Btn_Close);
+    ClickButton(dlg.Btn_Close); // writes the list
     QVERIFY(!dlg.isVisible());
     Settings fresh(dir.path());
     fresh.LoadAsciiExtensions();
     QCOMPARE(ToQStrings(fresh.AsciiExtensionList), expected);
-}
-
-void TestDialogs::extensionRemoveAndListCaching() {
-    test::TempDir dir;
-    Settings settings(dir.path());
-    settings.AsciiExtensionList = {"CGI", "CSS", "TXT"};
-    settings.ListCache = true;
-    {
-        Frm_Ftp dlg(settings);
-        QVERIFY(test::ShowAndWait(&dlg));
-        QVERIFY(dlg.chk_list->isChecked());
-        dlg.List->clearSelection();
-        ClickButton(dlg.Btn[1]); // nothing selected: nothing removed
-        QCOMPARE(dlg.List->count(), 3);
-
-        ClickListRow(dlg.List, 1); // CSS
-        ClickButton(dlg.Btn[1]);
-        ClickListRow(dlg.List, 0); // CGI
-        QTest::keyClick(dlg.List, Qt::Key_Delete);
-        QTest::keyClick(dlg.List, Qt::Key_Insert); // other keys do nothing
-        QCOMPARE(ListTexts(dlg.List), QStringList{"TXT"});
-        QCOMPARE(ToQStrings(settings.AsciiExtensionList), QStringList{"TXT"});
-
-        // Without any entry, every file goes in binary.
-        ClickListRow(dlg.List, 0);
-        ClickButton(dlg.Btn[1]);
-        QCOMPARE(dlg.List->count(), 0);
-        QVERIFY(settings.AsciiExtensionList.empty());
-        QCOMPARE(GetTransferType("txt", settings.AsciiExtensionList), 2);
-        ClickButton(dlg.Btn_Close);
-    }
-    settings.ListCache = false;
-    Frm_Ftp again(settings); // the empty list is not filled up again
-    QVERIFY(test::ShowAndWait(&again));
-    QCOMPARE(again.List->count(), 0);
-    QCOMPARE(again.Label1->text(),
-             QStringLiteral("アスキーで転送する拡張子を指定してください\n"
-                            "リストにない拡張子は全てバイナリで転送されます"));
-
-    // List caching follows the box at once, by click or not.
-    QVERIFY(!again.chk_list->isChecked());
-    ClickButton(again.chk_list);
-    QVERIFY(settings.ListCache);
-    ClickButton(again.chk_list);
-    QVERIFY(!settings.ListCache);
-    again.chk_list->setChecked(true);
-    QVERIFY(settings.ListCache);
-    const std::string written = test::ReadFileBytes(settings.ftpIniPath());
-    again.close(); // the close box writes nothing; the change is already live
-    QVERIFY(settings.ListCache);
-    QCOMPARE(test::ReadFileBytes(settings.ftpIniPath()), written);
 }
 
 // ---------------------------------------------------------------------------------------
