@@ -65,14 +65,8 @@ QStringList ToQStrings(const std::vector<std::string>& items) {
 }
 
 ConnectionProfile MakeProfile(const std::string& name, const std::string& server) {
-    ConnectionProfile p;
-    p.ProfileName = name;
-    p.Server = server;
-    p.UserName = "user-" + name;
-    p.PassWord = "pw-" + name;
-    p.Dir = "/" + name + "/";
-    p.LDir = "/local/" + name + "/";
-    return p;
+    return {name, server, "user-" + name, "pw-" + name, "/" + name + "/", "/local/" + name + "/", 0,
+            "",   ""};
 }
 
 // Stores profiles in User.ini in the given order, as the program itself would.
@@ -87,15 +81,8 @@ void StoreProfiles(Settings& settings, const std::vector<std::string>& names) {
 
 // The fields the profile dialog edits, the mode and the last host folder, in one line.
 QString Fields(const ConnectionProfile& p) {
-    return QStringList{Q(p.ProfileName),
-                       Q(p.Server),
-                       Q(p.UserName),
-                       Q(p.PassWord),
-                       Q(p.Dir),
-                       Q(p.LDir),
-                       QString::number(p.TransMode),
-                       Q(p.LastPathHost)}
-        .join('|');
+    return Q(p.ProfileName + "|" + p.Server + "|" + p.UserName + "|" + p.PassWord + "|" + p.Dir +
+             "|" + p.LDir + "|" + std::to_string(p.TransMode) + "|" + p.LastPathHost);
 }
 
 QString StoredFields(const std::string& folder, const std::string& name) {
@@ -156,8 +143,7 @@ private slots:
     void extensionListAndCaching();
 
     // Folder chooser.
-    void folderEndingsAndHighlightedEntry();
-    void folderUnreadableMountLeavesListsAlone();
+    void folderChooser();
 
     // About box.
     void aboutTextsAndLinks();
@@ -420,62 +406,49 @@ void TestDialogs::extensionListAndCaching() {
 // ---------------------------------------------------------------------------------------
 // Folder chooser
 
-void TestDialogs::folderEndingsAndHighlightedEntry() {
-    FolderTree tree({"site/www", "logs"}, "");
+void TestDialogs::folderChooser() {
+    FolderTree tree({"disk/site/www", "logs"}, "");
     const QString root = QDir::cleanPath(QDir::currentPath());
     // OK without changes returns the current folder; Cancel and the close box return nothing.
-    const char* endings[] = {"OK", "Cancel", "close box"};
-    for (int e = 0; e < 3; ++e) {
+    for (const QString ending : {"OK", "Cancel", "close box"}) {
         Frm_Dir dlg;
         QVERIFY(test::ShowAndWait(&dlg));
         QCOMPARE(dlg.windowTitle(), QStringLiteral("ﾌｧｲﾙ検索"));
         QCOMPARE(dlg.dirList->path(), root);
         QCOMPARE(dlg.drvList->currentText(),
                  Q(MountPointOfPath(root.toStdString(), ListMountPoints())));
-        if (e < 2) {
-            ClickButton(dlg.Btn[e]);
-        } else {
-            dlg.close();
-        }
-        QVERIFY2(!dlg.isVisible(), endings[e]);
-        QVERIFY2(dlg.result() == (e == 0 ? QDialog::Accepted : QDialog::Rejected), endings[e]);
-        QCOMPARE(Named(endings[e], dlg.SelectedFolder), Named(endings[e], e == 0 ? root : ""));
+        ending == "close box" ? void(dlg.close()) : ClickButton(dlg.Btn[ending == "OK" ? 0 : 1]);
+        const bool ok = ending == "OK";
+        QCOMPARE(QStringList({ending, dlg.isVisible() ? "open" : "closed",
+                              QString::number(dlg.result()), dlg.SelectedFolder}),
+                 QStringList({ending, "closed", QString::number(ok), ok ? root : ""}));
     }
-    Frm_Dir dlg;
-    QVERIFY(test::ShowAndWait(&dlg));
-    // Enter on a highlighted subfolder opens it; a single click then only highlights.
-    QVERIFY(dlg.dirList->highlightPath(root + "/site"));
-    QTest::keyClick(dlg.dirList, Qt::Key_Return);
-    QCOMPARE(dlg.dirList->path(), root + "/site");
-    QVERIFY(dlg.dirList->highlightPath(root + "/site/www"));
-    QTreeWidgetItem* www = dlg.dirList->currentItem();
-    dlg.dirList->setCurrentItem(nullptr);
-    QTest::mouseClick(dlg.dirList->viewport(), Qt::LeftButton, {},
-                      dlg.dirList->visualItemRect(www).center());
-    QCOMPARE(dlg.dirList->highlightedPath(), root + "/site/www");
-    QCOMPARE(dlg.dirList->path(), root + "/site");
-    ClickButton(dlg.Btn[0]);
-    QCOMPARE(dlg.SelectedFolder, root + "/site/www");
-}
-
-void TestDialogs::folderUnreadableMountLeavesListsAlone() {
-    FolderTree tree({"disk/inner", "work"}, "work");
+    // A mount point that cannot be read leaves both lists alone.
     Frm_Dir dlg;
     QVERIFY(test::ShowAndWait(&dlg));
     const QString disk = Q(tree.dir.file("disk"));
     dlg.SetMountPoints({"/", disk.toStdString(), tree.dir.file("no-medium")});
     QCOMPARE(dlg.drvList->currentText(), QStringLiteral("/"));
-    const QString before = dlg.dirList->path();
-
     dlg.drvList->setCurrentIndex(2);
-    QCOMPARE(dlg.dirList->path(), before);
+    QCOMPARE(dlg.dirList->path(), root);
     QCOMPARE(dlg.drvList->currentText(), QStringLiteral("/"));
-
     dlg.drvList->setCurrentIndex(1);
     QCOMPARE(dlg.dirList->path(), disk);
     QCOMPARE(dlg.drvList->currentText(), disk);
+
+    // Enter on a highlighted subfolder opens it; a single click then only highlights.
+    QVERIFY(dlg.dirList->highlightPath(disk + "/site"));
+    QTest::keyClick(dlg.dirList, Qt::Key_Return);
+    QCOMPARE(dlg.dirList->path(), disk + "/site");
+    QVERIFY(dlg.dirList->highlightPath(disk + "/site/www"));
+    QTreeWidgetItem* www = dlg.dirList->currentItem();
+    dlg.dirList->setCurrentItem(nullptr);
+    QTest::mouseClick(dlg.dirList->viewport(), Qt::LeftButton, {},
+                      dlg.dirList->visualItemRect(www).center());
+    QCOMPARE(dlg.dirList->highlightedPath(), disk + "/site/www");
+    QCOMPARE(dlg.dirList->path(), disk + "/site");
     ClickButton(dlg.Btn[0]);
-    QCOMPARE(dlg.SelectedFolder, disk);
+    QCOMPARE(dlg.SelectedFolder, disk + "/site/www");
 }
 
 // ---------------------------------------------------------------------------------------
@@ -508,23 +481,23 @@ void TestDialogs::aboutTextsAndLinks() {
         return out;
     };
     QCOMPARE(looks(), QStringLiteral("--"));
-    QTest::mouseMove(dlg.Label4, QPoint(5, dlg.Label4->height() / 2));
-    QTRY_COMPARE_WITH_TIMEOUT(looks(), QStringLiteral("H-"), 2000);
-    QTest::mouseMove(dlg.Label5, QPoint(5, dlg.Label5->height() / 2));
-    QTRY_COMPARE_WITH_TIMEOUT(looks(), QStringLiteral("-H"), 2000);
-    QTest::mouseMove(&dlg, QPoint(4, dlg.height() - 4));
-    QTRY_COMPARE_WITH_TIMEOUT(looks(), QStringLiteral("--"), 2000);
+    for (const auto& [over, look] :
+         {std::pair<QWidget*, const char*>{dlg.Label4, "H-"}, {dlg.Label5, "-H"}, {&dlg, "--"}}) {
+        QTest::mouseMove(over, QPoint(5, over->height() - 5));
+        QTRY_COMPARE_WITH_TIMEOUT(looks(), QString::fromLatin1(look), 2000);
+    }
 
     UrlRecorder recorder;
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), &recorder, "open");
-    QDesktopServices::setUrlHandler(QStringLiteral("mailto"), &recorder, "open");
+    for (const QString scheme : {"https", "mailto"}) {
+        QDesktopServices::setUrlHandler(scheme, &recorder, "open");
+    }
     QTest::mouseClick(dlg.Label4, Qt::LeftButton, {}, QPoint(5, 5));
     QTest::mouseClick(dlg.Label5, Qt::LeftButton, {}, QPoint(5, 5));
-    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-    QDesktopServices::unsetUrlHandler(QStringLiteral("mailto"));
-    QCOMPARE(recorder.opened,
-             (QList<QUrl>{QUrl(QStringLiteral("https://oxlip.example.org/")),
-                          QUrl(QStringLiteral("mailto:support@oxlip.example.org"))}));
+    for (const QString scheme : {"https", "mailto"}) {
+        QDesktopServices::unsetUrlHandler(scheme);
+    }
+    QCOMPARE(recorder.opened, (QList<QUrl>{QUrl("https://oxlip.example.org/"),
+                                           QUrl("mailto:support@oxlip.example.org")}));
 
     ClickButton(dlg.Command1);
     QVERIFY(!dlg.isVisible());
