@@ -38,11 +38,6 @@ QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
 
-// A text prefixed with the name of a test case, so that a failed comparison names the case.
-QString Named(const char* name, const QString& text) {
-    return QString::fromUtf8(name) + ": " + text;
-}
-
 void ClickListRow(QListWidget* list, int row) {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                       list->visualItemRect(list->item(row)).center());
@@ -538,8 +533,8 @@ struct DialogRig {
     }
     ~DialogRig() { ui::SetDialogResponder(nullptr); }
 
-    template <typename T = QWidget> T* find(const char* name) const {
-        return dialog->findChild<T*>(QString::fromLatin1(name));
+    template <typename T = QWidget> T* find(const QString& name) const {
+        return dialog->findChild<T*>(name);
     }
 
     // Everything a button may change, in one line.
@@ -573,43 +568,39 @@ struct DialogRig {
 void TestDialogs::enterActivatesTheFocusedButton() {
     // Enter on a focused button does what a click on it does; in a text box it is the
     // default button's click.
-    const struct {
-        const char* dialog;
-        const char* focus;
-        const char* click;
-    } rows[] = {
-        {"Frm_User", "Btn_0", "Btn_0"},         {"Frm_User", "Btn_1", "Btn_1"},
-        {"Frm_User", "Btn_2", "Btn_2"},         {"Frm_User", "Command1", "Command1"},
-        {"Frm_User", "Btn_Set_0", "Btn_Set_0"}, {"Frm_User", "Btn_Set_1", "Btn_Set_1"},
-        {"Frm_User", "txt_2", "Btn_0"},         {"Frm_Pms", "cmd_cancel", "cmd_cancel"},
-        {"Frm_Pms", "cmd_ok", "cmd_ok"},        {"Frm_Pms", "txt_name", "cmd_ok"},
-        {"Frm_Ftp", "Btn_2", "Btn_2"},          {"Frm_Ftp", "Btn_Close", "Btn_Close"},
-        {"Frm_Dir", "Btn_1", "Btn_1"},
+    // Per dialog the controls to focus, each with "->" and the button it stands for in a box.
+    const std::pair<QString, QString> rows[] = {
+        {"Frm_User", "Btn_0 Btn_1 Btn_2 Command1 Btn_Set_0 Btn_Set_1 txt_2->Btn_0"},
+        {"Frm_Pms", "cmd_cancel cmd_ok txt_name->cmd_ok"},
+        {"Frm_Ftp", "Btn_2 Btn_Close"},
+        {"Frm_Dir", "Btn_1"},
     };
-    for (const auto& row : rows) {
-        const QString name = QStringLiteral("%1 %2").arg(row.dialog, row.focus);
-        QString pressed;
-        {
-            DialogRig rig(QString::fromLatin1(row.dialog));
-            QWidget* focus = rig.find(row.focus);
-            QVERIFY2(focus, qPrintable(name));
-            focus->setFocus(Qt::TabFocusReason);
-            QTest::keyClick(focus, Qt::Key_Return);
-            pressed = rig.outcome();
+    for (const auto& [kind, controls] : rows) {
+        for (const QString& control : controls.split(' ')) {
+            const QString focus = control.section("->", 0, 0);
+            QString pressed;
+            {
+                DialogRig rig(kind);
+                QWidget* widget = rig.find(focus);
+                QVERIFY2(widget, qPrintable(kind + " " + focus));
+                widget->setFocus(Qt::TabFocusReason);
+                QTest::keyClick(widget, Qt::Key_Return);
+                pressed = rig.outcome();
+            }
+            DialogRig rig(kind);
+            ClickButton(rig.find<QAbstractButton>(control.section("->", -1)));
+            QCOMPARE(QStringList({kind, focus, pressed}),
+                     QStringList({kind, focus, rig.outcome()}));
         }
-        DialogRig rig(QString::fromLatin1(row.dialog));
-        ClickButton(rig.find<QAbstractButton>(row.click));
-        QCOMPARE(Named(row.focus, pressed), Named(row.focus, rig.outcome()));
     }
 }
 
 void TestDialogs::messageBoxButtonsInJapanese() {
     // The standard buttons of the program's message boxes, without their mnemonics.
     QMessageBox box;
-    const QMessageBox::StandardButton buttons[] = {QMessageBox::Yes, QMessageBox::No,
-                                                   QMessageBox::Ok, QMessageBox::Cancel};
     QStringList texts;
-    for (const auto button : buttons) {
+    for (const auto button :
+         {QMessageBox::Yes, QMessageBox::No, QMessageBox::Ok, QMessageBox::Cancel}) {
         box.addButton(button);
         texts << box.button(button)->text().remove(
             QRegularExpression(QStringLiteral("\\(&.\\)|&")));
@@ -646,10 +637,9 @@ bool TextFits(QWidget* w) {
     if (auto* check = qobject_cast<QCheckBox*>(w)) {
         return check->sizeHint().width() <= check->width();
     }
-    if (auto* frame = qobject_cast<QGroupBox*>(w)) {
-        return QFontMetrics(frame->font()).horizontalAdvance(frame->title()) + 16 <= frame->width();
-    }
-    return true;
+    auto* frame = qobject_cast<QGroupBox*>(w);
+    return !frame ||
+           QFontMetrics(frame->font()).horizontalAdvance(frame->title()) + 16 <= frame->width();
 }
 
 // Texts that do not fit, siblings that overlap and children that stick out of their parent.
@@ -691,17 +681,12 @@ void TestDialogs::layoutTextsFitAndNothingOverlaps() {
     settings.SetDefaultAsciiExtensions();
     StoreProfiles(settings, {"Office", "Home", "テストサーバ"});
     settings.profile = MakeProfile("Office", "ftp.example.net");
-
     QPixmap pixmap(48, 48);
     pixmap.fill(Qt::darkCyan);
-    std::vector<std::unique_ptr<QDialog>> dialogs;
-    dialogs.push_back(std::make_unique<Frm_User>(settings));
-    dialogs.push_back(std::make_unique<Frm_Ftp>(settings));
-    dialogs.push_back(
-        std::make_unique<Frm_Pms>(nullptr, QStringLiteral("index.html"), QStringLiteral("755")));
-    dialogs.push_back(std::make_unique<Frm_Dir>());
-    dialogs.push_back(std::make_unique<Frm_Ver>(QIcon(pixmap)));
-
+    std::unique_ptr<QDialog> dialogs[] = {
+        std::make_unique<Frm_User>(settings), std::make_unique<Frm_Ftp>(settings),
+        std::make_unique<Frm_Pms>(nullptr, QStringLiteral("index.html"), QStringLiteral("755")),
+        std::make_unique<Frm_Dir>(), std::make_unique<Frm_Ver>(QIcon(pixmap))};
     const QString shots = qEnvironmentVariable("OXLIP_SCREENSHOT_DIR");
     for (const auto& dialog : dialogs) {
         QVERIFY(test::ShowAndWait(dialog.get()));
@@ -709,11 +694,9 @@ void TestDialogs::layoutTextsFitAndNothingOverlaps() {
         QVERIFY2(family.startsWith(QLatin1String("IPA")), qPrintable(family));
         const QStringList problems = LayoutProblems(dialog.get());
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join("; ")));
-        if (!shots.isEmpty()) {
-            QVERIFY(QDir().mkpath(shots));
-            const QString file = shots + "/" + dialog->objectName() + ".png";
-            QVERIFY2(dialog->grab().save(file), qPrintable(file));
-        }
+        const QString file = shots + "/" + dialog->objectName() + ".png";
+        QVERIFY2(shots.isEmpty() || (QDir().mkpath(shots) && dialog->grab().save(file)),
+                 qPrintable(file));
         dialog->close();
     }
 }
