@@ -1,63 +1,22 @@
 #include "settings/Settings.h"
+#include "SettingsTestSupport.h"
 #include "settings/IniFile.h"
 #include "support/TempDir.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <optional>
-#include <sstream>
-#include <sys/stat.h>
 
 using oxlip::Settings;
+using oxlip::test::Crlf;
+using oxlip::test::FakeWindow;
+using oxlip::test::ModeOf;
 using oxlip::test::ReadFileBytes;
 using oxlip::test::TempDir;
 using oxlip::test::WriteFileBytes;
 
-namespace oxlip::test { // in IniFileTest.cpp
-std::string Crlf(const std::string& lines);
-unsigned ModeOf(const std::string& path);
-} // namespace oxlip::test
-using oxlip::test::Crlf;
-using oxlip::test::ModeOf;
-
 namespace {
-
-// Records what the settings do to the window; -1 marks a value never set.
-struct FakeWindow : oxlip::WindowPlacement {
-    float l = -1, t = -1, w = -1, h = -1;
-    int state = -1;
-    std::string calls;
-
-    void setPlacement(float left, float top, float width, float height) override {
-        l = left;
-        t = top;
-        w = width;
-        h = height;
-        calls += "place ";
-    }
-    void setSizeOnly(float width, float height) override {
-        w = width;
-        h = height;
-        calls += "size ";
-    }
-    void setWindowState(int s) override {
-        state = s;
-        calls += "state ";
-    }
-    float left() const override { return l; }
-    float top() const override { return t; }
-    float width() const override { return w; }
-    float height() const override { return h; }
-    int windowState() const override { return state; }
-    // The calls made, then "left,top widthxheight state".
-    std::string shown() const {
-        std::ostringstream out;
-        out << calls << l << ',' << t << ' ' << w << 'x' << h << ' ' << state;
-        return out.str();
-    }
-};
 
 const std::string kExtensions = "[Extension]|Extension0=CGI|Extension1=CSS|Extension2=HTM|"
                                 "Extension3=HTML|Extension4=JAVA|Extension5=JS|Extension6=PL|"
@@ -133,8 +92,6 @@ TEST(SettingsFiles, ExtensionListComesFromConsecutiveKeys) {
     EXPECT_TRUE(s.SaveAsciiExtensions());
     s.LoadAsciiExtensions();
     EXPECT_EQ(s.AsciiExtensionList, (std::vector<std::string>{"PHP", "XML"}));
-    s.SetDefaultAsciiExtensions();
-    EXPECT_EQ(s.AsciiExtensionList, oxlip::DefaultAsciiExtensions());
 }
 
 TEST(SettingsFiles, WindowPlacementAndStateFromFtpIni) {
@@ -354,20 +311,16 @@ TEST(Passwords, UnscrambleReadsGroupsAndRejectsBadPieces) {
 
 TEST(SettingsFolder, PortableFolderOrXdgConfig) {
     // The environment is put back as it was, whatever happens below.
-    struct Restore {
-        std::vector<std::pair<const char*, std::optional<std::string>>> saved;
-        Restore() {
-            for (const char* name : {"XDG_CONFIG_HOME", "HOME"}) {
-                const char* v = std::getenv(name);
-                saved.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
-            }
+    std::vector<std::pair<const char*, std::optional<std::string>>> saved;
+    for (const char* name : {"XDG_CONFIG_HOME", "HOME"}) {
+        const char* v = std::getenv(name);
+        saved.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
+    }
+    const std::unique_ptr<void, void (*)(void*)> restore(&saved, [](void* p) {
+        for (const auto& [name, value] : *static_cast<decltype(saved)*>(p)) {
+            value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
         }
-        ~Restore() {
-            for (const auto& [name, value] : saved) {
-                value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
-            }
-        }
-    } restore;
+    });
     TempDir program;
     TempDir config;
     ::setenv("XDG_CONFIG_HOME", (config.path() + "/deep/cfg").c_str(), 1);
