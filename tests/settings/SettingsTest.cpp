@@ -152,17 +152,9 @@ TEST(SettingsFiles, SavesReportFailureAndKeepWhatIsThere) {
 }
 
 oxlip::ConnectionProfile SampleProfile() {
-    oxlip::ConnectionProfile p;
-    p.ProfileName = "事務所 web";
-    p.Server = "ftp.example.jp";
-    p.UserName = "山田";
-    p.PassWord = "パス語ｱ=x";
-    p.Dir = "/public_html/";
-    p.LDir = "/home/yamada/サイト/";
-    p.TransMode = 2;
-    p.LastPathLocal = "/somewhere/else/";
-    p.LastPathHost = "/public_html/img/";
-    return p;
+    return {"事務所 web",       "ftp.example.jp",       "山田", "パス語ｱ=x",
+            "/public_html/",    "/home/yamada/サイト/", 2,      "/somewhere/else/",
+            "/public_html/img/"};
 }
 
 // Every field of a profile, for comparing two at once.
