@@ -16,6 +16,7 @@
 using oxlip::Settings;
 using oxlip::test::FakeWindow;
 using oxlip::test::ReadFileBytes;
+using oxlip::test::SaveAll;
 using oxlip::test::TempDir;
 
 namespace {
@@ -40,12 +41,6 @@ void Apply(Settings& s, FakeWindow& w, bool second) {
     }
     s.ListCache = second;
     w.l = second ? 4500 : 15, w.t = 300, w.w = 10620, w.h = 5790, w.state = 0;
-}
-
-void SaveAll(Settings& s, const FakeWindow& w) {
-    s.SaveAsciiExtensions();
-    s.SaveProfile();
-    s.SaveAppSettings(&w);
 }
 
 TEST(SettingsCrashSafety, KilledSavesLeaveOldOrNewFiles) {

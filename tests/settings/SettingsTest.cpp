@@ -13,6 +13,7 @@ using oxlip::test::Crlf;
 using oxlip::test::FakeWindow;
 using oxlip::test::ModeOf;
 using oxlip::test::ReadFileBytes;
+using oxlip::test::SaveAll;
 using oxlip::test::TempDir;
 using oxlip::test::WriteFileBytes;
 
@@ -21,12 +22,6 @@ namespace {
 const std::string kExtensions = "[Extension]|Extension0=CGI|Extension1=CSS|Extension2=HTM|"
                                 "Extension3=HTML|Extension4=JAVA|Extension5=JS|Extension6=PL|"
                                 "Extension7=SHTM|Extension8=SHTML|Extension9=TXT";
-
-void Exit(Settings& s, const FakeWindow& w) {
-    EXPECT_TRUE(s.SaveAsciiExtensions());
-    EXPECT_TRUE(s.SaveProfile());
-    EXPECT_TRUE(s.SaveAppSettings(&w));
-}
 
 TEST(SettingsFiles, FirstStartWithoutFilesThenTwoExits) {
     TempDir dir;
@@ -45,7 +40,7 @@ TEST(SettingsFiles, FirstStartWithoutFilesThenTwoExits) {
 
     // First exit with no profile: Ftp.ini with [Extension] first, no User.ini.
     w.state = 0;
-    Exit(s, w);
+    EXPECT_TRUE(SaveAll(s, w));
     EXPECT_FALSE(std::filesystem::exists(s.userIniPath()));
     EXPECT_EQ(ReadFileBytes(s.ftpIniPath()),
               Crlf(kExtensions + "|[Oxlip]|User=|Left=0|Top=0|Width=10620|Height=5790|"
@@ -58,7 +53,7 @@ TEST(SettingsFiles, FirstStartWithoutFilesThenTwoExits) {
     w.h = 5790.5f;
     w.state = 2;
     s.ListCache = false;
-    Exit(s, w);
+    EXPECT_TRUE(SaveAll(s, w));
     EXPECT_EQ(ReadFileBytes(s.ftpIniPath()),
               Crlf("[Oxlip]|User=Office|Left=1200|Top=-15|Width=10620|Height=5790.5|"
                    "WindowState=2|ListCache=False|" +

@@ -51,4 +51,11 @@ struct FakeWindow : WindowPlacement {
     }
 };
 
+// The saves made at exit, in their order; true when all of them succeeded.
+inline bool SaveAll(Settings& s, const FakeWindow& w) {
+    const bool extensions = s.SaveAsciiExtensions();
+    const bool profile = s.SaveProfile();
+    return s.SaveAppSettings(&w) && extensions && profile;
+}
+
 } // namespace oxlip::test
