@@ -96,22 +96,21 @@ QString Boxes(const Frm_User& dlg) {
     return texts.join('|');
 }
 
-// Makes the given folders under a temporary folder and makes `current` the process's current
-// folder, until the object goes.
+// Makes the given folders under a temporary folder, the process's current folder until the
+// object goes.
 class FolderTree {
 public:
-    FolderTree(std::initializer_list<const char*> folders, const char* current)
-        : saved_(QDir::currentPath()) {
+    explicit FolderTree(std::initializer_list<const char*> folders) {
         for (const char* folder : folders) {
             QVERIFY(QDir().mkpath(Q(dir.file(folder))));
         }
-        QVERIFY(QDir::setCurrent(Q(current[0] ? dir.file(current) : dir.path())));
+        QVERIFY(QDir::setCurrent(Q(dir.path())));
     }
     ~FolderTree() { QDir::setCurrent(saved_); }
     test::TempDir dir;
 
 private:
-    QString saved_;
+    QString saved_ = QDir::currentPath();
 };
 
 } // namespace
@@ -129,21 +128,16 @@ class TestDialogs : public QObject {
 private slots:
     void init() { ui::SetDialogResponder(nullptr); }
 
-    // Profiles.
     void profileOkChecksAndStoresTheBoxes();
     void profileNewSettingClearAndFolderButton();
     void profileChoiceCancelAndDelete();
 
-    // Transfer details.
     void extensionListAndCaching();
 
-    // Folder chooser.
     void folderChooser();
 
-    // About box.
     void aboutTextsAndLinks();
 
-    // Every dialog.
     void enterActivatesTheFocusedButton();
     void messageBoxButtonsInJapanese();
     void layoutTextsFitAndNothingOverlaps();
@@ -400,7 +394,7 @@ void TestDialogs::extensionListAndCaching() {
 // Folder chooser
 
 void TestDialogs::folderChooser() {
-    FolderTree tree({"disk/site/www", "logs"}, "");
+    FolderTree tree({"disk/site/www", "logs"});
     const QString root = QDir::cleanPath(QDir::currentPath());
     // OK without changes returns the current folder; Cancel and the close box return nothing.
     for (const QString ending : {"OK", "Cancel", "close box"}) {
@@ -674,7 +668,7 @@ QStringList LayoutProblems(QWidget* dialog) {
 } // namespace
 
 void TestDialogs::layoutTextsFitAndNothingOverlaps() {
-    FolderTree tree({"work/www", "work/cgi-bin"}, "work");
+    FolderTree tree({"www", "cgi-bin"});
     Settings settings(tree.dir.path());
     settings.SetDefaultAsciiExtensions();
     StoreProfiles(settings, {"Office", "Home", "テストサーバ"});
