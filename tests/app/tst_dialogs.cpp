@@ -525,10 +525,6 @@ struct DialogRig {
     }
     ~DialogRig() { ui::SetDialogResponder(nullptr); }
 
-    template <typename T = QWidget> T* find(const QString& name) const {
-        return dialog->findChild<T*>(name);
-    }
-
     // Everything a button may change, in one line.
     QString outcome() const {
         QStringList parts{dialog->isVisible() ? QStringLiteral("open")
@@ -573,14 +569,14 @@ void TestDialogs::enterActivatesTheFocusedButton() {
             QString pressed;
             {
                 DialogRig rig(kind);
-                QWidget* widget = rig.find(focus);
+                QWidget* widget = rig.dialog->findChild<QWidget*>(focus);
                 QVERIFY2(widget, qPrintable(kind + " " + focus));
                 widget->setFocus(Qt::TabFocusReason);
                 QTest::keyClick(widget, Qt::Key_Return);
                 pressed = rig.outcome();
             }
             DialogRig rig(kind);
-            ClickButton(rig.find<QAbstractButton>(control.section("->", -1)));
+            ClickButton(rig.dialog->findChild<QAbstractButton*>(control.section("->", -1)));
             QCOMPARE(QStringList({kind, focus, pressed}),
                      QStringList({kind, focus, rig.outcome()}));
         }
