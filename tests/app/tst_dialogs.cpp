@@ -495,12 +495,13 @@ void TestDialogs::aboutTextsAndLinks() {
 
 namespace {
 
-// One dialog over a fresh settings folder holding the profiles A and B (B chosen in the
-// profiles dialog), with what it sends, opens and shows recorded.
+// One dialog, shown, over a fresh settings folder holding three profiles (the second chosen
+// in the profiles dialog) and the built-in extensions, with what it sends, opens and shows
+// recorded.
 struct DialogRig {
     explicit DialogRig(const QString& kind) {
-        StoreProfiles(settings, {"A", "B"});
-        settings.AsciiExtensionList = {"PHP"};
+        StoreProfiles(settings, {"Office", "Home", "テストサーバ"});
+        settings.SetDefaultAsciiExtensions();
         ui::SetDialogResponder([this](QDialog* opened) {
             log << QString::fromLatin1(opened->metaObject()->className());
             return int(QDialog::Rejected);
@@ -518,8 +519,12 @@ struct DialogRig {
             dialog.reset(pms);
         } else if (kind == QLatin1String("Frm_Ftp")) {
             dialog.reset(new Frm_Ftp(settings));
-        } else {
+        } else if (kind == QLatin1String("Frm_Dir")) {
             dialog.reset(new Frm_Dir);
+        } else {
+            QPixmap icon(48, 48);
+            icon.fill(Qt::darkCyan);
+            dialog.reset(new Frm_Ver(QIcon(icon)));
         }
         QVERIFY(test::ShowAndWait(dialog.get()));
     }
@@ -665,27 +670,17 @@ QStringList LayoutProblems(QWidget* dialog) {
 
 void TestDialogs::layoutTextsFitAndNothingOverlaps() {
     FolderTree tree({"www", "cgi-bin"});
-    Settings settings(tree.dir.path());
-    settings.SetDefaultAsciiExtensions();
-    StoreProfiles(settings, {"Office", "Home", "テストサーバ"});
-    settings.profile = MakeProfile("Office", "ftp.example.net");
-    QPixmap pixmap(48, 48);
-    pixmap.fill(Qt::darkCyan);
-    std::unique_ptr<QDialog> dialogs[] = {
-        std::make_unique<Frm_User>(settings), std::make_unique<Frm_Ftp>(settings),
-        std::make_unique<Frm_Pms>(nullptr, QStringLiteral("index.html"), QStringLiteral("755")),
-        std::make_unique<Frm_Dir>(), std::make_unique<Frm_Ver>(QIcon(pixmap))};
     const QString shots = qEnvironmentVariable("OXLIP_SCREENSHOT_DIR");
-    for (const auto& dialog : dialogs) {
-        QVERIFY(test::ShowAndWait(dialog.get()));
+    for (const QString kind : {"Frm_User", "Frm_Ftp", "Frm_Pms", "Frm_Dir", "Frm_Ver"}) {
+        const DialogRig rig(kind);
+        QDialog* dialog = rig.dialog.get();
         const QString family = QFontInfo(dialog->font()).family();
         QVERIFY2(family.startsWith(QLatin1String("IPA")), qPrintable(family));
-        const QStringList problems = LayoutProblems(dialog.get());
+        const QStringList problems = LayoutProblems(dialog);
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join("; ")));
         const QString file = shots + "/" + dialog->objectName() + ".png";
         QVERIFY2(shots.isEmpty() || (QDir().mkpath(shots) && dialog->grab().save(file)),
                  qPrintable(file));
-        dialog->close();
     }
 }
 
