@@ -23,6 +23,12 @@ const std::string kExtensions = "[Extension]|Extension0=CGI|Extension1=CSS|Exten
                                 "Extension3=HTML|Extension4=JAVA|Extension5=JS|Extension6=PL|"
                                 "Extension7=SHTM|Extension8=SHTML|Extension9=TXT";
 
+oxlip::ConnectionProfile SampleProfile() {
+    return {"事務所 web",       "ftp.example.jp",       "山田", "パス語ｱ=x",
+            "/public_html/",    "/home/yamada/サイト/", 2,      "/somewhere/else/",
+            "/public_html/img/"};
+}
+
 TEST(SettingsFiles, FirstStartWithoutFilesThenTwoExits) {
     TempDir dir;
     Settings s(dir.path());
@@ -38,10 +44,15 @@ TEST(SettingsFiles, FirstStartWithoutFilesThenTwoExits) {
     EXPECT_TRUE(s.ProfileNames(&exists).empty());
     EXPECT_FALSE(exists);
 
-    // First exit with no profile: Ftp.ini with [Extension] first, no User.ini.
+    // First exit with no profile chosen (whatever the boxes held): Ftp.ini with [Extension]
+    // first, no User.ini; nothing is loaded for no name, and nothing cleared.
+    s.profile = SampleProfile();
+    s.profile.ProfileName.clear();
     w.state = 0;
     EXPECT_TRUE(SaveAll(s, w));
     EXPECT_FALSE(std::filesystem::exists(s.userIniPath()));
+    s.LoadProfile();
+    EXPECT_EQ(s.profile.Server, "ftp.example.jp");
     EXPECT_EQ(ReadFileBytes(s.ftpIniPath()),
               Crlf(kExtensions + "|[Oxlip]|User=|Left=0|Top=0|Width=10620|Height=5790|"
                                  "WindowState=0|ListCache=True"));
@@ -89,44 +100,30 @@ TEST(SettingsFiles, ExtensionListComesFromConsecutiveKeys) {
     EXPECT_EQ(s.AsciiExtensionList, (std::vector<std::string>{"PHP", "XML"}));
 }
 
-TEST(SettingsFiles, WindowPlacementAndStateFromFtpIni) {
+TEST(SettingsFiles, WindowAndListCachingFromFtpIni) {
+    // Minimised opens normal, maximised keeps the default restore size; list caching is off
+    // only for "False" in any case or a number that is 0.
     const std::string placed = "Left=1200|Top=900|Width=9000|Height=4000|WindowState=";
     const std::pair<std::string, const char*> cases[] = {
-        {placed + "0", "place 1200,900 9000x4000 -1"},
-        // Minimised opens normal, maximised keeps the default restore size.
-        {placed + "1", "size state -1,-1 10620x5790 0"},
-        {placed + "2", "size state -1,-1 10620x5790 2"},
-        {"WindowState=3", "size state -1,-1 10620x5790 2"},
-        {"Left=15|WindowState=4", "place 15,0 10620x5790 -1"},
-        {"Left=15|WindowState=258", "place 15,0 10620x5790 -1"},
-        {"Left=15|WindowState=max", "place 15,0 10620x5790 -1"},
-        {"Left= 1.5 |Top=-30|Width=1e4|Height=+600", "place 1.5,-30 10000x600 -1"},
-        {"Left=abc|Top=|Width=12px|Height=nan", "place 0,0 10620x5790 -1"},
-        {"Width=-5|Height=1e99", "place 0,0 10620x5790 -1"},
+        {placed + "0|ListCache=True", "place 1200,900 9000x4000 -1 cache"},
+        {placed + "1|ListCache=False", "size state -1,-1 10620x5790 0 -"},
+        {placed + "2|ListCache=false", "size state -1,-1 10620x5790 2 -"},
+        {"WindowState=3|ListCache=0", "size state -1,-1 10620x5790 2 -"},
+        {"Left=15|WindowState=4|ListCache=-1", "place 15,0 10620x5790 -1 cache"},
+        {"Left=15|WindowState=258|ListCache=2.5", "place 15,0 10620x5790 -1 cache"},
+        {"Left=15|WindowState=max|ListCache=maybe", "place 15,0 10620x5790 -1 cache"},
+        {"Left= 1.5 |Top=-30|Width=1e4|Height=+600|ListCache=", "place 1.5,-30 10000x600 -1 cache"},
+        {"Left=abc|Top=|Width=12px|Height=nan", "place 0,0 10620x5790 -1 cache"},
+        {"Width=-5|Height=1e99|ListCache=False", "place 0,0 10620x5790 -1 -"},
     };
     TempDir dir;
     Settings s(dir.path());
     for (const auto& [lines, shown] : cases) {
         WriteFileBytes(s.ftpIniPath(), Crlf("[Oxlip]|" + lines));
         FakeWindow w;
+        s.ListCache = std::string(shown).ends_with(" -"); // the opposite of what is expected
         s.LoadAppSettings(&w);
-        EXPECT_EQ(w.shown(), shown) << lines;
-    }
-}
-
-TEST(SettingsFiles, ListCacheWordsAndNumbers) {
-    const std::pair<std::optional<std::string>, bool> cases[] = {
-        {std::nullopt, true}, {"True", true}, {"False", false}, {"false", false}, {"0", false},
-        {"-1", true},         {"2.5", true},  {"maybe", true},  {"", true},
-    };
-    TempDir dir;
-    Settings s(dir.path());
-    for (const auto& [value, expected] : cases) {
-        WriteFileBytes(s.ftpIniPath(),
-                       Crlf("[Oxlip]|User=x" + (value ? "|ListCache=" + *value : "")));
-        s.ListCache = !expected;
-        s.LoadAppSettings(nullptr);
-        EXPECT_EQ(s.ListCache, expected) << value.value_or("(missing)");
+        EXPECT_EQ(w.shown() + (s.ListCache ? " cache" : " -"), shown) << lines;
     }
 }
 
@@ -144,12 +141,6 @@ TEST(SettingsFiles, SavesReportFailureAndKeepWhatIsThere) {
     EXPECT_FALSE(s.SaveProfile());
     EXPECT_TRUE(std::filesystem::is_directory(s.ftpIniPath()));
     EXPECT_TRUE(std::filesystem::is_directory(s.userIniPath()));
-}
-
-oxlip::ConnectionProfile SampleProfile() {
-    return {"事務所 web",       "ftp.example.jp",       "山田", "パス語ｱ=x",
-            "/public_html/",    "/home/yamada/サイト/", 2,      "/somewhere/else/",
-            "/public_html/img/"};
 }
 
 // Every field of a profile, for comparing two at once.
@@ -196,19 +187,6 @@ TEST(SettingsProfiles, RoundTripInKeyOrderWithPrivateFile) {
         ASSERT_TRUE(t.SaveProfile());
         EXPECT_EQ(ModeOf(s.userIniPath()), 0600u) << mode;
     }
-}
-
-TEST(SettingsProfiles, NoProfileChosenWritesNoUserIni) {
-    TempDir dir;
-    Settings s(dir.path());
-    s.profile = SampleProfile();
-    s.profile.ProfileName.clear();
-    EXPECT_TRUE(s.SaveProfile());
-    EXPECT_FALSE(std::filesystem::exists(s.userIniPath()));
-    ASSERT_TRUE(s.SaveAppSettings(nullptr));
-    EXPECT_EQ(oxlip::ReadIniValue(s.ftpIniPath(), "Oxlip", "User", "?"), "");
-    s.LoadProfile();
-    EXPECT_EQ(s.profile.Server, "ftp.example.jp"); // nothing loaded, nothing cleared
 }
 
 TEST(SettingsProfiles, OutOfRangeTransferModeAndMissingKeys) {
