@@ -69,16 +69,13 @@ void TestPermissions::opensWithTheGivenDigits() {
 }
 
 void TestPermissions::digitsFollowTheBoxes() {
+    // Clicks show in the commands that endings() sends; a box set by the program recomputes
+    // its group like a click.
     Frm_Pms dlg(nullptr, QStringLiteral("index.html"), QStringLiteral("755"));
-    QVERIFY(test::ShowAndWait(&dlg));
-    ClickBoxes(dlg, "o1");
-    QCOMPARE(Shown(dlg), QStringLiteral("r-xr-xr-x 555"));
-    ClickBoxes(dlg, "u2 g1");
-    QCOMPARE(Shown(dlg), QStringLiteral("r-xrwxr-- 574"));
-    // A box set by the program recomputes its group like a click.
     dlg.chk_usr[0]->setChecked(false);
-    dlg.chk_own[1]->setChecked(true);
-    QCOMPARE(Shown(dlg), QStringLiteral("rwxrwx--- 770"));
+    dlg.chk_own[1]->setChecked(false);
+    dlg.chk_grp[1]->setChecked(true);
+    QCOMPARE(Shown(dlg), QStringLiteral("r-xrwx--x 571"));
 }
 
 void TestPermissions::endings() {
