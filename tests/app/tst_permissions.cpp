@@ -11,45 +11,29 @@
 #include <QPushButton>
 #include <QTest>
 
-#include <memory>
-
 using namespace oxlip;
-using test::MessageRecorder;
 
 namespace {
 
-// Stands in for the connection: keeps every command and answers with a fixed code.
-struct CommandRecorder {
-    std::vector<std::string> sent;
-    int answer = 200;
-};
-
-// The dialog for one file, shown, its commands going to the recorder.
-std::unique_ptr<Frm_Pms> Open(CommandRecorder& server, const QString& name, const QString& pms) {
-    auto dlg = std::make_unique<Frm_Pms>(nullptr, name, pms);
-    dlg->sendCommand = [&server](const std::string& command) {
-        server.sent.push_back(command);
-        return server.answer;
-    };
-    if (!test::ShowAndWait(dlg.get())) {
-        qWarning("the dialog did not show");
-    }
-    return dlg;
-}
-
-// The boxes of one group as "rwx" with "-" for an unchecked box.
-QString Marks(QCheckBox* const boxes[3]) {
-    QString marks;
-    const char letters[] = "rwx";
-    for (int i = 0; i < 3; ++i) {
-        marks += boxes[i]->isChecked() ? QLatin1Char(letters[i]) : QLatin1Char('-');
-    }
-    return marks;
-}
-
+// The boxes of the three groups as "rwxr-xr-x", then the digits shown.
 QString Shown(const Frm_Pms& dlg) {
-    return Marks(dlg.chk_own) + Marks(dlg.chk_grp) + Marks(dlg.chk_usr) + " " +
-           dlg.lbl_own->text() + dlg.lbl_grp->text() + dlg.lbl_usr->text();
+    QString marks;
+    for (QCheckBox* const* group : {dlg.chk_own, dlg.chk_grp, dlg.chk_usr}) {
+        for (int i = 0; i < 3; ++i) {
+            marks += group[i]->isChecked() ? QLatin1Char("rwx"[i]) : QLatin1Char('-');
+        }
+    }
+    return marks + " " + dlg.lbl_own->text() + dlg.lbl_grp->text() + dlg.lbl_usr->text();
+}
+
+// Clicks the boxes named "o2 g0 u1" (group owner/group/others, bit 0 = read).
+void ClickBoxes(Frm_Pms& dlg, const QString& boxes) {
+    for (const QString& box : boxes.split(' ', Qt::SkipEmptyParts)) {
+        QCheckBox* const* group = box[0] == 'o'   ? dlg.chk_own
+                                  : box[0] == 'g' ? dlg.chk_grp
+                                                  : dlg.chk_usr;
+        test::ClickButton(group[box[1].digitValue()]);
+    }
 }
 
 } // namespace
@@ -59,9 +43,7 @@ class TestPermissions : public QObject {
 private slots:
     void opensWithTheGivenDigits();
     void digitsFollowTheBoxes();
-    void okSendsTheCommand();
-    void cancelEscapeAndCloseBox();
-    void refusedNamesAndRejectedCommands();
+    void endings();
 };
 
 void TestPermissions::opensWithTheGivenDigits() {
@@ -87,88 +69,67 @@ void TestPermissions::opensWithTheGivenDigits() {
 }
 
 void TestPermissions::digitsFollowTheBoxes() {
-    CommandRecorder server;
-    auto dlg = Open(server, QStringLiteral("index.html"), QStringLiteral("755"));
-    test::ClickButton(dlg->chk_own[1]);
-    QCOMPARE(Shown(*dlg), QStringLiteral("r-xr-xr-x 555"));
-    test::ClickButton(dlg->chk_usr[2]);
-    test::ClickButton(dlg->chk_grp[1]);
-    QCOMPARE(Shown(*dlg), QStringLiteral("r-xrwxr-- 574"));
-    // A box set by the program recomputes its group like a click.
-    dlg->chk_usr[0]->setChecked(false);
-    dlg->chk_own[1]->setChecked(true);
-    QCOMPARE(Shown(*dlg), QStringLiteral("rwxrwx--- 770"));
+    // Clicks show in the commands that endings() sends; a box set by the program recomputes
+    // its group like a click.
+    Frm_Pms dlg(nullptr, QStringLiteral("index.html"), QStringLiteral("755"));
+    dlg.chk_usr[0]->setChecked(false);
+    dlg.chk_own[1]->setChecked(false);
+    dlg.chk_grp[1]->setChecked(true);
+    QCOMPARE(Shown(dlg), QStringLiteral("r-xrwx--x 571"));
 }
 
-void TestPermissions::okSendsTheCommand() {
-    CommandRecorder server;
-    auto dlg = Open(server, QStringLiteral("index.html"), QStringLiteral("44"));
-    test::ClickButton(dlg->cmd_ok);
-    QCOMPARE(dlg->result(), int(QDialog::Accepted));
-    QCOMPARE(dlg->strFilename, QStringLiteral("index.html"));
-    QCOMPARE(dlg->strPms, QStringLiteral("044 "));
-
-    dlg = Open(server, QStringLiteral("my page.html"), QStringLiteral("755"));
-    test::ClickButton(dlg->chk_own[2]);
-    test::ClickButton(dlg->chk_grp[2]);
-    test::ClickButton(dlg->chk_usr[2]);
-    dlg->txt_name->setText(QStringLiteral("other.html")); // the box is not what is sent
-    QTest::keyClick(dlg.get(), Qt::Key_Return);           // OK is the default button
-    QCOMPARE(dlg->strPms, QStringLiteral("644 "));
-    QCOMPARE(dlg->strFilename, QStringLiteral("my page.html"));
-    QCOMPARE(server.sent, (std::vector<std::string>{"SITE CHMOD 044 index.html\r",
-                                                    "SITE CHMOD 644 my page.html\r"}));
-}
-
-void TestPermissions::cancelEscapeAndCloseBox() {
-    CommandRecorder server;
-    auto dlg = Open(server, QStringLiteral("a.txt"), QStringLiteral("644"));
-    test::ClickButton(dlg->chk_own[2]);
-    test::ClickButton(dlg->cmd_cancel);
-    QCOMPARE(dlg->result(), int(QDialog::Rejected));
-    QVERIFY(dlg->strFilename.isEmpty());
-    QCOMPARE(dlg->strPms, QStringLiteral("644"));
-
-    dlg = Open(server, QStringLiteral("a.txt"), QStringLiteral("644"));
-    QTest::keyClick(dlg.get(), Qt::Key_Escape);
-    QVERIFY(!dlg->isVisible());
-    QVERIFY(dlg->strFilename.isEmpty());
-
-    // The close box sends nothing but leaves the name: the caller keeps the old digits.
-    dlg = Open(server, QStringLiteral("a.txt"), QStringLiteral("644"));
-    test::ClickButton(dlg->chk_own[2]);
-    dlg->close();
-    QVERIFY(!dlg->isVisible());
-    QCOMPARE(dlg->strFilename, QStringLiteral("a.txt"));
-    QCOMPARE(dlg->strPms, QStringLiteral("644"));
-    QVERIFY(server.sent.empty());
-}
-
-void TestPermissions::refusedNamesAndRejectedCommands() {
-    MessageRecorder messages;
-    CommandRecorder server;
-    for (const QString& name :
-         {QStringLiteral("a\r\nDELE b"), QStringLiteral("a\nb"), QStringLiteral("a\rb")}) {
-        auto dlg = Open(server, name, QStringLiteral("644"));
-        test::ClickButton(dlg->cmd_ok);
-        QVERIFY(!dlg->isVisible());
-        QVERIFY(dlg->strFilename.isEmpty());
-        QCOMPARE(dlg->strPms, QStringLiteral("644"));
+void TestPermissions::endings() {
+    // What each way of leaving sends and tells the caller. The name box is not what is sent;
+    // a name with a line break would send a second command; a refused command is a cancel.
+    const QString badName =
+        QStringLiteral("名前に改行が含まれているため\r\nパーミッションを変更できません");
+    const struct {
+        QString name, pms, boxes, ending;
+        int answer;
+        QString sent, filename, newPms, message;
+    } rows[] = {
+        {"index.html", "44", "", "ok", 200, "SITE CHMOD 044 index.html\r", "index.html", "044 ",
+         ""},
+        {"my page.html", "755", "o2 g2 u2", "enter", 200, "SITE CHMOD 644 my page.html\r",
+         "my page.html", "644 ", ""},
+        {"a.txt", "644", "o2", "cancel", 200, "", "", "644", ""},
+        {"a.txt", "644", "o2", "escape", 200, "", "", "644", ""},
+        {"a.txt", "644", "o2", "close box", 200, "", "a.txt", "644", ""}, // keeps the old digits
+        {"a\r\nDELE b", "644", "", "ok", 200, "", "", "644", badName},
+        {"a\nb", "644", "", "ok", 200, "", "", "644", badName},
+        {"a\rb", "644", "", "ok", 200, "", "", "644", badName},
+        {"locked.txt", "600", "g0", "ok", 0, "SITE CHMOD 640 locked.txt\r", "", "600",
+         "パーミッションの変更に失敗しました"},
+    };
+    for (const auto& row : rows) {
+        test::MessageRecorder messages;
+        QString sent;
+        Frm_Pms dlg(nullptr, row.name, row.pms);
+        dlg.sendCommand = [&](const std::string& command) {
+            sent += QString::fromStdString(command);
+            return row.answer;
+        };
+        QVERIFY(test::ShowAndWait(&dlg));
+        ClickBoxes(dlg, row.boxes);
+        dlg.txt_name->setText(QStringLiteral("other.html"));
+        if (row.ending == "ok" || row.ending == "cancel") {
+            test::ClickButton(row.ending == "ok" ? dlg.cmd_ok : dlg.cmd_cancel);
+        } else if (row.ending == "close box") {
+            dlg.close();
+        } else {
+            QTest::keyClick(&dlg, row.ending == "enter" ? Qt::Key_Return : Qt::Key_Escape);
+        }
+        QStringList shown;
+        for (const test::ShownMessage& m : messages.shown) {
+            shown << m.text + (m.icon == ui::MsgIcon::Critical ? "" : " (not critical)");
+        }
+        QCOMPARE(
+            QStringList({row.ending, sent, dlg.strFilename, dlg.strPms, shown.join('/'),
+                         dlg.isVisible() ? "open" : "closed"}),
+            QStringList({row.ending, row.sent, row.filename, row.newPms, row.message, "closed"}));
+        QCOMPARE(dlg.result(),
+                 row.newPms.endsWith(' ') ? int(QDialog::Accepted) : int(QDialog::Rejected));
     }
-    QVERIFY(server.sent.empty());
-    QCOMPARE(messages.shown.size(), size_t(3));
-    QCOMPARE(messages.shown[0].icon, ui::MsgIcon::Critical);
-
-    // A command the server refuses changed nothing: the caller is told as by Cancel.
-    server.answer = 0;
-    auto dlg = Open(server, QStringLiteral("locked.txt"), QStringLiteral("600"));
-    test::ClickButton(dlg->chk_grp[0]);
-    test::ClickButton(dlg->cmd_ok);
-    QCOMPARE(server.sent, std::vector<std::string>{"SITE CHMOD 640 locked.txt\r"});
-    QVERIFY(dlg->strFilename.isEmpty());
-    QCOMPARE(dlg->strPms, QStringLiteral("600"));
-    QCOMPARE(messages.shown.size(), size_t(4));
-    QCOMPARE(messages.shown.back().text, QStringLiteral("パーミッションの変更に失敗しました"));
 }
 
 QTEST_MAIN(TestPermissions)

@@ -1,72 +1,39 @@
 #include "settings/Settings.h"
+#include "SettingsTestSupport.h"
 #include "settings/IniFile.h"
 #include "support/TempDir.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <optional>
-#include <sstream>
-#include <sys/stat.h>
 
 using oxlip::Settings;
+using oxlip::test::Crlf;
+using oxlip::test::FakeWindow;
+using oxlip::test::ModeOf;
 using oxlip::test::ReadFileBytes;
+using oxlip::test::SaveAll;
 using oxlip::test::TempDir;
 using oxlip::test::WriteFileBytes;
 
-namespace oxlip::test { // in IniFileTest.cpp
-std::string Crlf(const std::string& lines);
-unsigned ModeOf(const std::string& path);
-} // namespace oxlip::test
-using oxlip::test::Crlf;
-using oxlip::test::ModeOf;
-
 namespace {
-
-// Records what the settings do to the window; -1 marks a value never set.
-struct FakeWindow : oxlip::WindowPlacement {
-    float l = -1, t = -1, w = -1, h = -1;
-    int state = -1;
-    std::string calls;
-
-    void setPlacement(float left, float top, float width, float height) override {
-        l = left;
-        t = top;
-        w = width;
-        h = height;
-        calls += "place ";
-    }
-    void setSizeOnly(float width, float height) override {
-        w = width;
-        h = height;
-        calls += "size ";
-    }
-    void setWindowState(int s) override {
-        state = s;
-        calls += "state ";
-    }
-    float left() const override { return l; }
-    float top() const override { return t; }
-    float width() const override { return w; }
-    float height() const override { return h; }
-    int windowState() const override { return state; }
-    // The calls made, then "left,top widthxheight state".
-    std::string shown() const {
-        std::ostringstream out;
-        out << calls << l << ',' << t << ' ' << w << 'x' << h << ' ' << state;
-        return out.str();
-    }
-};
 
 const std::string kExtensions = "[Extension]|Extension0=CGI|Extension1=CSS|Extension2=HTM|"
                                 "Extension3=HTML|Extension4=JAVA|Extension5=JS|Extension6=PL|"
                                 "Extension7=SHTM|Extension8=SHTML|Extension9=TXT";
 
-void Exit(Settings& s, const FakeWindow& w) {
-    EXPECT_TRUE(s.SaveAsciiExtensions());
-    EXPECT_TRUE(s.SaveProfile());
-    EXPECT_TRUE(s.SaveAppSettings(&w));
+oxlip::ConnectionProfile SampleProfile() {
+    oxlip::ConnectionProfile p{
+        "事務所 web",       "ftp.example.jp",       "山田", "パス語ｱ=x",
+        "/public_html/",    "/home/yamada/サイト/", 2,      "/somewhere/else/",
+        "/public_html/img/"};
+    p.Encryption = oxlip::EncryptRequired;
+    p.Port = 2121;
+    p.Passive = false;
+    p.NameEncoding = oxlip::NamesCp932;
+    p.KeepAlive = 30;
+    return p;
 }
 
 TEST(SettingsFiles, FirstStartWithoutFilesThenTwoExits) {
@@ -84,10 +51,15 @@ TEST(SettingsFiles, FirstStartWithoutFilesThenTwoExits) {
     EXPECT_TRUE(s.ProfileNames(&exists).empty());
     EXPECT_FALSE(exists);
 
-    // First exit with no profile: Ftp.ini with [Extension] first, no User.ini.
+    // First exit with no profile chosen (whatever the boxes held): Ftp.ini with [Extension]
+    // first, no User.ini; nothing is loaded for no name, and nothing cleared.
+    s.profile = SampleProfile();
+    s.profile.ProfileName.clear();
     w.state = 0;
-    Exit(s, w);
+    EXPECT_TRUE(SaveAll(s, w));
     EXPECT_FALSE(std::filesystem::exists(s.userIniPath()));
+    s.LoadProfile();
+    EXPECT_EQ(s.profile.Server, "ftp.example.jp");
     EXPECT_EQ(ReadFileBytes(s.ftpIniPath()),
               Crlf(kExtensions + "|[Oxlip]|User=|Left=0|Top=0|Width=10620|Height=5790|"
                                  "WindowState=0|ListCache=True"));
@@ -99,7 +71,7 @@ TEST(SettingsFiles, FirstStartWithoutFilesThenTwoExits) {
     w.h = 5790.5f;
     w.state = 2;
     s.ListCache = false;
-    Exit(s, w);
+    EXPECT_TRUE(SaveAll(s, w));
     EXPECT_EQ(ReadFileBytes(s.ftpIniPath()),
               Crlf("[Oxlip]|User=Office|Left=1200|Top=-15|Width=10620|Height=5790.5|"
                    "WindowState=2|ListCache=False|" +
@@ -133,48 +105,32 @@ TEST(SettingsFiles, ExtensionListComesFromConsecutiveKeys) {
     EXPECT_TRUE(s.SaveAsciiExtensions());
     s.LoadAsciiExtensions();
     EXPECT_EQ(s.AsciiExtensionList, (std::vector<std::string>{"PHP", "XML"}));
-    s.SetDefaultAsciiExtensions();
-    EXPECT_EQ(s.AsciiExtensionList, oxlip::DefaultAsciiExtensions());
 }
 
-TEST(SettingsFiles, WindowPlacementAndStateFromFtpIni) {
+TEST(SettingsFiles, WindowAndListCachingFromFtpIni) {
+    // Minimised opens normal, maximised keeps the default restore size; list caching is off
+    // only for "False" in any case or a number that is 0.
     const std::string placed = "Left=1200|Top=900|Width=9000|Height=4000|WindowState=";
     const std::pair<std::string, const char*> cases[] = {
-        {placed + "0", "place 1200,900 9000x4000 -1"},
-        // Minimised opens normal, maximised keeps the default restore size.
-        {placed + "1", "size state -1,-1 10620x5790 0"},
-        {placed + "2", "size state -1,-1 10620x5790 2"},
-        {"WindowState=3", "size state -1,-1 10620x5790 2"},
-        {"Left=15|WindowState=4", "place 15,0 10620x5790 -1"},
-        {"Left=15|WindowState=258", "place 15,0 10620x5790 -1"},
-        {"Left=15|WindowState=max", "place 15,0 10620x5790 -1"},
-        {"Left= 1.5 |Top=-30|Width=1e4|Height=+600", "place 1.5,-30 10000x600 -1"},
-        {"Left=abc|Top=|Width=12px|Height=nan", "place 0,0 10620x5790 -1"},
-        {"Width=-5|Height=1e99", "place 0,0 10620x5790 -1"},
+        {placed + "0|ListCache=True", "place 1200,900 9000x4000 -1 cache"},
+        {placed + "1|ListCache=False", "size state -1,-1 10620x5790 0 -"},
+        {placed + "2|ListCache=false", "size state -1,-1 10620x5790 2 -"},
+        {"WindowState=3|ListCache=0", "size state -1,-1 10620x5790 2 -"},
+        {"Left=15|WindowState=4|ListCache=-1", "place 15,0 10620x5790 -1 cache"},
+        {"Left=15|WindowState=258|ListCache=2.5", "place 15,0 10620x5790 -1 cache"},
+        {"Left=15|WindowState=max|ListCache=maybe", "place 15,0 10620x5790 -1 cache"},
+        {"Left= 1.5 |Top=-30|Width=1e4|Height=+600|ListCache=", "place 1.5,-30 10000x600 -1 cache"},
+        {"Left=abc|Top=|Width=12px|Height=nan", "place 0,0 10620x5790 -1 cache"},
+        {"Width=-5|Height=1e99|ListCache=False", "place 0,0 10620x5790 -1 -"},
     };
     TempDir dir;
     Settings s(dir.path());
     for (const auto& [lines, shown] : cases) {
         WriteFileBytes(s.ftpIniPath(), Crlf("[Oxlip]|" + lines));
         FakeWindow w;
+        s.ListCache = std::string(shown).ends_with(" -"); // the opposite of what is expected
         s.LoadAppSettings(&w);
-        EXPECT_EQ(w.shown(), shown) << lines;
-    }
-}
-
-TEST(SettingsFiles, ListCacheWordsAndNumbers) {
-    const std::pair<std::optional<std::string>, bool> cases[] = {
-        {std::nullopt, true}, {"True", true}, {"False", false}, {"false", false}, {"0", false},
-        {"-1", true},         {"2.5", true},  {"maybe", true},  {"", true},
-    };
-    TempDir dir;
-    Settings s(dir.path());
-    for (const auto& [value, expected] : cases) {
-        WriteFileBytes(s.ftpIniPath(),
-                       Crlf("[Oxlip]|User=x" + (value ? "|ListCache=" + *value : "")));
-        s.ListCache = !expected;
-        s.LoadAppSettings(nullptr);
-        EXPECT_EQ(s.ListCache, expected) << value.value_or("(missing)");
+        EXPECT_EQ(w.shown() + (s.ListCache ? " cache" : " -"), shown) << lines;
     }
 }
 
@@ -192,25 +148,6 @@ TEST(SettingsFiles, SavesReportFailureAndKeepWhatIsThere) {
     EXPECT_FALSE(s.SaveProfile());
     EXPECT_TRUE(std::filesystem::is_directory(s.ftpIniPath()));
     EXPECT_TRUE(std::filesystem::is_directory(s.userIniPath()));
-}
-
-oxlip::ConnectionProfile SampleProfile() {
-    oxlip::ConnectionProfile p;
-    p.ProfileName = "事務所 web";
-    p.Server = "ftp.example.jp";
-    p.UserName = "山田";
-    p.PassWord = "パス語ｱ=x";
-    p.Dir = "/public_html/";
-    p.LDir = "/home/yamada/サイト/";
-    p.TransMode = 2;
-    p.LastPathLocal = "/somewhere/else/";
-    p.LastPathHost = "/public_html/img/";
-    p.Encryption = oxlip::EncryptRequired;
-    p.Port = 2121;
-    p.Passive = false;
-    p.NameEncoding = oxlip::NamesCp932;
-    p.KeepAlive = 30;
-    return p;
 }
 
 // The connection options and the port they give.
@@ -266,19 +203,6 @@ TEST(SettingsProfiles, RoundTripInKeyOrderWithPrivateFile) {
         ASSERT_TRUE(t.SaveProfile());
         EXPECT_EQ(ModeOf(s.userIniPath()), 0600u) << mode;
     }
-}
-
-TEST(SettingsProfiles, NoProfileChosenWritesNoUserIni) {
-    TempDir dir;
-    Settings s(dir.path());
-    s.profile = SampleProfile();
-    s.profile.ProfileName.clear();
-    EXPECT_TRUE(s.SaveProfile());
-    EXPECT_FALSE(std::filesystem::exists(s.userIniPath()));
-    ASSERT_TRUE(s.SaveAppSettings(nullptr));
-    EXPECT_EQ(oxlip::ReadIniValue(s.ftpIniPath(), "Oxlip", "User", "?"), "");
-    s.LoadProfile();
-    EXPECT_EQ(s.profile.Server, "ftp.example.jp"); // nothing loaded, nothing cleared
 }
 
 TEST(SettingsProfiles, OutOfRangeTransferModeAndMissingKeys) {
@@ -419,20 +343,16 @@ TEST(Passwords, UnscrambleReadsGroupsAndRejectsBadPieces) {
 
 TEST(SettingsFolder, PortableFolderOrXdgConfig) {
     // The environment is put back as it was, whatever happens below.
-    struct Restore {
-        std::vector<std::pair<const char*, std::optional<std::string>>> saved;
-        Restore() {
-            for (const char* name : {"XDG_CONFIG_HOME", "HOME"}) {
-                const char* v = std::getenv(name);
-                saved.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
-            }
+    std::vector<std::pair<const char*, std::optional<std::string>>> saved;
+    for (const char* name : {"XDG_CONFIG_HOME", "HOME"}) {
+        const char* v = std::getenv(name);
+        saved.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
+    }
+    const std::unique_ptr<void, void (*)(void*)> restore(&saved, [](void* p) {
+        for (const auto& [name, value] : *static_cast<decltype(saved)*>(p)) {
+            value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
         }
-        ~Restore() {
-            for (const auto& [name, value] : saved) {
-                value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
-            }
-        }
-    } restore;
+    });
     TempDir program;
     TempDir config;
     ::setenv("XDG_CONFIG_HOME", (config.path() + "/deep/cfg").c_str(), 1);
