@@ -1,7 +1,7 @@
 // The oxlip-ftp driver run as a program against a real server.
 
 #include "ServerFixture.h"
-#include "ftp/CommandLine.h"
+#include "tools/CommandLine.h"
 #include "localfs/TextCodec.h"
 #include "support/HostileServer.h"
 #include "support/TestCerts.h"
