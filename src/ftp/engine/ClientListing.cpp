@@ -14,16 +14,9 @@ namespace {
 // A listing longer than this is refused instead of filling memory.
 constexpr std::size_t kMaxListingBytes = 256u * 1024 * 1024;
 
-std::string Upper(std::string text) {
-    for (char& c : text) {
-        c = char(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-
 // An MLST entry line (" facts name") that states a size.
 bool HasSizeFact(const std::string& line) {
-    const std::string facts = Upper(line.substr(0, line.find(' ', 1)));
+    const std::string facts = UpperAscii(line.substr(0, line.find(' ', 1)));
     return facts.rfind(" SIZE=", 0) == 0 || facts.find(";SIZE=") != std::string::npos;
 }
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <strings.h>
 
 namespace oxlip::ftp {
 
@@ -12,10 +13,9 @@ namespace {
 // Written once when the control connection is lost.
 const char* const kConnectionLostText = "サーバとの接続が切れました。";
 
-// A line of the trace: the password never shows.
+// A line of the trace: the password never shows, however the command is spelt.
 void TraceLine(const char* direction, const std::string& line) {
-    const bool password =
-        line.size() >= 5 && (line.compare(0, 5, "PASS ") == 0 || line.compare(0, 5, "pass ") == 0);
+    const bool password = line.size() >= 5 && ::strncasecmp(line.c_str(), "PASS ", 5) == 0;
     std::fprintf(stderr, "%s %s\n", direction, password ? "PASS ****" : line.c_str());
 }
 

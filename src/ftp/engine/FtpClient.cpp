@@ -11,13 +11,6 @@ namespace {
 // How long QUIT waits for its answer before the socket is closed anyway.
 constexpr int kQuitWaitMs = 2000;
 
-std::string Upper(std::string text) {
-    for (char& c : text) {
-        c = char(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-
 // "host", "host:port", "[v6]:port", "[v6]" -> host and port; a bare IPv6 address (two or
 // more colons) is a host without port.
 bool SplitServer(std::string server, std::string& host, uint16_t& port) {
@@ -317,7 +310,7 @@ int FtpClient::rawCommand(const std::string& command, std::string* replyText) {
 }
 
 bool FtpClient::hasFeature(const std::string& name) const {
-    return d->caps.has(Upper(name));
+    return d->caps.has(UpperAscii(name));
 }
 
 bool FtpClient::namesUtf8() const {

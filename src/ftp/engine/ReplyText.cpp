@@ -8,16 +8,12 @@
 
 namespace oxlip::ftp {
 
-namespace {
-
-std::string Upper(std::string text) {
+std::string UpperAscii(std::string text) {
     for (char& c : text) {
         c = char(std::toupper(static_cast<unsigned char>(c)));
     }
     return text;
 }
-
-} // namespace
 
 bool IsSafeForCommand(const std::string& text) {
     return text.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
@@ -146,7 +142,7 @@ std::optional<FeatLine> ParseFeatLine(const std::string& line) {
     const std::string text = line.substr(begin);
     const auto space = text.find(' ');
     FeatLine feat;
-    feat.keyword = Upper(text.substr(0, space));
+    feat.keyword = UpperAscii(text.substr(0, space));
     if (space != std::string::npos) {
         feat.params = text.substr(space + 1);
     }
@@ -165,10 +161,10 @@ void ServerCapabilities::readFeat(const Reply& feat) {
 }
 
 std::string ServerCapabilities::mlstFactsWanted() const {
-    const std::string offered = Upper(mlstFacts);
+    const std::string offered = UpperAscii(mlstFacts);
     std::string wanted;
     for (const char* fact : {"type", "size", "modify", "unix.mode"}) {
-        if (offered.find(Upper(fact)) != std::string::npos) {
+        if (offered.find(UpperAscii(fact)) != std::string::npos) {
             wanted += std::string(fact) + ";";
         }
     }

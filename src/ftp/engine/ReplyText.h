@@ -14,6 +14,9 @@ namespace oxlip::ftp {
 // name, password and raw command passes this before a byte is sent.
 bool IsSafeForCommand(const std::string& text);
 
+// ASCII letters in upper case (keywords and facts compare without case).
+std::string UpperAscii(std::string text);
+
 // The port of a 229 reply: "(|||port|)" with any printable delimiter that is no digit.
 // 0 when malformed.
 uint16_t ParseEpsvPort(const std::string& text);
