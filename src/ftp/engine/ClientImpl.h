@@ -89,8 +89,7 @@ struct FtpClient::Impl {
         return std::nullopt;
     }
 
-    // --- control connection (ControlChannel.cpp)
-    // -------------------------------------------------------------
+    // --- control connection (ControlChannel.cpp) ---
 
     bool usable() const { return loggedIn && !lostFlag && control.isOpen(); }
 
@@ -122,8 +121,7 @@ struct FtpClient::Impl {
     // The command's final reply is 2xx.
     bool commandOk(const std::string& line);
 
-    // --- FTPS on the control connection (ControlChannel.cpp)
-    // ---------------------------------------------------------------------------
+    // --- FTPS on the control connection (ControlChannel.cpp) ---
 
     // Puts TLS on the control connection: at once for implicit FTPS (greeting true, before
     // the 220), after the 220 with AUTH TLS otherwise. The certificate is judged before
@@ -132,20 +130,17 @@ struct FtpClient::Impl {
 
     // After the login: data connections encrypted too (PBSZ 0, PROT P).
     bool protectData();
+    // The control connection is up (logged in or not).
     bool usableControl() const { return !lostFlag && control.isOpen(); }
 
-    // TLS on a data connection once its command was taken: the control connection's session
-    // resumed, and the same certificate.
-    bool secureData(Stream& data);
-
-    // --- names --------------------------------------------------------------------------
+    // --- names ---
 
     // Names on the wire: UTF-8 when the server offers it; otherwise each name goes back in
     // the bytes it came in.
     std::string fromWire(const std::string& raw) { return codec.Decode(raw); }
     std::string toWire(const std::string& path) const { return codec.Encode(path); }
 
-    // --- transfers ----------------------------------------------------------------------
+    // --- transfers (ClientTransfer.cpp) ---
 
     // TYPE A or TYPE I, sent only when it changes.
     bool ensureType(char wanted);
@@ -154,10 +149,14 @@ struct FtpClient::Impl {
     // gives no usable answer.
     std::optional<uint64_t> askSize(const std::string& wire);
 
-    // --- data connection (DataConnection.cpp) ---------------------------------------------
+    // --- data connection (DataConnection.cpp) ---
 
     // Opens a passive data connection to the control connection's peer.
     bool openData(Stream& data);
+
+    // TLS on a data connection once its command was taken: the control connection's session
+    // resumed, and the same certificate.
+    bool secureData(Stream& data);
 
     using Sink = std::function<bool(char* data, std::size_t size)>; // false: local failure
     // One block to upload; size 0 ends the data. sent runs once the block is on its way.
@@ -232,7 +231,7 @@ struct FtpClient::Impl {
     // make the close a reset, which can cut the data short at the server.
     bool awaitPeerEnd(Stream& data, bool& haveFinal, Reply& final);
 
-    // --- zero-copy downloads (Splice.cpp) --------------------------------------------------
+    // --- zero-copy downloads (Splice.cpp) ---
 
     // Moves a binary download straight from the socket into a regular file through a pipe,
     // without copying it through this process. False with fellBack unset on a failure;
@@ -240,7 +239,7 @@ struct FtpClient::Impl {
     bool receiveSpliced(Stream& data, int fd, const std::function<void(std::size_t)>& moved,
                         bool& haveFinal, Reply& final, bool& fellBack);
 
-    // --- listings (ClientListing.cpp) -----------------------------------------------------
+    // --- listings (ClientListing.cpp) ---
 
     // Runs a listing command; its body is parsed as it arrives, so that only the entries
     // (and at most one line) are ever held.
