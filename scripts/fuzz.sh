@@ -12,7 +12,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build-fuzz"
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-    targets=(listing namecodec ini password reply)
+    targets=(listing namecodec ini password reply replytext)
 fi
 
 CC=clang CXX=clang++ cmake -S "$root/fuzz" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -2,7 +2,7 @@
 // the same operations as the window.
 
 #include "ToolHelp.h"
-#include "ftp/CommandLine.h"
+#include "tools/CommandLine.h"
 #include "ftp/RemoteDir.h"
 #include "ftp/RemoteOps.h"
 #include "ftp/Session.h"

@@ -507,7 +507,7 @@ bool UploadTree(FtpClient* hFtp, const std::string& localFolder, const std::stri
         if (entry.isLink() && ::access((local + name).c_str(), F_OK) != 0) {
             continue; // a link that leads nowhere holds nothing to send
         }
-        if (name.find_first_of("\r\n") != std::string::npos) {
+        if (!ftp::IsSafeForCommand(name)) {
             TellSkipped(ports, SkippedEntry::UnsafeName, local + name); // no command may hold it
             complete = false;
             continue;

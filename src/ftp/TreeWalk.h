@@ -3,6 +3,7 @@
 // the listings and checks that keep a walk from acting on anything reached through a link.
 
 #include "ftp/Session.h"
+#include "ftp/engine/ReplyText.h"
 #include "localfs/DirEntry.h"
 
 #include <string>
@@ -27,10 +28,11 @@ inline bool EndsWithDot(const std::string& name) {
 }
 
 // A name from a listing that may be joined to a folder path: not empty, not "." or "..", no
-// "/" and no NUL. Anything else could name a place outside the folder.
+// "/", and safe to send (no CR, LF or NUL). Anything else could name a place outside the
+// folder or reach into a command.
 inline bool IsPlainEntryName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-           name.find('\0') == std::string::npos;
+           ftp::IsSafeForCommand(name);
 }
 
 // The name or path as a log line may show it: control characters, "\" and bytes that are no

@@ -9,7 +9,6 @@ using namespace std::string_literals;
 using oxlip::IsValidUtf8;
 using oxlip::ftp::EscapeInvalidUtf8;
 using oxlip::ftp::HasByteEscape;
-using oxlip::ftp::IsSafeForCommand;
 using oxlip::ftp::NameCodec;
 using oxlip::ftp::UnescapeBytes;
 
@@ -105,12 +104,4 @@ TEST(NameCodec, AnyBytesComeBackExactly) {
         }
         ASSERT_EQ(UnescapeBytes(EscapeInvalidUtf8(raw)), raw) << round;
     }
-}
-
-TEST(NameCodec, CommandTextRefusesLineEndsAndNul) {
-    EXPECT_TRUE(IsSafeForCommand("name with blanks.txt"));
-    EXPECT_TRUE(IsSafeForCommand(kNihonUtf8));
-    EXPECT_FALSE(IsSafeForCommand("a\r"));
-    EXPECT_FALSE(IsSafeForCommand("a\nDELE b"));
-    EXPECT_FALSE(IsSafeForCommand("a\0b"s));
 }

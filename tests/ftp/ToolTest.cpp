@@ -1,10 +1,10 @@
 // The oxlip-ftp driver run as a program against a real server.
 
 #include "ServerFixture.h"
-#include "ftp/CommandLine.h"
 #include "localfs/TextCodec.h"
 #include "support/HostileServer.h"
 #include "support/TestCerts.h"
+#include "tools/CommandLine.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 #include <regex>
 #include <sys/wait.h>
+
+using namespace std::string_literals;
 
 namespace oxlip {
 namespace {
@@ -35,10 +37,12 @@ std::string Quote(const std::string& arg) {
     return out + "'";
 }
 
-ToolResult RunTool(const std::vector<std::string>& args, const std::string& input = "") {
+// env: assignments put before the command ("NAME=value").
+ToolResult RunTool(const std::vector<std::string>& args, const std::string& input = "",
+                   const std::string& env = "") {
     TempDir io;
     WriteFileBytes(io.file("in"), input);
-    std::string command = "timeout 60 " + Quote(OXLIP_FTP_TOOL);
+    std::string command = env + " timeout 60 " + Quote(OXLIP_FTP_TOOL);
     for (const auto& arg : args) {
         command += " " + Quote(arg);
     }
@@ -102,6 +106,14 @@ TEST_P(ToolTest, FolderCommandsAndListing) {
     makeDirs("pub/sub");
     auto r = RunTool({url, "ls", "/pub/"});
     ASSERT_EQ(r.status, 0) << r.err;
+    // OXLIP_TRACE=1: the control connection on standard error, the password masked.
+    const auto traced = RunTool({url, "ls", "/pub/"}, "", "OXLIP_TRACE=1");
+    EXPECT_EQ(traced.out, r.out);
+    for (const std::string& line :
+         {"> USER " + server->user() + "\n", "< 331 "s, "> PASS ****\n"s, "> FEAT\n"s, "< 226"s}) {
+        EXPECT_NE(traced.err.find(line), std::string::npos) << line << " in\n" << traced.err;
+    }
+    EXPECT_EQ(traced.err.find(server->password()), std::string::npos) << traced.err;
     auto file = EntryLine(r.out, "a b.txt");
     ASSERT_EQ(file.size(), 5u) << r.out;
     EXPECT_EQ(file[0], "-");

@@ -4,7 +4,7 @@
 // pump, until the time-out. A failed command leaves the connection usable; a lost control
 // connection makes every later call fail at once.
 
-#include "ftp/UiPorts.h"
+#include "ftp/engine/Ports.h"
 #include "ftp/engine/Tls.h"
 #include "localfs/DirEntry.h"
 
@@ -20,7 +20,6 @@ namespace oxlip::ftp {
 
 constexpr int kConnectTimeoutMs = 20000;
 constexpr int kReplyTimeoutMs = 60000; // any reply or data stall
-constexpr int kPumpIntervalMs = 50;
 
 // Called with each block's byte count while a transfer moves data.
 using BlockCallback = std::function<void(std::size_t bytes)>;

@@ -1,5 +1,7 @@
 #include "ftp/engine/NameCodec.h"
 
+#include "ftp/engine/ReplyText.h"
+
 #include "localfs/TextCodec.h"
 
 #include <optional>
@@ -155,10 +157,6 @@ bool HasByteEscape(const std::string& text) {
         }
     }
     return false;
-}
-
-bool IsSafeForCommand(const std::string& text) {
-    return text.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
 }
 
 std::string NameCodec::Decode(const std::string& raw) {

@@ -30,9 +30,6 @@ std::string UnescapeBytes(const std::string& text);
 // True when the text holds a byte escape.
 bool HasByteEscape(const std::string& text);
 
-// True when the text may go into a command line: no CR, LF or NUL.
-bool IsSafeForCommand(const std::string& text);
-
 class NameCodec {
 public:
     // How many decoded names are remembered at the most; past it the memory starts over and
@@ -50,7 +47,7 @@ public:
     // A name (or path) as the server sent it, as UTF-8 for the program. Always valid UTF-8.
     std::string Decode(const std::string& raw);
     // A path or name of the program in the server's bytes; "/" separates the parts, each
-    // encoded on its own. Does not check for CR, LF or NUL (see IsSafeForCommand).
+    // encoded on its own. Does not check for CR, LF or NUL (see IsSafeForCommand in ReplyText.h).
     std::string Encode(const std::string& text) const;
 
 private:

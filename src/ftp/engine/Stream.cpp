@@ -1,6 +1,5 @@
 #include "ftp/engine/Stream.h"
 
-#include "ftp/engine/FtpClient.h"
 #include "ftp/engine/Tls.h"
 
 #include <algorithm>

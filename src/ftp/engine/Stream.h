@@ -5,7 +5,7 @@
 // layer can later sit under the same interface; spliceNow() moves plain data in the kernel and
 // is for unencrypted connections only.
 
-#include "ftp/UiPorts.h"
+#include "ftp/engine/EventPump.h"
 
 #include <chrono>
 #include <cstddef>
@@ -16,6 +16,9 @@
 #include <vector>
 
 namespace oxlip::ftp {
+
+// The longest slice of a wait before the event pump is called.
+constexpr int kPumpIntervalMs = 50;
 
 // Calls the event pump while the engine waits: after every idle poll() slice, and at least
 // every few milliseconds while data flows.

@@ -1,6 +1,6 @@
 // The driver's argument parsing, connection URL and entry lines.
 
-#include "ftp/CommandLine.h"
+#include "tools/CommandLine.h"
 #include "localfs/TextHelpers.h"
 
 #include <gtest/gtest.h>

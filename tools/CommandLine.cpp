@@ -1,4 +1,4 @@
-#include "ftp/CommandLine.h"
+#include "tools/CommandLine.h"
 
 #include "localfs/TextHelpers.h"
 

@@ -1,0 +1,234 @@
+#include "ftp/engine/ClientImpl.h"
+#include "ftp/engine/ReplyText.h"
+
+#include <poll.h>
+
+namespace oxlip::ftp {
+
+bool FtpClient::Impl::secureData(Stream& data) {
+    if (!caps.tls.data) {
+        return true;
+    }
+    std::string error;
+    auto layer = TlsLayer::Handshake(*tlsContext, data, tlsHost, true, replyMs, error);
+    if (layer && layer->fingerprint() != control.tls()->fingerprint()) {
+        error = "the data connection showed another certificate";
+        layer.reset();
+    }
+    if (!layer) {
+        failText(error);
+        return false;
+    }
+    data.attachTls(std::move(layer));
+    return true;
+}
+
+bool FtpClient::Impl::openData(Stream& data) {
+    uint16_t port = 0;
+    if (!caps.epsvRefused) {
+        Reply reply;
+        int code = command("EPSV", &reply);
+        if (code == 0) {
+            return false;
+        }
+        if (code == 229) {
+            port = ParseEpsvPort(reply.text());
+            if (port == 0) {
+                return false; // malformed
+            }
+        } else {
+            caps.epsvRefused = true;
+        }
+    }
+    if (port == 0) {
+        Reply reply;
+        int code = command("PASV", &reply);
+        if (code != 227) {
+            return false;
+        }
+        port = ParsePasvPort(reply.text());
+        if (port == 0) {
+            return false;
+        }
+    }
+    // Whatever address the server named, the data connection goes to the peer of the
+    // control connection only.
+    SocketAddress address = control.peer();
+    address.setPort(port);
+    if (data.connect(address, connectMs) != IoResult::Ok) {
+        failText("data connection failed");
+        return false;
+    }
+    return true;
+}
+
+bool FtpClient::Impl::finishTransfer(bool haveFinal, Reply& final, bool dataOk) {
+    if (!haveFinal && !receiveFinal(final)) {
+        return false;
+    }
+    if (lostFlag) {
+        return false;
+    }
+    return dataOk && final.code >= 200 && final.code < 300;
+}
+
+bool FtpClient::Impl::watchControl(bool& haveFinal, Reply& final) {
+    char buf[4096];
+    std::size_t got = 0;
+    IoResult r = control.readNow(buf, sizeof buf, got);
+    if (r != IoResult::Ok) {
+        markLost();
+        return false;
+    }
+    parser.feed(buf, got);
+    while (!haveFinal && parser.hasReply()) {
+        Reply reply = takeReply();
+        last = reply;
+        if (reply.code == 421) {
+            markLost();
+            return false;
+        }
+        if (!reply.preliminary()) {
+            final = reply;
+            haveFinal = true;
+        }
+    }
+    if (parser.failed()) {
+        markLost();
+        return false;
+    }
+    // A failure reply before the data ended: the transfer has failed.
+    return !(haveFinal && final.code >= 400);
+}
+
+bool FtpClient::Impl::transfer(const std::string& line, const Sink& sink, const Source& source) {
+    return transfer(line, [&](Stream& data, bool& haveFinal, Reply& final) {
+        return source ? sendData(data, source, haveFinal, final)
+                      : receiveData(data, sink, haveFinal, final);
+    });
+}
+
+bool FtpClient::Impl::transfer(const std::string& line, const Mover& move) {
+    Stream data(pumper);
+    if (!openData(data)) {
+        return false;
+    }
+    if (!sendLine(line)) {
+        return false;
+    }
+    Reply first;
+    if (!receive(first, Clock::now() + std::chrono::milliseconds(replyMs))) {
+        return false;
+    }
+    bool haveFinal = !first.preliminary();
+    Reply final = first;
+    if (lostFlag || (haveFinal && final.code >= 300)) {
+        return false; // refused: the data connection is dropped unused
+    }
+    if (!secureData(data)) {
+        return false;
+    }
+    if (!block) {
+        block.reset(new char[kBlockBytes]);
+    }
+    bool dataOk = move(data, haveFinal, final);
+    // An upload cut short ends with a normal close too: a reset leaves some servers without
+    // a final reply, and the control connection out of step. The caller sees the failure.
+    data.close();
+    if (lostFlag) {
+        return false;
+    }
+    if (haveFinal && final.code >= 400) {
+        return false;
+    }
+    return finishTransfer(haveFinal, final, dataOk);
+}
+
+int FtpClient::Impl::waitData(Stream& data, short event, StallWatch& watch, bool& haveFinal,
+                              Reply& final) {
+    int left =
+        replyMs -
+        int(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - watch.windowStart)
+                .count());
+    if (left <= 0) {
+        failText("data connection stalled");
+        return -1;
+    }
+    Stream* streams[2] = {&data, &control};
+    short events[2] = {event, POLLIN};
+    int ready = WaitStreams(streams, events, haveFinal ? 1 : 2, left, pumper);
+    if (ready < 0 || ((ready & 2) && !watchControl(haveFinal, final))) {
+        return -1;
+    }
+    return (ready & 1) ? 1 : 0;
+}
+
+bool FtpClient::Impl::receiveData(Stream& data, const Sink& sink, bool& haveFinal, Reply& final) {
+    return whileReady(data, POLLIN, haveFinal, final, [&](StallWatch& watch) {
+        std::size_t got = 0;
+        IoResult r = data.readNow(block.get(), kBlockBytes, got);
+        if (r == IoResult::Closed) {
+            return 1;
+        }
+        if (r == IoResult::Failed) {
+            failText("data connection broken");
+            return -1;
+        }
+        if (got > 0 && !sink(block.get(), got)) {
+            return -1;
+        }
+        watch.moved(got);
+        return 0;
+    });
+}
+
+bool FtpClient::Impl::sendData(Stream& data, const Source& source, bool& haveFinal, Reply& final) {
+    StallWatch watch;
+    for (;;) {
+        Chunk chunk;
+        if (!source(chunk)) {
+            return false;
+        }
+        if (chunk.size == 0) {
+            data.shutdownWrite();
+            return !data.tls() || awaitPeerEnd(data, haveFinal, final);
+        }
+        std::size_t done = 0;
+        while (done < chunk.size) {
+            int ready = waitData(data, POLLOUT, watch, haveFinal, final);
+            if (ready < 0) {
+                return false;
+            }
+            if (ready == 0) {
+                continue;
+            }
+            std::size_t sent = 0;
+            if (data.writeNow(chunk.data + done, chunk.size - done, sent) != IoResult::Ok) {
+                failText("data connection broken");
+                return false;
+            }
+            done += sent;
+            watch.moved(sent);
+        }
+        if (chunk.sent) {
+            chunk.sent();
+        }
+    }
+}
+
+bool FtpClient::Impl::awaitPeerEnd(Stream& data, bool& haveFinal, Reply& final) {
+    StallWatch watch;
+    while (!haveFinal) {
+        int ready = waitData(data, POLLIN, watch, haveFinal, final);
+        if (ready < 0) {
+            return false;
+        }
+        std::size_t got = 0;
+        if (ready > 0 && data.readNow(block.get(), kBlockBytes, got) != IoResult::Ok) {
+            break; // the peer has ended
+        }
+    }
+    return true;
+}
+
+} // namespace oxlip::ftp
