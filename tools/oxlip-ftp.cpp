@@ -100,7 +100,7 @@ int ParseListing(const ToolRequest& request) {
     return 0;
 }
 
-bool RunTransfer(FtpClient* client, const ToolRequest& request) {
+Status RunTransfer(Session& client, const ToolRequest& request) {
     const std::string& from = request.args[0];
     const std::string& to = request.args[1];
     if (request.command == "get") {
@@ -119,8 +119,8 @@ std::string ReplyOf(const std::string& text) {
     return text.empty() ? "" : ": " + text;
 }
 
-std::string ReplyOf(FtpClient* client) {
-    return ReplyOf(client->lastReplyText());
+std::string ReplyOf(const Status& status) {
+    return ReplyOf(status.reply);
 }
 
 // The arguments that name host paths.
@@ -135,17 +135,17 @@ std::vector<std::string> HostPaths(const ToolRequest& request) {
     return command == "quote" ? std::vector<std::string>{} : request.args;
 }
 
-int RunCommand(FtpClient* client, const ToolRequest& request) {
+int RunCommand(Session& client, const ToolRequest& request) {
     const std::string& command = request.command;
     const auto& args = request.args;
     if (command == "ls") {
         const std::string path = args.empty() ? "" : args[0];
-        if (HostCurrentDirectory(client, path).empty()) {
-            return Fail("cannot open the folder \"" + path + "\"" + ReplyOf(client));
+        if (auto opened = HostCurrentDirectory(client, path); !opened) {
+            return Fail("cannot open the folder \"" + path + "\"" + ReplyOf(opened.status()));
         }
         std::vector<DirEntry> entries;
-        if (!ListHostFolderChecked(client, entries, "*.*")) {
-            return Fail("cannot list the folder \"" + path + "\"" + ReplyOf(client));
+        if (Status listed = ListHostFolder(client, entries, "*.*"); !listed) {
+            return Fail("cannot list the folder \"" + path + "\"" + ReplyOf(listed));
         }
         for (const DirEntry& entry : entries) {
             std::printf("%s\n", FormatEntryLine(entry).c_str());
@@ -153,21 +153,22 @@ int RunCommand(FtpClient* client, const ToolRequest& request) {
         return 0;
     }
     if (command == "pwd") {
-        const std::string current = HostCurrentDirectory(client, "");
-        if (current.empty()) {
-            return Fail("cannot read the current folder" + ReplyOf(client));
+        const auto current = HostCurrentDirectory(client, "");
+        if (!current) {
+            return Fail("cannot read the current folder" + ReplyOf(current.status()));
         }
-        std::printf("%s\n", current.c_str());
+        std::printf("%s\n", current.value().c_str());
         return 0;
     }
     if (command == "quote") {
-        if (SendFtpCommand(client, args[0]) == 0) {
-            return Fail("the server refused the command" + ReplyOf(client));
+        const Status sent = SendFtpCommand(client, args[0]);
+        if (!sent) {
+            return Fail("the server refused the command" + ReplyOf(sent));
         }
-        std::printf("%s\n", client->lastReplyText().c_str());
+        std::printf("%s\n", sent.reply.c_str());
         return 0;
     }
-    bool ok = false;
+    Status ok = Status::Fail(ErrorKind::Protocol);
     if (command == "rm") {
         ok = DeleteHostFile(client, args[0]);
     } else if (command == "rmdir") {
@@ -175,13 +176,12 @@ int RunCommand(FtpClient* client, const ToolRequest& request) {
     } else if (command == "mkdir") {
         ok = CreateHostFolder(client, args[0]);
     } else if (command == "mv") {
-        bool taken = false;
-        ok = RenameHostFile(client, args[0], args[1], &taken);
-        if (taken) {
+        ok = RenameHostFile(client, args[0], args[1]);
+        if (ok.kind == ErrorKind::Exists) {
             return Fail("mv: \"" + args[1] + "\" already exists");
         }
     }
-    return ok ? 0 : Fail(command + " failed" + ReplyOf(client));
+    return ok ? 0 : Fail(command + " failed" + ReplyOf(ok));
 }
 
 } // namespace
@@ -209,21 +209,21 @@ int main(int argc, char** argv) {
     ports.progress = &progress;
     ports.asciiExtensions = &settings.AsciiExtensionList;
 
-    std::string refusal;
-    auto client = OpenSession("oxlip-ftp", request->url->server, request->url->user,
-                              request->url->password, ports, &refusal);
-    if (!client) {
-        return Fail("cannot log in to " + request->url->server + ReplyOf(refusal));
+    Session client(ports);
+    if (Status login = OpenSession(client, "oxlip-ftp", request->url->server, request->url->user,
+                                   request->url->password);
+        !login) {
+        return Fail("cannot log in to " + request->url->server + ReplyOf(login));
     }
     // Names typed here go out in the encoding of the server's names, as names from listings do.
     for (const std::string& path : HostPaths(*request)) {
-        LearnHostPathNames(client.get(), path);
+        LearnHostPathNames(client, path);
     }
     const std::string& command = request->command;
     int status = 0;
     if (command == "get" || command == "put" || command == "getdir" || command == "putdir") {
         const auto start = std::chrono::steady_clock::now();
-        const bool ok = RunTransfer(client.get(), *request);
+        const Status ok = RunTransfer(client, *request);
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         progress.finishFile();
@@ -233,10 +233,10 @@ int main(int argc, char** argv) {
                         static_cast<long long>(progress.files()),
                         static_cast<long long>(progress.bytes()), seconds);
         } else {
-            status = Fail(command + " failed" + ReplyOf(client.get()));
+            status = Fail(command + " failed" + ReplyOf(ok));
         }
     } else {
-        status = RunCommand(client.get(), *request);
+        status = RunCommand(client, *request);
     }
     CloseSession(client);
     return status;

@@ -77,8 +77,7 @@ public:
 
     // ---- State ----
     Settings& settings() { return settings_; }
-    FtpClient* hFtp() const { return hFtp_.get(); }
-    bool connected() const { return hFtp_ != nullptr; }
+    bool connected() const { return session_.connected(); }
     int ActivePane = kLocalPane;
     // True while a command works (a connect, a listing, a transfer...): no other command
     // that touches the connection or the panes' folders may start meanwhile.
@@ -175,6 +174,8 @@ private:
     void addItemUnsorted(int pane, const std::string& name, const DirEntry& entry);
     std::string localStartPath() const;
     int clampedTransMode() const;
+    // The transfer mode the mode list shows (read anew for every item).
+    TransferMode transferMode() const;
     void updatePaneToolbar();
     void showConnectionState(bool open);
     bool paneUsable(int pane) const;
@@ -200,7 +201,7 @@ private:
                           bool sent);
 
     Settings& settings_;
-    std::unique_ptr<FtpClient> hFtp_;
+    Session session_;
     QtEventPump pump_;
     ProgressProxy progress_;
     SessionPorts ports_;

@@ -82,7 +82,7 @@ QString TimeText(const FileTime& time) {
 }
 
 bool Frm_Main::IsAsciiFile(const std::string& name) const {
-    return GetTransferType(GetExtension(name), settings_.AsciiExtensionList) == 1;
+    return GetTransferType(GetExtension(name), settings_.AsciiExtensionList) == TransferMode::Ascii;
 }
 
 void Frm_Main::addItemUnsorted(int pane, const std::string& name, const DirEntry& entry) {
@@ -157,17 +157,18 @@ bool Frm_Main::ShowLocalFolder(const std::string& path) {
 
 bool Frm_Main::ShowHostFolder(const std::string& path) {
     lv[kHostPane]->clearItems();
-    if (!hFtp_) {
+    if (!session_.connected()) {
         return false;
     }
     BusyGuard busy(*this);
     WaitCursor wait(this);
     const std::string folder = withSlash(path);
-    if (HostCurrentDirectory(hFtp_.get(), folder).empty()) {
+    if (!HostCurrentDirectory(session_, folder)) {
         return false;
     }
     std::vector<DirEntry> list;
-    const int count = ListHostFolder(hFtp_.get(), list, "*.*");
+    // A listing that failed shows an empty folder.
+    const int count = ListHostFolder(session_, list, "*.*") ? static_cast<int>(list.size()) : 0;
     // Nothing below pumps events, so the views never see the rows half added.
     lv[kHostPane]->beginFill();
     for (const DirEntry& entry : list) {

@@ -279,7 +279,7 @@ void Frm_User::StoreAndClose() {
     }
     p.LDir = ToUtf8(txt[5]->text());
 
-    p.TransMode = TransferAuto;
+    p.TransMode = 0; // automatic
     p.LastPathHost.clear();
     if (!settings_.SaveProfile()) {
         ui::ShowMessage(this,

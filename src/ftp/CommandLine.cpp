@@ -148,7 +148,9 @@ std::optional<ToolRequest> ParseToolArgs(const std::vector<std::string>& args, s
     ToolRequest request;
     std::size_t i = 0;
     if (i < args.size() && args[i] == "--mode") {
-        static const std::map<std::string, int> modes = {{"auto", 0}, {"ascii", 1}, {"binary", 2}};
+        static const std::map<std::string, TransferMode> modes = {{"auto", TransferMode::Auto},
+                                                                  {"ascii", TransferMode::Ascii},
+                                                                  {"binary", TransferMode::Binary}};
         if (i + 1 >= args.size() || !modes.count(args[i + 1])) {
             error = "--mode wants auto, ascii or binary";
             return std::nullopt;

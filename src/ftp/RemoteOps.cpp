@@ -10,10 +10,9 @@
 
 namespace oxlip {
 
-bool DeleteHostFile(FtpClient* hFtp, const std::string& path) {
-    if (!hFtp) {
-        return false;
-    }
+namespace {
+
+bool DeleteClientFile(FtpClient* hFtp, const std::string& path) {
     const SessionPorts& ports = hFtp->ports();
     if (ports.progress) {
         ports.progress->setItemText(GetNamePart(path, '/') + " を削除中です...");
@@ -23,8 +22,6 @@ bool DeleteHostFile(FtpClient* hFtp, const std::string& path) {
     }
     return hFtp->deleteFile(path);
 }
-
-namespace {
 
 bool SameIgnoringAsciiCase(const std::string& a, const std::string& b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
@@ -57,25 +54,31 @@ bool HostPathTaken(FtpClient* hFtp, const std::string& oldPath, const std::strin
 
 } // namespace
 
-bool RenameHostFile(FtpClient* hFtp, const std::string& oldPath, const std::string& newPath,
-                    bool* targetExists) {
-    if (targetExists) {
-        *targetExists = false;
+Status DeleteHostFile(Session& session, const std::string& path) {
+    if (Status ready = CheckReady(session, {path}); !ready) {
+        return ready;
     }
-    if (!hFtp) {
-        return false;
-    }
-    if (HostPathTaken(hFtp, oldPath, newPath)) {
-        if (targetExists) {
-            *targetExists = true;
-        }
-        return false;
-    }
-    return hFtp->rename(oldPath, newPath);
+    FtpClient* client = session.client();
+    return StatusOf(DeleteClientFile(client, path), *client);
 }
 
-bool CreateHostFolder(FtpClient* hFtp, const std::string& path) {
-    return hFtp && hFtp->makeDir(path);
+Status RenameHostFile(Session& session, const std::string& oldPath, const std::string& newPath) {
+    if (Status ready = CheckReady(session, {oldPath, newPath}); !ready) {
+        return ready;
+    }
+    FtpClient* client = session.client();
+    if (HostPathTaken(client, oldPath, newPath)) {
+        return Status::Fail(ErrorKind::Exists);
+    }
+    return StatusOf(client->rename(oldPath, newPath), *client);
+}
+
+Status CreateHostFolder(Session& session, const std::string& path) {
+    if (Status ready = CheckReady(session, {path}); !ready) {
+        return ready;
+    }
+    FtpClient* client = session.client();
+    return StatusOf(client->makeDir(path), *client);
 }
 
 namespace {
@@ -90,7 +93,7 @@ bool RemoveLinksShownByList(FtpClient* hFtp, const std::string& path) {
     bool removed = false;
     for (const DirEntry& entry : entries) {
         if (entry.isLink() && IsPlainEntryName(entry.cFileName)) {
-            if (!DeleteHostFile(hFtp, path + entry.cFileName)) {
+            if (!DeleteClientFile(hFtp, path + entry.cFileName)) {
                 return false;
             }
             removed = true;
@@ -99,20 +102,20 @@ bool RemoveLinksShownByList(FtpClient* hFtp, const std::string& path) {
     return removed;
 }
 
-bool DeleteHostTree(FtpClient* hFtp, const std::string& folder, int depth) {
+Status DeleteHostTree(FtpClient* hFtp, const std::string& folder, int depth) {
     if (depth > kMaxTreeDepth) {
-        return false;
+        return Status::Fail(ErrorKind::TooDeep);
     }
     const std::string path = WithTrailingSlash(folder);
     WalkFolder listing;
     if (!ListWalkFolder(hFtp, path, listing)) {
-        return false;
+        return FailureOf(*hFtp);
     }
     std::vector<std::string> subfolders;
     for (const DirEntry& entry : listing.entries) {
         const std::string& name = entry.cFileName;
         if (!IsPlainEntryName(name)) {
-            return false;
+            return Status::Fail(ErrorKind::Unsafe);
         }
         if (entry.isDirectory() && !entry.isLink()) {
             if (!EndsWithDot(name)) {
@@ -121,25 +124,28 @@ bool DeleteHostTree(FtpClient* hFtp, const std::string& folder, int depth) {
             continue;
         }
         // A file, or a link (removed as the link itself, never entered).
-        if (!DeleteHostFile(hFtp, path + name)) {
-            return false;
+        if (!DeleteClientFile(hFtp, path + name)) {
+            return FailureOf(*hFtp);
         }
     }
     for (const std::string& sub : subfolders) {
-        if (!DeleteHostTree(hFtp, sub, depth + 1)) {
-            return false;
+        if (Status status = DeleteHostTree(hFtp, sub, depth + 1); !status) {
+            return status;
         }
     }
-    return hFtp->removeDir(path) ||
-           (hFtp->isOpen() && RemoveLinksShownByList(hFtp, path) && hFtp->removeDir(path));
+    const bool removed =
+        hFtp->removeDir(path) ||
+        (hFtp->isOpen() && RemoveLinksShownByList(hFtp, path) && hFtp->removeDir(path));
+    return StatusOf(removed, *hFtp);
 }
 
 } // namespace
 
-bool DeleteHostFolder(FtpClient* hFtp, const std::string& path) {
-    if (!hFtp) {
-        return false;
+Status DeleteHostFolder(Session& session, const std::string& path) {
+    if (Status ready = CheckReady(session, {path}); !ready) {
+        return ready;
     }
+    FtpClient* hFtp = session.client();
     if (HostFolderListedAs(hFtp, path) != ListedAs::Folder) {
         // A link given as the folder (or anything not shown as a folder) goes as an entry:
         // nothing behind a link is touched.
@@ -147,17 +153,22 @@ bool DeleteHostFolder(FtpClient* hFtp, const std::string& path) {
         while (entry.size() > 1 && entry.back() == '/') {
             entry.pop_back();
         }
-        return DeleteHostFile(hFtp, entry);
+        return StatusOf(DeleteClientFile(hFtp, entry), *hFtp);
     }
     return DeleteHostTree(hFtp, path, 0);
 }
 
-int SendFtpCommand(FtpClient* hFtp, const std::string& command) {
-    if (!hFtp) {
-        return 0;
+Status SendFtpCommand(Session& session, const std::string& command) {
+    if (Status ready = CheckReady(session); !ready) {
+        return ready;
     }
-    const int code = hFtp->rawCommand(command);
-    return (code >= 200 && code < 300) ? code : 0;
+    FtpClient* client = session.client();
+    std::string text;
+    const int code = client->rawCommand(command, &text);
+    if (code >= 200 && code < 300) {
+        return Status::Ok(code, std::move(text));
+    }
+    return code == 0 ? FailureOf(*client) : Status::Fail(ErrorKind::Refused, code, std::move(text));
 }
 
 } // namespace oxlip

@@ -54,13 +54,49 @@ std::string KilobyteText(int64_t bytes) {
 
 } // namespace
 
-std::unique_ptr<FtpClient> OpenSession(const std::string& profileName, const std::string& server,
-                                       const std::string& userName, const std::string& password,
-                                       const SessionPorts& ports, std::string* failure) {
-    (void)profileName; // an agent text has no use on FTP
-    if (server.empty()) {
-        return nullptr;
+Status FailureOf(const FtpClient& client) {
+    const int code = client.lastReplyCode();
+    std::string text = client.lastReplyText();
+    if (client.lost()) {
+        return Status::Fail(ErrorKind::ConnectionLost, code, std::move(text));
     }
+    if (code >= 400 && code < 600) {
+        return Status::Fail(ErrorKind::Refused, code, std::move(text));
+    }
+    // The engine's own words for what failed before or beside the server's reply.
+    const auto startsWith = [&text](const char* prefix) { return text.rfind(prefix, 0) == 0; };
+    const ErrorKind kind = startsWith("refused:")            ? ErrorKind::Unsafe
+                           : startsWith("the local file")    ? ErrorKind::LocalIo
+                           : startsWith("connection failed") ? ErrorKind::ConnectionLost
+                           : startsWith("no reply in time")  ? ErrorKind::ConnectionLost
+                                                             : ErrorKind::Protocol;
+    return Status::Fail(kind, code, std::move(text));
+}
+
+Status StatusOf(bool ok, const FtpClient& client) {
+    return ok ? Status::Ok(client.lastReplyCode(), client.lastReplyText()) : FailureOf(client);
+}
+
+Status CheckReady(const Session& session, std::initializer_list<std::string_view> texts) {
+    if (!session.connected()) {
+        return Status::Fail(ErrorKind::NotConnected);
+    }
+    for (std::string_view text : texts) {
+        if (text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
+            return Status::Fail(ErrorKind::Unsafe);
+        }
+    }
+    return Status::Ok();
+}
+
+Status OpenSession(Session& session, const std::string& profileName, const std::string& server,
+                   const std::string& userName, const std::string& password) {
+    (void)profileName; // an agent text has no use on FTP
+    CloseSession(session);
+    if (server.empty()) {
+        return Status::Fail(ErrorKind::NotConnected);
+    }
+    const SessionPorts& ports = session.ports_;
     Log(ports, "ホスト　" + server + "に接続しています。");
     Pump(ports);
     // The log is handed over only after the login, so a failed login ends the log with the
@@ -73,24 +109,22 @@ std::unique_ptr<FtpClient> OpenSession(const std::string& profileName, const std
     Log(ports, "パスワード確認中");
     Pump(ports);
     if (!client->connect(server, userName, password)) {
-        if (failure) {
-            *failure = client->lastReplyText();
-        }
+        Status failure = FailureOf(*client);
         client->close();
-        return nullptr;
+        return failure;
     }
     client->setPorts(ports);
     Log(ports, "パスワード確認しました。");
     Pump(ports);
-    return client;
+    session.client_ = std::move(client);
+    return Status::Ok();
 }
 
-bool CloseSession(std::unique_ptr<FtpClient>& hFtp) {
-    if (hFtp) {
-        hFtp->close();
-        hFtp.reset();
+void CloseSession(Session& session) {
+    if (session.client_) {
+        session.client_->close();
+        session.client_.reset();
     }
-    return true;
 }
 
 void FtpStatusCallback(TransferContext& context, int status, int64_t bytes,

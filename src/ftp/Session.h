@@ -2,12 +2,15 @@
 // The FTP session: opening and closing a connection for a profile, the transfer context and
 // the status callback that draws progress.
 
+#include "core/Status.h"
 #include "ftp/UiPorts.h"
 #include "ftp/engine/FtpClient.h"
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace oxlip {
 
@@ -32,15 +35,48 @@ struct TransferContext {
     bool pendingDraw = false;
 };
 
-// Appends the connecting lines to the log and logs in. Returns the connection, or null
-// (empty server: nothing logged; failure: the log ends with "パスワード確認中", and *failure,
-// when given, holds the server's last reply or why no reply came).
-std::unique_ptr<FtpClient> OpenSession(const std::string& profileName, const std::string& server,
-                                       const std::string& userName, const std::string& password,
-                                       const SessionPorts& ports, std::string* failure = nullptr);
+// A connection to a host as the window owns it: open or not. The operations take it by
+// reference; on a closed session they return NotConnected.
+class Session {
+public:
+    explicit Session(SessionPorts ports = {}) : ports_(ports) {}
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
 
-// Closes the connection (QUIT) and resets the pointer. Always true.
-bool CloseSession(std::unique_ptr<FtpClient>& hFtp);
+    bool connected() const { return client_ != nullptr; }
+    // The engine under an open session (null when closed), for what has no operation of its own.
+    FtpClient* client() const { return client_.get(); }
+    const SessionPorts& ports() const { return ports_; }
+    // Takes effect at the next OpenSession.
+    void setPorts(SessionPorts ports) { ports_ = ports; }
+    // Takes over an engine that its owner connects itself (tests that drive the engine).
+    void attach(std::unique_ptr<FtpClient> client) { client_ = std::move(client); }
+
+private:
+    friend Status OpenSession(Session&, const std::string&, const std::string&, const std::string&,
+                              const std::string&);
+    friend void CloseSession(Session&);
+    std::unique_ptr<FtpClient> client_;
+    SessionPorts ports_;
+};
+
+// The failure the engine's last call left, as a status (the reply where there is one).
+Status FailureOf(const FtpClient& client);
+// Ok, or the engine's failure.
+Status StatusOf(bool ok, const FtpClient& client);
+
+// Ok when the session is open and none of the texts holds a line break or NUL (which no
+// command may carry); NotConnected or Unsafe otherwise.
+Status CheckReady(const Session& session, std::initializer_list<std::string_view> texts = {});
+
+// Closes what the session had open, writes the connecting lines to the log and logs in.
+// An empty server fails with NotConnected and logs nothing; a failed login ends the log with
+// "checking password" and the status holds the server's last reply or why no reply came.
+Status OpenSession(Session& session, const std::string& profileName, const std::string& server,
+                   const std::string& userName, const std::string& password);
+
+// Closes the connection (QUIT); the session is closed afterwards.
+void CloseSession(Session& session);
 
 // The status callback: per block of a transfer (download kind with status 41, upload kind
 // with status 31) it grows the bar and the counts; a listing's replies only pump events.

@@ -29,10 +29,11 @@ std::string Upper(std::string text) {
     return text;
 }
 
-// 1 or 2 as given; anything else (0, or a mode list without a selection) is decided by the
-// extension of the target path against the program's list.
-int ResolveType(int type, const std::string& targetPath, const SessionPorts& ports) {
-    if (type == 1 || type == 2) {
+// Ascii or Binary as given; Auto is decided by the extension of the target path against the
+// program's list.
+TransferMode ResolveType(TransferMode type, const std::string& targetPath,
+                         const SessionPorts& ports) {
+    if (type != TransferMode::Auto) {
         return type;
     }
     static const std::vector<std::string> kNone;
@@ -42,12 +43,13 @@ int ResolveType(int type, const std::string& targetPath, const SessionPorts& por
 
 // Decides the type by the target path, writes the item and mode lines and pumps once before
 // the transfer starts. Returns the type.
-int BeginTransfer(const SessionPorts& ports, int type, const std::string& targetPath,
-                  const char* doing) {
+TransferMode BeginTransfer(const SessionPorts& ports, TransferMode type,
+                           const std::string& targetPath, const char* doing) {
     type = ResolveType(type, targetPath, ports);
     if (ports.progress) {
         ports.progress->setItemText(GetNamePart(targetPath, '/') + doing);
-        ports.progress->setModeText(type == 1 ? "転送モード アスキー" : "転送モード バイナリ");
+        ports.progress->setModeText(type == TransferMode::Ascii ? "転送モード アスキー"
+                                                                : "転送モード バイナリ");
     }
     if (ports.pump) {
         ports.pump->pump();
@@ -122,17 +124,17 @@ bool SyncFolder(const std::string& folder) {
 
 } // namespace
 
-int GetTransferType(const std::string& extension, const std::vector<std::string>& list) {
+TransferMode GetTransferType(const std::string& extension, const std::vector<std::string>& list) {
     const std::string wanted = Upper(extension);
     for (const std::string& item : list) {
         // An empty entry names no extension. It appears when Ftp.ini has no [Extension]
         // section (for instance after the user emptied the list), and matching it would
         // send every file without an extension as ASCII and corrupt binary ones.
         if (!item.empty() && Upper(item) == wanted) {
-            return 1;
+            return TransferMode::Ascii;
         }
     }
-    return 2;
+    return TransferMode::Binary;
 }
 
 namespace {
@@ -151,8 +153,8 @@ struct ReceivedFile {
 
 // Fetches a host file into a hidden file beside the target; the target is not touched yet.
 // listedSize: the size the folder's listing just gave, which spares the lookup.
-bool ReceiveToTemp(FtpClient* hFtp, const std::string& hostPath, const std::string& localPath,
-                   int type, std::optional<uint64_t> listedSize, ReceivedFile& out) {
+Status ReceiveToTemp(FtpClient* hFtp, const std::string& hostPath, const std::string& localPath,
+                     TransferMode type, std::optional<uint64_t> listedSize, ReceivedFile& out) {
     const SessionPorts& ports = hFtp->ports();
     type = BeginTransfer(ports, type, localPath, " を受信中です...");
     uint64_t total = 0; // unknown: the bar stays in its not-started state
@@ -169,7 +171,7 @@ bool ReceiveToTemp(FtpClient* hFtp, const std::string& hostPath, const std::stri
     struct stat existing {};
     const bool exists = !target.empty() && ::lstat(target.c_str(), &existing) == 0;
     if (target.empty() || (exists && S_ISDIR(existing.st_mode))) {
-        return false;
+        return Status::Fail(ErrorKind::LocalIo);
     }
     const std::size_t slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
@@ -178,7 +180,7 @@ bool ReceiveToTemp(FtpClient* hFtp, const std::string& hostPath, const std::stri
     std::string temp = folder + HiddenTempName(name, nameMax > 0 ? std::size_t(nameMax) : 255);
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {
-        return false;
+        return Status::Fail(ErrorKind::LocalIo);
     }
     const mode_t mode =
         exists && S_ISREG(existing.st_mode) ? (existing.st_mode & 07777) : (0666 & ~CurrentUmask());
@@ -190,7 +192,7 @@ bool ReceiveToTemp(FtpClient* hFtp, const std::string& hostPath, const std::stri
         RunWithProgress(ports, kContextDownload, static_cast<int64_t>(total),
                         [&](const ftp::BlockCallback& onBlock) {
                             return hFtp->retrieve(
-                                hostPath, type == 1, fd,
+                                hostPath, type == TransferMode::Ascii, fd,
                                 [&](std::size_t bytes) {
                                     unflushed += static_cast<int64_t>(bytes);
                                     received += static_cast<int64_t>(bytes);
@@ -205,7 +207,7 @@ bool ReceiveToTemp(FtpClient* hFtp, const std::string& hostPath, const std::stri
     if (!ok) {
         ::close(fd);
         ::unlink(temp.c_str());
-        return false;
+        return FailureOf(*hFtp);
     }
     if (exists && received >= kWritebackStepBytes) {
         // The tail of a big file that will replace another goes to the disk now; small ones
@@ -213,7 +215,7 @@ bool ReceiveToTemp(FtpClient* hFtp, const std::string& hostPath, const std::stri
         ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
     }
     out = ReceivedFile{fd, std::move(temp), target, folder};
-    return true;
+    return Status::Ok();
 }
 
 // Puts received files in place in their order: each that replaces a file is on the disk
@@ -295,24 +297,26 @@ private:
 
 } // namespace
 
-bool DownloadFile(FtpClient* hFtp, const std::string& hostPath, const std::string& localPath,
-                  int type) {
-    if (!hFtp) {
-        return false;
+Status DownloadFile(Session& session, const std::string& hostPath, const std::string& localPath,
+                    TransferMode type) {
+    if (Status ready = CheckReady(session, {hostPath}); !ready) {
+        return ready;
     }
+    FtpClient* hFtp = session.client();
     ReceivedFile file;
-    if (!ReceiveToTemp(hFtp, hostPath, localPath, type, std::nullopt, file)) {
-        return false;
+    if (Status status = ReceiveToTemp(hFtp, hostPath, localPath, type, std::nullopt, file);
+        !status) {
+        return status;
     }
     ReceivedBatch batch(hFtp->ports());
-    return batch.add(std::move(file)) && batch.commit();
+    const bool placed = batch.add(std::move(file)) && batch.commit();
+    return placed ? Status::Ok() : Status::Fail(ErrorKind::LocalIo);
 }
 
-bool UploadFile(FtpClient* hFtp, const std::string& localPath, const std::string& hostPath,
-                int type) {
-    if (!hFtp) {
-        return false;
-    }
+namespace {
+
+Status SendFile(FtpClient* hFtp, const std::string& localPath, const std::string& hostPath,
+                TransferMode type) {
     const SessionPorts& ports = hFtp->ports();
     type = BeginTransfer(ports, type, hostPath, " を送信中です...");
     DirEntry source;
@@ -320,22 +324,21 @@ bool UploadFile(FtpClient* hFtp, const std::string& localPath, const std::string
 
     const int fd = ::open(localPath.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        return false;
+        return Status::Fail(ErrorKind::LocalIo);
     }
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd); // only regular files are sent (not folders, pipes or devices)
-        return false;
+        return Status::Fail(ErrorKind::LocalIo);
     }
-    const bool ok = RunWithProgress(ports, kContextUpload, static_cast<int64_t>(source.fileSize()),
-                                    [&](const ftp::BlockCallback& onBlock) {
-                                        return hFtp->store(hostPath, type == 1, fd, onBlock);
-                                    });
+    const bool ok =
+        RunWithProgress(ports, kContextUpload, static_cast<int64_t>(source.fileSize()),
+                        [&](const ftp::BlockCallback& onBlock) {
+                            return hFtp->store(hostPath, type == TransferMode::Ascii, fd, onBlock);
+                        });
     ::close(fd);
-    return ok;
+    return StatusOf(ok, *hFtp);
 }
-
-namespace {
 
 // A link in a host folder that did not arrive as a file: a link to a folder is left alone, any
 // other is a failed link. Both are told. False when the walk cannot go on.
@@ -354,19 +357,19 @@ bool SkipHostLink(FtpClient* hFtp, const std::string& path, bool& complete) {
 }
 
 // complete turns false when an entry had to be left out (told in the log).
-bool DownloadTree(FtpClient* hFtp, const std::string& hostFolder, const std::string& localFolder,
-                  int type, int depth, ReceivedBatch& batch, bool& complete) {
+Status DownloadTree(FtpClient* hFtp, const std::string& hostFolder, const std::string& localFolder,
+                    TransferMode type, int depth, ReceivedBatch& batch, bool& complete) {
     if (depth > kMaxTreeDepth) {
-        return false;
+        return Status::Fail(ErrorKind::TooDeep);
     }
     const std::string host = WithTrailingSlash(hostFolder);
     const std::string local = WithTrailingSlash(localFolder);
     if (!PathIsDirectory(local) && !CreateLocalFolder(local)) {
-        return false;
+        return Status::Fail(ErrorKind::LocalIo);
     }
     WalkFolder listing;
     if (!ListWalkFolder(hFtp, host, listing)) {
-        return false; // a folder that cannot be listed is not reported as copied
+        return FailureOf(*hFtp); // a folder that cannot be listed is not reported as copied
     }
     const SessionPorts& ports = hFtp->ports();
     for (const std::string& name : listing.refused) {
@@ -388,18 +391,19 @@ bool DownloadTree(FtpClient* hFtp, const std::string& hostFolder, const std::str
         // A link's listed size is the link's own; its file is looked up.
         const std::optional<uint64_t> listed =
             entry.isLink() ? std::nullopt : std::optional<uint64_t>(entry.fileSize());
-        if (ReceiveToTemp(hFtp, host + name, local + name, type, listed, file)) {
+        Status received = ReceiveToTemp(hFtp, host + name, local + name, type, listed, file);
+        if (received) {
             if (!batch.add(std::move(file))) {
-                return false;
+                return Status::Fail(ErrorKind::LocalIo);
             }
             continue;
         }
         // MLSD may have shown a link as the file it leads to: the listing with links tells.
         if (!listing.linksShown && hFtp->isOpen() && !MarkLinks(hFtp, host, listing)) {
-            return false;
+            return FailureOf(*hFtp);
         }
         if (!entry.isLink() || !SkipHostLink(hFtp, host + name, complete)) {
-            return false;
+            return received;
         }
     }
     std::vector<std::string> subfolders;
@@ -418,11 +422,13 @@ bool DownloadTree(FtpClient* hFtp, const std::string& hostFolder, const std::str
         }
     }
     for (const std::string& name : subfolders) {
-        if (!DownloadTree(hFtp, host + name, local + name, type, depth + 1, batch, complete)) {
-            return false;
+        Status status =
+            DownloadTree(hFtp, host + name, local + name, type, depth + 1, batch, complete);
+        if (!status) {
+            return status;
         }
     }
-    return true;
+    return Status::Ok();
 }
 
 // The host folder is there to take files, or is made now, without moving the session's
@@ -435,11 +441,11 @@ bool EnsureHostFolder(FtpClient* hFtp, const std::string& folder) {
         return true; // the root
     }
     DirEntry entry;
-    const bool found = GetHostEntry(hFtp, folder, entry) != 0;
+    const bool found = hFtp->entry(folder, entry);
     if (found && entry.isDirectory()) {
         return true;
     }
-    if (CreateHostFolder(hFtp, folder + "/")) {
+    if (hFtp->makeDir(folder + "/")) {
         return true;
     }
     if (found) {
@@ -452,19 +458,19 @@ bool LocalFolderReadable(const std::string& folder) {
     return PathIsDirectory(folder) && ::access(folder.c_str(), R_OK | X_OK) == 0;
 }
 
-bool UploadTree(FtpClient* hFtp, const std::string& localFolder, const std::string& hostFolder,
-                int type, int depth, bool& complete) {
+Status UploadTree(FtpClient* hFtp, const std::string& localFolder, const std::string& hostFolder,
+                  TransferMode type, int depth, bool& complete) {
     if (depth > kMaxTreeDepth) {
-        return false;
+        return Status::Fail(ErrorKind::TooDeep);
     }
     const std::string local = WithTrailingSlash(localFolder);
     const std::string host = WithTrailingSlash(hostFolder);
     if (!EnsureHostFolder(hFtp, host.substr(0, host.size() - 1))) {
-        return false;
+        return FailureOf(*hFtp);
     }
     std::vector<DirEntry> entries;
     if (ListLocalFolder(entries, local + "*.*") == 0 && !LocalFolderReadable(local)) {
-        return false;
+        return Status::Fail(ErrorKind::LocalIo);
     }
     const SessionPorts& ports = hFtp->ports();
     std::vector<std::string> subfolders;
@@ -486,45 +492,70 @@ bool UploadTree(FtpClient* hFtp, const std::string& localFolder, const std::stri
             complete = false;
             continue;
         }
-        if (!UploadFile(hFtp, local + name, host + name, type)) {
-            return false;
+        if (Status status = SendFile(hFtp, local + name, host + name, type); !status) {
+            return status;
         }
     }
     for (const std::string& name : subfolders) {
-        if (!UploadTree(hFtp, local + name, host + name, type, depth + 1, complete)) {
-            return false;
+        if (Status status = UploadTree(hFtp, local + name, host + name, type, depth + 1, complete);
+            !status) {
+            return status;
         }
     }
-    return true;
+    return Status::Ok();
+}
+
+// A walk that went through is still a failure when it left entries out.
+Status Completed(Status status, bool complete) {
+    if (status && !complete) {
+        return Status::Fail(ErrorKind::Incomplete);
+    }
+    return status;
 }
 
 } // namespace
 
-bool DownloadFolder(FtpClient* hFtp, const std::string& hostFolder, const std::string& localFolder,
-                    int type) {
-    if (!hFtp) {
-        return false;
+Status UploadFile(Session& session, const std::string& localPath, const std::string& hostPath,
+                  TransferMode type) {
+    if (Status ready = CheckReady(session, {hostPath}); !ready) {
+        return ready;
     }
+    return SendFile(session.client(), localPath, hostPath, type);
+}
+
+Status DownloadFolder(Session& session, const std::string& hostFolder,
+                      const std::string& localFolder, TransferMode type) {
+    if (Status ready = CheckReady(session, {hostFolder}); !ready) {
+        return ready;
+    }
+    FtpClient* hFtp = session.client();
     switch (HostFolderListedAs(hFtp, hostFolder)) {
     case ListedAs::Folder:
         break;
     case ListedAs::Link: // a link given as the folder is left alone, as inside a tree
         TellSkipped(hFtp->ports(), SkippedEntry::FolderLink, hostFolder);
-        return true;
+        return Status::Ok();
     case ListedAs::Unknown:
-        return false;
+        return FailureOf(*hFtp);
     }
     // Files received so far are put in place also when a later one fails.
     ReceivedBatch batch(hFtp->ports());
     bool complete = true;
-    const bool ok = DownloadTree(hFtp, hostFolder, localFolder, type, 0, batch, complete);
-    return batch.commit() && ok && complete;
+    Status status = DownloadTree(hFtp, hostFolder, localFolder, type, 0, batch, complete);
+    if (!batch.commit() && status) {
+        return Status::Fail(ErrorKind::LocalIo);
+    }
+    return Completed(std::move(status), complete);
 }
 
-bool UploadFolder(FtpClient* hFtp, const std::string& localFolder, const std::string& hostFolder,
-                  int type) {
+Status UploadFolder(Session& session, const std::string& localFolder, const std::string& hostFolder,
+                    TransferMode type) {
+    if (Status ready = CheckReady(session, {hostFolder}); !ready) {
+        return ready;
+    }
+    FtpClient* hFtp = session.client();
     bool complete = true;
-    return hFtp && UploadTree(hFtp, localFolder, hostFolder, type, 0, complete) && complete;
+    return Completed(UploadTree(hFtp, localFolder, hostFolder, type, 0, complete), complete);
 }
 
 } // namespace oxlip

@@ -68,7 +68,7 @@ void TellSkipped(const SessionPorts& ports, SkippedEntry why, const std::string&
 bool ListWalkFolder(FtpClient* hFtp, const std::string& folder, WalkFolder& out) {
     const std::string path = WithTrailingSlash(folder);
     ftp::ListingNotes notes;
-    if (!ListHostFolderChecked(hFtp, out.entries, path + "*.*", &notes)) {
+    if (!ListClientFolder(*hFtp, out.entries, path + "*.*", &notes)) {
         return false;
     }
     out.refused = std::move(notes.refused);

@@ -6,8 +6,6 @@
 
 namespace oxlip {
 
-enum TransferMode : int { TransferAuto = 0, TransferAscii = 1, TransferBinary = 2 };
-
 struct ConnectionProfile {
     std::string ProfileName;
     std::string Server;
@@ -15,7 +13,7 @@ struct ConnectionProfile {
     std::string PassWord; // plain text in memory
     std::string Dir;      // host start folder
     std::string LDir;     // local start folder
-    int TransMode = 0;    // TransferMode, -1 when the mode list had no selection
+    int TransMode = 0;    // the mode list: 0 automatic, 1 ASCII, 2 binary, -1 no selection
     std::string LastPathLocal;
     std::string LastPathHost;
 };

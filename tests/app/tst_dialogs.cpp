@@ -188,7 +188,7 @@ void TestDialogs::profileOkStoresNormalisedFolders() {
     for (const auto& c : cases) {
         test::TempDir dir;
         Settings settings(dir.path());
-        settings.profile.TransMode = TransferBinary;
+        settings.profile.TransMode = 2; // binary
         settings.profile.LastPathHost = "/old/";
         MessageRecorder messages;
         Frm_User dlg(settings);
@@ -458,7 +458,7 @@ void TestDialogs::extensionRemoveAndListCaching() {
         ClickButton(dlg.Btn[1]);
         QCOMPARE(dlg.List->count(), 0);
         QVERIFY(settings.AsciiExtensionList.empty());
-        QCOMPARE(GetTransferType("txt", settings.AsciiExtensionList), 2);
+        QCOMPARE(GetTransferType("txt", settings.AsciiExtensionList), TransferMode::Binary);
         ClickButton(dlg.Btn_Close);
     }
     settings.ListCache = false;

@@ -55,15 +55,16 @@ TEST(ToolUrl, BadUrlsAreRefusedWithAReason) {
 TEST(ToolArgs, CommandsModesAndArgumentCounts) {
     auto request = Parse({"--mode", "ascii", "ftp://u:p@localhost:21/", "get", "/a", "b"});
     ASSERT_TRUE(request);
-    EXPECT_EQ(request->mode, 1);
+    EXPECT_EQ(request->mode, TransferMode::Ascii);
     EXPECT_EQ(request->command, "get");
     EXPECT_EQ(request->args, (std::vector<std::string>{"/a", "b"}));
 
     request = Parse({"ftp://localhost/", "ls"});
     ASSERT_TRUE(request);
-    EXPECT_EQ(request->mode, 0);
+    EXPECT_EQ(request->mode, TransferMode::Auto);
     EXPECT_TRUE(request->args.empty());
-    EXPECT_EQ(Parse({"--mode", "binary", "ftp://h/", "putdir", "a", "b"})->mode, 2);
+    EXPECT_EQ(Parse({"--mode", "binary", "ftp://h/", "putdir", "a", "b"})->mode,
+              TransferMode::Binary);
 
     std::string error;
     EXPECT_FALSE(Parse({"--mode", "text", "ftp://h/", "ls"}, &error));

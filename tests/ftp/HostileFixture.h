@@ -3,7 +3,7 @@
 // event pump, and helpers shared by the hostile-server tests.
 
 #include "UiRecorder.h"
-#include "ftp/engine/FtpClient.h"
+#include "ftp/Session.h"
 #include "support/FtpServers.h"
 #include "support/HostileServer.h"
 #include "support/TempDir.h"
@@ -77,7 +77,9 @@ protected:
         if (!CanRunServer(ServerKind::Pyftpdlib, &why)) {
             GTEST_SKIP() << why; // no /usr/bin/python3
         }
-        client = std::make_unique<ftp::FtpClient>(SessionPorts{&log, nullptr, &pump, nullptr});
+        session.attach(
+            std::make_unique<ftp::FtpClient>(SessionPorts{&log, nullptr, &pump, nullptr}));
+        client = session.client();
         server = std::make_unique<HostileServer>(scenarios);
         ASSERT_TRUE(server->ok());
         client->setTimeouts(connectMs, replyMs);
@@ -116,7 +118,8 @@ protected:
 
     HostileLog log;
     HostilePump pump;
-    std::unique_ptr<ftp::FtpClient> client;
+    Session session;
+    ftp::FtpClient* client = nullptr; // the session's engine
     std::unique_ptr<HostileServer> server;
     TempDir local;
 };

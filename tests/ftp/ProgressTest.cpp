@@ -110,14 +110,16 @@ TEST(StatusCallback, NullPortsAreHarmless) {
 
 TEST(TransferType, ExtensionListIsCaseInsensitiveAndExact) {
     const std::vector<std::string> list = {"HTML", "txt", ".CSS"};
-    EXPECT_EQ(GetTransferType("html", list), 1);
-    EXPECT_EQ(GetTransferType("Txt", list), 1);
-    EXPECT_EQ(GetTransferType("css", list), 2); // an entry with a dot never matches
-    EXPECT_EQ(GetTransferType("gif", list), 2);
-    EXPECT_EQ(GetTransferType("", list), 2);
-    EXPECT_EQ(GetTransferType("", {"HTML", ""}), 2); // an empty entry matches no extension
-    EXPECT_EQ(GetTransferType("html", {}), 2);
-    EXPECT_EQ(GetTransferType("docs/Makefile", list), 2);
+    EXPECT_EQ(GetTransferType("html", list), TransferMode::Ascii);
+    EXPECT_EQ(GetTransferType("Txt", list), TransferMode::Ascii);
+    EXPECT_EQ(GetTransferType("css", list),
+              TransferMode::Binary); // an entry with a dot never matches
+    EXPECT_EQ(GetTransferType("gif", list), TransferMode::Binary);
+    EXPECT_EQ(GetTransferType("", list), TransferMode::Binary);
+    EXPECT_EQ(GetTransferType("", {"HTML", ""}),
+              TransferMode::Binary); // an empty entry matches no extension
+    EXPECT_EQ(GetTransferType("html", {}), TransferMode::Binary);
+    EXPECT_EQ(GetTransferType("docs/Makefile", list), TransferMode::Binary);
 }
 
 } // namespace
