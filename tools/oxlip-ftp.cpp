@@ -27,21 +27,47 @@ int Fail(const std::string& message) {
     return 1;
 }
 
-// Counts the files and bytes a transfer moves, and shows progress on a terminal.
-class ToolProgress : public ProgressView {
+// Counts the files and bytes a transfer moves and shows progress on standard error when it
+// is a terminal; names what a tree transfer left out and a lost connection there too. The
+// connecting lines of the session are not shown.
+class ToolSink : public EventSink {
 public:
-    explicit ToolProgress(bool show) : show_(show) {}
-    void setItemText(const std::string& text) override {
-        finishFile();
-        ++files_;
-        item_ = text;
+    explicit ToolSink(bool show) : show_(show) {}
+    void pump() override {}
+    void log(const LogEvent& event) override {
+        const char* what = event.kind == LogKind::UnsafeNameSkipped   ? "skipped an unsafe name"
+                           : event.kind == LogKind::FailedLinkSkipped ? "skipped a link that failed"
+                           : event.kind == LogKind::FolderLinkSkipped
+                               ? "left a link to a folder alone"
+                           : event.kind == LogKind::ConnectionLost ? "the connection was lost"
+                                                                   : nullptr;
+        if (what) {
+            endLine();
+            std::fprintf(stderr, "oxlip-ftp: %s%s%s\n", what, event.subject.empty() ? "" : ": ",
+                         event.subject.c_str());
+        }
     }
-    void setModeText(const std::string&) override {}
-    void clearBar() override {}
-    void setBar(int64_t done, int64_t) override { current_ = done; }
-    void setCountText(const std::string& text) override {
-        if (show_) {
-            std::fprintf(stderr, "\r\033[K%s %s", item_.c_str(), text.c_str());
+    void progress(const ProgressEvent& event) override {
+        switch (event.phase) {
+        case ProgressPhase::Receiving:
+        case ProgressPhase::Sending:
+            finishFile();
+            ++files_;
+            item_ =
+                (event.phase == ProgressPhase::Receiving ? "receiving " : "sending ") + event.name;
+            break;
+        case ProgressPhase::Deleting:
+        case ProgressPhase::Started:
+            break;
+        case ProgressPhase::Bytes:
+            current_ = event.done;
+            if (show_) {
+                std::fprintf(stderr, "\r\033[K%s: %lld of %lld bytes", item_.c_str(),
+                             static_cast<long long>(event.done),
+                             static_cast<long long>(event.total));
+                lineOpen_ = true;
+            }
+            break;
         }
     }
     void finishFile() {
@@ -50,31 +76,20 @@ public:
     }
     int64_t files() const { return files_; }
     int64_t bytes() const { return bytes_; }
-    void endLine() const {
-        if (show_ && files_ > 0) {
+    void endLine() {
+        if (lineOpen_) {
             std::fputs("\n", stderr);
+            lineOpen_ = false;
         }
     }
 
 private:
     bool show_;
+    bool lineOpen_ = false;
     std::string item_;
     int64_t files_ = 0;
     int64_t bytes_ = 0;
     int64_t current_ = 0;
-};
-
-// Names what a tree transfer left out on standard error; the session's own log lines are not
-// shown.
-class ToolLog : public StatusLog {
-public:
-    void append(const std::string&) override {}
-    void skipped(SkippedEntry why, const std::string& path) override {
-        const char* what = why == SkippedEntry::UnsafeName   ? "skipped an unsafe name"
-                           : why == SkippedEntry::FailedLink ? "skipped a link that failed"
-                                                             : "left a link to a folder alone";
-        std::fprintf(stderr, "oxlip-ftp: %s: %s\n", what, path.c_str());
-    }
 };
 
 ftp::CivilTime LocalNow() {
@@ -202,11 +217,9 @@ int main(int argc, char** argv) {
 
     Settings settings("");
     settings.SetDefaultAsciiExtensions();
-    ToolProgress progress(::isatty(STDERR_FILENO) != 0);
-    ToolLog log;
+    ToolSink progress(::isatty(STDERR_FILENO) != 0);
     SessionPorts ports;
-    ports.log = &log;
-    ports.progress = &progress;
+    ports.sink = &progress;
     ports.asciiExtensions = &settings.AsciiExtensionList;
 
     Session client(ports);

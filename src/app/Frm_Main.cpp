@@ -156,7 +156,7 @@ void Frm_Main::refuse() {
 
 Frm_Main::Frm_Main(Settings& settings, QWidget* parent)
     : QMainWindow(parent), settings_(settings),
-      progress_([this]() -> ProgressView* { return stateWindow(); }),
+      sink_([this] { return StatList; }, [this] { return stateWindow(); }, pump_),
       placement_(std::make_unique<Placement>(this)) {
     ui::InstallJapaneseFontSubstitutes();
     setWindowTitle(QStringLiteral("Oxlip"));
@@ -168,9 +168,7 @@ Frm_Main::Frm_Main(Settings& settings, QWidget* parent)
     buildToolbar();
     connectSignals();
 
-    ports_.log = StatList;
-    ports_.progress = &progress_;
-    ports_.pump = &pump_;
+    ports_.sink = &sink_;
     ports_.asciiExtensions = &settings_.AsciiExtensionList;
     session_.setPorts(ports_);
     setDriveProbe([](const std::string& root) { return PathIsDirectory(root); }, kDriveProbeMs);

@@ -201,10 +201,10 @@ private:
                           bool sent);
 
     Settings& settings_;
-    Session session_;
     QtEventPump pump_;
-    ProgressProxy progress_;
+    WindowSink sink_;
     SessionPorts ports_;
+    Session session_; // after what its ports point to
     QPointer<Frm_State> state_;
     std::unique_ptr<Placement> placement_;
     std::vector<std::string> mounts_;

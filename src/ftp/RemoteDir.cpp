@@ -30,9 +30,7 @@ bool ListClientFolder(FtpClient& client, std::vector<DirEntry>& list, const std:
     std::vector<DirEntry> entries;
     const bool ok = client.list(pattern, entries, notes);
     // The listing's final reply has arrived: let the window catch up.
-    if (client.ports().pump) {
-        client.ports().pump->pump();
-    }
+    Pump(client.ports());
     if (ok) {
         list = std::move(entries);
     }

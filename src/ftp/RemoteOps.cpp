@@ -14,12 +14,8 @@ namespace {
 
 bool DeleteClientFile(FtpClient* hFtp, const std::string& path) {
     const SessionPorts& ports = hFtp->ports();
-    if (ports.progress) {
-        ports.progress->setItemText(GetNamePart(path, '/') + " を削除中です...");
-    }
-    if (ports.pump) {
-        ports.pump->pump();
-    }
+    Show(ports, ProgressEvent{ProgressPhase::Deleting, GetNamePart(path, '/')});
+    Pump(ports);
     return hFtp->deleteFile(path);
 }
 

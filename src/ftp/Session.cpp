@@ -7,49 +7,11 @@ namespace oxlip {
 
 namespace {
 
-void Log(const SessionPorts& ports, const std::string& line) {
-    if (ports.log) {
-        ports.log->append(line);
-    }
-}
-
-void Pump(const SessionPorts& ports) {
-    if (ports.pump) {
-        ports.pump->pump();
-    }
-}
-
 constexpr int64_t kRedrawIntervalMs = 50;
 
 int64_t MonotonicMs() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-void DrawProgress(TransferContext& context, const SessionPorts& ports, int64_t nowMs) {
-    if (ports.progress) {
-        ports.progress->setBar(context.done, context.expected);
-        ports.progress->setCountText(FormatProgressCounts(context.done, context.expected));
-    }
-    context.lastDrawMs = nowMs;
-    context.pendingDraw = false;
-}
-
-// Whole kilobytes, rounded half up, grouped by thousands; below one half gives "".
-std::string KilobyteText(int64_t bytes) {
-    if (bytes < 512) {
-        return "";
-    }
-    std::string digits = std::to_string((bytes + 512) / 1024);
-    std::string out;
-    const std::size_t n = digits.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        if (i > 0 && (n - i) % 3 == 0) {
-            out += ',';
-        }
-        out += digits[i];
-    }
-    return out;
 }
 
 } // namespace
@@ -97,24 +59,21 @@ Status OpenSession(Session& session, const std::string& profileName, const std::
         return Status::Fail(ErrorKind::NotConnected);
     }
     const SessionPorts& ports = session.ports_;
-    Log(ports, "ホスト　" + server + "に接続しています。");
+    Tell(ports, LogKind::Connecting, server);
     Pump(ports);
-    // The log is handed over only after the login, so a failed login ends the log with the
-    // "checking password" line whatever the server answered.
-    SessionPorts quiet = ports;
-    quiet.log = nullptr;
-    auto client = std::make_unique<FtpClient>(quiet);
-    Log(ports, "接続しました。");
+    // A failed login ends the log with LoggingIn whatever the server answered (the engine
+    // tells of a lost connection only once logged in).
+    auto client = std::make_unique<FtpClient>(ports);
+    Tell(ports, LogKind::Connected);
     Pump(ports);
-    Log(ports, "パスワード確認中");
+    Tell(ports, LogKind::LoggingIn);
     Pump(ports);
     if (!client->connect(server, userName, password)) {
         Status failure = FailureOf(*client);
         client->close();
         return failure;
     }
-    client->setPorts(ports);
-    Log(ports, "パスワード確認しました。");
+    Tell(ports, LogKind::LoggedIn);
     Pump(ports);
     session.client_ = std::move(client);
     return Status::Ok();
@@ -127,48 +86,38 @@ void CloseSession(Session& session) {
     }
 }
 
-void FtpStatusCallback(TransferContext& context, int status, int64_t bytes,
-                       const SessionPorts& ports, int64_t nowMs) {
-    const bool block = (context.kind == kContextDownload && status == kStatusResponseReceived) ||
-                       (context.kind == kContextUpload && status == kStatusRequestSent);
-    if (!block) {
-        if (context.kind == kContextListing && status == kStatusResponseReceived) {
-            Pump(ports);
-        }
-        return;
-    }
-    if (context.expected == 0) {
-        // First notification of the transfer: show an empty bar; its count is not added.
-        if (ports.progress) {
-            ports.progress->clearBar();
-        }
-        context.expected = context.total;
-        context.lastDrawMs = -1;
-        context.pendingDraw = false;
-    } else {
-        context.done += std::max<int64_t>(bytes, 0);
-        if (context.lastDrawMs < 0 || nowMs - context.lastDrawMs >= kRedrawIntervalMs) {
-            DrawProgress(context, ports, nowMs);
+ProgressMeter::ProgressMeter(const SessionPorts& ports, int64_t total)
+    : ports_(ports), total_(std::max<int64_t>(total, 0)) {
+    Show(ports_, ProgressEvent{ProgressPhase::Started, {}, TransferMode::Binary, 0, total_});
+    Pump(ports_);
+}
+
+void ProgressMeter::add(int64_t bytes) {
+    add(bytes, MonotonicMs());
+}
+
+void ProgressMeter::add(int64_t bytes, int64_t nowMs) {
+    done_ += std::max<int64_t>(bytes, 0);
+    if (total_ > 0) {
+        if (toldMs_ < 0 || nowMs - toldMs_ >= kRedrawIntervalMs) {
+            tell(nowMs);
         } else {
-            context.pendingDraw = true;
+            untold_ = true;
         }
     }
-    Pump(ports);
+    Pump(ports_);
 }
 
-void FtpStatusCallback(TransferContext& context, int status, int64_t bytes,
-                       const SessionPorts& ports) {
-    FtpStatusCallback(context, status, bytes, ports, MonotonicMs());
-}
-
-void FlushTransferProgress(TransferContext& context, const SessionPorts& ports) {
-    if (context.pendingDraw && context.expected != 0) {
-        DrawProgress(context, ports, MonotonicMs());
+void ProgressMeter::finish() {
+    if (untold_) {
+        tell(MonotonicMs());
     }
 }
 
-std::string FormatProgressCounts(int64_t done, int64_t expected) {
-    return KilobyteText(done) + "KB / " + KilobyteText(expected) + "KB";
+void ProgressMeter::tell(int64_t nowMs) {
+    Show(ports_, ProgressEvent{ProgressPhase::Bytes, {}, TransferMode::Binary, done_, total_});
+    toldMs_ = nowMs;
+    untold_ = false;
 }
 
 } // namespace oxlip

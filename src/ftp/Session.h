@@ -1,6 +1,6 @@
 #pragma once
-// The FTP session: opening and closing a connection for a profile, the transfer context and
-// the status callback that draws progress.
+// The FTP session: the connection the window owns, opening and closing it for a profile, what
+// turns the engine's failures into a status, and the meter that tells a transfer's progress.
 
 #include "core/Status.h"
 #include "ftp/UiPorts.h"
@@ -15,25 +15,6 @@
 namespace oxlip {
 
 using ftp::FtpClient;
-
-// Transfer context kinds.
-constexpr int32_t kContextConnection = 100;
-constexpr int32_t kContextDownload = 101;
-constexpr int32_t kContextUpload = 102;
-constexpr int32_t kContextListing = 103;
-
-// Status codes the callback reacts to.
-constexpr int kStatusRequestSent = 31;      // upload blocks
-constexpr int kStatusResponseReceived = 41; // download blocks, listing replies
-
-struct TransferContext {
-    int32_t kind = 0;
-    int64_t total = 0;    // size of the source file
-    int64_t expected = 0; // 0 until the first notification
-    int64_t done = 0;
-    int64_t lastDrawMs = -1; // when the bar was last drawn (monotonic ms), -1 never
-    bool pendingDraw = false;
-};
 
 // A connection to a host as the window owns it: open or not. The operations take it by
 // reference; on a closed session they return NotConnected.
@@ -78,17 +59,26 @@ Status OpenSession(Session& session, const std::string& profileName, const std::
 // Closes the connection (QUIT); the session is closed afterwards.
 void CloseSession(Session& session);
 
-// The status callback: per block of a transfer (download kind with status 41, upload kind
-// with status 31) it grows the bar and the counts; a listing's replies only pump events.
-// Redraws at most every 50 ms; FlushTransferProgress draws the last state.
-void FtpStatusCallback(TransferContext& context, int status, int64_t bytes,
-                       const SessionPorts& ports);
-// The same with the monotonic time in milliseconds given by the caller.
-void FtpStatusCallback(TransferContext& context, int status, int64_t bytes,
-                       const SessionPorts& ports, int64_t nowMs);
-void FlushTransferProgress(TransferContext& context, const SessionPorts& ports);
+// Tells one transfer's progress: an empty bar when it starts, then the bytes that moved at
+// most every 50 ms (pumping for every block), and the last state when it ends. A transfer of
+// unknown or no size shows only the empty bar.
+class ProgressMeter {
+public:
+    ProgressMeter(const SessionPorts& ports, int64_t total);
+    // A block of bytes moved; nowMs is the monotonic time (the clock's when not given).
+    void add(int64_t bytes);
+    void add(int64_t bytes, int64_t nowMs);
+    // Tells the last state when it was not told yet.
+    void finish();
+    int64_t done() const { return done_; }
 
-// "1,234KB / 5,678KB": counts in whole kilobytes, rounded; a value below one half is empty.
-std::string FormatProgressCounts(int64_t done, int64_t expected);
+private:
+    void tell(int64_t nowMs);
+    SessionPorts ports_;
+    int64_t total_;
+    int64_t done_ = 0;
+    int64_t toldMs_ = -1; // when the bytes were last told (monotonic ms), -1 never
+    bool untold_ = false;
+};
 
 } // namespace oxlip

@@ -41,34 +41,24 @@ TransferMode ResolveType(TransferMode type, const std::string& targetPath,
                            ports.asciiExtensions ? *ports.asciiExtensions : kNone);
 }
 
-// Decides the type by the target path, writes the item and mode lines and pumps once before
-// the transfer starts. Returns the type.
+// Decides the type by the target path, tells the item and its mode and pumps once before the
+// transfer starts. Returns the type.
 TransferMode BeginTransfer(const SessionPorts& ports, TransferMode type,
-                           const std::string& targetPath, const char* doing) {
+                           const std::string& targetPath, ProgressPhase phase) {
     type = ResolveType(type, targetPath, ports);
-    if (ports.progress) {
-        ports.progress->setItemText(GetNamePart(targetPath, '/') + doing);
-        ports.progress->setModeText(type == TransferMode::Ascii ? "転送モード アスキー"
-                                                                : "転送モード バイナリ");
-    }
-    if (ports.pump) {
-        ports.pump->pump();
-    }
+    Show(ports, ProgressEvent{phase, GetNamePart(targetPath, '/'), type});
+    Pump(ports);
     return type;
 }
 
 // Blocks are told to the window at most this often (the engine pumps on its own meanwhile).
 constexpr auto kNotifyInterval = std::chrono::milliseconds(10);
 
-// Runs one transfer with its context: a first notification that shows the bar, then the
-// blocks (gathered as above), and the last state drawn at the end.
+// Runs one transfer with its meter: the empty bar first, then the blocks (gathered as above),
+// and the last state at the end.
 template <typename Move>
-bool RunWithProgress(const SessionPorts& ports, int32_t kind, int64_t total, Move&& move) {
-    TransferContext context;
-    context.kind = kind;
-    context.total = total;
-    const int status = kind == kContextDownload ? kStatusResponseReceived : kStatusRequestSent;
-    FtpStatusCallback(context, status, 0, ports);
+bool RunWithProgress(const SessionPorts& ports, int64_t total, Move&& move) {
+    ProgressMeter meter(ports, total);
     // Blocks that arrive in quick succession are told as one: the window hears of the
     // transfer every few milliseconds, however small the blocks.
     using Clock = std::chrono::steady_clock;
@@ -79,14 +69,14 @@ bool RunWithProgress(const SessionPorts& ports, int32_t kind, int64_t total, Mov
         const auto now = Clock::now();
         if (now - lastTold >= kNotifyInterval) {
             lastTold = now;
-            FtpStatusCallback(context, status, untold, ports);
+            meter.add(untold);
             untold = 0;
         }
     });
     if (untold > 0) {
-        FtpStatusCallback(context, status, untold, ports);
+        meter.add(untold);
     }
-    FlushTransferProgress(context, ports);
+    meter.finish();
     return ok;
 }
 
@@ -99,14 +89,14 @@ mode_t CurrentUmask() {
 // Runs a call that waits for the disk (a flush of a large file can take seconds) on a helper
 // thread while this thread keeps the window's events going at the engine's pace.
 template <typename Work> void WhilePumping(const SessionPorts& ports, Work&& work) {
-    if (!ports.pump) {
+    if (!ports.sink) {
         work();
         return;
     }
     auto done = std::async(std::launch::async, std::forward<Work>(work));
     while (done.wait_for(std::chrono::milliseconds(ftp::kPumpIntervalMs)) !=
            std::future_status::ready) {
-        ports.pump->pump();
+        Pump(ports);
     }
     done.get();
 }
@@ -156,7 +146,7 @@ struct ReceivedFile {
 Status ReceiveToTemp(FtpClient* hFtp, const std::string& hostPath, const std::string& localPath,
                      TransferMode type, std::optional<uint64_t> listedSize, ReceivedFile& out) {
     const SessionPorts& ports = hFtp->ports();
-    type = BeginTransfer(ports, type, localPath, " を受信中です...");
+    type = BeginTransfer(ports, type, localPath, ProgressPhase::Receiving);
     uint64_t total = 0; // unknown: the bar stays in its not-started state
     if (listedSize) {
         total = *listedSize;
@@ -189,21 +179,20 @@ Status ReceiveToTemp(FtpClient* hFtp, const std::string& hostPath, const std::st
     int64_t unflushed = 0;
     int64_t received = 0;
     const bool ok =
-        RunWithProgress(ports, kContextDownload, static_cast<int64_t>(total),
-                        [&](const ftp::BlockCallback& onBlock) {
-                            return hFtp->retrieve(
-                                hostPath, type == TransferMode::Ascii, fd,
-                                [&](std::size_t bytes) {
-                                    unflushed += static_cast<int64_t>(bytes);
-                                    received += static_cast<int64_t>(bytes);
-                                    if (exists && unflushed >= kWritebackStepBytes) {
-                                        ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-                                        unflushed = 0;
-                                    }
-                                    onBlock(bytes);
-                                },
-                                listedSize);
-                        });
+        RunWithProgress(ports, static_cast<int64_t>(total), [&](const ftp::BlockCallback& onBlock) {
+            return hFtp->retrieve(
+                hostPath, type == TransferMode::Ascii, fd,
+                [&](std::size_t bytes) {
+                    unflushed += static_cast<int64_t>(bytes);
+                    received += static_cast<int64_t>(bytes);
+                    if (exists && unflushed >= kWritebackStepBytes) {
+                        ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+                        unflushed = 0;
+                    }
+                    onBlock(bytes);
+                },
+                listedSize);
+        });
     if (!ok) {
         ::close(fd);
         ::unlink(temp.c_str());
@@ -318,7 +307,7 @@ namespace {
 Status SendFile(FtpClient* hFtp, const std::string& localPath, const std::string& hostPath,
                 TransferMode type) {
     const SessionPorts& ports = hFtp->ports();
-    type = BeginTransfer(ports, type, hostPath, " を送信中です...");
+    type = BeginTransfer(ports, type, hostPath, ProgressPhase::Sending);
     DirEntry source;
     GetLocalEntry(localPath, source);
 
@@ -331,11 +320,10 @@ Status SendFile(FtpClient* hFtp, const std::string& localPath, const std::string
         ::close(fd); // only regular files are sent (not folders, pipes or devices)
         return Status::Fail(ErrorKind::LocalIo);
     }
-    const bool ok =
-        RunWithProgress(ports, kContextUpload, static_cast<int64_t>(source.fileSize()),
-                        [&](const ftp::BlockCallback& onBlock) {
-                            return hFtp->store(hostPath, type == TransferMode::Ascii, fd, onBlock);
-                        });
+    const bool ok = RunWithProgress(
+        ports, static_cast<int64_t>(source.fileSize()), [&](const ftp::BlockCallback& onBlock) {
+            return hFtp->store(hostPath, type == TransferMode::Ascii, fd, onBlock);
+        });
     ::close(fd);
     return StatusOf(ok, *hFtp);
 }
@@ -351,7 +339,8 @@ bool SkipHostLink(FtpClient* hFtp, const std::string& path, bool& complete) {
         return false;
     }
     const bool folder = probe == FolderProbe::Folder;
-    TellSkipped(hFtp->ports(), folder ? SkippedEntry::FolderLink : SkippedEntry::FailedLink, path);
+    TellSkipped(hFtp->ports(), folder ? LogKind::FolderLinkSkipped : LogKind::FailedLinkSkipped,
+                path);
     complete = complete && folder;
     return true;
 }
@@ -373,14 +362,14 @@ Status DownloadTree(FtpClient* hFtp, const std::string& hostFolder, const std::s
     }
     const SessionPorts& ports = hFtp->ports();
     for (const std::string& name : listing.refused) {
-        TellSkipped(ports, SkippedEntry::UnsafeName, host + name);
+        TellSkipped(ports, LogKind::UnsafeNameSkipped, host + name);
         complete = false;
     }
     const std::vector<DirEntry>& entries = listing.entries; // MarkLinks keeps them in place
     for (const DirEntry& entry : entries) {
         const std::string& name = entry.cFileName;
         if (!IsPlainEntryName(name)) {
-            TellSkipped(ports, SkippedEntry::UnsafeName, host + name);
+            TellSkipped(ports, LogKind::UnsafeNameSkipped, host + name);
             complete = false;
             continue;
         }
@@ -414,7 +403,7 @@ Status DownloadTree(FtpClient* hFtp, const std::string& hostFolder, const std::s
         if (entry.isLink()) { // never entered; one that may be a folder fails the tree
             const bool sure = std::find(listing.doubtful.begin(), listing.doubtful.end(),
                                         entry.cFileName) == listing.doubtful.end();
-            TellSkipped(ports, sure ? SkippedEntry::FolderLink : SkippedEntry::FailedLink,
+            TellSkipped(ports, sure ? LogKind::FolderLinkSkipped : LogKind::FailedLinkSkipped,
                         host + entry.cFileName);
             complete = complete && sure;
         } else if (!EndsWithDot(entry.cFileName)) {
@@ -478,7 +467,7 @@ Status UploadTree(FtpClient* hFtp, const std::string& localFolder, const std::st
         const std::string name = TrimAtNul(entry.cFileName);
         if (entry.isDirectory()) {
             if (entry.isLink()) {
-                TellSkipped(ports, SkippedEntry::FolderLink, local + name); // never entered
+                TellSkipped(ports, LogKind::FolderLinkSkipped, local + name); // never entered
             } else if (!EndsWithDot(name)) {
                 subfolders.push_back(name);
             }
@@ -488,7 +477,7 @@ Status UploadTree(FtpClient* hFtp, const std::string& localFolder, const std::st
             continue; // a link that leads nowhere holds nothing to send
         }
         if (name.find_first_of("\r\n") != std::string::npos) {
-            TellSkipped(ports, SkippedEntry::UnsafeName, local + name); // no command may hold it
+            TellSkipped(ports, LogKind::UnsafeNameSkipped, local + name); // no command may hold it
             complete = false;
             continue;
         }
@@ -533,7 +522,7 @@ Status DownloadFolder(Session& session, const std::string& hostFolder,
     case ListedAs::Folder:
         break;
     case ListedAs::Link: // a link given as the folder is left alone, as inside a tree
-        TellSkipped(hFtp->ports(), SkippedEntry::FolderLink, hostFolder);
+        TellSkipped(hFtp->ports(), LogKind::FolderLinkSkipped, hostFolder);
         return Status::Ok();
     case ListedAs::Unknown:
         return FailureOf(*hFtp);

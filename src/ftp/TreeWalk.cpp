@@ -59,10 +59,8 @@ std::string ShownName(const std::string& name) {
     return out;
 }
 
-void TellSkipped(const SessionPorts& ports, SkippedEntry why, const std::string& path) {
-    if (ports.log) {
-        ports.log->skipped(why, ShownName(path));
-    }
+void TellSkipped(const SessionPorts& ports, LogKind why, const std::string& path) {
+    Tell(ports, why, ShownName(path));
 }
 
 bool ListWalkFolder(FtpClient* hFtp, const std::string& folder, WalkFolder& out) {

@@ -23,6 +23,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
+#include <tuple>
 
 #include <atomic>
 #include <chrono>
@@ -571,7 +572,7 @@ void MainWindowTest::statusLogKeepsTheNewestLineInView() {
     WindowHarness h;
     Frm_Main& w = h.start();
     for (int i = 0; i < 20; ++i) {
-        w.StatList->append("line " + std::to_string(i));
+        w.StatList->appendLine(QStringLiteral("line %1").arg(i));
     }
     QListWidgetItem* last = w.StatList->item(w.StatList->count() - 1);
     QTRY_VERIFY(w.StatList->viewport()->rect().contains(w.StatList->visualItemRect(last)));
@@ -600,6 +601,18 @@ void MainWindowTest::progressWindowBar() {
     QCOMPARE(state.Prog->filledWidth(), 250);
     state.clearBar();
     QCOMPARE(state.Prog->filledWidth(), 0);
+
+    // The count line: whole kilobytes, rounded half up, grouped; below one half is empty.
+    const std::vector<std::tuple<int64_t, int64_t, QString>> counts = {
+        {1234 * 1024, 5678 * 1024, QStringLiteral("1,234KB / 5,678KB")},
+        {5000, 10000, QStringLiteral("5KB / 10KB")},
+        {511, 512, QStringLiteral("KB / 1KB")},
+        {0, 0, QStringLiteral("KB / KB")},
+        {int64_t(5) << 30, int64_t(6) << 30, QStringLiteral("5,242,880KB / 6,291,456KB")},
+    };
+    for (const auto& [done, expected, text] : counts) {
+        QCOMPARE(FormatProgressCounts(done, expected), text);
+    }
 }
 
 QTEST_MAIN(MainWindowTest)

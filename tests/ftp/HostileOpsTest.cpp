@@ -115,19 +115,19 @@ TEST_F(HostileOpsTest, FailedDownloadsKeepThePreviousFileAndLeaveNoPart) {
         start("", 3000, 1500);
         ASSERT_TRUE(login()) << name;
         WriteFileBytes(target(), "previous content");
-        pump.count = 0;
+        ui.pumps = 0;
         auto begin = Clock::now();
         EXPECT_FALSE(DownloadFile(session, name, target(), TransferMode::Binary)) << name;
         const long long ms = MsSince(begin);
         EXPECT_LT(ms, 6000) << name;
         if (name == "/trickle.bin") {
             EXPECT_GE(ms, 1400) << name;
-            EXPECT_GE(pump.count, 15) << name;
+            EXPECT_GE(ui.pumps, 15) << name;
         } else if (name == "/no226.bin") {
             EXPECT_FALSE(stillUsable()) << name;
         } else {
             EXPECT_LT(ms, 1400) << name;
-            EXPECT_GT(pump.count, 0) << name;
+            EXPECT_GT(ui.pumps, 0) << name;
             EXPECT_TRUE(stillUsable()) << name;
         }
         expectUntouched();
@@ -155,10 +155,10 @@ TEST_F(HostileOpsTest, LostConnectionsFailTheOperationAtOnce) {
     EXPECT_FALSE(DownloadFolder(session, "/wide", local.file("tree"), TransferMode::Binary));
     EXPECT_LT(MsSince(begin), 200);
     fs::remove_all(local.file("tree"));
-    EXPECT_EQ(log.lines, std::vector<std::string>{kConnectionLostLine});
+    EXPECT_EQ(ui.logLines, std::vector<std::string>{kConnectionLostLine});
 
     start("", 10000, 10000);
-    log.lines.clear();
+    ui.logLines.clear();
     ASSERT_TRUE(login());
     begin = Clock::now();
     EXPECT_EQ(HostCurrentDirectory(session, "/die421").value(), "");
@@ -172,7 +172,7 @@ TEST_F(HostileOpsTest, LostConnectionsFailTheOperationAtOnce) {
     EXPECT_FALSE(SendFtpCommand(session, "NOOP"));
     EXPECT_LT(MsSince(begin), 200);
     expectUntouched();
-    EXPECT_EQ(log.lines, std::vector<std::string>{kConnectionLostLine});
+    EXPECT_EQ(ui.logLines, std::vector<std::string>{kConnectionLostLine});
 }
 
 // --- tree walks ----------------------------------------------------------------------------
@@ -196,14 +196,15 @@ TEST_F(HostileOpsTest, TreeDownloadStaysInsideItsFolder) {
         ExpectAllInside(commands, "/evil");
         ExpectLinksNotFollowed(commands, {"/evil/self", "/evil/up"});
         // Each told once, shown safely; this server delivers no link.
-        std::sort(log.skips.begin(), log.skips.end());
-        EXPECT_EQ(log.skips, (std::vector<std::string>{
-                                 "skip failed-link /evil/self", "skip failed-link /evil/up",
-                                 "skip unsafe /evil/../escape.txt", "skip unsafe /evil//abs-dir",
-                                 "skip unsafe /evil//etc-escape.txt", "skip unsafe /evil/a/b.txt",
-                                 "skip unsafe /evil/esc\\x1B[2J/x.txt"}))
+        auto skips = ui.lines("skip ");
+        std::sort(skips.begin(), skips.end());
+        EXPECT_EQ(skips, (std::vector<std::string>{
+                             "skip failed-link /evil/self", "skip failed-link /evil/up",
+                             "skip unsafe /evil/../escape.txt", "skip unsafe /evil//abs-dir",
+                             "skip unsafe /evil//etc-escape.txt", "skip unsafe /evil/a/b.txt",
+                             "skip unsafe /evil/esc\\x1B[2J/x.txt"}))
             << scenario;
-        log.skips.clear();
+        ui.journal.clear();
         client->close();
     }
 }

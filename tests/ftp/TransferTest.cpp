@@ -90,11 +90,11 @@ TEST_P(FileTransferTest, AutomaticModeDecidesByTheWholeTargetPath) {
     put("logo.gif", text);
     ASSERT_TRUE(DownloadFile(session, "/index.html", local.file("index.html"), TransferMode::Auto));
     EXPECT_EQ(ReadFileBytes(local.file("index.html")), "<p>\n</p>\n");
-    EXPECT_EQ(ui.lines("item").back(), "item index.html を受信中です...");
-    EXPECT_EQ(ui.lines("mode").back(), "mode 転送モード アスキー");
+    EXPECT_EQ(ui.lines("item").back(), "item index.html receive");
+    EXPECT_EQ(ui.lines("mode").back(), "mode ascii");
     ASSERT_TRUE(DownloadFile(session, "/logo.gif", local.file("logo.gif"), TransferMode::Auto));
     EXPECT_EQ(ReadFileBytes(local.file("logo.gif")), text);
-    EXPECT_EQ(ui.lines("mode").back(), "mode 転送モード バイナリ");
+    EXPECT_EQ(ui.lines("mode").back(), "mode binary");
     // A mode list without a selection (-1) decides like the automatic mode.
     ASSERT_TRUE(DownloadFile(session, "/index.html", local.file("again.html"), TransferMode::Auto));
     EXPECT_EQ(ReadFileBytes(local.file("again.html")), "<p>\n</p>\n");
@@ -114,7 +114,7 @@ TEST_P(FileTransferTest, AutomaticModeDecidesByTheWholeTargetPath) {
     ASSERT_TRUE(
         UploadFile(session, local.file("Makefile"), "/my.docs/Makefile", TransferMode::Auto));
     EXPECT_EQ(server->readFile("my.docs/Makefile"), "all:\n"); // the whole path decides
-    EXPECT_EQ(ui.lines("item").back(), "item Makefile を送信中です...");
+    EXPECT_EQ(ui.lines("item").back(), "item Makefile send");
 }
 
 TEST_P(FileTransferTest, ADownloadReplacesAFileOnlyWhenItArrivedWhole) {
@@ -195,7 +195,7 @@ TEST_P(FileTransferTest, NamesAsLongAsTheFileSystemAllowsArrive) {
 // empty file shows no bar.
 TEST_P(FileTransferTest, ProgressShowsTheBarFirstThenGrowsIt) {
     TempDir local;
-    const auto expectBar = [&](const std::string& bar, const std::string& count) {
+    const auto expectBar = [&](const std::string& bar) {
         const auto firstStep = std::find_if(ui.journal.begin(), ui.journal.end(), [](auto& l) {
             return l == "clear" || l.rfind("bar ", 0) == 0;
         });
@@ -203,15 +203,14 @@ TEST_P(FileTransferTest, ProgressShowsTheBarFirstThenGrowsIt) {
         EXPECT_EQ(*firstStep, "clear") << bar;
         EXPECT_EQ(ui.lines("clear").size(), 1u) << bar;
         EXPECT_EQ(ui.lines("bar").back(), bar);
-        EXPECT_EQ(ui.lines("count").back(), count);
         ui.journal.clear();
     };
     put("ten.bin", RandomBytes(10000));
     ASSERT_TRUE(DownloadFile(session, "/ten.bin", local.file("ten.bin"), TransferMode::Binary));
-    expectBar("bar 10000/10000", "count 10KB / 10KB");
+    expectBar("bar 10000/10000");
     WriteFileBytes(local.file("big.bin"), RandomBytes(3 << 20));
     ASSERT_TRUE(UploadFile(session, local.file("big.bin"), "/big.bin", TransferMode::Binary));
-    expectBar("bar 3145728/3145728", "count 3,072KB / 3,072KB");
+    expectBar("bar 3145728/3145728");
     put("empty.txt", "");
     ASSERT_TRUE(DownloadFile(session, "/empty.txt", local.file("empty.txt"), TransferMode::Binary));
     EXPECT_TRUE(ui.lines("bar").empty());
@@ -226,7 +225,7 @@ TEST_P(TreeTransferTest, DownloadThreeLevelsFilesBeforeSubfolders) {
         put(f, std::string("content of ") + f);
     }
     makeDirs("a/b/empty");
-    const auto expected = hostTreeOrder("/a/", " を受信中です...");
+    const auto expected = hostTreeOrder("/a/", " receive");
     TempDir local;
     ui.journal.clear();
     ASSERT_TRUE(DownloadFolder(session, "/a", local.file("a"), TransferMode::Binary));
@@ -271,7 +270,7 @@ TEST_P(TreeTransferTest, UploadThreeLevelsIntoNewAndExistingFolders) {
             }
             return kept;
         },
-        local.file("a/"), " を送信中です...");
+        local.file("a/"), " send");
     ui.journal.clear();
     ASSERT_TRUE(UploadFolder(session, local.file("a"), "/up", TransferMode::Auto));
     EXPECT_EQ(ui.lines("item"), expected);

@@ -24,9 +24,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Written once when the control connection is lost.
-const char* const kConnectionLostText = "サーバとの接続が切れました。";
-
 // How long QUIT waits for its answer before the socket is closed anyway.
 constexpr int kQuitWaitMs = 2000;
 // Transfer buffer. Uploads in blocks of this size kept a loopback vsftpd busiest (1.7 GB/s
@@ -351,8 +348,8 @@ struct FtpClient::Impl {
         }
         lostFlag = true;
         control.close();
-        if (loggedIn && !pumper.aborted() && ports.log) {
-            ports.log->append(kConnectionLostText);
+        if (loggedIn && !pumper.aborted()) {
+            Tell(ports, LogKind::ConnectionLost);
         }
     }
 
@@ -933,7 +930,7 @@ const SessionPorts& FtpClient::ports() const {
 
 void FtpClient::setPorts(SessionPorts ports) {
     d->ports = ports;
-    d->pumper.setPump(ports.pump);
+    d->pumper.setPump(ports.sink);
 }
 
 void FtpClient::setTimeouts(int connectMs, int replyMs) {
