@@ -217,7 +217,7 @@ void Frm_Main::RefreshPaneEntry(int pane, const std::string& name, const std::st
     const bool found = pane == kHostPane ? GetHostEntry(session_, path, record).ok()
                                          : GetLocalEntry(path, record) == 1;
     if (found && pane == kLocalPane) {
-        record.ftLastWriteTime = FileTimeToLocalFileTime(record.ftLastWriteTime);
+        record.modified = FileTimeToLocalFileTime(record.modified);
     }
     const int position = FindPaneItem(pane, name);
     if (position == 0) {
@@ -227,7 +227,7 @@ void Frm_Main::RefreshPaneEntry(int pane, const std::string& name, const std::st
         if (!found) {
             // Nothing to read back: shown with zero size, as the kind it was sent as.
             record = DirEntry{};
-            record.dwFileAttributes = folder ? FILE_ATTRIBUTE_DIRECTORY : 0;
+            record.directory = folder;
         }
         AddPaneItem(pane, name, record);
         return;
@@ -237,14 +237,13 @@ void Frm_Main::RefreshPaneEntry(int pane, const std::string& name, const std::st
     }
     QStandardItemModel* model = lv[pane]->model();
     const int row = position - 1;
-    if (!record.isDirectory()) {
-        const auto size = static_cast<qlonglong>(record.fileSize());
+    if (!record.directory) {
+        const auto size = static_cast<qlonglong>(record.size);
         model->item(row, kSizeColumn)->setText(q(FormatSizeKB(int64_t(size))));
         model->item(row, kSizeColumn)->setData(size, SortRole);
     }
-    model->item(row, kTimeColumn)->setText(TimeText(record.ftLastWriteTime));
-    model->item(row, kTimeColumn)
-        ->setData(static_cast<qlonglong>(record.ftLastWriteTime.ticks), SortRole);
+    model->item(row, kTimeColumn)->setText(TimeText(record.modified));
+    model->item(row, kTimeColumn)->setData(static_cast<qlonglong>(record.modified.ticks), SortRole);
     lv[pane]->resort();
 }
 

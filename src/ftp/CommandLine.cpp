@@ -211,9 +211,9 @@ std::optional<ftp::CivilTime> ParseCivilTime(const std::string& text) {
 }
 
 std::string FormatEntryLine(const DirEntry& entry) {
-    const char type = entry.isLink() ? 'l' : entry.isDirectory() ? 'd' : '-';
+    const char type = entry.link ? 'l' : entry.directory ? 'd' : '-';
     // The helpers' "2003/04/05 9:05:07" as "2003-04-05 09:05:07".
-    std::string time = FormatFileTime(entry.ftLastWriteTime);
+    std::string time = FormatFileTime(entry.modified);
     for (char& c : time) {
         c = c == '/' ? '-' : c;
     }
@@ -223,14 +223,12 @@ std::string FormatEntryLine(const DirEntry& entry) {
     }
     char text[64];
     std::snprintf(text, sizeof text, "%c\t%llu\t", type,
-                  static_cast<unsigned long long>(entry.fileSize()));
+                  static_cast<unsigned long long>(entry.size));
     std::string line = text + time + "\t";
-    if (entry.dwReserved0 != 0) {
-        char digits[16];
-        std::snprintf(digits, sizeof digits, "%x", entry.dwReserved0);
-        line += digits;
+    if (entry.permissions != 0) {
+        line += PermissionDigits(entry.permissions);
     }
-    return line + "\t" + entry.cFileName;
+    return line + "\t" + entry.name;
 }
 
 } // namespace oxlip

@@ -45,7 +45,7 @@ bool HostPathTaken(FtpClient* hFtp, const std::string& oldPath, const std::strin
     }
     const std::string name = newPath.substr(folder.size());
     return std::any_of(entries.begin(), entries.end(),
-                       [&](const DirEntry& entry) { return entry.cFileName == name; });
+                       [&](const DirEntry& entry) { return entry.name == name; });
 }
 
 } // namespace
@@ -88,8 +88,8 @@ bool RemoveLinksShownByList(FtpClient* hFtp, const std::string& path) {
     }
     bool removed = false;
     for (const DirEntry& entry : entries) {
-        if (entry.isLink() && IsPlainEntryName(entry.cFileName)) {
-            if (!DeleteClientFile(hFtp, path + entry.cFileName)) {
+        if (entry.link && IsPlainEntryName(entry.name)) {
+            if (!DeleteClientFile(hFtp, path + entry.name)) {
                 return false;
             }
             removed = true;
@@ -109,11 +109,11 @@ Status DeleteHostTree(FtpClient* hFtp, const std::string& folder, int depth) {
     }
     std::vector<std::string> subfolders;
     for (const DirEntry& entry : listing.entries) {
-        const std::string& name = entry.cFileName;
+        const std::string& name = entry.name;
         if (!IsPlainEntryName(name)) {
             return Status::Fail(ErrorKind::Unsafe);
         }
-        if (entry.isDirectory() && !entry.isLink()) {
+        if (entry.directory && !entry.link) {
             if (!EndsWithDot(name)) {
                 subfolders.push_back(path + name);
             }

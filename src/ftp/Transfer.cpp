@@ -321,7 +321,7 @@ Status SendFile(FtpClient* hFtp, const std::string& localPath, const std::string
         return Status::Fail(ErrorKind::LocalIo);
     }
     const bool ok = RunWithProgress(
-        ports, static_cast<int64_t>(source.fileSize()), [&](const ftp::BlockCallback& onBlock) {
+        ports, static_cast<int64_t>(source.size), [&](const ftp::BlockCallback& onBlock) {
             return hFtp->store(hostPath, type == TransferMode::Ascii, fd, onBlock);
         });
     ::close(fd);
@@ -367,19 +367,19 @@ Status DownloadTree(FtpClient* hFtp, const std::string& hostFolder, const std::s
     }
     const std::vector<DirEntry>& entries = listing.entries; // MarkLinks keeps them in place
     for (const DirEntry& entry : entries) {
-        const std::string& name = entry.cFileName;
+        const std::string& name = entry.name;
         if (!IsPlainEntryName(name)) {
             TellSkipped(ports, LogKind::UnsafeNameSkipped, host + name);
             complete = false;
             continue;
         }
-        if (entry.isDirectory()) {
+        if (entry.directory) {
             continue;
         }
         ReceivedFile file;
         // A link's listed size is the link's own; its file is looked up.
         const std::optional<uint64_t> listed =
-            entry.isLink() ? std::nullopt : std::optional<uint64_t>(entry.fileSize());
+            entry.link ? std::nullopt : std::optional<uint64_t>(entry.size);
         Status received = ReceiveToTemp(hFtp, host + name, local + name, type, listed, file);
         if (received) {
             if (!batch.add(std::move(file))) {
@@ -391,23 +391,23 @@ Status DownloadTree(FtpClient* hFtp, const std::string& hostFolder, const std::s
         if (!listing.linksShown && hFtp->isOpen() && !MarkLinks(hFtp, host, listing)) {
             return FailureOf(*hFtp);
         }
-        if (!entry.isLink() || !SkipHostLink(hFtp, host + name, complete)) {
+        if (!entry.link || !SkipHostLink(hFtp, host + name, complete)) {
             return received;
         }
     }
     std::vector<std::string> subfolders;
     for (const DirEntry& entry : entries) {
-        if (!entry.isDirectory() || !IsPlainEntryName(entry.cFileName)) {
+        if (!entry.directory || !IsPlainEntryName(entry.name)) {
             continue;
         }
-        if (entry.isLink()) { // never entered; one that may be a folder fails the tree
+        if (entry.link) { // never entered; one that may be a folder fails the tree
             const bool sure = std::find(listing.doubtful.begin(), listing.doubtful.end(),
-                                        entry.cFileName) == listing.doubtful.end();
+                                        entry.name) == listing.doubtful.end();
             TellSkipped(ports, sure ? LogKind::FolderLinkSkipped : LogKind::FailedLinkSkipped,
-                        host + entry.cFileName);
+                        host + entry.name);
             complete = complete && sure;
-        } else if (!EndsWithDot(entry.cFileName)) {
-            subfolders.push_back(entry.cFileName);
+        } else if (!EndsWithDot(entry.name)) {
+            subfolders.push_back(entry.name);
         }
     }
     for (const std::string& name : subfolders) {
@@ -431,14 +431,14 @@ bool EnsureHostFolder(FtpClient* hFtp, const std::string& folder) {
     }
     DirEntry entry;
     const bool found = hFtp->entry(folder, entry);
-    if (found && entry.isDirectory()) {
+    if (found && entry.directory) {
         return true;
     }
     if (hFtp->makeDir(folder + "/")) {
         return true;
     }
     if (found) {
-        return entry.isLink();
+        return entry.link;
     }
     return ProbeHostFolder(hFtp, folder) == FolderProbe::Folder;
 }
@@ -464,16 +464,16 @@ Status UploadTree(FtpClient* hFtp, const std::string& localFolder, const std::st
     const SessionPorts& ports = hFtp->ports();
     std::vector<std::string> subfolders;
     for (const DirEntry& entry : entries) {
-        const std::string name = TrimAtNul(entry.cFileName);
-        if (entry.isDirectory()) {
-            if (entry.isLink()) {
+        const std::string name = TrimAtNul(entry.name);
+        if (entry.directory) {
+            if (entry.link) {
                 TellSkipped(ports, LogKind::FolderLinkSkipped, local + name); // never entered
             } else if (!EndsWithDot(name)) {
                 subfolders.push_back(name);
             }
             continue;
         }
-        if (entry.isLink() && ::access((local + name).c_str(), F_OK) != 0) {
+        if (entry.link && ::access((local + name).c_str(), F_OK) != 0) {
             continue; // a link that leads nowhere holds nothing to send
         }
         if (name.find_first_of("\r\n") != std::string::npos) {

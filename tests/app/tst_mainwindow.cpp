@@ -355,8 +355,8 @@ void MainWindowTest::itemColumnsAndIcons() {
 
     // The host pane's access column: the permission digits as hexadecimal text.
     DirEntry entry;
-    entry.dwReserved0 = 0x755;
-    entry.setFileSize(5'000'000'000ULL);
+    entry.permissions = 0755;
+    entry.size = 5'000'000'000ULL;
     QVERIFY(w.AddPaneItem(1, "big.iso", entry));
     QCOMPARE(w.lv[1]->cellText(0, 4), QStringLiteral("755"));
     QCOMPARE(w.lv[1]->cellText(0, 1), QStringLiteral("4,882,812KB"));

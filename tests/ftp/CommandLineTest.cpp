@@ -94,21 +94,21 @@ TEST(ToolArgs, ParseListingNeedsNoUrl) {
 
 TEST(ToolOutput, EntryLinesAreTabSeparated) {
     DirEntry file;
-    file.setFileSize(5000000000ULL);
-    file.ftLastWriteTime = FileTimeFromCivil(2003, 4, 5, 9, 5, 7);
-    file.dwReserved0 = 0x644;
-    file.cFileName = "big file.bin";
+    file.size = 5000000000ULL;
+    file.modified = FileTimeFromCivil(2003, 4, 5, 9, 5, 7);
+    file.permissions = 0644;
+    file.name = "big file.bin";
     EXPECT_EQ(FormatEntryLine(file), "-\t5000000000\t2003-04-05 09:05:07\t644\tbig file.bin");
 
     DirEntry folder;
-    folder.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
-    folder.ftLastWriteTime = FileTimeFromCivil(2024, 12, 31, 23, 59, 0);
-    folder.cFileName = "日本語";
+    folder.directory = true;
+    folder.modified = FileTimeFromCivil(2024, 12, 31, 23, 59, 0);
+    folder.name = "日本語";
     EXPECT_EQ(FormatEntryLine(folder), "d\t0\t2024-12-31 23:59:00\t\t日本語");
 
     DirEntry link = folder;
-    link.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-    link.dwReserved0 = 0x777;
+    link.link = true;
+    link.permissions = 0777;
     EXPECT_EQ(FormatEntryLine(link).substr(0, 2), "l\t");
 }
 

@@ -65,7 +65,7 @@ TEST_F(HostileTest, ByteAtATimeAndBatchedRepliesGiveTheSameResults) {
         ::close(fd);
         std::vector<DirEntry> entries;
         bool sized = client->entry("/wide/up.txt", entries.emplace_back());
-        r.stored = std::to_string(entries.back().fileSize());
+        r.stored = std::to_string(entries.back().size);
         r.ok = got && stored && sized && client->rename("/wide/up.txt", "/wide/up2.txt") &&
                client->deleteFile("/wide/up2.txt") && stillUsable();
         client->close();
@@ -189,8 +189,8 @@ TEST_F(HostileTest, ListingLineEndsAndOverlongLines) {
         ASSERT_TRUE(client->list(folder, entries)) << folder;
         ASSERT_EQ(entries.size(), 3u) << folder;
         for (int i = 0; i < 3; ++i) {
-            EXPECT_EQ(entries[i].cFileName, kThreeFiles[i]) << folder;
-            EXPECT_EQ(entries[i].fileSize(), uint64_t(10 * (i + 1))) << folder;
+            EXPECT_EQ(entries[i].name, kThreeFiles[i]) << folder;
+            EXPECT_EQ(entries[i].size, uint64_t(10 * (i + 1))) << folder;
         }
     }
     for (const char* folder : {"/raw-total0", "/raw-empty"}) {

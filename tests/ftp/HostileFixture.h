@@ -96,7 +96,7 @@ protected:
         }
         std::vector<std::string> out;
         for (const DirEntry& e : entries) {
-            out.push_back(e.cFileName);
+            out.push_back(e.name);
         }
         return out;
     }

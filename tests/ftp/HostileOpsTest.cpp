@@ -313,14 +313,14 @@ TEST_F(HostileOpsTest, ServerByteNamesDownloadRenameAndDelete) {
         ASSERT_TRUE(ListHostFolder(session, entries, "/names/*.*")) << scenario;
         ASSERT_EQ(entries.size(), 3u) << scenario;
         for (std::size_t i = 0; i < entries.size(); ++i) {
-            const std::string name = entries[i].cFileName;
-            if (entries[i].fileSize() == 5 && !scenario.empty()) { // the CP932 name
+            const std::string name = entries[i].name;
+            if (entries[i].size == 5 && !scenario.empty()) { // the CP932 name
                 EXPECT_EQ(name, "テスト.txt") << scenario;
             }
             const std::string into = local.file(scenario + "item" + std::to_string(i));
             EXPECT_TRUE(DownloadFile(session, "/names/" + name, into, TransferMode::Binary))
                 << scenario << i;
-            EXPECT_EQ(ReadFileBytes(into).size(), entries[i].fileSize()) << scenario << i;
+            EXPECT_EQ(ReadFileBytes(into).size(), entries[i].size) << scenario << i;
             EXPECT_TRUE(RenameHostFile(session, "/names/" + name, "/names/" + name + ".o"));
             EXPECT_TRUE(DeleteHostFile(session, "/names/" + name + ".o")) << scenario << i;
         }

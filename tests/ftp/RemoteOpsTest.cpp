@@ -105,8 +105,8 @@ TEST_P(RemoteDirTest, ListingsAndSingleEntries) {
     EXPECT_GE(ui.pumps, 1);
     std::vector<std::string> names;
     for (const DirEntry& e : list) {
-        if (e.cFileName != "." && e.cFileName != "..") {
-            names.push_back(e.cFileName);
+        if (e.name != "." && e.name != "..") {
+            names.push_back(e.name);
         }
     }
     std::sort(names.begin(), names.end());
@@ -116,8 +116,8 @@ TEST_P(RemoteDirTest, ListingsAndSingleEntries) {
     EXPECT_FALSE(GetHostEntry(session, "/full/missing.txt", record));
     EXPECT_EQ(record, DirEntry{}); // untouched
     ASSERT_TRUE(GetHostEntry(session, "/full/a.txt", record));
-    EXPECT_EQ(record.fileSize(), 5u);
-    EXPECT_FALSE(record.isDirectory());
+    EXPECT_EQ(record.size, 5u);
+    EXPECT_FALSE(record.directory);
 }
 
 TEST_P(RemoteOpsTest, DeleteRenameCreateAndRawCommands) {
@@ -156,11 +156,11 @@ TEST_P(RemoteOpsTest, DeleteRenameCreateAndRawCommands) {
     std::vector<DirEntry> list;
     ASSERT_TRUE(ListHostFolder(session, list, "*.*"));
     ASSERT_EQ(list.size(), 1u);
-    EXPECT_EQ(list[0].dwReserved0, 0x640u);
+    EXPECT_EQ(list[0].permissions, 0640u);
     EXPECT_TRUE(SendFtpCommand(session, "SITE CHMOD 755 moved.txt\r"));
     ASSERT_TRUE(ListHostFolder(session, list, "/new/*.*"));
     ASSERT_EQ(list.size(), 1u);
-    EXPECT_EQ(list[0].dwReserved0, 0x755u);
+    EXPECT_EQ(list[0].permissions, 0755u);
     const Status missing = SendFtpCommand(session, "SITE CHMOD 644 missing.txt");
     EXPECT_EQ(missing.kind, ErrorKind::Refused);
     EXPECT_GE(missing.replyCode, 500);

@@ -26,12 +26,12 @@ ExpectedTreeOrder(const std::function<std::vector<DirEntry>(const std::string&)>
     std::vector<std::string> files;
     std::vector<std::string> subs;
     for (const DirEntry& e : list(folder)) {
-        if (e.isDirectory()) {
-            if (e.cFileName.back() != '.') {
-                subs.push_back(folder + e.cFileName + "/");
+        if (e.directory) {
+            if (e.name.back() != '.') {
+                subs.push_back(folder + e.name + "/");
             }
         } else {
-            files.push_back("item " + e.cFileName + verb);
+            files.push_back("item " + e.name + verb);
         }
     }
     for (const std::string& sub : subs) {

@@ -264,7 +264,7 @@ TEST_P(TreeTransferTest, UploadThreeLevelsIntoNewAndExistingFolders) {
             ListLocalFolder(list, folder + "*.*");
             std::vector<DirEntry> kept; // links to folders and dangling links are skipped
             for (auto& e : list) {
-                if (!(e.isLink() && (e.isDirectory() || e.cFileName == "dangling"))) {
+                if (!(e.link && (e.directory || e.name == "dangling"))) {
                     kept.push_back(e);
                 }
             }
@@ -296,8 +296,8 @@ TEST_P(TreeTransferTest, UploadThreeLevelsIntoNewAndExistingFolders) {
 std::vector<std::string> FileOrder(const std::vector<DirEntry>& list) {
     std::vector<std::string> names;
     for (const DirEntry& e : list) {
-        if (!e.isDirectory()) {
-            names.push_back(e.cFileName);
+        if (!e.directory) {
+            names.push_back(e.name);
         }
     }
     return names;
