@@ -28,8 +28,8 @@ int Fail(const std::string& message) {
 }
 
 // Counts the files and bytes a transfer moves and shows progress on standard error when it
-// is a terminal; names what a tree transfer left out and a lost connection there too. The
-// connecting lines of the session are not shown.
+// is a terminal; names what a tree transfer left out there too. The session's own lines
+// (connecting, a lost connection) are not shown: the one error line of a failure says it.
 class ToolSink : public EventSink {
 public:
     explicit ToolSink(bool show) : show_(show) {}
@@ -39,12 +39,10 @@ public:
                            : event.kind == LogKind::FailedLinkSkipped ? "skipped a link that failed"
                            : event.kind == LogKind::FolderLinkSkipped
                                ? "left a link to a folder alone"
-                           : event.kind == LogKind::ConnectionLost ? "the connection was lost"
-                                                                   : nullptr;
+                               : nullptr; // the session's own lines: a failure says it all
         if (what) {
             endLine();
-            std::fprintf(stderr, "oxlip-ftp: %s%s%s\n", what, event.subject.empty() ? "" : ": ",
-                         event.subject.c_str());
+            std::fprintf(stderr, "oxlip-ftp: %s: %s\n", what, event.subject.c_str());
         }
     }
     void progress(const ProgressEvent& event) override {
