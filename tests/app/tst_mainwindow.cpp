@@ -109,6 +109,7 @@ private slots:
     void aFailedSaveIsReported();
     void statusLogKeepsTheNewestLineInView();
     void progressWindowBar();
+    void windowSinkWordsEveryEvent();
 };
 
 void MainWindowTest::firstStartWithoutSettings() {
@@ -613,6 +614,64 @@ void MainWindowTest::progressWindowBar() {
     for (const auto& [done, expected, text] : counts) {
         QCOMPARE(FormatProgressCounts(done, expected), text);
     }
+}
+
+// The window's sink is the one place that words the core's events.
+void MainWindowTest::windowSinkWordsEveryEvent() {
+    StatusListBox log;
+    Frm_State state;
+    QtEventPump pump;
+    WindowSink sink([&] { return &log; }, [&] { return &state; }, pump);
+    const std::vector<std::pair<LogKind, QString>> lines = {
+        {LogKind::Connecting, QStringLiteral("ホスト　h:21に接続しています。")},
+        {LogKind::Connected, QStringLiteral("接続しました。")},
+        {LogKind::LoggingIn, QStringLiteral("パスワード確認中")},
+        {LogKind::LoggedIn, QStringLiteral("パスワード確認しました。")},
+        {LogKind::ConnectionLost, QStringLiteral("サーバとの接続が切れました。")},
+        {LogKind::UnsafeNameSkipped,
+         QStringLiteral("×名前が安全でないため転送しませんでした・・・・h:21")},
+        {LogKind::FailedLinkSkipped, QStringLiteral("×リンクを転送できませんでした・・・・h:21")},
+        {LogKind::FolderLinkSkipped,
+         QStringLiteral("フォルダへのリンクは転送しません・・・・h:21")},
+    };
+    QStringList expected;
+    for (const auto& [kind, line] : lines) {
+        const bool hasSubject =
+            kind == LogKind::Connecting || line.endsWith(QStringLiteral("h:21"));
+        sink.log(LogEvent{kind, hasSubject ? "h:21" : ""});
+        expected << line;
+    }
+    QCOMPARE(log.lines(), expected);
+
+    const struct {
+        ProgressEvent event;
+        QString item, mode, count;
+    } steps[] = {
+        {{ProgressPhase::Receiving, "a.txt", TransferMode::Ascii},
+         "a.txt を受信中です...",
+         "転送モード アスキー",
+         ""},
+        {{ProgressPhase::Sending, "b.bin", TransferMode::Binary},
+         "b.bin を送信中です...",
+         "転送モード バイナリ",
+         ""},
+        {{ProgressPhase::Started, "", TransferMode::Binary, 0, 2048},
+         "b.bin を送信中です...",
+         "転送モード バイナリ",
+         ""},
+        {{ProgressPhase::Bytes, "", TransferMode::Binary, 1024, 2048},
+         "b.bin を送信中です...",
+         "転送モード バイナリ",
+         "1KB / 2KB"},
+        {{ProgressPhase::Deleting, "c"}, "c を削除中です...", "転送モード バイナリ", "1KB / 2KB"},
+    };
+    for (const auto& step : steps) {
+        sink.progress(step.event);
+        QCOMPARE(state.Lbl[0]->text(), step.item);
+        QCOMPARE(state.Lbl[1]->text(), step.mode);
+        QCOMPARE(state.Lbl[2]->text(), step.count);
+    }
+    QCOMPARE(state.Prog->filledWidth(), 125);
 }
 
 QTEST_MAIN(MainWindowTest)
