@@ -3,6 +3,8 @@
 #   oxlip_localfs  <-  oxlip_settings  <-  oxlip_engine  <-  oxlip_ftp  <-  oxlip_gui
 #   (src/localfs)      (src/settings)      (src/ftp/engine)  (src/ftp)      (src/app, src/dialogs)
 #
+# Under them all oxlip_core (src/core: the result types, header-only), which every layer links.
+#
 # Each layer has an include root of its own under <build>/layers/<layer> that holds symbolic
 # links to its own folders only ("localfs/", "ftp/engine/" …). A layer sees its own root and
 # the roots of the layers it links, so an include of a layer above it does not build.
@@ -38,14 +40,22 @@ endfunction()
 
 find_package(OpenSSL 3 REQUIRED) # FTPS
 
+# The bottom of every layer: the result types, header-only.
+oxlip_layer_root(core_root core src/core)
+add_library(oxlip_core${OXLIP_LAYER_SUFFIX} INTERFACE)
+target_include_directories(oxlip_core${OXLIP_LAYER_SUFFIX} INTERFACE ${core_root})
+
 # The core: standard C++ only.
-oxlip_layer(localfs src/localfs)
-oxlip_layer(settings src/settings PUBLIC oxlip_localfs${OXLIP_LAYER_SUFFIX})
+oxlip_layer(localfs src/localfs PUBLIC oxlip_core${OXLIP_LAYER_SUFFIX})
+oxlip_layer(settings src/settings
+    PUBLIC oxlip_core${OXLIP_LAYER_SUFFIX} oxlip_localfs${OXLIP_LAYER_SUFFIX})
 target_compile_definitions(oxlip_settings${OXLIP_LAYER_SUFFIX} PRIVATE
     OXLIP_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
     OXLIP_VERSION_MINOR=${PROJECT_VERSION_MINOR}
     OXLIP_VERSION_PATCH=${PROJECT_VERSION_PATCH})
 oxlip_layer(engine src/ftp/engine
-    PUBLIC oxlip_localfs${OXLIP_LAYER_SUFFIX} OpenSSL::SSL OpenSSL::Crypto
+    PUBLIC oxlip_core${OXLIP_LAYER_SUFFIX} oxlip_localfs${OXLIP_LAYER_SUFFIX}
+        OpenSSL::SSL OpenSSL::Crypto
     PRIVATE oxlip_settings${OXLIP_LAYER_SUFFIX}) # pinned certificates
-oxlip_layer(ftp src/ftp PUBLIC oxlip_engine${OXLIP_LAYER_SUFFIX} oxlip_localfs${OXLIP_LAYER_SUFFIX})
+oxlip_layer(ftp src/ftp PUBLIC oxlip_core${OXLIP_LAYER_SUFFIX} oxlip_engine${OXLIP_LAYER_SUFFIX}
+    oxlip_localfs${OXLIP_LAYER_SUFFIX})

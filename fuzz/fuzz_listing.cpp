@@ -16,11 +16,10 @@ namespace {
 
 void CheckEntries(const std::vector<oxlip::DirEntry>& entries) {
     for (const oxlip::DirEntry& e : entries) {
-        FUZZ_CHECK(!e.cFileName.empty());
-        FUZZ_CHECK(e.cFileName.size() <= kMaxListingLine);
-        FUZZ_CHECK(e.cFileName.find_first_of(std::string("\r\n\0", 3)) == std::string::npos);
-        FUZZ_CHECK((e.dwReserved0 & ~0x777u) == 0);
-        FUZZ_CHECK((e.dwReserved0 & 0x888u) == 0);
+        FUZZ_CHECK(!e.name.empty());
+        FUZZ_CHECK(e.name.size() <= kMaxListingLine);
+        FUZZ_CHECK(e.name.find_first_of(std::string("\r\n\0", 3)) == std::string::npos);
+        FUZZ_CHECK((e.permissions & ~0777u) == 0);
     }
 }
 
@@ -36,7 +35,7 @@ void CheckNamesSurvive(const std::string& body, const CivilTime& now) {
         return;
     }
     const auto nameOf = [&](const std::optional<oxlip::DirEntry>& entry) {
-        return entry ? entry->cFileName : std::string("(none)");
+        return entry ? entry->name : std::string("(none)");
     };
     FUZZ_CHECK(nameOf(ParseListLine("-rw-r--r--   1 owner group 5368709120 Mar  5 10:30 " + name,
                                     now)) == name);

@@ -175,8 +175,10 @@ std::optional<ToolRequest> ParseToolArgs(const std::vector<std::string>& args, s
     std::size_t i = 0;
     for (bool mode = false, cacert = false; i < args.size(); i += 2) {
         if (args[i] == "--mode" && !mode) {
-            static const std::map<std::string, int> modes = {
-                {"auto", 0}, {"ascii", 1}, {"binary", 2}};
+            static const std::map<std::string, TransferMode> modes = {
+                {"auto", TransferMode::Auto},
+                {"ascii", TransferMode::Ascii},
+                {"binary", TransferMode::Binary}};
             if (i + 1 >= args.size() || !modes.count(args[i + 1])) {
                 error = "--mode wants auto, ascii or binary";
                 return std::nullopt;
@@ -247,9 +249,9 @@ std::optional<ftp::CivilTime> ParseCivilTime(const std::string& text) {
 }
 
 std::string FormatEntryLine(const DirEntry& entry) {
-    const char type = entry.isLink() ? 'l' : entry.isDirectory() ? 'd' : '-';
+    const char type = entry.link ? 'l' : entry.directory ? 'd' : '-';
     // The helpers' "2003/04/05 9:05:07" as "2003-04-05 09:05:07".
-    std::string time = FormatFileTime(entry.ftLastWriteTime);
+    std::string time = FormatFileTime(entry.modified);
     for (char& c : time) {
         c = c == '/' ? '-' : c;
     }
@@ -259,14 +261,12 @@ std::string FormatEntryLine(const DirEntry& entry) {
     }
     char text[64];
     std::snprintf(text, sizeof text, "%c\t%llu\t", type,
-                  static_cast<unsigned long long>(entry.fileSize()));
+                  static_cast<unsigned long long>(entry.size));
     std::string line = text + time + "\t";
-    if (entry.dwReserved0 != 0) {
-        char digits[16];
-        std::snprintf(digits, sizeof digits, "%x", entry.dwReserved0);
-        line += digits;
+    if (entry.permissions != 0) {
+        line += PermissionDigits(entry.permissions);
     }
-    return line + "\t" + entry.cFileName;
+    return line + "\t" + entry.name;
 }
 
 } // namespace oxlip

@@ -2,6 +2,7 @@
 // The pure parts of the command-line driver oxlip-ftp: its arguments, the connection URL and
 // the one-line form of a directory entry.
 
+#include "core/Status.h"
 #include "ftp/engine/ListingParser.h"
 #include "ftp/engine/Tls.h"
 #include "localfs/DirEntry.h"
@@ -31,7 +32,7 @@ std::optional<FtpUrl> ParseFtpUrl(const std::string& url, std::string& error);
 std::optional<std::string> PercentDecode(const std::string& text);
 
 struct ToolRequest {
-    int mode = 0;       // 0 automatic, 1 ASCII, 2 binary
+    TransferMode mode = TransferMode::Auto;
     std::string caFile; // --cacert: certificates trusted besides the system's
     std::optional<FtpUrl> url;
     std::string command;

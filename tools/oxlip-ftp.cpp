@@ -2,7 +2,6 @@
 // the same operations as the window.
 
 #include "ToolHelp.h"
-#include "tools/CommandLine.h"
 #include "ftp/RemoteDir.h"
 #include "ftp/RemoteOps.h"
 #include "ftp/Session.h"
@@ -10,6 +9,7 @@
 #include "ftp/engine/ListingParser.h"
 #include "settings/Settings.h"
 #include "settings/Version.h"
+#include "tools/CommandLine.h"
 
 #include <chrono>
 #include <cstdio>
@@ -27,21 +27,76 @@ int Fail(const std::string& message) {
     return 1;
 }
 
-// Counts the files and bytes a transfer moves, and shows progress on a terminal.
-class ToolProgress : public ProgressView {
+// Counts the files and bytes a transfer moves and shows progress on standard error when it
+// is a terminal; names what a tree transfer left out there too. The session's own lines
+// (connecting, encryption, a lost connection) are shown only on a terminal: for a script the
+// one error line of a failure says it.
+class ToolSink : public EventSink {
 public:
-    explicit ToolProgress(bool show) : show_(show) {}
-    void setItemText(const std::string& text) override {
-        finishFile();
-        ++files_;
-        item_ = text;
+    explicit ToolSink(bool show) : show_(show) {}
+    // The event in English; empty when it is not to be shown.
+    std::string Words(const LogEvent& event) const {
+        std::string line;
+        switch (event.kind) {
+        case LogKind::UnsafeNameSkipped:
+            return "skipped an unsafe name: " + event.subject;
+        case LogKind::FailedLinkSkipped:
+            return "skipped a link that failed: " + event.subject;
+        case LogKind::FolderLinkSkipped:
+            return "left a link to a folder alone: " + event.subject;
+        case LogKind::Connecting:
+            line = "connecting to " + event.subject;
+            break;
+        case LogKind::Connected:
+            line = "connected";
+            break;
+        case LogKind::TlsEstablished:
+            line = "encrypted with " + event.subject + " (" + event.detail + ")";
+            break;
+        case LogKind::TlsFellBack:
+            line = "the server offers no encryption: connected without it";
+            break;
+        case LogKind::LoggingIn:
+            line = "logging in";
+            break;
+        case LogKind::LoggedIn:
+            line = "logged in";
+            break;
+        case LogKind::ConnectionLost:
+            line = "the connection to the server was lost";
+            break;
+        }
+        return show_ ? line : std::string();
     }
-    void setModeText(const std::string&) override {}
-    void clearBar() override {}
-    void setBar(int64_t done, int64_t) override { current_ = done; }
-    void setCountText(const std::string& text) override {
-        if (show_) {
-            std::fprintf(stderr, "\r\033[K%s %s", item_.c_str(), text.c_str());
+    void pump() override {}
+    void log(const LogEvent& event) override {
+        const std::string line = Words(event);
+        if (!line.empty()) {
+            endLine();
+            std::fprintf(stderr, "oxlip-ftp: %s\n", line.c_str());
+        }
+    }
+    void progress(const ProgressEvent& event) override {
+        switch (event.phase) {
+        case ProgressPhase::Receiving:
+        case ProgressPhase::Sending:
+            finishFile();
+            ++files_;
+            item_ =
+                (event.phase == ProgressPhase::Receiving ? "receiving " : "sending ") + event.name;
+            break;
+        case ProgressPhase::Deleting:
+        case ProgressPhase::Started:
+            break;
+        case ProgressPhase::Bytes:
+            current_ = event.done;
+            if (show_) {
+                std::fprintf(stderr, "\r\033[K%s: %lld of %lld bytes", item_.c_str(),
+                             static_cast<long long>(event.done),
+                             static_cast<long long>(event.total));
+                lineOpen_ = true;
+            }
+            break;
         }
     }
     void finishFile() {
@@ -50,31 +105,20 @@ public:
     }
     int64_t files() const { return files_; }
     int64_t bytes() const { return bytes_; }
-    void endLine() const {
-        if (show_ && files_ > 0) {
+    void endLine() {
+        if (lineOpen_) {
             std::fputs("\n", stderr);
+            lineOpen_ = false;
         }
     }
 
 private:
     bool show_;
+    bool lineOpen_ = false;
     std::string item_;
     int64_t files_ = 0;
     int64_t bytes_ = 0;
     int64_t current_ = 0;
-};
-
-// Names what a tree transfer left out on standard error; the session's own log lines are not
-// shown.
-class ToolLog : public StatusLog {
-public:
-    void append(const std::string&) override {}
-    void skipped(SkippedEntry why, const std::string& path) override {
-        const char* what = why == SkippedEntry::UnsafeName   ? "skipped an unsafe name"
-                           : why == SkippedEntry::FailedLink ? "skipped a link that failed"
-                                                             : "left a link to a folder alone";
-        std::fprintf(stderr, "oxlip-ftp: %s: %s\n", what, path.c_str());
-    }
 };
 
 ftp::CivilTime LocalNow() {
@@ -100,7 +144,7 @@ int ParseListing(const ToolRequest& request) {
     return 0;
 }
 
-bool RunTransfer(FtpClient* client, const ToolRequest& request) {
+Status RunTransfer(Session& client, const ToolRequest& request) {
     const std::string& from = request.args[0];
     const std::string& to = request.args[1];
     if (request.command == "get") {
@@ -119,8 +163,8 @@ std::string ReplyOf(const std::string& text) {
     return text.empty() ? "" : ": " + text;
 }
 
-std::string ReplyOf(FtpClient* client) {
-    return ReplyOf(client->lastReplyText());
+std::string ReplyOf(const Status& status) {
+    return ReplyOf(status.reply);
 }
 
 // The arguments that name host paths.
@@ -135,17 +179,17 @@ std::vector<std::string> HostPaths(const ToolRequest& request) {
     return command == "quote" ? std::vector<std::string>{} : request.args;
 }
 
-int RunCommand(FtpClient* client, const ToolRequest& request) {
+int RunCommand(Session& client, const ToolRequest& request) {
     const std::string& command = request.command;
     const auto& args = request.args;
     if (command == "ls") {
         const std::string path = args.empty() ? "" : args[0];
-        if (HostCurrentDirectory(client, path).empty()) {
-            return Fail("cannot open the folder \"" + path + "\"" + ReplyOf(client));
+        if (auto opened = HostCurrentDirectory(client, path); !opened) {
+            return Fail("cannot open the folder \"" + path + "\"" + ReplyOf(opened.status()));
         }
         std::vector<DirEntry> entries;
-        if (!ListHostFolderChecked(client, entries, "*.*")) {
-            return Fail("cannot list the folder \"" + path + "\"" + ReplyOf(client));
+        if (Status listed = ListHostFolder(client, entries, "*.*"); !listed) {
+            return Fail("cannot list the folder \"" + path + "\"" + ReplyOf(listed));
         }
         for (const DirEntry& entry : entries) {
             std::printf("%s\n", FormatEntryLine(entry).c_str());
@@ -153,21 +197,22 @@ int RunCommand(FtpClient* client, const ToolRequest& request) {
         return 0;
     }
     if (command == "pwd") {
-        const std::string current = HostCurrentDirectory(client, "");
-        if (current.empty()) {
-            return Fail("cannot read the current folder" + ReplyOf(client));
+        const auto current = HostCurrentDirectory(client, "");
+        if (!current) {
+            return Fail("cannot read the current folder" + ReplyOf(current.status()));
         }
-        std::printf("%s\n", current.c_str());
+        std::printf("%s\n", current.value().c_str());
         return 0;
     }
     if (command == "quote") {
-        if (SendFtpCommand(client, args[0]) == 0) {
-            return Fail("the server refused the command" + ReplyOf(client));
+        const Status sent = SendFtpCommand(client, args[0]);
+        if (!sent) {
+            return Fail("the server refused the command" + ReplyOf(sent));
         }
-        std::printf("%s\n", client->lastReplyText().c_str());
+        std::printf("%s\n", sent.reply.c_str());
         return 0;
     }
-    bool ok = false;
+    Status ok = Status::Fail(ErrorKind::Protocol);
     if (command == "rm") {
         ok = DeleteHostFile(client, args[0]);
     } else if (command == "rmdir") {
@@ -175,13 +220,12 @@ int RunCommand(FtpClient* client, const ToolRequest& request) {
     } else if (command == "mkdir") {
         ok = CreateHostFolder(client, args[0]);
     } else if (command == "mv") {
-        bool taken = false;
-        ok = RenameHostFile(client, args[0], args[1], &taken);
-        if (taken) {
+        ok = RenameHostFile(client, args[0], args[1]);
+        if (ok.kind == ErrorKind::Exists) {
             return Fail("mv: \"" + args[1] + "\" already exists");
         }
     }
-    return ok ? 0 : Fail(command + " failed" + ReplyOf(client));
+    return ok ? 0 : Fail(command + " failed" + ReplyOf(ok));
 }
 
 } // namespace
@@ -202,21 +246,19 @@ int main(int argc, char** argv) {
 
     Settings settings("");
     settings.SetDefaultAsciiExtensions();
-    ToolProgress progress(::isatty(STDERR_FILENO) != 0);
-    ToolLog log;
+    ToolSink progress(::isatty(STDERR_FILENO) != 0);
     SessionPorts ports;
-    ports.log = &log;
-    ports.progress = &progress;
+    ports.sink = &progress;
     ports.asciiExtensions = &settings.AsciiExtensionList;
 
     // FTPS: a certificate that does not verify is refused (no judge), and named.
     SessionSecurity security;
     security.options.policy = request->url->tls;
     security.options.caFile = request->caFile;
-    std::string refusal;
-    auto client = OpenSession("oxlip-ftp", request->url->server, request->url->user,
-                              request->url->password, ports, &refusal, &security);
-    if (!client && security.problem) {
+    Session client(ports);
+    const Status login = OpenSession(client, "oxlip-ftp", request->url->server, request->url->user,
+                                     request->url->password, &security);
+    if (!login && security.problem) {
         const ftp::CertificateProblem& problem = *security.problem;
         std::string text = "the certificate of " + problem.hostPort + " does not verify (" +
                            problem.detail + "); SHA-256 fingerprint " + problem.fingerprint;
@@ -225,18 +267,18 @@ int main(int argc, char** argv) {
         }
         return Fail(text);
     }
-    if (!client) {
-        return Fail("cannot log in to " + request->url->server + ReplyOf(refusal));
+    if (!login) {
+        return Fail("cannot log in to " + request->url->server + ReplyOf(login));
     }
     // Names typed here go out in the encoding of the server's names, as names from listings do.
     for (const std::string& path : HostPaths(*request)) {
-        LearnHostPathNames(client.get(), path);
+        LearnHostPathNames(client, path);
     }
     const std::string& command = request->command;
     int status = 0;
     if (command == "get" || command == "put" || command == "getdir" || command == "putdir") {
         const auto start = std::chrono::steady_clock::now();
-        const bool ok = RunTransfer(client.get(), *request);
+        const Status ok = RunTransfer(client, *request);
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         progress.finishFile();
@@ -246,10 +288,10 @@ int main(int argc, char** argv) {
                         static_cast<long long>(progress.files()),
                         static_cast<long long>(progress.bytes()), seconds);
         } else {
-            status = Fail(command + " failed" + ReplyOf(client.get()));
+            status = Fail(command + " failed" + ReplyOf(ok));
         }
     } else {
-        status = RunCommand(client.get(), *request);
+        status = RunCommand(client, *request);
     }
     CloseSession(client);
     return status;

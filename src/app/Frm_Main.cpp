@@ -156,7 +156,7 @@ void Frm_Main::refuse() {
 
 Frm_Main::Frm_Main(Settings& settings, QWidget* parent)
     : QMainWindow(parent), settings_(settings),
-      progress_([this]() -> ProgressView* { return stateWindow(); }),
+      sink_([this] { return StatList; }, [this] { return stateWindow(); }, pump_),
       placement_(std::make_unique<Placement>(this)) {
     ui::InstallJapaneseFontSubstitutes();
     setWindowTitle(QStringLiteral("Oxlip"));
@@ -168,10 +168,9 @@ Frm_Main::Frm_Main(Settings& settings, QWidget* parent)
     buildToolbar();
     connectSignals();
 
-    ports_.log = StatList;
-    ports_.progress = &progress_;
-    ports_.pump = &pump_;
+    ports_.sink = &sink_;
     ports_.asciiExtensions = &settings_.AsciiExtensionList;
+    session_.setPorts(ports_);
     setDriveProbe([](const std::string& root) { return PathIsDirectory(root); }, kDriveProbeMs);
 
     applyMinimumSize();
@@ -181,8 +180,8 @@ Frm_Main::Frm_Main(Settings& settings, QWidget* parent)
 
 Frm_Main::~Frm_Main() {
     ++busy_; // closing pumps events: no handler may start anything now
-    if (hFtp_) {
-        CloseSession(hFtp_);
+    if (session_.connected()) {
+        CloseSession(session_);
     }
     delete state_.data();
 }
@@ -462,8 +461,8 @@ bool Frm_Main::Form_Unload() {
         !failed.contains(q(settings_.ftpIniPath()))) {
         failed << q(settings_.ftpIniPath());
     }
-    if (hFtp_) {
-        CloseSession(hFtp_);
+    if (session_.connected()) {
+        CloseSession(session_);
     }
     delete state_.data();
     if (!failed.isEmpty()) {
@@ -509,9 +508,9 @@ void Frm_Main::unloadStateWindow() {
 
 void Frm_Main::Btn_Con_Click() {
     ConnectionProfile& profile = settings_.profile;
-    if (hFtp_) {
+    if (session_.connected()) {
         StatList->appendLine(QStringLiteral("切断中"));
-        CloseSession(hFtp_);
+        CloseSession(session_);
         profile.LastPathHost = ShownFolder(kHostPane);
         ShowDisconnectedState();
         StatList->appendLine(QStringLiteral("切断しました。"));
@@ -521,12 +520,10 @@ void Frm_Main::Btn_Con_Click() {
 
     BusyGuard busy(*this);
     Btn_Con->setEnabled(false);
-    hFtp_ = OpenSession(profile.ProfileName, profile.Server, profile.UserName, profile.PassWord,
-                        ports_);
-    if (!hFtp_) {
+    if (!OpenSession(session_, profile.ProfileName, profile.Server, profile.UserName,
+                     profile.PassWord)) {
         ui::ShowMessage(this, q(profile.Server) + QStringLiteral(" へ接続出来ませんでした"),
                         ui::MsgIcon::Critical, ui::MsgButtons::Ok);
-        CloseSession(hFtp_);
         Btn_Con->setEnabled(true);
         return;
     }
@@ -537,7 +534,7 @@ void Frm_Main::Btn_Con_Click() {
     // Without a start folder the host pane opens at the login folder.
     std::string start = profile.Dir;
     if (start.empty()) {
-        start = HostCurrentDirectory(hFtp_.get(), "");
+        start = HostCurrentDirectory(session_, "").value();
     }
     if (!start.empty()) {
         SetHostPath(start);
@@ -640,7 +637,14 @@ void Frm_Main::CapturePaneState() {
 int Frm_Main::clampedTransMode() const {
     // A stored mode the list cannot show falls back to automatic.
     const int mode = settings_.profile.TransMode;
-    return (mode >= TransferAuto && mode <= TransferBinary) ? mode : TransferAuto;
+    return (mode >= 0 && mode <= 2) ? mode : 0;
+}
+
+TransferMode Frm_Main::transferMode() const {
+    // The mode list's rows: automatic, ASCII, binary.
+    static constexpr TransferMode kRows[] = {TransferMode::Auto, TransferMode::Ascii,
+                                             TransferMode::Binary};
+    return kRows[clampedTransMode()];
 }
 
 } // namespace oxlip

@@ -77,8 +77,7 @@ public:
 
     // ---- State ----
     Settings& settings() { return settings_; }
-    FtpClient* hFtp() const { return hFtp_.get(); }
-    bool connected() const { return hFtp_ != nullptr; }
+    bool connected() const { return session_.connected(); }
     int ActivePane = kLocalPane;
     // True while a command works (a connect, a listing, a transfer...): no other command
     // that touches the connection or the panes' folders may start meanwhile.
@@ -175,6 +174,8 @@ private:
     void addItemUnsorted(int pane, const std::string& name, const DirEntry& entry);
     std::string localStartPath() const;
     int clampedTransMode() const;
+    // The transfer mode the mode list shows (read anew for every item).
+    TransferMode transferMode() const;
     void updatePaneToolbar();
     void showConnectionState(bool open);
     bool paneUsable(int pane) const;
@@ -200,10 +201,10 @@ private:
                           bool sent);
 
     Settings& settings_;
-    std::unique_ptr<FtpClient> hFtp_;
     QtEventPump pump_;
-    ProgressProxy progress_;
+    WindowSink sink_;
     SessionPorts ports_;
+    Session session_; // after what its ports point to
     QPointer<Frm_State> state_;
     std::unique_ptr<Placement> placement_;
     std::vector<std::string> mounts_;

@@ -87,7 +87,7 @@ constexpr int kMaxFolderNameTries = 1000;
 // ---- Transfers ----
 
 void Frm_Main::Btn_Trs_Click(int index) {
-    if ((index != 0 && index != 1) || !hFtp_) {
+    if ((index != 0 && index != 1) || !session_.connected()) {
         refuse();
         return;
     }
@@ -104,7 +104,7 @@ void Frm_Main::Btn_Trs_Click(int index) {
 }
 
 void Frm_Main::UploadDroppedFiles(const QList<QUrl>& urls) {
-    if (!hFtp_) {
+    if (!session_.connected()) {
         refuse();
         return;
     }
@@ -151,14 +151,14 @@ void Frm_Main::transferItems(bool upload, const std::vector<TransferItem>& items
 
     int files = 0;
     for (const TransferItem& item : items) {
-        if (closeRequested_ || !hFtp_) {
+        if (closeRequested_ || !session_.connected()) {
             break;
         }
         const std::string from = item.sourceFolder + item.name;
         const std::string to = targetFolder + item.name;
         const std::string& local = upload ? from : to;
         const std::string& host = upload ? to : from;
-        const int mode = clampedTransMode(); // read anew for every item
+        const TransferMode mode = transferMode(); // read anew for every item
         bool ok = false;
         if (!IsPlainName(item.name)) {
             ok = false;
@@ -166,8 +166,9 @@ void Frm_Main::transferItems(bool upload, const std::vector<TransferItem>& items
             StatList->appendLine(upload ? QStringLiteral("フォルダをアップロード中・・・・→")
                                         : QStringLiteral("←フォルダをダウンロード中・・・・"));
             try {
-                ok = upload ? UploadFolder(hFtp_.get(), local, host, mode)
-                            : DownloadFolder(hFtp_.get(), host, local, mode);
+                ok = (upload ? UploadFolder(session_, local, host, mode)
+                             : DownloadFolder(session_, host, local, mode))
+                         .ok();
             } catch (...) {
                 ok = false;
             }
@@ -177,8 +178,9 @@ void Frm_Main::transferItems(bool upload, const std::vector<TransferItem>& items
                                          : QStringLiteral("←ファイルをダウンロード中・・・・")) +
                                  QString::number(files));
             try {
-                ok = upload ? UploadFile(hFtp_.get(), local, host, mode)
-                            : DownloadFile(hFtp_.get(), host, local, mode);
+                ok = (upload ? UploadFile(session_, local, host, mode)
+                             : DownloadFile(session_, host, local, mode))
+                         .ok();
             } catch (...) {
                 ok = false;
             }
@@ -212,10 +214,10 @@ void Frm_Main::transferItems(bool upload, const std::vector<TransferItem>& items
 void Frm_Main::RefreshPaneEntry(int pane, const std::string& name, const std::string& path,
                                 bool folder, bool sent) {
     DirEntry record;
-    const bool found = pane == kHostPane ? GetHostEntry(hFtp_.get(), path, record) == 1
+    const bool found = pane == kHostPane ? GetHostEntry(session_, path, record).ok()
                                          : GetLocalEntry(path, record) == 1;
     if (found && pane == kLocalPane) {
-        record.ftLastWriteTime = FileTimeToLocalFileTime(record.ftLastWriteTime);
+        record.modified = FileTimeToLocalFileTime(record.modified);
     }
     const int position = FindPaneItem(pane, name);
     if (position == 0) {
@@ -225,7 +227,7 @@ void Frm_Main::RefreshPaneEntry(int pane, const std::string& name, const std::st
         if (!found) {
             // Nothing to read back: shown with zero size, as the kind it was sent as.
             record = DirEntry{};
-            record.dwFileAttributes = folder ? FILE_ATTRIBUTE_DIRECTORY : 0;
+            record.directory = folder;
         }
         AddPaneItem(pane, name, record);
         return;
@@ -235,14 +237,13 @@ void Frm_Main::RefreshPaneEntry(int pane, const std::string& name, const std::st
     }
     QStandardItemModel* model = lv[pane]->model();
     const int row = position - 1;
-    if (!record.isDirectory()) {
-        const auto size = static_cast<qlonglong>(record.fileSize());
+    if (!record.directory) {
+        const auto size = static_cast<qlonglong>(record.size);
         model->item(row, kSizeColumn)->setText(q(FormatSizeKB(int64_t(size))));
         model->item(row, kSizeColumn)->setData(size, SortRole);
     }
-    model->item(row, kTimeColumn)->setText(TimeText(record.ftLastWriteTime));
-    model->item(row, kTimeColumn)
-        ->setData(static_cast<qlonglong>(record.ftLastWriteTime.ticks), SortRole);
+    model->item(row, kTimeColumn)->setText(TimeText(record.modified));
+    model->item(row, kTimeColumn)->setData(static_cast<qlonglong>(record.modified.ticks), SortRole);
     lv[pane]->resort();
 }
 
@@ -270,7 +271,7 @@ void Frm_Main::m_DelFile_Click() {
     const std::vector<SelectedItem> items = SelectedItems(lv[pane]);
     std::vector<QPersistentModelIndex> deleted;
     for (const SelectedItem& item : items) {
-        if (closeRequested_ || (pane == kHostPane && !hFtp_)) {
+        if (closeRequested_ || (pane == kHostPane && !session_.connected())) {
             break;
         }
         if (!IsPlainName(item.name)) {
@@ -280,8 +281,9 @@ void Frm_Main::m_DelFile_Click() {
         bool gone = false;
         try {
             if (pane == kHostPane) {
-                gone = item.folder ? DeleteHostFolder(hFtp_.get(), full)
-                                   : DeleteHostFile(hFtp_.get(), full);
+                gone = (item.folder ? DeleteHostFolder(session_, full)
+                                    : DeleteHostFile(session_, full))
+                           .ok();
             } else {
                 if (item.folder) {
                     DeleteLocalFolder(full);
@@ -340,7 +342,8 @@ void Frm_Main::m_MakeFolder_Click() {
     };
     const std::string folder = withSlash(ShownFolder(pane));
     if (pane == kHostPane) {
-        CreateHostFolder(hFtp_.get(), folder + nameFor(count + 1));
+        // A folder that could not be made shows as missing when the pane is read again.
+        (void)CreateHostFolder(session_, folder + nameFor(count + 1)).ok();
     } else {
         // A taken name (an item 新しいフォルダ2 alone gives 新しいフォルダ2 again) moves on to
         // the next free number.
@@ -382,7 +385,7 @@ QString Frm_Main::lv_AfterLabelEdit(int pane, int, const QString& oldName, const
     const std::string to = folder + newName.toStdString();
     bool ok = IsPlainName(newName.toStdString()) && IsPlainName(oldName.toStdString());
     if (ok && pane == kHostPane) {
-        ok = hFtp_ && RenameHostFile(hFtp_.get(), from, to);
+        ok = RenameHostFile(session_, from, to).ok();
     } else if (ok) {
         // Never replace another file: a name that is taken is refused.
         DirEntry existing;
@@ -399,7 +402,7 @@ QString Frm_Main::lv_AfterLabelEdit(int pane, int, const QString& oldName, const
 }
 
 void Frm_Main::m_Permision_Click() {
-    if (!hFtp_) {
+    if (!session_.connected()) {
         refuse();
         return;
     }
@@ -419,7 +422,7 @@ void Frm_Main::m_Permision_Click() {
     // The dialog reads the column as it stands ("44" is 044).
     const QString digits = host->cellText(row, kAccessColumn).trimmed();
     const QPersistentModelIndex item(host->model()->index(row, kAccessColumn));
-    Frm_Pms dialog(hFtp_.get(), name, digits, this);
+    Frm_Pms dialog(&session_, name, digits, this);
     ui::ExecDialog(&dialog);
     if (dialog.strFilename.isEmpty()) {
         return;

@@ -82,11 +82,11 @@ QString TimeText(const FileTime& time) {
 }
 
 bool Frm_Main::IsAsciiFile(const std::string& name) const {
-    return GetTransferType(GetExtension(name), settings_.AsciiExtensionList) == 1;
+    return GetTransferType(GetExtension(name), settings_.AsciiExtensionList) == TransferMode::Ascii;
 }
 
 void Frm_Main::addItemUnsorted(int pane, const std::string& name, const DirEntry& entry) {
-    const bool folder = entry.isDirectory();
+    const bool folder = entry.directory;
     const int icon = folder ? 1 : (IsAsciiFile(name) ? 2 : 3);
     const QString qname = q(name);
 
@@ -96,7 +96,7 @@ void Frm_Main::addItemUnsorted(int pane, const std::string& name, const DirEntry
     nameItem->setIcon(images::paneIcon(icon));
 
     // Sizes sort by their byte count and dates by their time; folders have no size.
-    const auto size = static_cast<qlonglong>(entry.fileSize());
+    const auto size = static_cast<qlonglong>(entry.size);
     auto* sizeItem = new PaneItem(folder ? QString() : q(FormatSizeKB(int64_t(size))),
                                   folder ? qlonglong(-1) : size);
     sizeItem->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -104,12 +104,12 @@ void Frm_Main::addItemUnsorted(int pane, const std::string& name, const DirEntry
     const QString type = folder ? QStringLiteral("<フォルダ>") : q(GetExtension(name)).toUpper();
     auto* typeItem = new PaneItem(type, type);
 
-    auto* timeItem = new PaneItem(TimeText(entry.ftLastWriteTime),
-                                  static_cast<qlonglong>(entry.ftLastWriteTime.ticks));
+    auto* timeItem =
+        new PaneItem(TimeText(entry.modified), static_cast<qlonglong>(entry.modified.ticks));
 
     QList<QStandardItem*> row{nameItem, sizeItem, typeItem, timeItem};
     if (pane == kHostPane) {
-        const QString access = QString::number(entry.dwReserved0, 16).toUpper();
+        const QString access = QString::fromStdString(PermissionDigits(entry.permissions));
         row << new PaneItem(access, access);
     }
     lv[pane]->addRow(row);
@@ -145,11 +145,11 @@ bool Frm_Main::ShowLocalFolder(const std::string& path) {
     const int count = ListLocalFolder(list, folder + "*.*");
     lv[kLocalPane]->beginFill();
     for (DirEntry& entry : list) {
-        if (entry.cFileName == "." || entry.cFileName == "..") {
+        if (entry.name == "." || entry.name == "..") {
             continue;
         }
-        entry.ftLastWriteTime = FileTimeToLocalFileTime(entry.ftLastWriteTime);
-        addItemUnsorted(kLocalPane, entry.cFileName, entry);
+        entry.modified = FileTimeToLocalFileTime(entry.modified);
+        addItemUnsorted(kLocalPane, entry.name, entry);
     }
     lv[kLocalPane]->endFill();
     return count > 0;
@@ -157,21 +157,22 @@ bool Frm_Main::ShowLocalFolder(const std::string& path) {
 
 bool Frm_Main::ShowHostFolder(const std::string& path) {
     lv[kHostPane]->clearItems();
-    if (!hFtp_) {
+    if (!session_.connected()) {
         return false;
     }
     BusyGuard busy(*this);
     WaitCursor wait(this);
     const std::string folder = withSlash(path);
-    if (HostCurrentDirectory(hFtp_.get(), folder).empty()) {
+    if (!HostCurrentDirectory(session_, folder)) {
         return false;
     }
     std::vector<DirEntry> list;
-    const int count = ListHostFolder(hFtp_.get(), list, "*.*");
+    // A listing that failed shows an empty folder.
+    const int count = ListHostFolder(session_, list, "*.*") ? static_cast<int>(list.size()) : 0;
     // Nothing below pumps events, so the views never see the rows half added.
     lv[kHostPane]->beginFill();
     for (const DirEntry& entry : list) {
-        const std::string name = TrimAtNul(entry.cFileName);
+        const std::string name = TrimAtNul(entry.name);
         if (name == "." || name == ".." || name.empty()) {
             continue;
         }

@@ -1,5 +1,7 @@
 #include "app/GuiPorts.h"
 
+#include "dialogs/Frm_State.h"
+
 #include <QCoreApplication>
 
 namespace oxlip {
@@ -7,19 +9,6 @@ namespace oxlip {
 StatusListBox::StatusListBox(QWidget* parent) : QListWidget(parent) {
     setSelectionMode(QAbstractItemView::SingleSelection);
     setUniformItemSizes(true);
-}
-
-void StatusListBox::append(const std::string& line) {
-    appendLine(QString::fromStdString(line));
-}
-
-void StatusListBox::skipped(SkippedEntry why, const std::string& path) {
-    const QString text = why == SkippedEntry::UnsafeName
-                             ? QStringLiteral("×名前が安全でないため転送しませんでした・・・・")
-                         : why == SkippedEntry::FailedLink
-                             ? QStringLiteral("×リンクを転送できませんでした・・・・")
-                             : QStringLiteral("フォルダへのリンクは転送しません・・・・");
-    appendLine(text + QString::fromStdString(path));
 }
 
 void StatusListBox::appendLine(const QString& line) {
@@ -48,24 +37,91 @@ void QtEventPump::pump() {
     --depth_;
 }
 
-void ProgressProxy::setItemText(const std::string& text) {
-    forward([&](ProgressView& view) { view.setItemText(text); });
+namespace {
+
+// Whole kilobytes, rounded half up, grouped by thousands; below one half gives "".
+QString KilobyteText(int64_t bytes) {
+    if (bytes < 512) {
+        return QString();
+    }
+    const QString digits = QString::number((bytes + 512) / 1024);
+    QString out;
+    const qsizetype n = digits.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        if (i > 0 && (n - i) % 3 == 0) {
+            out += QLatin1Char(',');
+        }
+        out += digits[i];
+    }
+    return out;
 }
 
-void ProgressProxy::setModeText(const std::string& text) {
-    forward([&](ProgressView& view) { view.setModeText(text); });
+} // namespace
+
+QString FormatProgressCounts(int64_t done, int64_t expected) {
+    return KilobyteText(done) + QStringLiteral("KB / ") + KilobyteText(expected) +
+           QStringLiteral("KB");
 }
 
-void ProgressProxy::clearBar() {
-    forward([](ProgressView& view) { view.clearBar(); });
+QString LogLine(const LogEvent& event) {
+    const QString subject = QString::fromStdString(event.subject);
+    switch (event.kind) {
+    case LogKind::Connecting:
+        return QStringLiteral("ホスト　") + subject + QStringLiteral("に接続しています。");
+    case LogKind::Connected:
+        return QStringLiteral("接続しました。");
+    case LogKind::TlsEstablished:
+        return subject + QStringLiteral(" (") + QString::fromStdString(event.detail) +
+               QStringLiteral(") で暗号化しました");
+    case LogKind::TlsFellBack:
+        return QStringLiteral("サーバが暗号化に対応していないため、暗号化せずに接続しました。");
+    case LogKind::LoggingIn:
+        return QStringLiteral("パスワード確認中");
+    case LogKind::LoggedIn:
+        return QStringLiteral("パスワード確認しました。");
+    case LogKind::ConnectionLost:
+        return QStringLiteral("サーバとの接続が切れました。");
+    case LogKind::UnsafeNameSkipped:
+        return QStringLiteral("×名前が安全でないため転送しませんでした・・・・") + subject;
+    case LogKind::FailedLinkSkipped:
+        return QStringLiteral("×リンクを転送できませんでした・・・・") + subject;
+    case LogKind::FolderLinkSkipped:
+        return QStringLiteral("フォルダへのリンクは転送しません・・・・") + subject;
+    }
+    return subject;
 }
 
-void ProgressProxy::setBar(int64_t done, int64_t expected) {
-    forward([&](ProgressView& view) { view.setBar(done, expected); });
+void WindowSink::log(const LogEvent& event) {
+    if (StatusListBox* box = log_ ? log_() : nullptr) {
+        box->appendLine(LogLine(event));
+    }
 }
 
-void ProgressProxy::setCountText(const std::string& text) {
-    forward([&](ProgressView& view) { view.setCountText(text); });
+void WindowSink::progress(const ProgressEvent& event) {
+    Frm_State* view = progress_ ? progress_() : nullptr;
+    if (!view) {
+        return;
+    }
+    switch (event.phase) {
+    case ProgressPhase::Receiving:
+    case ProgressPhase::Sending:
+        view->setItemText(event.name + (event.phase == ProgressPhase::Receiving
+                                            ? " を受信中です..."
+                                            : " を送信中です..."));
+        view->setModeText(event.mode == TransferMode::Ascii ? "転送モード アスキー"
+                                                            : "転送モード バイナリ");
+        break;
+    case ProgressPhase::Deleting:
+        view->setItemText(event.name + " を削除中です...");
+        break;
+    case ProgressPhase::Started:
+        view->clearBar();
+        break;
+    case ProgressPhase::Bytes:
+        view->setBar(event.done, event.total);
+        view->setCountText(FormatProgressCounts(event.done, event.total).toStdString());
+        break;
+    }
 }
 
 } // namespace oxlip

@@ -1,6 +1,6 @@
 #pragma once
-// The window's side of the core's interfaces: the status log list box, the event pump and
-// the progress view that forwards to the current progress window.
+// The window's side of the core's interfaces: the status log list box, the event pump and the
+// sink that words the core's events in the window's texts (the only place that holds them).
 
 #include "ftp/UiPorts.h"
 
@@ -10,14 +10,14 @@
 
 namespace oxlip {
 
+class Frm_State;
+
 // The status log at the bottom of the main window. Lines are only appended; once more than
 // four are held, the newest line is kept in view.
-class StatusListBox : public QListWidget, public StatusLog {
+class StatusListBox : public QListWidget {
     Q_OBJECT
 public:
     explicit StatusListBox(QWidget* parent = nullptr);
-    void append(const std::string& line) override;
-    void skipped(SkippedEntry why, const std::string& path) override;
     void appendLine(const QString& line);
     QStringList lines() const;
 };
@@ -33,24 +33,27 @@ private:
     int depth_ = 0;
 };
 
-// Forwards every call to the progress view that `target` returns (the current progress
-// window, created hidden when missing). A null target drops the calls.
-class ProgressProxy : public ProgressView {
+// "1,234KB / 5,678KB": counts in whole kilobytes, rounded; a value below one half is empty.
+QString FormatProgressCounts(int64_t done, int64_t expected);
+
+// The log line of an event.
+QString LogLine(const LogEvent& event);
+
+// Words the core's events: log events as lines of the status log, progress in the progress
+// window that `progress` returns (created hidden when missing; null drops the event).
+class WindowSink : public EventSink {
 public:
-    explicit ProgressProxy(std::function<ProgressView*()> target) : target_(std::move(target)) {}
-    void setItemText(const std::string& text) override;
-    void setModeText(const std::string& text) override;
-    void clearBar() override;
-    void setBar(int64_t done, int64_t expected) override;
-    void setCountText(const std::string& text) override;
+    WindowSink(std::function<StatusListBox*()> log, std::function<Frm_State*()> progress,
+               QtEventPump& pump)
+        : log_(std::move(log)), progress_(std::move(progress)), pump_(pump) {}
+    void log(const LogEvent& event) override;
+    void progress(const ProgressEvent& event) override;
+    void pump() override { pump_.pump(); }
 
 private:
-    template <typename F> void forward(F&& call) {
-        if (ProgressView* view = target_ ? target_() : nullptr) {
-            call(*view);
-        }
-    }
-    std::function<ProgressView*()> target_;
+    std::function<StatusListBox*()> log_;
+    std::function<Frm_State*()> progress_;
+    QtEventPump& pump_;
 };
 
 } // namespace oxlip

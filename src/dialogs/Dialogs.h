@@ -21,9 +21,7 @@ class QRadioButton;
 
 namespace oxlip {
 
-namespace ftp {
-class FtpClient;
-}
+class Session;
 
 class FolderList;
 
@@ -111,15 +109,16 @@ private:
 class Frm_Pms : public QDialog {
     Q_OBJECT
 public:
-    Frm_Pms(ftp::FtpClient* hFtp, const QString& filename, const QString& pms,
+    Frm_Pms(Session* session, const QString& filename, const QString& pms,
             QWidget* parent = nullptr);
     QString strFilename;
     QString strPms;
 
     // The command line sent by OK (for the digits shown now), and the way it is sent:
-    // SendFtpCommand on the connection unless a test puts a recorder in its place.
+    // SendFtpCommand on the session unless a test puts a recorder in its place; true when
+    // the server accepted it.
     QString CommandText() const;
-    std::function<int(const std::string& command)> sendCommand;
+    std::function<bool(const std::string& command)> sendCommand;
 
     QLabel* Label1 = nullptr;
     QLineEdit* txt_name = nullptr;

@@ -46,9 +46,11 @@ QString UsablePermission(const QString& pms) {
 
 } // namespace
 
-Frm_Pms::Frm_Pms(ftp::FtpClient* hFtp, const QString& filename, const QString& pms, QWidget* parent)
+Frm_Pms::Frm_Pms(Session* session, const QString& filename, const QString& pms, QWidget* parent)
     : QDialog(parent), strFilename(filename), strPms(pms) {
-    sendCommand = [hFtp](const std::string& command) { return SendFtpCommand(hFtp, command); };
+    sendCommand = [session](const std::string& command) {
+        return session && SendFtpCommand(*session, command).ok();
+    };
     ui::SetUpDialog(this, QStringLiteral("Frm_Pms"), QStringLiteral("パーミッションの変更"), 6990,
                     3375);
 
@@ -146,7 +148,7 @@ void Frm_Pms::cmd_ok_Click() {
         reject();
         return;
     }
-    if (sendCommand(CommandText().toStdString()) == 0) {
+    if (!sendCommand(CommandText().toStdString())) {
         // Nothing changed on the server: answer as a cancel, so that the caller keeps the
         // permissions it shows.
         ui::ShowMessage(this, QStringLiteral("パーミッションの変更に失敗しました"),

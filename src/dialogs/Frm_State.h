@@ -2,11 +2,11 @@
 // The progress window shown while a command moves or deletes files: the item, the transfer
 // type, a bar in the highlight colour and the byte counts.
 
-#include "ftp/UiPorts.h"
-
 #include <QDialog>
 
 #include <array>
+#include <cstdint>
+#include <string>
 
 class QLabel;
 
@@ -29,16 +29,16 @@ private:
     int filled_ = 0;
 };
 
-class Frm_State : public QDialog, public ProgressView {
+class Frm_State : public QDialog {
     Q_OBJECT
 public:
     explicit Frm_State(QWidget* parent = nullptr);
 
-    void setItemText(const std::string& text) override;
-    void setModeText(const std::string& text) override;
-    void clearBar() override;
-    void setBar(int64_t done, int64_t expected) override;
-    void setCountText(const std::string& text) override;
+    void setItemText(const std::string& text); // first line
+    void setModeText(const std::string& text); // second line
+    void clearBar();                           // empty and show the bar
+    void setBar(int64_t done, int64_t expected);
+    void setCountText(const std::string& text); // "1,234KB / 5,678KB"
 
     std::array<QLabel*, 3> Lbl{};
     ProgressBarBox* Prog = nullptr;

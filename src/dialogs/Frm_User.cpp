@@ -405,7 +405,7 @@ void Frm_User::StoreAndClose() {
     p.KeepAlive =
         BoxNumber(txt_keepalive, 0, kMaxKeepAliveSeconds).value_or(kDefaultKeepAliveSeconds);
 
-    p.TransMode = TransferAuto;
+    p.TransMode = 0; // automatic
     p.LastPathHost.clear();
     if (!settings_.SaveProfile()) {
         ui::ShowMessage(this,

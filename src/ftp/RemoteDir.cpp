@@ -6,41 +6,49 @@
 
 namespace oxlip {
 
-std::string HostCurrentDirectory(FtpClient* hFtp, const std::string& path) {
-    if (!hFtp) {
-        return "";
+Result<std::string> HostCurrentDirectory(Session& session, const std::string& path) {
+    if (Status ready = CheckReady(session, {path}); !ready) {
+        return ready;
     }
+    FtpClient* client = session.client();
     if (!path.empty()) {
-        return hFtp->changeDir(path) ? path : "";
+        if (!client->changeDir(path)) {
+            return FailureOf(*client);
+        }
+        return path;
     }
-    auto current = hFtp->currentDir();
-    return current ? TrimAtNul(*current) : "";
+    auto current = client->currentDir();
+    if (!current) {
+        return FailureOf(*client);
+    }
+    return TrimAtNul(*current);
 }
 
-bool ListHostFolderChecked(FtpClient* hFtp, std::vector<DirEntry>& list, const std::string& pattern,
-                           ftp::ListingNotes* notes) {
+bool ListClientFolder(FtpClient& client, std::vector<DirEntry>& list, const std::string& pattern,
+                      ftp::ListingNotes* notes) {
     list.clear();
-    if (!hFtp) {
-        return false;
-    }
     std::vector<DirEntry> entries;
-    const bool ok = hFtp->list(pattern, entries, notes);
+    const bool ok = client.list(pattern, entries, notes);
     // The listing's final reply has arrived: let the window catch up.
-    TransferContext context;
-    context.kind = kContextListing;
-    FtpStatusCallback(context, kStatusResponseReceived, 0, hFtp->ports());
+    Pump(client.ports());
     if (ok) {
         list = std::move(entries);
     }
     return ok;
 }
 
-int ListHostFolder(FtpClient* hFtp, std::vector<DirEntry>& list, const std::string& pattern) {
-    ListHostFolderChecked(hFtp, list, pattern);
-    return static_cast<int>(list.size());
+Status ListHostFolder(Session& session, std::vector<DirEntry>& list, const std::string& pattern,
+                      ftp::ListingNotes* notes) {
+    list.clear();
+    if (Status ready = CheckReady(session, {pattern}); !ready) {
+        return ready;
+    }
+    FtpClient* client = session.client();
+    return StatusOf(ListClientFolder(*client, list, pattern, notes), *client);
 }
 
-void LearnHostPathNames(FtpClient* hFtp, const std::string& path) {
+void LearnHostPathNames(Session& session, const std::string& path) {
+    FtpClient* hFtp = session.client();
     if (!hFtp || hFtp->namesUtf8()) {
         return;
     }
@@ -61,16 +69,17 @@ void LearnHostPathNames(FtpClient* hFtp, const std::string& path) {
     }
 }
 
-int GetHostEntry(FtpClient* hFtp, const std::string& path, DirEntry& record) {
-    if (!hFtp) {
-        return 0;
+Status GetHostEntry(Session& session, const std::string& path, DirEntry& record) {
+    if (Status ready = CheckReady(session, {path}); !ready) {
+        return ready;
     }
+    FtpClient* client = session.client();
     DirEntry found;
-    if (!hFtp->entry(path, found)) {
-        return 0;
+    if (!client->entry(path, found)) {
+        return FailureOf(*client);
     }
     record = std::move(found);
-    return 1;
+    return Status::Ok();
 }
 
 } // namespace oxlip

@@ -10,21 +10,14 @@
 
 namespace oxlip {
 
-bool DeleteHostFile(FtpClient* hFtp, const std::string& path) {
-    if (!hFtp) {
-        return false;
-    }
+namespace {
+
+bool DeleteClientFile(FtpClient* hFtp, const std::string& path) {
     const SessionPorts& ports = hFtp->ports();
-    if (ports.progress) {
-        ports.progress->setItemText(GetNamePart(path, '/') + " を削除中です...");
-    }
-    if (ports.pump) {
-        ports.pump->pump();
-    }
+    Show(ports, ProgressEvent{ProgressPhase::Deleting, GetNamePart(path, '/')});
+    Pump(ports);
     return hFtp->deleteFile(path);
 }
-
-namespace {
 
 bool SameIgnoringAsciiCase(const std::string& a, const std::string& b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
@@ -52,30 +45,36 @@ bool HostPathTaken(FtpClient* hFtp, const std::string& oldPath, const std::strin
     }
     const std::string name = newPath.substr(folder.size());
     return std::any_of(entries.begin(), entries.end(),
-                       [&](const DirEntry& entry) { return entry.cFileName == name; });
+                       [&](const DirEntry& entry) { return entry.name == name; });
 }
 
 } // namespace
 
-bool RenameHostFile(FtpClient* hFtp, const std::string& oldPath, const std::string& newPath,
-                    bool* targetExists) {
-    if (targetExists) {
-        *targetExists = false;
+Status DeleteHostFile(Session& session, const std::string& path) {
+    if (Status ready = CheckReady(session, {path}); !ready) {
+        return ready;
     }
-    if (!hFtp) {
-        return false;
-    }
-    if (HostPathTaken(hFtp, oldPath, newPath)) {
-        if (targetExists) {
-            *targetExists = true;
-        }
-        return false;
-    }
-    return hFtp->rename(oldPath, newPath);
+    FtpClient* client = session.client();
+    return StatusOf(DeleteClientFile(client, path), *client);
 }
 
-bool CreateHostFolder(FtpClient* hFtp, const std::string& path) {
-    return hFtp && hFtp->makeDir(path);
+Status RenameHostFile(Session& session, const std::string& oldPath, const std::string& newPath) {
+    if (Status ready = CheckReady(session, {oldPath, newPath}); !ready) {
+        return ready;
+    }
+    FtpClient* client = session.client();
+    if (HostPathTaken(client, oldPath, newPath)) {
+        return Status::Fail(ErrorKind::Exists);
+    }
+    return StatusOf(client->rename(oldPath, newPath), *client);
+}
+
+Status CreateHostFolder(Session& session, const std::string& path) {
+    if (Status ready = CheckReady(session, {path}); !ready) {
+        return ready;
+    }
+    FtpClient* client = session.client();
+    return StatusOf(client->makeDir(path), *client);
 }
 
 namespace {
@@ -89,8 +88,8 @@ bool RemoveLinksShownByList(FtpClient* hFtp, const std::string& path) {
     }
     bool removed = false;
     for (const DirEntry& entry : entries) {
-        if (entry.isLink() && IsPlainEntryName(entry.cFileName)) {
-            if (!DeleteHostFile(hFtp, path + entry.cFileName)) {
+        if (entry.link && IsPlainEntryName(entry.name)) {
+            if (!DeleteClientFile(hFtp, path + entry.name)) {
                 return false;
             }
             removed = true;
@@ -99,47 +98,50 @@ bool RemoveLinksShownByList(FtpClient* hFtp, const std::string& path) {
     return removed;
 }
 
-bool DeleteHostTree(FtpClient* hFtp, const std::string& folder, int depth) {
+Status DeleteHostTree(FtpClient* hFtp, const std::string& folder, int depth) {
     if (depth > kMaxTreeDepth) {
-        return false;
+        return Status::Fail(ErrorKind::TooDeep);
     }
     const std::string path = WithTrailingSlash(folder);
     WalkFolder listing;
     if (!ListWalkFolder(hFtp, path, listing)) {
-        return false;
+        return FailureOf(*hFtp);
     }
     std::vector<std::string> subfolders;
     for (const DirEntry& entry : listing.entries) {
-        const std::string& name = entry.cFileName;
+        const std::string& name = entry.name;
         if (!IsPlainEntryName(name)) {
-            return false;
+            return Status::Fail(ErrorKind::Unsafe);
         }
-        if (entry.isDirectory() && !entry.isLink()) {
+        if (entry.directory && !entry.link) {
             if (!EndsWithDot(name)) {
                 subfolders.push_back(path + name);
             }
             continue;
         }
         // A file, or a link (removed as the link itself, never entered).
-        if (!DeleteHostFile(hFtp, path + name)) {
-            return false;
+        if (!DeleteClientFile(hFtp, path + name)) {
+            return FailureOf(*hFtp);
         }
     }
     for (const std::string& sub : subfolders) {
-        if (!DeleteHostTree(hFtp, sub, depth + 1)) {
-            return false;
+        if (Status status = DeleteHostTree(hFtp, sub, depth + 1); !status) {
+            return status;
         }
     }
-    return hFtp->removeDir(path) ||
-           (hFtp->isOpen() && RemoveLinksShownByList(hFtp, path) && hFtp->removeDir(path));
+    const bool removed =
+        hFtp->removeDir(path) ||
+        (hFtp->isOpen() && RemoveLinksShownByList(hFtp, path) && hFtp->removeDir(path));
+    return StatusOf(removed, *hFtp);
 }
 
 } // namespace
 
-bool DeleteHostFolder(FtpClient* hFtp, const std::string& path) {
-    if (!hFtp) {
-        return false;
+Status DeleteHostFolder(Session& session, const std::string& path) {
+    if (Status ready = CheckReady(session, {path}); !ready) {
+        return ready;
     }
+    FtpClient* hFtp = session.client();
     if (HostFolderListedAs(hFtp, path) != ListedAs::Folder) {
         // A link given as the folder (or anything not shown as a folder) goes as an entry:
         // nothing behind a link is touched.
@@ -147,17 +149,22 @@ bool DeleteHostFolder(FtpClient* hFtp, const std::string& path) {
         while (entry.size() > 1 && entry.back() == '/') {
             entry.pop_back();
         }
-        return DeleteHostFile(hFtp, entry);
+        return StatusOf(DeleteClientFile(hFtp, entry), *hFtp);
     }
     return DeleteHostTree(hFtp, path, 0);
 }
 
-int SendFtpCommand(FtpClient* hFtp, const std::string& command) {
-    if (!hFtp) {
-        return 0;
+Status SendFtpCommand(Session& session, const std::string& command) {
+    if (Status ready = CheckReady(session); !ready) {
+        return ready;
     }
-    const int code = hFtp->rawCommand(command);
-    return (code >= 200 && code < 300) ? code : 0;
+    FtpClient* client = session.client();
+    std::string text;
+    const int code = client->rawCommand(command, &text);
+    if (code >= 200 && code < 300) {
+        return Status::Ok(code, std::move(text));
+    }
+    return code == 0 ? FailureOf(*client) : Status::Fail(ErrorKind::Refused, code, std::move(text));
 }
 
 } // namespace oxlip

@@ -7,18 +7,6 @@ namespace oxlip {
 
 namespace {
 
-void Log(const SessionPorts& ports, const std::string& line) {
-    if (ports.log) {
-        ports.log->append(line);
-    }
-}
-
-void Pump(const SessionPorts& ports) {
-    if (ports.pump) {
-        ports.pump->pump();
-    }
-}
-
 constexpr int64_t kRedrawIntervalMs = 50;
 
 int64_t MonotonicMs() {
@@ -26,133 +14,128 @@ int64_t MonotonicMs() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-void DrawProgress(TransferContext& context, const SessionPorts& ports, int64_t nowMs) {
-    if (ports.progress) {
-        ports.progress->setBar(context.done, context.expected);
-        ports.progress->setCountText(FormatProgressCounts(context.done, context.expected));
-    }
-    context.lastDrawMs = nowMs;
-    context.pendingDraw = false;
-}
-
-// Whole kilobytes, rounded half up, grouped by thousands; below one half gives "".
-std::string KilobyteText(int64_t bytes) {
-    if (bytes < 512) {
-        return "";
-    }
-    std::string digits = std::to_string((bytes + 512) / 1024);
-    std::string out;
-    const std::size_t n = digits.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        if (i > 0 && (n - i) % 3 == 0) {
-            out += ',';
-        }
-        out += digits[i];
-    }
-    return out;
-}
-
 } // namespace
 
-std::unique_ptr<FtpClient> OpenSession(const std::string& profileName, const std::string& server,
-                                       const std::string& userName, const std::string& password,
-                                       const SessionPorts& ports, std::string* failure,
-                                       SessionSecurity* security) {
-    (void)profileName; // an agent text has no use on FTP
-    if (server.empty()) {
-        return nullptr;
+Status FailureOf(const FtpClient& client) {
+    const int code = client.lastReplyCode();
+    std::string text = client.lastReplyText();
+    if (client.lost()) {
+        return Status::Fail(ErrorKind::ConnectionLost, code, std::move(text));
     }
-    Log(ports, "ホスト　" + server + "に接続しています。");
+    if (code >= 400 && code < 600) {
+        return Status::Fail(ErrorKind::Refused, code, std::move(text));
+    }
+    // The engine's own words for what failed before or beside the server's reply.
+    const auto startsWith = [&text](const char* prefix) { return text.rfind(prefix, 0) == 0; };
+    const ErrorKind kind = startsWith("refused:")            ? ErrorKind::Unsafe
+                           : startsWith("the local file")    ? ErrorKind::LocalIo
+                           : startsWith("connection failed") ? ErrorKind::ConnectionLost
+                           : startsWith("no reply in time")  ? ErrorKind::ConnectionLost
+                                                             : ErrorKind::Protocol;
+    return Status::Fail(kind, code, std::move(text));
+}
+
+Status StatusOf(bool ok, const FtpClient& client) {
+    return ok ? Status::Ok(client.lastReplyCode(), client.lastReplyText()) : FailureOf(client);
+}
+
+Status CheckReady(const Session& session, std::initializer_list<std::string_view> texts) {
+    if (!session.connected()) {
+        return Status::Fail(ErrorKind::NotConnected);
+    }
+    for (std::string_view text : texts) {
+        if (text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
+            return Status::Fail(ErrorKind::Unsafe);
+        }
+    }
+    return Status::Ok();
+}
+
+Status OpenSession(Session& session, const std::string& profileName, const std::string& server,
+                   const std::string& userName, const std::string& password,
+                   SessionSecurity* security) {
+    (void)profileName; // an agent text has no use on FTP
+    CloseSession(session);
+    if (server.empty()) {
+        return Status::Fail(ErrorKind::NotConnected);
+    }
+    const SessionPorts& ports = session.ports_;
+    Tell(ports, LogKind::Connecting, server);
     Pump(ports);
-    // The log is handed over only after the login, so a failed login ends the log with the
-    // "checking password" line whatever the server answered.
-    SessionPorts quiet = ports;
-    quiet.log = nullptr;
-    auto client = std::make_unique<FtpClient>(quiet);
+    // A failed login ends the log with LoggingIn whatever the server answered (the engine
+    // tells of a lost connection only once logged in).
+    auto client = std::make_unique<FtpClient>(ports);
     if (security) {
         client->setTls(security->options);
     }
-    Log(ports, "接続しました。");
+    Tell(ports, LogKind::Connected);
     Pump(ports);
-    Log(ports, "パスワード確認中");
+    Tell(ports, LogKind::LoggingIn);
     Pump(ports);
     const bool connected = client->connect(server, userName, password);
     if (security) {
         security->problem = client->certificateProblem();
     }
     if (!connected) {
-        if (failure) {
-            *failure = client->lastReplyText();
-        }
+        Status failure = FailureOf(*client);
         client->close();
-        return nullptr;
+        return failure;
     }
-    client->setPorts(ports);
     const ftp::TlsState& tls = client->tlsState();
     if (tls.control) {
-        std::string protocol = tls.protocol; // "TLSv1.3" is shown as "TLS 1.3"
+        std::string protocol = tls.protocol; // "TLSv1.3" is told as "TLS 1.3"
         if (protocol.rfind("TLSv", 0) == 0) {
             protocol.replace(0, 4, "TLS ");
         }
-        Log(ports, protocol + " (" + tls.cipher + ") で暗号化しました");
+        Tell(ports, LogKind::TlsEstablished, protocol, tls.cipher);
     } else if (tls.fellBack) {
-        Log(ports, "サーバが暗号化に対応していないため、暗号化せずに接続しました。");
+        Tell(ports, LogKind::TlsFellBack);
     }
-    Log(ports, "パスワード確認しました。");
+    Tell(ports, LogKind::LoggedIn);
     Pump(ports);
-    return client;
+    session.client_ = std::move(client);
+    return Status::Ok();
 }
 
-bool CloseSession(std::unique_ptr<FtpClient>& hFtp) {
-    if (hFtp) {
-        hFtp->close();
-        hFtp.reset();
+void CloseSession(Session& session) {
+    if (session.client_) {
+        session.client_->close();
+        session.client_.reset();
     }
-    return true;
 }
 
-void FtpStatusCallback(TransferContext& context, int status, int64_t bytes,
-                       const SessionPorts& ports, int64_t nowMs) {
-    const bool block = (context.kind == kContextDownload && status == kStatusResponseReceived) ||
-                       (context.kind == kContextUpload && status == kStatusRequestSent);
-    if (!block) {
-        if (context.kind == kContextListing && status == kStatusResponseReceived) {
-            Pump(ports);
-        }
-        return;
-    }
-    if (context.expected == 0) {
-        // First notification of the transfer: show an empty bar; its count is not added.
-        if (ports.progress) {
-            ports.progress->clearBar();
-        }
-        context.expected = context.total;
-        context.lastDrawMs = -1;
-        context.pendingDraw = false;
-    } else {
-        context.done += std::max<int64_t>(bytes, 0);
-        if (context.lastDrawMs < 0 || nowMs - context.lastDrawMs >= kRedrawIntervalMs) {
-            DrawProgress(context, ports, nowMs);
+ProgressMeter::ProgressMeter(const SessionPorts& ports, int64_t total)
+    : ports_(ports), total_(std::max<int64_t>(total, 0)) {
+    Show(ports_, ProgressEvent{ProgressPhase::Started, {}, TransferMode::Binary, 0, total_});
+    Pump(ports_);
+}
+
+void ProgressMeter::add(int64_t bytes) {
+    add(bytes, MonotonicMs());
+}
+
+void ProgressMeter::add(int64_t bytes, int64_t nowMs) {
+    done_ += std::max<int64_t>(bytes, 0);
+    if (total_ > 0) {
+        if (toldMs_ < 0 || nowMs - toldMs_ >= kRedrawIntervalMs) {
+            tell(nowMs);
         } else {
-            context.pendingDraw = true;
+            untold_ = true;
         }
     }
-    Pump(ports);
+    Pump(ports_);
 }
 
-void FtpStatusCallback(TransferContext& context, int status, int64_t bytes,
-                       const SessionPorts& ports) {
-    FtpStatusCallback(context, status, bytes, ports, MonotonicMs());
-}
-
-void FlushTransferProgress(TransferContext& context, const SessionPorts& ports) {
-    if (context.pendingDraw && context.expected != 0) {
-        DrawProgress(context, ports, MonotonicMs());
+void ProgressMeter::finish() {
+    if (untold_) {
+        tell(MonotonicMs());
     }
 }
 
-std::string FormatProgressCounts(int64_t done, int64_t expected) {
-    return KilobyteText(done) + "KB / " + KilobyteText(expected) + "KB";
+void ProgressMeter::tell(int64_t nowMs) {
+    Show(ports_, ProgressEvent{ProgressPhase::Bytes, {}, TransferMode::Binary, done_, total_});
+    toldMs_ = nowMs;
+    untold_ = false;
 }
 
 } // namespace oxlip

@@ -29,10 +29,11 @@ std::string Upper(std::string text) {
     return text;
 }
 
-// 1 or 2 as given; anything else (0, or a mode list without a selection) is decided by the
-// extension of the target path against the program's list.
-int ResolveType(int type, const std::string& targetPath, const SessionPorts& ports) {
-    if (type == 1 || type == 2) {
+// Ascii or Binary as given; Auto is decided by the extension of the target path against the
+// program's list.
+TransferMode ResolveType(TransferMode type, const std::string& targetPath,
+                         const SessionPorts& ports) {
+    if (type != TransferMode::Auto) {
         return type;
     }
     static const std::vector<std::string> kNone;
@@ -40,33 +41,24 @@ int ResolveType(int type, const std::string& targetPath, const SessionPorts& por
                            ports.asciiExtensions ? *ports.asciiExtensions : kNone);
 }
 
-// Decides the type by the target path, writes the item and mode lines and pumps once before
-// the transfer starts. Returns the type.
-int BeginTransfer(const SessionPorts& ports, int type, const std::string& targetPath,
-                  const char* doing) {
+// Decides the type by the target path, tells the item and its mode and pumps once before the
+// transfer starts. Returns the type.
+TransferMode BeginTransfer(const SessionPorts& ports, TransferMode type,
+                           const std::string& targetPath, ProgressPhase phase) {
     type = ResolveType(type, targetPath, ports);
-    if (ports.progress) {
-        ports.progress->setItemText(GetNamePart(targetPath, '/') + doing);
-        ports.progress->setModeText(type == 1 ? "転送モード アスキー" : "転送モード バイナリ");
-    }
-    if (ports.pump) {
-        ports.pump->pump();
-    }
+    Show(ports, ProgressEvent{phase, GetNamePart(targetPath, '/'), type});
+    Pump(ports);
     return type;
 }
 
 // Blocks are told to the window at most this often (the engine pumps on its own meanwhile).
 constexpr auto kNotifyInterval = std::chrono::milliseconds(10);
 
-// Runs one transfer with its context: a first notification that shows the bar, then the
-// blocks (gathered as above), and the last state drawn at the end.
+// Runs one transfer with its meter: the empty bar first, then the blocks (gathered as above),
+// and the last state at the end.
 template <typename Move>
-bool RunWithProgress(const SessionPorts& ports, int32_t kind, int64_t total, Move&& move) {
-    TransferContext context;
-    context.kind = kind;
-    context.total = total;
-    const int status = kind == kContextDownload ? kStatusResponseReceived : kStatusRequestSent;
-    FtpStatusCallback(context, status, 0, ports);
+bool RunWithProgress(const SessionPorts& ports, int64_t total, Move&& move) {
+    ProgressMeter meter(ports, total);
     // Blocks that arrive in quick succession are told as one: the window hears of the
     // transfer every few milliseconds, however small the blocks.
     using Clock = std::chrono::steady_clock;
@@ -77,14 +69,14 @@ bool RunWithProgress(const SessionPorts& ports, int32_t kind, int64_t total, Mov
         const auto now = Clock::now();
         if (now - lastTold >= kNotifyInterval) {
             lastTold = now;
-            FtpStatusCallback(context, status, untold, ports);
+            meter.add(untold);
             untold = 0;
         }
     });
     if (untold > 0) {
-        FtpStatusCallback(context, status, untold, ports);
+        meter.add(untold);
     }
-    FlushTransferProgress(context, ports);
+    meter.finish();
     return ok;
 }
 
@@ -97,14 +89,14 @@ mode_t CurrentUmask() {
 // Runs a call that waits for the disk (a flush of a large file can take seconds) on a helper
 // thread while this thread keeps the window's events going at the engine's pace.
 template <typename Work> void WhilePumping(const SessionPorts& ports, Work&& work) {
-    if (!ports.pump) {
+    if (!ports.sink) {
         work();
         return;
     }
     auto done = std::async(std::launch::async, std::forward<Work>(work));
     while (done.wait_for(std::chrono::milliseconds(ftp::kPumpIntervalMs)) !=
            std::future_status::ready) {
-        ports.pump->pump();
+        Pump(ports);
     }
     done.get();
 }
@@ -122,17 +114,17 @@ bool SyncFolder(const std::string& folder) {
 
 } // namespace
 
-int GetTransferType(const std::string& extension, const std::vector<std::string>& list) {
+TransferMode GetTransferType(const std::string& extension, const std::vector<std::string>& list) {
     const std::string wanted = Upper(extension);
     for (const std::string& item : list) {
         // An empty entry names no extension. It appears when Ftp.ini has no [Extension]
         // section (for instance after the user emptied the list), and matching it would
         // send every file without an extension as ASCII and corrupt binary ones.
         if (!item.empty() && Upper(item) == wanted) {
-            return 1;
+            return TransferMode::Ascii;
         }
     }
-    return 2;
+    return TransferMode::Binary;
 }
 
 namespace {
@@ -186,10 +178,10 @@ struct ReceivedFile {
 
 // Fetches a host file into a hidden file beside the target; the target is not touched yet.
 // listedSize: the size the folder's listing just gave, which spares the lookup.
-bool ReceiveToTemp(FtpClient* hFtp, const std::string& hostPath, const std::string& localPath,
-                   int type, std::optional<uint64_t> listedSize, ReceivedFile& out) {
+Status ReceiveToTemp(FtpClient* hFtp, const std::string& hostPath, const std::string& localPath,
+                     TransferMode type, std::optional<uint64_t> listedSize, ReceivedFile& out) {
     const SessionPorts& ports = hFtp->ports();
-    type = BeginTransfer(ports, type, localPath, " を受信中です...");
+    type = BeginTransfer(ports, type, localPath, ProgressPhase::Receiving);
     uint64_t total = 0; // unknown: the bar stays in its not-started state
     if (listedSize) {
         total = *listedSize;
@@ -204,7 +196,7 @@ bool ReceiveToTemp(FtpClient* hFtp, const std::string& hostPath, const std::stri
     struct stat existing {};
     const bool exists = !target.empty() && ::lstat(target.c_str(), &existing) == 0;
     if (target.empty() || (exists && S_ISDIR(existing.st_mode))) {
-        return false;
+        return Status::Fail(ErrorKind::LocalIo);
     }
     const std::size_t slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
@@ -213,33 +205,33 @@ bool ReceiveToTemp(FtpClient* hFtp, const std::string& hostPath, const std::stri
     std::string temp = folder + HiddenTempName(name, nameMax > 0 ? std::size_t(nameMax) : 255);
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {
-        return false;
+        return Status::Fail(ErrorKind::LocalIo);
     }
     const mode_t mode =
         exists && S_ISREG(existing.st_mode) ? (existing.st_mode & 07777) : (0666 & ~CurrentUmask());
     ::fchmod(fd, mode);
 
     Writeback writeback(fd, ports);
-    const bool ok = RunWithProgress(ports, kContextDownload, static_cast<int64_t>(total),
-                                    [&](const ftp::BlockCallback& onBlock) {
-                                        return hFtp->retrieve(
-                                            hostPath, type == 1, fd,
-                                            [&](std::size_t bytes) {
-                                                if (exists) {
-                                                    writeback.received(bytes);
-                                                }
-                                                onBlock(bytes);
-                                            },
-                                            listedSize);
-                                    });
+    const bool ok =
+        RunWithProgress(ports, static_cast<int64_t>(total), [&](const ftp::BlockCallback& onBlock) {
+            return hFtp->retrieve(
+                hostPath, type == TransferMode::Ascii, fd,
+                [&](std::size_t bytes) {
+                    if (exists) {
+                        writeback.received(bytes);
+                    }
+                    onBlock(bytes);
+                },
+                listedSize);
+        });
     if (!ok) {
         ::close(fd);
         ::unlink(temp.c_str());
-        return false;
+        return FailureOf(*hFtp);
     }
     writeback.finish();
     out = ReceivedFile{fd, std::move(temp), target, folder};
-    return true;
+    return Status::Ok();
 }
 
 // Puts received files in place in their order: each that replaces a file is on the disk
@@ -321,47 +313,47 @@ private:
 
 } // namespace
 
-bool DownloadFile(FtpClient* hFtp, const std::string& hostPath, const std::string& localPath,
-                  int type) {
-    if (!hFtp) {
-        return false;
+Status DownloadFile(Session& session, const std::string& hostPath, const std::string& localPath,
+                    TransferMode type) {
+    if (Status ready = CheckReady(session, {hostPath}); !ready) {
+        return ready;
     }
+    FtpClient* hFtp = session.client();
     ReceivedFile file;
-    if (!ReceiveToTemp(hFtp, hostPath, localPath, type, std::nullopt, file)) {
-        return false;
+    if (Status status = ReceiveToTemp(hFtp, hostPath, localPath, type, std::nullopt, file);
+        !status) {
+        return status;
     }
     ReceivedBatch batch(hFtp->ports());
-    return batch.add(std::move(file)) && batch.commit();
+    const bool placed = batch.add(std::move(file)) && batch.commit();
+    return placed ? Status::Ok() : Status::Fail(ErrorKind::LocalIo);
 }
 
-bool UploadFile(FtpClient* hFtp, const std::string& localPath, const std::string& hostPath,
-                int type) {
-    if (!hFtp) {
-        return false;
-    }
+namespace {
+
+Status SendFile(FtpClient* hFtp, const std::string& localPath, const std::string& hostPath,
+                TransferMode type) {
     const SessionPorts& ports = hFtp->ports();
-    type = BeginTransfer(ports, type, hostPath, " を送信中です...");
+    type = BeginTransfer(ports, type, hostPath, ProgressPhase::Sending);
     DirEntry source;
     GetLocalEntry(localPath, source);
 
     const int fd = ::open(localPath.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        return false;
+        return Status::Fail(ErrorKind::LocalIo);
     }
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd); // only regular files are sent (not folders, pipes or devices)
-        return false;
+        return Status::Fail(ErrorKind::LocalIo);
     }
-    const bool ok = RunWithProgress(ports, kContextUpload, static_cast<int64_t>(source.fileSize()),
-                                    [&](const ftp::BlockCallback& onBlock) {
-                                        return hFtp->store(hostPath, type == 1, fd, onBlock);
-                                    });
+    const bool ok = RunWithProgress(
+        ports, static_cast<int64_t>(source.size), [&](const ftp::BlockCallback& onBlock) {
+            return hFtp->store(hostPath, type == TransferMode::Ascii, fd, onBlock);
+        });
     ::close(fd);
-    return ok;
+    return StatusOf(ok, *hFtp);
 }
-
-namespace {
 
 // A link in a host folder that did not arrive as a file: a link to a folder is left alone, any
 // other is a failed link. Both are told. False when the walk cannot go on.
@@ -374,81 +366,85 @@ bool SkipHostLink(FtpClient* hFtp, const std::string& path, bool& complete) {
         return false;
     }
     const bool folder = probe == FolderProbe::Folder;
-    TellSkipped(hFtp->ports(), folder ? SkippedEntry::FolderLink : SkippedEntry::FailedLink, path);
+    TellSkipped(hFtp->ports(), folder ? LogKind::FolderLinkSkipped : LogKind::FailedLinkSkipped,
+                path);
     complete = complete && folder;
     return true;
 }
 
 // complete turns false when an entry had to be left out (told in the log).
-bool DownloadTree(FtpClient* hFtp, const std::string& hostFolder, const std::string& localFolder,
-                  int type, int depth, ReceivedBatch& batch, bool& complete) {
+Status DownloadTree(FtpClient* hFtp, const std::string& hostFolder, const std::string& localFolder,
+                    TransferMode type, int depth, ReceivedBatch& batch, bool& complete) {
     if (depth > kMaxTreeDepth) {
-        return false;
+        return Status::Fail(ErrorKind::TooDeep);
     }
     const std::string host = WithTrailingSlash(hostFolder);
     const std::string local = WithTrailingSlash(localFolder);
     if (!PathIsDirectory(local) && !CreateLocalFolder(local)) {
-        return false;
+        return Status::Fail(ErrorKind::LocalIo);
     }
     WalkFolder listing;
     if (!ListWalkFolder(hFtp, host, listing)) {
-        return false; // a folder that cannot be listed is not reported as copied
+        return FailureOf(*hFtp); // a folder that cannot be listed is not reported as copied
     }
     const SessionPorts& ports = hFtp->ports();
     for (const std::string& name : listing.refused) {
-        TellSkipped(ports, SkippedEntry::UnsafeName, host + name);
+        TellSkipped(ports, LogKind::UnsafeNameSkipped, host + name);
         complete = false;
     }
     const std::vector<DirEntry>& entries = listing.entries; // MarkLinks keeps them in place
     for (const DirEntry& entry : entries) {
-        const std::string& name = entry.cFileName;
+        const std::string& name = entry.name;
         if (!IsPlainEntryName(name)) {
-            TellSkipped(ports, SkippedEntry::UnsafeName, host + name);
+            TellSkipped(ports, LogKind::UnsafeNameSkipped, host + name);
             complete = false;
             continue;
         }
-        if (entry.isDirectory()) {
+        if (entry.directory) {
             continue;
         }
         ReceivedFile file;
         // A link's listed size is the link's own; its file is looked up.
         const std::optional<uint64_t> listed =
-            entry.isLink() ? std::nullopt : std::optional<uint64_t>(entry.fileSize());
-        if (ReceiveToTemp(hFtp, host + name, local + name, type, listed, file)) {
+            entry.link ? std::nullopt : std::optional<uint64_t>(entry.size);
+        Status received = ReceiveToTemp(hFtp, host + name, local + name, type, listed, file);
+        if (received) {
             if (!batch.add(std::move(file))) {
-                return false;
+                return Status::Fail(ErrorKind::LocalIo);
             }
             continue;
         }
         // MLSD may have shown a link as the file it leads to: the listing with links tells.
         if (!listing.linksShown && hFtp->isOpen() && !MarkLinks(hFtp, host, listing)) {
-            return false;
+            return FailureOf(*hFtp);
         }
-        if (!entry.isLink() || !SkipHostLink(hFtp, host + name, complete)) {
-            return false;
+        if (!entry.link || !SkipHostLink(hFtp, host + name, complete)) {
+            return received;
         }
     }
     std::vector<std::string> subfolders;
     for (const DirEntry& entry : entries) {
-        if (!entry.isDirectory() || !IsPlainEntryName(entry.cFileName)) {
+        if (!entry.directory || !IsPlainEntryName(entry.name)) {
             continue;
         }
-        if (entry.isLink()) { // never entered; one that may be a folder fails the tree
+        if (entry.link) { // never entered; one that may be a folder fails the tree
             const bool sure = std::find(listing.doubtful.begin(), listing.doubtful.end(),
-                                        entry.cFileName) == listing.doubtful.end();
-            TellSkipped(ports, sure ? SkippedEntry::FolderLink : SkippedEntry::FailedLink,
-                        host + entry.cFileName);
+                                        entry.name) == listing.doubtful.end();
+            TellSkipped(ports, sure ? LogKind::FolderLinkSkipped : LogKind::FailedLinkSkipped,
+                        host + entry.name);
             complete = complete && sure;
-        } else if (!EndsWithDot(entry.cFileName)) {
-            subfolders.push_back(entry.cFileName);
+        } else if (!EndsWithDot(entry.name)) {
+            subfolders.push_back(entry.name);
         }
     }
     for (const std::string& name : subfolders) {
-        if (!DownloadTree(hFtp, host + name, local + name, type, depth + 1, batch, complete)) {
-            return false;
+        Status status =
+            DownloadTree(hFtp, host + name, local + name, type, depth + 1, batch, complete);
+        if (!status) {
+            return status;
         }
     }
-    return true;
+    return Status::Ok();
 }
 
 // The host folder is there to take files, or is made now, without moving the session's
@@ -461,15 +457,15 @@ bool EnsureHostFolder(FtpClient* hFtp, const std::string& folder) {
         return true; // the root
     }
     DirEntry entry;
-    const bool found = GetHostEntry(hFtp, folder, entry) != 0;
-    if (found && entry.isDirectory()) {
+    const bool found = hFtp->entry(folder, entry);
+    if (found && entry.directory) {
         return true;
     }
-    if (CreateHostFolder(hFtp, folder + "/")) {
+    if (hFtp->makeDir(folder + "/")) {
         return true;
     }
     if (found) {
-        return entry.isLink();
+        return entry.link;
     }
     return ProbeHostFolder(hFtp, folder) == FolderProbe::Folder;
 }
@@ -478,79 +474,104 @@ bool LocalFolderReadable(const std::string& folder) {
     return PathIsDirectory(folder) && ::access(folder.c_str(), R_OK | X_OK) == 0;
 }
 
-bool UploadTree(FtpClient* hFtp, const std::string& localFolder, const std::string& hostFolder,
-                int type, int depth, bool& complete) {
+Status UploadTree(FtpClient* hFtp, const std::string& localFolder, const std::string& hostFolder,
+                  TransferMode type, int depth, bool& complete) {
     if (depth > kMaxTreeDepth) {
-        return false;
+        return Status::Fail(ErrorKind::TooDeep);
     }
     const std::string local = WithTrailingSlash(localFolder);
     const std::string host = WithTrailingSlash(hostFolder);
     if (!EnsureHostFolder(hFtp, host.substr(0, host.size() - 1))) {
-        return false;
+        return FailureOf(*hFtp);
     }
     std::vector<DirEntry> entries;
     if (ListLocalFolder(entries, local + "*.*") == 0 && !LocalFolderReadable(local)) {
-        return false;
+        return Status::Fail(ErrorKind::LocalIo);
     }
     const SessionPorts& ports = hFtp->ports();
     std::vector<std::string> subfolders;
     for (const DirEntry& entry : entries) {
-        const std::string name = TrimAtNul(entry.cFileName);
-        if (entry.isDirectory()) {
-            if (entry.isLink()) {
-                TellSkipped(ports, SkippedEntry::FolderLink, local + name); // never entered
+        const std::string name = TrimAtNul(entry.name);
+        if (entry.directory) {
+            if (entry.link) {
+                TellSkipped(ports, LogKind::FolderLinkSkipped, local + name); // never entered
             } else if (!EndsWithDot(name)) {
                 subfolders.push_back(name);
             }
             continue;
         }
-        if (entry.isLink() && ::access((local + name).c_str(), F_OK) != 0) {
+        if (entry.link && ::access((local + name).c_str(), F_OK) != 0) {
             continue; // a link that leads nowhere holds nothing to send
         }
         if (!ftp::IsSafeForCommand(name)) {
-            TellSkipped(ports, SkippedEntry::UnsafeName, local + name); // no command may hold it
+            TellSkipped(ports, LogKind::UnsafeNameSkipped, local + name); // no command may hold it
             complete = false;
             continue;
         }
-        if (!UploadFile(hFtp, local + name, host + name, type)) {
-            return false;
+        if (Status status = SendFile(hFtp, local + name, host + name, type); !status) {
+            return status;
         }
     }
     for (const std::string& name : subfolders) {
-        if (!UploadTree(hFtp, local + name, host + name, type, depth + 1, complete)) {
-            return false;
+        if (Status status = UploadTree(hFtp, local + name, host + name, type, depth + 1, complete);
+            !status) {
+            return status;
         }
     }
-    return true;
+    return Status::Ok();
+}
+
+// A walk that went through is still a failure when it left entries out.
+Status Completed(Status status, bool complete) {
+    if (status && !complete) {
+        return Status::Fail(ErrorKind::Incomplete);
+    }
+    return status;
 }
 
 } // namespace
 
-bool DownloadFolder(FtpClient* hFtp, const std::string& hostFolder, const std::string& localFolder,
-                    int type) {
-    if (!hFtp) {
-        return false;
+Status UploadFile(Session& session, const std::string& localPath, const std::string& hostPath,
+                  TransferMode type) {
+    if (Status ready = CheckReady(session, {hostPath}); !ready) {
+        return ready;
     }
+    return SendFile(session.client(), localPath, hostPath, type);
+}
+
+Status DownloadFolder(Session& session, const std::string& hostFolder,
+                      const std::string& localFolder, TransferMode type) {
+    if (Status ready = CheckReady(session, {hostFolder}); !ready) {
+        return ready;
+    }
+    FtpClient* hFtp = session.client();
     switch (HostFolderListedAs(hFtp, hostFolder)) {
     case ListedAs::Folder:
         break;
     case ListedAs::Link: // a link given as the folder is left alone, as inside a tree
-        TellSkipped(hFtp->ports(), SkippedEntry::FolderLink, hostFolder);
-        return true;
+        TellSkipped(hFtp->ports(), LogKind::FolderLinkSkipped, hostFolder);
+        return Status::Ok();
     case ListedAs::Unknown:
-        return false;
+        return FailureOf(*hFtp);
     }
     // Files received so far are put in place also when a later one fails.
     ReceivedBatch batch(hFtp->ports());
     bool complete = true;
-    const bool ok = DownloadTree(hFtp, hostFolder, localFolder, type, 0, batch, complete);
-    return batch.commit() && ok && complete;
+    Status status = DownloadTree(hFtp, hostFolder, localFolder, type, 0, batch, complete);
+    if (!batch.commit() && status) {
+        return Status::Fail(ErrorKind::LocalIo);
+    }
+    return Completed(std::move(status), complete);
 }
 
-bool UploadFolder(FtpClient* hFtp, const std::string& localFolder, const std::string& hostFolder,
-                  int type) {
+Status UploadFolder(Session& session, const std::string& localFolder, const std::string& hostFolder,
+                    TransferMode type) {
+    if (Status ready = CheckReady(session, {hostFolder}); !ready) {
+        return ready;
+    }
+    FtpClient* hFtp = session.client();
     bool complete = true;
-    return hFtp && UploadTree(hFtp, localFolder, hostFolder, type, 0, complete) && complete;
+    return Completed(UploadTree(hFtp, localFolder, hostFolder, type, 0, complete), complete);
 }
 
 } // namespace oxlip

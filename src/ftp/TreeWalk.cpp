@@ -18,7 +18,7 @@ std::string Hex(unsigned value) {
 }
 
 bool IsRealFolder(const DirEntry& entry) {
-    return entry.isDirectory() && !entry.isLink();
+    return entry.directory && !entry.link;
 }
 
 } // namespace
@@ -59,16 +59,14 @@ std::string ShownName(const std::string& name) {
     return out;
 }
 
-void TellSkipped(const SessionPorts& ports, SkippedEntry why, const std::string& path) {
-    if (ports.log) {
-        ports.log->skipped(why, ShownName(path));
-    }
+void TellSkipped(const SessionPorts& ports, LogKind why, const std::string& path) {
+    Tell(ports, why, ShownName(path));
 }
 
 bool ListWalkFolder(FtpClient* hFtp, const std::string& folder, WalkFolder& out) {
     const std::string path = WithTrailingSlash(folder);
     ftp::ListingNotes notes;
-    if (!ListHostFolderChecked(hFtp, out.entries, path + "*.*", &notes)) {
+    if (!ListClientFolder(*hFtp, out.entries, path + "*.*", &notes)) {
         return false;
     }
     out.refused = std::move(notes.refused);
@@ -84,21 +82,19 @@ bool MarkLinks(FtpClient* hFtp, const std::string& folder, WalkFolder& out) {
     if (!hFtp->listShowingLinks(folder, shown)) {
         return false;
     }
-    std::unordered_map<std::string, uint32_t> attributes;
+    std::unordered_map<std::string, const DirEntry*> attributes;
     for (const DirEntry& entry : shown) {
-        attributes.emplace(entry.cFileName, entry.dwFileAttributes);
+        attributes.emplace(entry.name, &entry);
     }
     for (DirEntry& entry : out.entries) {
-        const auto found = attributes.find(entry.cFileName);
-        const bool link =
-            found != attributes.end() && (found->second & FILE_ATTRIBUTE_REPARSE_POINT);
-        const bool folderShown =
-            found != attributes.end() && (found->second & FILE_ATTRIBUTE_DIRECTORY) && !link;
+        const auto found = attributes.find(entry.name);
+        const bool link = found != attributes.end() && found->second->link;
+        const bool folderShown = found != attributes.end() && found->second->directory && !link;
         if (IsRealFolder(entry) && !folderShown && !link) {
-            out.doubtful.push_back(entry.cFileName);
+            out.doubtful.push_back(entry.name);
         }
         if (link || (IsRealFolder(entry) && !folderShown)) {
-            entry.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+            entry.link = true;
         }
     }
     out.linksShown = true;
@@ -123,9 +119,9 @@ ListedAs HostFolderListedAs(FtpClient* hFtp, const std::string& path) {
         return ListedAs::Unknown;
     }
     for (const DirEntry& entry : entries) {
-        if (entry.cFileName == name) {
+        if (entry.name == name) {
             return IsRealFolder(entry) ? ListedAs::Folder
-                   : entry.isLink()    ? ListedAs::Link
+                   : entry.link        ? ListedAs::Link
                                        : ListedAs::Unknown;
         }
     }

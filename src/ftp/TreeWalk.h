@@ -40,7 +40,7 @@ inline bool IsPlainEntryName(const std::string& name) {
 std::string ShownName(const std::string& name);
 
 // Tells the status log (when there is one) that a walk left the entry out.
-void TellSkipped(const SessionPorts& ports, SkippedEntry why, const std::string& path);
+void TellSkipped(const SessionPorts& ports, LogKind why, const std::string& path);
 
 // A host folder's entries for a walk. MLSD may show a link as what it leads to (pyftpdlib
 // does: a link to a folder comes out as a folder): where an MLSD listing shows folders, the

@@ -37,7 +37,7 @@ bool IsDotOrDotDot(const char* name) {
 bool ReadEntry(int dirFd, const std::string& path, const std::string& name, unsigned char dirType,
                DirEntry& out) {
     DirEntry entry;
-    entry.cFileName = name;
+    entry.name = name;
     struct stat st {};
     if (::fstatat(dirFd, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT || dirType == DT_UNKNOWN) {
@@ -46,15 +46,15 @@ bool ReadEntry(int dirFd, const std::string& path, const std::string& name, unsi
         // Listed but not examinable (a folder readable but not searchable): keep the kind
         // that the listing told.
         if (dirType == DT_DIR) {
-            entry.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+            entry.directory = true;
         } else if (dirType == DT_LNK) {
-            entry.dwFileAttributes = FILE_ATTRIBUTE_REPARSE_POINT;
+            entry.link = true;
         }
         out = std::move(entry);
         return true;
     }
     if (S_ISLNK(st.st_mode)) {
-        entry.dwFileAttributes = FILE_ATTRIBUTE_REPARSE_POINT;
+        entry.link = true;
         struct stat target {};
         if (::fstatat(dirFd, path.c_str(), &target, 0) == 0) {
             st = target; // size, kind and time of what the link leads to
@@ -63,11 +63,11 @@ bool ReadEntry(int dirFd, const std::string& path, const std::string& name, unsi
         }
     }
     if (S_ISDIR(st.st_mode)) {
-        entry.dwFileAttributes |= FILE_ATTRIBUTE_DIRECTORY;
+        entry.directory = true;
     } else if (S_ISREG(st.st_mode)) {
-        entry.setFileSize(uint64_t(st.st_size));
+        entry.size = uint64_t(st.st_size);
     }
-    entry.ftLastWriteTime = FileTimeFromUnix(st.st_mtim.tv_sec, uint32_t(st.st_mtim.tv_nsec));
+    entry.modified = FileTimeFromUnix(st.st_mtim.tv_sec, uint32_t(st.st_mtim.tv_nsec));
     out = std::move(entry);
     return true;
 }

@@ -6,8 +6,6 @@
 
 namespace oxlip {
 
-enum TransferMode : int { TransferAuto = 0, TransferAscii = 1, TransferBinary = 2 };
-
 // How a profile's connection is protected ("Encryption" in User.ini).
 enum EncryptionMode : int {
     EncryptIfAvailable = 0, // explicit TLS (AUTH TLS), plain when the server refuses it
@@ -31,7 +29,7 @@ struct ConnectionProfile {
     std::string PassWord; // plain text in memory
     std::string Dir;      // host start folder
     std::string LDir;     // local start folder
-    int TransMode = 0;    // TransferMode, -1 when the mode list had no selection
+    int TransMode = 0;    // the mode list: 0 automatic, 1 ASCII, 2 binary, -1 no selection
     std::string LastPathLocal;
     std::string LastPathHost;
     // Connection options; a User.ini without their keys gives these defaults.

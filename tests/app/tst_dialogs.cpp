@@ -180,7 +180,7 @@ void TestDialogs::profileOkChecksAndStoresTheBoxes() {
     for (const auto& row : rows) {
         test::TempDir dir;
         Settings settings(dir.path());
-        settings.profile.TransMode = TransferBinary;
+        settings.profile.TransMode = 2; // binary
         settings.profile.LastPathHost = "/old/";
         MessageRecorder messages;
         Frm_User dlg(settings);

@@ -23,6 +23,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
+#include <tuple>
 
 #include <atomic>
 #include <chrono>
@@ -108,6 +109,7 @@ private slots:
     void aFailedSaveIsReported();
     void statusLogKeepsTheNewestLineInView();
     void progressWindowBar();
+    void windowSinkWordsEveryEvent();
 };
 
 void MainWindowTest::firstStartWithoutSettings() {
@@ -354,8 +356,8 @@ void MainWindowTest::itemColumnsAndIcons() {
 
     // The host pane's access column: the permission digits as hexadecimal text.
     DirEntry entry;
-    entry.dwReserved0 = 0x755;
-    entry.setFileSize(5'000'000'000ULL);
+    entry.permissions = 0755;
+    entry.size = 5'000'000'000ULL;
     QVERIFY(w.AddPaneItem(1, "big.iso", entry));
     QCOMPARE(w.lv[1]->cellText(0, 4), QStringLiteral("755"));
     QCOMPARE(w.lv[1]->cellText(0, 1), QStringLiteral("4,882,812KB"));
@@ -571,7 +573,7 @@ void MainWindowTest::statusLogKeepsTheNewestLineInView() {
     WindowHarness h;
     Frm_Main& w = h.start();
     for (int i = 0; i < 20; ++i) {
-        w.StatList->append("line " + std::to_string(i));
+        w.StatList->appendLine(QStringLiteral("line %1").arg(i));
     }
     QListWidgetItem* last = w.StatList->item(w.StatList->count() - 1);
     QTRY_VERIFY(w.StatList->viewport()->rect().contains(w.StatList->visualItemRect(last)));
@@ -600,6 +602,79 @@ void MainWindowTest::progressWindowBar() {
     QCOMPARE(state.Prog->filledWidth(), 250);
     state.clearBar();
     QCOMPARE(state.Prog->filledWidth(), 0);
+
+    // The count line: whole kilobytes, rounded half up, grouped; below one half is empty.
+    const std::vector<std::tuple<int64_t, int64_t, QString>> counts = {
+        {1234 * 1024, 5678 * 1024, QStringLiteral("1,234KB / 5,678KB")},
+        {5000, 10000, QStringLiteral("5KB / 10KB")},
+        {511, 512, QStringLiteral("KB / 1KB")},
+        {0, 0, QStringLiteral("KB / KB")},
+        {int64_t(5) << 30, int64_t(6) << 30, QStringLiteral("5,242,880KB / 6,291,456KB")},
+    };
+    for (const auto& [done, expected, text] : counts) {
+        QCOMPARE(FormatProgressCounts(done, expected), text);
+    }
+}
+
+// The window's sink is the one place that words the core's events.
+void MainWindowTest::windowSinkWordsEveryEvent() {
+    StatusListBox log;
+    Frm_State state;
+    QtEventPump pump;
+    WindowSink sink([&] { return &log; }, [&] { return &state; }, pump);
+    const std::vector<std::pair<LogEvent, QString>> lines = {
+        {{LogKind::Connecting, "h:21", ""}, QStringLiteral("ホスト　h:21に接続しています。")},
+        {{LogKind::Connected, "", ""}, QStringLiteral("接続しました。")},
+        {{LogKind::TlsEstablished, "TLS 1.3", "TLS_AES_256_GCM_SHA384"},
+         QStringLiteral("TLS 1.3 (TLS_AES_256_GCM_SHA384) で暗号化しました")},
+        {{LogKind::TlsFellBack, "", ""},
+         QStringLiteral("サーバが暗号化に対応していないため、暗号化せずに接続しました。")},
+        {{LogKind::LoggingIn, "", ""}, QStringLiteral("パスワード確認中")},
+        {{LogKind::LoggedIn, "", ""}, QStringLiteral("パスワード確認しました。")},
+        {{LogKind::ConnectionLost, "", ""}, QStringLiteral("サーバとの接続が切れました。")},
+        {{LogKind::UnsafeNameSkipped, "h:21", ""},
+         QStringLiteral("×名前が安全でないため転送しませんでした・・・・h:21")},
+        {{LogKind::FailedLinkSkipped, "h:21", ""},
+         QStringLiteral("×リンクを転送できませんでした・・・・h:21")},
+        {{LogKind::FolderLinkSkipped, "h:21", ""},
+         QStringLiteral("フォルダへのリンクは転送しません・・・・h:21")},
+    };
+    QStringList expected;
+    for (const auto& [event, line] : lines) {
+        sink.log(event);
+        expected << line;
+    }
+    QCOMPARE(log.lines(), expected);
+
+    const struct {
+        ProgressEvent event;
+        QString item, mode, count;
+    } steps[] = {
+        {{ProgressPhase::Receiving, "a.txt", TransferMode::Ascii},
+         "a.txt を受信中です...",
+         "転送モード アスキー",
+         ""},
+        {{ProgressPhase::Sending, "b.bin", TransferMode::Binary},
+         "b.bin を送信中です...",
+         "転送モード バイナリ",
+         ""},
+        {{ProgressPhase::Started, "", TransferMode::Binary, 0, 2048},
+         "b.bin を送信中です...",
+         "転送モード バイナリ",
+         ""},
+        {{ProgressPhase::Bytes, "", TransferMode::Binary, 1024, 2048},
+         "b.bin を送信中です...",
+         "転送モード バイナリ",
+         "1KB / 2KB"},
+        {{ProgressPhase::Deleting, "c"}, "c を削除中です...", "転送モード バイナリ", "1KB / 2KB"},
+    };
+    for (const auto& step : steps) {
+        sink.progress(step.event);
+        QCOMPARE(state.Lbl[0]->text(), step.item);
+        QCOMPARE(state.Lbl[1]->text(), step.mode);
+        QCOMPARE(state.Lbl[2]->text(), step.count);
+    }
+    QCOMPARE(state.Prog->filledWidth(), 125);
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -1,8 +1,8 @@
 // The engine against a server that misbehaves in ways the hostile server does not: a command
 // left unanswered, passive replies with impossible numbers, IPv6, and calls from the pump.
 
-#include "EngineRecorders.h"
 #include "HostileFixture.h"
+#include "UiRecorder.h"
 
 #include <optional>
 
@@ -38,9 +38,8 @@ protected:
     // The connection still answers commands.
     bool stillUsable() { return client.isOpen() && client.rawCommand("NOOP") == 200; }
 
-    test::LogLines log;
-    test::PumpCounter pump;
-    FtpClient client{SessionPorts{&log, nullptr, &pump, nullptr}};
+    test::UiRecorder ui;
+    FtpClient client{SessionPorts{&ui, nullptr}};
     std::unique_ptr<test::MisbehavingServer> server;
     test::TempDir local;
 };
@@ -50,9 +49,9 @@ protected:
 TEST_F(EngineMisbehaveTest, UnansweredCommandLosesTheConnectionOnce) {
     start("silent-command");
     ASSERT_TRUE(login());
-    pump.count = 0;
+    ui.pumps = 0;
     int nested = -1;
-    pump.also = [&] {
+    ui.also = [&] {
         if (nested == -1) {
             nested = client.rawCommand("NOOP");
         }
@@ -60,14 +59,14 @@ TEST_F(EngineMisbehaveTest, UnansweredCommandLosesTheConnectionOnce) {
     auto begin = Clock::now();
     EXPECT_FALSE(client.changeDir("/somewhere"));
     EXPECT_EQ(nested, 0);
-    pump.also = nullptr;
+    ui.also = nullptr;
     EXPECT_GE(MsSince(begin), 500);
     EXPECT_LT(MsSince(begin), 5000);
-    EXPECT_GE(pump.count, 5);
+    EXPECT_GE(ui.pumps, 5);
     EXPECT_TRUE(client.lost());
     EXPECT_FALSE(client.isOpen());
-    ASSERT_EQ(log.lines.size(), 1u);
-    EXPECT_EQ(log.lines[0], kConnectionLostLine);
+    ASSERT_EQ(ui.logLines.size(), 1u);
+    EXPECT_EQ(ui.logLines[0], kConnectionLostLine);
 
     // Every later call fails at once and the log says it only once.
     begin = Clock::now();
@@ -77,9 +76,9 @@ TEST_F(EngineMisbehaveTest, UnansweredCommandLosesTheConnectionOnce) {
     EXPECT_EQ(client.rawCommand("NOOP"), 0);
     EXPECT_FALSE(client.deleteFile("x"));
     EXPECT_LT(MsSince(begin), 100);
-    EXPECT_EQ(log.lines.size(), 1u);
+    EXPECT_EQ(ui.logLines.size(), 1u);
     client.close();
-    EXPECT_EQ(log.lines.size(), 1u);
+    EXPECT_EQ(ui.logLines.size(), 1u);
 }
 
 TEST_F(EngineMisbehaveTest, MalformedPassiveRepliesAreErrors) {
@@ -111,9 +110,9 @@ TEST_F(EngineMisbehaveTest, CloseFromInsideThePumpEndsTheWait) {
     start("silent-command");
     ASSERT_TRUE(login());
     client.setTimeouts(2000, 30000);
-    pump.count = 0;
-    pump.also = [&] {
-        if (pump.count == 3) {
+    ui.pumps = 0;
+    ui.also = [&] {
+        if (ui.pumps == 3) {
             client.close();
         }
     };
@@ -121,8 +120,8 @@ TEST_F(EngineMisbehaveTest, CloseFromInsideThePumpEndsTheWait) {
     EXPECT_FALSE(client.changeDir("/x"));
     EXPECT_LT(MsSince(begin), 2000);
     EXPECT_FALSE(client.isOpen());
-    EXPECT_TRUE(log.lines.empty());
-    pump.also = nullptr;
+    EXPECT_TRUE(ui.logLines.empty());
+    ui.also = nullptr;
     EXPECT_FALSE(client.changeDir("/"));
 }
 

@@ -27,7 +27,7 @@ struct Fd {
 
 const DirEntry* Find(const std::vector<DirEntry>& entries, const std::string& name) {
     for (const DirEntry& e : entries) {
-        if (e.cFileName == name) {
+        if (e.name == name) {
             return &e;
         }
     }
@@ -88,15 +88,15 @@ TEST_P(EngineServerTest, ListsAndMatchesPatterns) {
     ASSERT_EQ(entries.size(), 4u);
     const DirEntry* a = Find(entries, "a.txt");
     ASSERT_NE(a, nullptr);
-    EXPECT_EQ(a->fileSize(), 5u);
-    EXPECT_FALSE(a->isDirectory());
-    EXPECT_NE(a->ftLastWriteTime.ticks, 0u);
+    EXPECT_EQ(a->size, 5u);
+    EXPECT_FALSE(a->directory);
+    EXPECT_NE(a->modified.ticks, 0u);
     ASSERT_NE(Find(entries, "sub"), nullptr);
-    EXPECT_TRUE(Find(entries, "sub")->isDirectory());
+    EXPECT_TRUE(Find(entries, "sub")->directory);
 
     ASSERT_TRUE(client->list("/dir/*.txt", entries));
     ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].cFileName, "a.txt");
+    EXPECT_EQ(entries[0].name, "a.txt");
     ASSERT_TRUE(client->list("/dir/?.*", entries));
     EXPECT_EQ(entries.size(), 2u);
     ASSERT_TRUE(client->list("/dir/nothing*", entries));
@@ -111,15 +111,15 @@ TEST_P(EngineServerTest, ListsAndMatchesPatterns) {
     server->writeFile("with  blanks /a file.txt", "1");
     ASSERT_TRUE(client->list("/with  blanks /*.*", entries));
     ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].cFileName, "a file.txt");
+    EXPECT_EQ(entries[0].name, "a file.txt");
 
     DirEntry e;
     ASSERT_TRUE(client->entry("/dir/a.txt", e));
-    EXPECT_EQ(e.cFileName, "a.txt");
-    EXPECT_EQ(e.fileSize(), 5u);
-    EXPECT_FALSE(e.isDirectory());
+    EXPECT_EQ(e.name, "a.txt");
+    EXPECT_EQ(e.size, 5u);
+    EXPECT_FALSE(e.directory);
     ASSERT_TRUE(client->entry("/empty", e));
-    EXPECT_TRUE(e.isDirectory());
+    EXPECT_TRUE(e.directory);
     DirEntry untouched;
     EXPECT_FALSE(client->entry("/no-such-file", untouched));
     EXPECT_EQ(untouched, DirEntry{});
@@ -133,8 +133,8 @@ TEST_P(EngineServerTest, JapaneseNames) {
     std::vector<DirEntry> entries;
     ASSERT_TRUE(client->list("/" + folder + "/*.*", entries));
     ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].cFileName, file);
-    EXPECT_EQ(entries[0].fileSize(), std::string("内容").size());
+    EXPECT_EQ(entries[0].name, file);
+    EXPECT_EQ(entries[0].size, std::string("内容").size());
     ASSERT_TRUE(client->changeDir("/" + folder));
     EXPECT_EQ(client->currentDir().value_or("?"), "/" + folder);
     ASSERT_TRUE(download(file, local.file("j.txt")));
@@ -161,12 +161,12 @@ TEST_P(EngineServerTest, NamesInOtherEncodingsGoBackAsTheyCame) {
     // and deleted by its own bytes.
     std::set<std::string> names, contents;
     for (const DirEntry& e : entries) {
-        names.insert(e.cFileName);
-        ASSERT_TRUE(download(e.cFileName, local.file("one"))) << e.cFileName;
+        names.insert(e.name);
+        ASSERT_TRUE(download(e.name, local.file("one"))) << e.name;
         contents.insert(test::ReadFileBytes(local.file("one")));
         if (test::ReadFileBytes(local.file("one")) == "raw") {
-            EXPECT_NE(e.cFileName, invalid);
-            EXPECT_TRUE(client->rename(e.cFileName, "renamed.bin"));
+            EXPECT_NE(e.name, invalid);
+            EXPECT_TRUE(client->rename(e.name, "renamed.bin"));
         }
     }
     EXPECT_EQ(names.size(), 3u);

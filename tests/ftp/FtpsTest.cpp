@@ -92,13 +92,15 @@ TEST_P(FtpsServerTest, ListsAndMovesFilesAndTreesIntact) {
     SessionSecurity security;
     security.options.policy = c.implicit ? TlsPolicy::Implicit : TlsPolicy::Required;
     security.options.caFile = Certs().caFile();
-    auto client = OpenSession("t", server.server(), server.user(), server.password(), ui.ports(),
-                              nullptr, &security);
-    ASSERT_TRUE(client) << (security.problem ? security.problem->detail : "");
+    Session session(ui.ports());
+    const Status opened =
+        OpenSession(session, "t", server.server(), server.user(), server.password(), &security);
+    ASSERT_TRUE(opened) << (security.problem ? security.problem->detail : opened.reply);
+    ftp::FtpClient* client = session.client();
     client->setTimeouts(5000, 10000);
     EXPECT_TRUE(client->tlsState().control && client->tlsState().data);
     EXPECT_FALSE(security.problem);
-    const std::string encrypted = "TLS 1.3 (" + client->tlsState().cipher + ") で暗号化しました";
+    const std::string encrypted = "tls TLS 1.3 " + client->tlsState().cipher;
     EXPECT_EQ(std::count(ui.logLines.begin(), ui.logLines.end(), encrypted), 1) << encrypted;
 
     std::vector<DirEntry> entries;
@@ -106,17 +108,18 @@ TEST_P(FtpsServerTest, ListsAndMovesFilesAndTreesIntact) {
     EXPECT_EQ(entries.size(), 2u);
 
     TempDir local;
-    ASSERT_TRUE(DownloadFile(client.get(), "/t/big.bin", local.file("big.bin"), 2));
+    const TransferMode binary = TransferMode::Binary;
+    ASSERT_TRUE(DownloadFile(session, "/t/big.bin", local.file("big.bin"), binary));
     EXPECT_TRUE(ReadFileBytes(local.file("big.bin")) == big);
-    ASSERT_TRUE(DownloadFolder(client.get(), "/t", local.file("t"), 2));
+    ASSERT_TRUE(DownloadFolder(session, "/t", local.file("t"), binary));
     EXPECT_EQ(LocalFiles(local.file("t")), LocalFiles(server.path("t")));
-    ASSERT_TRUE(UploadFile(client.get(), local.file("big.bin"), "/up.bin", 2));
+    ASSERT_TRUE(UploadFile(session, local.file("big.bin"), "/up.bin", binary));
     EXPECT_TRUE(server.readFile("up.bin") == big) << client->lastReplyText();
-    ASSERT_TRUE(UploadFolder(client.get(), local.file("t"), "/u", 2));
+    ASSERT_TRUE(UploadFolder(session, local.file("t"), "/u", binary));
     EXPECT_EQ(LocalFiles(server.path("u")), LocalFiles(local.file("t")));
     EXPECT_TRUE(client->rename("/up.bin", "/moved.bin"));
     EXPECT_TRUE(client->deleteFile("/moved.bin"));
-    CloseSession(client);
+    CloseSession(session);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, FtpsServerTest,
@@ -253,14 +256,12 @@ TEST_F(FtpsHostileTest, PoliciesAgainstAServerWithoutTls) {
     UiRecorder ui;
     SessionSecurity security;
     security.options.policy = TlsPolicy::IfAvailable;
-    auto session = OpenSession("t", server->server(), HostileServer::user(),
-                               HostileServer::password(), ui.ports(), nullptr, &security);
-    ASSERT_TRUE(session);
-    EXPECT_TRUE(session->tlsState().fellBack);
-    EXPECT_FALSE(session->tlsState().control);
-    EXPECT_EQ(std::count(ui.logLines.begin(), ui.logLines.end(),
-                         "サーバが暗号化に対応していないため、暗号化せずに接続しました。"),
-              1);
+    Session session(ui.ports());
+    ASSERT_TRUE(OpenSession(session, "t", server->server(), HostileServer::user(),
+                            HostileServer::password(), &security));
+    EXPECT_TRUE(session.client()->tlsState().fellBack);
+    EXPECT_FALSE(session.client()->tlsState().control);
+    EXPECT_EQ(std::count(ui.logLines.begin(), ui.logLines.end(), "tls-fell-back"), 1);
     CloseSession(session);
 }
 
@@ -279,9 +280,7 @@ TEST_F(FtpsHostileTest, ADataConnectionCutWithoutCloseNotifyFailsAndKeepsTheOldF
     }
     const std::string target = local.file("kept.bin");
     WriteFileBytes(target, "the old file");
-    SessionPorts ports{&log, nullptr, &pump, nullptr};
-    client->setPorts(ports);
-    EXPECT_FALSE(DownloadFile(client.get(), "/tls-cut.bin", target, 2));
+    EXPECT_FALSE(DownloadFile(session, "/tls-cut.bin", target, TransferMode::Binary));
     EXPECT_EQ(ReadFileBytes(target), "the old file");
 }
 
@@ -303,7 +302,7 @@ TEST_F(FtpsHostileTest, AStalledHandshakeTimesOutWhilePumping) {
     const auto start = Clock::now();
     EXPECT_FALSE(loginWith(TlsPolicy::Required));
     EXPECT_LT(MsSince(start), 3000);
-    EXPECT_GE(pump.count, 600 / ftp::kPumpIntervalMs - 2);
+    EXPECT_GE(ui.pumps, 600 / ftp::kPumpIntervalMs - 2);
     EXPECT_FALSE(sawCommand("USER"));
 }
 

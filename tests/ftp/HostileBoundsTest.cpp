@@ -71,8 +71,8 @@ TEST_F(HostileBoundsTest, HundredThousandEntriesListWithinBoundedMemory) {
         if (!c.list("/big-100000", entries)) {
             return 3;
         }
-        if (entries.size() != 100000 || entries.front().cFileName != "file-0000000.dat" ||
-            entries.back().cFileName != "file-0099999.dat" || entries.back().fileSize() != 99999) {
+        if (entries.size() != 100000 || entries.front().name != "file-0000000.dat" ||
+            entries.back().name != "file-0099999.dat" || entries.back().size != 99999) {
             return 4;
         }
         return 0;
@@ -91,7 +91,7 @@ TEST_F(HostileBoundsTest, HugeLinesAndRepliesNeverSitInMemory) {
         if (!c.list("/huge-32", entries)) {
             return 3;
         }
-        if (entries.size() != 3 || entries[2].cFileName != "f3.txt") {
+        if (entries.size() != 3 || entries[2].name != "f3.txt") {
             return 4;
         }
         // A 32 MiB reply line is cut and the session goes on.

@@ -38,7 +38,7 @@ TEST_F(HostileTest, MultiLineRepliesEndOnlyAtTheirOwnCodeAndABlank) {
     EXPECT_EQ(client->rawCommand("SITE MANY 1000", &text), 200);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1001);
     EXPECT_TRUE(stillUsable());
-    EXPECT_TRUE(log.lines.empty());
+    EXPECT_TRUE(ui.logLines.empty());
 }
 
 // The same session on a well-behaved server, one byte at a time, with 150 and 226 in one
@@ -65,7 +65,7 @@ TEST_F(HostileTest, ByteAtATimeAndBatchedRepliesGiveTheSameResults) {
         ::close(fd);
         std::vector<DirEntry> entries;
         bool sized = client->entry("/wide/up.txt", entries.emplace_back());
-        r.stored = std::to_string(entries.back().fileSize());
+        r.stored = std::to_string(entries.back().size);
         r.ok = got && stored && sized && client->rename("/wide/up.txt", "/wide/up2.txt") &&
                client->deleteFile("/wide/up2.txt") && stillUsable();
         client->close();
@@ -86,7 +86,7 @@ TEST_F(HostileTest, ByteAtATimeAndBatchedRepliesGiveTheSameResults) {
         EXPECT_EQ(r.ascii, plain.ascii) << scenario;
         EXPECT_EQ(r.stored, plain.stored) << scenario;
     }
-    EXPECT_TRUE(log.lines.empty());
+    EXPECT_TRUE(ui.logLines.empty());
 }
 
 TEST_F(HostileTest, NulLongLinesAndEndlessRepliesStayBounded) {
@@ -109,7 +109,7 @@ TEST_F(HostileTest, NulLongLinesAndEndlessRepliesStayBounded) {
     EXPECT_EQ(client->rawCommand("SITE MANY 20000", &text), 0);
     EXPECT_LT(MsSince(begin), 2500);
     EXPECT_TRUE(client->lost());
-    EXPECT_EQ(log.lines, std::vector<std::string>{kConnectionLostLine});
+    EXPECT_EQ(ui.logLines, std::vector<std::string>{kConnectionLostLine});
 }
 
 // --- time-outs and lost connections --------------------------------------------------------
@@ -120,9 +120,9 @@ TEST_F(HostileTest, NoGreetingTimesOutWhilePumping) {
     EXPECT_FALSE(login());
     EXPECT_GE(MsSince(begin), 600);
     EXPECT_LT(MsSince(begin), 5000);
-    EXPECT_GE(pump.count, 8);
+    EXPECT_GE(ui.pumps, 8);
     EXPECT_FALSE(client->isOpen());
-    EXPECT_TRUE(log.lines.empty()); // a failed login is reported by the caller
+    EXPECT_TRUE(ui.logLines.empty()); // a failed login is reported by the caller
 }
 
 TEST_F(HostileTest, UnaskedServiceClosingIsSeenBeforeTheNextCommand) {
@@ -134,7 +134,7 @@ TEST_F(HostileTest, UnaskedServiceClosingIsSeenBeforeTheNextCommand) {
     EXPECT_FALSE(client->makeDir("/new"));
     EXPECT_LT(MsSince(begin), 2000);
     EXPECT_TRUE(client->lost());
-    EXPECT_EQ(log.lines, std::vector<std::string>{kConnectionLostLine});
+    EXPECT_EQ(ui.logLines, std::vector<std::string>{kConnectionLostLine});
     EXPECT_FALSE(HasCommand(server->commands(), "MKD"));
 }
 
@@ -189,8 +189,8 @@ TEST_F(HostileTest, ListingLineEndsAndOverlongLines) {
         ASSERT_TRUE(client->list(folder, entries)) << folder;
         ASSERT_EQ(entries.size(), 3u) << folder;
         for (int i = 0; i < 3; ++i) {
-            EXPECT_EQ(entries[i].cFileName, kThreeFiles[i]) << folder;
-            EXPECT_EQ(entries[i].fileSize(), uint64_t(10 * (i + 1))) << folder;
+            EXPECT_EQ(entries[i].name, kThreeFiles[i]) << folder;
+            EXPECT_EQ(entries[i].size, uint64_t(10 * (i + 1))) << folder;
         }
     }
     for (const char* folder : {"/raw-total0", "/raw-empty"}) {

@@ -3,7 +3,7 @@
 // event pump, and helpers shared by the hostile-server tests.
 
 #include "UiRecorder.h"
-#include "ftp/engine/FtpClient.h"
+#include "ftp/Session.h"
 #include "support/FtpServers.h"
 #include "support/HostileServer.h"
 #include "support/TempDir.h"
@@ -22,21 +22,7 @@ namespace oxlip::test {
 
 using Clock = std::chrono::steady_clock;
 
-struct HostileLog : StatusLog {
-    std::vector<std::string> lines;
-    std::vector<std::string> skips; // SkipLine
-    void append(const std::string& line) override { lines.push_back(line); }
-    void skipped(SkippedEntry why, const std::string& path) override {
-        skips.push_back(SkipLine(why, path));
-    }
-};
-
-struct HostilePump : EventPump {
-    int count = 0;
-    void pump() override { ++count; }
-};
-
-inline const char* const kConnectionLostLine = "サーバとの接続が切れました。";
+inline const char* const kConnectionLostLine = "lost";
 
 inline long long MsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
@@ -79,7 +65,8 @@ protected:
         if (!CanRunServer(ServerKind::Pyftpdlib, &why)) {
             GTEST_SKIP() << why; // no /usr/bin/python3
         }
-        client = std::make_unique<ftp::FtpClient>(SessionPorts{&log, nullptr, &pump, nullptr});
+        session.attach(std::make_unique<ftp::FtpClient>(SessionPorts{&ui, nullptr}));
+        client = session.client();
         server =
             std::make_unique<HostileServer>(scenarios, tls ? tls->cert : "", tls ? tls->key : "");
         ASSERT_TRUE(server->ok());
@@ -112,14 +99,14 @@ protected:
         }
         std::vector<std::string> out;
         for (const DirEntry& e : entries) {
-            out.push_back(e.cFileName);
+            out.push_back(e.name);
         }
         return out;
     }
 
-    HostileLog log;
-    HostilePump pump;
-    std::unique_ptr<ftp::FtpClient> client;
+    UiRecorder ui; // its ports carry no ASCII list
+    Session session;
+    ftp::FtpClient* client = nullptr; // the session's engine
     std::unique_ptr<HostileServer> server;
     TempDir local;
 };

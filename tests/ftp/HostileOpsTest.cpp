@@ -115,25 +115,25 @@ TEST_F(HostileOpsTest, FailedDownloadsKeepThePreviousFileAndLeaveNoPart) {
         start("", 3000, 1500);
         ASSERT_TRUE(login()) << name;
         WriteFileBytes(target(), "previous content");
-        pump.count = 0;
+        ui.pumps = 0;
         auto begin = Clock::now();
-        EXPECT_FALSE(DownloadFile(client.get(), name, target(), 2)) << name;
+        EXPECT_FALSE(DownloadFile(session, name, target(), TransferMode::Binary)) << name;
         const long long ms = MsSince(begin);
         EXPECT_LT(ms, 6000) << name;
         if (name == "/trickle.bin") {
             EXPECT_GE(ms, 1400) << name;
-            EXPECT_GE(pump.count, 15) << name;
+            EXPECT_GE(ui.pumps, 15) << name;
         } else if (name == "/no226.bin") {
             EXPECT_FALSE(stillUsable()) << name;
         } else {
             EXPECT_LT(ms, 1400) << name;
-            EXPECT_GT(pump.count, 0) << name;
+            EXPECT_GT(ui.pumps, 0) << name;
             EXPECT_TRUE(stillUsable()) << name;
         }
         expectUntouched();
         // Nothing new either when there was no file before.
         std::filesystem::remove(target());
-        EXPECT_FALSE(DownloadFile(client.get(), name, target(), 2)) << name;
+        EXPECT_FALSE(DownloadFile(session, name, target(), TransferMode::Binary)) << name;
         EXPECT_TRUE(LocalTree(local.path()).empty()) << name;
         client->close();
     }
@@ -146,33 +146,33 @@ TEST_F(HostileOpsTest, LostConnectionsFailTheOperationAtOnce) {
     ASSERT_TRUE(login());
     WriteFileBytes(target(), "previous content");
     auto begin = Clock::now();
-    EXPECT_FALSE(DownloadFile(client.get(), "/reset.bin", target(), 2));
+    EXPECT_FALSE(DownloadFile(session, "/reset.bin", target(), TransferMode::Binary));
     EXPECT_LT(MsSince(begin), 2500);
     EXPECT_TRUE(client->lost());
     expectUntouched();
     begin = Clock::now();
-    EXPECT_FALSE(DeleteHostFile(client.get(), "/hello.txt"));
-    EXPECT_FALSE(DownloadFolder(client.get(), "/wide", local.file("tree"), 2));
+    EXPECT_FALSE(DeleteHostFile(session, "/hello.txt"));
+    EXPECT_FALSE(DownloadFolder(session, "/wide", local.file("tree"), TransferMode::Binary));
     EXPECT_LT(MsSince(begin), 200);
     fs::remove_all(local.file("tree"));
-    EXPECT_EQ(log.lines, std::vector<std::string>{kConnectionLostLine});
+    EXPECT_EQ(ui.logLines, std::vector<std::string>{kConnectionLostLine});
 
     start("", 10000, 10000);
-    log.lines.clear();
+    ui.logLines.clear();
     ASSERT_TRUE(login());
     begin = Clock::now();
-    EXPECT_EQ(HostCurrentDirectory(client.get(), "/die421"), "");
+    EXPECT_EQ(HostCurrentDirectory(session, "/die421").value(), "");
     EXPECT_LT(MsSince(begin), 2000);
     EXPECT_TRUE(client->lost());
     EXPECT_FALSE(client->isOpen());
     begin = Clock::now();
-    EXPECT_FALSE(DownloadFile(client.get(), "/data.bin", target(), 2));
-    EXPECT_FALSE(DeleteHostFolder(client.get(), "/wide"));
-    EXPECT_FALSE(RenameHostFile(client.get(), "/hello.txt", "/x"));
-    EXPECT_EQ(SendFtpCommand(client.get(), "NOOP"), 0);
+    EXPECT_FALSE(DownloadFile(session, "/data.bin", target(), TransferMode::Binary));
+    EXPECT_FALSE(DeleteHostFolder(session, "/wide"));
+    EXPECT_FALSE(RenameHostFile(session, "/hello.txt", "/x"));
+    EXPECT_FALSE(SendFtpCommand(session, "NOOP"));
     EXPECT_LT(MsSince(begin), 200);
     expectUntouched();
-    EXPECT_EQ(log.lines, std::vector<std::string>{kConnectionLostLine});
+    EXPECT_EQ(ui.logLines, std::vector<std::string>{kConnectionLostLine});
 }
 
 // --- tree walks ----------------------------------------------------------------------------
@@ -185,7 +185,7 @@ TEST_F(HostileOpsTest, TreeDownloadStaysInsideItsFolder) {
         fs::create_directories(local.file(scenario + std::string("x/in")));
         const std::string into = local.file(scenario + std::string("x/in/evil"));
         // The names it left out fail it, after everything else has arrived.
-        EXPECT_FALSE(DownloadFolder(client.get(), "/evil", into, 2)) << scenario;
+        EXPECT_FALSE(DownloadFolder(session, "/evil", into, TransferMode::Binary)) << scenario;
         EXPECT_EQ(
             LocalTree(local.file(scenario + std::string("x"))),
             (std::vector<std::string>{"in", "in/evil", "in/evil/ctl\x01\x1bname.txt",
@@ -196,14 +196,15 @@ TEST_F(HostileOpsTest, TreeDownloadStaysInsideItsFolder) {
         ExpectAllInside(commands, "/evil");
         ExpectLinksNotFollowed(commands, {"/evil/self", "/evil/up"});
         // Each told once, shown safely; this server delivers no link.
-        std::sort(log.skips.begin(), log.skips.end());
-        EXPECT_EQ(log.skips, (std::vector<std::string>{
-                                 "skip failed-link /evil/self", "skip failed-link /evil/up",
-                                 "skip unsafe /evil/../escape.txt", "skip unsafe /evil//abs-dir",
-                                 "skip unsafe /evil//etc-escape.txt", "skip unsafe /evil/a/b.txt",
-                                 "skip unsafe /evil/esc\\x1B[2J/x.txt"}))
+        auto skips = ui.lines("skip ");
+        std::sort(skips.begin(), skips.end());
+        EXPECT_EQ(skips, (std::vector<std::string>{
+                             "skip failed-link /evil/self", "skip failed-link /evil/up",
+                             "skip unsafe /evil/../escape.txt", "skip unsafe /evil//abs-dir",
+                             "skip unsafe /evil//etc-escape.txt", "skip unsafe /evil/a/b.txt",
+                             "skip unsafe /evil/esc\\x1B[2J/x.txt"}))
             << scenario;
-        log.skips.clear();
+        ui.journal.clear();
         client->close();
     }
 }
@@ -226,7 +227,8 @@ TEST_F(HostileOpsTest, DownloadsCheckSizesWithoutALookupPerTreeFile) {
         const std::string into = local.file("t" + scenario);
         fs::create_directories(into);
         server->clearLog();
-        EXPECT_TRUE(DownloadFolder(client.get(), "/wide", into + "/wide", 2)) << scenario;
+        EXPECT_TRUE(DownloadFolder(session, "/wide", into + "/wide", TransferMode::Binary))
+            << scenario;
         auto commands = server->commands();
         EXPECT_EQ(CountVerb(commands, "RETR"), 26) << scenario;
         for (const char* lookup : {"SIZE", "MDTM", "MLST", "CWD"}) {
@@ -235,17 +237,19 @@ TEST_F(HostileOpsTest, DownloadsCheckSizesWithoutALookupPerTreeFile) {
         EXPECT_EQ(ReadFileBytes(into + "/wide/c/c/f2.txt"), "two") << scenario;
 
         server->clearLog();
-        EXPECT_TRUE(DownloadFolder(client.get(), "/grew", into + "/grew", 2)) << scenario;
+        EXPECT_TRUE(DownloadFolder(session, "/grew", into + "/grew", TransferMode::Binary))
+            << scenario;
         EXPECT_TRUE(ReadFileBytes(into + "/grew/grown.bin") == HostileData()) << scenario;
         EXPECT_EQ(PathsOf(server->commands(), {"SIZE"}),
                   std::vector<std::string>{"/grew/grown.bin"})
             << scenario;
 
-        EXPECT_FALSE(DownloadFolder(client.get(), "/cut", into + "/cut", 2)) << scenario;
+        EXPECT_FALSE(DownloadFolder(session, "/cut", into + "/cut", TransferMode::Binary))
+            << scenario;
         EXPECT_EQ(LocalTree(into + "/cut"), std::vector<std::string>{"a.bin"}) << scenario;
 
         server->clearLog();
-        EXPECT_TRUE(DownloadFile(client.get(), "/data.bin", target(), 2)) << scenario;
+        EXPECT_TRUE(DownloadFile(session, "/data.bin", target(), TransferMode::Binary)) << scenario;
         commands = server->commands();
         EXPECT_EQ(CountVerb(commands, "MDTM"), 0) << scenario;
         EXPECT_EQ(CountVerb(commands, "SIZE") + CountVerb(commands, "MLST"), 1) << scenario;
@@ -258,7 +262,7 @@ TEST_F(HostileOpsTest, TreeDeleteStaysInsideItsFolder) {
     for (const char* scenario : {"", "mlsd"}) {
         start(scenario);
         ASSERT_TRUE(login()) << scenario;
-        EXPECT_TRUE(DeleteHostFolder(client.get(), "/evil")) << scenario;
+        EXPECT_TRUE(DeleteHostFolder(session, "/evil")) << scenario;
         auto commands = server->commands();
         ExpectAllInside(commands, "/evil");
         // The links went as links: removed, never entered.
@@ -278,7 +282,7 @@ TEST_F(HostileOpsTest, FolderThatHoldsItselfEnds) {
     start("", 3000, 3000);
     ASSERT_TRUE(login());
     auto begin = Clock::now();
-    EXPECT_FALSE(DownloadFolder(client.get(), "/loop", local.file("loop"), 2));
+    EXPECT_FALSE(DownloadFolder(session, "/loop", local.file("loop"), TransferMode::Binary));
     EXPECT_LT(MsSince(begin), 60000);
     // The walk stopped at its depth limit.
     std::size_t deepest = 0;
@@ -287,7 +291,7 @@ TEST_F(HostileOpsTest, FolderThatHoldsItselfEnds) {
     }
     EXPECT_LE(deepest, 70u);
     begin = Clock::now();
-    EXPECT_FALSE(DeleteHostFolder(client.get(), "/loop"));
+    EXPECT_FALSE(DeleteHostFolder(session, "/loop"));
     EXPECT_LT(MsSince(begin), 60000);
     ExpectAllInside(server->commands(), "/loop");
     EXPECT_TRUE(stillUsable());
@@ -306,19 +310,22 @@ TEST_F(HostileOpsTest, ServerByteNamesDownloadRenameAndDelete) {
         ASSERT_TRUE(login()) << scenario;
         EXPECT_EQ(client->namesUtf8(), scenario.empty()) << scenario;
         std::vector<DirEntry> entries;
-        ASSERT_EQ(ListHostFolder(client.get(), entries, "/names/*.*"), 3) << scenario;
+        ASSERT_TRUE(ListHostFolder(session, entries, "/names/*.*")) << scenario;
+        ASSERT_EQ(entries.size(), 3u) << scenario;
         for (std::size_t i = 0; i < entries.size(); ++i) {
-            const std::string name = entries[i].cFileName;
-            if (entries[i].fileSize() == 5 && !scenario.empty()) { // the CP932 name
+            const std::string name = entries[i].name;
+            if (entries[i].size == 5 && !scenario.empty()) { // the CP932 name
                 EXPECT_EQ(name, "テスト.txt") << scenario;
             }
             const std::string into = local.file(scenario + "item" + std::to_string(i));
-            EXPECT_TRUE(DownloadFile(client.get(), "/names/" + name, into, 2)) << scenario << i;
-            EXPECT_EQ(ReadFileBytes(into).size(), entries[i].fileSize()) << scenario << i;
-            EXPECT_TRUE(RenameHostFile(client.get(), "/names/" + name, "/names/" + name + ".o"));
-            EXPECT_TRUE(DeleteHostFile(client.get(), "/names/" + name + ".o")) << scenario << i;
+            EXPECT_TRUE(DownloadFile(session, "/names/" + name, into, TransferMode::Binary))
+                << scenario << i;
+            EXPECT_EQ(ReadFileBytes(into).size(), entries[i].size) << scenario << i;
+            EXPECT_TRUE(RenameHostFile(session, "/names/" + name, "/names/" + name + ".o"));
+            EXPECT_TRUE(DeleteHostFile(session, "/names/" + name + ".o")) << scenario << i;
         }
-        EXPECT_EQ(ListHostFolder(client.get(), entries, "/names/*.*"), 0) << scenario;
+        EXPECT_TRUE(ListHostFolder(session, entries, "/names/*.*")) << scenario;
+        EXPECT_TRUE(entries.empty()) << scenario;
         auto commands = server->commands();
         for (const std::string& raw : raws) {
             for (const char* verb : {"RETR ", "RNFR "}) {
@@ -337,10 +344,12 @@ TEST_F(HostileOpsTest, LineBreaksInNamesAndCommandsAreRefused) {
     start("");
     ASSERT_TRUE(login());
     server->clearLog();
-    EXPECT_FALSE(DeleteHostFolder(client.get(), "/wide\r\nRMD /wide"));
-    EXPECT_FALSE(DownloadFile(client.get(), "/hello.txt\r\nDELE /data.bin", local.file("got"), 2));
-    EXPECT_FALSE(DownloadFolder(client.get(), "/wide\nDELE /data.bin", local.file("tree"), 2));
-    EXPECT_EQ(SendFtpCommand(client.get(), "NOOP\nDELE /data.bin"), 0);
+    EXPECT_FALSE(DeleteHostFolder(session, "/wide\r\nRMD /wide"));
+    EXPECT_FALSE(DownloadFile(session, "/hello.txt\r\nDELE /data.bin", local.file("got"),
+                              TransferMode::Binary));
+    EXPECT_FALSE(
+        DownloadFolder(session, "/wide\nDELE /data.bin", local.file("tree"), TransferMode::Binary));
+    EXPECT_FALSE(SendFtpCommand(session, "NOOP\nDELE /data.bin"));
     EXPECT_TRUE(server->commands().empty());
     EXPECT_FALSE(fs::exists(local.file("got")));
     EXPECT_TRUE(stillUsable());

@@ -38,18 +38,18 @@ std::string TimeText(const oxlip::FileTime& time) {
 }
 
 // The record in one line: type (d folder, - file, l link, L link to a folder), size, time,
-// permission digits in hexadecimal, name.
+// permission bits in octal, name.
 std::string Describe(const DirEntry& e) {
     char kind = '-';
-    if (e.isLink()) {
-        kind = e.isDirectory() ? 'L' : 'l';
-    } else if (e.isDirectory()) {
+    if (e.link) {
+        kind = e.directory ? 'L' : 'l';
+    } else if (e.directory) {
         kind = 'd';
     }
     char perms[16];
-    std::snprintf(perms, sizeof perms, "%x", e.dwReserved0);
-    return std::string(1, kind) + " " + std::to_string(e.fileSize()) + " " +
-           TimeText(e.ftLastWriteTime) + " " + perms + " [" + e.cFileName + "]";
+    std::snprintf(perms, sizeof perms, "%o", e.permissions);
+    return std::string(1, kind) + " " + std::to_string(e.size) + " " + TimeText(e.modified) + " " +
+           perms + " [" + e.name + "]";
 }
 
 std::string DescribeList(const std::string& line) {
@@ -351,7 +351,7 @@ TEST(ListingParser, OtherFamilies) {
     tokyo.utcOffsetMinutes = 540;
     const auto entry = ParseListLine("+m1700000000,r,s1,\tx", tokyo);
     ASSERT_TRUE(entry);
-    EXPECT_EQ(TimeText(entry->ftLastWriteTime), "2023-11-15 07:13:20");
+    EXPECT_EQ(TimeText(entry->modified), "2023-11-15 07:13:20");
 }
 
 // All tables as one body, with headings and totals between them: the same entries as row by
@@ -388,7 +388,7 @@ TEST(ListingParser, DatesWithoutYearAreThisYearUnlessMoreThanADayAhead) {
     const auto yearOf = [](const char* date, const CivilTime& now) {
         const std::string line = std::string("-rw-r--r-- 1 o g 1 ") + date + " name";
         const auto entry = ParseListLine(line, now);
-        return entry ? TimeText(entry->ftLastWriteTime) : "nullopt";
+        return entry ? TimeText(entry->modified) : "nullopt";
     };
     // Up to a day ahead is this year (clock skew, zones), further ahead is last year.
     EXPECT_EQ(yearOf("Dec 31 23:59", kNow), "2023-12-31 23:59:00");
@@ -528,11 +528,11 @@ TEST(ListingParser, BodiesSplitOnEveryLineEndAndSkipNonEntries) {
     for (const std::string& body : bodies) {
         const auto entries = ParseListing(body, false, kNow);
         ASSERT_EQ(entries.size(), 3u) << body;
-        EXPECT_EQ(entries[0].cFileName, "a");
-        EXPECT_EQ(entries[1].cFileName, "b c");
-        EXPECT_TRUE(entries[1].isDirectory());
-        EXPECT_EQ(entries[2].cFileName, "c");
-        EXPECT_TRUE(entries[2].isLink());
+        EXPECT_EQ(entries[0].name, "a");
+        EXPECT_EQ(entries[1].name, "b c");
+        EXPECT_TRUE(entries[1].directory);
+        EXPECT_EQ(entries[2].name, "c");
+        EXPECT_TRUE(entries[2].link);
     }
     EXPECT_TRUE(ParseListing("", false, kNow).empty());
     EXPECT_TRUE(ParseListing("total 0\r\n", false, kNow).empty());
@@ -545,7 +545,7 @@ TEST(ListingParser, OverlongLinesAreSkippedAndTheRestSurvives) {
     const std::string longLine = "-rw-r--r-- 1 o g 1 Mar 15 10:30 " + longName;
     auto entries = ParseListing(good + longLine + "\r\n" + good, false, kNow);
     ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[1].cFileName, "good");
+    EXPECT_EQ(entries[1].name, "good");
     // A line exactly at the limit is kept; one byte more is not.
     const std::string prefix = "-rw-r--r-- 1 o g 1 Mar 15 10:30 ";
     const std::string atLimit =
@@ -562,8 +562,8 @@ TEST(ListingParser, MlsdBodiesDropCurrentAndParentFolders) {
                              "type=dir;modify=20240315103000; ..\r\n"; // a real entry named ".."
     const auto entries = ParseListing(body, true, kNow);
     ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0].cFileName, "a");
-    EXPECT_EQ(entries[1].cFileName, "..");
+    EXPECT_EQ(entries[0].name, "a");
+    EXPECT_EQ(entries[1].name, "..");
 }
 
 TEST(ListingParser, PiecesGiveTheSameEntriesAsTheWholeBody) {

@@ -3,6 +3,7 @@
 #include "ftp/RemoteOps.h"
 #include "ServerFixture.h"
 #include "ftp/RemoteDir.h"
+#include "ftp/Transfer.h"
 
 #include <algorithm>
 #include <functional>
@@ -19,45 +20,74 @@ using SessionTest = ServerTest;
 using RemoteDirTest = ServerTest;
 using RemoteOpsTest = ServerTest;
 
-const std::string kConnecting = "に接続しています。";
-
 TEST_P(SessionTest, LogLinesOfALoginAndOfAFailedOne) {
     UiRecorder good;
-    auto c = OpenSession("p", server->server(), server->user(), server->password(), good.ports());
-    ASSERT_TRUE(c);
-    EXPECT_EQ(good.logLines, (std::vector<std::string>{"ホスト　" + server->server() + kConnecting,
-                                                       "接続しました。", "パスワード確認中",
-                                                       "パスワード確認しました。"}));
+    Session session(good.ports());
+    ASSERT_TRUE(OpenSession(session, "p", server->server(), server->user(), server->password()));
+    EXPECT_EQ(good.logLines, (std::vector<std::string>{"connecting " + server->server(),
+                                                       "connected", "logging-in", "logged-in"}));
     EXPECT_GE(good.pumps, 4);
-    EXPECT_TRUE(CloseSession(c));
-    EXPECT_FALSE(c);
-    EXPECT_TRUE(CloseSession(c)); // closing nothing is fine
+    CloseSession(session);
+    EXPECT_FALSE(session.connected());
+    CloseSession(session); // closing nothing is fine
 
     UiRecorder bad;
-    EXPECT_FALSE(OpenSession("p", server->server(), server->user(), "wrong", bad.ports()));
-    EXPECT_EQ(bad.logLines, (std::vector<std::string>{"ホスト　" + server->server() + kConnecting,
-                                                      "接続しました。", "パスワード確認中"}));
+    Session refused(bad.ports());
+    const Status login = OpenSession(refused, "p", server->server(), server->user(), "wrong");
+    EXPECT_EQ(login.kind, ErrorKind::Refused);
+    EXPECT_EQ(login.replyCode, 530);
+    EXPECT_FALSE(refused.connected());
+    EXPECT_EQ(bad.logLines, (std::vector<std::string>{"connecting " + server->server(), "connected",
+                                                      "logging-in"}));
 }
 
 TEST(Session, EmptyServerLogsNothingAndRefusedConnectionEndsTheLog) {
     UiRecorder ui;
-    EXPECT_FALSE(OpenSession("p", "", "u", "p", ui.ports()));
+    Session session(ui.ports());
+    EXPECT_EQ(OpenSession(session, "p", "", "u", "p").kind, ErrorKind::NotConnected);
     EXPECT_TRUE(ui.journal.empty());
     EXPECT_EQ(ui.pumps, 0);
 
-    EXPECT_FALSE(OpenSession("p", "127.0.0.1:1", "u", "p", ui.ports())); // refused
+    // refused
+    EXPECT_EQ(OpenSession(session, "p", "127.0.0.1:1", "u", "p").kind, ErrorKind::ConnectionLost);
     ASSERT_EQ(ui.logLines.size(), 3u);
-    EXPECT_EQ(ui.logLines.back(), "パスワード確認中");
+    EXPECT_EQ(ui.logLines.back(), "logging-in");
+}
+
+// Every operation on a session that is not open says so and touches nothing.
+TEST(Session, EveryOperationOfAClosedSessionIsNotConnected) {
+    Session closed;
+    std::vector<DirEntry> list(2);
+    DirEntry record;
+    const std::vector<Status> results = {
+        HostCurrentDirectory(closed, "/").status(),
+        ListHostFolder(closed, list, "*.*"),
+        GetHostEntry(closed, "/a", record),
+        DownloadFile(closed, "/a", "/tmp/oxlip-never-written", TransferMode::Binary),
+        UploadFile(closed, "/etc/hostname", "/a", TransferMode::Binary),
+        DownloadFolder(closed, "/a", "/tmp/oxlip-never-made", TransferMode::Binary),
+        UploadFolder(closed, "/etc", "/a", TransferMode::Binary),
+        DeleteHostFile(closed, "/a"),
+        DeleteHostFolder(closed, "/a"),
+        RenameHostFile(closed, "/a", "/b"),
+        CreateHostFolder(closed, "/a"),
+        SendFtpCommand(closed, "NOOP"),
+    };
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        EXPECT_EQ(results[i].kind, ErrorKind::NotConnected) << i;
+    }
+    EXPECT_TRUE(list.empty());
+    EXPECT_EQ(record, DirEntry{});
 }
 
 TEST_P(RemoteDirTest, CurrentDirectoryChangesOnlyToFoldersThatExist) {
     makeDirs("pub");
-    EXPECT_EQ(HostCurrentDirectory(client.get(), "/pub/"), "/pub/");
-    EXPECT_EQ(HostCurrentDirectory(client.get(), ""), "/pub");
-    EXPECT_EQ(HostCurrentDirectory(client.get(), "/missing/"), "");
-    EXPECT_EQ(HostCurrentDirectory(client.get(), ""), "/pub"); // unchanged
-    EXPECT_EQ(HostCurrentDirectory(nullptr, ""), "");
-    EXPECT_EQ(HostCurrentDirectory(nullptr, "/"), "");
+    EXPECT_EQ(HostCurrentDirectory(session, "/pub/").value(), "/pub/");
+    EXPECT_EQ(HostCurrentDirectory(session, "").value(), "/pub");
+    const auto missing = HostCurrentDirectory(session, "/missing/");
+    EXPECT_EQ(missing.status().kind, ErrorKind::Refused);
+    EXPECT_EQ(missing.status().replyCode, 550);
+    EXPECT_EQ(HostCurrentDirectory(session, "").value(), "/pub"); // unchanged
 }
 
 TEST_P(RemoteDirTest, ListingsAndSingleEntries) {
@@ -66,48 +96,45 @@ TEST_P(RemoteDirTest, ListingsAndSingleEntries) {
     put("full/a.txt", "hello");
     put("full/Makefile", "all:\n");
     std::vector<DirEntry> list(3);
-    EXPECT_EQ(ListHostFolder(client.get(), list, "/empty/*.*"), 0);
+    EXPECT_TRUE(ListHostFolder(session, list, "/empty/*.*"));
     EXPECT_TRUE(list.empty());
 
-    ASSERT_EQ(HostCurrentDirectory(client.get(), "/full/"), "/full/");
+    ASSERT_TRUE(HostCurrentDirectory(session, "/full/"));
     ui.pumps = 0;
-    const int n = ListHostFolder(client.get(), list, "*.*");
+    ASSERT_TRUE(ListHostFolder(session, list, "*.*"));
     EXPECT_GE(ui.pumps, 1);
     std::vector<std::string> names;
     for (const DirEntry& e : list) {
-        if (e.cFileName != "." && e.cFileName != "..") {
-            names.push_back(e.cFileName);
+        if (e.name != "." && e.name != "..") {
+            names.push_back(e.name);
         }
     }
-    EXPECT_EQ(n, int(list.size()));
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"Makefile", "a.txt", "sub"}));
 
     DirEntry record;
-    EXPECT_EQ(GetHostEntry(client.get(), "/full/missing.txt", record), 0);
+    EXPECT_FALSE(GetHostEntry(session, "/full/missing.txt", record));
     EXPECT_EQ(record, DirEntry{}); // untouched
-    ASSERT_EQ(GetHostEntry(client.get(), "/full/a.txt", record), 1);
-    EXPECT_EQ(record.fileSize(), 5u);
-    EXPECT_FALSE(record.isDirectory());
-    EXPECT_EQ(ListHostFolder(nullptr, list, "*.*"), 0);
-    EXPECT_EQ(GetHostEntry(nullptr, "/full/a.txt", record), 0);
+    ASSERT_TRUE(GetHostEntry(session, "/full/a.txt", record));
+    EXPECT_EQ(record.size, 5u);
+    EXPECT_FALSE(record.directory);
 }
 
 TEST_P(RemoteOpsTest, DeleteRenameCreateAndRawCommands) {
     put("readme.txt", "x");
-    ASSERT_TRUE(DeleteHostFile(client.get(), "/readme.txt"));
+    ASSERT_TRUE(DeleteHostFile(session, "/readme.txt"));
     EXPECT_FALSE(server->exists("readme.txt"));
-    EXPECT_EQ(ui.journal, std::vector<std::string>{"item readme.txt を削除中です..."});
+    EXPECT_EQ(ui.journal, std::vector<std::string>{"item readme.txt delete"});
     EXPECT_GE(ui.pumps, 1);
-    EXPECT_FALSE(DeleteHostFile(client.get(), "/readme.txt"));
+    EXPECT_EQ(DeleteHostFile(session, "/readme.txt").kind, ErrorKind::Refused);
 
-    EXPECT_TRUE(CreateHostFolder(client.get(), "/new"));
-    EXPECT_FALSE(CreateHostFolder(client.get(), "/new")); // already there
+    EXPECT_TRUE(CreateHostFolder(session, "/new"));
+    EXPECT_FALSE(CreateHostFolder(session, "/new")); // already there
     put("old.txt", "data");
-    EXPECT_TRUE(RenameHostFile(client.get(), "/old.txt", "/new/moved.txt"));
+    EXPECT_TRUE(RenameHostFile(session, "/old.txt", "/new/moved.txt"));
     EXPECT_EQ(server->readFile("new/moved.txt"), "data");
-    EXPECT_FALSE(RenameHostFile(client.get(), "/old.txt", "/x.txt"));
-    EXPECT_FALSE(RenameHostFile(client.get(), "/new/moved.txt", "/a\r\nDELE b"));
+    EXPECT_EQ(RenameHostFile(session, "/old.txt", "/x.txt").kind, ErrorKind::Refused);
+    EXPECT_EQ(RenameHostFile(session, "/new/moved.txt", "/a\r\nDELE b").kind, ErrorKind::Unsafe);
     EXPECT_TRUE(server->exists("new/moved.txt"));
 
     // A name that is taken (a file, a folder, another case of the name, the entry itself) is
@@ -116,33 +143,34 @@ TEST_P(RemoteOpsTest, DeleteRenameCreateAndRawCommands) {
     put("data.bin", "data");
     put("Data.bin", "Data");
     for (const char* to : {"/data.bin", "/new", "/new/moved.txt", "/readme.txt"}) {
-        bool taken = false;
-        EXPECT_FALSE(RenameHostFile(client.get(), "/readme.txt", to, &taken)) << to;
-        EXPECT_TRUE(taken) << to;
+        EXPECT_EQ(RenameHostFile(session, "/readme.txt", to).kind, ErrorKind::Exists) << to;
     }
-    bool taken = false;
-    EXPECT_FALSE(RenameHostFile(client.get(), "/data.bin", "/Data.bin", &taken));
-    EXPECT_TRUE(taken);
+    EXPECT_EQ(RenameHostFile(session, "/data.bin", "/Data.bin").kind, ErrorKind::Exists);
     EXPECT_EQ(server->readFile("data.bin") + server->readFile("Data.bin"), "dataData");
     EXPECT_EQ(server->readFile("new/moved.txt") + server->readFile("readme.txt"), "datakeep");
-    EXPECT_TRUE(RenameHostFile(client.get(), "/readme.txt", "/README.txt", &taken));
-    EXPECT_FALSE(taken);
+    EXPECT_TRUE(RenameHostFile(session, "/readme.txt", "/README.txt"));
     EXPECT_EQ(server->readFile("README.txt"), "keep");
 
-    ASSERT_EQ(HostCurrentDirectory(client.get(), "/new/"), "/new/");
-    EXPECT_NE(SendFtpCommand(client.get(), "SITE CHMOD 640 moved.txt"), 0);
+    ASSERT_TRUE(HostCurrentDirectory(session, "/new/"));
+    EXPECT_TRUE(SendFtpCommand(session, "SITE CHMOD 640 moved.txt"));
     std::vector<DirEntry> list;
-    ASSERT_EQ(ListHostFolder(client.get(), list, "*.*"), 1);
-    EXPECT_EQ(list[0].dwReserved0, 0x640u);
-    EXPECT_NE(SendFtpCommand(client.get(), "SITE CHMOD 755 moved.txt\r"), 0);
-    ASSERT_EQ(ListHostFolder(client.get(), list, "/new/*.*"), 1);
-    EXPECT_EQ(list[0].dwReserved0, 0x755u);
-    EXPECT_EQ(SendFtpCommand(client.get(), "SITE CHMOD 644 missing.txt"), 0);
-    EXPECT_EQ(SendFtpCommand(client.get(), "NOSUCHCOMMAND"), 0);
-    EXPECT_EQ(SendFtpCommand(client.get(), "SITE CHMOD 644 a\nDELE moved.txt"), 0);
+    ASSERT_TRUE(ListHostFolder(session, list, "*.*"));
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].permissions, 0640u);
+    EXPECT_TRUE(SendFtpCommand(session, "SITE CHMOD 755 moved.txt\r"));
+    ASSERT_TRUE(ListHostFolder(session, list, "/new/*.*"));
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].permissions, 0755u);
+    const Status missing = SendFtpCommand(session, "SITE CHMOD 644 missing.txt");
+    EXPECT_EQ(missing.kind, ErrorKind::Refused);
+    EXPECT_GE(missing.replyCode, 500);
+    EXPECT_FALSE(missing.reply.empty());
+    EXPECT_EQ(SendFtpCommand(session, "NOSUCHCOMMAND").kind, ErrorKind::Refused);
+    EXPECT_EQ(SendFtpCommand(session, "SITE CHMOD 644 a\nDELE moved.txt").kind, ErrorKind::Unsafe);
     EXPECT_TRUE(server->exists("new/moved.txt"));
-    EXPECT_EQ(SendFtpCommand(nullptr, "NOOP"), 0);
-    EXPECT_NE(SendFtpCommand(client.get(), "NOOP"), 0); // still usable after the refusals
+    const Status noop = SendFtpCommand(session, "NOOP"); // still usable after the refusals
+    EXPECT_TRUE(noop);
+    EXPECT_EQ(noop.replyCode, 200);
     EXPECT_TRUE(ui.logLines.empty());
 }
 
@@ -151,24 +179,23 @@ TEST_P(RemoteOpsTest, TreeDeleteGoesDepthFirstWithFilesFirst) {
         put(f, "x");
     }
     makeDirs("t/s2/empty");
-    const auto expected = hostTreeOrder("/t/", " を削除中です...");
+    const auto expected = hostTreeOrder("/t/", " delete");
     ASSERT_EQ(expected.size(), 6u);
     ui.journal.clear();
-    EXPECT_TRUE(DeleteHostFolder(client.get(), "/t"));
+    EXPECT_TRUE(DeleteHostFolder(session, "/t"));
     EXPECT_EQ(ui.journal, expected);
     EXPECT_FALSE(server->exists("t"));
 
     makeDirs("u");
-    EXPECT_TRUE(DeleteHostFolder(client.get(), "/u/")); // with the final "/" alike
+    EXPECT_TRUE(DeleteHostFolder(session, "/u/")); // with the final "/" alike
     EXPECT_FALSE(server->exists("u"));
-    EXPECT_FALSE(DeleteHostFolder(client.get(), "/u/"));
-    EXPECT_FALSE(DeleteHostFolder(nullptr, "/u/"));
+    EXPECT_FALSE(DeleteHostFolder(session, "/u/"));
 }
 
 TEST_P(RemoteOpsTest, TreeDeleteSkipsDottedFoldersAndStopsAtTheFirstFailure) {
     put("t/keep./inside", "x");
-    put("t/file.", "x");                                // a file ending in a dot goes
-    EXPECT_FALSE(DeleteHostFolder(client.get(), "/t")); // the dotted folder keeps t
+    put("t/file.", "x");                           // a file ending in a dot goes
+    EXPECT_FALSE(DeleteHostFolder(session, "/t")); // the dotted folder keeps t
     EXPECT_TRUE(server->exists("t/keep./inside"));
     EXPECT_FALSE(server->exists("t/file."));
 }
@@ -182,9 +209,9 @@ TEST_P(RemoteOpsTest, TreeDeleteRemovesLinksAsLinksAndStopsPastSixtyFourLevels) 
                            {"../outside", "t/link"},
                            {"../../outside", "t/sub/link"},
                            {"outside", "dirlink"}}));
-    EXPECT_TRUE(DeleteHostFolder(client.get(), "/t"));
+    EXPECT_TRUE(DeleteHostFolder(session, "/t"));
     EXPECT_FALSE(server->exists("t"));
-    EXPECT_TRUE(DeleteHostFolder(client.get(), "/dirlink/"));
+    EXPECT_TRUE(DeleteHostFolder(session, "/dirlink/"));
     EXPECT_FALSE(server->exists("dirlink"));
     EXPECT_EQ(server->readFile("outside/precious"), "keep");
 
@@ -193,10 +220,10 @@ TEST_P(RemoteOpsTest, TreeDeleteRemovesLinksAsLinksAndStopsPastSixtyFourLevels) 
         deep += "/d";
     }
     put(deep + "/bottom.txt", "x"); // 64 folders below d
-    EXPECT_TRUE(DeleteHostFolder(client.get(), "/d"));
+    EXPECT_TRUE(DeleteHostFolder(session, "/d"));
     EXPECT_FALSE(server->exists("d"));
     put(deep + "/d/bottom.txt", "x"); // one more is too deep
-    EXPECT_FALSE(DeleteHostFolder(client.get(), "/d"));
+    EXPECT_FALSE(DeleteHostFolder(session, "/d"));
     EXPECT_TRUE(server->exists(deep + "/d/bottom.txt"));
 }
 

@@ -26,12 +26,12 @@ ExpectedTreeOrder(const std::function<std::vector<DirEntry>(const std::string&)>
     std::vector<std::string> files;
     std::vector<std::string> subs;
     for (const DirEntry& e : list(folder)) {
-        if (e.isDirectory()) {
-            if (e.cFileName.back() != '.') {
-                subs.push_back(folder + e.cFileName + "/");
+        if (e.directory) {
+            if (e.name.back() != '.') {
+                subs.push_back(folder + e.name + "/");
             }
         } else {
-            files.push_back("item " + e.cFileName + verb);
+            files.push_back("item " + e.name + verb);
         }
     }
     for (const std::string& sub : subs) {
@@ -50,21 +50,23 @@ protected:
         }
         server = std::make_unique<FtpServer>(GetParam());
         ASSERT_TRUE(server->ok()) << server->error();
-        client = connect();
-        ASSERT_TRUE(client);
+        ASSERT_TRUE(connect(session));
+        client = session.client();
         ui.journal.clear();
         ui.logLines.clear();
         ui.pumps = 0;
     }
-    void TearDown() override { CloseSession(client); }
+    void TearDown() override { CloseSession(session); }
 
-    std::unique_ptr<FtpClient> connect() {
-        auto c =
-            OpenSession("test", server->server(), server->user(), server->password(), ui.ports());
-        if (c) {
-            c->setTimeouts(5000, 10000);
+    // Opens the session on the server with the recorded ports.
+    Status connect(Session& into) {
+        into.setPorts(ui.ports());
+        Status status =
+            OpenSession(into, "test", server->server(), server->user(), server->password());
+        if (into.client()) {
+            into.client()->setTimeouts(5000, 10000);
         }
-        return c;
+        return status;
     }
     bool isVsftpd() const { return GetParam() == ServerKind::Vsftpd; }
     // A folder in the server's root with every missing parent, owned by the login user.
@@ -99,7 +101,7 @@ protected:
         return ExpectedTreeOrder(
             [this](const std::string& sub) {
                 std::vector<DirEntry> list;
-                ListHostFolder(client.get(), list, sub + "*.*");
+                EXPECT_TRUE(ListHostFolder(session, list, sub + "*.*"));
                 return list;
             },
             folder, verb);
@@ -107,7 +109,8 @@ protected:
 
     UiRecorder ui;
     std::unique_ptr<FtpServer> server;
-    std::unique_ptr<FtpClient> client;
+    Session session;
+    FtpClient* client = nullptr; // the session's engine
 };
 
 inline std::string ServerTestName(const ::testing::TestParamInfo<ServerKind>& info) {

@@ -1,45 +1,72 @@
 #pragma once
-// Recorders of the user-interface ports: every call becomes one line of one shared journal,
-// so tests can check both what was shown and in which order.
+// The recording event sink: every event becomes one line of one journal, so tests can check
+// both what was told and in which order. Log events other than skips also go to logLines.
 
 #include "ftp/UiPorts.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace oxlip::test {
 
-// "skip unsafe|failed-link|folder-link PATH": an entry a tree transfer left out.
-inline std::string SkipLine(SkippedEntry why, const std::string& path) {
-    const char* kind = why == SkippedEntry::UnsafeName   ? "unsafe"
-                       : why == SkippedEntry::FailedLink ? "failed-link"
-                                                         : "folder-link";
-    return std::string("skip ") + kind + " " + path;
+// "connecting HOST", "connected", "tls PROTOCOL CIPHER", "tls-fell-back", "logging-in",
+// "logged-in", "lost"; a skip as "skip unsafe|failed-link|folder-link PATH".
+inline std::string EventLine(const LogEvent& event) {
+    static const char* const kNames[] = {
+        "connecting", "connected", "tls",         "tls-fell-back",    "logging-in",
+        "logged-in",  "lost",      "skip unsafe", "skip failed-link", "skip folder-link"};
+    std::string line = kNames[static_cast<int>(event.kind)];
+    for (const std::string* part : {&event.subject, &event.detail}) {
+        if (!part->empty()) {
+            line += " " + *part;
+        }
+    }
+    return line;
 }
 
-class UiRecorder : public StatusLog, public ProgressView, public EventPump {
+class UiRecorder : public EventSink {
 public:
-    void append(const std::string& line) override {
-        logLines.push_back(line);
-        journal.push_back("log " + line);
+    void log(const LogEvent& event) override {
+        const std::string line = EventLine(event);
+        if (line.compare(0, 5, "skip ") == 0) {
+            journal.push_back(line);
+        } else {
+            logLines.push_back(line);
+            journal.push_back("log " + line);
+        }
     }
-    void skipped(SkippedEntry why, const std::string& path) override {
-        journal.push_back(SkipLine(why, path));
+    // "item NAME receive|send|delete", "mode ascii|binary", "clear" (the empty bar), "bar D/T".
+    void progress(const ProgressEvent& event) override {
+        switch (event.phase) {
+        case ProgressPhase::Receiving:
+        case ProgressPhase::Sending:
+            journal.push_back("item " + event.name +
+                              (event.phase == ProgressPhase::Receiving ? " receive" : " send"));
+            journal.push_back(event.mode == TransferMode::Ascii ? "mode ascii" : "mode binary");
+            break;
+        case ProgressPhase::Deleting:
+            journal.push_back("item " + event.name + " delete");
+            break;
+        case ProgressPhase::Started:
+            journal.push_back("clear");
+            break;
+        case ProgressPhase::Bytes:
+            journal.push_back("bar " + std::to_string(event.done) + "/" +
+                              std::to_string(event.total));
+            break;
+        }
     }
-    void setItemText(const std::string& text) override { journal.push_back("item " + text); }
-    void setModeText(const std::string& text) override { journal.push_back("mode " + text); }
-    void clearBar() override { journal.push_back("clear"); }
-    void setBar(int64_t done, int64_t expected) override {
-        journal.push_back("bar " + std::to_string(done) + "/" + std::to_string(expected));
+    void pump() override {
+        ++pumps;
+        if (also) {
+            also();
+        }
     }
-    void setCountText(const std::string& text) override { journal.push_back("count " + text); }
-    void pump() override { ++pumps; }
 
     SessionPorts ports() {
         SessionPorts p;
-        p.log = this;
-        p.progress = this;
-        p.pump = this;
+        p.sink = this;
         p.asciiExtensions = &asciiExtensions;
         return p;
     }
@@ -58,6 +85,7 @@ public:
     std::vector<std::string> logLines;
     std::vector<std::string> asciiExtensions = {"HTML", "HTM", "TXT", "CGI", "PL", "CSS"};
     int pumps = 0;
+    std::function<void()> also; // runs inside the pump, as a window's handler would
 };
 
 } // namespace oxlip::test

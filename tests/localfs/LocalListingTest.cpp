@@ -19,7 +19,7 @@ namespace {
 std::set<std::string> Names(const std::vector<DirEntry>& list) {
     std::set<std::string> names;
     for (const DirEntry& e : list) {
-        names.insert(e.cFileName);
+        names.insert(e.name);
     }
     return names;
 }
@@ -28,14 +28,9 @@ std::set<std::string> Names(const std::vector<DirEntry>& list) {
 std::set<std::string> Listed(const std::vector<DirEntry>& list) {
     std::set<std::string> out;
     for (const DirEntry& e : list) {
-        const uint32_t a = e.dwFileAttributes;
-        const std::string kind = a == 0                              ? "file"
-                                 : a == FILE_ATTRIBUTE_DIRECTORY     ? "dir"
-                                 : a == FILE_ATTRIBUTE_REPARSE_POINT ? "link"
-                                 : a == (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)
-                                     ? "dirlink"
-                                     : std::to_string(a);
-        out.insert(e.cFileName + " " + kind + " " + std::to_string(e.fileSize()));
+        const std::string kind =
+            e.directory ? (e.link ? "dirlink" : "dir") : (e.link ? "link" : "file");
+        out.insert(e.name + " " + kind + " " + std::to_string(e.size));
     }
     return out;
 }
@@ -48,7 +43,7 @@ void SetModified(const std::string& path, int64_t seconds, long nanoseconds) {
 std::vector<DirEntry> Junk(size_t n) {
     std::vector<DirEntry> junk(n);
     for (DirEntry& e : junk) {
-        e.cFileName = "junk";
+        e.name = "junk";
     }
     return junk;
 }
@@ -74,8 +69,8 @@ TEST(ListLocalFolder, EveryEntryOnceWithKindSizeAndUtcTime) {
                                                    "Makefile file 3000", ".hidden file 0",
                                                    "名前.txt file 3", "sub dir 0"}));
     const auto readme = std::find_if(list.begin(), list.end(),
-                                     [](const DirEntry& e) { return e.cFileName == "readme.txt"; });
-    EXPECT_EQ(readme->ftLastWriteTime, FileTimeFromUnix(1049533507, 123456700));
+                                     [](const DirEntry& e) { return e.name == "readme.txt"; });
+    EXPECT_EQ(readme->modified, FileTimeFromUnix(1049533507, 123456700));
 }
 
 TEST(ListLocalFolder, PatternSelectsNames) {
@@ -92,7 +87,7 @@ TEST(ListLocalFolder, PatternSelectsNames) {
     EXPECT_TRUE(list.empty());
     // A name without wildcards is that one entry.
     EXPECT_EQ(ListLocalFolder(list, dir.file("d.log")), 1);
-    EXPECT_EQ(list.at(0).cFileName, "d.log");
+    EXPECT_EQ(list.at(0).name, "d.log");
 }
 
 TEST(ListLocalFolder, MissingUnnamedOrNotAFolderGivesNothing) {
@@ -149,10 +144,8 @@ TEST(ListLocalFolder, SizesBeyondFourGigabytes) {
     }
     std::vector<DirEntry> list;
     ASSERT_EQ(ListLocalFolder(list, dir.path() + "/*.iso"), 1);
-    EXPECT_EQ(list[0].nFileSizeHigh, 1u);
-    EXPECT_EQ(list[0].nFileSizeLow, 705032704u);
-    EXPECT_EQ(list[0].fileSize(), 5000000000u);
-    EXPECT_EQ(FormatSizeKB(int64_t(list[0].fileSize())), "4,882,812KB");
+    EXPECT_EQ(list[0].size, 5000000000u);
+    EXPECT_EQ(FormatSizeKB(int64_t(list[0].size)), "4,882,812KB");
 }
 
 TEST(GetLocalEntry, TheGivenNameLiterallyAndNothingFoundLeavesTheRecord) {
@@ -161,9 +154,9 @@ TEST(GetLocalEntry, TheGivenNameLiterallyAndNothingFoundLeavesTheRecord) {
     SetModified(dir.file("data.bin"), 1700000000, 0);
     DirEntry record;
     ASSERT_EQ(GetLocalEntry(dir.file("data.bin"), record), 1);
-    EXPECT_EQ(record.cFileName, "data.bin");
-    EXPECT_EQ(record.ftLastWriteTime, FileTimeFromUnix(1700000000));
-    EXPECT_FALSE(record.isDirectory());
+    EXPECT_EQ(record.name, "data.bin");
+    EXPECT_EQ(record.modified, FileTimeFromUnix(1700000000));
+    EXPECT_FALSE(record.directory);
     // "*" and "?" are characters of the name, never wildcards.
     WriteFileBytes(dir.file("a*b.txt"), "1");
     WriteFileBytes(dir.file("aXXb.txt"), "22");
@@ -174,11 +167,11 @@ TEST(GetLocalEntry, TheGivenNameLiterallyAndNothingFoundLeavesTheRecord) {
     for (const auto& [name, size] : names) {
         DirEntry found = Junk(1)[0];
         EXPECT_EQ(GetLocalEntry(dir.file(name), found), size < 0 ? 0 : 1) << name;
-        EXPECT_EQ(found.cFileName, size < 0 ? "junk" : name) << name;
-        EXPECT_EQ(found.fileSize(), size < 0 ? 0u : uint64_t(size)) << name;
+        EXPECT_EQ(found.name, size < 0 ? "junk" : name) << name;
+        EXPECT_EQ(found.size, size < 0 ? 0u : uint64_t(size)) << name;
     }
     EXPECT_EQ(GetLocalEntry(dir.file("missing") + "/x.txt", record), 0);
-    EXPECT_EQ(record.cFileName, "data.bin");
+    EXPECT_EQ(record.name, "data.bin");
 }
 
 TEST(LocalPaths, IsDirectoryFollowsLinksAndProbeRefusesOnlyWhatCannotBeRead) {

@@ -74,19 +74,20 @@ TEST(ToolUrl, BadUrlsAreRefusedWithAReason) {
 TEST(ToolArgs, CommandsModesAndArgumentCounts) {
     auto request = Parse({"--mode", "ascii", "ftp://u:p@localhost:21/", "get", "/a", "b"});
     ASSERT_TRUE(request);
-    EXPECT_EQ(request->mode, 1);
+    EXPECT_EQ(request->mode, TransferMode::Ascii);
     EXPECT_EQ(request->command, "get");
     EXPECT_EQ(request->args, (std::vector<std::string>{"/a", "b"}));
 
     request = Parse({"ftp://localhost/", "ls"});
     ASSERT_TRUE(request);
-    EXPECT_EQ(request->mode, 0);
+    EXPECT_EQ(request->mode, TransferMode::Auto);
     EXPECT_TRUE(request->args.empty());
-    EXPECT_EQ(Parse({"--mode", "binary", "ftp://h/", "putdir", "a", "b"})->mode, 2);
+    EXPECT_EQ(Parse({"--mode", "binary", "ftp://h/", "putdir", "a", "b"})->mode,
+              TransferMode::Binary);
     request = Parse({"--cacert", "ca.pem", "--mode", "binary", "ftpes://h/", "ls"});
     ASSERT_TRUE(request);
     EXPECT_EQ(request->caFile, "ca.pem");
-    EXPECT_EQ(request->mode, 2);
+    EXPECT_EQ(request->mode, TransferMode::Binary);
 
     std::string error;
     EXPECT_FALSE(Parse({"--mode", "text", "ftp://h/", "ls"}, &error));
@@ -118,21 +119,21 @@ TEST(ToolArgs, ParseListingNeedsNoUrl) {
 
 TEST(ToolOutput, EntryLinesAreTabSeparated) {
     DirEntry file;
-    file.setFileSize(5000000000ULL);
-    file.ftLastWriteTime = FileTimeFromCivil(2003, 4, 5, 9, 5, 7);
-    file.dwReserved0 = 0x644;
-    file.cFileName = "big file.bin";
+    file.size = 5000000000ULL;
+    file.modified = FileTimeFromCivil(2003, 4, 5, 9, 5, 7);
+    file.permissions = 0644;
+    file.name = "big file.bin";
     EXPECT_EQ(FormatEntryLine(file), "-\t5000000000\t2003-04-05 09:05:07\t644\tbig file.bin");
 
     DirEntry folder;
-    folder.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
-    folder.ftLastWriteTime = FileTimeFromCivil(2024, 12, 31, 23, 59, 0);
-    folder.cFileName = "日本語";
+    folder.directory = true;
+    folder.modified = FileTimeFromCivil(2024, 12, 31, 23, 59, 0);
+    folder.name = "日本語";
     EXPECT_EQ(FormatEntryLine(folder), "d\t0\t2024-12-31 23:59:00\t\t日本語");
 
     DirEntry link = folder;
-    link.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-    link.dwReserved0 = 0x777;
+    link.link = true;
+    link.permissions = 0777;
     EXPECT_EQ(FormatEntryLine(link).substr(0, 2), "l\t");
 }
 

@@ -73,7 +73,7 @@ bool FtpClient::Impl::listUnix(const std::string& arg, std::vector<DirEntry>& en
     }
     const bool ok = listing("LIST -a" + arg, false, entries);
     const auto onlyDashA = [](const std::vector<DirEntry>& list) {
-        return list.size() == 1 && list.front().cFileName == "-a";
+        return list.size() == 1 && list.front().name == "-a";
     };
     const bool refused = !ok && !lostFlag && last.code >= 500;
     if (!refused && !(ok && onlyDashA(entries))) {
@@ -113,20 +113,19 @@ bool FtpClient::Impl::listFolder(const std::string& folder, std::vector<DirEntry
     }
     out.reserve(entries.size());
     for (DirEntry& e : entries) {
-        if (e.cFileName == "." || e.cFileName == "..") {
+        if (e.name == "." || e.name == "..") {
             continue;
         }
-        if (e.cFileName.empty() || e.cFileName.find('/') != std::string::npos ||
-            !IsSafeForCommand(e.cFileName)) {
+        if (e.name.empty() || e.name.find('/') != std::string::npos || !IsSafeForCommand(e.name)) {
             // No name that could reach outside the folder or into a command.
             if (notes.refused.size() < kMaxRefusedNames) {
-                notes.refused.push_back(fromWire(e.cFileName));
+                notes.refused.push_back(fromWire(e.name));
             }
             continue;
         }
-        e.cFileName = fromWire(e.cFileName);
-        if (notes.mlsd && e.ftLastWriteTime.ticks != 0) {
-            e.ftLastWriteTime = FileTimeToLocalFileTime(e.ftLastWriteTime);
+        e.name = fromWire(e.name);
+        if (notes.mlsd && e.modified.ticks != 0) {
+            e.modified = FileTimeToLocalFileTime(e.modified);
         }
         out.push_back(std::move(e));
     }
@@ -164,7 +163,7 @@ bool FtpClient::list(const std::string& pattern, std::vector<DirEntry>& out, Lis
         return true;
     }
     for (DirEntry& e : entries) {
-        if (MatchesWildcard(e.cFileName, mask)) {
+        if (MatchesWildcard(e.name, mask)) {
             out.push_back(std::move(e));
         }
     }
@@ -197,7 +196,7 @@ bool FtpClient::fileSize(const std::string& path, uint64_t& out) {
     if (!lookup(path, found, false)) {
         return false;
     }
-    out = found.fileSize();
+    out = found.size;
     return true;
 }
 
@@ -226,12 +225,12 @@ bool FtpClient::lookup(const std::string& path, DirEntry& out, bool withTime) {
                 continue;
             }
             DirEntry e = *parsed;
-            e.cFileName = name;
-            if (!e.isDirectory() && d->caps.features.count("SIZE") && HasSizeFact(line)) {
-                d->rememberSize(wire, e.fileSize());
+            e.name = name;
+            if (!e.directory && d->caps.features.count("SIZE") && HasSizeFact(line)) {
+                d->rememberSize(wire, e.size);
             }
-            if (e.ftLastWriteTime.ticks != 0) {
-                e.ftLastWriteTime = FileTimeToLocalFileTime(e.ftLastWriteTime);
+            if (e.modified.ticks != 0) {
+                e.modified = FileTimeToLocalFileTime(e.modified);
             }
             out = e;
             return true;
@@ -241,14 +240,14 @@ bool FtpClient::lookup(const std::string& path, DirEntry& out, bool withTime) {
     // Without MLST: a file answers SIZE (and MDTM for its time) ...
     if (const std::optional<uint64_t> size = d->askSize(wire)) {
         DirEntry e;
-        e.cFileName = name;
-        e.setFileSize(*size);
+        e.name = name;
+        e.size = *size;
         Reply mdtm;
         if (withTime && d->command("MDTM " + wire, &mdtm) == 213) {
             auto time = ParseMdtm(
                 mdtm.lines.front().substr(std::min<std::size_t>(4, mdtm.lines.front().size())));
             if (time) {
-                e.ftLastWriteTime = FileTimeToLocalFileTime(*time);
+                e.modified = FileTimeToLocalFileTime(*time);
             }
         }
         if (!d->usable()) {
@@ -272,7 +271,7 @@ bool FtpClient::lookup(const std::string& path, DirEntry& out, bool withTime) {
         return false;
     }
     for (DirEntry& e : entries) {
-        if (e.cFileName == name) {
+        if (e.name == name) {
             out = std::move(e);
             return true;
         }

@@ -10,9 +10,6 @@ namespace oxlip::ftp {
 
 namespace {
 
-// Written once when the control connection is lost.
-const char* const kConnectionLostText = "サーバとの接続が切れました。";
-
 // A line of the trace: the password never shows, however the command is spelt.
 void TraceLine(const char* direction, const std::string& line) {
     const bool password = line.size() >= 5 && ::strncasecmp(line.c_str(), "PASS ", 5) == 0;
@@ -47,8 +44,8 @@ void FtpClient::Impl::markLost() {
     }
     lostFlag = true;
     control.close();
-    if (loggedIn && !pumper.aborted() && ports.log) {
-        ports.log->append(kConnectionLostText);
+    if (loggedIn && !pumper.aborted()) {
+        Tell(ports, LogKind::ConnectionLost);
     }
 }
 

@@ -88,7 +88,7 @@ const SessionPorts& FtpClient::ports() const {
 
 void FtpClient::setPorts(SessionPorts ports) {
     d->ports = ports;
-    d->pumper.setPump(ports.pump);
+    d->pumper.setPump(ports.sink);
 }
 
 void FtpClient::setTls(TlsOptions options) {

@@ -29,10 +29,10 @@ std::optional<Parsed> Entry(string_view name, bool folder, uint64_t size, FileTi
         return std::nullopt;
     }
     Parsed parsed;
-    parsed.entry.dwFileAttributes = folder ? FILE_ATTRIBUTE_DIRECTORY : 0;
-    parsed.entry.setFileSize(size);
-    parsed.entry.ftLastWriteTime = time;
-    parsed.entry.cFileName = std::string(name);
+    parsed.entry.directory = folder;
+    parsed.entry.size = size;
+    parsed.entry.modified = time;
+    parsed.entry.name = std::string(name);
     return parsed;
 }
 
@@ -85,7 +85,7 @@ std::optional<Parsed> ParseDos(string_view line) {
         }
         std::optional<Parsed> parsed = Entry(name, !EqualsNoCase(sizeText, "<SYMLINK>"), 0, time);
         if (parsed && link) {
-            parsed->entry.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+            parsed->entry.link = true;
         }
         return parsed;
     }
@@ -111,19 +111,19 @@ std::optional<Parsed> ParseEplf(string_view line) {
         const string_view fact = facts.substr(0, comma);
         facts = comma == string_view::npos ? string_view() : facts.substr(comma + 1);
         if (fact == "/") {
-            entry.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+            entry.directory = true;
         } else if (fact.size() > 1 && fact[0] == 's') {
             const std::optional<uint64_t> size = ParseUnsigned(fact.substr(1));
             if (!size) {
                 return std::nullopt;
             }
-            entry.setFileSize(*size);
+            entry.size = *size;
         } else if (fact.size() > 1 && fact[0] == 'm') {
             const std::optional<uint64_t> seconds = ParseUnsigned(fact.substr(1));
             if (!seconds || *seconds > 253402300799ULL) {
                 return std::nullopt;
             }
-            entry.ftLastWriteTime = FileTimeFromUnix(int64_t(*seconds));
+            entry.modified = FileTimeFromUnix(int64_t(*seconds));
             parsed.utc = true;
         } else if (fact.size() > 2 && fact.substr(0, 2) == "up" && fact.size() <= 6) {
             uint32_t digits = 0;
@@ -131,12 +131,12 @@ std::optional<Parsed> ParseEplf(string_view line) {
                 if (c < '0' || c > '7') {
                     return std::nullopt;
                 }
-                digits = (digits << 4 | uint32_t(c - '0')) & 0x777;
+                digits = (digits << 3 | uint32_t(c - '0')) & 0777;
             }
-            entry.dwReserved0 = digits;
+            entry.permissions = digits;
         }
     }
-    entry.cFileName = std::string(line.substr(tab + 1));
+    entry.name = std::string(line.substr(tab + 1));
     return parsed;
 }
 

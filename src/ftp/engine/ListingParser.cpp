@@ -58,8 +58,8 @@ FileTime ParseMlsdTime(string_view text) {
     return time;
 }
 
-// The low nine bits of an octal mode as three digits, one per hexadecimal digit (0755 -> 0x755).
-uint32_t PermissionDigitsFromOctal(string_view text) {
+// The low nine bits of an octal mode ("0755", "0o644").
+uint32_t PermissionsFromOctal(string_view text) {
     // Python-based servers (pyftpdlib) write the mode as "0o644".
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'o' || text[1] == 'O')) {
         text.remove_prefix(2);
@@ -74,7 +74,7 @@ uint32_t PermissionDigitsFromOctal(string_view text) {
         }
         mode = mode * 8 + uint32_t(c - '0');
     }
-    return ((mode >> 6) & 7) << 8 | ((mode >> 3) & 7) << 4 | (mode & 7);
+    return mode & 0777;
 }
 
 std::optional<MlsdEntry> ParseMlsd(string_view line) {
@@ -139,26 +139,26 @@ std::optional<MlsdEntry> ParseMlsd(string_view line) {
         } else if (EqualsNoCase(key, "sizd")) {
             directorySize = ParseUnsigned(value);
         } else if (EqualsNoCase(key, "modify")) {
-            result.entry.ftLastWriteTime = ParseMlsdTime(value);
+            result.entry.modified = ParseMlsdTime(value);
         } else if (EqualsNoCase(key, "UNIX.mode")) {
-            result.entry.dwReserved0 = PermissionDigitsFromOctal(value);
+            result.entry.permissions = PermissionsFromOctal(value);
         }
     }
     switch (result.type) {
     case MlsdType::Dir:
     case MlsdType::CurrentDir:
     case MlsdType::ParentDir:
-        result.entry.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+        result.entry.directory = true;
         break;
     case MlsdType::Link:
         // Where the link leads is not said; it is marked as a link only.
-        result.entry.dwFileAttributes = FILE_ATTRIBUTE_REPARSE_POINT;
+        result.entry.link = true;
         break;
     case MlsdType::File:
         break;
     }
-    result.entry.setFileSize(size ? *size : directorySize.value_or(0));
-    result.entry.cFileName = std::string(name);
+    result.entry.size = size ? *size : directorySize.value_or(0);
+    result.entry.name = std::string(name);
     return result;
 }
 
@@ -198,9 +198,9 @@ std::optional<DirEntry> ParseAnyListLine(string_view text, const CivilTime& now)
     if (!parsed) {
         return std::nullopt;
     }
-    if (parsed->utc && parsed->entry.ftLastWriteTime.ticks != 0) {
+    if (parsed->utc && parsed->entry.modified.ticks != 0) {
         const int64_t shift = int64_t(now.utcOffsetMinutes) * 60 * int64_t(kFileTimeTicksPerSecond);
-        uint64_t& ticks = parsed->entry.ftLastWriteTime.ticks;
+        uint64_t& ticks = parsed->entry.modified.ticks;
         ticks = shift < 0 && uint64_t(-shift) >= ticks ? 1 : ticks + uint64_t(shift);
     }
     return std::move(parsed->entry);

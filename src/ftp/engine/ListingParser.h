@@ -26,7 +26,7 @@ constexpr std::size_t kMaxListingLine = 64 * 1024;
 
 // One MLSD/MLST facts line ("type=file;size=12;modify=20240101120000; name"). The time in the
 // record is UTC (the caller turns it into local time). Entries of type cdir/pdir come out as
-// folders; a link (OS.unix=slink / symlink) is marked 0x400 only. Permission digits come from
+// folders; a link (OS.unix=slink / symlink) is marked as a link only. Permission bits come from
 // UNIX.mode. nullopt for lines that are not entries.
 std::optional<DirEntry> ParseMlsdLine(const std::string& line);
 // One LIST line of any form. Times stay as listed; a date without a year is this year, or last

@@ -9,7 +9,7 @@ namespace oxlip::ftp::listing {
 namespace {
 
 // "drwxr-xr-x", optionally followed by an ACL or extended-attribute mark ("+", ".", "@").
-// Fills the type letter and the permission digits.
+// Fills the type letter and the permission bits (rwxr-xr-x is 0755).
 bool ParseUnixMode(string_view text, char& type, uint32_t& digits) {
     if (text.size() == 11 && (text[10] == '+' || text[10] == '.' || text[10] == '@')) {
         text.remove_suffix(1);
@@ -38,7 +38,7 @@ bool ParseUnixMode(string_view text, char& type, uint32_t& digits) {
         } else if (executeClear.find(x) == string_view::npos) {
             return false;
         }
-        digits = digits << 4 | digit;
+        digits = digits << 3 | digit;
     }
     return true;
 }
@@ -161,21 +161,22 @@ std::optional<uint64_t> ParseSizeBefore(const Tokens& tokens, std::size_t i, boo
     return std::nullopt;
 }
 
-DirEntry MakeEntry(char type, uint32_t digits, uint64_t size, FileTime time, string_view name) {
+DirEntry MakeEntry(char type, uint32_t permissions, uint64_t size, FileTime time,
+                   string_view name) {
     DirEntry entry;
     if (type == 'd') {
-        entry.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+        entry.directory = true;
     } else if (type == 'l') {
-        entry.dwFileAttributes = FILE_ATTRIBUTE_REPARSE_POINT;
+        entry.link = true;
         const std::size_t arrow = name.find(" -> ");
         if (arrow != string_view::npos && arrow > 0) {
             name = name.substr(0, arrow);
         }
     }
-    entry.setFileSize(size);
-    entry.ftLastWriteTime = time;
-    entry.dwReserved0 = digits;
-    entry.cFileName = std::string(name);
+    entry.size = size;
+    entry.modified = time;
+    entry.permissions = permissions;
+    entry.name = std::string(name);
     return entry;
 }
 
@@ -244,8 +245,7 @@ std::optional<Parsed> ParseNumeric(const Tokens& tokens) {
     }
     const uint32_t format = bits & 0170000;
     const char type = format == 0040000 ? 'd' : (format == 0120000 ? 'l' : '-');
-    const uint32_t digits = ((bits >> 6) & 7) << 8 | ((bits >> 3) & 7) << 4 | (bits & 7);
-    Parsed parsed{MakeEntry(type, digits, *size, FileTimeFromUnix(int64_t(*seconds)), name)};
+    Parsed parsed{MakeEntry(type, bits & 0777, *size, FileTimeFromUnix(int64_t(*seconds)), name)};
     parsed.utc = true;
     return parsed;
 }

@@ -1,41 +1,86 @@
 #pragma once
-// What a connection carries for the operations run on it: the status log the engine writes
-// to, and the ports the layers above use (see ftp/UiPorts.h). Every pointer may be null
-// (nothing happens).
+// How the core talks back: typed events to a sink that the user interface implements (the
+// window words them in its language, the command-line driver in English, tests record them),
+// and what a connection carries for the operations run on it. The engine reports through them,
+// so they live here; ftp/UiPorts.h adds nothing the engine needs. A null sink is allowed:
+// nothing is told and nothing is pumped.
 
+#include "core/Status.h"
 #include "ftp/engine/EventPump.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace oxlip {
 
-struct ProgressView; // ftp/UiPorts.h
-
-// Why a tree transfer left an entry out.
-enum class SkippedEntry {
-    UnsafeName, // a name no path may be built from ("/", "..", line breaks, NUL): a failure
-    FailedLink, // a link that could not be transferred: a failure
-    FolderLink, // a link to a folder, which a walk never enters: no failure
+enum class LogKind {
+    Connecting,        // subject: the server as given ("host", "host:port")
+    Connected,         // the control connection is up
+    TlsEstablished,    // the session is encrypted: subject the protocol, detail the cipher
+    TlsFellBack,       // the server offers no encryption; the session goes on in the clear
+    LoggingIn,         // the user name and password are being checked
+    LoggedIn,          // the login went through
+    ConnectionLost,    // the control connection of an open session went
+    UnsafeNameSkipped, // a tree transfer left out a name no path may be built from: a failure
+    FailedLinkSkipped, // a tree transfer could not transfer a link: a failure
+    FolderLinkSkipped, // a tree transfer left a link to a folder alone: no failure
 };
 
-struct StatusLog {
-    virtual ~StatusLog() = default;
-    virtual void append(const std::string& line) = 0;
-    // A tree transfer left an entry out; path is where it is, made safe to show (control
-    // characters and bytes that are no text as \xNN). The window writes a line of its own.
-    virtual void skipped(SkippedEntry why, const std::string& path) {
-        (void)why;
-        (void)path;
-    }
+struct LogEvent {
+    LogKind kind;
+    // Connecting: the server; TlsEstablished: the protocol ("TLS 1.3"); the skipped kinds:
+    // where the entry is, made safe to show (control characters and bytes that are no text
+    // as \xNN).
+    std::string subject;
+    std::string detail; // TlsEstablished: the cipher suite
 };
 
+enum class ProgressPhase {
+    Receiving, // a download of the item starts
+    Sending,   // an upload of the item starts
+    Deleting,  // the item is being deleted
+    Started,   // the transfer's data begins to move: an empty bar for total bytes
+    Bytes,     // done of total bytes have moved (told at most every 50 ms, and at the end)
+};
+
+struct ProgressEvent {
+    ProgressPhase phase;
+    std::string name;                         // Receiving, Sending, Deleting: the item's name
+    TransferMode mode = TransferMode::Binary; // Receiving, Sending: Ascii or Binary
+    int64_t done = 0;
+    int64_t total = 0; // 0 when unknown
+};
+
+struct EventSink : EventPump {
+    virtual void log(const LogEvent& event) = 0;
+    virtual void progress(const ProgressEvent& event) = 0;
+};
+
+// What a connection carries for the operations run on it.
 struct SessionPorts {
-    StatusLog* log = nullptr;
-    ProgressView* progress = nullptr;
-    EventPump* pump = nullptr;
+    EventSink* sink = nullptr;
     // The program-wide ASCII extension list, read anew by every automatic transfer.
     const std::vector<std::string>* asciiExtensions = nullptr;
 };
+
+inline void Tell(const SessionPorts& ports, LogKind kind, std::string subject = {},
+                 std::string detail = {}) {
+    if (ports.sink) {
+        ports.sink->log(LogEvent{kind, std::move(subject), std::move(detail)});
+    }
+}
+
+inline void Show(const SessionPorts& ports, const ProgressEvent& event) {
+    if (ports.sink) {
+        ports.sink->progress(event);
+    }
+}
+
+inline void Pump(const SessionPorts& ports) {
+    if (ports.sink) {
+        ports.sink->pump();
+    }
+}
 
 } // namespace oxlip
