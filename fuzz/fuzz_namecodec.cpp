@@ -4,6 +4,7 @@
 
 #include "FuzzCheck.h"
 #include "ftp/engine/NameCodec.h"
+#include "ftp/engine/ReplyText.h"
 #include "localfs/TextCodec.h"
 
 #include <cstddef>
