@@ -692,7 +692,7 @@ if part_on ftps; then
             log="$(tail -n +"$((before + 1))" "$RUN_DIR/vsftpd.log")"
             full=$(grep -c 'SSL version: .*, not reused' <<<"$log" || true)
             resumed=$(grep -c 'SSL version: .*, reused' <<<"$log" || true)
-            protocol=$(sed -n 's/.*"SSL version: \([^,]*\), SSL cipher: \([^,]*\),.*/\1 \2/p' <<<"$log" | head -n 1)
+            protocol=$(sed -n 's/.*"SSL version: \([^,]*\), SSL cipher: \([^,]*\),.*/\1 \2/p' <<<"$log" | awk 'NR == 1')
             ok=ok
             [ "$rc" -eq 0 ] || ok=fail
             printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$w" "$c" "$full" "$resumed" "$ok" "$protocol" >>"$HANDSHAKES"
