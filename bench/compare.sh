@@ -8,13 +8,18 @@
 #                                         minute once installed and built; writes into
 #                                         bench/work/quick/ unless BENCH_OUT is set
 #
-# Three parts (BENCH_PARTS, default all three):
+# Four parts (BENCH_PARTS, default all four):
 #   loopback  every client against vsftpd on 127.0.0.1: big file, tree, listing
 #   replace   the big file downloaded over an existing copy of itself (Oxlip flushes it to the
 #             disk before the rename), against dd conv=fdatasync writing the same bytes
 #   latency   tree transfers against bench/latency_ftpd.py, a pyftpdlib server whose replies
 #             come BENCH_RTT_MS late: Oxlip, lftp mirror --parallel=1 and =4, curl with one
 #             connection and four; Oxlip with --parallel 4 once oxlip-ftp has the option
+#   ftps      the big file and the tree again, over explicit FTPS (AUTH TLS, PROT P) against
+#             vsftpd with TLS required on the control and data connections and session reuse
+#             required on data connections, with a certificate made at run time by `openssl req`
+#             that every client is told to trust; then a pass with vsftpd's TLS debug log that
+#             counts full handshakes against resumed ones
 #
 # Sizes and knobs (environment):
 #   BENCH_BIG_MB=1024        size of the big file, MiB
@@ -32,6 +37,9 @@
 #   BENCH_WORK               where the temporary data goes (default bench/work, else /tmp)
 #   BENCH_OUT                where RESULTS.md and ratios.png go (default bench/)
 #   BENCH_OXLIP              an oxlip-ftp binary to use instead of building build-bench
+#   BENCH_FTPS_CURL_TREE=1   time curl's FTPS tree runs in a full run too (left out by default:
+#                            curl takes about a third of a second a file over TLS here, so a
+#                            2,000-file run would take over ten minutes)
 #   BENCH_NO_INSTALL=1       do not install missing packages
 #   BENCH_KEEP=1             keep the temporary data for inspection
 #
@@ -68,7 +76,7 @@ TREE_FILE_KB="${BENCH_TREE_FILE_KB:-4}"
 RUNS="${BENCH_RUNS:-3}"
 TIMEOUT_S="${BENCH_TIMEOUT:-600}"
 RTT_MS="${BENCH_RTT_MS:-10}"
-PARTS="${BENCH_PARTS:-loopback replace latency}"
+PARTS="${BENCH_PARTS:-loopback replace latency ftps}"
 FTP_USER="${BENCH_USER:-oxlipbench}"
 HOST=127.0.0.1
 
@@ -84,7 +92,7 @@ for v in BIG_MB TREE_FILES TREE_DIRS LIST_ENTRIES LAT_FILES LAT_DIRS; do
 done
 [ "$RTT_MS" -le 10000 ] || die "BENCH_RTT_MS must be at most 10000"
 for part in $PARTS; do
-    case "$part" in loopback | replace | latency) ;; *) die "unknown part '$part' in BENCH_PARTS" ;; esac
+    case "$part" in loopback | replace | latency | ftps) ;; *) die "unknown part '$part' in BENCH_PARTS" ;; esac
 done
 part_on() { [[ " $PARTS " == *" $1 "* ]]; }
 BIG_BYTES=$((BIG_MB * 1048576))
@@ -103,7 +111,7 @@ as_ftp_user() {
 # ---------------------------------------------------------------------------------------------
 # Packages
 install_missing() {
-    local want=(vsftpd lftp curl gnuplot-nox time python3 procps iproute2 cmake g++ make)
+    local want=(vsftpd lftp curl gnuplot-nox time python3 procps iproute2 cmake g++ make openssl)
     local missing=() p
     for p in "${want[@]}"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -190,11 +198,13 @@ LOGS="$RUN_DIR/logs"   # every client run's output
 EMPTY="$RUN_DIR/empty" # vsftpd's secure_chroot_dir
 RAW="$RUN_DIR/raw.tsv"
 COUNTS="$RUN_DIR/counts.tsv"
+HANDSHAKES="$RUN_DIR/handshakes.tsv"
 MEM="$RUN_DIR/mem.tsv"
 META="$RUN_DIR/meta.tsv"
 mkdir -p "$ROOT" "$DL" "$LOGS" "$EMPTY"
 : >"$RAW"
 : >"$COUNTS"
+: >"$HANDSHAKES"
 : >"$MEM"
 : >"$META"
 
@@ -228,10 +238,23 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# $1 = 1 to log every command and transfer (for counting), 0 for the timed runs.
+# The server's certificate for the FTPS part, for 127.0.0.1, made at run time; the clients
+# trust it through their CA-file options.
+CERT="$RUN_DIR/cert.pem"
+CERT_KEY="$RUN_DIR/key.pem"
+make_certificate() {
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=$HOST" \
+        -addext "subjectAltName=IP:$HOST" -keyout "$CERT_KEY" -out "$CERT" >/dev/null 2>&1 ||
+        die "openssl could not make the server's certificate"
+    chmod 644 "$CERT"
+    chmod 600 "$CERT_KEY"
+}
+
+# $1 = 1 to log every command and transfer (for counting), 0 for the timed runs; $2 = 1 for
+# TLS required on every connection (FTPS), with the TLS debug log when logging.
 start_vsftpd() {
-    local logging="$1" conf="$RUN_DIR/vsftpd.conf"
-    local log_lines=""
+    local logging="$1" tls="${2:-0}" conf="$RUN_DIR/vsftpd.conf"
+    local log_lines="" tls_lines="ssl_enable=NO"
     if [ "$logging" = "1" ]; then
         log_lines="xferlog_enable=YES
 xferlog_std_format=NO
@@ -240,6 +263,16 @@ vsftpd_log_file=$RUN_DIR/vsftpd.log"
     else
         log_lines="xferlog_enable=NO
 log_ftp_protocol=NO"
+    fi
+    if [ "$tls" = "1" ]; then
+        tls_lines="ssl_enable=YES
+rsa_cert_file=$CERT
+rsa_private_key_file=$CERT_KEY
+ssl_ciphers=HIGH
+require_ssl_reuse=YES
+force_local_logins_ssl=YES
+force_local_data_ssl=YES
+debug_ssl=$([ "$logging" = "1" ] && echo YES || echo NO)"
     fi
     $SUDO tee "$conf" >/dev/null <<EOF
 listen=YES
@@ -272,6 +305,7 @@ idle_session_timeout=300
 data_connection_timeout=300
 ftpd_banner=bench server
 $log_lines
+$tls_lines
 EOF
     $SUDO chown root:root "$conf"
     $SUDO chmod 600 "$conf"
@@ -325,6 +359,11 @@ URL="ftp://$HOST:$PORT"
 OX_URL="ftp://$FTP_USER:$PASSWORD@$HOST:$PORT/"
 LFTP_PRE="set ftp:ssl-allow no; set net:max-retries 2; set net:reconnect-interval-base 1; set net:timeout 30; set xfer:clobber on; set cmd:fail-exit yes; open -u $FTP_USER,$PASSWORD -p $PORT $HOST"
 CURL=(curl -sS --user "$FTP_USER:$PASSWORD" --connect-timeout 10)
+# The same server with TLS (the ftps part): explicit FTPS, the data protected, the certificate
+# trusted through each client's CA-file option.
+OXS_URL="ftpes://$FTP_USER:$PASSWORD@$HOST:$PORT/"
+CURLS=("${CURL[@]}" --ssl-reqd --cacert "$CERT")
+LFTPS_PRE="set ftp:ssl-force true; set ftp:ssl-protect-data true; set ssl:ca-file $CERT; set ssl:verify-certificate yes; ${LFTP_PRE#set ftp:ssl-allow no; }"
 
 if [ -n "$OXLIP" ]; then
     if ! timeout 30 "$OXLIP" "$OX_URL" ls / >"$LOGS/oxlip-probe.log" 2>&1; then
@@ -429,6 +468,18 @@ client_cmd() {
     curl:lat_up) "${CURL[@]}" --ftp-create-dirs -K "$CURL_LAT_UP" ;;
     curl-p4:lat_down) "${CURL[@]}" --parallel --parallel-max 4 --create-dirs -K "$CURL_LAT_DOWN.p4" ;;
     curl-p4:lat_up) "${CURL[@]}" --parallel --parallel-max 4 --ftp-create-dirs -K "$CURL_LAT_UP.p4" ;;
+    oxlip:ftps_big_down) "$OXLIP" --cacert "$CERT" "$OXS_URL" get /big.bin "$DL/oxlip/big.bin" ;;
+    oxlip:ftps_big_up) "$OXLIP" --cacert "$CERT" "$OXS_URL" put "$ROOT/big.bin" /up/big.bin ;;
+    oxlip:ftps_tree_down) "$OXLIP" --cacert "$CERT" "$OXS_URL" getdir /tree "$DL/oxlip/tree" ;;
+    oxlip:ftps_tree_up) "$OXLIP" --cacert "$CERT" "$OXS_URL" putdir "$ROOT/tree" /up/tree ;;
+    curl:ftps_big_down) "${CURLS[@]}" -o "$DL/curl/big.bin" "$URL/big.bin" ;;
+    curl:ftps_big_up) "${CURLS[@]}" -T "$ROOT/big.bin" "$URL/up/big.bin" ;;
+    curl:ftps_tree_down) "${CURLS[@]}" --create-dirs -K "$CURL_TREE_DOWN" ;;
+    curl:ftps_tree_up) "${CURLS[@]}" --ftp-create-dirs -K "$CURL_TREE_UP" ;;
+    lftp:ftps_big_down) lftp -c "$LFTPS_PRE; get /big.bin -o $DL/lftp/big.bin" ;;
+    lftp:ftps_big_up) lftp -c "$LFTPS_PRE; put $ROOT/big.bin -o /up/big.bin" ;;
+    lftp:ftps_tree_down) lftp -c "$LFTPS_PRE; mirror --parallel=1 /tree $DL/lftp/tree" ;;
+    lftp:ftps_tree_up) lftp -c "$LFTPS_PRE; mirror -R --parallel=1 $ROOT/tree /up/tree" ;;
     *) return 2 ;;
     esac
 }
@@ -437,7 +488,7 @@ client_cmd() {
 client_script() {
     declare -f client_cmd
     declare -p OXLIP OX_URL URL ROOT DL LFTP_PRE CURL CURL_TREE_DOWN CURL_TREE_UP OX_LAT_URL \
-        LFTP_LAT_PRE CURL_LAT_DOWN CURL_LAT_UP
+        LFTP_LAT_PRE CURL_LAT_DOWN CURL_LAT_UP CERT OXS_URL CURLS LFTPS_PRE
     printf 'client_cmd %q %q\n' "$1" "$2"
 }
 
@@ -453,6 +504,8 @@ describe_cmds() {
 | listing | \`oxlip-ftp URL ls /list\` | \`curl -u U:P ftp://127.0.0.1:PORT/list/\` (full LIST) | \`cls -l /list\` |
 | latency tree down | \`oxlip-ftp URL getdir /ltree LOCALDIR\`; four connections: \`oxlip-ftp --parallel 4 URL getdir …\` | \`curl -u U:P --create-dirs -K LIST\`; four connections: \`curl --parallel --parallel-max 4 …\` | \`mirror --parallel=1 /ltree LOCALDIR\`; \`mirror --parallel=4 …\` |
 | latency tree up | \`oxlip-ftp URL putdir LOCALDIR /up/ltree\` (and with \`--parallel 4\`) | \`curl -u U:P --ftp-create-dirs -K LIST\` (and with \`--parallel --parallel-max 4\`) | \`mirror -R --parallel=1 LOCALDIR /up/ltree\`; \`mirror -R --parallel=4 …\` |
+
+| FTPS (all four workloads) | \`oxlip-ftp --cacert CERT ftpes://U:P@127.0.0.1:PORT/ …\` (the same commands) | \`curl --ssl-reqd --cacert CERT …\` (the same commands) | \`set ftp:ssl-force true; set ftp:ssl-protect-data true; set ssl:ca-file CERT\`, then the same commands |
 
 The durable replace: \`oxlip-ftp URL get /big.bin LOCAL\` where LOCAL already holds a copy of the file (written and synced before the timing), against \`dd if=SERVER_ROOT/big.bin of=LOCAL bs=4M conv=fdatasync\` over such a copy too (the source in the page cache, as the server's is).
 EOF
@@ -473,7 +526,7 @@ tree_stats() { find "$1" -type f -printf '%s\n' 2>/dev/null | awk '{n++; b+=$1} 
 
 # Checks a run's result; prints nothing, returns non-zero when the data is not all there.
 verify() {
-    local w="$1" c="$2" out="$3"
+    local w="${1#ftps_}" c="$2" out="$3"
     case "$w" in
     big_down) [ "$(stat -c %s "$DL/$c/big.bin" 2>/dev/null)" = "$BIG_BYTES" ] ;;
     big_up) [ "$(stat -c %s "$ROOT/up/big.bin" 2>/dev/null)" = "$BIG_BYTES" ] ;;
@@ -519,12 +572,14 @@ timed_run() {
     fi
     # The last run of a big transfer is compared byte for byte, outside the timing.
     if [ "$status" = ok ] && [ "$r" = "$RUNS" ]; then
-        case "$w" in
+        case "${w#ftps_}" in
         big_down) cmp -s "$ROOT/big.bin" "$DL/$c/big.bin" || status=fail ;;
         big_up) cmp -s "$ROOT/big.bin" "$ROOT/up/big.bin" || status=fail ;;
         replace) cmp -s "$ROOT/big.bin" "$DL/$c/big.bin" || status=fail ;;
         lat_down) diff -rq "$ROOT/ltree" "$DL/$c/ltree" >/dev/null || status=fail ;;
         lat_up) diff -rq "$ROOT/ltree" "$ROOT/up/ltree" >/dev/null || status=fail ;;
+        tree_down) diff -rq "$ROOT/tree" "$DL/$c/tree" >/dev/null || status=fail ;;
+        tree_up) diff -rq "$ROOT/tree" "$ROOT/up/tree" >/dev/null || status=fail ;;
         esac
     fi
     local secs
@@ -541,6 +596,9 @@ has_cmd() {
     oxlip*:*) [ -n "$OXLIP" ] || return 1 ;;&
     oxlip-p4:lat_*) [ -n "$OXLIP_PARALLEL" ] ;;
     oxlip:*) return 0 ;;
+    curl:ftps_tree_*) [ "$QUICK" = "1" ] || [ "${BENCH_FTPS_CURL_TREE:-0}" = "1" ] ;;
+    curl:ftps_* | lftp:ftps_*) return 0 ;;
+    *:ftps_*) return 1 ;;
     *:replace) [ "$2" = dd ] ;;
     dd:* | oxlip-p4:*) return 1 ;;
     lftp:lat_* | lftp-p4:lat_* | curl:lat_* | curl-p4:lat_*) return 0 ;;
@@ -611,6 +669,40 @@ done
 stop_vsftpd
 
 # ---------------------------------------------------------------------------------------------
+# FTPS: the same workloads over TLS, then the handshakes of the tree runs counted from vsftpd's
+# TLS debug log ("not reused" marks a full handshake, "reused" a resumed session).
+FTPS_WORKLOADS=(ftps_big_down ftps_big_up ftps_tree_down ftps_tree_up)
+if part_on ftps; then
+    make_certificate
+    start_vsftpd 0 1
+    say "vsftpd with TLS required on $HOST:$PORT"
+    time_workloads "${FTPS_WORKLOADS[@]}"
+    stop_vsftpd
+    say "counting TLS handshakes (TLS debug log on)"
+    start_vsftpd 1 1
+    for w in ftps_tree_down ftps_tree_up; do
+        for c in oxlip curl lftp; do
+            has_cmd "$w" "$c" || continue
+            reset_targets
+            before=$(wc -l <"$RUN_DIR/vsftpd.log")
+            rc=0
+            timeout "$TIMEOUT_S" bash -c "$(client_script "$w" "$c")" \
+                >"$LOGS/handshakes-$w-$c.out" 2>&1 || rc=$?
+            sleep 0.3 # let the server finish writing its last lines
+            log="$(tail -n +"$((before + 1))" "$RUN_DIR/vsftpd.log")"
+            full=$(grep -c 'SSL version: .*, not reused' <<<"$log" || true)
+            resumed=$(grep -c 'SSL version: .*, reused' <<<"$log" || true)
+            protocol=$(sed -n 's/.*"SSL version: \([^,]*\), SSL cipher: \([^,]*\),.*/\1 \2/p' <<<"$log" | awk 'NR == 1')
+            ok=ok
+            [ "$rc" -eq 0 ] || ok=fail
+            printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$w" "$c" "$full" "$resumed" "$ok" "$protocol" >>"$HANDSHAKES"
+            printf '   %-15s %-6s %5d full handshakes, %5d resumed  %s\n' "$w" "$c" "$full" "$resumed" "$ok" >&2
+        done
+    done
+    stop_vsftpd
+fi
+
+# ---------------------------------------------------------------------------------------------
 # Report
 meta() { printf '%s\t%s\n' "$1" "$2" >>"$META"; }
 meta quick "$QUICK"
@@ -643,11 +735,15 @@ meta lat_files "$LAT_FILES"
 meta lat_dirs "$LAT_DIRS"
 meta oxlip_parallel "${OXLIP_PARALLEL:-0}"
 meta dd "$(dd --version | head -n 1 | sed 's/.* //')"
+meta openssl "$(openssl version | cut -d' ' -f1-2)"
+meta gnutls "$(dpkg-query -W -f='${Version}' libgnutls30 2>/dev/null)"
+# Kernel TLS needs the kernel's "tls" upper-layer protocol.
+meta ktls "$(grep -qw tls /proc/sys/net/ipv4/tcp_available_ulp 2>/dev/null && echo yes || echo no)"
 meta pyftpdlib "$("$PY" -c 'import pyftpdlib; print(pyftpdlib.__ver__)' 2>/dev/null || echo '?')"
 describe_cmds >"$RUN_DIR/commands.md"
 
 mkdir -p "$OUT"
-"$PY" "$BENCH_DIR/report.py" --raw "$RAW" --counts "$COUNTS" --mem "$MEM" --meta "$META" \
+"$PY" "$BENCH_DIR/report.py" --raw "$RAW" --counts "$COUNTS" --handshakes "$HANDSHAKES" --mem "$MEM" --meta "$META" \
     --commands "$RUN_DIR/commands.md" --out "$OUT/RESULTS.md" --chart-data "$RUN_DIR/ratios.dat" \
     --chart-script "$RUN_DIR/ratios.gp" --chart "$OUT/ratios.png"
 gnuplot "$RUN_DIR/ratios.gp" || echo "compare.sh: gnuplot could not draw the chart" >&2

@@ -4,6 +4,7 @@
 Inputs (tab-separated):
   raw     workload, client, run, seconds, ok|fail|timeout
   counts  workload, client, commands, ok|fail, verb=count list
+  handshakes  workload, client, full handshakes, resumed ones, ok|fail, protocol and cipher
   mem     client, peak resident set in KiB
   meta    key, value
 """
@@ -42,6 +43,14 @@ EXTRA_WORKLOADS = [
     ("lat_up", "Tree upload, replies late", "files/s", "rate"),
     ("replace", "1 GiB download over an existing file", "s", "time"),
 ]
+# The FTPS part: the big file and the tree over TLS, in their own section.
+FTPS_WORKLOADS = [
+    ("ftps_big_down", "Big file download", "MB/s", "rate"),
+    ("ftps_big_up", "Big file upload", "MB/s", "rate"),
+    ("ftps_tree_down", "Tree download", "files/s", "rate"),
+    ("ftps_tree_up", "Tree upload", "files/s", "rate"),
+]
+FTPS_CLIENTS = ["oxlip", "curl", "lftp"]
 LAT_CLIENTS = ["oxlip", "oxlip-p4", "lftp", "lftp-p4", "curl", "curl-p4"]
 
 # The ratio each workload should reach.
@@ -60,6 +69,7 @@ def read_tsv(path):
 
 def amount(meta, workload):
     """What one run moves: MB (10^6 bytes) for the big file, files for the tree."""
+    workload = workload[len("ftps_"):] if workload.startswith("ftps_") else workload
     if workload.startswith("big"):
         return int(meta["big_mb"]) * 1048576 / 1e6
     if workload.startswith("tree"):
@@ -79,7 +89,7 @@ def figures(raw, meta):
         good = [s for s, st in runs if st == "ok"]
         entry = {"runs": len(runs), "ok": len(good)}
         if good and len(good) == len(runs):
-            kind = dict((k, kd) for k, _t, _u, kd in WORKLOADS + EXTRA_WORKLOADS)[w]
+            kind = dict((k, kd) for k, _t, _u, kd in WORKLOADS + EXTRA_WORKLOADS + FTPS_WORKLOADS)[w]
             if kind == "rate":
                 vals = [amount(meta, w) / s for s in good]
             else:
@@ -248,9 +258,61 @@ def replace_section(fig):
     return md + [""]
 
 
-def kept_gui_section(path):
-    """The section bench/gui.sh wrote into the previous RESULTS.md, kept as it stands."""
-    begin, end = "<!-- bench/gui.sh writes this section -->", "<!-- end of bench/gui.sh's section -->"
+FTPS_MARKS = ("<!-- the ftps part writes this section -->", "<!-- end of the ftps part's section -->")
+
+
+def ftps_section(fig, handshakes, meta, out):
+    """The FTPS figures; a run without the ftps part keeps the previous run's section."""
+    if not any(w.startswith("ftps_") for w, _c in fig):
+        return kept_section(out, *FTPS_MARKS)
+    md = [FTPS_MARKS[0], "## FTPS", "",
+          "The big file and the tree again over explicit FTPS (`AUTH TLS`, `PBSZ 0`, `PROT P`), "
+          "against vsftpd on 127.0.0.1 with `ssl_enable`, `force_local_logins_ssl`, "
+          "`force_local_data_ssl` and `require_ssl_reuse` (a data connection that does not resume "
+          "the control connection's TLS session is refused). The certificate is made at run time "
+          "with `openssl req` and trusted by every client through its CA-file option. %s; kernel "
+          "TLS offered by the kernel: %s. Median of %s runs, min–max in brackets."
+          % (meta.get("openssl", "OpenSSL ?"), meta.get("ktls", "?"), meta.get("runs", "?")), "",
+          "| Workload | Oxlip | curl | lftp (one connection) | Oxlip ÷ curl | Oxlip ÷ lftp |",
+          "| --- | ---: | ---: | ---: | ---: | ---: |"]
+    for w, title, unit, kind in FTPS_WORKLOADS:
+        rs = [ratio(fig, w, kind, p) for p in ("curl", "lftp")]
+        md.append("| %s | %s | %s | %s | %s | %s |" % (
+            title, *(cell(fig.get((w, c)), unit) for c in FTPS_CLIENTS),
+            *("%.2f×" % r if r is not None else "–" for r in rs)))
+    if ("ftps_tree_down", "curl") not in fig:
+        md += ["", "curl's tree runs are left out of full runs (`BENCH_FTPS_CURL_TREE=1` adds them): "
+               "over TLS against this server it takes about a third of a second a file (3.0 files/s "
+               "for 100 files in a quick run), so one 2,000-file run would take over ten minutes."]
+    md += ["", "| Figure | Target | Measured | Met |", "| --- | --- | ---: | :---: |"]
+    for w, title, _u, kind in FTPS_WORKLOADS:
+        if w.startswith("ftps_big"):
+            rs = [(ratio(fig, w, kind, p), p) for p in ("curl", "lftp")]
+            rs = [x for x in rs if x[0] is not None]
+            r, p = min(rs) if rs else (None, None)
+            target, limit = "≥ 1.2× the faster of curl and lftp", 1.2
+        else:
+            r, p = ratio(fig, w, kind, "lftp"), "lftp"
+            target, limit = "≥ 1.5× lftp mirror --parallel=1", 1.5
+        meas = "%.2f× (vs %s)" % (r, p) if r is not None else "–"
+        md.append("| %s | %s | %s | %s |" % (title, target, meas, "yes" if r is not None and r >= limit else "no"))
+    if handshakes:
+        md += ["", "TLS handshakes of the tree runs, counted in a separate pass from vsftpd's "
+               "`debug_ssl` log (control connection and every data connection, listings included):",
+               "", "| Workload | Client | Full handshakes | Resumed | Protocol, cipher |",
+               "| --- | --- | ---: | ---: | --- |"]
+        for w, c, full, resumed, status, proto in handshakes:
+            title = dict((k, t) for k, t, _u, _k in FTPS_WORKLOADS).get(w, w)
+            md.append("| %s | %s | %s | %s | %s |" % (
+                title, CLIENT_NAMES.get(c, c), full if status == "ok" else "failed", resumed, proto))
+    notes = [n for n in noise_notes({k: e for k, e in fig.items() if k[0].startswith("ftps_")})]
+    if notes:
+        md += [""] + notes
+    return md + [FTPS_MARKS[1], ""]
+
+
+def kept_section(path, begin, end):
+    """A section a previous run wrote into RESULTS.md between two marks, kept as it stands."""
     try:
         with open(path, encoding="utf-8") as f:
             text = f.read()
@@ -258,6 +320,12 @@ def kept_gui_section(path):
         return []
     a, b = text.find(begin), text.find(end)
     return text[a:b + len(end)].split("\n") + [""] if 0 <= a < b else []
+
+
+def kept_gui_section(path):
+    """The section bench/gui.sh wrote into the previous RESULTS.md, kept as it stands."""
+    return kept_section(path, "<!-- bench/gui.sh writes this section -->",
+                        "<!-- end of bench/gui.sh's section -->")
 
 
 def counts_table(counts, meta):
@@ -330,6 +398,7 @@ def write_chart(fig, data_path, script_path, png_path):
 
 def main():
     ap = argparse.ArgumentParser()
+    ap.add_argument("--handshakes", default=None)
     for a in ["raw", "counts", "mem", "meta", "commands", "out", "chart-data", "chart-script", "chart"]:
         ap.add_argument("--" + a, required=True)
     args = ap.parse_args()
@@ -337,6 +406,7 @@ def main():
     meta = dict((r[0], r[1] if len(r) > 1 else "") for r in read_tsv(args.meta))
     raw = read_tsv(args.raw)
     counts = read_tsv(args.counts)
+    handshakes = read_tsv(args.handshakes) if args.handshakes else []
     mem = dict((r[0], int(r[1])) for r in read_tsv(args.mem) if len(r) > 1 and r[1].isdigit())
     fig = figures(raw, meta)
     with open(args.commands, encoding="utf-8") as f:
@@ -387,6 +457,7 @@ def main():
     md += ["", "![Ratios](ratios.png)", ""]
     md += latency_section(fig, meta)
     md += replace_section(fig)
+    md += ftps_section(fig, handshakes, meta, args.out)
     md += kept_gui_section(args.out)
     md += ["## Commands", ""]
     md += commands

@@ -137,6 +137,7 @@ private:
     bool broken_ = false;
     bool closed_ = false;
     bool notified_ = false;
+    bool starved_ = false; // the last read ended for want of bytes from the socket
 };
 
 // Judges the certificate of a fresh control connection: verified, pinned, or allowed by the
