@@ -3,9 +3,11 @@
 #include "app/PaneView.h"
 
 #include <QAbstractItemView>
+#include <QAction>
 #include <QComboBox>
 #include <QDialog>
 #include <QLineEdit>
+#include <QMenu>
 #include <QStandardItemModel>
 #include <QTest>
 
@@ -13,7 +15,36 @@
 #include <fstream>
 #include <unistd.h>
 
+namespace oxlip {
+
+ImagePair* Frm_Main::TestAccess::toolbarPair(const Frm_Main& w, const QString& name) {
+    const std::pair<const char*, ImagePair*> pairs[] = {
+        {"imgConnecttButton", w.imgConnecttButton.get()},
+        {"imgCutButton", w.imgCutButton.get()},
+        {"imgMakeButton", w.imgMakeButton.get()},
+        {"imgDelButton", w.imgDelButton.get()},
+        {"imgDounButtonUp", w.imgDounButtonUp.get()},
+        {"imgUpButtonUp", w.imgUpButtonUp.get()},
+        {"imgSettingButtonUp", w.imgSettingButtonUp.get()}};
+    for (const auto& [pairName, pair] : pairs) {
+        if (name == QLatin1String(pairName)) {
+            return pair;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace oxlip
+
 namespace oxlip::test {
+
+QAction* Action(const Frm_Main& w, const QString& name) {
+    return w.findChild<QAction*>(name);
+}
+
+QMenu* Menu(const Frm_Main& w, const QString& name) {
+    return w.findChild<QMenu*>(name);
+}
 
 namespace fs = std::filesystem;
 

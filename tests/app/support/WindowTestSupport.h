@@ -92,3 +92,47 @@ void TypePath(QComboBox* box, const QString& text);
 void TypePathAndEnter(QComboBox* box, const QString& text);
 
 } // namespace oxlip::test
+
+namespace oxlip {
+
+// The window's controls for its tests.
+class Frm_Main::TestAccess {
+public:
+    static PaneView* view(const Frm_Main& w, int side) { return w.pane(side).view(); }
+    static QComboBox* pathBox(const Frm_Main& w, int side) { return w.pane(side).pathBox(); }
+    static QToolButton* upButton(const Frm_Main& w, int side) { return w.pane(side).upButton(); }
+    static QComboBox* driveBox(const Frm_Main& w) { return w.pane(kLocalPane).driveBox(); }
+    static QToolButton* transferButton(const Frm_Main& w, int index) { return w.Btn_Trs[index]; }
+    static StatusListBox* log(const Frm_Main& w) { return w.StatList; }
+    static QComboBox* modeBox(const Frm_Main& w) { return w.Cmb_Trs; }
+    static QComboBox* profileBox(const Frm_Main& w) { return w.cmb; }
+    static QPushButton* connectButton(const Frm_Main& w) { return w.Btn_Con; }
+    static QPushButton* settingsButton(const Frm_Main& w) { return w.Btn_User; }
+    static QPushButton* detailsButton(const Frm_Main& w) { return w.Btn_Ftp; }
+    static QWidget* clientArea(const Frm_Main& w) { return w.client; }
+    static ImagePair* toolbarPair(const Frm_Main& w, const QString& name);
+};
+
+namespace test {
+
+using UI = Frm_Main::TestAccess;
+inline constexpr auto View = &UI::view;
+inline constexpr auto PathBox = &UI::pathBox;
+inline constexpr auto UpButton = &UI::upButton;
+inline constexpr auto DriveBox = &UI::driveBox;
+inline constexpr auto TransferButton = &UI::transferButton; // 0 upload, 1 download
+inline constexpr auto Log = &UI::log;
+inline constexpr auto ModeBox = &UI::modeBox;
+inline constexpr auto ProfileBox = &UI::profileBox;
+inline constexpr auto ConnectButton = &UI::connectButton;
+inline constexpr auto SettingsButton = &UI::settingsButton;
+inline constexpr auto DetailsButton = &UI::detailsButton;
+inline constexpr auto ClientArea = &UI::clientArea;
+// A toolbar pair, a menu entry and a menu by their object names ("imgMakeButton", "m_ReLoad",
+// "m_Edit").
+inline constexpr auto ToolbarPair = &UI::toolbarPair;
+QAction* Action(const Frm_Main& w, const QString& name);
+QMenu* Menu(const Frm_Main& w, const QString& name);
+
+} // namespace test
+} // namespace oxlip
