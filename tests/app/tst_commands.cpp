@@ -528,10 +528,10 @@ void CommandsTest::permissionsRoundTrip() {
         shownName = pms->strFilename;
         shownDigits = pms->strPms;
         for (int i = 0; i < 3; ++i) {
-            pms->chk_own[i]->setChecked(true);
+            pms->ownerBoxes[i]->setChecked(true);
         }
-        pms->chk_grp[2]->setChecked(true);
-        pms->chk_usr[2]->setChecked(true);
+        pms->groupBoxes[2]->setChecked(true);
+        pms->othersBoxes[2]->setChecked(true);
         pms->cmd_ok_Click();
         return int(QDialog::Accepted);
     };
