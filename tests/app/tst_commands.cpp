@@ -28,10 +28,6 @@ using namespace oxlip::test;
 
 namespace {
 
-QString Q(const std::string& s) {
-    return QString::fromStdString(s);
-}
-
 const QString kSeparator36(36, QLatin1Char('-'));
 
 // Runs `step` from the event pump of the command that runs meanwhile, once `ready` holds.
@@ -51,13 +47,6 @@ void DuringCommand(Frm_Main& w, std::function<bool()> ready, std::function<void(
         }
     });
     timer->start();
-}
-
-void SelectNames(PaneView* pane, const QStringList& names) {
-    pane->selection()->clearSelection();
-    for (const QString& name : names) {
-        ClickItem(pane, name, Qt::ControlModifier);
-    }
 }
 
 // Types a name into the rename editor that has the focus and confirms it.

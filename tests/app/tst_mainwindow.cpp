@@ -36,45 +36,6 @@ using namespace oxlip::test;
 
 namespace {
 
-QString Q(const std::string& s) {
-    return QString::fromStdString(s);
-}
-
-// A toolbar pair: the element shown, then whether each element is enabled ("0ee", "1dd").
-QString Look(const ImagePair& p) {
-    return QStringLiteral("%1%2%3")
-        .arg(p.shownElement())
-        .arg(p.element(0)->isEnabled() ? 'e' : 'd')
-        .arg(p.element(1)->isEnabled() ? 'e' : 'd');
-}
-
-QStringList ItemTexts(const QComboBox* box) {
-    QStringList out;
-    for (int i = 0; i < box->count(); ++i) {
-        out << box->itemText(i);
-    }
-    return out;
-}
-
-// The connection-related controls in one string, for comparing whole states at once.
-QString StateOf(const Frm_Main& w) {
-    return QStringList{
-        Action(w, "m_Connect")->isEnabled() ? "C" : "c",
-        Action(w, "m_Disconnect")->isEnabled() ? "D" : "d",
-        Action(w, "m_User")->isEnabled() ? "U" : "u",
-        ConnectButton(w)->text(),
-        SettingsButton(w)->isEnabled() ? "BU" : "bu",
-        TransferButton(w, 0)->isEnabled() && TransferButton(w, 1)->isEnabled() ? "T" : "t",
-        ProfileBox(w)->isEnabled() ? "P" : "p",
-        Look(*ToolbarPair(w, "imgConnecttButton")),
-        Look(*ToolbarPair(w, "imgCutButton")),
-        Look(*ToolbarPair(w, "imgDounButtonUp")),
-        Look(*ToolbarPair(w, "imgUpButtonUp")),
-        Look(*ToolbarPair(w, "imgSettingButtonUp")),
-    }
-        .join(QLatin1Char(' '));
-}
-
 // The options a view draws its items with.
 struct OptionPeek : QAbstractItemView {
     using QAbstractItemView::initViewItemOption;
@@ -84,8 +45,6 @@ QStyleOptionViewItem ItemOption(const QAbstractItemView* view) {
     (view->*(&OptionPeek::initViewItemOption))(&option);
     return option;
 }
-
-const QString kDisconnected = QStringLiteral("C d U 接続 BU t P 0ee 1dd 1dd 1dd 0ee");
 
 } // namespace
 
@@ -126,7 +85,7 @@ void MainWindowTest::firstStartWithoutSettings() {
     QCOMPARE(PathBox(w, 1)->count(), 0);
     QCOMPARE(Log(w)->lines(),
              (QStringList{"Welcom !!  Oxlip  Vre." + Q(VersionText()), QString(61, '-')}));
-    QCOMPARE(StateOf(w), kDisconnected);
+    QCOMPARE(ControlState(w), kDisconnectedState);
     // The new-folder and delete images start greyed; the local pane's focus makes them active.
     QCOMPARE(ToolbarPair(w, "imgMakeButton")->shownElement() +
                  ToolbarPair(w, "imgDelButton")->shownElement(),
@@ -347,14 +306,6 @@ void MainWindowTest::itemColumnsAndIcons() {
     const int readme = RowOf(pane, "readme.txt");
     QCOMPARE(w.FindPaneItem(0, "readme.txt"), readme + 1);
     QCOMPARE(w.FindPaneItem(0, "README.TXT"), 0);
-
-    // The ASCII list decides the icon, without regard to case; an empty list makes none.
-    QVERIFY(w.IsAsciiFile("index.Html"));
-    QVERIFY(!w.IsAsciiFile("archive.zip"));
-    h.settings->AsciiExtensionList = {""};
-    QVERIFY(!w.IsAsciiFile("Makefile"));
-    h.settings->AsciiExtensionList.clear();
-    QVERIFY(!w.IsAsciiFile("readme.txt"));
 
     // The host pane's access column: the permission digits as hexadecimal text.
     DirEntry entry;

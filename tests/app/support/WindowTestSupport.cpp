@@ -6,10 +6,13 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDialog>
+#include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QStandardItemModel>
 #include <QTest>
+#include <QToolButton>
 
 #include <filesystem>
 #include <fstream>
@@ -19,12 +22,9 @@ namespace oxlip {
 
 ImagePair* Frm_Main::TestAccess::toolbarPair(const Frm_Main& w, const QString& name) {
     const std::pair<const char*, ImagePair*> pairs[] = {
-        {"imgConnecttButton", w.imgConnecttButton.get()},
-        {"imgCutButton", w.imgCutButton.get()},
-        {"imgMakeButton", w.imgMakeButton.get()},
-        {"imgDelButton", w.imgDelButton.get()},
-        {"imgDounButtonUp", w.imgDounButtonUp.get()},
-        {"imgUpButtonUp", w.imgUpButtonUp.get()},
+        {"imgConnecttButton", w.imgConnecttButton.get()},  {"imgCutButton", w.imgCutButton.get()},
+        {"imgMakeButton", w.imgMakeButton.get()},          {"imgDelButton", w.imgDelButton.get()},
+        {"imgDounButtonUp", w.imgDounButtonUp.get()},      {"imgUpButtonUp", w.imgUpButtonUp.get()},
         {"imgSettingButtonUp", w.imgSettingButtonUp.get()}};
     for (const auto& [pairName, pair] : pairs) {
         if (name == QLatin1String(pairName)) {
@@ -44,6 +44,44 @@ QAction* Action(const Frm_Main& w, const QString& name) {
 
 QMenu* Menu(const Frm_Main& w, const QString& name) {
     return w.findChild<QMenu*>(name);
+}
+
+QStringList ItemTexts(const QComboBox* box) {
+    QStringList out;
+    for (int i = 0; i < box->count(); ++i) {
+        out << box->itemText(i);
+    }
+    return out;
+}
+
+QString Look(const ImagePair& p) {
+    return QStringLiteral("%1%2%3")
+        .arg(p.shownElement())
+        .arg(p.element(0)->isEnabled() ? 'e' : 'd')
+        .arg(p.element(1)->isEnabled() ? 'e' : 'd');
+}
+
+QString ControlState(const Frm_Main& w) {
+    QStringList out{Action(w, "m_Connect")->isEnabled() ? "C" : "c",
+                    Action(w, "m_Disconnect")->isEnabled() ? "D" : "d",
+                    Action(w, "m_User")->isEnabled() ? "U" : "u",
+                    ConnectButton(w)->text(),
+                    SettingsButton(w)->isEnabled() ? "BU" : "bu",
+                    TransferButton(w, 0)->isEnabled() && TransferButton(w, 1)->isEnabled() ? "T"
+                                                                                           : "t",
+                    ProfileBox(w)->isEnabled() ? "P" : "p"};
+    for (const char* pair : {"imgConnecttButton", "imgCutButton", "imgDounButtonUp",
+                             "imgUpButtonUp", "imgSettingButtonUp"}) {
+        out << Look(*ToolbarPair(w, pair));
+    }
+    return out.join(QLatin1Char(' '));
+}
+
+void SelectNames(PaneView* pane, const QStringList& names) {
+    pane->selection()->clearSelection();
+    for (const QString& name : names) {
+        ClickItem(pane, name, Qt::ControlModifier);
+    }
 }
 
 namespace fs = std::filesystem;

@@ -80,6 +80,20 @@ bool StartServerAndWindow(std::unique_ptr<FtpServer>& server,
 void MakeFile(const std::string& path, size_t size = 0);
 void MakeDir(const std::string& path);
 
+inline QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+QStringList ItemTexts(const QComboBox* box);
+// The connection controls in one line: the connect, disconnect and profile menu entries
+// (C/c, D/d, U/u), the connect button's caption, the profile button (BU/bu), both transfer
+// buttons (T/t), the profile list (P/p), then each toolbar pair of connect, disconnect,
+// download, upload and settings as its shown element and whether each element is enabled.
+QString ControlState(const Frm_Main& w);
+inline const QString kDisconnectedState = QStringLiteral("C d U 接続 BU t P 0ee 1dd 1dd 1dd 0ee");
+// A toolbar pair: the element shown, then whether each element is enabled ("0ee", "1dd").
+QString Look(const ImagePair& p);
+void SelectNames(PaneView* pane, const QStringList& names); // a ctrl-click on each
+
 // The names shown in a pane, in order.
 QStringList PaneNames(const PaneView* pane);
 int RowOf(const PaneView* pane, const QString& name);
