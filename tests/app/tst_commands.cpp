@@ -145,10 +145,8 @@ Frm_Main& CommandsTest::startConnected(bool listCache) {
 }
 
 void CommandsTest::uploadAndDownloadAMixedSelection() {
-    MakeFile(harness_->local("a.txt"), 10);
-    MakeFile(harness_->local("B/inner.txt"), 20);
-    MakeFile(harness_->local("c.bin"), 3000);
-    MakeFile(harness_->local("not-selected.bin"), 1);
+    harness_->makeLocal(
+        {{"a.txt", 10}, {"B/inner.txt", 20}, {"c.bin", 3000}, {"not-selected.bin", 1}});
     QVERIFY(::symlink("..", harness_->local("B/up").c_str()) == 0); // told, never entered
     Frm_Main& w = startConnected();
     SelectNames(View(w, 0), {"a.txt", "B", "c.bin"});
@@ -189,9 +187,7 @@ void CommandsTest::uploadAndDownloadAMixedSelection() {
 }
 
 void CommandsTest::failingItemEndsTheCommand() {
-    MakeFile(harness_->local("a1.bin"), 100);
-    MakeFile(harness_->local("b2.bin"), 100);
-    MakeFile(harness_->local("c3.bin"), 100);
+    harness_->makeLocal({{"a1.bin", 100}, {"b2.bin", 100}, {"c3.bin", 100}});
     server_->makeDir("pub/b2.bin"); // a folder where the second file should go
     Frm_Main& w = startConnected();
     SelectNames(View(w, 0), {"a1.bin", "b2.bin", "c3.bin"});
@@ -263,8 +259,7 @@ void CommandsTest::failedDownloadKeepsTheLocalFile() {
 }
 
 void CommandsTest::modeChangeAppliesFromTheNextItem() {
-    MakeFile(harness_->local("first.txt"));
-    MakeFile(harness_->local("second.txt"));
+    harness_->makeLocal({{"first.txt", 0}, {"second.txt", 0}});
     // CR LF line ends: the server keeps them from a binary upload and makes them LF from an
     // ASCII one.
     WriteFileBytes(harness_->local("first.txt"), std::string(200000, 'a') + "\r\nend\r\n");
@@ -291,9 +286,8 @@ void CommandsTest::modeChangeAppliesFromTheNextItem() {
 }
 
 void CommandsTest::drops() {
-    MakeFile(harness_->local("up.bin"), 7);
-    MakeFile(harness_->local("elsewhere/dropped.txt"), 5);
-    MakeFile(harness_->local("elsewhere/tree/inner.bin"), 3);
+    harness_->makeLocal(
+        {{"up.bin", 7}, {"elsewhere/dropped.txt", 5}, {"elsewhere/tree/inner.bin", 3}});
     server_->writeFile("pub/down.bin", "1234");
     Frm_Main& w = startConnected();
     const QString elsewhere = Q(harness_->local("elsewhere/"));
@@ -329,8 +323,7 @@ void CommandsTest::drops() {
 }
 
 void CommandsTest::secondCommandRefusedWhileTransferring() {
-    MakeFile(harness_->local("big.bin"), 30 * 1024 * 1024);
-    MakeFile(harness_->local("keep.bin"), 1);
+    harness_->makeLocal({{"big.bin", 30 * 1024 * 1024}, {"keep.bin", 1}});
     Frm_Main& w = startConnected();
     SelectNames(View(w, 0), {"big.bin"});
     QStringList seen;
@@ -357,8 +350,7 @@ void CommandsTest::secondCommandRefusedWhileTransferring() {
 }
 
 void CommandsTest::closingDuringATransferEndsAfterTheCurrentFile() {
-    MakeFile(harness_->local("f1.bin"), 20 * 1024 * 1024);
-    MakeFile(harness_->local("f2.bin"), 10);
+    harness_->makeLocal({{"f1.bin", 20 * 1024 * 1024}, {"f2.bin", 10}});
     Frm_Main& w = startConnected();
     SelectNames(View(w, 0), {"f1.bin", "f2.bin"});
     DuringCommand(
@@ -375,10 +367,7 @@ void CommandsTest::closingDuringATransferEndsAfterTheCurrentFile() {
 }
 
 void CommandsTest::deleteCommand() {
-    MakeFile(harness_->local("d1.bin"), 1);
-    MakeFile(harness_->local("d2.bin"), 1);
-    MakeFile(harness_->local("d3.bin"), 1);
-    MakeFile(harness_->local("stay.bin"), 1);
+    harness_->makeLocal({{"d1.bin", 1}, {"d2.bin", 1}, {"d3.bin", 1}, {"stay.bin", 1}});
     server_->makeDir("pub/tree");
     server_->makeDir("pub/tree/inner");
     server_->writeFile("pub/tree/inner/f.txt", "f");
@@ -436,8 +425,7 @@ void CommandsTest::newFolderNames() {
 }
 
 void CommandsTest::renameInPlace() {
-    MakeFile(harness_->local("old.txt"), 3);
-    MakeFile(harness_->local("taken.txt"), 4);
+    harness_->makeLocal({{"old.txt", 3}, {"taken.txt", 4}});
     server_->writeFile("pub/a.txt", "a");
     server_->makeDir("pub/sub");
     Frm_Main& w = startConnected();

@@ -73,8 +73,7 @@ private slots:
 
 void MainWindowTest::firstStartWithoutSettings() {
     WindowHarness h;
-    MakeFile(h.local("readme.txt"), 10);
-    MakeDir(h.local("sub"));
+    h.makeLocal({{"readme.txt", 10}, {"sub/", 0}});
     Frm_Main& w = h.start();
 
     QCOMPARE(ProfileBox(w)->count(), 0);
@@ -152,8 +151,7 @@ void MainWindowTest::folderChainsOpenAndUp() {
 
     // Typed without its final "/": entry 0 stays as typed; a folder opened in it gets one.
     // A double-click on a file opens nothing.
-    MakeDir(h.local("work/sub/deeper"));
-    MakeFile(h.local("work/sub/file.bin"), 5);
+    h.makeLocal({{"work/sub/deeper/", 0}, {"work/sub/file.bin", 5}});
     QVERIFY(w.SetLocalPath(h.local("work/sub")));
     QCOMPARE(PathBox(w, 0)->itemText(0), Q(h.local("work/sub")));
     QCOMPARE(PathBox(w, 0)->itemText(1), Q(h.local("work/")));
@@ -220,8 +218,7 @@ void MainWindowTest::enterAndFailingEnter() {
 
 void MainWindowTest::commandsIgnoreAPathTypedWithoutEnter() {
     WindowHarness h;
-    MakeFile(h.local("site/index.html"));
-    MakeFile(h.local("other/index.html"));
+    h.makeLocal({{"site/index.html", 0}, {"other/index.html", 0}});
     Frm_Main& w = h.start();
     QVERIFY(w.SetLocalPath(h.local("site/")));
     TypePath(PathBox(w, 0), Q(h.local("other/")));
@@ -284,10 +281,7 @@ void MainWindowTest::aDriveThatDoesNotAnswerLeavesTheWindowUsable() {
 
 void MainWindowTest::itemColumnsAndIcons() {
     WindowHarness h;
-    MakeFile(h.local("readme.txt"), 3000);
-    MakeFile(h.local("Makefile"), 1);
-    MakeFile(h.local("pic.PNG"), 1);
-    MakeDir(h.local("dir.d"));
+    h.makeLocal({{"readme.txt", 3000}, {"Makefile", 1}, {"pic.PNG", 1}, {"dir.d/", 0}});
     Frm_Main& w = h.start();
     PaneView* pane = View(w, 0);
 
@@ -318,10 +312,10 @@ void MainWindowTest::itemColumnsAndIcons() {
 
 void MainWindowTest::sortingBySizeValueAndOrder() {
     WindowHarness h;
-    MakeFile(h.local("nine.bin"), 9 * 1024);
-    MakeFile(h.local("ten.bin"), 10 * 1024);
-    MakeFile(h.local("hundred.bin"), 100 * 1024);
-    MakeDir(h.local("Alpha"));
+    h.makeLocal({{"nine.bin", 9 * 1024},
+                 {"ten.bin", 10 * 1024},
+                 {"hundred.bin", 100 * 1024},
+                 {"Alpha/", 0}});
     Frm_Main& w = h.start();
     PaneView* pane = View(w, 0);
     QHeaderView* header = pane->detailsView()->header();
@@ -361,24 +355,9 @@ void MainWindowTest::contextMenuStatesWhileDisconnected() {
     WindowHarness h;
     MakeFile(h.local("f.txt"));
     Frm_Main& w = h.start();
-    auto states = [&w]() {
-        QString out;
-        for (QAction* a :
-             {Action(w, "m_MakeFolder"), Action(w, "m_Permision"), Action(w, "m_ChangeName"),
-              Action(w, "m_DelFile"), Action(w, "m_ReLoad")}) {
-            out += a->isEnabled() ? '1' : '0';
-        }
-        return out;
-    };
-    // New folder, permissions, rename, delete, refresh: on the local pane, then the host's.
-    const QString expected[2] = {"10111", "00000"};
-    for (int n = 0; n < 2; ++n) {
-        QTest::mouseClick(View(w, n)->currentView()->viewport(), Qt::RightButton, Qt::NoModifier,
-                          QPoint(20, 10));
-        QTRY_VERIFY(Menu(w, "m_Edit")->isVisible());
-        QCOMPARE(states(), expected[n]);
-        Menu(w, "m_Edit")->hide();
-    }
+    // On the local pane, then the host's.
+    QCOMPARE(EditMenuState(w, 0), QStringLiteral("10111"));
+    QCOMPARE(EditMenuState(w, 1), QStringLiteral("00000"));
 }
 
 void MainWindowTest::toolbarPairsFollowTheFocusedPane() {
@@ -397,8 +376,7 @@ void MainWindowTest::toolbarPairsFollowTheFocusedPane() {
 
 void MainWindowTest::viewsShareModelAndSelection() {
     WindowHarness h;
-    MakeFile(h.local("a.txt"));
-    MakeFile(h.local("b.txt"));
+    h.makeLocal({{"a.txt", 0}, {"b.txt", 0}});
     Frm_Main& w = h.start();
     ClickItem(View(w, 0), "b.txt");
     QCOMPARE(View(w, 0)->selectedRow(), RowOf(View(w, 0), "b.txt"));
@@ -453,8 +431,7 @@ void MainWindowTest::everyViewShowsWholeNames() {
 
 void MainWindowTest::profileSwitchAndClosingSaveTheSettings() {
     WindowHarness h;
-    MakeDir(h.local("a-start"));
-    MakeFile(h.local("b-start/in-b.txt"));
+    h.makeLocal({{"a-start/", 0}, {"b-start/in-b.txt", 0}});
     h.writeFtpIni(
         "[Oxlip]\nUser=A\nListCache=False\n[Extension]\nExtension0=CGI\nExtension1=txt\n");
     h.writeUserIni("[A]\nServer=a.example\nLDir=" + h.local("a-start/") + "\nTransMode=2\n" +

@@ -77,6 +77,22 @@ QString ControlState(const Frm_Main& w) {
     return out.join(QLatin1Char(' '));
 }
 
+QString EditMenuState(const Frm_Main& w, int side) {
+    QTest::mouseClick(View(w, side)->currentView()->viewport(), Qt::RightButton, Qt::NoModifier,
+                      QPoint(20, 10));
+    QMenu* menu = Menu(w, "m_Edit");
+    if (!QTest::qWaitFor([menu] { return menu->isVisible(); }, 5000)) {
+        return QString();
+    }
+    QString out;
+    for (const char* name :
+         {"m_MakeFolder", "m_Permision", "m_ChangeName", "m_DelFile", "m_ReLoad"}) {
+        out += Action(w, name)->isEnabled() ? '1' : '0';
+    }
+    menu->hide();
+    return out;
+}
+
 void SelectNames(PaneView* pane, const QStringList& names) {
     pane->selection()->clearSelection();
     for (const QString& name : names) {
@@ -149,6 +165,16 @@ Frm_Main& WindowHarness::start() {
         qWarning("the window did not become active");
     }
     return *window;
+}
+
+void WindowHarness::makeLocal(std::initializer_list<std::pair<std::string, size_t>> entries) const {
+    for (const auto& [name, size] : entries) {
+        if (!name.empty() && name.back() == '/') {
+            MakeDir(local(name));
+        } else {
+            MakeFile(local(name), size);
+        }
+    }
 }
 
 std::string WindowHarness::local(const std::string& relative) const {

@@ -58,6 +58,8 @@ public:
                             const std::string& password, bool listCache = true) const;
     Frm_Main& start();
     std::string local(const std::string& relative = "") const;
+    // Makes files of the given sizes under the local folder (a name ending in "/": a folder).
+    void makeLocal(std::initializer_list<std::pair<std::string, size_t>> entries) const;
 
 private:
     std::string previousCwd_;
@@ -93,6 +95,9 @@ inline const QString kDisconnectedState = QStringLiteral("C d U 接続 BU t P 0e
 // A toolbar pair: the element shown, then whether each element is enabled ("0ee", "1dd").
 QString Look(const ImagePair& p);
 void SelectNames(PaneView* pane, const QStringList& names); // a ctrl-click on each
+// Opens the edit menu with a right-click on a pane and gives which of its entries are enabled
+// (new folder, permissions, rename, delete, refresh: "10111"); "" when it did not open.
+QString EditMenuState(const Frm_Main& w, int side);
 
 // The names shown in a pane, in order.
 QStringList PaneNames(const PaneView* pane);
