@@ -86,15 +86,10 @@ bool Frm_Main::ShowLocalFolder(const std::string& path) {
     WaitCursor wait(this);
     std::vector<DirEntry> list;
     const int count = ListLocalFolder(list, folder + "*.*");
-    view(kLocalPane)->beginFill();
     for (DirEntry& entry : list) {
-        if (entry.name == "." || entry.name == "..") {
-            continue;
-        }
         entry.modified = FileTimeToLocalFileTime(entry.modified);
-        pane(kLocalPane).addItem(entry.name, entry, IsAsciiFile(entry.name));
     }
-    view(kLocalPane)->endFill();
+    pane(kLocalPane).fill(list, [this](const std::string& name) { return IsAsciiFile(name); });
     return count > 0;
 }
 
@@ -112,16 +107,7 @@ bool Frm_Main::ShowHostFolder(const std::string& path) {
     std::vector<DirEntry> list;
     // A listing that failed shows an empty folder.
     const int count = ListHostFolder(session_, list, "*.*") ? static_cast<int>(list.size()) : 0;
-    // Nothing below pumps events, so the views never see the rows half added.
-    view(kHostPane)->beginFill();
-    for (const DirEntry& entry : list) {
-        const std::string name = TrimAtNul(entry.name);
-        if (name == "." || name == ".." || name.empty()) {
-            continue;
-        }
-        pane(kHostPane).addItem(name, entry, IsAsciiFile(name));
-    }
-    view(kHostPane)->endFill();
+    pane(kHostPane).fill(list, [this](const std::string& name) { return IsAsciiFile(name); });
     return count > 0;
 }
 

@@ -126,6 +126,19 @@ int Pane::findItem(const std::string& name) const {
     return 0;
 }
 
+void Pane::fill(const std::vector<DirEntry>& entries,
+                const std::function<bool(const std::string& name)>& isAscii) {
+    view_->beginFill();
+    for (const DirEntry& entry : entries) {
+        const std::string name = TrimAtNul(entry.name);
+        if (name == "." || name == ".." || name.empty()) {
+            continue;
+        }
+        addItem(name, entry, isAscii(name));
+    }
+    view_->endFill();
+}
+
 // ---- Path box ----
 
 void Pane::showPathChain(const std::string& path) {

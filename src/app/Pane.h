@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,10 @@ public:
     // Adds an item without sorting (between a fill's begin and end, or before resort()).
     void addItem(const std::string& name, const DirEntry& entry, bool ascii);
     int findItem(const std::string& name) const; // position from 1, 0 = none
+    // Shows a folder's entries (its "." and ".." and nameless entries left out) sorted, in one
+    // go; nothing in it pumps events, so the views never see the rows half added.
+    void fill(const std::vector<DirEntry>& entries,
+              const std::function<bool(const std::string& name)>& isAscii);
 
     // ---- Path box ----
     // Fills the path box with the path and each parent up to the root; nothing is chosen.
