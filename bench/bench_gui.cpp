@@ -201,7 +201,7 @@ void GuiBench::cleanup() {
 Frm_Main& GuiBench::startConnected() {
     harness_->writeServerProfile(*server_, "/pub/", server_->password());
     Frm_Main& w = harness_->start();
-    QTest::mouseClick(w.Btn_Con, Qt::LeftButton);
+    QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
     return w;
 }
 
@@ -210,20 +210,20 @@ void GuiBench::hostPaneFill() {
     QVERIFY(MakeEmptyFiles(server_->path("pub/many"), entries));
     Frm_Main& w = startConnected();
     QVERIFY(w.connected());
-    w.h_ListView[PaneView::Details]->trigger();
-    QCOMPARE(w.lv[kHostPane]->viewMode(), int(PaneView::Details));
+    Action(w, QStringLiteral("h_ListView%1").arg(PaneView::Details))->trigger();
+    QCOMPARE(View(w, kHostPane)->viewMode(), int(PaneView::Details));
 
     QElapsedTimer clock;
     clock.start();
     const bool listed = w.ShowHostFolder("/pub/many/");
     const qint64 filledNs = clock.nsecsElapsed();
     // And until the pane has been drawn with it.
-    w.lv[kHostPane]->currentView()->viewport()->repaint();
+    View(w, kHostPane)->currentView()->viewport()->repaint();
     QCoreApplication::processEvents();
     const qint64 drawnNs = clock.nsecsElapsed();
 
     QVERIFY(listed);
-    QCOMPARE(long(w.lv[kHostPane]->count()), entries);
+    QCOMPARE(long(View(w, kHostPane)->count()), entries);
     const double filled = double(filledNs) / 1e9;
     std::printf("GUI host pane fill, %ld entries, details view, %s: %.3f s (%.3f s until drawn)"
                 "  target <= 1 s: %s\n",
@@ -231,7 +231,7 @@ void GuiBench::hostPaneFill() {
                 Verdict(double(drawnNs) / 1e9 <= 1.0));
 
     // Sorted by another column and listed again: the old rows go as quickly as they came.
-    w.lv[kHostPane]->setSort(3, Qt::DescendingOrder);
+    View(w, kHostPane)->setSort(3, Qt::DescendingOrder);
     clock.restart();
     QVERIFY(w.ShowHostFolder("/pub/many/"));
     std::printf("GUI host pane sorted by date, then listed again: %.3f s\n",
@@ -304,12 +304,12 @@ void GuiBench::windowAgainstTool() {
     int redrawsInASecond = 0;
     auto window = [&](bool download) {
         if (download) {
-            ClickItem(w.lv[kHostPane], "big.bin");
+            ClickItem(View(w, kHostPane), "big.bin");
         } else {
-            ClickItem(w.lv[kLocalPane], "up.bin");
+            ClickItem(View(w, kLocalPane), "up.bin");
         }
         ::sync(); // what the last run left for the disk is not this run's to wait for
-        const WindowRun run = timeWindowCommand(w, w.Btn_Trs[download ? 1 : 0]);
+        const WindowRun run = timeWindowCommand(w, TransferButton(w, download ? 1 : 0));
         std::printf("  window %s %.3f s, longest gap %.1f ms, %d redraws in its busiest second\n",
                     download ? "download" : "upload  ", run.seconds, run.longestGapMs,
                     run.redrawsInASecond);

@@ -206,8 +206,10 @@ void Frm_Main::connectSignals() {
     connect(m_Permision, &QAction::triggered, this, command(&Frm_Main::m_Permision_Click));
 
     for (int i = 0; i < 4; ++i) {
-        connect(m_ListView[i], &QAction::triggered, this, [this, i]() { lv[0]->setViewMode(i); });
-        connect(h_ListView[i], &QAction::triggered, this, [this, i]() { lv[1]->setViewMode(i); });
+        connect(m_ListView[i], &QAction::triggered, this,
+                [this, i]() { view(kLocalPane)->setViewMode(i); });
+        connect(h_ListView[i], &QAction::triggered, this,
+                [this, i]() { view(kHostPane)->setViewMode(i); });
     }
 
     // The profile list: a refused choice puts the current profile back.
@@ -217,45 +219,46 @@ void Frm_Main::connectSignals() {
         }
     });
     connect(Cmb_Trs, &QComboBox::activated, this, [this]() { Cmb_Trs_Click(); });
-    connect(Drv, &QComboBox::activated, this, [this]() {
+    QComboBox* drives = pane(kLocalPane).driveBox();
+    connect(drives, &QComboBox::activated, this, [this, drives]() {
         if (!runCommand([this]() { Drv_Change(); })) {
-            Drv->setCurrentIndex(
-                Drv->findText(q(MountPointOfPath(ShownFolder(kLocalPane), mounts_))));
+            drives->setCurrentIndex(
+                drives->findText(q(MountPointOfPath(ShownFolder(kLocalPane), mounts_))));
         }
     });
 
     for (int n = 0; n < 2; ++n) {
-        connect(Btn[n], &QToolButton::clicked, this,
+        connect(pane(n).upButton(), &QToolButton::clicked, this,
                 [this, n]() { runCommand([this, n]() { Btn_Click(n); }); });
         connect(Btn_Trs[n], &QToolButton::clicked, this,
                 [this, n]() { runCommand([this, n]() { Btn_Trs_Click(n); }); });
         // Picking an entry shows it; refused (busy, or a disconnected host pane) the box shows
         // the shown folder again.
-        connect(Cmb_Dir[n], &QComboBox::activated, this, [this, n](int index) {
+        connect(pane(n).pathBox(), &QComboBox::activated, this, [this, n](int index) {
             if (!paneUsable(n) || !runCommand([this, n, index]() { SelectPathEntry(n, index); })) {
-                restorePathBox(n);
+                pane(n).restorePathBox();
             }
         });
-        PaneView* pane = lv[n];
-        connect(pane, &PaneView::focusReceived, this, [this, n]() { lv_GotFocus(n); });
-        connect(pane, &PaneView::headerClicked, this,
+        PaneView* lv = view(n);
+        connect(lv, &PaneView::focusReceived, this, [this, n]() { lv_GotFocus(n); });
+        connect(lv, &PaneView::headerClicked, this,
                 [this, n](int column) { lv_ColumnClick(n, column); });
-        connect(pane, &PaneView::itemDoubleClicked, this,
+        connect(lv, &PaneView::itemDoubleClicked, this,
                 [this, n]() { runCommand([this, n]() { lv_DblClick(n); }); });
         connect(
-            pane, &PaneView::keyPressed, this,
+            lv, &PaneView::keyPressed, this,
             [this, n](int key, Qt::KeyboardModifiers modifiers) { lv_KeyDown(n, key, modifiers); });
-        connect(pane, &PaneView::rightButtonReleased, this,
+        connect(lv, &PaneView::rightButtonReleased, this,
                 [this, n](const QPoint& pos) { lv_MouseUp(n, pos); });
-        pane->setDropFilter([this, n](const QMimeData* data) {
+        lv->setDropFilter([this, n](const QMimeData* data) {
             return acceptsDrop(n, PaneView::dragMarkerOf(data),
                                data->hasUrls() ? data->urls() : QList<QUrl>());
         });
-        connect(pane, &PaneView::dropped, this,
+        connect(lv, &PaneView::dropped, this,
                 [this, n](const QByteArray& marker, const QList<QUrl>& urls) {
                     paneDropped(n, marker, urls);
                 });
-        pane->setRenameDecider([this, n](int row, const QString& oldName, const QString& newName) {
+        lv->setRenameDecider([this, n](int row, const QString& oldName, const QString& newName) {
             if (busy_ > 0) {
                 refuse();
                 return oldName;
@@ -275,7 +278,8 @@ bool Frm_Main::eventFilter(QObject* watched, QEvent* event) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
             for (int n = 0; n < 2; ++n) {
-                if (watched != Cmb_Dir[n] && watched != Cmb_Dir[n]->lineEdit()) {
+                const QComboBox* box = pane(n).pathBox();
+                if (watched != box && watched != box->lineEdit()) {
                     continue;
                 }
                 if (event->type() == QEvent::KeyPress && !key->isAutoRepeat()) {
@@ -390,18 +394,21 @@ void Frm_Main::Form_Resize() {
     const int lvWidth = std::max(0, px(W / 2.3));
     const int lvHeight = std::max(0, px(H - 185));
     const int lv1Left = px(W / 1.822);
-    lv[0]->setGeometry(lv[0]->x(), lv[0]->y(), lvWidth, lvHeight);
-    lv[1]->setGeometry(lv1Left, lv[1]->y(), lvWidth, lvHeight);
+    const Pane& local = pane(kLocalPane);
+    const Pane& host = pane(kHostPane);
+    local.view()->setGeometry(local.view()->x(), local.view()->y(), lvWidth, lvHeight);
+    host.view()->setGeometry(lv1Left, host.view()->y(), lvWidth, lvHeight);
 
-    Btn[0]->move(lv[0]->x(), Btn[0]->y());
-    Drv->move(Btn[0]->x() + 24, Drv->y());
-    const int dir0Left = Drv->x() + 80;
-    Cmb_Dir[0]->setGeometry(dir0Left, Cmb_Dir[0]->y(), std::max(0, lvWidth - dir0Left),
-                            Cmb_Dir[0]->height());
-    Btn[1]->move(lv1Left, Btn[1]->y());
-    const int dir1Left = Btn[1]->x() + 24;
-    Cmb_Dir[1]->setGeometry(dir1Left, Cmb_Dir[1]->y(), std::max(0, lv1Left + lvWidth - dir1Left),
-                            Cmb_Dir[1]->height());
+    local.upButton()->move(local.view()->x(), local.upButton()->y());
+    local.driveBox()->move(local.upButton()->x() + 24, local.driveBox()->y());
+    const int dir0Left = local.driveBox()->x() + 80;
+    local.pathBox()->setGeometry(dir0Left, local.pathBox()->y(), std::max(0, lvWidth - dir0Left),
+                                 local.pathBox()->height());
+    host.upButton()->move(lv1Left, host.upButton()->y());
+    const int dir1Left = host.upButton()->x() + 24;
+    host.pathBox()->setGeometry(dir1Left, host.pathBox()->y(),
+                                std::max(0, lv1Left + lvWidth - dir1Left),
+                                host.pathBox()->height());
 
     const int trsLeft = px(W / 2 - Btn_Trs[0]->width() / 2.0);
     Btn_Trs[0]->move(trsLeft, Btn_Trs[0]->y());
@@ -411,7 +418,7 @@ void Frm_Main::Form_Resize() {
     Btn_User->move(Btn_Ftp->x() - 80, Btn_User->y());
     Btn_Con->move(Btn_User->x() - 80, Btn_Con->y());
 
-    StatList->setGeometry(0, lvHeight + lv[0]->y() + 3, int(W), StatList->height());
+    StatList->setGeometry(0, lvHeight + local.view()->y() + 3, int(W), StatList->height());
 }
 
 // ---- Closing ----

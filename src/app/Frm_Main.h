@@ -3,6 +3,7 @@
 // the transfer and file commands and the status log.
 
 #include "app/GuiPorts.h"
+#include "app/Pane.h"
 #include "app/ToolbarImages.h"
 #include "ftp/Session.h"
 #include "localfs/DirEntry.h"
@@ -27,10 +28,7 @@ class QUrl;
 namespace oxlip {
 
 class Frm_State;
-class PaneView;
 
-constexpr int kLocalPane = 0;
-constexpr int kHostPane = 1;
 constexpr int kTwipsPerPixel = 15;
 constexpr int kMinOuterWidthPx = int(kDefaultWindowWidthTwips) / kTwipsPerPixel;   // 708
 constexpr int kMinOuterHeightPx = int(kDefaultWindowHeightTwips) / kTwipsPerPixel; // 386
@@ -42,38 +40,6 @@ class Frm_Main : public QMainWindow {
 public:
     explicit Frm_Main(Settings& settings, QWidget* parent = nullptr);
     ~Frm_Main() override;
-
-    // ---- Controls (named as the rest of the program refers to them) ----
-    QWidget* client = nullptr; // the client area below the menu bar
-    QWidget* picToolbar = nullptr;
-    QLabel* Label1 = nullptr;
-    QLabel* Label2 = nullptr;
-    QComboBox* cmb = nullptr;
-    QComboBox* Cmb_Trs = nullptr;
-    QPushButton* Btn_Con = nullptr;
-    QPushButton* Btn_User = nullptr;
-    QPushButton* Btn_Ftp = nullptr;
-    std::array<QToolButton*, 2> Btn{};
-    QComboBox* Drv = nullptr;
-    std::array<QComboBox*, 2> Cmb_Dir{};
-    std::array<PaneView*, 2> lv{};
-    std::array<QToolButton*, 2> Btn_Trs{};
-    StatusListBox* StatList = nullptr;
-
-    std::unique_ptr<ImagePair> imgConnecttButton, imgCutButton, imgMakeButton, imgDelButton,
-        imgDounButtonUp, imgUpButtonUp, imgSettingButtonUp;
-
-    QMenu* m_File = nullptr;
-    QAction *m_Connect = nullptr, *m_Disconnect = nullptr, *m_Close = nullptr;
-    QMenu* m_View = nullptr;
-    std::array<QAction*, 4> m_ListView{};
-    QMenu* h_View = nullptr;
-    std::array<QAction*, 4> h_ListView{};
-    QMenu* m_Setting = nullptr;
-    QAction *m_User = nullptr, *m_DetailSet = nullptr, *m_Version = nullptr;
-    QMenu* m_Edit = nullptr;
-    QAction *m_MakeFolder = nullptr, *m_Permision = nullptr, *m_ChangeName = nullptr,
-            *m_DelFile = nullptr, *m_ReLoad = nullptr;
 
     // ---- State ----
     Settings& settings() { return settings_; }
@@ -148,6 +114,9 @@ public:
     // Lays the controls out for the client size (the resize rules).
     void Form_Resize();
 
+    // What the window's tests reach (defined with them).
+    class TestAccess;
+
 protected:
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -155,6 +124,39 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    friend class TestAccess;
+    // ---- Controls (each keeps its form name as its object name) ----
+    QWidget* client = nullptr; // the client area below the menu bar
+    QWidget* picToolbar = nullptr;
+    QLabel* profileCaption = nullptr; // "Label1"
+    QLabel* modeCaption = nullptr;    // "Label2"
+    QComboBox* cmb = nullptr;
+    QComboBox* Cmb_Trs = nullptr;
+    QPushButton* Btn_Con = nullptr;
+    QPushButton* Btn_User = nullptr;
+    QPushButton* Btn_Ftp = nullptr;
+    std::array<std::unique_ptr<Pane>, 2> panes_; // the local and the host side
+    std::array<QToolButton*, 2> Btn_Trs{};
+    StatusListBox* StatList = nullptr;
+
+    std::unique_ptr<ImagePair> imgConnecttButton, imgCutButton, imgMakeButton, imgDelButton,
+        imgDounButtonUp, imgUpButtonUp, imgSettingButtonUp;
+
+    QMenu* m_File = nullptr;
+    QAction *m_Connect = nullptr, *m_Disconnect = nullptr, *m_Close = nullptr;
+    QMenu* m_View = nullptr;
+    std::array<QAction*, 4> m_ListView{};
+    QMenu* h_View = nullptr;
+    std::array<QAction*, 4> h_ListView{};
+    QMenu* m_Setting = nullptr;
+    QAction *m_User = nullptr, *m_DetailSet = nullptr, *m_Version = nullptr;
+    QMenu* m_Edit = nullptr;
+    QAction *m_MakeFolder = nullptr, *m_Permision = nullptr, *m_ChangeName = nullptr,
+            *m_DelFile = nullptr, *m_ReLoad = nullptr;
+
+    Pane& pane(int side) const { return *panes_[side]; }
+    PaneView* view(int side) const;
+
     class Placement;
     friend class Placement;
     friend class BusyGuard;
@@ -171,7 +173,6 @@ private:
     void endBusy();
     void applyMinimumSize();
     void keepOnScreen();
-    void addItemUnsorted(int pane, const std::string& name, const DirEntry& entry);
     std::string localStartPath() const;
     int clampedTransMode() const;
     // The transfer mode the mode list shows (read anew for every item).
@@ -191,8 +192,6 @@ private:
     bool acceptsDrop(int pane, const QByteArray& marker, const QList<QUrl>& urls) const;
     void paneDropped(int pane, const QByteArray& marker, const QList<QUrl>& urls);
     void showPaneFolder(int pane);
-    // Puts the shown folder's entry back into a path box (after refused or failed input).
-    void restorePathBox(int pane);
     enum class ProbeResult { Folder, NotFolder, NoAnswer };
     ProbeResult probeDrive(const std::string& root);
     // After a transfer: the target pane's entry for the item, updated in place or added. An
@@ -210,7 +209,6 @@ private:
     std::vector<std::string> mounts_;
     DriveProbe driveProbe_;
     int driveProbeMs_ = 0;
-    std::array<int, 2> pathIndex_{-1, -1}; // the path box entries shown
     int busy_ = 0;
     bool closeRequested_ = false;
     bool closeConfirmed_ = false;
@@ -229,8 +227,5 @@ public:
 private:
     Frm_Main& window_;
 };
-
-// The last-modified column's text for a time ("" for a record without one).
-QString TimeText(const FileTime& time);
 
 } // namespace oxlip

@@ -18,12 +18,27 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include <exception>
+
 namespace oxlip {
 
 namespace {
 
 QString q(const std::string& text) {
     return QString::fromStdString(text);
+}
+
+// Runs one item's step; an exception ends the step as a failure and goes to the log
+// (standard error), so a fault in a lower layer is reported rather than lost.
+template <class Step> bool Guarded(const char* what, const std::string& name, Step step) {
+    try {
+        return step();
+    } catch (const std::exception& e) {
+        qWarning("%s %s: %s", what, name.c_str(), e.what());
+    } catch (...) {
+        qWarning("%s %s: unknown exception", what, name.c_str());
+    }
+    return false;
 }
 
 std::string withSlash(std::string path) {
@@ -97,7 +112,7 @@ void Frm_Main::Btn_Trs_Click(int index) {
     // nothing of what this command moves.
     const std::string folder = withSlash(ShownFolder(sourcePane));
     std::vector<TransferItem> items;
-    for (const SelectedItem& item : SelectedItems(lv[sourcePane])) {
+    for (const SelectedItem& item : SelectedItems(view(sourcePane))) {
         items.push_back({item.name, folder, item.folder});
     }
     transferItems(upload, items);
@@ -117,7 +132,7 @@ void Frm_Main::UploadDroppedFiles(const QList<QUrl>& urls) {
 
 bool Frm_Main::acceptsDrop(int pane, const QByteArray& marker, const QList<QUrl>& urls) const {
     if (!marker.isEmpty()) {
-        return marker == lv[pane == kLocalPane ? kHostPane : kLocalPane]->dragMarker();
+        return marker == view(pane == kLocalPane ? kHostPane : kLocalPane)->dragMarker();
     }
     return pane == kHostPane && !LocalPathsOf(urls).empty();
 }
@@ -165,25 +180,21 @@ void Frm_Main::transferItems(bool upload, const std::vector<TransferItem>& items
         } else if (item.folder) {
             StatList->appendLine(upload ? QStringLiteral("フォルダをアップロード中・・・・→")
                                         : QStringLiteral("←フォルダをダウンロード中・・・・"));
-            try {
-                ok = (upload ? UploadFolder(session_, local, host, mode)
-                             : DownloadFolder(session_, host, local, mode))
-                         .ok();
-            } catch (...) {
-                ok = false;
-            }
+            ok = Guarded("folder transfer", item.name, [&] {
+                return (upload ? UploadFolder(session_, local, host, mode)
+                               : DownloadFolder(session_, host, local, mode))
+                    .ok();
+            });
         } else {
             ++files;
             StatList->appendLine((upload ? QStringLiteral("ファイルをアップロード中・・・・→")
                                          : QStringLiteral("←ファイルをダウンロード中・・・・")) +
                                  QString::number(files));
-            try {
-                ok = (upload ? UploadFile(session_, local, host, mode)
-                             : DownloadFile(session_, host, local, mode))
-                         .ok();
-            } catch (...) {
-                ok = false;
-            }
+            ok = Guarded("file transfer", item.name, [&] {
+                return (upload ? UploadFile(session_, local, host, mode)
+                               : DownloadFile(session_, host, local, mode))
+                    .ok();
+            });
         }
         if (settings_.ListCache && IsPlainName(item.name)) {
             RefreshPaneEntry(targetPane, item.name, upload ? host : local, item.folder, ok);
@@ -235,7 +246,7 @@ void Frm_Main::RefreshPaneEntry(int pane, const std::string& name, const std::st
     if (!found) {
         return; // the entry stays as it was
     }
-    QStandardItemModel* model = lv[pane]->model();
+    QStandardItemModel* model = view(pane)->model();
     const int row = position - 1;
     if (!record.directory) {
         const auto size = static_cast<qlonglong>(record.size);
@@ -244,7 +255,7 @@ void Frm_Main::RefreshPaneEntry(int pane, const std::string& name, const std::st
     }
     model->item(row, kTimeColumn)->setText(TimeText(record.modified));
     model->item(row, kTimeColumn)->setData(static_cast<qlonglong>(record.modified.ticks), SortRole);
-    lv[pane]->resort();
+    view(pane)->resort();
 }
 
 // ---- File commands ----
@@ -268,7 +279,7 @@ void Frm_Main::m_DelFile_Click() {
     BusyGuard busy(*this);
     showStateWindow();
     const std::string folder = withSlash(ShownFolder(pane));
-    const std::vector<SelectedItem> items = SelectedItems(lv[pane]);
+    const std::vector<SelectedItem> items = SelectedItems(view(pane));
     std::vector<QPersistentModelIndex> deleted;
     for (const SelectedItem& item : items) {
         if (closeRequested_ || (pane == kHostPane && !session_.connected())) {
@@ -278,25 +289,21 @@ void Frm_Main::m_DelFile_Click() {
             continue;
         }
         const std::string full = folder + item.name;
-        bool gone = false;
-        try {
+        const bool gone = Guarded("delete", item.name, [&] {
             if (pane == kHostPane) {
-                gone = (item.folder ? DeleteHostFolder(session_, full)
+                return (item.folder ? DeleteHostFolder(session_, full)
                                     : DeleteHostFile(session_, full))
-                           .ok();
-            } else {
-                if (item.folder) {
-                    DeleteLocalFolder(full);
-                } else {
-                    DeleteLocalFile(full);
-                }
-                // A tree delete may leave part of the tree: gone only when nothing is left.
-                DirEntry left;
-                gone = GetLocalEntry(full, left) == 0;
+                    .ok();
             }
-        } catch (...) {
-            gone = false;
-        }
+            if (item.folder) {
+                DeleteLocalFolder(full);
+            } else {
+                DeleteLocalFile(full);
+            }
+            // A tree delete may leave part of the tree: gone only when nothing is left.
+            DirEntry left;
+            return GetLocalEntry(full, left) == 0;
+        });
         if (gone) {
             deleted.push_back(item.index);
         }
@@ -304,7 +311,7 @@ void Frm_Main::m_DelFile_Click() {
     if (settings_.ListCache) {
         for (const QPersistentModelIndex& index : deleted) {
             if (index.isValid()) {
-                lv[pane]->model()->removeRow(index.row());
+                view(pane)->model()->removeRow(index.row());
             }
         }
     } else {
@@ -332,8 +339,8 @@ void Frm_Main::m_MakeFolder_Click() {
     const QString base =
         pane == kHostPane ? QStringLiteral("NewFolder") : QStringLiteral("新しいフォルダ");
     int count = 0;
-    for (int row = 0; row < lv[pane]->count(); ++row) {
-        if (lv[pane]->itemText(row).startsWith(base, Qt::CaseSensitive)) {
+    for (int row = 0; row < view(pane)->count(); ++row) {
+        if (view(pane)->itemText(row).startsWith(base, Qt::CaseSensitive)) {
             ++count;
         }
     }
@@ -373,9 +380,9 @@ void Frm_Main::m_ChangeName_Click() {
         refuse();
         return;
     }
-    const int row = lv[pane]->selectedRow();
+    const int row = view(pane)->selectedRow();
     if (row >= 0) {
-        lv[pane]->startRename(row);
+        view(pane)->startRename(row);
     }
 }
 
@@ -406,7 +413,7 @@ void Frm_Main::m_Permision_Click() {
         refuse();
         return;
     }
-    PaneView* host = lv[kHostPane];
+    PaneView* host = view(kHostPane);
     int row = -1;
     for (int i = 0; i < host->count(); ++i) {
         if (host->isSelected(i)) {

@@ -20,14 +20,6 @@
 
 namespace oxlip {
 
-namespace {
-
-QString q(const std::string& text) {
-    return QString::fromStdString(text);
-}
-
-} // namespace
-
 void Frm_Main::buildMenus() {
     QMenuBar* bar = menuBar();
     bar->setFont(QFont(kUiFont, 9));
@@ -109,12 +101,14 @@ void Frm_Main::buildControls() {
     picToolbar->setGeometry(0, 0, 700, 27);
 
     const QFont fixedFont(kFixedFont, 9);
-    Label1 = new QLabel(QStringLiteral("設定名"), client);
-    Label1->setFont(fixedFont);
-    Label1->setGeometry(16, 32, 65, 17);
-    Label2 = new QLabel(QStringLiteral("転送モード"), client);
-    Label2->setFont(fixedFont);
-    Label2->setGeometry(184, 32, 73, 17);
+    profileCaption = new QLabel(QStringLiteral("設定名"), client);
+    profileCaption->setObjectName(QStringLiteral("Label1"));
+    profileCaption->setFont(fixedFont);
+    profileCaption->setGeometry(16, 32, 65, 17);
+    modeCaption = new QLabel(QStringLiteral("転送モード"), client);
+    modeCaption->setObjectName(QStringLiteral("Label2"));
+    modeCaption->setFont(fixedFont);
+    modeCaption->setGeometry(184, 32, 73, 17);
 
     constexpr int kComboHeight = 22;
     cmb = new QComboBox(client);
@@ -135,45 +129,11 @@ void Frm_Main::buildControls() {
     Btn_User = makeButton(QStringLiteral("設定"), 528);
     Btn_Ftp = makeButton(QStringLiteral("詳細設定"), 608);
 
-    const QStringList localColumns = {QStringLiteral("ﾌｧｲﾙ名"), QStringLiteral("ｻｲｽﾞ"),
-                                      QStringLiteral("種類"), QStringLiteral("最終更新")};
-    QStringList hostColumns = localColumns;
-    hostColumns << QStringLiteral("ｱｸｾｽ権");
-    const QList<int> widths = {100, 40, 50, 130, 50};
-
-    for (int n = 0; n < 2; ++n) {
-        Btn[n] = new QToolButton(client);
-        Btn[n]->setObjectName(QStringLiteral("Btn%1").arg(n));
-        Btn[n]->setIcon(images::icon(images::Image::Up));
-        Btn[n]->setIconSize(QSize(18, 18));
-        Btn[n]->setToolTip(QStringLiteral("上へ"));
-        Btn[n]->setGeometry(n == 0 ? 8 : 368, 80, 23, 23);
-
-        Cmb_Dir[n] = new QComboBox(client);
-        Cmb_Dir[n]->setObjectName(QStringLiteral("Cmb_Dir%1").arg(n));
-        Cmb_Dir[n]->setEditable(true);
-        Cmb_Dir[n]->setInsertPolicy(QComboBox::NoInsert);
-        Cmb_Dir[n]->setCompleter(nullptr);
-        Cmb_Dir[n]->setMaxVisibleItems(20);
-        Cmb_Dir[n]->setGeometry(n == 0 ? 112 : 392, 80, n == 0 ? 195 : 275, kComboHeight);
-        Cmb_Dir[n]->installEventFilter(this);
-        Cmb_Dir[n]->lineEdit()->installEventFilter(this);
-
-        lv[n] = new PaneView(n == 0 ? localColumns : hostColumns, widths, client);
-        lv[n]->setObjectName(QStringLiteral("lv%1").arg(n));
-        lv[n]->setGeometry(n == 0 ? 8 : 368, 112, 297, 233);
+    for (int side : {kLocalPane, kHostPane}) {
+        panes_[side] = std::make_unique<Pane>(side, client, this);
     }
-
-    Drv = new QComboBox(client);
-    Drv->setObjectName(QStringLiteral("Drv"));
-    Drv->setGeometry(32, 80, 73, kComboHeight);
     mounts_ = ListMountPoints();
-    int longest = 0;
-    for (const std::string& mount : mounts_) {
-        Drv->addItem(q(mount));
-        longest = std::max(longest, Drv->fontMetrics().horizontalAdvance(q(mount)));
-    }
-    Drv->view()->setMinimumWidth(std::min(longest + 40, 480));
+    pane(kLocalPane).addDriveBox(mounts_);
 
     const images::Image transferImages[2] = {images::Image::SendRight, images::Image::ReceiveLeft};
     const QString transferTips[2] = {QStringLiteral("アップロード"),

@@ -41,25 +41,6 @@ std::string withSlash(std::string path) {
 // How often a drive's probe is looked at while the window waits for it.
 constexpr int kDrivePollMs = 10;
 
-// Longest chain of ancestors a path box takes; a path has far fewer components.
-constexpr int kMaxChain = 4096;
-
-// Entry 0 the path as given, then each parent up to the root (the path that is its own
-// parent).
-QStringList AncestorChain(const std::string& path) {
-    QStringList chain{q(path)};
-    std::string last = path;
-    for (int i = 0; i < kMaxChain; ++i) {
-        std::string parent = GetParentPath(last, '/');
-        if (parent == last || parent.empty()) {
-            break;
-        }
-        chain << q(parent);
-        last = parent;
-    }
-    return chain;
-}
-
 // The wait cursor on the window while a folder is read.
 class WaitCursor {
 public:
@@ -76,66 +57,28 @@ private:
 
 // ---- Items ----
 
-QString TimeText(const FileTime& time) {
-    // A record without a time (nothing could be read back) shows none.
-    return time.ticks == 0 ? QString() : q(FormatFileTime(time));
+PaneView* Frm_Main::view(int side) const {
+    return panes_[side]->view();
 }
 
 bool Frm_Main::IsAsciiFile(const std::string& name) const {
     return GetTransferType(GetExtension(name), settings_.AsciiExtensionList) == TransferMode::Ascii;
 }
 
-void Frm_Main::addItemUnsorted(int pane, const std::string& name, const DirEntry& entry) {
-    const bool folder = entry.directory;
-    const int icon = folder ? 1 : (IsAsciiFile(name) ? 2 : 3);
-    const QString qname = q(name);
-
-    auto* nameItem = new PaneItem(qname, qname);
-    nameItem->setEditable(true);
-    nameItem->setData(icon, IconIndexRole);
-    nameItem->setIcon(images::paneIcon(icon));
-
-    // Sizes sort by their byte count and dates by their time; folders have no size.
-    const auto size = static_cast<qlonglong>(entry.size);
-    auto* sizeItem = new PaneItem(folder ? QString() : q(FormatSizeKB(int64_t(size))),
-                                  folder ? qlonglong(-1) : size);
-    sizeItem->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-
-    const QString type = folder ? QStringLiteral("<フォルダ>") : q(GetExtension(name)).toUpper();
-    auto* typeItem = new PaneItem(type, type);
-
-    auto* timeItem =
-        new PaneItem(TimeText(entry.modified), static_cast<qlonglong>(entry.modified.ticks));
-
-    QList<QStandardItem*> row{nameItem, sizeItem, typeItem, timeItem};
-    if (pane == kHostPane) {
-        const QString access = QString::fromStdString(PermissionDigits(entry.permissions));
-        row << new PaneItem(access, access);
-    }
-    lv[pane]->addRow(row);
-}
-
-bool Frm_Main::AddPaneItem(int pane, const std::string& name, const DirEntry& entry) {
-    addItemUnsorted(pane, name, entry);
-    lv[pane]->resort();
+bool Frm_Main::AddPaneItem(int side, const std::string& name, const DirEntry& entry) {
+    pane(side).addItem(name, entry, IsAsciiFile(name));
+    view(side)->resort();
     return true;
 }
 
-int Frm_Main::FindPaneItem(int pane, const std::string& name) const {
-    const QString wanted = q(name);
-    const PaneView* view = lv[pane];
-    for (int row = 0; row < view->count(); ++row) {
-        if (view->itemText(row) == wanted) {
-            return row + 1;
-        }
-    }
-    return 0;
+int Frm_Main::FindPaneItem(int side, const std::string& name) const {
+    return pane(side).findItem(name);
 }
 
 // ---- Showing folders ----
 
 bool Frm_Main::ShowLocalFolder(const std::string& path) {
-    lv[kLocalPane]->clearItems();
+    view(kLocalPane)->clearItems();
     const std::string folder = withSlash(path);
     if (!PathIsDirectory(folder)) {
         return false;
@@ -143,20 +86,15 @@ bool Frm_Main::ShowLocalFolder(const std::string& path) {
     WaitCursor wait(this);
     std::vector<DirEntry> list;
     const int count = ListLocalFolder(list, folder + "*.*");
-    lv[kLocalPane]->beginFill();
     for (DirEntry& entry : list) {
-        if (entry.name == "." || entry.name == "..") {
-            continue;
-        }
         entry.modified = FileTimeToLocalFileTime(entry.modified);
-        addItemUnsorted(kLocalPane, entry.name, entry);
     }
-    lv[kLocalPane]->endFill();
+    pane(kLocalPane).fill(list, [this](const std::string& name) { return IsAsciiFile(name); });
     return count > 0;
 }
 
 bool Frm_Main::ShowHostFolder(const std::string& path) {
-    lv[kHostPane]->clearItems();
+    view(kHostPane)->clearItems();
     if (!session_.connected()) {
         return false;
     }
@@ -169,16 +107,7 @@ bool Frm_Main::ShowHostFolder(const std::string& path) {
     std::vector<DirEntry> list;
     // A listing that failed shows an empty folder.
     const int count = ListHostFolder(session_, list, "*.*") ? static_cast<int>(list.size()) : 0;
-    // Nothing below pumps events, so the views never see the rows half added.
-    lv[kHostPane]->beginFill();
-    for (const DirEntry& entry : list) {
-        const std::string name = TrimAtNul(entry.name);
-        if (name == "." || name == ".." || name.empty()) {
-            continue;
-        }
-        addItemUnsorted(kHostPane, name, entry);
-    }
-    lv[kHostPane]->endFill();
+    pane(kHostPane).fill(list, [this](const std::string& name) { return IsAsciiFile(name); });
     return count > 0;
 }
 
@@ -186,54 +115,31 @@ bool Frm_Main::SetLocalPath(const std::string& path) {
     if (!ProbeLocalPath(path)) {
         return false;
     }
-    QComboBox* box = Cmb_Dir[kLocalPane];
-    box->clear();
-    box->addItems(AncestorChain(path));
+    pane(kLocalPane).showPathChain(path);
     SelectPathEntry(kLocalPane, 0);
 
     Cmb_Trs->setCurrentIndex(clampedTransMode());
     Cmb_Trs_Click();
 
     // Only the drive list's display follows; its change behaviour does not run.
-    const int drive = Drv->findText(q(MountPointOfPath(path, mounts_)));
-    if (drive >= 0) {
-        Drv->setCurrentIndex(drive);
-    }
+    pane(kLocalPane).showDriveOf(path, mounts_);
     return true;
 }
 
 bool Frm_Main::SetHostPath(const std::string& path) {
-    QComboBox* box = Cmb_Dir[kHostPane];
-    box->clear();
-    box->addItems(AncestorChain(path));
+    pane(kHostPane).showPathChain(path);
     SelectPathEntry(kHostPane, 0);
     return true;
 }
 
-std::string Frm_Main::ShownFolder(int pane) const {
-    const QComboBox* box = Cmb_Dir[pane];
-    const int index = pathIndex_[pane];
-    return index >= 0 && index < box->count() ? box->itemText(index).toStdString() : std::string();
+std::string Frm_Main::ShownFolder(int side) const {
+    return pane(side).shownFolder();
 }
 
-void Frm_Main::restorePathBox(int pane) {
-    QComboBox* box = Cmb_Dir[pane];
-    const int shown = pathIndex_[pane];
-    if (shown >= 0 && shown < box->count()) {
-        box->setCurrentIndex(shown);
-        box->setEditText(box->itemText(shown));
+void Frm_Main::SelectPathEntry(int side, int index) {
+    if (pane(side).chooseEntry(index)) {
+        Cmb_Dir_Click(side);
     }
-}
-
-void Frm_Main::SelectPathEntry(int pane, int index) {
-    QComboBox* box = Cmb_Dir[pane];
-    if (index < 0 || index >= box->count()) {
-        return;
-    }
-    box->setCurrentIndex(index);
-    box->setEditText(box->itemText(index)); // also when the index was already selected
-    pathIndex_[pane] = index;
-    Cmb_Dir_Click(pane);
 }
 
 // ---- Navigation ----
@@ -243,12 +149,12 @@ void Frm_Main::Cmb_Dir_Click(int pane) {
 }
 
 void Frm_Main::Cmb_Dir_Enter(int pane) {
-    const std::string path = Cmb_Dir[pane]->currentText().toStdString();
+    const std::string path = this->pane(pane).pathBox()->currentText().toStdString();
     const bool ok =
         paneUsable(pane) && (pane == kHostPane ? SetHostPath(path) : SetLocalPath(path));
     if (!ok) {
         // Back to the folder shown before the typing.
-        restorePathBox(pane);
+        this->pane(pane).restorePathBox();
     }
 }
 
@@ -277,7 +183,8 @@ Frm_Main::ProbeResult Frm_Main::probeDrive(const std::string& root) {
 }
 
 void Frm_Main::Drv_Change() {
-    const std::string root = withSlash(Drv->currentText().toStdString());
+    QComboBox* drives = pane(kLocalPane).driveBox();
+    const std::string root = withSlash(drives->currentText().toStdString());
     const ProbeResult probe = probeDrive(root);
     if (probe == ProbeResult::NoAnswer) {
         ui::ShowMessage(this, q(root) + QStringLiteral(" が応答しません"), ui::MsgIcon::Critical,
@@ -285,7 +192,7 @@ void Frm_Main::Drv_Change() {
     }
     if (probe != ProbeResult::Folder || !SetLocalPath(root)) {
         const QString drive = q(MountPointOfPath(ShownFolder(kLocalPane), mounts_));
-        Drv->setCurrentIndex(Drv->findText(drive));
+        drives->setCurrentIndex(drives->findText(drive));
     }
 }
 
@@ -293,11 +200,10 @@ void Frm_Main::Btn_Click(int pane) {
     if (!paneUsable(pane)) {
         return; // a disconnected host pane keeps its listing
     }
-    QToolButton* up = Btn[pane];
-    QComboBox* box = Cmb_Dir[pane];
+    QToolButton* up = this->pane(pane).upButton();
     up->setEnabled(false);
-    const int index = pathIndex_[pane];
-    if (index >= 0 && index < box->count() - 1) {
+    const int index = this->pane(pane).shownIndex();
+    if (index >= 0 && index < this->pane(pane).pathBox()->count() - 1) {
         // The host pane never goes up from the profile's start folder.
         if (pane == kHostPane && ShownFolder(pane) == settings_.profile.Dir) {
             up->setEnabled(true);
@@ -315,7 +221,7 @@ void Frm_Main::Btn_Click(int pane) {
 }
 
 void Frm_Main::lv_DblClick(int pane) {
-    const PaneView* view = lv[pane];
+    const PaneView* view = this->view(pane);
     const int row = view->selectedRow();
     if (row < 0 || view->iconIndex(row) != 1 || !paneUsable(pane)) {
         return;
@@ -325,7 +231,7 @@ void Frm_Main::lv_DblClick(int pane) {
         path += QLatin1Char('/');
     }
     path += view->itemText(row) + QLatin1Char('/');
-    Cmb_Dir[pane]->setEditText(path);
+    this->pane(pane).pathBox()->setEditText(path);
     Cmb_Dir_Enter(pane);
 }
 
@@ -348,7 +254,7 @@ void Frm_Main::updatePaneToolbar() {
 }
 
 void Frm_Main::lv_ColumnClick(int pane, int column) {
-    PaneView* view = lv[pane];
+    PaneView* view = this->view(pane);
     Qt::SortOrder order = view->sortOrder();
     if (column == view->sortKey()) {
         order = order == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;

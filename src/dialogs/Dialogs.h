@@ -32,21 +32,24 @@ public:
     explicit Frm_User(Settings& settings, QWidget* parent = nullptr);
 
     // The controls, public so that the window's tests can drive them.
-    QGroupBox* Frame1 = nullptr;
-    QGroupBox* Frame2 = nullptr;
-    QGroupBox* Frame3 = nullptr;
-    QLineEdit* txt[6] = {};
-    QLabel* Label1 = nullptr;
-    QLabel* Label2 = nullptr;
-    QLabel* Label3 = nullptr;
-    QLabel* Label4[2] = {};
-    QPushButton* Command1 = nullptr;
+    QGroupBox* nameFrame = nullptr;
+    QGroupBox* connectionFrame = nullptr;
+    QGroupBox* profileListFrame = nullptr;
+    // The boxes of the profile, in their form's order (object names "txt_0" to "txt_5").
+    enum Field { ProfileName, Server, User, Password, HostFolder, LocalFolder, FieldCount };
+    QLineEdit* fields[FieldCount] = {};
+    QLabel* serverCaption = nullptr;
+    QLabel* userCaption = nullptr;
+    QLabel* passwordCaption = nullptr;
+    QLabel* hostFolderCaption = nullptr;
+    QLabel* localFolderCaption = nullptr;
+    QPushButton* browseButton = nullptr;
     QListWidget* List = nullptr;
     QPushButton* Btn_Set[2] = {};
     QPushButton* Btn[3] = {};
     // The connection options.
-    QGroupBox* Frame4 = nullptr;
-    QLabel* Label5[5] = {}; // 暗号化, ポート, 接続モード, 文字コード, キープアライブ (秒)
+    QGroupBox* optionsFrame = nullptr;
+    QLabel* optionCaptions[5] = {}; // 暗号化, ポート, 接続モード, 文字コード, キープアライブ (秒)
     QComboBox* cmb_tls = nullptr;   // EncryptionMode order
     QLineEdit* txt_port = nullptr;  // empty: the default for the encryption
     QRadioButton* opt_mode[2] = {}; // パッシブ, アクティブ
@@ -79,12 +82,12 @@ class Frm_Ftp : public QDialog {
 public:
     explicit Frm_Ftp(Settings& settings, QWidget* parent = nullptr);
 
-    QGroupBox* Frame1 = nullptr;
-    QGroupBox* Frame2 = nullptr;
-    QLineEdit* txt = nullptr;
+    QGroupBox* extensionFrame = nullptr;
+    QGroupBox* listFrame = nullptr;
+    QLineEdit* extensionBox = nullptr;
     QPushButton* Btn[3] = {};
     QListWidget* List = nullptr;
-    QLabel* Label1 = nullptr;
+    QLabel* hint = nullptr;
     QCheckBox* chk_list = nullptr;
     QPushButton* Btn_Close = nullptr;
 
@@ -120,17 +123,17 @@ public:
     QString CommandText() const;
     std::function<bool(const std::string& command)> sendCommand;
 
-    QLabel* Label1 = nullptr;
+    QLabel* nameCaption = nullptr;
     QLineEdit* txt_name = nullptr;
-    QGroupBox* Frame1 = nullptr;
-    QGroupBox* Frame2 = nullptr;
-    QGroupBox* Frame3 = nullptr;
-    QLabel* lbl_own = nullptr;
-    QLabel* lbl_grp = nullptr;
-    QLabel* lbl_usr = nullptr;
-    QCheckBox* chk_own[3] = {};
-    QCheckBox* chk_grp[3] = {};
-    QCheckBox* chk_usr[3] = {};
+    QGroupBox* ownerFrame = nullptr;
+    QGroupBox* groupFrame = nullptr;
+    QGroupBox* othersFrame = nullptr;
+    QLabel* ownerDigit = nullptr;
+    QLabel* groupDigit = nullptr;
+    QLabel* othersDigit = nullptr;
+    QCheckBox* ownerBoxes[3] = {};
+    QCheckBox* groupBoxes[3] = {};
+    QCheckBox* othersBoxes[3] = {};
     QPushButton* cmd_ok = nullptr;
     QPushButton* cmd_cancel = nullptr;
 
@@ -180,13 +183,13 @@ public:
     static QString WebAddress();
     static QString MailAddress();
 
-    QLabel* Image1 = nullptr;
-    QLabel* Label1 = nullptr;
-    QLabel* Label2 = nullptr;
-    QLabel* Label3 = nullptr;
-    QLabel* Label4 = nullptr;
-    QLabel* Label5 = nullptr;
-    QPushButton* Command1 = nullptr;
+    QLabel* iconLabel = nullptr;
+    QLabel* productLabel = nullptr;
+    QLabel* versionLabel = nullptr;
+    QLabel* creditLabel = nullptr;
+    QLabel* webLink = nullptr;
+    QLabel* mailLink = nullptr;
+    QPushButton* okButton = nullptr;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -79,10 +79,11 @@ Frm_Cert::Frm_Cert(const ftp::CertificateProblem& problem, bool refusalOnly, QWi
                     changed ? QStringLiteral("証明書の警告") : QStringLiteral("証明書の確認"), 8520,
                     5715);
 
-    Image1 = new QLabel(this);
-    Image1->setObjectName(QStringLiteral("Image1"));
-    ui::PlaceTwips(Image1, 120, 120, 480, 480);
-    Image1->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(Image1->size()));
+    iconLabel = new QLabel(this);
+    iconLabel->setObjectName(QStringLiteral("Image1"));
+    ui::PlaceTwips(iconLabel, 120, 120, 480, 480);
+    iconLabel->setPixmap(
+        style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(iconLabel->size()));
 
     const QString server = Q(problem.hostPort);
     QString message;
@@ -102,12 +103,12 @@ Frm_Cert::Frm_Cert(const ftp::CertificateProblem& problem, bool refusalOnly, QWi
                                  "するおそれがあります。")
                       .arg(server);
     }
-    Label1 = MakeLabel(this, QStringLiteral("Label1"), message);
-    ui::PlaceTwips(Label1, 720, 120, 7680, 1200);
+    messageLabel = MakeLabel(this, QStringLiteral("Label1"), message);
+    ui::PlaceTwips(messageLabel, 720, 120, 7680, 1200);
 
-    Frame1 = new QGroupBox(QStringLiteral("証明書"), this);
-    Frame1->setObjectName(QStringLiteral("Frame1"));
-    ui::PlaceTwips(Frame1, 120, 1440, 8280, 3660);
+    certificateFrame = new QGroupBox(QStringLiteral("証明書"), this);
+    certificateFrame->setObjectName(QStringLiteral("Frame1"));
+    ui::PlaceTwips(certificateFrame, 120, 1440, 8280, 3660);
 
     const QString validity =
         QStringLiteral("%1 から %2 まで (UTC)").arg(Q(problem.notBefore), Q(problem.notAfter));
@@ -126,9 +127,11 @@ Frm_Cert::Frm_Cert(const ftp::CertificateProblem& problem, bool refusalOnly, QWi
          FingerprintLines(problem.fingerprint)},
     };
     for (int i = 0; i < 5; ++i) {
-        lbl_name[i] = MakeLabel(Frame1, QStringLiteral("lbl_name_%1").arg(i), rows[i].first);
+        lbl_name[i] =
+            MakeLabel(certificateFrame, QStringLiteral("lbl_name_%1").arg(i), rows[i].first);
         ui::PlaceTwips(lbl_name[i], 120, 300 + 660 * i, 1935, 600);
-        lbl_value[i] = MakeLabel(Frame1, QStringLiteral("lbl_value_%1").arg(i), rows[i].second);
+        lbl_value[i] =
+            MakeLabel(certificateFrame, QStringLiteral("lbl_value_%1").arg(i), rows[i].second);
         lbl_value[i]->setTextInteractionFlags(Qt::TextSelectableByMouse);
         lbl_value[i]->setToolTip(rows[i].second);
         ui::PlaceTwips(lbl_value[i], 2160, 300 + 660 * i, 6000, 600);

@@ -31,9 +31,9 @@ public:
     // Why the certificate was not accepted, in one Japanese sentence.
     static QString Reason(const ftp::CertificateProblem& problem);
 
-    QLabel* Image1 = nullptr; // the warning sign
-    QLabel* Label1 = nullptr; // what happened
-    QGroupBox* Frame1 = nullptr;
+    QLabel* iconLabel = nullptr;    // the warning sign
+    QLabel* messageLabel = nullptr; // what happened
+    QGroupBox* certificateFrame = nullptr;
     QLabel* lbl_name[5] = {}; // captions: 理由, 発行先, 発行者, 有効期間, fingerprint (a
                               // changed certificate: the old and new fingerprints last)
     QLabel* lbl_value[5] = {}; // the certificate's values

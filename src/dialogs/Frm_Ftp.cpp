@@ -16,19 +16,19 @@ namespace oxlip {
 Frm_Ftp::Frm_Ftp(Settings& settings, QWidget* parent) : QDialog(parent), settings_(settings) {
     ui::SetUpDialog(this, QStringLiteral("Frm_Ftp"), QStringLiteral("FTP転送の詳細"), 5325, 3765);
 
-    Frame1 = new QGroupBox(QStringLiteral("自動判別転送"), this);
-    Frame1->setObjectName(QStringLiteral("Frame1"));
-    ui::PlaceTwips(Frame1, 120, 120, 5055, 2535);
+    extensionFrame = new QGroupBox(QStringLiteral("自動判別転送"), this);
+    extensionFrame->setObjectName(QStringLiteral("Frame1"));
+    ui::PlaceTwips(extensionFrame, 120, 120, 5055, 2535);
 
-    txt = new QLineEdit(Frame1);
-    txt->setObjectName(QStringLiteral("txt"));
-    ui::PlaceTwips(txt, 120, 360, 1335, 270);
+    extensionBox = new QLineEdit(extensionFrame);
+    extensionBox->setObjectName(QStringLiteral("txt"));
+    ui::PlaceTwips(extensionBox, 120, 360, 1335, 270);
 
     const QString captions[3] = {QStringLiteral("リストへ追加"), QStringLiteral("リストから削除"),
                                  QStringLiteral("初期値に戻す")};
     const int tops[3] = {840, 1320, 1920};
     for (int i = 0; i < 3; ++i) {
-        Btn[i] = new QPushButton(captions[i], Frame1);
+        Btn[i] = new QPushButton(captions[i], extensionFrame);
         Btn[i]->setObjectName(QStringLiteral("Btn_%1").arg(i));
         Btn[i]->setAutoDefault(false);
         ui::PlaceTwips(Btn[i], 120, tops[i], 1335, 375);
@@ -37,22 +37,22 @@ Frm_Ftp::Frm_Ftp(Settings& settings, QWidget* parent) : QDialog(parent), setting
     Btn[0]->setToolTip(QStringLiteral("ﾘｽﾄへ追加します"));
     Btn[1]->setToolTip(QStringLiteral("選択した拡張子をﾘｽﾄから削除します"));
 
-    List = new QListWidget(Frame1);
+    List = new QListWidget(extensionFrame);
     List->setObjectName(QStringLiteral("List"));
     List->setSelectionMode(QAbstractItemView::SingleSelection);
     List->installEventFilter(this);
     ui::PlaceTwips(List, 1560, 360, 1335, 2010);
 
-    Label1 = new QLabel(Frame1);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setWordWrap(true);
-    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    ui::PlaceTwips(Label1, 3000, 360, 1935, 1935);
+    hint = new QLabel(extensionFrame);
+    hint->setObjectName(QStringLiteral("Label1"));
+    hint->setWordWrap(true);
+    hint->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    ui::PlaceTwips(hint, 3000, 360, 1935, 1935);
 
-    Frame2 = new QGroupBox(QStringLiteral("ファイル一覧"), this);
-    Frame2->setObjectName(QStringLiteral("Frame2"));
-    ui::PlaceTwips(Frame2, 120, 2760, 3135, 855);
-    chk_list = new QCheckBox(QStringLiteral("ファイルリストをキャッシングする"), Frame2);
+    listFrame = new QGroupBox(QStringLiteral("ファイル一覧"), this);
+    listFrame->setObjectName(QStringLiteral("Frame2"));
+    ui::PlaceTwips(listFrame, 120, 2760, 3135, 855);
+    chk_list = new QCheckBox(QStringLiteral("ファイルリストをキャッシングする"), listFrame);
     chk_list->setObjectName(QStringLiteral("chk_list"));
     ui::PlaceTwips(chk_list, 120, 360, 2775, 255);
 
@@ -62,13 +62,13 @@ Frm_Ftp::Frm_Ftp(Settings& settings, QWidget* parent) : QDialog(parent), setting
     ui::PlaceTwips(Btn_Close, 3960, 3240, 1215, 375);
     connect(Btn_Close, &QPushButton::clicked, this, &Frm_Ftp::Btn_Close_Click);
 
-    Label1->setText(QStringLiteral("アスキーで転送する拡張子を指定してください\n"
-                                   "リストにない拡張子は全てバイナリで転送されます"));
+    hint->setText(QStringLiteral("アスキーで転送する拡張子を指定してください\n"
+                                 "リストにない拡張子は全てバイナリで転送されます"));
     FillList();
     chk_list->setChecked(settings_.ListCache);
     // Caching takes effect at once, also for a transfer that waits while the dialog is open.
     connect(chk_list, &QCheckBox::toggled, this, [this](bool on) { settings_.ListCache = on; });
-    txt->setFocus();
+    extensionBox->setFocus();
 }
 
 void Frm_Ftp::FillList() {
@@ -95,10 +95,10 @@ void Frm_Ftp::Btn_Click(int index) {
 }
 
 void Frm_Ftp::AddExtension() {
-    if (txt->text().isEmpty()) {
+    if (extensionBox->text().isEmpty()) {
         return;
     }
-    const QString upper = txt->text().toUpper();
+    const QString upper = extensionBox->text().toUpper();
     for (int i = 0; i < List->count(); ++i) {
         if (List->item(i)->text().toUpper() == upper) {
             return;

@@ -54,10 +54,10 @@ Frm_Pms::Frm_Pms(Session* session, const QString& filename, const QString& pms, 
     ui::SetUpDialog(this, QStringLiteral("Frm_Pms"), QStringLiteral("パーミッションの変更"), 6990,
                     3375);
 
-    Label1 = new QLabel(QStringLiteral("対象ファイル/フォルダ名"), this);
-    Label1->setObjectName(QStringLiteral("Label1"));
+    nameCaption = new QLabel(QStringLiteral("対象ファイル/フォルダ名"), this);
+    nameCaption->setObjectName(QStringLiteral("Label1"));
     // Ends where the name box begins (the designed 255 twips would overlap it).
-    ui::PlaceTwips(Label1, 120, 120, 3375, 240);
+    ui::PlaceTwips(nameCaption, 120, 120, 3375, 240);
     txt_name = new QLineEdit(this);
     txt_name->setObjectName(QStringLiteral("txt_name"));
     QPalette palette = txt_name->palette();
@@ -77,9 +77,9 @@ Frm_Pms::Frm_Pms(Session* session, const QString& filename, const QString& pms, 
                                     QStringLiteral("実行許可 ( &1 )")};
     const int frameLefts[3] = {120, 2400, 4680};
     const int boxTops[3] = {720, 1080, 1440};
-    QGroupBox** frames[3] = {&Frame1, &Frame2, &Frame3};
-    QLabel** labels[3] = {&lbl_own, &lbl_grp, &lbl_usr};
-    QCheckBox** boxes[3] = {chk_own, chk_grp, chk_usr};
+    QGroupBox** frames[3] = {&ownerFrame, &groupFrame, &othersFrame};
+    QLabel** labels[3] = {&ownerDigit, &groupDigit, &othersDigit};
+    QCheckBox** boxes[3] = {ownerBoxes, groupBoxes, othersBoxes};
 
     for (int g = 0; g < 3; ++g) {
         auto* frame = new QGroupBox(frameCaptions[g], this);
@@ -127,7 +127,7 @@ Frm_Pms::Frm_Pms(Session* session, const QString& filename, const QString& pms, 
 }
 
 QString Frm_Pms::Digits() const {
-    return lbl_own->text() + lbl_grp->text() + lbl_usr->text();
+    return ownerDigit->text() + groupDigit->text() + othersDigit->text();
 }
 
 QString Frm_Pms::CommandText() const {

@@ -76,54 +76,58 @@ std::optional<int> BoxNumber(const QLineEdit* box, int low, int high) {
 Frm_User::Frm_User(Settings& settings, QWidget* parent) : QDialog(parent), settings_(settings) {
     ui::SetUpDialog(this, QStringLiteral("Frm_User"), QStringLiteral("接続設定"), 10725, 5190);
 
-    Frame1 = new QGroupBox(QStringLiteral("設定名"), this);
-    Frame1->setObjectName(QStringLiteral("Frame1"));
-    ui::PlaceTwips(Frame1, 120, 120, 3855, 615);
-    Frame2 = new QGroupBox(QStringLiteral("接続設定"), this);
-    Frame2->setObjectName(QStringLiteral("Frame2"));
-    ui::PlaceTwips(Frame2, 120, 840, 3855, 3735);
-    Frame3 = new QGroupBox(QStringLiteral("設定一覧"), this);
-    Frame3->setObjectName(QStringLiteral("Frame3"));
-    ui::PlaceTwips(Frame3, 4080, 120, 2535, 4935);
+    nameFrame = new QGroupBox(QStringLiteral("設定名"), this);
+    nameFrame->setObjectName(QStringLiteral("Frame1"));
+    ui::PlaceTwips(nameFrame, 120, 120, 3855, 615);
+    connectionFrame = new QGroupBox(QStringLiteral("接続設定"), this);
+    connectionFrame->setObjectName(QStringLiteral("Frame2"));
+    ui::PlaceTwips(connectionFrame, 120, 840, 3855, 3735);
+    profileListFrame = new QGroupBox(QStringLiteral("設定一覧"), this);
+    profileListFrame->setObjectName(QStringLiteral("Frame3"));
+    ui::PlaceTwips(profileListFrame, 4080, 120, 2535, 4935);
 
     for (int i = 0; i < 6; ++i) {
-        txt[i] = new QLineEdit(i == 0 ? Frame1 : Frame2);
-        txt[i]->setObjectName(QStringLiteral("txt_%1").arg(i));
+        fields[i] = new QLineEdit(i == 0 ? nameFrame : connectionFrame);
+        fields[i]->setObjectName(QStringLiteral("txt_%1").arg(i));
     }
-    txt[3]->setEchoMode(QLineEdit::Password);
-    txt[3]->setStyleSheet(QStringLiteral("lineedit-password-character: 42;")); // "*"
-    ui::PlaceTwips(txt[0], 120, 240, 3375, 270);
-    ui::PlaceTwips(txt[1], 120, 480, 3375, 270);
-    ui::PlaceTwips(txt[2], 120, 1200, 3375, 270);
-    ui::PlaceTwips(txt[3], 120, 1920, 3375, 270);
-    ui::PlaceTwips(txt[4], 120, 2640, 3375, 270);
+    fields[Password]->setEchoMode(QLineEdit::Password);
+    fields[Password]->setStyleSheet(QStringLiteral("lineedit-password-character: 42;")); // "*"
+    ui::PlaceTwips(fields[ProfileName], 120, 240, 3375, 270);
+    ui::PlaceTwips(fields[Server], 120, 480, 3375, 270);
+    ui::PlaceTwips(fields[User], 120, 1200, 3375, 270);
+    ui::PlaceTwips(fields[Password], 120, 1920, 3375, 270);
+    ui::PlaceTwips(fields[HostFolder], 120, 2640, 3375, 270);
     // One pixel narrower than designed so that it ends where the "...." button begins.
-    ui::PlaceTwips(txt[5], 120, 3360, 3360, 270);
+    ui::PlaceTwips(fields[LocalFolder], 120, 3360, 3360, 270);
 
     // The labels end where their boxes begin (the designed 255 twips would overlap them).
-    Label1 = MakeLabel(Frame2, QStringLiteral("Label1"), QStringLiteral("接続先サーバ"));
-    ui::PlaceTwips(Label1, 120, 240, 1335, 240);
-    Label2 = MakeLabel(Frame2, QStringLiteral("Label2"), QStringLiteral("ユーザ名"));
-    ui::PlaceTwips(Label2, 120, 960, 1215, 240);
-    Label3 = MakeLabel(Frame2, QStringLiteral("Label3"), QStringLiteral("パスワード"));
-    ui::PlaceTwips(Label3, 120, 1680, 1335, 240);
-    Label4[0] =
-        MakeLabel(Frame2, QStringLiteral("Label4_0"), QStringLiteral("ホストの初期フォルダ"));
-    ui::PlaceTwips(Label4[0], 120, 2400, 2055, 240);
-    Label4[1] =
-        MakeLabel(Frame2, QStringLiteral("Label4_1"), QStringLiteral("ローカルの初期フォルダ"));
-    ui::PlaceTwips(Label4[1], 120, 3120, 2055, 240);
+    serverCaption =
+        MakeLabel(connectionFrame, QStringLiteral("Label1"), QStringLiteral("接続先サーバ"));
+    ui::PlaceTwips(serverCaption, 120, 240, 1335, 240);
+    userCaption = MakeLabel(connectionFrame, QStringLiteral("Label2"), QStringLiteral("ユーザ名"));
+    ui::PlaceTwips(userCaption, 120, 960, 1215, 240);
+    passwordCaption =
+        MakeLabel(connectionFrame, QStringLiteral("Label3"), QStringLiteral("パスワード"));
+    ui::PlaceTwips(passwordCaption, 120, 1680, 1335, 240);
+    hostFolderCaption = MakeLabel(connectionFrame, QStringLiteral("Label4_0"),
+                                  QStringLiteral("ホストの初期フォルダ"));
+    ui::PlaceTwips(hostFolderCaption, 120, 2400, 2055, 240);
+    localFolderCaption = MakeLabel(connectionFrame, QStringLiteral("Label4_1"),
+                                   QStringLiteral("ローカルの初期フォルダ"));
+    ui::PlaceTwips(localFolderCaption, 120, 3120, 2055, 240);
 
-    Command1 = MakeButton(Frame2, QStringLiteral("Command1"), QStringLiteral("...."));
-    ui::PlaceTwips(Command1, 3480, 3360, 255, 255);
+    browseButton = MakeButton(connectionFrame, QStringLiteral("Command1"), QStringLiteral("...."));
+    ui::PlaceTwips(browseButton, 3480, 3360, 255, 255);
 
-    List = new QListWidget(Frame3);
+    List = new QListWidget(profileListFrame);
     List->setObjectName(QStringLiteral("List"));
     List->setSelectionMode(QAbstractItemView::SingleSelection);
     ui::PlaceTwips(List, 120, 360, 2295, 3960);
-    Btn_Set[0] = MakeButton(Frame3, QStringLiteral("Btn_Set_0"), QStringLiteral("新規設定"));
+    Btn_Set[0] =
+        MakeButton(profileListFrame, QStringLiteral("Btn_Set_0"), QStringLiteral("新規設定"));
     ui::PlaceTwips(Btn_Set[0], 120, 4440, 1095, 375);
-    Btn_Set[1] = MakeButton(Frame3, QStringLiteral("Btn_Set_1"), QStringLiteral("設定削除"));
+    Btn_Set[1] =
+        MakeButton(profileListFrame, QStringLiteral("Btn_Set_1"), QStringLiteral("設定削除"));
     ui::PlaceTwips(Btn_Set[1], 1320, 4440, 1095, 375);
 
     Btn[0] = MakeButton(this, QStringLiteral("Btn_0"), QStringLiteral("OK"));
@@ -138,10 +142,25 @@ Frm_User::Frm_User(Settings& settings, QWidget* parent) : QDialog(parent), setti
 
     // Tab order follows the boxes from top to bottom, the options, then the list and the
     // buttons.
-    QWidget* order[] = {txt[0],      txt[1],   txt[2],        txt[3],    txt[4],
-                        txt[5],      Command1, cmb_tls,       txt_port,  opt_mode[0],
-                        opt_mode[1], cmb_code, txt_keepalive, List,      Btn[0],
-                        Btn[1],      Btn[2],   Btn_Set[0],    Btn_Set[1]};
+    QWidget* order[] = {fields[ProfileName],
+                        fields[Server],
+                        fields[User],
+                        fields[Password],
+                        fields[HostFolder],
+                        fields[LocalFolder],
+                        browseButton,
+                        cmb_tls,
+                        txt_port,
+                        opt_mode[0],
+                        opt_mode[1],
+                        cmb_code,
+                        txt_keepalive,
+                        List,
+                        Btn[0],
+                        Btn[1],
+                        Btn[2],
+                        Btn_Set[0],
+                        Btn_Set[1]};
     for (size_t i = 1; i < std::size(order); ++i) {
         setTabOrder(order[i - 1], order[i]);
     }
@@ -157,31 +176,32 @@ Frm_User::Frm_User(Settings& settings, QWidget* parent) : QDialog(parent), setti
     for (int i = 0; i < 2; ++i) {
         connect(Btn_Set[i], &QPushButton::clicked, this, [this, i] { Btn_Set_Click(i); });
     }
-    connect(Command1, &QPushButton::clicked, this, &Frm_User::Command1_Click);
-    txt[0]->setFocus();
+    connect(browseButton, &QPushButton::clicked, this, &Frm_User::Command1_Click);
+    fields[ProfileName]->setFocus();
 }
 
 // The options are a column of their own to the right of the list, laid out as the
 // connection boxes are: a caption, the control below it.
 void Frm_User::CreateOptionControls() {
-    Frame4 = new QGroupBox(QStringLiteral("接続"), this);
-    Frame4->setObjectName(QStringLiteral("Frame4"));
-    ui::PlaceTwips(Frame4, 6720, 120, 3855, 4935);
+    optionsFrame = new QGroupBox(QStringLiteral("接続"), this);
+    optionsFrame->setObjectName(QStringLiteral("Frame4"));
+    ui::PlaceTwips(optionsFrame, 6720, 120, 3855, 4935);
 
     const QString captions[5] = {QStringLiteral("暗号化"), QStringLiteral("ポート"),
                                  QStringLiteral("接続モード"), QStringLiteral("文字コード"),
                                  QStringLiteral("キープアライブ (秒)")};
     for (int i = 0; i < 5; ++i) {
-        Label5[i] = MakeLabel(Frame4, QStringLiteral("Label5_%1").arg(i), captions[i]);
-        ui::PlaceTwips(Label5[i], 120, 240 + 720 * i, 2055, 240);
+        optionCaptions[i] =
+            MakeLabel(optionsFrame, QStringLiteral("Label5_%1").arg(i), captions[i]);
+        ui::PlaceTwips(optionCaptions[i], 120, 240 + 720 * i, 2055, 240);
     }
 
-    cmb_tls = MakeChoice(Frame4, QStringLiteral("cmb_tls"),
+    cmb_tls = MakeChoice(optionsFrame, QStringLiteral("cmb_tls"),
                          {QStringLiteral("明示的な FTP over TLS が使えれば使う"),
                           QStringLiteral("明示的な FTP over TLS が必要"),
                           QStringLiteral("暗黙の FTP over TLS"),
                           QStringLiteral("暗号化しない (安全ではありません)")});
-    cmb_code = MakeChoice(Frame4, QStringLiteral("cmb_code"),
+    cmb_code = MakeChoice(optionsFrame, QStringLiteral("cmb_code"),
                           {QStringLiteral("自動"), QStringLiteral("UTF-8"),
                            QStringLiteral("Shift_JIS (CP932)"), QStringLiteral("EUC-JP")});
     // A drop-down list is as high as the style makes it, from the top of its place.
@@ -191,15 +211,15 @@ void Frm_User::CreateOptionControls() {
         combo->setGeometry(place.left(), place.top(), place.width(), combo->sizeHint().height());
     }
 
-    txt_port = MakeNumberBox(Frame4, QStringLiteral("txt_port"));
+    txt_port = MakeNumberBox(optionsFrame, QStringLiteral("txt_port"));
     ui::PlaceTwips(txt_port, 120, 1200, 1095, 270);
-    opt_mode[0] = new QRadioButton(QStringLiteral("パッシブ"), Frame4);
+    opt_mode[0] = new QRadioButton(QStringLiteral("パッシブ"), optionsFrame);
     opt_mode[0]->setObjectName(QStringLiteral("opt_mode_0"));
     ui::PlaceTwips(opt_mode[0], 120, 1920, 1215, 270);
-    opt_mode[1] = new QRadioButton(QStringLiteral("アクティブ"), Frame4);
+    opt_mode[1] = new QRadioButton(QStringLiteral("アクティブ"), optionsFrame);
     opt_mode[1]->setObjectName(QStringLiteral("opt_mode_1"));
     ui::PlaceTwips(opt_mode[1], 1440, 1920, 1455, 270);
-    txt_keepalive = MakeNumberBox(Frame4, QStringLiteral("txt_keepalive"));
+    txt_keepalive = MakeNumberBox(optionsFrame, QStringLiteral("txt_keepalive"));
     ui::PlaceTwips(txt_keepalive, 120, 3360, 1095, 270);
 
     // An empty port box means the default port of the encryption chosen, shown greyed.
@@ -220,20 +240,20 @@ void Frm_User::ShowOptions(const ConnectionProfile& p) {
 
 void Frm_User::ShowProfile() {
     const ConnectionProfile& p = settings_.profile;
-    txt[0]->setText(FromUtf8(p.ProfileName));
-    txt[1]->setText(FromUtf8(p.Server));
-    txt[2]->setText(FromUtf8(p.UserName));
-    txt[3]->setText(FromUtf8(p.PassWord));
-    txt[4]->setText(FromUtf8(p.Dir));
-    txt[5]->setText(FromUtf8(p.LDir));
+    fields[ProfileName]->setText(FromUtf8(p.ProfileName));
+    fields[Server]->setText(FromUtf8(p.Server));
+    fields[User]->setText(FromUtf8(p.UserName));
+    fields[Password]->setText(FromUtf8(p.PassWord));
+    fields[HostFolder]->setText(FromUtf8(p.Dir));
+    fields[LocalFolder]->setText(FromUtf8(p.LDir));
     ShowOptions(p);
 }
 
 void Frm_User::ClearConnectionBoxes() {
-    txt[1]->clear();
-    txt[2]->clear();
-    txt[3]->clear();
-    txt[4]->setText(QStringLiteral("/"));
+    fields[Server]->clear();
+    fields[User]->clear();
+    fields[Password]->clear();
+    fields[HostFolder]->setText(QStringLiteral("/"));
     ShowOptions(ConnectionProfile{});
 }
 
@@ -264,9 +284,9 @@ void Frm_User::List_Click() {
 
 void Frm_User::Btn_Set_Click(int index) {
     if (index == 0) {
-        txt[0]->setText(QStringLiteral("新しい接続"));
+        fields[ProfileName]->setText(QStringLiteral("新しい接続"));
         ClearConnectionBoxes();
-        txt[0]->setFocus();
+        fields[ProfileName]->setFocus();
         return;
     }
     const int row = List->currentRow();
@@ -304,7 +324,7 @@ void Frm_User::Btn_Click(int index) {
         break;
     case 2:
         ClearConnectionBoxes();
-        txt[1]->setFocus();
+        fields[Server]->setFocus();
         break;
     default:
         break;
@@ -316,12 +336,12 @@ void Frm_User::Command1_Click() {
     chooser.SelectedFolder.clear();
     ui::ExecDialog(&chooser);
     if (!chooser.SelectedFolder.isEmpty()) {
-        txt[5]->setText(chooser.SelectedFolder);
+        fields[LocalFolder]->setText(chooser.SelectedFolder);
     }
 }
 
 bool Frm_User::CheckBoxesStorable() {
-    if (txt[0]->text().isEmpty() || txt[1]->text().isEmpty()) {
+    if (fields[ProfileName]->text().isEmpty() || fields[Server]->text().isEmpty()) {
         ui::ShowMessage(
             this, QStringLiteral("入力必須箇所が埋まっていません\r\n登録名とサーバ名は必須です"),
             ui::MsgIcon::Critical, ui::MsgButtons::Ok);
@@ -330,21 +350,21 @@ bool Frm_User::CheckBoxesStorable() {
     // The name becomes a section header line of User.ini: a "]" or a line break in it would
     // write a section that reads back under another name, and a line break in any value
     // would split its line.
-    const QString name = txt[0]->text();
+    const QString name = fields[ProfileName]->text();
     if (name.contains(QLatin1Char(']')) || HasLineBreak(name)) {
         ui::ShowMessage(
             this, QStringLiteral("設定名に「]」や改行は使えません\r\n設定名を変更してください"),
             ui::MsgIcon::Critical, ui::MsgButtons::Ok);
-        txt[0]->setFocus();
+        fields[ProfileName]->setFocus();
         return false;
     }
     for (int i = 1; i < 6; ++i) {
-        if (HasLineBreak(txt[i]->text())) {
+        if (HasLineBreak(fields[i]->text())) {
             ui::ShowMessage(this,
                             QStringLiteral("改行を含む項目は保存できません\r\n"
                                            "改行を取り除いてください"),
                             ui::MsgIcon::Critical, ui::MsgButtons::Ok);
-            txt[i]->setFocus();
+            fields[i]->setFocus();
             return false;
         }
     }
@@ -378,25 +398,26 @@ void Frm_User::StoreAndClose() {
         return;
     }
     ConnectionProfile& p = settings_.profile;
-    p.ProfileName = ToUtf8(txt[0]->text());
-    p.Server = ToUtf8(txt[1]->text());
-    p.UserName = ToUtf8(txt[2]->text());
-    p.PassWord = ToUtf8(txt[3]->text());
+    p.ProfileName = ToUtf8(fields[ProfileName]->text());
+    p.Server = ToUtf8(fields[Server]->text());
+    p.UserName = ToUtf8(fields[User]->text());
+    p.PassWord = ToUtf8(fields[Password]->text());
 
     const QString slash = QStringLiteral("/");
-    if (!txt[4]->text().trimmed().isEmpty()) {
-        if (!txt[4]->text().endsWith(slash)) {
-            txt[4]->setText(txt[4]->text() + slash);
+    if (!fields[HostFolder]->text().trimmed().isEmpty()) {
+        if (!fields[HostFolder]->text().endsWith(slash)) {
+            fields[HostFolder]->setText(fields[HostFolder]->text() + slash);
         }
     } else {
-        txt[4]->setText(slash);
+        fields[HostFolder]->setText(slash);
     }
-    p.Dir = ToUtf8(txt[4]->text());
+    p.Dir = ToUtf8(fields[HostFolder]->text());
 
-    if (!txt[5]->text().trimmed().isEmpty() && !txt[5]->text().endsWith(slash)) {
-        txt[5]->setText(txt[5]->text() + slash);
+    if (!fields[LocalFolder]->text().trimmed().isEmpty() &&
+        !fields[LocalFolder]->text().endsWith(slash)) {
+        fields[LocalFolder]->setText(fields[LocalFolder]->text() + slash);
     }
-    p.LDir = ToUtf8(txt[5]->text());
+    p.LDir = ToUtf8(fields[LocalFolder]->text());
 
     p.Encryption = cmb_tls->currentIndex();
     p.Port = BoxNumber(txt_port, 1, 65535).value_or(0);

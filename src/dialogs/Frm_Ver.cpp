@@ -30,10 +30,10 @@ Frm_Ver::Frm_Ver(const QIcon& icon, QWidget* parent) : QDialog(parent) {
     QApplication::beep();
 
     setWindowIcon(icon);
-    Image1 = new QLabel(this);
-    Image1->setObjectName(QStringLiteral("Image1"));
-    ui::PlaceTwips(Image1, 120, 120, 720, 720);
-    Image1->setPixmap(icon.pixmap(Image1->size()));
+    iconLabel = new QLabel(this);
+    iconLabel->setObjectName(QStringLiteral("Image1"));
+    ui::PlaceTwips(iconLabel, 120, 120, 720, 720);
+    iconLabel->setPixmap(icon.pixmap(iconLabel->size()));
 
     // Labels sized to their text take the height their font needs.
     auto makeLabel = [this](const QString& name, const QString& text, int left, int top,
@@ -44,30 +44,30 @@ Frm_Ver::Frm_Ver(const QIcon& icon, QWidget* parent) : QDialog(parent) {
         label->setGeometry(r.left(), r.top(), r.width(), label->sizeHint().height());
         return label;
     };
-    Label1 = makeLabel(QStringLiteral("Label1"), kProductName, 960, 120, 1695);
-    Label2 =
+    productLabel = makeLabel(QStringLiteral("Label1"), kProductName, 960, 120, 1695);
+    versionLabel =
         makeLabel(QStringLiteral("Label2"), QString::fromStdString(VersionText()), 960, 360, 1815);
-    Label3 = new QLabel(this);
-    Label3->setObjectName(QStringLiteral("Label3"));
-    Label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    ui::PlaceTwips(Label3, 960, 720, 2895, 615);
-    Label3->setText(QStringLiteral("FTP転送試験ソフト\r\n\r\n㈱ノルベア")
-                        .replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
-    Label4 = makeLabel(QStringLiteral("Label4"), WebAddress(), 960, 1440, 3375);
-    Label5 = makeLabel(QStringLiteral("Label5"), MailAddress(), 960, 1680, 2655);
+    creditLabel = new QLabel(this);
+    creditLabel->setObjectName(QStringLiteral("Label3"));
+    creditLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    ui::PlaceTwips(creditLabel, 960, 720, 2895, 615);
+    creditLabel->setText(QStringLiteral("FTP転送試験ソフト\r\n\r\n㈱ノルベア")
+                             .replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    webLink = makeLabel(QStringLiteral("Label4"), WebAddress(), 960, 1440, 3375);
+    mailLink = makeLabel(QStringLiteral("Label5"), MailAddress(), 960, 1680, 2655);
 
-    Command1 = new QPushButton(QStringLiteral("OK"), this);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    Command1->setDefault(true);
-    ui::PlaceTwips(Command1, 1800, 2160, 1095, 375);
-    connect(Command1, &QPushButton::clicked, this, &QDialog::accept);
+    okButton = new QPushButton(QStringLiteral("OK"), this);
+    okButton->setObjectName(QStringLiteral("Command1"));
+    okButton->setDefault(true);
+    ui::PlaceTwips(okButton, 1800, 2160, 1095, 375);
+    connect(okButton, &QPushButton::clicked, this, &QDialog::accept);
 
     setMouseTracking(true);
-    for (QLabel* label : {Label3, Label4, Label5}) {
+    for (QLabel* label : {creditLabel, webLink, mailLink}) {
         label->setMouseTracking(true);
         label->installEventFilter(this);
     }
-    for (QLabel* link : {Label4, Label5}) {
+    for (QLabel* link : {webLink, mailLink}) {
         link->setCursor(Qt::PointingHandCursor);
         SetLinkLook(link, false);
     }
@@ -84,12 +84,12 @@ void Frm_Ver::SetLinkLook(QLabel* label, bool highlighted) {
 }
 
 void Frm_Ver::HighlightOnly(QLabel* label) {
-    SetLinkLook(Label4, label == Label4);
-    SetLinkLook(Label5, label == Label5);
+    SetLinkLook(webLink, label == webLink);
+    SetLinkLook(mailLink, label == mailLink);
 }
 
 bool Frm_Ver::eventFilter(QObject* watched, QEvent* event) {
-    const bool isLink = watched == Label4 || watched == Label5;
+    const bool isLink = watched == webLink || watched == mailLink;
     switch (event->type()) {
     case QEvent::Enter:
     case QEvent::MouseMove:
@@ -98,7 +98,7 @@ bool Frm_Ver::eventFilter(QObject* watched, QEvent* event) {
             // Handled here: the move must not reach the window's background.
             return event->type() == QEvent::MouseMove;
         }
-        if (watched == this || watched == Label3) {
+        if (watched == this || watched == creditLabel) {
             HighlightOnly(nullptr);
         }
         break;
@@ -109,7 +109,7 @@ bool Frm_Ver::eventFilter(QObject* watched, QEvent* event) {
         break;
     case QEvent::MouseButtonRelease:
         if (isLink && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-            QDesktopServices::openUrl(watched == Label4
+            QDesktopServices::openUrl(watched == webLink
                                           ? QUrl(WebAddress())
                                           : QUrl(QStringLiteral("mailto:") + MailAddress()));
             return true;

@@ -28,10 +28,6 @@ using namespace oxlip::test;
 
 namespace {
 
-QString Q(const std::string& s) {
-    return QString::fromStdString(s);
-}
-
 const QString kSeparator36(36, QLatin1Char('-'));
 
 // Runs `step` from the event pump of the command that runs meanwhile, once `ready` holds.
@@ -51,13 +47,6 @@ void DuringCommand(Frm_Main& w, std::function<bool()> ready, std::function<void(
         }
     });
     timer->start();
-}
-
-void SelectNames(PaneView* pane, const QStringList& names) {
-    pane->selection()->clearSelection();
-    for (const QString& name : names) {
-        ClickItem(pane, name, Qt::ControlModifier);
-    }
 }
 
 // Types a name into the rename editor that has the focus and confirms it.
@@ -123,9 +112,7 @@ private slots:
 
 private:
     Frm_Main& startConnected(bool listCache = true);
-    QStringList logSince(int before) const {
-        return harness_->window->StatList->lines().mid(before);
-    }
+    QStringList logSince(int before) const { return Log(*harness_->window)->lines().mid(before); }
 
     std::unique_ptr<FtpServer> server_;
     std::unique_ptr<WindowHarness> harness_;
@@ -150,7 +137,7 @@ void CommandsTest::cleanup() {
 Frm_Main& CommandsTest::startConnected(bool listCache) {
     harness_->writeServerProfile(*server_, "/pub/", server_->password(), listCache);
     Frm_Main& w = harness_->start();
-    QTest::mouseClick(w.Btn_Con, Qt::LeftButton);
+    QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
     if (!w.connected()) {
         QTest::qFail("not connected", __FILE__, __LINE__);
     }
@@ -158,16 +145,14 @@ Frm_Main& CommandsTest::startConnected(bool listCache) {
 }
 
 void CommandsTest::uploadAndDownloadAMixedSelection() {
-    MakeFile(harness_->local("a.txt"), 10);
-    MakeFile(harness_->local("B/inner.txt"), 20);
-    MakeFile(harness_->local("c.bin"), 3000);
-    MakeFile(harness_->local("not-selected.bin"), 1);
+    harness_->makeLocal(
+        {{"a.txt", 10}, {"B/inner.txt", 20}, {"c.bin", 3000}, {"not-selected.bin", 1}});
     QVERIFY(::symlink("..", harness_->local("B/up").c_str()) == 0); // told, never entered
     Frm_Main& w = startConnected();
-    SelectNames(w.lv[0], {"a.txt", "B", "c.bin"});
+    SelectNames(View(w, 0), {"a.txt", "B", "c.bin"});
 
-    int before = w.StatList->count();
-    QTest::mouseClick(w.Btn_Trs[0], Qt::LeftButton);
+    int before = Log(w)->count();
+    QTest::mouseClick(TransferButton(w, 0), Qt::LeftButton);
     QCOMPARE(logSince(before),
              (QStringList{"アップロード開始！！", "ファイルをアップロード中・・・・→1",
                           "フォルダをアップロード中・・・・→",
@@ -178,45 +163,43 @@ void CommandsTest::uploadAndDownloadAMixedSelection() {
     QCOMPARE(server_->readFile("pub/B/inner.txt").size(), size_t(20));
     QCOMPARE(server_->readFile("pub/c.bin").size(), size_t(3000));
     QVERIFY(!server_->exists("pub/not-selected.bin"));
-    QCOMPARE(PaneNames(w.lv[1]), (QStringList{"a.txt", "B", "c.bin"}));
-    QCOMPARE(w.lv[1]->iconIndex(RowOf(w.lv[1], "B")), 1);
-    QCOMPARE(w.lv[1]->cellText(RowOf(w.lv[1], "c.bin"), 1), QStringLiteral("2KB"));
+    QCOMPARE(PaneNames(View(w, 1)), (QStringList{"a.txt", "B", "c.bin"}));
+    QCOMPARE(View(w, 1)->iconIndex(RowOf(View(w, 1), "B")), 1);
+    QCOMPARE(View(w, 1)->cellText(RowOf(View(w, 1), "c.bin"), 1), QStringLiteral("2KB"));
     // Unlocked again.
-    QVERIFY(w.Btn_Trs[0]->isEnabled() && w.Btn_Trs[1]->isEnabled());
-    QCOMPARE(w.imgUpButtonUp->shownElement(), 0);
-    QVERIFY(w.imgDounButtonUp->element(0)->isEnabled());
+    QVERIFY(TransferButton(w, 0)->isEnabled() && TransferButton(w, 1)->isEnabled());
+    QCOMPARE(ToolbarPair(w, "imgUpButtonUp")->shownElement(), 0);
+    QVERIFY(ToolbarPair(w, "imgDounButtonUp")->element(0)->isEnabled());
 
     // And back down into another local folder, through the toolbar image.
     MakeDir(harness_->local("dl"));
     QVERIFY(w.SetLocalPath(harness_->local("dl/")));
-    SelectNames(w.lv[1], {"a.txt", "B", "c.bin"});
-    before = w.StatList->count();
-    QTest::mouseClick(w.imgDounButtonUp->element(0), Qt::LeftButton);
+    SelectNames(View(w, 1), {"a.txt", "B", "c.bin"});
+    before = Log(w)->count();
+    QTest::mouseClick(ToolbarPair(w, "imgDounButtonUp")->element(0), Qt::LeftButton);
     QCOMPARE(logSince(before),
              (QStringList{"ダウンロード開始！！", "←ファイルをダウンロード中・・・・1",
                           "←フォルダをダウンロード中・・・・", "←ファイルをダウンロード中・・・・2",
                           "ダウンロード完了", kSeparator36}));
     QCOMPARE(ReadFileBytes(harness_->local("dl/B/inner.txt")).size(), size_t(20));
     QCOMPARE(ReadFileBytes(harness_->local("dl/c.bin")), ReadFileBytes(harness_->local("c.bin")));
-    QCOMPARE(PaneNames(w.lv[0]), (QStringList{"a.txt", "B", "c.bin"}));
+    QCOMPARE(PaneNames(View(w, 0)), (QStringList{"a.txt", "B", "c.bin"}));
 }
 
 void CommandsTest::failingItemEndsTheCommand() {
-    MakeFile(harness_->local("a1.bin"), 100);
-    MakeFile(harness_->local("b2.bin"), 100);
-    MakeFile(harness_->local("c3.bin"), 100);
+    harness_->makeLocal({{"a1.bin", 100}, {"b2.bin", 100}, {"c3.bin", 100}});
     server_->makeDir("pub/b2.bin"); // a folder where the second file should go
     Frm_Main& w = startConnected();
-    SelectNames(w.lv[0], {"a1.bin", "b2.bin", "c3.bin"});
-    const int before = w.StatList->count();
-    QTest::mouseClick(w.Btn_Trs[0], Qt::LeftButton);
+    SelectNames(View(w, 0), {"a1.bin", "b2.bin", "c3.bin"});
+    const int before = Log(w)->count();
+    QTest::mouseClick(TransferButton(w, 0), Qt::LeftButton);
     QCOMPARE(messages_->texts, QStringList{"ファイルの送信に失敗しました"});
     QCOMPARE(logSince(before),
              (QStringList{"アップロード開始！！", "ファイルをアップロード中・・・・→1",
                           "ファイルをアップロード中・・・・→2", "アップロード完了", kSeparator36}));
     QVERIFY(server_->exists("pub/a1.bin"));
     QVERIFY(!server_->exists("pub/c3.bin"));
-    QVERIFY(w.Btn_Trs[0]->isEnabled());
+    QVERIFY(TransferButton(w, 0)->isEnabled());
     QVERIFY(!w.busy());
 }
 
@@ -226,15 +209,15 @@ void CommandsTest::listCachingOnAndOff() {
     MakeFile(harness_->local("x.txt"), 10);
     {
         Frm_Main& w = startConnected(true);
-        QCOMPARE(w.lv[0]->cellText(RowOf(w.lv[0], "x.txt"), 1), QStringLiteral("1KB"));
+        QCOMPARE(View(w, 0)->cellText(RowOf(View(w, 0), "x.txt"), 1), QStringLiteral("1KB"));
         MakeFile(harness_->local("behind-the-back.bin"), 1);
-        SelectNames(w.lv[1], {"x.txt", "y.bin"});
-        QTest::mouseClick(w.Btn_Trs[1], Qt::LeftButton);
+        SelectNames(View(w, 1), {"x.txt", "y.bin"});
+        QTest::mouseClick(TransferButton(w, 1), Qt::LeftButton);
         // Updated in place, a new entry added, the pane not listed again.
-        QCOMPARE(PaneNames(w.lv[0]), (QStringList{"x.txt", "y.bin"}));
-        QCOMPARE(w.lv[0]->cellText(RowOf(w.lv[0], "x.txt"), 1), QStringLiteral("4KB"));
-        QCOMPARE(w.lv[0]->iconIndex(RowOf(w.lv[0], "x.txt")), 2);
-        QCOMPARE(w.lv[0]->cellText(RowOf(w.lv[0], "y.bin"), 1), QStringLiteral("1KB"));
+        QCOMPARE(PaneNames(View(w, 0)), (QStringList{"x.txt", "y.bin"}));
+        QCOMPARE(View(w, 0)->cellText(RowOf(View(w, 0), "x.txt"), 1), QStringLiteral("4KB"));
+        QCOMPARE(View(w, 0)->iconIndex(RowOf(View(w, 0), "x.txt")), 2);
+        QCOMPARE(View(w, 0)->cellText(RowOf(View(w, 0), "y.bin"), 1), QStringLiteral("1KB"));
     }
     harness_->window.reset();
     std::filesystem::remove(harness_->local("y.bin"));
@@ -242,12 +225,12 @@ void CommandsTest::listCachingOnAndOff() {
         Frm_Main& w = startConnected(false);
         server_->writeFile("pub/added-on-host.bin", "h");
         MakeFile(harness_->local("added-locally.bin"), 1);
-        SelectNames(w.lv[1], {"y.bin"});
-        QTest::mouseClick(w.Btn_Trs[1], Qt::LeftButton);
+        SelectNames(View(w, 1), {"y.bin"});
+        QTest::mouseClick(TransferButton(w, 1), Qt::LeftButton);
         // The target listed afresh, the source untouched.
-        QCOMPARE(PaneNames(w.lv[0]),
+        QCOMPARE(PaneNames(View(w, 0)),
                  (QStringList{"added-locally.bin", "behind-the-back.bin", "x.txt", "y.bin"}));
-        QCOMPARE(PaneNames(w.lv[1]), (QStringList{"x.txt", "y.bin"}));
+        QCOMPARE(PaneNames(View(w, 1)), (QStringList{"x.txt", "y.bin"}));
     }
 }
 
@@ -259,45 +242,43 @@ void CommandsTest::failedDownloadKeepsTheLocalFile() {
     // Both go from the server after the listing: their downloads fail.
     std::filesystem::remove(server_->path("pub/kept.bin"));
     std::filesystem::remove(server_->path("pub/vanished.bin"));
-    SelectNames(w.lv[1], {"kept.bin"});
-    QTest::mouseClick(w.Btn_Trs[1], Qt::LeftButton);
+    SelectNames(View(w, 1), {"kept.bin"});
+    QTest::mouseClick(TransferButton(w, 1), Qt::LeftButton);
     QCOMPARE(messages_->texts, QStringList{"ファイルの受信に失敗しました"});
     // The local file is whole and its entry unchanged.
     QCOMPARE(ReadFileBytes(harness_->local("kept.bin")).size(), size_t(3000));
-    QCOMPARE(w.lv[0]->cellText(RowOf(w.lv[0], "kept.bin"), 1), QStringLiteral("2KB"));
-    QCOMPARE(w.lv[0]->count(), 1);
+    QCOMPARE(View(w, 0)->cellText(RowOf(View(w, 0), "kept.bin"), 1), QStringLiteral("2KB"));
+    QCOMPARE(View(w, 0)->count(), 1);
 
     // A file that did not exist here: neither a file nor an entry is left behind.
-    SelectNames(w.lv[1], {"vanished.bin"});
-    QTest::mouseClick(w.Btn_Trs[1], Qt::LeftButton);
+    SelectNames(View(w, 1), {"vanished.bin"});
+    QTest::mouseClick(TransferButton(w, 1), Qt::LeftButton);
     QCOMPARE(messages_->texts.size(), 2);
     QVERIFY(!std::filesystem::exists(harness_->local("vanished.bin")));
-    QCOMPARE(PaneNames(w.lv[0]), QStringList{"kept.bin"});
+    QCOMPARE(PaneNames(View(w, 0)), QStringList{"kept.bin"});
 }
 
 void CommandsTest::modeChangeAppliesFromTheNextItem() {
-    MakeFile(harness_->local("first.txt"));
-    MakeFile(harness_->local("second.txt"));
+    harness_->makeLocal({{"first.txt", 0}, {"second.txt", 0}});
     // CR LF line ends: the server keeps them from a binary upload and makes them LF from an
     // ASCII one.
     WriteFileBytes(harness_->local("first.txt"), std::string(200000, 'a') + "\r\nend\r\n");
     WriteFileBytes(harness_->local("second.txt"), "line one\r\nline two\r\n");
     Frm_Main& w = startConnected();
-    QCOMPARE(w.Cmb_Trs->currentIndex(), 0); // automatic: .txt goes as ASCII
-    SelectNames(w.lv[0], {"first.txt", "second.txt"});
+    QCOMPARE(ModeBox(w)->currentIndex(), 0); // automatic: .txt goes as ASCII
+    SelectNames(View(w, 0), {"first.txt", "second.txt"});
     bool changed = false;
     DuringCommand(
         w,
         [&w]() {
-            return w.StatList->lines().last() ==
-                   QStringLiteral("ファイルをアップロード中・・・・→1");
+            return Log(w)->lines().last() == QStringLiteral("ファイルをアップロード中・・・・→1");
         },
         [&w, &changed]() {
-            w.Cmb_Trs->setFocus();
-            QTest::keyClick(w.Cmb_Trs, Qt::Key_End); // binary, while the first file moves
-            changed = w.Cmb_Trs->currentIndex() == 2;
+            ModeBox(w)->setFocus();
+            QTest::keyClick(ModeBox(w), Qt::Key_End); // binary, while the first file moves
+            changed = ModeBox(w)->currentIndex() == 2;
         });
-    QTest::mouseClick(w.Btn_Trs[0], Qt::LeftButton);
+    QTest::mouseClick(TransferButton(w, 0), Qt::LeftButton);
     QVERIFY(changed);
     QCOMPARE(Q(server_->readFile("pub/first.txt")).right(5), QStringLiteral("\nend\n"));
     QCOMPARE(server_->readFile("pub/second.txt"), std::string("line one\r\nline two\r\n"));
@@ -305,24 +286,23 @@ void CommandsTest::modeChangeAppliesFromTheNextItem() {
 }
 
 void CommandsTest::drops() {
-    MakeFile(harness_->local("up.bin"), 7);
-    MakeFile(harness_->local("elsewhere/dropped.txt"), 5);
-    MakeFile(harness_->local("elsewhere/tree/inner.bin"), 3);
+    harness_->makeLocal(
+        {{"up.bin", 7}, {"elsewhere/dropped.txt", 5}, {"elsewhere/tree/inner.bin", 3}});
     server_->writeFile("pub/down.bin", "1234");
     Frm_Main& w = startConnected();
     const QString elsewhere = Q(harness_->local("elsewhere/"));
 
     // Refused: files onto the local pane, data without files, a pane's rows onto itself.
-    SelectNames(w.lv[0], {"up.bin"});
+    SelectNames(View(w, 0), {"up.bin"});
     auto text = new QMimeData;
     text->setText(QStringLiteral("anything"));
-    QVERIFY(!DropOn(w.lv[0], FileDrag({elsewhere + "dropped.txt"})));
-    QVERIFY(!DropOn(w.lv[1], text));
-    QVERIFY(!DropOn(w.lv[0], PaneDrag(w.lv[0])));
+    QVERIFY(!DropOn(View(w, 0), FileDrag({elsewhere + "dropped.txt"})));
+    QVERIFY(!DropOn(View(w, 1), text));
+    QVERIFY(!DropOn(View(w, 0), PaneDrag(View(w, 0))));
 
     // Files from another program onto the host pane: those files, not the local selection.
-    int before = w.StatList->count();
-    QVERIFY(DropOn(w.lv[1], FileDrag({elsewhere + "dropped.txt", elsewhere + "tree"})));
+    int before = Log(w)->count();
+    QVERIFY(DropOn(View(w, 1), FileDrag({elsewhere + "dropped.txt", elsewhere + "tree"})));
     QTRY_COMPARE(logSince(before).size(), 5);
     QCOMPARE(logSince(before),
              (QStringList{"アップロード開始！！", "ファイルをアップロード中・・・・→1",
@@ -332,53 +312,51 @@ void CommandsTest::drops() {
     QVERIFY(!server_->exists("pub/up.bin"));
 
     // A drag between the panes transfers the other pane's selection.
-    QVERIFY(DropOn(w.lv[1], PaneDrag(w.lv[0])));
+    QVERIFY(DropOn(View(w, 1), PaneDrag(View(w, 0))));
     QTRY_VERIFY(server_->exists("pub/up.bin"));
     QTRY_VERIFY(!w.busy());
-    SelectNames(w.lv[1], {"down.bin"});
-    QVERIFY(DropOn(w.lv[0], PaneDrag(w.lv[1])));
+    SelectNames(View(w, 1), {"down.bin"});
+    QVERIFY(DropOn(View(w, 0), PaneDrag(View(w, 1))));
     QTRY_COMPARE(ReadFileBytes(harness_->local("down.bin")), std::string("1234"));
     QTRY_VERIFY(!w.busy());
     QVERIFY(messages_->texts.isEmpty());
 }
 
 void CommandsTest::secondCommandRefusedWhileTransferring() {
-    MakeFile(harness_->local("big.bin"), 30 * 1024 * 1024);
-    MakeFile(harness_->local("keep.bin"), 1);
+    harness_->makeLocal({{"big.bin", 30 * 1024 * 1024}, {"keep.bin", 1}});
     Frm_Main& w = startConnected();
-    SelectNames(w.lv[0], {"big.bin"});
+    SelectNames(View(w, 0), {"big.bin"});
     QStringList seen;
     DuringCommand(
-        w, [&w]() { return w.StatList->lines().last().endsWith(QStringLiteral("→1")); },
+        w, [&w]() { return Log(w)->lines().last().endsWith(QStringLiteral("→1")); },
         [&w, &seen]() {
             QVERIFY(w.busy());
             // A second transfer, a delete, a disconnect, navigation: all refused.
-            QTest::mouseClick(w.Btn_Trs[0], Qt::LeftButton);
-            w.lv[0]->currentView()->setFocus();
-            QTest::keyClick(w.lv[0]->currentView(), Qt::Key_Delete);
-            w.m_Disconnect->trigger();
-            QTest::mouseClick(w.Btn[0], Qt::LeftButton);
-            seen = w.StatList->lines();
+            QTest::mouseClick(TransferButton(w, 0), Qt::LeftButton);
+            View(w, 0)->currentView()->setFocus();
+            QTest::keyClick(View(w, 0)->currentView(), Qt::Key_Delete);
+            Action(w, "m_Disconnect")->trigger();
+            QTest::mouseClick(UpButton(w, 0), Qt::LeftButton);
+            seen = Log(w)->lines();
         });
-    QTest::mouseClick(w.Btn_Trs[0], Qt::LeftButton);
+    QTest::mouseClick(TransferButton(w, 0), Qt::LeftButton);
     QVERIFY(!seen.isEmpty());
     QVERIFY(w.connected());
     QVERIFY(messages_->texts.isEmpty()); // no delete question was asked
-    QCOMPARE(w.StatList->lines().filter(QStringLiteral("開始！！")).size(), 1);
-    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(harness_->local()));
+    QCOMPARE(Log(w)->lines().filter(QStringLiteral("開始！！")).size(), 1);
+    QCOMPARE(PathBox(w, 0)->currentText(), Q(harness_->local()));
     QCOMPARE(server_->readFile("pub/big.bin").size(), size_t(30 * 1024 * 1024));
     QVERIFY(std::filesystem::exists(harness_->local("keep.bin")));
 }
 
 void CommandsTest::closingDuringATransferEndsAfterTheCurrentFile() {
-    MakeFile(harness_->local("f1.bin"), 20 * 1024 * 1024);
-    MakeFile(harness_->local("f2.bin"), 10);
+    harness_->makeLocal({{"f1.bin", 20 * 1024 * 1024}, {"f2.bin", 10}});
     Frm_Main& w = startConnected();
-    SelectNames(w.lv[0], {"f1.bin", "f2.bin"});
+    SelectNames(View(w, 0), {"f1.bin", "f2.bin"});
     DuringCommand(
-        w, [&w]() { return w.StatList->lines().last().endsWith(QStringLiteral("→1")); },
+        w, [&w]() { return Log(w)->lines().last().endsWith(QStringLiteral("→1")); },
         [&w]() { w.close(); });
-    QTest::mouseClick(w.Btn_Trs[0], Qt::LeftButton);
+    QTest::mouseClick(TransferButton(w, 0), Qt::LeftButton);
     QCOMPARE(messages_->texts.size(), 1);
     QVERIFY(messages_->texts[0].endsWith(QStringLiteral(" へ接続中ですが、切断しますか？")));
     QCOMPARE(server_->readFile("pub/f1.bin").size(), size_t(20 * 1024 * 1024));
@@ -389,10 +367,7 @@ void CommandsTest::closingDuringATransferEndsAfterTheCurrentFile() {
 }
 
 void CommandsTest::deleteCommand() {
-    MakeFile(harness_->local("d1.bin"), 1);
-    MakeFile(harness_->local("d2.bin"), 1);
-    MakeFile(harness_->local("d3.bin"), 1);
-    MakeFile(harness_->local("stay.bin"), 1);
+    harness_->makeLocal({{"d1.bin", 1}, {"d2.bin", 1}, {"d3.bin", 1}, {"stay.bin", 1}});
     server_->makeDir("pub/tree");
     server_->makeDir("pub/tree/inner");
     server_->writeFile("pub/tree/inner/f.txt", "f");
@@ -400,30 +375,30 @@ void CommandsTest::deleteCommand() {
     Frm_Main& w = startConnected();
 
     // No: nothing happens.
-    w.lv[0]->currentView()->setFocus();
-    SelectNames(w.lv[0], {"d1.bin", "d2.bin", "d3.bin"});
+    View(w, 0)->currentView()->setFocus();
+    SelectNames(View(w, 0), {"d1.bin", "d2.bin", "d3.bin"});
     messages_->answers.push_back(ui::MsgResult::No);
-    QTest::keyClick(w.lv[0]->currentView(), Qt::Key_Delete);
+    QTest::keyClick(View(w, 0)->currentView(), Qt::Key_Delete);
     QCOMPARE(messages_->texts,
              QStringList{"選択したファイルを全て削除しますが\r\nよろしいですか？"});
-    QCOMPARE(w.lv[0]->count(), 4);
+    QCOMPARE(View(w, 0)->count(), 4);
     QVERIFY(std::filesystem::exists(harness_->local("d2.bin")));
 
     // Yes, with caching on: three adjacent items leave the pane and the disk.
-    QTest::keyClick(w.lv[0]->currentView(), Qt::Key_Delete);
-    QCOMPARE(PaneNames(w.lv[0]), QStringList{"stay.bin"});
+    QTest::keyClick(View(w, 0)->currentView(), Qt::Key_Delete);
+    QCOMPARE(PaneNames(View(w, 0)), QStringList{"stay.bin"});
     QVERIFY(!std::filesystem::exists(harness_->local("d1.bin")));
     QVERIFY(!std::filesystem::exists(harness_->local("d3.bin")));
 
     // A host tree through the context menu's entry.
     QTRY_VERIFY(w.isActiveWindow());
-    w.lv[1]->currentView()->setFocus();
-    SelectNames(w.lv[1], {"tree"});
+    View(w, 1)->currentView()->setFocus();
+    SelectNames(View(w, 1), {"tree"});
     QCOMPARE(w.ActivePane, 1);
-    QCOMPARE(w.lv[1]->selectedRow(), RowOf(w.lv[1], "tree"));
-    w.m_DelFile->trigger();
+    QCOMPARE(View(w, 1)->selectedRow(), RowOf(View(w, 1), "tree"));
+    Action(w, "m_DelFile")->trigger();
     QVERIFY(!server_->exists("pub/tree"));
-    QCOMPARE(PaneNames(w.lv[1]), QStringList{"other.txt"});
+    QCOMPARE(PaneNames(View(w, 1)), QStringList{"other.txt"});
 }
 
 void CommandsTest::newFolderNames() {
@@ -432,66 +407,65 @@ void CommandsTest::newFolderNames() {
     Frm_Main& w = startConnected();
 
     // Local: one item begins with the base name, and 新しいフォルダ2 is taken: the next number.
-    w.lv[0]->currentView()->setFocus();
-    QTest::mouseClick(w.imgMakeButton->element(0), Qt::LeftButton);
-    QCOMPARE(PaneNames(w.lv[0]), (QStringList{"新しいフォルダ2", "新しいフォルダ3"}));
+    View(w, 0)->currentView()->setFocus();
+    QTest::mouseClick(ToolbarPair(w, "imgMakeButton")->element(0), Qt::LeftButton);
+    QCOMPARE(PaneNames(View(w, 0)), (QStringList{"新しいフォルダ2", "新しいフォルダ3"}));
     QVERIFY(messages_->texts.isEmpty());
 
     // Host: NewFolderOld counts; then NewFolder and NewFolderOld give NewFolder3.
-    w.lv[1]->currentView()->setFocus();
-    w.m_MakeFolder->trigger();
+    View(w, 1)->currentView()->setFocus();
+    Action(w, "m_MakeFolder")->trigger();
     QVERIFY(server_->exists("pub/NewFolder2"));
     server_->makeDir("pub/NewFolder");
     std::filesystem::remove(server_->path("pub/NewFolder2"));
-    w.m_ReLoad->trigger();
-    w.m_MakeFolder->trigger();
+    Action(w, "m_ReLoad")->trigger();
+    Action(w, "m_MakeFolder")->trigger();
     QVERIFY(server_->exists("pub/NewFolder3"));
-    QCOMPARE(PaneNames(w.lv[1]), (QStringList{"NewFolder", "NewFolder3", "NewFolderOld"}));
+    QCOMPARE(PaneNames(View(w, 1)), (QStringList{"NewFolder", "NewFolder3", "NewFolderOld"}));
 }
 
 void CommandsTest::renameInPlace() {
-    MakeFile(harness_->local("old.txt"), 3);
-    MakeFile(harness_->local("taken.txt"), 4);
+    harness_->makeLocal({{"old.txt", 3}, {"taken.txt", 4}});
     server_->writeFile("pub/a.txt", "a");
     server_->makeDir("pub/sub");
     Frm_Main& w = startConnected();
 
     // Local: F2, type, Enter.
-    w.lv[0]->currentView()->setFocus();
-    SelectNames(w.lv[0], {"old.txt"});
-    QTest::keyClick(w.lv[0]->currentView(), Qt::Key_F2);
-    QVERIFY(w.lv[0]->isEditing());
+    View(w, 0)->currentView()->setFocus();
+    SelectNames(View(w, 0), {"old.txt"});
+    QTest::keyClick(View(w, 0)->currentView(), Qt::Key_F2);
+    QVERIFY(View(w, 0)->isEditing());
     EnterName("new.txt");
     QTRY_VERIFY(std::filesystem::exists(harness_->local("new.txt")));
     QVERIFY(!std::filesystem::exists(harness_->local("old.txt")));
-    QTRY_VERIFY(PaneNames(w.lv[0]).contains("new.txt"));
+    QTRY_VERIFY(PaneNames(View(w, 0)).contains("new.txt"));
 
     // Local: a taken name is refused, nothing is overwritten.
-    SelectNames(w.lv[0], {"new.txt"});
-    QVERIFY(w.lv[0]->startRename(RowOf(w.lv[0], "new.txt")));
+    SelectNames(View(w, 0), {"new.txt"});
+    QVERIFY(View(w, 0)->startRename(RowOf(View(w, 0), "new.txt")));
     EnterName("taken.txt");
     QTRY_COMPARE(messages_->texts.size(), 1);
     QCOMPARE(
         messages_->texts[0],
         QStringLiteral("ファイル名が重複しているか、有効ではありません\r\n名前を変更出来ません"));
     QCOMPARE(ReadFileBytes(harness_->local("taken.txt")).size(), size_t(4));
-    QTRY_VERIFY(PaneNames(w.lv[0]).contains("new.txt"));
+    QTRY_VERIFY(PaneNames(View(w, 0)).contains("new.txt"));
 
     // Host: a rename the server refuses (onto a folder) puts the old label back.
-    w.lv[1]->currentView()->setFocus();
-    SelectNames(w.lv[1], {"a.txt"});
-    w.m_ChangeName->trigger();
+    View(w, 1)->currentView()->setFocus();
+    SelectNames(View(w, 1), {"a.txt"});
+    Action(w, "m_ChangeName")->trigger();
     EnterName("sub");
     QTRY_COMPARE(messages_->texts.size(), 2);
-    QTRY_COMPARE(PaneNames(w.lv[1]), (QStringList{"a.txt", "sub"}));
+    QTRY_COMPARE(PaneNames(View(w, 1)), (QStringList{"a.txt", "sub"}));
     QVERIFY(server_->exists("pub/a.txt"));
 
     // Host: a good rename.
-    SelectNames(w.lv[1], {"a.txt"});
-    w.m_ChangeName->trigger();
+    SelectNames(View(w, 1), {"a.txt"});
+    Action(w, "m_ChangeName")->trigger();
     EnterName("b.txt");
     QTRY_VERIFY(server_->exists("pub/b.txt"));
-    QTRY_VERIFY(PaneNames(w.lv[1]).contains("b.txt"));
+    QTRY_VERIFY(PaneNames(View(w, 1)).contains("b.txt"));
     QCOMPARE(messages_->texts.size(), 2);
 }
 
@@ -499,13 +473,13 @@ void CommandsTest::permissionsRoundTrip() {
     server_->writeFile("pub/script.cgi", "#!/bin/sh\n");
     ::chmod(server_->path("pub/script.cgi").c_str(), 0644);
     Frm_Main& w = startConnected();
-    const int row = RowOf(w.lv[1], "script.cgi");
-    QCOMPARE(w.lv[1]->cellText(row, 4), QStringLiteral("644"));
+    const int row = RowOf(View(w, 1), "script.cgi");
+    QCOMPARE(View(w, 1)->cellText(row, 4), QStringLiteral("644"));
 
     // Ctrl+P in the local pane does nothing, as its greyed menu entry.
-    SelectNames(w.lv[1], {"script.cgi"});
-    w.lv[0]->currentView()->setFocus();
-    QTest::keyClick(w.lv[0]->currentView(), Qt::Key_P, Qt::ControlModifier);
+    SelectNames(View(w, 1), {"script.cgi"});
+    View(w, 0)->currentView()->setFocus();
+    QTest::keyClick(View(w, 0)->currentView(), Qt::Key_P, Qt::ControlModifier);
     QCOMPARE(dialogs_->classNames, QStringList());
 
     // Cancel: nothing is sent.
@@ -515,8 +489,8 @@ void CommandsTest::permissionsRoundTrip() {
         }
         return int(QDialog::Rejected);
     };
-    w.lv[1]->currentView()->setFocus();
-    QTest::keyClick(w.lv[1]->currentView(), Qt::Key_P, Qt::ControlModifier);
+    View(w, 1)->currentView()->setFocus();
+    QTest::keyClick(View(w, 1)->currentView(), Qt::Key_P, Qt::ControlModifier);
     QCOMPARE(dialogs_->classNames, QStringList{"oxlip::Frm_Pms"});
     const auto mode = [this]() {
         struct stat st {};
@@ -531,20 +505,21 @@ void CommandsTest::permissionsRoundTrip() {
         shownName = pms->strFilename;
         shownDigits = pms->strPms;
         for (int i = 0; i < 3; ++i) {
-            pms->chk_own[i]->setChecked(true);
+            pms->ownerBoxes[i]->setChecked(true);
         }
-        pms->chk_grp[2]->setChecked(true);
-        pms->chk_usr[2]->setChecked(true);
+        pms->groupBoxes[2]->setChecked(true);
+        pms->othersBoxes[2]->setChecked(true);
         pms->cmd_ok_Click();
         return int(QDialog::Accepted);
     };
-    w.m_Permision->trigger();
+    Action(w, "m_Permision")->trigger();
     QCOMPARE(shownName, QStringLiteral("script.cgi"));
     QCOMPARE(shownDigits, QStringLiteral("644"));
     QCOMPARE(mode(), 0755u);
-    QCOMPARE(w.lv[1]->cellText(RowOf(w.lv[1], "script.cgi"), 4).trimmed(), QStringLiteral("755"));
-    w.m_ReLoad->trigger();
-    QCOMPARE(w.lv[1]->cellText(RowOf(w.lv[1], "script.cgi"), 4), QStringLiteral("755"));
+    QCOMPARE(View(w, 1)->cellText(RowOf(View(w, 1), "script.cgi"), 4).trimmed(),
+             QStringLiteral("755"));
+    Action(w, "m_ReLoad")->trigger();
+    QCOMPARE(View(w, 1)->cellText(RowOf(View(w, 1), "script.cgi"), 4), QStringLiteral("755"));
 }
 
 QTEST_MAIN(CommandsTest)

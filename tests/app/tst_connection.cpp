@@ -21,45 +21,12 @@ using namespace oxlip::test;
 
 namespace {
 
-QString Q(const std::string& s) {
-    return QString::fromStdString(s);
-}
-
 const QString kSeparator38(38, QLatin1Char('-'));
 
-QStringList Entries(const QComboBox* box) {
-    QStringList out;
-    for (int i = 0; i < box->count(); ++i) {
-        out << box->itemText(i);
-    }
-    return out;
-}
-
-// The connection controls in one line: a letter for each enabled one (connect and disconnect
-// menu entries, profile menu entry and button, both transfer buttons, profile list), the
-// connect button's caption, and the image each toolbar pair shows.
-QString Controls(const Frm_Main& w) {
-    const bool enabled[] = {w.m_Connect->isEnabled(),  w.m_Disconnect->isEnabled(),
-                            w.m_User->isEnabled(),     w.Btn_User->isEnabled(),
-                            w.Btn_Trs[0]->isEnabled(), w.Btn_Trs[1]->isEnabled(),
-                            w.cmb->isEnabled()};
-    QString out;
-    for (int i = 0; i < 7; ++i) {
-        out += enabled[i] ? QLatin1Char("CDUBTTP"[i]) : QLatin1Char('-');
-    }
-    out += " " + w.Btn_Con->text() + " ";
-    for (const auto* pair : {&w.imgConnecttButton, &w.imgCutButton, &w.imgDounButtonUp,
-                             &w.imgUpButtonUp, &w.imgSettingButtonUp}) {
-        out += QString::number((*pair)->shownElement());
-    }
-    return out;
-}
-
-const QString kConnected = QStringLiteral("-D--TT- 切断 10001");
-const QString kDisconnected = QStringLiteral("C-UB--P 接続 01110");
+const QString kConnectedState = QStringLiteral("c D u 切断 bu T p 1dd 0ee 0ee 0ee 1dd");
 
 QStringList LastLines(const Frm_Main& w, int n) {
-    const QStringList lines = w.StatList->lines();
+    const QStringList lines = Log(w)->lines();
     return lines.mid(std::max<qsizetype>(0, lines.size() - n));
 }
 
@@ -121,24 +88,23 @@ Frm_Main& ConnectionTest::startWindow(const std::string& dir, const std::string&
 }
 
 void ConnectionTest::connect(Frm_Main& w) {
-    QTest::mouseClick(w.Btn_Con, Qt::LeftButton);
+    QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
     QVERIFY(w.connected());
 }
 
 void ConnectionTest::connectListsTheStartFolderAndDisconnectKeepsIt() {
     Frm_Main& w = startWindow("/pub/");
-    const int before = w.StatList->count();
+    const int before = Log(w)->count();
     connect(w);
 
-    QCOMPARE(w.StatList->lines().mid(before),
+    QCOMPARE(Log(w)->lines().mid(before),
              loginLog() + QStringList({"パスワード確認しました。", kSeparator38}));
-    QCOMPARE(Controls(w), kConnected);
-    QVERIFY(!w.imgSettingButtonUp->element(1)->isEnabled());
+    QCOMPARE(ControlState(w), kConnectedState);
 
-    QCOMPARE(Entries(w.Cmb_Dir[1]), (QStringList{"/pub/", "/"}));
-    QCOMPARE(w.Cmb_Dir[1]->currentText(), QStringLiteral("/pub/"));
-    QCOMPARE(PaneNames(w.lv[1]), (QStringList{"readme.txt", "sub", "日本語フォルダ"}));
-    PaneView* host = w.lv[1];
+    QCOMPARE(ItemTexts(PathBox(w, 1)), (QStringList{"/pub/", "/"}));
+    QCOMPARE(PathBox(w, 1)->currentText(), QStringLiteral("/pub/"));
+    QCOMPARE(PaneNames(View(w, 1)), (QStringList{"readme.txt", "sub", "日本語フォルダ"}));
+    PaneView* host = View(w, 1);
     QCOMPARE(host->iconIndex(RowOf(host, "sub")), 1);
     QCOMPARE(host->iconIndex(RowOf(host, "readme.txt")), 2);
     QCOMPARE(host->cellText(RowOf(host, "readme.txt"), 1), QStringLiteral("1KB"));
@@ -146,134 +112,128 @@ void ConnectionTest::connectListsTheStartFolderAndDisconnectKeepsIt() {
     QCOMPARE(Q(harness_->settings->profile.LastPathHost), QStringLiteral("/pub/"));
 
     // Disconnect: the log lines, the state back, the host listing and path kept.
-    QTest::mouseClick(w.Btn_Con, Qt::LeftButton);
+    QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
     QVERIFY(!w.connected());
     QCOMPARE(LastLines(w, 3), (QStringList{"切断中", "切断しました。", kSeparator38}));
-    QCOMPARE(Controls(w), kDisconnected);
-    QCOMPARE(PaneNames(w.lv[1]), (QStringList{"readme.txt", "sub", "日本語フォルダ"}));
-    QCOMPARE(w.Cmb_Dir[1]->currentText(), QStringLiteral("/pub/"));
+    QCOMPARE(ControlState(w), kDisconnectedState);
+    QCOMPARE(PaneNames(View(w, 1)), (QStringList{"readme.txt", "sub", "日本語フォルダ"}));
+    QCOMPARE(PathBox(w, 1)->currentText(), QStringLiteral("/pub/"));
     QVERIFY(messages_->texts.isEmpty());
 
     // Nothing in the disconnected pane moves it or clears the listing it keeps.
-    QAbstractItemView* view = w.lv[1]->currentView();
+    QAbstractItemView* view = View(w, 1)->currentView();
     const std::function<void()> tries[] = {
         [view]() { QTest::keyClick(view, Qt::Key_F5); },
         [view]() { QTest::keyClick(view, Qt::Key_Backspace); },
-        [&w]() { DoubleClickItem(w.lv[1], "sub"); },
-        [&w]() { QTest::mouseClick(w.Btn[1], Qt::LeftButton); },
-        [&w]() { TypePathAndEnter(w.Cmb_Dir[1], QStringLiteral("/pub/sub/")); },
+        [&w]() { DoubleClickItem(View(w, 1), "sub"); },
+        [&w]() { QTest::mouseClick(UpButton(w, 1), Qt::LeftButton); },
+        [&w]() { TypePathAndEnter(PathBox(w, 1), QStringLiteral("/pub/sub/")); },
     };
     for (const auto& attempt : tries) {
         view->setFocus();
         attempt();
-        QCOMPARE(PaneNames(w.lv[1]), (QStringList{"readme.txt", "sub", "日本語フォルダ"}));
-        QCOMPARE(w.Cmb_Dir[1]->currentText(), QStringLiteral("/pub/"));
+        QCOMPARE(PaneNames(View(w, 1)), (QStringList{"readme.txt", "sub", "日本語フォルダ"}));
+        QCOMPARE(PathBox(w, 1)->currentText(), QStringLiteral("/pub/"));
     }
 
     // Reconnecting through the menu works the same.
-    w.m_Connect->trigger();
+    Action(w, "m_Connect")->trigger();
     QVERIFY(w.connected());
-    w.m_Disconnect->trigger();
+    Action(w, "m_Disconnect")->trigger();
     QVERIFY(!w.connected());
 }
 
 void ConnectionTest::upStopsAtTheStartFolderByExactText() {
     Frm_Main& w = startWindow("/pub"); // written without its final "/"
     connect(w);
-    QCOMPARE(Entries(w.Cmb_Dir[1]), (QStringList{"/pub", "/"}));
+    QCOMPARE(ItemTexts(PathBox(w, 1)), (QStringList{"/pub", "/"}));
 
-    QTest::mouseClick(w.Btn[1], Qt::LeftButton); // refused right after connecting
-    QCOMPARE(w.Cmb_Dir[1]->currentText(), QStringLiteral("/pub"));
-    QVERIFY(w.Btn[1]->isEnabled());
+    QTest::mouseClick(UpButton(w, 1), Qt::LeftButton); // refused right after connecting
+    QCOMPARE(PathBox(w, 1)->currentText(), QStringLiteral("/pub"));
+    QVERIFY(UpButton(w, 1)->isEnabled());
 
-    DoubleClickItem(w.lv[1], "sub");
-    QCOMPARE(Entries(w.Cmb_Dir[1]), (QStringList{"/pub/sub/", "/pub/", "/"}));
-    QCOMPARE(PaneNames(w.lv[1]), QStringList{"x.txt"});
+    DoubleClickItem(View(w, 1), "sub");
+    QCOMPARE(ItemTexts(PathBox(w, 1)), (QStringList{"/pub/sub/", "/pub/", "/"}));
+    QCOMPARE(PaneNames(View(w, 1)), QStringList{"x.txt"});
 
-    QTest::mouseClick(w.Btn[1], Qt::LeftButton);
-    QCOMPARE(w.Cmb_Dir[1]->currentText(), QStringLiteral("/pub/"));
+    QTest::mouseClick(UpButton(w, 1), Qt::LeftButton);
+    QCOMPARE(PathBox(w, 1)->currentText(), QStringLiteral("/pub/"));
     // "/pub/" is not the text "/pub": Up goes on to the root; the chain is kept.
-    w.lv[1]->currentView()->setFocus();
-    QTest::keyClick(w.lv[1]->currentView(), Qt::Key_Backspace);
-    QCOMPARE(w.Cmb_Dir[1]->currentText(), QStringLiteral("/"));
-    QCOMPARE(PaneNames(w.lv[1]), (QStringList{"pub", "top.bin"}));
-    QCOMPARE(Entries(w.Cmb_Dir[1]), (QStringList{"/pub/sub/", "/pub/", "/"}));
-    QTest::mouseClick(w.Btn[1], Qt::LeftButton); // the last entry: nothing happens
-    QCOMPARE(w.Cmb_Dir[1]->currentText(), QStringLiteral("/"));
+    View(w, 1)->currentView()->setFocus();
+    QTest::keyClick(View(w, 1)->currentView(), Qt::Key_Backspace);
+    QCOMPARE(PathBox(w, 1)->currentText(), QStringLiteral("/"));
+    QCOMPARE(PaneNames(View(w, 1)), (QStringList{"pub", "top.bin"}));
+    QCOMPARE(ItemTexts(PathBox(w, 1)), (QStringList{"/pub/sub/", "/pub/", "/"}));
+    QTest::mouseClick(UpButton(w, 1), Qt::LeftButton); // the last entry: nothing happens
+    QCOMPARE(PathBox(w, 1)->currentText(), QStringLiteral("/"));
 }
 
 void ConnectionTest::hostNavigationAndRefresh() {
     Frm_Main& w = startWindow("/pub/");
     connect(w);
 
-    TypePathAndEnter(w.Cmb_Dir[1], QStringLiteral("/pub/sub"));
-    QCOMPARE(Entries(w.Cmb_Dir[1]), (QStringList{"/pub/sub", "/pub/", "/"}));
-    QCOMPARE(PaneNames(w.lv[1]), QStringList{"x.txt"});
+    TypePathAndEnter(PathBox(w, 1), QStringLiteral("/pub/sub"));
+    QCOMPARE(ItemTexts(PathBox(w, 1)), (QStringList{"/pub/sub", "/pub/", "/"}));
+    QCOMPARE(PaneNames(View(w, 1)), QStringList{"x.txt"});
 
     // A folder that cannot be entered leaves the pane empty; the connection stays usable.
-    TypePathAndEnter(w.Cmb_Dir[1], QStringLiteral("/nowhere/"));
-    QCOMPARE(w.lv[1]->count(), 0);
+    TypePathAndEnter(PathBox(w, 1), QStringLiteral("/nowhere/"));
+    QCOMPARE(View(w, 1)->count(), 0);
     QVERIFY(w.connected());
 
-    DoubleClickItem(w.lv[1], "x.txt"); // nothing: the pane is empty anyway
-    TypePathAndEnter(w.Cmb_Dir[1], QStringLiteral("/pub/日本語フォルダ/"));
-    QCOMPARE(w.lv[1]->count(), 0);
-    QCOMPARE(Entries(w.Cmb_Dir[1]).size(), 3);
+    DoubleClickItem(View(w, 1), "x.txt"); // nothing: the pane is empty anyway
+    TypePathAndEnter(PathBox(w, 1), QStringLiteral("/pub/日本語フォルダ/"));
+    QCOMPARE(View(w, 1)->count(), 0);
+    QCOMPARE(ItemTexts(PathBox(w, 1)).size(), 3);
 
-    TypePathAndEnter(w.Cmb_Dir[1], QStringLiteral("/pub/sub/"));
+    TypePathAndEnter(PathBox(w, 1), QStringLiteral("/pub/sub/"));
     server_->writeFile("pub/sub/new.txt", "n");
-    w.lv[1]->currentView()->setFocus();
+    View(w, 1)->currentView()->setFocus();
     QCOMPARE(w.ActivePane, 1);
-    QTest::keyClick(w.lv[1]->currentView(), Qt::Key_F5);
-    QCOMPARE(PaneNames(w.lv[1]), (QStringList{"new.txt", "x.txt"}));
+    QTest::keyClick(View(w, 1)->currentView(), Qt::Key_F5);
+    QCOMPARE(PaneNames(View(w, 1)), (QStringList{"new.txt", "x.txt"}));
 }
 
 void ConnectionTest::contextMenuAndToolbarWhileConnected() {
     Frm_Main& w = startWindow("/pub/");
     connect(w);
-    w.lv[1]->currentView()->setFocus();
+    View(w, 1)->currentView()->setFocus();
     QCOMPARE(w.ActivePane, 1);
-    QCOMPARE(w.imgMakeButton->shownElement(), 0);
-    QVERIFY(w.imgDelButton->element(0)->isEnabled());
-    QTest::mouseClick(w.lv[1]->currentView()->viewport(), Qt::RightButton, Qt::NoModifier,
-                      QPoint(10, 10));
-    QTRY_VERIFY(w.m_Edit->isVisible());
-    for (QAction* a : {w.m_MakeFolder, w.m_Permision, w.m_ChangeName, w.m_DelFile, w.m_ReLoad}) {
-        QVERIFY2(a->isEnabled(), qPrintable(a->objectName()));
-    }
-    w.m_Edit->hide();
+    QCOMPARE(Look(*ToolbarPair(w, "imgMakeButton")) + " " + Look(*ToolbarPair(w, "imgDelButton")),
+             QStringLiteral("0ee 0ee"));
+    QCOMPARE(EditMenuState(w, 1), QStringLiteral("11111"));
 }
 
 void ConnectionTest::failedConnectShowsTheServer() {
     Frm_Main& w = startWindow("/pub/", "wrong-password");
-    const int before = w.StatList->count();
-    QTest::mouseClick(w.Btn_Con, Qt::LeftButton);
+    const int before = Log(w)->count();
+    QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
     QVERIFY(!w.connected());
     QCOMPARE(messages_->texts,
              QStringList{Q(server_->server()) + QStringLiteral(" へ接続出来ませんでした")});
-    QCOMPARE(w.StatList->lines().mid(before), loginLog());
-    QVERIFY(w.Btn_Con->isEnabled());
-    QCOMPARE(Controls(w), kDisconnected);
-    QCOMPARE(w.lv[1]->count(), 0);
+    QCOMPARE(Log(w)->lines().mid(before), loginLog());
+    QVERIFY(ConnectButton(w)->isEnabled());
+    QCOMPARE(ControlState(w), kDisconnectedState);
+    QCOMPARE(View(w, 1)->count(), 0);
 }
 
 void ConnectionTest::emptyServerLogsNothing() {
     harness_->writeFtpIni("[Oxlip]\nUser=Empty\n");
     harness_->writeUserIni("[Empty]\nServer=\n");
     Frm_Main& w = harness_->start();
-    const int before = w.StatList->count();
-    QTest::mouseClick(w.Btn_Con, Qt::LeftButton);
+    const int before = Log(w)->count();
+    QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
     QCOMPARE(messages_->texts, QStringList{QStringLiteral(" へ接続出来ませんでした")});
-    QCOMPARE(w.StatList->count(), before);
+    QCOMPARE(Log(w)->count(), before);
     QVERIFY(!w.connected());
 }
 
 void ConnectionTest::emptyStartFolderShowsTheLoginFolder() {
     Frm_Main& w = startWindow("");
     connect(w);
-    QCOMPARE(Entries(w.Cmb_Dir[1]), QStringList{"/"});
-    QCOMPARE(PaneNames(w.lv[1]), (QStringList{"pub", "top.bin"}));
-    QCOMPARE(w.lv[1]->cellText(RowOf(w.lv[1], "top.bin"), 1), QStringLiteral("2KB"));
+    QCOMPARE(ItemTexts(PathBox(w, 1)), QStringList{"/"});
+    QCOMPARE(PaneNames(View(w, 1)), (QStringList{"pub", "top.bin"}));
+    QCOMPARE(View(w, 1)->cellText(RowOf(View(w, 1), "top.bin"), 1), QStringLiteral("2KB"));
 }
 
 void ConnectionTest::secondConnectWhileConnectingIsIgnored() {
@@ -283,13 +243,13 @@ void ConnectionTest::secondConnectWhileConnectingIsIgnored() {
     QTimer::singleShot(0, &w, [&w, &attempts]() {
         ++attempts;
         QVERIFY(w.busy());
-        w.m_Connect->trigger();
-        w.imgConnecttButton->element(0)->clicked();
+        Action(w, "m_Connect")->trigger();
+        ToolbarPair(w, "imgConnecttButton")->element(0)->clicked();
     });
     connect(w);
     QCOMPARE(attempts, 1);
-    QCOMPARE(w.StatList->lines().filter(QStringLiteral("に接続しています。")).size(), 1);
-    QCOMPARE(Controls(w), kConnected);
+    QCOMPARE(Log(w)->lines().filter(QStringLiteral("に接続しています。")).size(), 1);
+    QCOMPARE(ControlState(w), kConnectedState);
 }
 
 void ConnectionTest::closingWhileConnectedAsks() {
@@ -326,8 +286,8 @@ void ConnectionTest::closingStaysBusyWhileQuitIsAwaited() {
     QTimer poke;
     QObject::connect(&poke, &QTimer::timeout, &w, [&]() {
         if (closing && tries++ < 3) {
-            w.m_Disconnect->trigger();
-            QTest::mouseClick(w.Btn_Con, Qt::LeftButton);
+            Action(w, "m_Disconnect")->trigger();
+            QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
         }
     });
     poke.start(20);
@@ -335,7 +295,7 @@ void ConnectionTest::closingStaysBusyWhileQuitIsAwaited() {
     QVERIFY(w.close());
     QVERIFY(tries > 0);
     QVERIFY(!w.connected());
-    QVERIFY(!w.StatList->lines().contains(QStringLiteral("切断中")));
+    QVERIFY(!Log(w)->lines().contains(QStringLiteral("切断中")));
 }
 
 QTEST_MAIN(ConnectionTest)

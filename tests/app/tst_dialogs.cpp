@@ -92,7 +92,7 @@ QString StoredFields(const std::string& folder, const std::string& name) {
 // The six boxes of the profile dialog in one line.
 QString Boxes(const Frm_User& dlg) {
     QStringList texts;
-    for (const QLineEdit* box : dlg.txt) {
+    for (const QLineEdit* box : dlg.fields) {
         texts << box->text();
     }
     return texts.join('|');
@@ -187,7 +187,7 @@ void TestDialogs::profileOkChecksAndStoresTheBoxes() {
         QVERIFY(test::ShowAndWait(&dlg));
         const QStringList typed = row.boxes.split('|');
         for (int i = 0; i < 6; ++i) {
-            dlg.txt[i]->setText(typed[i]);
+            dlg.fields[i]->setText(typed[i]);
         }
         ClickButton(dlg.Btn[0]);
         const bool refused = !row.outcome.contains('|');
@@ -200,8 +200,9 @@ void TestDialogs::profileOkChecksAndStoresTheBoxes() {
             outcome << Boxes(dlg) << Fields(settings.profile)
                     << (QFileInfo::exists(Q(settings.userIniPath())) ? "written" : "");
         } else {
-            outcome << dlg.txt[4]->text() << Fields(settings.profile)
-                    << StoredFields(dir.path(), dlg.txt[0]->text().toStdString());
+            outcome << dlg.fields[Frm_User::HostFolder]->text() << Fields(settings.profile)
+                    << StoredFields(dir.path(),
+                                    dlg.fields[Frm_User::ProfileName]->text().toStdString());
         }
         const QStringList expected =
             refused ? QStringList{row.name, "open", row.outcome, row.boxes, "||||||2|/old/", ""}
@@ -217,14 +218,14 @@ void TestDialogs::profileNewSettingClearAndFolderButton() {
     settings.profile = MakeProfile("Old", "old.example.net");
     Frm_User dlg(settings);
     QVERIFY(test::ShowAndWait(&dlg));
-    QCOMPARE(dlg.txt[3]->echoMode(), QLineEdit::Password);
+    QCOMPARE(dlg.fields[Frm_User::Password]->echoMode(), QLineEdit::Password);
     QCOMPARE(Boxes(dlg), QStringLiteral("Old|old.example.net|user-Old|pw-Old|/Old/|/local/Old/"));
     ClickButton(dlg.Btn[2]); // clear: the name and the local folder stay
     QCOMPARE(Boxes(dlg), QStringLiteral("Old||||/|/local/Old/"));
     ClickButton(dlg.Btn_Set[0]); // new setting
     QCOMPARE(Boxes(dlg), QStringLiteral("新しい接続||||/|/local/Old/"));
     QCOMPARE(dlg.List->count(), 0); // nothing stored before OK
-    dlg.txt[1]->setText(QStringLiteral("new.example.net"));
+    dlg.fields[Frm_User::Server]->setText(QStringLiteral("new.example.net"));
 
     // The folder button opens the chooser; closed without a choice, it leaves the box alone.
     for (const int answer : {int(QDialog::Accepted), int(QDialog::Rejected)}) {
@@ -236,9 +237,9 @@ void TestDialogs::profileNewSettingClearAndFolderButton() {
             }
             return answer;
         });
-        ClickButton(dlg.Command1);
+        ClickButton(dlg.browseButton);
         QCOMPARE(opened, QStringList{"oxlip::Frm_Dir"});
-        QCOMPARE(dlg.txt[5]->text(), QStringLiteral("/srv/site"));
+        QCOMPARE(dlg.fields[Frm_User::LocalFolder]->text(), QStringLiteral("/srv/site"));
     }
     ui::SetDialogResponder(nullptr);
     ClickButton(dlg.Btn[0]);
@@ -258,7 +259,7 @@ void TestDialogs::profileChoiceCancelAndDelete() {
         Frm_User dlg(settings);
         QVERIFY(test::ShowAndWait(&dlg));
         QVERIFY(dlg.List->selectedItems().isEmpty());
-        QCOMPARE(dlg.txt[0]->text(), QStringLiteral("Current"));
+        QCOMPARE(dlg.fields[Frm_User::ProfileName]->text(), QStringLiteral("Current"));
         ClickListRow(dlg.List, 1);
         QCOMPARE(Boxes(dlg), QStringLiteral("B|B.example.net|user-B|pw-B|/B/|/local/B/"));
         QCOMPARE(settings.profile.Server, std::string("B.example.net"));
@@ -299,7 +300,7 @@ void TestDialogs::profileChoiceCancelAndDelete() {
 
     // The first entry, then the only one: nothing is loaded in its place, the boxes keep what
     // was typed, and no profile is current, so the exit's save writes nothing back.
-    dlg.txt[2]->setText(QStringLiteral("edited"));
+    dlg.fields[Frm_User::User]->setText(QStringLiteral("edited"));
     ClickButton(dlg.Btn_Set[1]); // A is still selected
     QCOMPARE(ListTexts(dlg.List), QStringList{"B"});
     QVERIFY(dlg.List->selectedItems().isEmpty());
@@ -327,7 +328,7 @@ void TestDialogs::extensionListAndCaching() {
         QVERIFY(test::ShowAndWait(&dlg));
         QCOMPARE(dlg.Btn[0]->toolTip(), QStringLiteral("ﾘｽﾄへ追加します"));
         QCOMPARE(dlg.Btn[1]->toolTip(), QStringLiteral("選択した拡張子をﾘｽﾄから削除します"));
-        QCOMPARE(dlg.Label1->text(),
+        QCOMPARE(dlg.hint->text(),
                  QStringLiteral("アスキーで転送する拡張子を指定してください\n"
                                 "リストにない拡張子は全てバイナリで転送されます"));
         dlg.List->clearSelection();
@@ -367,10 +368,10 @@ void TestDialogs::extensionListAndCaching() {
     // Added in capitals with blanks kept, the new entry selected; refused when already listed
     // in any case, or empty. The box keeps its text.
     for (const char* typed : {"txt", "Html", "CGI", "", ".doc", " php ", ".Doc"}) {
-        dlg.txt->setText(QString::fromUtf8(typed));
+        dlg.extensionBox->setText(QString::fromUtf8(typed));
         ClickButton(dlg.Btn[0]);
     }
-    QCOMPARE(dlg.txt->text(), QStringLiteral(".Doc"));
+    QCOMPARE(dlg.extensionBox->text(), QStringLiteral(".Doc"));
     QCOMPARE(dlg.List->currentRow(), expected.size() + 1);
     QVERIFY(dlg.List->currentItem()->isSelected());
     expected << ".DOC"
@@ -442,19 +443,19 @@ void TestDialogs::aboutTextsAndLinks() {
     Frm_Ver dlg{QIcon(pixmap)};
     QCOMPARE(dlg.windowTitle(), QStringLiteral("Oxlip のバージョン情報"));
     QVERIFY(!dlg.windowIcon().isNull());
-    QVERIFY(!dlg.Image1->pixmap().isNull());
-    QCOMPARE(dlg.Label1->text(), QStringLiteral("Oxlip"));
-    QCOMPARE(dlg.Label2->text(), Q(VersionText()));
-    QCOMPARE(dlg.Label3->text().split(QLatin1Char('\n')),
+    QVERIFY(!dlg.iconLabel->pixmap().isNull());
+    QCOMPARE(dlg.productLabel->text(), QStringLiteral("Oxlip"));
+    QCOMPARE(dlg.versionLabel->text(), Q(VersionText()));
+    QCOMPARE(dlg.creditLabel->text().split(QLatin1Char('\n')),
              (QStringList{"FTP転送試験ソフト", "", "㈱ノルベア"}));
-    QCOMPARE(dlg.Label4->text(), QStringLiteral("https://oxlip.example.org/"));
-    QCOMPARE(dlg.Label5->text(), QStringLiteral("support@oxlip.example.org"));
+    QCOMPARE(dlg.webLink->text(), QStringLiteral("https://oxlip.example.org/"));
+    QCOMPARE(dlg.mailLink->text(), QStringLiteral("support@oxlip.example.org"));
 
     QVERIFY(test::ShowAndWait(&dlg));
     // Which of the two links is drawn underlined in blue; the other must be plain black.
     auto looks = [&dlg]() {
         QString out;
-        for (QLabel* label : {dlg.Label4, dlg.Label5}) {
+        for (QLabel* label : {dlg.webLink, dlg.mailLink}) {
             const QColor color = label->palette().color(QPalette::WindowText);
             out += label->font().underline() && color == QColor(0, 0, 255)  ? 'H'
                    : !label->font().underline() && color == QColor(0, 0, 0) ? '-'
@@ -463,8 +464,9 @@ void TestDialogs::aboutTextsAndLinks() {
         return out;
     };
     QCOMPARE(looks(), QStringLiteral("--"));
-    for (const auto& [over, look] :
-         {std::pair<QWidget*, const char*>{dlg.Label4, "H-"}, {dlg.Label5, "-H"}, {&dlg, "--"}}) {
+    for (const auto& [over, look] : {std::pair<QWidget*, const char*>{dlg.webLink, "H-"},
+                                     {dlg.mailLink, "-H"},
+                                     {&dlg, "--"}}) {
         QTest::mouseMove(over, QPoint(5, over->height() - 5));
         QTRY_COMPARE_WITH_TIMEOUT(looks(), QString::fromLatin1(look), 2000);
     }
@@ -473,15 +475,15 @@ void TestDialogs::aboutTextsAndLinks() {
     for (const QString scheme : {"https", "mailto"}) {
         QDesktopServices::setUrlHandler(scheme, &recorder, "open");
     }
-    QTest::mouseClick(dlg.Label4, Qt::LeftButton, {}, QPoint(5, 5));
-    QTest::mouseClick(dlg.Label5, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseClick(dlg.webLink, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseClick(dlg.mailLink, Qt::LeftButton, {}, QPoint(5, 5));
     for (const QString scheme : {"https", "mailto"}) {
         QDesktopServices::unsetUrlHandler(scheme);
     }
     QCOMPARE(recorder.opened, (QList<QUrl>{QUrl("https://oxlip.example.org/"),
                                            QUrl("mailto:support@oxlip.example.org")}));
 
-    ClickButton(dlg.Command1);
+    ClickButton(dlg.okButton);
     QVERIFY(!dlg.isVisible());
 }
 

@@ -36,45 +36,6 @@ using namespace oxlip::test;
 
 namespace {
 
-QString Q(const std::string& s) {
-    return QString::fromStdString(s);
-}
-
-// A toolbar pair: the element shown, then whether each element is enabled ("0ee", "1dd").
-QString Look(const ImagePair& p) {
-    return QStringLiteral("%1%2%3")
-        .arg(p.shownElement())
-        .arg(p.element(0)->isEnabled() ? 'e' : 'd')
-        .arg(p.element(1)->isEnabled() ? 'e' : 'd');
-}
-
-QStringList ItemTexts(const QComboBox* box) {
-    QStringList out;
-    for (int i = 0; i < box->count(); ++i) {
-        out << box->itemText(i);
-    }
-    return out;
-}
-
-// The connection-related controls in one string, for comparing whole states at once.
-QString StateOf(const Frm_Main& w) {
-    return QStringList{
-        w.m_Connect->isEnabled() ? "C" : "c",
-        w.m_Disconnect->isEnabled() ? "D" : "d",
-        w.m_User->isEnabled() ? "U" : "u",
-        w.Btn_Con->text(),
-        w.Btn_User->isEnabled() ? "BU" : "bu",
-        w.Btn_Trs[0]->isEnabled() && w.Btn_Trs[1]->isEnabled() ? "T" : "t",
-        w.cmb->isEnabled() ? "P" : "p",
-        Look(*w.imgConnecttButton),
-        Look(*w.imgCutButton),
-        Look(*w.imgDounButtonUp),
-        Look(*w.imgUpButtonUp),
-        Look(*w.imgSettingButtonUp),
-    }
-        .join(QLatin1Char(' '));
-}
-
 // The options a view draws its items with.
 struct OptionPeek : QAbstractItemView {
     using QAbstractItemView::initViewItemOption;
@@ -84,8 +45,6 @@ QStyleOptionViewItem ItemOption(const QAbstractItemView* view) {
     (view->*(&OptionPeek::initViewItemOption))(&option);
     return option;
 }
-
-const QString kDisconnected = QStringLiteral("C d U 接続 BU t P 0ee 1dd 1dd 1dd 0ee");
 
 } // namespace
 
@@ -114,22 +73,23 @@ private slots:
 
 void MainWindowTest::firstStartWithoutSettings() {
     WindowHarness h;
-    MakeFile(h.local("readme.txt"), 10);
-    MakeDir(h.local("sub"));
+    h.makeLocal({{"readme.txt", 10}, {"sub/", 0}});
     Frm_Main& w = h.start();
 
-    QCOMPARE(w.cmb->count(), 0);
-    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local()));
+    QCOMPARE(ProfileBox(w)->count(), 0);
+    QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local()));
     QCOMPARE(Q(h.settings->profile.LastPathLocal), Q(h.local()));
-    QCOMPARE(PaneNames(w.lv[0]), (QStringList{"readme.txt", "sub"}));
-    QCOMPARE(w.lv[1]->count(), 0);
-    QCOMPARE(w.Cmb_Dir[1]->count(), 0);
-    QCOMPARE(w.StatList->lines(),
+    QCOMPARE(PaneNames(View(w, 0)), (QStringList{"readme.txt", "sub"}));
+    QCOMPARE(View(w, 1)->count(), 0);
+    QCOMPARE(PathBox(w, 1)->count(), 0);
+    QCOMPARE(Log(w)->lines(),
              (QStringList{"Welcom !!  Oxlip  Vre." + Q(VersionText()), QString(61, '-')}));
-    QCOMPARE(StateOf(w), kDisconnected);
+    QCOMPARE(ControlState(w), kDisconnectedState);
     // The new-folder and delete images start greyed; the local pane's focus makes them active.
-    QCOMPARE(w.imgMakeButton->shownElement() + w.imgDelButton->shownElement(), 2);
-    QCOMPARE(w.Cmb_Trs->currentIndex(), 0);
+    QCOMPARE(ToolbarPair(w, "imgMakeButton")->shownElement() +
+                 ToolbarPair(w, "imgDelButton")->shownElement(),
+             2);
+    QCOMPARE(ModeBox(w)->currentIndex(), 0);
     QCOMPARE(w.ActivePane, 0);
     // The window shows the icon installed for the desktop's menu, pixel for pixel.
     const auto premultiplied = [](const QImage& image) {
@@ -147,32 +107,32 @@ void MainWindowTest::layoutFollowsTheSizeAndSpringsBack() {
 
     w.resize(1000, 700);
     QTRY_COMPARE(w.size(), QSize(1000, 700));
-    const int W = w.client->width();
-    const int H = w.client->height();
+    const int W = ClientArea(w)->width();
+    const int H = ClientArea(w)->height();
     QCOMPARE(W, 1000);
-    QCOMPARE(w.lv[0]->geometry(), QRect(8, 112, qRound(W / 2.3), H - 185));
-    QCOMPARE(w.lv[1]->geometry(), QRect(qRound(W / 1.822), 112, qRound(W / 2.3), H - 185));
-    QCOMPARE(w.Drv->x(), 32);
-    QCOMPARE(w.Cmb_Dir[0]->geometry().right() + 1, w.lv[0]->geometry().right() + 1 - 8);
-    QCOMPARE(w.Btn[1]->x(), w.lv[1]->x());
-    QCOMPARE(w.Cmb_Dir[1]->x(), w.lv[1]->x() + 24);
-    QCOMPARE(w.Cmb_Dir[1]->geometry().right(), w.lv[1]->geometry().right());
-    QCOMPARE(w.Btn_Trs[0]->x(), qRound(W / 2.0 - 24.5));
-    QCOMPARE(w.Btn_Trs[1]->x(), w.Btn_Trs[0]->x());
-    QCOMPARE(w.Btn_Ftp->x(), w.lv[1]->geometry().right() + 1 - 76);
-    QCOMPARE(w.Btn_User->x(), w.Btn_Ftp->x() - 80);
-    QCOMPARE(w.Btn_Con->x(), w.Btn_User->x() - 80);
-    QCOMPARE(w.StatList->geometry(), QRect(0, H - 185 + 112 + 3, W, 68));
+    QCOMPARE(View(w, 0)->geometry(), QRect(8, 112, qRound(W / 2.3), H - 185));
+    QCOMPARE(View(w, 1)->geometry(), QRect(qRound(W / 1.822), 112, qRound(W / 2.3), H - 185));
+    QCOMPARE(DriveBox(w)->x(), 32);
+    QCOMPARE(PathBox(w, 0)->geometry().right() + 1, View(w, 0)->geometry().right() + 1 - 8);
+    QCOMPARE(UpButton(w, 1)->x(), View(w, 1)->x());
+    QCOMPARE(PathBox(w, 1)->x(), View(w, 1)->x() + 24);
+    QCOMPARE(PathBox(w, 1)->geometry().right(), View(w, 1)->geometry().right());
+    QCOMPARE(TransferButton(w, 0)->x(), qRound(W / 2.0 - 24.5));
+    QCOMPARE(TransferButton(w, 1)->x(), TransferButton(w, 0)->x());
+    QCOMPARE(DetailsButton(w)->x(), View(w, 1)->geometry().right() + 1 - 76);
+    QCOMPARE(SettingsButton(w)->x(), DetailsButton(w)->x() - 80);
+    QCOMPARE(ConnectButton(w)->x(), SettingsButton(w)->x() - 80);
+    QCOMPARE(Log(w)->geometry(), QRect(0, H - 185 + 112 + 3, W, 68));
     // Fixed places.
-    QCOMPARE(w.cmb->pos(), QPoint(8, 48));
-    QCOMPARE(w.Cmb_Trs->pos(), QPoint(176, 48));
-    QCOMPARE(w.Btn_Con->y(), 32);
+    QCOMPARE(ProfileBox(w)->pos(), QPoint(8, 48));
+    QCOMPARE(ModeBox(w)->pos(), QPoint(176, 48));
+    QCOMPARE(ConnectButton(w)->y(), 32);
 
     // Smaller than the minimum: back to an outer size of 708 x 386.
     w.resize(400, 200);
     QTRY_COMPARE(w.frameGeometry().size(), QSize(kMinOuterWidthPx, kMinOuterHeightPx));
-    QCOMPARE(w.lv[0]->height(), w.client->height() - 185);
-    QCOMPARE(w.lv[0]->width(), qRound(w.client->width() / 2.3));
+    QCOMPARE(View(w, 0)->height(), ClientArea(w)->height() - 185);
+    QCOMPARE(View(w, 0)->width(), qRound(ClientArea(w)->width() / 2.3));
 }
 
 void MainWindowTest::folderChainsOpenAndUp() {
@@ -186,42 +146,41 @@ void MainWindowTest::folderChainsOpenAndUp() {
         expected << up;
     }
     QVERIFY(w.SetLocalPath(h.local("work/sub/")));
-    QCOMPARE(ItemTexts(w.Cmb_Dir[0]), expected);
+    QCOMPARE(ItemTexts(PathBox(w, 0)), expected);
     QCOMPARE(expected.last(), QStringLiteral("/"));
 
     // Typed without its final "/": entry 0 stays as typed; a folder opened in it gets one.
     // A double-click on a file opens nothing.
-    MakeDir(h.local("work/sub/deeper"));
-    MakeFile(h.local("work/sub/file.bin"), 5);
+    h.makeLocal({{"work/sub/deeper/", 0}, {"work/sub/file.bin", 5}});
     QVERIFY(w.SetLocalPath(h.local("work/sub")));
-    QCOMPARE(w.Cmb_Dir[0]->itemText(0), Q(h.local("work/sub")));
-    QCOMPARE(w.Cmb_Dir[0]->itemText(1), Q(h.local("work/")));
-    DoubleClickItem(w.lv[0], "file.bin");
-    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("work/sub")));
-    QCOMPARE(w.lv[0]->count(), 2);
-    DoubleClickItem(w.lv[0], "deeper");
-    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("work/sub/deeper/")));
-    QCOMPARE(w.Cmb_Dir[0]->itemText(1), Q(h.local("work/sub/")));
+    QCOMPARE(PathBox(w, 0)->itemText(0), Q(h.local("work/sub")));
+    QCOMPARE(PathBox(w, 0)->itemText(1), Q(h.local("work/")));
+    DoubleClickItem(View(w, 0), "file.bin");
+    QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("work/sub")));
+    QCOMPARE(View(w, 0)->count(), 2);
+    DoubleClickItem(View(w, 0), "deeper");
+    QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("work/sub/deeper/")));
+    QCOMPARE(PathBox(w, 0)->itemText(1), Q(h.local("work/sub/")));
 
     // Up by the button rebuilds the chain; Backspace goes up too; at the root nothing happens.
-    QTest::mouseClick(w.Btn[0], Qt::LeftButton);
-    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("work/sub/")));
-    QCOMPARE(w.Cmb_Dir[0]->itemText(0), Q(h.local("work/sub/")));
-    QCOMPARE(PaneNames(w.lv[0]), (QStringList{"deeper", "file.bin"}));
-    QVERIFY(w.Btn[0]->isEnabled());
-    w.lv[0]->currentView()->setFocus();
-    QTest::keyClick(w.lv[0]->currentView(), Qt::Key_Backspace);
-    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("work/")));
+    QTest::mouseClick(UpButton(w, 0), Qt::LeftButton);
+    QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("work/sub/")));
+    QCOMPARE(PathBox(w, 0)->itemText(0), Q(h.local("work/sub/")));
+    QCOMPARE(PaneNames(View(w, 0)), (QStringList{"deeper", "file.bin"}));
+    QVERIFY(UpButton(w, 0)->isEnabled());
+    View(w, 0)->currentView()->setFocus();
+    QTest::keyClick(View(w, 0)->currentView(), Qt::Key_Backspace);
+    QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("work/")));
     QVERIFY(w.SetLocalPath("/"));
-    QTest::mouseClick(w.Btn[0], Qt::LeftButton);
-    QCOMPARE(w.Cmb_Dir[0]->currentText(), QStringLiteral("/"));
-    QCOMPARE(ItemTexts(w.Cmb_Dir[0]), QStringList{"/"});
+    QTest::mouseClick(UpButton(w, 0), Qt::LeftButton);
+    QCOMPARE(PathBox(w, 0)->currentText(), QStringLiteral("/"));
+    QCOMPARE(ItemTexts(PathBox(w, 0)), QStringList{"/"});
 
     // The host side: "/" alone, and a deeper path, without a connection.
     QVERIFY(w.SetHostPath("/"));
-    QCOMPARE(ItemTexts(w.Cmb_Dir[1]), QStringList{"/"});
+    QCOMPARE(ItemTexts(PathBox(w, 1)), QStringList{"/"});
     QVERIFY(w.SetHostPath("/pub/sub/"));
-    QCOMPARE(ItemTexts(w.Cmb_Dir[1]), (QStringList{"/pub/sub/", "/pub/", "/"}));
+    QCOMPARE(ItemTexts(PathBox(w, 1)), (QStringList{"/pub/sub/", "/pub/", "/"}));
 }
 
 void MainWindowTest::enterAndFailingEnter() {
@@ -229,53 +188,52 @@ void MainWindowTest::enterAndFailingEnter() {
     MakeFile(h.local("a/inside.txt"));
     Frm_Main& w = h.start();
 
-    TypePathAndEnter(w.Cmb_Dir[0], Q(h.local("a/")));
-    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("a/")));
-    QCOMPARE(PaneNames(w.lv[0]), QStringList{"inside.txt"});
+    TypePathAndEnter(PathBox(w, 0), Q(h.local("a/")));
+    QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("a/")));
+    QCOMPARE(PaneNames(View(w, 0)), QStringList{"inside.txt"});
 
     // Not absolute: the probe refuses it, and the box shows the current folder again.
-    TypePathAndEnter(w.Cmb_Dir[0], QStringLiteral("relative/path"));
-    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("a/")));
-    QCOMPARE(w.Cmb_Dir[0]->itemText(0), Q(h.local("a/")));
-    QCOMPARE(PaneNames(w.lv[0]), QStringList{"inside.txt"});
+    TypePathAndEnter(PathBox(w, 0), QStringLiteral("relative/path"));
+    QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("a/")));
+    QCOMPARE(PathBox(w, 0)->itemText(0), Q(h.local("a/")));
+    QCOMPARE(PaneNames(View(w, 0)), QStringList{"inside.txt"});
 
     // A path that merely does not exist passes: the pane is left empty.
-    TypePathAndEnter(w.Cmb_Dir[0], Q(h.local("missing/")));
-    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("missing/")));
-    QCOMPARE(w.lv[0]->count(), 0);
+    TypePathAndEnter(PathBox(w, 0), Q(h.local("missing/")));
+    QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("missing/")));
+    QCOMPARE(View(w, 0)->count(), 0);
 
     // Picking an ancestor from the list shows it and keeps the deeper entries.
-    TypePathAndEnter(w.Cmb_Dir[0], Q(h.local("a/")));
-    const int parent = w.Cmb_Dir[0]->findText(Q(h.local()));
+    TypePathAndEnter(PathBox(w, 0), Q(h.local("a/")));
+    const int parent = PathBox(w, 0)->findText(Q(h.local()));
     QVERIFY(parent > 0);
-    w.Cmb_Dir[0]->setFocus();
+    PathBox(w, 0)->setFocus();
     for (int i = 0; i < parent; ++i) {
-        QTest::keyClick(w.Cmb_Dir[0], Qt::Key_Down);
+        QTest::keyClick(PathBox(w, 0), Qt::Key_Down);
     }
-    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local()));
-    QCOMPARE(PaneNames(w.lv[0]), QStringList{"a"});
-    QCOMPARE(w.Cmb_Dir[0]->itemText(0), Q(h.local("a/")));
+    QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local()));
+    QCOMPARE(PaneNames(View(w, 0)), QStringList{"a"});
+    QCOMPARE(PathBox(w, 0)->itemText(0), Q(h.local("a/")));
 }
 
 void MainWindowTest::commandsIgnoreAPathTypedWithoutEnter() {
     WindowHarness h;
-    MakeFile(h.local("site/index.html"));
-    MakeFile(h.local("other/index.html"));
+    h.makeLocal({{"site/index.html", 0}, {"other/index.html", 0}});
     Frm_Main& w = h.start();
     QVERIFY(w.SetLocalPath(h.local("site/")));
-    TypePath(w.Cmb_Dir[0], Q(h.local("other/")));
-    ClickItem(w.lv[0], "index.html");
+    TypePath(PathBox(w, 0), Q(h.local("other/")));
+    ClickItem(View(w, 0), "index.html");
 
     // Delete, new folder and refresh act on the folder the pane shows.
     MessageScript messages;
-    QTest::keyClick(w.lv[0]->currentView(), Qt::Key_Delete);
+    QTest::keyClick(View(w, 0)->currentView(), Qt::Key_Delete);
     QCOMPARE(messages.texts.size(), 1);
     QVERIFY(std::filesystem::exists(h.local("other/index.html")));
     QVERIFY(!std::filesystem::exists(h.local("site/index.html")));
-    QTest::mouseClick(w.imgMakeButton->element(0), Qt::LeftButton);
+    QTest::mouseClick(ToolbarPair(w, "imgMakeButton")->element(0), Qt::LeftButton);
     QVERIFY(std::filesystem::is_directory(h.local("site/新しいフォルダ")));
-    QTest::keyClick(w.lv[0]->currentView(), Qt::Key_F5);
-    QCOMPARE(PaneNames(w.lv[0]), QStringList{"新しいフォルダ"});
+    QTest::keyClick(View(w, 0)->currentView(), Qt::Key_F5);
+    QCOMPARE(PaneNames(View(w, 0)), QStringList{"新しいフォルダ"});
     QVERIFY(!std::filesystem::exists(h.local("other/新しいフォルダ")));
 }
 
@@ -283,8 +241,8 @@ void MainWindowTest::aDriveThatDoesNotAnswerLeavesTheWindowUsable() {
     WindowHarness h;
     MakeFile(h.local("kept.txt"));
     Frm_Main& w = h.start();
-    const QString shown = w.Cmb_Dir[0]->currentText();
-    const int drive = w.Drv->currentIndex();
+    const QString shown = PathBox(w, 0)->currentText();
+    const int drive = DriveBox(w)->currentIndex();
     QVERIFY(drive >= 0);
     // The drive hangs until the test ends (bounded: at most 20 s).
     auto release = std::make_shared<std::atomic<bool>>(false);
@@ -303,32 +261,29 @@ void MainWindowTest::aDriveThatDoesNotAnswerLeavesTheWindowUsable() {
     MessageScript messages;
     QElapsedTimer took;
     took.start();
-    w.Drv->showPopup();
-    QTest::keyClick(w.Drv->view(), Qt::Key_Return);
+    DriveBox(w)->showPopup();
+    QTest::keyClick(DriveBox(w)->view(), Qt::Key_Return);
     release->store(true);
     QVERIFY(took.elapsed() < 5000);
     QVERIFY(turns >= 5); // the window kept working while it waited
-    QCOMPARE(messages.texts, QStringList{w.Drv->itemText(drive) + " が応答しません"});
-    QCOMPARE(w.Cmb_Dir[0]->currentText(), shown);
-    QCOMPARE(PaneNames(w.lv[0]), QStringList{"kept.txt"});
-    QCOMPARE(w.Drv->currentIndex(), drive);
+    QCOMPARE(messages.texts, QStringList{DriveBox(w)->itemText(drive) + " が応答しません"});
+    QCOMPARE(PathBox(w, 0)->currentText(), shown);
+    QCOMPARE(PaneNames(View(w, 0)), QStringList{"kept.txt"});
+    QCOMPARE(DriveBox(w)->currentIndex(), drive);
 
     // A drive that answers is shown.
     w.setDriveProbe([](const std::string&) { return true; }, 300);
-    w.Drv->showPopup();
-    QTest::keyClick(w.Drv->view(), Qt::Key_Return);
-    QString root = w.Drv->itemText(drive);
-    QCOMPARE(w.Cmb_Dir[0]->currentText(), root.endsWith('/') ? root : root + '/');
+    DriveBox(w)->showPopup();
+    QTest::keyClick(DriveBox(w)->view(), Qt::Key_Return);
+    QString root = DriveBox(w)->itemText(drive);
+    QCOMPARE(PathBox(w, 0)->currentText(), root.endsWith('/') ? root : root + '/');
 }
 
 void MainWindowTest::itemColumnsAndIcons() {
     WindowHarness h;
-    MakeFile(h.local("readme.txt"), 3000);
-    MakeFile(h.local("Makefile"), 1);
-    MakeFile(h.local("pic.PNG"), 1);
-    MakeDir(h.local("dir.d"));
+    h.makeLocal({{"readme.txt", 3000}, {"Makefile", 1}, {"pic.PNG", 1}, {"dir.d/", 0}});
     Frm_Main& w = h.start();
-    PaneView* pane = w.lv[0];
+    PaneView* pane = View(w, 0);
 
     // Size | type | icon (1 folder, 2 ASCII file, 3 other file) | whether a date is shown.
     auto cells = [pane](const QString& name) {
@@ -346,31 +301,23 @@ void MainWindowTest::itemColumnsAndIcons() {
     QCOMPARE(w.FindPaneItem(0, "readme.txt"), readme + 1);
     QCOMPARE(w.FindPaneItem(0, "README.TXT"), 0);
 
-    // The ASCII list decides the icon, without regard to case; an empty list makes none.
-    QVERIFY(w.IsAsciiFile("index.Html"));
-    QVERIFY(!w.IsAsciiFile("archive.zip"));
-    h.settings->AsciiExtensionList = {""};
-    QVERIFY(!w.IsAsciiFile("Makefile"));
-    h.settings->AsciiExtensionList.clear();
-    QVERIFY(!w.IsAsciiFile("readme.txt"));
-
     // The host pane's access column: the permission digits as hexadecimal text.
     DirEntry entry;
     entry.permissions = 0755;
     entry.size = 5'000'000'000ULL;
     QVERIFY(w.AddPaneItem(1, "big.iso", entry));
-    QCOMPARE(w.lv[1]->cellText(0, 4), QStringLiteral("755"));
-    QCOMPARE(w.lv[1]->cellText(0, 1), QStringLiteral("4,882,812KB"));
+    QCOMPARE(View(w, 1)->cellText(0, 4), QStringLiteral("755"));
+    QCOMPARE(View(w, 1)->cellText(0, 1), QStringLiteral("4,882,812KB"));
 }
 
 void MainWindowTest::sortingBySizeValueAndOrder() {
     WindowHarness h;
-    MakeFile(h.local("nine.bin"), 9 * 1024);
-    MakeFile(h.local("ten.bin"), 10 * 1024);
-    MakeFile(h.local("hundred.bin"), 100 * 1024);
-    MakeDir(h.local("Alpha"));
+    h.makeLocal({{"nine.bin", 9 * 1024},
+                 {"ten.bin", 10 * 1024},
+                 {"hundred.bin", 100 * 1024},
+                 {"Alpha/", 0}});
     Frm_Main& w = h.start();
-    PaneView* pane = w.lv[0];
+    PaneView* pane = View(w, 0);
     QHeaderView* header = pane->detailsView()->header();
     auto clickColumn = [header](int column) {
         const int x = header->sectionViewportPosition(column) + header->sectionSize(column) / 2;
@@ -408,23 +355,9 @@ void MainWindowTest::contextMenuStatesWhileDisconnected() {
     WindowHarness h;
     MakeFile(h.local("f.txt"));
     Frm_Main& w = h.start();
-    auto states = [&w]() {
-        QString out;
-        for (QAction* a :
-             {w.m_MakeFolder, w.m_Permision, w.m_ChangeName, w.m_DelFile, w.m_ReLoad}) {
-            out += a->isEnabled() ? '1' : '0';
-        }
-        return out;
-    };
-    // New folder, permissions, rename, delete, refresh: on the local pane, then the host's.
-    const QString expected[2] = {"10111", "00000"};
-    for (int n = 0; n < 2; ++n) {
-        QTest::mouseClick(w.lv[n]->currentView()->viewport(), Qt::RightButton, Qt::NoModifier,
-                          QPoint(20, 10));
-        QTRY_VERIFY(w.m_Edit->isVisible());
-        QCOMPARE(states(), expected[n]);
-        w.m_Edit->hide();
-    }
+    // On the local pane, then the host's.
+    QCOMPARE(EditMenuState(w, 0), QStringLiteral("10111"));
+    QCOMPARE(EditMenuState(w, 1), QStringLiteral("00000"));
 }
 
 void MainWindowTest::toolbarPairsFollowTheFocusedPane() {
@@ -433,40 +366,41 @@ void MainWindowTest::toolbarPairsFollowTheFocusedPane() {
     w.activateWindow();
     // The new-folder and delete pairs: active for the local pane, greyed for the host's.
     for (int pane : {1, 0, 1}) {
-        w.lv[pane]->currentView()->setFocus();
+        View(w, pane)->currentView()->setFocus();
         QTRY_COMPARE(w.ActivePane, pane);
-        QCOMPARE(Look(*w.imgMakeButton) + " " + Look(*w.imgDelButton),
+        QCOMPARE(Look(*ToolbarPair(w, "imgMakeButton")) + " " +
+                     Look(*ToolbarPair(w, "imgDelButton")),
                  pane == 0 ? QStringLiteral("0ee 0ee") : QStringLiteral("1dd 1dd"));
     }
 }
 
 void MainWindowTest::viewsShareModelAndSelection() {
     WindowHarness h;
-    MakeFile(h.local("a.txt"));
-    MakeFile(h.local("b.txt"));
+    h.makeLocal({{"a.txt", 0}, {"b.txt", 0}});
     Frm_Main& w = h.start();
-    ClickItem(w.lv[0], "b.txt");
-    QCOMPARE(w.lv[0]->selectedRow(), RowOf(w.lv[0], "b.txt"));
+    ClickItem(View(w, 0), "b.txt");
+    QCOMPARE(View(w, 0)->selectedRow(), RowOf(View(w, 0), "b.txt"));
     const QListView::ViewMode listModes[3] = {QListView::IconMode, QListView::ListMode,
                                               QListView::ListMode};
     for (int i = 0; i < 3; ++i) {
-        w.m_ListView[i]->trigger();
-        QCOMPARE(w.lv[0]->currentView(), static_cast<QAbstractItemView*>(w.lv[0]->listView()));
-        QCOMPARE(w.lv[0]->listView()->viewMode(), listModes[i]);
-        QCOMPARE(w.lv[0]->listView()->iconSize(), i == 0 ? QSize(32, 32) : QSize(16, 16));
-        QCOMPARE(w.lv[0]->selectedRow(), RowOf(w.lv[0], "b.txt"));
+        Action(w, QStringLiteral("m_ListView%1").arg(i))->trigger();
+        QCOMPARE(View(w, 0)->currentView(),
+                 static_cast<QAbstractItemView*>(View(w, 0)->listView()));
+        QCOMPARE(View(w, 0)->listView()->viewMode(), listModes[i]);
+        QCOMPARE(View(w, 0)->listView()->iconSize(), i == 0 ? QSize(32, 32) : QSize(16, 16));
+        QCOMPARE(View(w, 0)->selectedRow(), RowOf(View(w, 0), "b.txt"));
     }
-    QCOMPARE(w.lv[1]->viewMode(), int(PaneView::Details)); // the host pane has its own view
-    w.m_ListView[3]->trigger();
-    QCOMPARE(w.lv[0]->currentView(), static_cast<QAbstractItemView*>(w.lv[0]->detailsView()));
-    w.h_ListView[0]->trigger();
-    QCOMPARE(w.lv[1]->viewMode(), int(PaneView::LargeIcons));
+    QCOMPARE(View(w, 1)->viewMode(), int(PaneView::Details)); // the host pane has its own view
+    Action(w, QStringLiteral("m_ListView%1").arg(3))->trigger();
+    QCOMPARE(View(w, 0)->currentView(), static_cast<QAbstractItemView*>(View(w, 0)->detailsView()));
+    Action(w, QStringLiteral("h_ListView%1").arg(0))->trigger();
+    QCOMPARE(View(w, 1)->viewMode(), int(PaneView::LargeIcons));
     // A double-click in the large-icon view opens a folder as well.
     MakeDir(h.local("c"));
-    w.m_ReLoad->trigger();
-    w.m_ListView[0]->trigger();
-    DoubleClickItem(w.lv[0], "c");
-    QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("c/")));
+    Action(w, "m_ReLoad")->trigger();
+    Action(w, QStringLiteral("m_ListView%1").arg(0))->trigger();
+    DoubleClickItem(View(w, 0), "c");
+    QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("c/")));
 }
 
 void MainWindowTest::everyViewShowsWholeNames() {
@@ -478,10 +412,10 @@ void MainWindowTest::everyViewShowsWholeNames() {
         MakeFile(h.local(name.toStdString()));
     }
     Frm_Main& w = h.start();
-    PaneView* pane = w.lv[0];
+    PaneView* pane = View(w, 0);
     QStyledItemDelegate plain; // measures a whole name as the view draws it
     for (int mode : {0, 1, 2, 3}) {
-        w.m_ListView[mode]->trigger();
+        Action(w, QStringLiteral("m_ListView%1").arg(mode))->trigger();
         QTest::qWait(0);
         const QAbstractItemView* view = pane->currentView();
         for (const QString& name : names) {
@@ -497,8 +431,7 @@ void MainWindowTest::everyViewShowsWholeNames() {
 
 void MainWindowTest::profileSwitchAndClosingSaveTheSettings() {
     WindowHarness h;
-    MakeDir(h.local("a-start"));
-    MakeFile(h.local("b-start/in-b.txt"));
+    h.makeLocal({{"a-start/", 0}, {"b-start/in-b.txt", 0}});
     h.writeFtpIni(
         "[Oxlip]\nUser=A\nListCache=False\n[Extension]\nExtension0=CGI\nExtension1=txt\n");
     h.writeUserIni("[A]\nServer=a.example\nLDir=" + h.local("a-start/") + "\nTransMode=2\n" +
@@ -513,30 +446,30 @@ void MainWindowTest::profileSwitchAndClosingSaveTheSettings() {
     };
     {
         Frm_Main& w = h.start();
-        QCOMPARE(ItemTexts(w.cmb), (QStringList{"A", "B"}));
-        QCOMPARE(w.cmb->currentText(), QStringLiteral("A"));
-        QCOMPARE(w.Cmb_Trs->currentIndex(), 2);
-        QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("a-start/")));
+        QCOMPARE(ItemTexts(ProfileBox(w)), (QStringList{"A", "B"}));
+        QCOMPARE(ProfileBox(w)->currentText(), QStringLiteral("A"));
+        QCOMPARE(ModeBox(w)->currentIndex(), 2);
+        QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("a-start/")));
 
         // The user picks ASCII, then the profile B: A is stored with its new mode.
-        w.Cmb_Trs->setFocus();
-        QTest::keyClick(w.Cmb_Trs, Qt::Key_Up);
-        QCOMPARE(w.Cmb_Trs->currentIndex(), 1);
+        ModeBox(w)->setFocus();
+        QTest::keyClick(ModeBox(w), Qt::Key_Up);
+        QCOMPARE(ModeBox(w)->currentIndex(), 1);
         QCOMPARE(h.settings->profile.TransMode, 1);
-        w.cmb->setFocus();
-        QTest::keyClick(w.cmb, Qt::Key_Down);
-        QCOMPARE(w.cmb->currentText(), QStringLiteral("B"));
+        ProfileBox(w)->setFocus();
+        QTest::keyClick(ProfileBox(w), Qt::Key_Down);
+        QCOMPARE(ProfileBox(w)->currentText(), QStringLiteral("B"));
         QCOMPARE(Q(h.settings->profile.ProfileName), QStringLiteral("B"));
         QCOMPARE(Q(h.settings->profile.Server), QStringLiteral("b.example"));
-        QCOMPARE(w.Cmb_Trs->currentIndex(), 0);
-        QCOMPARE(w.Cmb_Dir[0]->currentText(), Q(h.local("b-start/")));
-        QCOMPARE(PaneNames(w.lv[0]), QStringList{"in-b.txt"});
+        QCOMPARE(ModeBox(w)->currentIndex(), 0);
+        QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("b-start/")));
+        QCOMPARE(PaneNames(View(w, 0)), QStringList{"in-b.txt"});
         QCOMPARE(stored("A"), QStringLiteral("a.example 1"));
 
         // Binary for B, then closing, which asks nothing while not connected.
-        w.Cmb_Trs->setFocus();
-        QTest::keyClick(w.Cmb_Trs, Qt::Key_End);
-        QCOMPARE(w.Cmb_Trs->currentIndex(), 2);
+        ModeBox(w)->setFocus();
+        QTest::keyClick(ModeBox(w), Qt::Key_End);
+        QCOMPARE(ModeBox(w)->currentIndex(), 2);
         MessageScript messages;
         QVERIFY(w.close());
         QVERIFY(messages.texts.isEmpty());
@@ -573,12 +506,11 @@ void MainWindowTest::statusLogKeepsTheNewestLineInView() {
     WindowHarness h;
     Frm_Main& w = h.start();
     for (int i = 0; i < 20; ++i) {
-        w.StatList->appendLine(QStringLiteral("line %1").arg(i));
+        Log(w)->appendLine(QStringLiteral("line %1").arg(i));
     }
-    QListWidgetItem* last = w.StatList->item(w.StatList->count() - 1);
-    QTRY_VERIFY(w.StatList->viewport()->rect().contains(w.StatList->visualItemRect(last)));
-    QVERIFY(!w.StatList->viewport()->rect().intersects(
-        w.StatList->visualItemRect(w.StatList->item(0))));
+    QListWidgetItem* last = Log(w)->item(Log(w)->count() - 1);
+    QTRY_VERIFY(Log(w)->viewport()->rect().contains(Log(w)->visualItemRect(last)));
+    QVERIFY(!Log(w)->viewport()->rect().intersects(Log(w)->visualItemRect(Log(w)->item(0))));
 }
 
 void MainWindowTest::progressWindowBar() {

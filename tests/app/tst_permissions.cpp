@@ -18,20 +18,20 @@ namespace {
 // The boxes of the three groups as "rwxr-xr-x", then the digits shown.
 QString Shown(const Frm_Pms& dlg) {
     QString marks;
-    for (QCheckBox* const* group : {dlg.chk_own, dlg.chk_grp, dlg.chk_usr}) {
+    for (QCheckBox* const* group : {dlg.ownerBoxes, dlg.groupBoxes, dlg.othersBoxes}) {
         for (int i = 0; i < 3; ++i) {
             marks += group[i]->isChecked() ? QLatin1Char("rwx"[i]) : QLatin1Char('-');
         }
     }
-    return marks + " " + dlg.lbl_own->text() + dlg.lbl_grp->text() + dlg.lbl_usr->text();
+    return marks + " " + dlg.ownerDigit->text() + dlg.groupDigit->text() + dlg.othersDigit->text();
 }
 
 // Clicks the boxes named "o2 g0 u1" (group owner/group/others, bit 0 = read).
 void ClickBoxes(Frm_Pms& dlg, const QString& boxes) {
     for (const QString& box : boxes.split(' ', Qt::SkipEmptyParts)) {
-        QCheckBox* const* group = box[0] == 'o'   ? dlg.chk_own
-                                  : box[0] == 'g' ? dlg.chk_grp
-                                                  : dlg.chk_usr;
+        QCheckBox* const* group = box[0] == 'o'   ? dlg.ownerBoxes
+                                  : box[0] == 'g' ? dlg.groupBoxes
+                                                  : dlg.othersBoxes;
         test::ClickButton(group[box[1].digitValue()]);
     }
 }
@@ -63,18 +63,18 @@ void TestPermissions::opensWithTheGivenDigits() {
     Frm_Pms dlg(nullptr, QStringLiteral("index.html"), QStringLiteral("755"));
     QCOMPARE(dlg.windowTitle(), QStringLiteral("パーミッションの変更"));
     QCOMPARE(dlg.txt_name->text(), QStringLiteral("index.html"));
-    QCOMPARE(dlg.chk_grp[0]->text(), QStringLiteral("読み取り許可 ( &4 )"));
-    QCOMPARE(dlg.chk_grp[1]->text(), QStringLiteral("書き込み許可 ( &2 )"));
-    QCOMPARE(dlg.chk_grp[2]->text(), QStringLiteral("実行許可 ( &1 )"));
+    QCOMPARE(dlg.groupBoxes[0]->text(), QStringLiteral("読み取り許可 ( &4 )"));
+    QCOMPARE(dlg.groupBoxes[1]->text(), QStringLiteral("書き込み許可 ( &2 )"));
+    QCOMPARE(dlg.groupBoxes[2]->text(), QStringLiteral("実行許可 ( &1 )"));
 }
 
 void TestPermissions::digitsFollowTheBoxes() {
     // Clicks show in the commands that endings() sends; a box set by the program recomputes
     // its group like a click.
     Frm_Pms dlg(nullptr, QStringLiteral("index.html"), QStringLiteral("755"));
-    dlg.chk_usr[0]->setChecked(false);
-    dlg.chk_own[1]->setChecked(false);
-    dlg.chk_grp[1]->setChecked(true);
+    dlg.othersBoxes[0]->setChecked(false);
+    dlg.ownerBoxes[1]->setChecked(false);
+    dlg.groupBoxes[1]->setChecked(true);
     QCOMPARE(Shown(dlg), QStringLiteral("r-xrwx--x 571"));
 }
 

@@ -41,7 +41,7 @@ ftp::CertificateProblem Problem(CertificateFault fault) {
 // Every text the certificate dialog shows, with its buttons, in one line; the fingerprints'
 // line breaks are taken out.
 QString Shown(const Frm_Cert& dlg) {
-    QStringList parts{dlg.windowTitle(), dlg.Label1->text()};
+    QStringList parts{dlg.windowTitle(), dlg.messageLabel->text()};
     for (int i = 0; i < 5; ++i) {
         parts << dlg.lbl_name[i]->text() + "=" + dlg.lbl_value[i]->text();
     }
@@ -329,7 +329,7 @@ void TestSecurity::profileOptionsLoadClearAndStore() {
     ClickButton(dlg.Btn_Set[0]); // new setting
     QCOMPARE(Options(dlg), kDefaultOptions);
 
-    dlg.txt[1]->setText(QStringLiteral("new.example.net"));
+    dlg.fields[Frm_User::Server]->setText(QStringLiteral("new.example.net"));
     SetOptions(dlg, EncryptRequired, QStringLiteral("2121"), false, NamesCp932,
                QStringLiteral("30"));
     ClickButton(dlg.Btn[0]);
@@ -358,8 +358,8 @@ void TestSecurity::profileOptionsRefuseBadNumbers() {
         MessageRecorder messages;
         Frm_User dlg(settings);
         QVERIFY(test::ShowAndWait(&dlg));
-        dlg.txt[0]->setText(QStringLiteral("P"));
-        dlg.txt[1]->setText(QStringLiteral("h"));
+        dlg.fields[Frm_User::ProfileName]->setText(QStringLiteral("P"));
+        dlg.fields[Frm_User::Server]->setText(QStringLiteral("h"));
         SetOptions(dlg, EncryptIfAvailable, QString::fromLatin1(row.port), true, NamesAuto,
                    QString::fromLatin1(row.keepAlive));
         ClickButton(dlg.Btn[0]);

@@ -3,17 +3,102 @@
 #include "app/PaneView.h"
 
 #include <QAbstractItemView>
+#include <QAction>
 #include <QComboBox>
 #include <QDialog>
+#include <QItemSelectionModel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
 #include <QStandardItemModel>
 #include <QTest>
+#include <QToolButton>
 
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
 
+namespace oxlip {
+
+ImagePair* Frm_Main::TestAccess::toolbarPair(const Frm_Main& w, const QString& name) {
+    const std::pair<const char*, ImagePair*> pairs[] = {
+        {"imgConnecttButton", w.imgConnecttButton.get()},  {"imgCutButton", w.imgCutButton.get()},
+        {"imgMakeButton", w.imgMakeButton.get()},          {"imgDelButton", w.imgDelButton.get()},
+        {"imgDounButtonUp", w.imgDounButtonUp.get()},      {"imgUpButtonUp", w.imgUpButtonUp.get()},
+        {"imgSettingButtonUp", w.imgSettingButtonUp.get()}};
+    for (const auto& [pairName, pair] : pairs) {
+        if (name == QLatin1String(pairName)) {
+            return pair;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace oxlip
+
 namespace oxlip::test {
+
+QAction* Action(const Frm_Main& w, const QString& name) {
+    return w.findChild<QAction*>(name);
+}
+
+QMenu* Menu(const Frm_Main& w, const QString& name) {
+    return w.findChild<QMenu*>(name);
+}
+
+QStringList ItemTexts(const QComboBox* box) {
+    QStringList out;
+    for (int i = 0; i < box->count(); ++i) {
+        out << box->itemText(i);
+    }
+    return out;
+}
+
+QString Look(const ImagePair& p) {
+    return QStringLiteral("%1%2%3")
+        .arg(p.shownElement())
+        .arg(p.element(0)->isEnabled() ? 'e' : 'd')
+        .arg(p.element(1)->isEnabled() ? 'e' : 'd');
+}
+
+QString ControlState(const Frm_Main& w) {
+    QStringList out{Action(w, "m_Connect")->isEnabled() ? "C" : "c",
+                    Action(w, "m_Disconnect")->isEnabled() ? "D" : "d",
+                    Action(w, "m_User")->isEnabled() ? "U" : "u",
+                    ConnectButton(w)->text(),
+                    SettingsButton(w)->isEnabled() ? "BU" : "bu",
+                    TransferButton(w, 0)->isEnabled() && TransferButton(w, 1)->isEnabled() ? "T"
+                                                                                           : "t",
+                    ProfileBox(w)->isEnabled() ? "P" : "p"};
+    for (const char* pair : {"imgConnecttButton", "imgCutButton", "imgDounButtonUp",
+                             "imgUpButtonUp", "imgSettingButtonUp"}) {
+        out << Look(*ToolbarPair(w, pair));
+    }
+    return out.join(QLatin1Char(' '));
+}
+
+QString EditMenuState(const Frm_Main& w, int side) {
+    QTest::mouseClick(View(w, side)->currentView()->viewport(), Qt::RightButton, Qt::NoModifier,
+                      QPoint(20, 10));
+    QMenu* menu = Menu(w, "m_Edit");
+    if (!QTest::qWaitFor([menu] { return menu->isVisible(); }, 5000)) {
+        return QString();
+    }
+    QString out;
+    for (const char* name :
+         {"m_MakeFolder", "m_Permision", "m_ChangeName", "m_DelFile", "m_ReLoad"}) {
+        out += Action(w, name)->isEnabled() ? '1' : '0';
+    }
+    menu->hide();
+    return out;
+}
+
+void SelectNames(PaneView* pane, const QStringList& names) {
+    pane->selection()->clearSelection();
+    for (const QString& name : names) {
+        ClickItem(pane, name, Qt::ControlModifier);
+    }
+}
 
 namespace fs = std::filesystem;
 
@@ -80,6 +165,16 @@ Frm_Main& WindowHarness::start() {
         qWarning("the window did not become active");
     }
     return *window;
+}
+
+void WindowHarness::makeLocal(std::initializer_list<std::pair<std::string, size_t>> entries) const {
+    for (const auto& [name, size] : entries) {
+        if (!name.empty() && name.back() == '/') {
+            MakeDir(local(name));
+        } else {
+            MakeFile(local(name), size);
+        }
+    }
 }
 
 std::string WindowHarness::local(const std::string& relative) const {

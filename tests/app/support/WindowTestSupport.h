@@ -58,6 +58,8 @@ public:
                             const std::string& password, bool listCache = true) const;
     Frm_Main& start();
     std::string local(const std::string& relative = "") const;
+    // Makes files of the given sizes under the local folder (a name ending in "/": a folder).
+    void makeLocal(std::initializer_list<std::pair<std::string, size_t>> entries) const;
 
 private:
     std::string previousCwd_;
@@ -80,6 +82,23 @@ bool StartServerAndWindow(std::unique_ptr<FtpServer>& server,
 void MakeFile(const std::string& path, size_t size = 0);
 void MakeDir(const std::string& path);
 
+inline QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+QStringList ItemTexts(const QComboBox* box);
+// The connection controls in one line: the connect, disconnect and profile menu entries
+// (C/c, D/d, U/u), the connect button's caption, the profile button (BU/bu), both transfer
+// buttons (T/t), the profile list (P/p), then each toolbar pair of connect, disconnect,
+// download, upload and settings as its shown element and whether each element is enabled.
+QString ControlState(const Frm_Main& w);
+inline const QString kDisconnectedState = QStringLiteral("C d U 接続 BU t P 0ee 1dd 1dd 1dd 0ee");
+// A toolbar pair: the element shown, then whether each element is enabled ("0ee", "1dd").
+QString Look(const ImagePair& p);
+void SelectNames(PaneView* pane, const QStringList& names); // a ctrl-click on each
+// Opens the edit menu with a right-click on a pane and gives which of its entries are enabled
+// (new folder, permissions, rename, delete, refresh: "10111"); "" when it did not open.
+QString EditMenuState(const Frm_Main& w, int side);
+
 // The names shown in a pane, in order.
 QStringList PaneNames(const PaneView* pane);
 int RowOf(const PaneView* pane, const QString& name);
@@ -92,3 +111,47 @@ void TypePath(QComboBox* box, const QString& text);
 void TypePathAndEnter(QComboBox* box, const QString& text);
 
 } // namespace oxlip::test
+
+namespace oxlip {
+
+// The window's controls for its tests.
+class Frm_Main::TestAccess {
+public:
+    static PaneView* view(const Frm_Main& w, int side) { return w.pane(side).view(); }
+    static QComboBox* pathBox(const Frm_Main& w, int side) { return w.pane(side).pathBox(); }
+    static QToolButton* upButton(const Frm_Main& w, int side) { return w.pane(side).upButton(); }
+    static QComboBox* driveBox(const Frm_Main& w) { return w.pane(kLocalPane).driveBox(); }
+    static QToolButton* transferButton(const Frm_Main& w, int index) { return w.Btn_Trs[index]; }
+    static StatusListBox* log(const Frm_Main& w) { return w.StatList; }
+    static QComboBox* modeBox(const Frm_Main& w) { return w.Cmb_Trs; }
+    static QComboBox* profileBox(const Frm_Main& w) { return w.cmb; }
+    static QPushButton* connectButton(const Frm_Main& w) { return w.Btn_Con; }
+    static QPushButton* settingsButton(const Frm_Main& w) { return w.Btn_User; }
+    static QPushButton* detailsButton(const Frm_Main& w) { return w.Btn_Ftp; }
+    static QWidget* clientArea(const Frm_Main& w) { return w.client; }
+    static ImagePair* toolbarPair(const Frm_Main& w, const QString& name);
+};
+
+namespace test {
+
+using UI = Frm_Main::TestAccess;
+inline constexpr auto View = &UI::view;
+inline constexpr auto PathBox = &UI::pathBox;
+inline constexpr auto UpButton = &UI::upButton;
+inline constexpr auto DriveBox = &UI::driveBox;
+inline constexpr auto TransferButton = &UI::transferButton; // 0 upload, 1 download
+inline constexpr auto Log = &UI::log;
+inline constexpr auto ModeBox = &UI::modeBox;
+inline constexpr auto ProfileBox = &UI::profileBox;
+inline constexpr auto ConnectButton = &UI::connectButton;
+inline constexpr auto SettingsButton = &UI::settingsButton;
+inline constexpr auto DetailsButton = &UI::detailsButton;
+inline constexpr auto ClientArea = &UI::clientArea;
+// A toolbar pair, a menu entry and a menu by their object names ("imgMakeButton", "m_ReLoad",
+// "m_Edit").
+inline constexpr auto ToolbarPair = &UI::toolbarPair;
+QAction* Action(const Frm_Main& w, const QString& name);
+QMenu* Menu(const Frm_Main& w, const QString& name);
+
+} // namespace test
+} // namespace oxlip
