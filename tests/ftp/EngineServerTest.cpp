@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <fcntl.h>
-#include <random>
 #include <set>
 #include <unistd.h>
 
@@ -36,20 +35,10 @@ const DirEntry* Find(const std::vector<DirEntry>& entries, const std::string& na
 
 class EngineServerTest : public test::ServerTest {
 protected:
-    // Binary transfers through a file descriptor; the bytes reported add up in `blocks`.
-    bool upload(const std::string& local, const std::string& remote) {
-        Fd in(local, O_RDONLY);
-        return in.fd >= 0 && client->store(remote, false, in.fd, count());
-    }
     bool download(const std::string& remote, const std::string& local) {
         Fd out(local, O_WRONLY | O_CREAT | O_TRUNC);
-        return out.fd >= 0 && client->retrieve(remote, false, out.fd, count());
+        return out.fd >= 0 && client->retrieve(remote, false, out.fd, nullptr);
     }
-    std::function<void(std::size_t)> count() {
-        return [this](std::size_t n) { blocks += n; };
-    }
-
-    uint64_t blocks = 0;
     test::TempDir local;
 };
 
@@ -179,37 +168,21 @@ TEST_P(EngineServerTest, NamesInOtherEncodingsGoBackAsTheyCame) {
     EXPECT_EQ(server->readFile(cp932), "sjis");
 }
 
-TEST_P(EngineServerTest, TransfersCountEveryByteAndFailuresKeepTheConnection) {
-    std::mt19937 random(42);
-    std::string data(1024 * 1024 + 17, '\0');
-    for (char& c : data) {
-        c = char(random() & 0xff);
-    }
-    test::WriteFileBytes(local.file("up.bin"), data);
-    ASSERT_TRUE(upload(local.file("up.bin"), "/up.bin"));
-    EXPECT_EQ(blocks, data.size());
-    blocks = 0;
-    ASSERT_TRUE(download("/up.bin", local.file("down.bin")));
-    EXPECT_EQ(blocks, data.size());
-    EXPECT_TRUE(test::ReadFileBytes(local.file("down.bin")) == data);
-
+// Failures on either side keep the connection; after close() every call fails and the same
+// object connects again. (That close() says QUIT is checked against the hostile server's log.)
+TEST_P(EngineServerTest, FailuresKeepTheConnectionAndCloseEndsIt) {
     EXPECT_FALSE(download("/missing.bin", local.file("m")));
-    EXPECT_TRUE(client->isOpen());
+    test::WriteFileBytes(local.file("up.bin"), "x");
     Fd unreadable(local.file("up.bin"), O_WRONLY);
     EXPECT_FALSE(client->store("/unreadable.bin", false, unreadable.fd, nullptr));
     EXPECT_TRUE(client->isOpen());
     EXPECT_FALSE(client->lost());
-    EXPECT_TRUE(ui.logLines.empty());
-}
-
-TEST_P(EngineServerTest, CloseSendsQuitAndLaterCallsFail) {
     client->close();
     EXPECT_FALSE(client->isOpen());
     EXPECT_FALSE(client->lost());
     EXPECT_FALSE(client->changeDir("/"));
     EXPECT_EQ(client->rawCommand("NOOP"), 0);
     EXPECT_TRUE(ui.logLines.empty());
-    // The same object connects again.
     ASSERT_TRUE(client->connect(server->server(), server->user(), server->password()));
     EXPECT_EQ(client->currentDir().value_or("?"), "/");
 }

@@ -68,7 +68,8 @@ TEST_F(HostileTest, ByteAtATimeAndBatchedRepliesGiveTheSameResults) {
         r.stored = std::to_string(entries.back().size);
         r.ok = got && stored && sized && client->rename("/wide/up.txt", "/wide/up2.txt") &&
                client->deleteFile("/wide/up2.txt") && stillUsable();
-        client->close();
+        client->close(); // says QUIT and waits for its answer
+        r.ok = r.ok && server->commands().back() == "QUIT";
         return r;
     };
     Result plain = session("");

