@@ -164,7 +164,7 @@ TEST_F(HostileTest, DataConnectionsGoOnlyToTheControlPeer) {
 }
 
 TEST_F(HostileTest, MalformedPassiveRepliesAreErrors) {
-    for (const char* scenario : {"pasv-malformed", "epsv-zero"}) {
+    for (const char* scenario : {"pasv-malformed", "pasv-300", "epsv-zero", "epsv-bad-port"}) {
         start(scenario);
         ASSERT_TRUE(login()) << scenario;
         bool ok = true;
@@ -177,6 +177,77 @@ TEST_F(HostileTest, MalformedPassiveRepliesAreErrors) {
         EXPECT_FALSE(HasCommand(commands, "LIST")) << scenario;
         client->close();
     }
+}
+
+// --- unanswered commands, IPv6 ----------------------------------------------------------
+
+// An unanswered command times out while pumping; a second call made from the pump meanwhile
+// is refused at once.
+TEST_F(HostileTest, UnansweredCommandLosesTheConnectionOnce) {
+    start("no-utf8,silent-command", 2000, 600);
+    ASSERT_TRUE(login());
+    ui.pumps = 0;
+    int nested = -1;
+    ui.also = [&] {
+        if (nested == -1) {
+            nested = client->rawCommand("NOOP");
+        }
+    };
+    auto begin = Clock::now();
+    EXPECT_FALSE(client->changeDir("/somewhere"));
+    EXPECT_EQ(nested, 0);
+    ui.also = nullptr;
+    EXPECT_GE(MsSince(begin), 500);
+    EXPECT_LT(MsSince(begin), 5000);
+    EXPECT_GE(ui.pumps, 5);
+    EXPECT_TRUE(client->lost());
+    EXPECT_FALSE(client->isOpen());
+    ASSERT_EQ(ui.logLines.size(), 1u);
+    EXPECT_EQ(ui.logLines[0], kConnectionLostLine);
+
+    // Every later call fails at once and the log says it only once.
+    begin = Clock::now();
+    std::vector<DirEntry> entries;
+    EXPECT_FALSE(client->list("*.*", entries));
+    EXPECT_FALSE(client->currentDir().has_value());
+    EXPECT_EQ(client->rawCommand("NOOP"), 0);
+    EXPECT_FALSE(client->deleteFile("x"));
+    EXPECT_LT(MsSince(begin), 100);
+    EXPECT_EQ(ui.logLines.size(), 1u);
+    client->close();
+    EXPECT_EQ(ui.logLines.size(), 1u);
+}
+
+TEST_F(HostileTest, Ipv6Loopback) {
+    start("");
+    server = std::make_unique<test::HostileServer>("", "", "", "::1");
+    if (!server->ok()) {
+        GTEST_SKIP() << "no IPv6 loopback here";
+    }
+    ASSERT_TRUE(login());
+    EXPECT_EQ(names("/wide/a/*.txt"), (std::vector<std::string>{"f1.txt", "f2.txt"}));
+    std::string bytes;
+    EXPECT_TRUE(download("hello.txt", false, &bytes));
+    EXPECT_EQ(bytes, "hello\r\nworld\r\n");
+}
+
+// Closing from inside the pump ends the waiting call quickly, without a lost line.
+TEST_F(HostileTest, CloseFromInsideThePumpEndsTheWait) {
+    start("no-utf8,silent-command", 2000, 30000);
+    ASSERT_TRUE(login());
+    ui.pumps = 0;
+    ui.also = [&] {
+        if (ui.pumps == 3) {
+            client->close();
+        }
+    };
+    auto begin = Clock::now();
+    EXPECT_FALSE(client->changeDir("/x"));
+    EXPECT_LT(MsSince(begin), 2000);
+    EXPECT_FALSE(client->isOpen());
+    EXPECT_TRUE(ui.logLines.empty());
+    ui.also = nullptr;
+    EXPECT_FALSE(client->changeDir("/"));
 }
 
 // --- listings ------------------------------------------------------------------------------

@@ -5,7 +5,6 @@
 #include "UiRecorder.h"
 #include "ftp/Session.h"
 #include "support/FtpServers.h"
-#include "support/HostileServer.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,6 @@
 
 #include "ServerFixture.h"
 #include "localfs/TextCodec.h"
-#include "support/HostileServer.h"
 #include "support/TestCerts.h"
 #include "tools/CommandLine.h"
 

@@ -2,8 +2,8 @@
 """A scripted hostile FTP server for the reliability tests.
 
 Usage: hostile_server.py [--scenario NAME[,NAME...]] [--log FILE] [--user U] [--password P]
-                         [--cert PEM --key PEM]
-Prints the port it listens on (127.0.0.1), then serves every connection in its own thread
+                         [--cert PEM --key PEM] [--host 127.0.0.1|::1]
+Prints the port it listens on, then serves every connection in its own thread
 until it is terminated.
 
 Names are handled as raw bytes (decoded as Latin-1 inside), so names in CP932 or in invalid
@@ -25,6 +25,10 @@ Scenarios that change the whole connection:
   pasv-malformed  EPSV refused; PASV gives a tuple of five numbers
   epsv-refused    EPSV answered 502; PASV is normal
   epsv-zero       EPSV names port 0
+  epsv-bad-port   EPSV names port 70000
+  pasv-300        EPSV refused; PASV names a port byte of 300
+  silent-command  after the login no command is answered
+  silent-quit     QUIT is never answered (the connection stays open)
   421-idle        0.2 s after answering PWD the server says 421 unasked and closes
   dash-a-name     LIST takes "-a" for a name (as pyftpdlib does for "-a PATH"): "LIST -a /x"
                   answers 550, "LIST -a" lists the file "-a" of the current folder
@@ -503,6 +507,8 @@ class Session(scripted_ftp.Session):
     def handle(self, line):
         cmd, _, arg = line.partition(" ")
         cmd = cmd.upper()
+        if cmd == "QUIT" and "silent-quit" in self.modes:
+            return True
         if self.server.tls and cmd == "AUTH" and arg.upper() == "TLS":
             self.reply(234, "Proceed with negotiation.")
             if "tls-stall" in self.modes:
@@ -517,6 +523,8 @@ class Session(scripted_ftp.Session):
         return super().handle(line)
 
     def command(self, cmd, arg):
+        if "silent-command" in self.modes:
+            return True
         if cmd == "SYST":
             self.reply(215, "UNIX Type: L8")
         elif cmd == "OPTS" and "utf8-refused" in self.modes and arg.upper().startswith("UTF8"):
@@ -622,12 +630,13 @@ class Session(scripted_ftp.Session):
         return True
 
     def epsv(self):
-        if self.modes & {"pasv-zero", "pasv-other", "pasv-malformed"}:
+        if self.modes & {"pasv-zero", "pasv-other", "pasv-malformed", "pasv-300"}:
             self.reply(500, "EPSV not understood.")
         elif "epsv-refused" in self.modes:
             self.reply(502, "Command not implemented.")
-        elif "epsv-zero" in self.modes:
-            self.reply(229, "Entering Extended Passive Mode (|||0|)")
+        elif self.modes & {"epsv-zero", "epsv-bad-port"}:
+            port = 0 if "epsv-zero" in self.modes else 70000
+            self.reply(229, "Entering Extended Passive Mode (|||%d|)" % port)
         else:
             self.reply(229, "Entering Extended Passive Mode (|||%d|)" % self.open_passive())
 
@@ -639,7 +648,9 @@ class Session(scripted_ftp.Session):
         elif "pasv-other" in self.modes:
             host = "127,0,0,2"
             self.watch_trap(port)
-        if "pasv-malformed" in self.modes:
+        if "pasv-300" in self.modes:
+            self.reply(227, "Entering Passive Mode (127,0,0,1,300,1).")
+        elif "pasv-malformed" in self.modes:
             self.reply(227, "Entering Passive Mode (127,0,0,%d,%d)." % (port >> 8, port & 255))
         else:
             self.reply(227, "Entering Passive Mode (%s,%d,%d)." % (host, port >> 8, port & 255))
@@ -712,6 +723,7 @@ def main():
     parser.add_argument("--password", default="secret")
     parser.add_argument("--cert")
     parser.add_argument("--key")
+    parser.add_argument("--host", default="127.0.0.1")
     args = parser.parse_args()
     tls = None
     if args.cert:
@@ -721,7 +733,7 @@ def main():
     scenarios = set(s for s in args.scenario.split(",") if s)
     server = Server(scenarios, args.user, args.password, tls)
 
-    scripted_ftp.serve("127.0.0.1", lambda conn: Session(server, conn))
+    scripted_ftp.serve(args.host, lambda conn: Session(server, conn))
 
 
 if __name__ == "__main__":

@@ -1,5 +1,6 @@
 #include "support/FtpServers.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -92,6 +93,14 @@ bool AcceptsFtp(uint16_t port, int timeoutMs, bool tlsFirst = false) {
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
     return false;
+}
+
+// Starts a scripted server and reads the port it prints first; 0 when it did not.
+uint16_t StartAndReadPort(ChildProcess& process, const std::vector<std::string>& argv) {
+    std::string line;
+    return process.start(argv, true) && process.readLine(line, 15000)
+               ? uint16_t(std::atoi(line.c_str()))
+               : 0;
 }
 
 bool RunShell(const std::string& command) {
@@ -320,16 +329,7 @@ bool FtpServer::startPyftpdlib() {
             argv.push_back("--implicit");
         }
     }
-    if (!process_.start(argv, true)) {
-        error_ = "could not start pyftpdlib";
-        return false;
-    }
-    std::string line;
-    if (!process_.readLine(line, 15000)) {
-        error_ = "pyftpdlib did not report its port";
-        return false;
-    }
-    port_ = uint16_t(std::atoi(line.c_str()));
+    port_ = StartAndReadPort(process_, argv);
     if (port_ == 0 || !AcceptsFtp(port_, 10000, tls_.implicit)) {
         error_ = "pyftpdlib does not accept connections";
         return false;
@@ -432,24 +432,57 @@ std::string FtpServer::protocolLog() const {
     return kind_ == ServerKind::Vsftpd ? ReadFileBytes(base_.file("vsftpd.log")) : "";
 }
 
-// --- MisbehavingServer ---------------------------------------------------------------------
+// --- HostileServer -------------------------------------------------------------------------
 
-MisbehavingServer::MisbehavingServer(const std::string& modes, const std::string& host)
+HostileServer::HostileServer(const std::string& scenarios, const std::string& cert,
+                             const std::string& key, const std::string& host)
     : host_(host) {
-    if (!process_.start({kPython, ServersDir() + "/misbehave.py", "--mode", modes, "--user", user(),
-                         "--password", password(), "--host", host},
-                        true)) {
-        return;
+    std::vector<std::string> argv = {kPython,      ServersDir() + "/hostile_server.py",
+                                     "--scenario", scenarios,
+                                     "--log",      dir_.file("log"),
+                                     "--host",     host};
+    if (!cert.empty()) {
+        argv.insert(argv.end(), {"--cert", cert, "--key", key});
     }
-    std::string line;
-    if (process_.readLine(line, 15000)) {
-        port_ = uint16_t(std::atoi(line.c_str()));
-    }
+    port_ = StartAndReadPort(process_, argv);
 }
 
-std::string MisbehavingServer::server() const {
-    std::string host = host_.find(':') != std::string::npos ? "[" + host_ + "]" : host_;
-    return host + ":" + std::to_string(port_);
+std::string HostileServer::server() const {
+    return (host_.find(':') != std::string::npos ? "[" + host_ + "]" : host_) + ":" +
+           std::to_string(port_);
+}
+
+std::vector<std::string> HostileServer::log() const {
+    std::vector<std::string> lines;
+    std::ifstream in(dir_.file("log"));
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<std::string> HostileServer::commands() const {
+    std::vector<std::string> out;
+    for (const std::string& line : log()) {
+        if (line.rfind("CMD ", 0) == 0) {
+            out.push_back(line.substr(4));
+        }
+    }
+    return out;
+}
+
+int HostileServer::maxOpenData() const {
+    int most = 0;
+    for (const std::string& line : log()) {
+        if (line.rfind("DATA-OPEN ", 0) == 0) {
+            most = std::max(most, std::atoi(line.c_str() + 10));
+        }
+    }
+    return most;
+}
+
+void HostileServer::clearLog() const {
+    std::ofstream(dir_.file("log"), std::ios::trunc);
 }
 
 } // namespace oxlip::test
