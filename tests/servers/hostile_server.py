@@ -70,8 +70,6 @@ import sys
 import threading
 import time
 
-import scripted_ftp
-
 LOCK = threading.Lock()
 DATA_OPEN = [0]
 LOG = [None]
@@ -263,21 +261,67 @@ class Server:
         self.lock = threading.Lock()
 
 
-class Session(scripted_ftp.Session):
-    encoding = "latin-1"
-    errors = "strict"
-    pasv_timeout = 10
-    greeting = "hostile test server"
+def send_bytes(sock, data, bytewise):
+    """Sends data whole, or one byte at a time."""
+    if not bytewise:
+        sock.sendall(data)
+        return
+    for i in range(len(data)):
+        sock.sendall(data[i:i + 1])
+
+
+class Session:
+    """One control connection, in its own thread."""
 
     def __init__(self, server, conn):
-        super().__init__(conn, server.scenarios, server.password,
-                         bytewise="bytewise" in server.scenarios)
         self.server = server
+        self.conn = conn
+        self.modes = server.scenarios
+        self.bytewise = "bytewise" in self.modes
+        self.logged_in = False
+        self.pasv = None
         self.trap = None
         self.cwd = "/"
         self.rnfr = None
         self.flaky_done = False
         self.prot = False
+
+    # --- the control connection ------------------------------------------------------
+    def send(self, text):
+        send_bytes(self.conn, text.encode("latin-1"), self.bytewise)
+
+    def reply(self, code, text):
+        self.send("%d %s\r\n" % (code, text))
+
+    def run(self):
+        try:
+            if self.server.tls and "tls-implicit" in self.modes:
+                self.conn = self.server.tls.wrap_socket(self.conn, server_side=True)
+            if "no-greeting" in self.modes:
+                while self.conn.recv(4096):
+                    pass
+                return
+            self.greet()
+            buf = b""
+            while True:
+                chunk = self.conn.recv(4096)
+                if not chunk:
+                    return
+                buf += chunk
+                while b"\n" in buf:
+                    raw, buf = buf.split(b"\n", 1)
+                    line = raw.rstrip(b"\r").decode("latin-1")
+                    log("CMD " + escape(line))
+                    if not self.handle(line):
+                        return
+        except OSError:
+            pass
+        finally:
+            self.close_passive()
+            try:
+                self.conn.close()
+            except OSError:
+                pass
 
     # --- the tree ----------------------------------------------------------------------
     def absolute(self, arg):
@@ -307,8 +351,19 @@ class Session(scripted_ftp.Session):
         return self.lookup(parent), path[cut + 1:]
 
     # --- data connections --------------------------------------------------------------
+    def open_passive(self):
+        """Listens on the control connection's own address; returns the port."""
+        self.close_passive()
+        self.pasv = socket.socket(self.conn.family, socket.SOCK_STREAM)
+        self.pasv.bind((self.conn.getsockname()[0], 0))
+        self.pasv.listen(1)
+        self.pasv.settimeout(10)
+        return self.pasv.getsockname()[1]
+
     def close_passive(self):
-        super().close_passive()
+        if self.pasv:
+            self.pasv.close()
+        self.pasv = None
         if self.trap:
             self.trap.close()
         self.trap = None
@@ -334,9 +389,16 @@ class Session(scripted_ftp.Session):
         threading.Thread(target=wait, daemon=True).start()
 
     def accept_data(self):
-        data = super().accept_data()
-        if data is None:
+        """The data connection, or None (no listener, or nobody came)."""
+        if not self.pasv:
             return None
+        try:
+            data, _ = self.pasv.accept()
+        except OSError:
+            return None
+        finally:
+            self.pasv.close()
+            self.pasv = None
         if self.prot:
             data = LazyTls(data, self.server.tls)
         with LOCK:
@@ -345,11 +407,35 @@ class Session(scripted_ftp.Session):
         log("DATA-OPEN %d" % count)
         return data
 
+    def open_data(self):
+        """The data connection, or None after answering 425."""
+        data = self.accept_data()
+        if data is None:
+            self.reply(425, "Can't open data connection.")
+        return data
+
     def close_data(self, data):
         data.close()
         with LOCK:
             DATA_OPEN[0] -= 1
         log("DATA-CLOSE")
+
+    def receive_upload(self):
+        """Says 150 and reads the data connection to its end: the bytes, or None (425 said)."""
+        data = self.open_data()
+        if data is None:
+            return None
+        self.reply(150, "Ok to send data.")
+        chunks = []
+        try:
+            while True:
+                chunk = data.recv(65536)
+                if not chunk:
+                    break
+                chunks.append(chunk)
+        finally:
+            self.close_data(data)
+        return b"".join(chunks)
 
     def send_data(self, payload, name=""):
         data = self.open_data()
@@ -400,10 +486,10 @@ class Session(scripted_ftp.Session):
         if "batched" in self.modes:
             self.conn.sendall(b"150 Opening data connection.\r\n226 Transfer complete.\r\n")
             time.sleep(0.1)
-            scripted_ftp.send_bytes(data, payload, self.bytewise)
+            send_bytes(data, payload, self.bytewise)
             return
         self.reply(150, "Opening data connection.")
-        scripted_ftp.send_bytes(data, payload, self.bytewise)
+        send_bytes(data, payload, self.bytewise)
         if name.startswith("no226"):
             data.close()
             time.sleep(5)
@@ -460,7 +546,7 @@ class Session(scripted_ftp.Session):
 
     # --- commands ----------------------------------------------------------------------
     def feat(self):
-        features = list(self.features)
+        features = ["EPSV", "PASV", "SIZE", "MDTM"]
         if "no-utf8" not in self.modes:
             features.append("UTF8")
         if "mlsd" in self.modes:
@@ -476,39 +562,30 @@ class Session(scripted_ftp.Session):
             body.extend(" " + f for f in features)
             body.append("211 End")
             return "".join(line + "\r\n" for line in body)
-        return scripted_ftp.feat_reply(features)
+        return "211-Features:\r\n" + "".join(" %s\r\n" % f for f in features) + "211 End\r\n"
 
     def welcome(self):
         if "odd-multiline" in self.modes:
             self.send("230-Welcome\r\n331 inner line with another code\r\n230-same code\r\n"
                       "230\tno blank but a tab\r\n 230 indented\r\n230 Login successful.\r\n")
         else:
-            super().welcome()
+            self.reply(230, "Login successful.")
 
     def greet(self):
         if "odd-multiline" in self.modes:
             self.send("220-Welcome\r\n230 not mine\r\n220-still the greeting\r\n"
                       "220x still\r\n 220 indented\r\n220 ready\r\n")
         else:
-            super().greet()
-
-    def received(self, line):
-        log("CMD " + escape(line))
-
-    def run(self):
-        if self.server.tls and "tls-implicit" in self.modes:
-            try:
-                self.conn = self.server.tls.wrap_socket(self.conn, server_side=True)
-            except OSError:
-                self.conn.close()
-                return
-        super().run()
+            self.reply(220, "hostile test server")
 
     def handle(self, line):
         cmd, _, arg = line.partition(" ")
         cmd = cmd.upper()
-        if cmd == "QUIT" and "silent-quit" in self.modes:
-            return True
+        if cmd == "QUIT":
+            if "silent-quit" in self.modes:
+                return True  # never answered, the connection stays open
+            self.reply(221, "Goodbye.")
+            return False
         if self.server.tls and cmd == "AUTH" and arg.upper() == "TLS":
             self.reply(234, "Proceed with negotiation.")
             if "tls-stall" in self.modes:
@@ -520,7 +597,21 @@ class Session(scripted_ftp.Session):
             self.prot = self.prot or (cmd == "PROT" and arg.upper() == "P")
             self.reply(200, "Ok.")
             return True
-        return super().handle(line)
+        if cmd == "USER":
+            self.reply(331, "Please specify the password.")
+        elif cmd == "PASS":
+            if arg != self.server.password:
+                self.reply(530, "Login incorrect.")
+            else:
+                self.logged_in = True
+                self.welcome()
+        elif cmd == "FEAT":
+            self.send(self.feat())
+        elif not self.logged_in:
+            self.reply(530, "Please login with USER and PASS.")
+        else:
+            return self.command(cmd, arg)
+        return True
 
     def command(self, cmd, arg):
         if "silent-command" in self.modes:
@@ -733,7 +824,16 @@ def main():
     scenarios = set(s for s in args.scenario.split(",") if s)
     server = Server(scenarios, args.user, args.password, tls)
 
-    scripted_ftp.serve(args.host, lambda conn: Session(server, conn))
+    family = socket.AF_INET6 if ":" in args.host else socket.AF_INET
+    listener = socket.socket(family, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind((args.host, 0))
+    listener.listen(16)
+    print(listener.getsockname()[1], flush=True)
+    while True:
+        conn, _ = listener.accept()
+        conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        threading.Thread(target=Session(server, conn).run, daemon=True).start()
 
 
 if __name__ == "__main__":
