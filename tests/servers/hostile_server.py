@@ -47,10 +47,9 @@ Behaviour chosen by names (any folder):
   files "tls-cut*"   (PROT P) listed and sized as half, half comes, the data connection is
                      closed without close_notify, then 226
   folder "/die421"   CWD answers 421 and closes
-  SITE NUL           a reply with a NUL in it
   SITE LONG n        a reply line of n bytes
   SITE MANY n [w]    a multi-line reply of n lines (of about w bytes each)
-  folders "/raw-*"   listed with the raw body the tree gives for them
+  folder "/raw-crlf" three files, listed from a fixed body
   folder "/loop"     holds "loop" again, without end, and a file "f.txt"
   folder "/big-n"    n files (LIST only)
   folder "/huge-n"   three files, then a listing line of n MiB without a line end
@@ -159,8 +158,7 @@ def build_tree():
         # Links that MLSD leaves out.
         "hid": {"a.txt": b"a", "out": ("link", "/outside"),
                 "sub": {"b.txt": b"b", "deep": ("link", "/outside/deep")}},
-        "raw-crlf": {}, "raw-cr": {}, "raw-lf": {}, "raw-mixed": {},
-        "raw-total0": {}, "raw-empty": {}, "raw-longend": {}, "raw-longmid": {},
+        "raw-crlf": {},
     }
     return root
 
@@ -217,17 +215,7 @@ def mlsd_line(name, node):
 ENTRIES = ["-rw-r--r--    1 1000     1000     %8d Jan 01 12:00 f%d.txt" % (i * 10, i)
            for i in range(1, 4)]
 
-RAW_BODIES = {
-    "/raw-crlf": "".join(line + "\r\n" for line in ENTRIES),
-    "/raw-cr": "".join(line + "\r" for line in ENTRIES),
-    "/raw-lf": "".join(line + "\n" for line in ENTRIES),
-    "/raw-mixed": ENTRIES[0] + "\r\n" + ENTRIES[1] + "\r" + ENTRIES[2] + "\n",
-    "/raw-total0": "total 0\r\n",
-    "/raw-empty": "",
-    "/raw-longend": "".join(line + "\r\n" for line in ENTRIES) + "x" * (1 << 20),
-    "/raw-longmid": ENTRIES[0] + "\r\n" + "y" * (1 << 20) + "\r\n" + ENTRIES[1] + "\r\n"
-                    + ENTRIES[2] + "\r\n",
-}
+RAW_BODIES = {"/raw-crlf": "".join(line + "\r\n" for line in ENTRIES)}
 # Extra hostile lines in the listing of /evil: names that lead outside the folder.
 EVIL_LINES = [
     "drwxr-xr-x    2 1000     1000         4096 Jan 01 12:00 ..",
@@ -707,9 +695,7 @@ class Session:
     def site(self, arg):
         word, _, rest = arg.partition(" ")
         word = word.upper()
-        if word == "NUL":
-            self.send("200 before\x00after\r\n")
-        elif word == "LONG":
+        if word == "LONG":
             self.send("200 " + "L" * int(rest) + "\r\n")
         elif word == "MANY":
             count, _, width = rest.partition(" ")
