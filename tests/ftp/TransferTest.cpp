@@ -8,7 +8,6 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::ExpectedTreeOrder;
+using test::RandomBytes;
 using test::ReadFileBytes;
 using test::ServerTest;
 using test::TempDir;
@@ -24,15 +24,6 @@ using test::WriteFileBytes;
 
 using FileTransferTest = ServerTest;
 using TreeTransferTest = ServerTest;
-
-std::string RandomBytes(std::size_t size) {
-    std::mt19937 gen(12345);
-    std::string out(size, '\0');
-    for (char& c : out) {
-        c = static_cast<char>(gen() & 0xff);
-    }
-    return out;
-}
 
 std::vector<std::string> FolderNames(const std::string& folder) {
     std::vector<std::string> names;
