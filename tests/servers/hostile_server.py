@@ -216,27 +216,11 @@ ENTRIES = ["-rw-r--r--    1 1000     1000     %8d Jan 01 12:00 f%d.txt" % (i * 1
            for i in range(1, 4)]
 
 RAW_BODIES = {"/raw-crlf": "".join(line + "\r\n" for line in ENTRIES)}
-# Extra hostile lines in the listing of /evil: names that lead outside the folder.
-EVIL_LINES = [
-    "drwxr-xr-x    2 1000     1000         4096 Jan 01 12:00 ..",
-    "-rw-r--r--    1 1000     1000            4 Jan 01 12:00 ..",
-    "-rw-r--r--    1 1000     1000            4 Jan 01 12:00 ../escape.txt",
-    "-rw-r--r--    1 1000     1000            4 Jan 01 12:00 /etc-escape.txt",
-    "drwxr-xr-x    2 1000     1000         4096 Jan 01 12:00 /abs-dir",
-    "-rw-r--r--    1 1000     1000            4 Jan 01 12:00 a/b.txt",
-    "-rw-r--r--    1 1000     1000            4 Jan 01 12:00 esc\x1b[2J/x.txt",
-]
-EVIL_MLSD = [
-    "type=cdir;modify=20240101120000; .",
-    "type=pdir;modify=20240101120000; ..",
-    "type=dir;modify=20240101120000; ..",
-    "type=file;size=4;modify=20240101120000; ..",
-    "type=file;size=4;modify=20240101120000; ../escape.txt",
-    "type=file;size=4;modify=20240101120000; /etc-escape.txt",
-    "type=dir;modify=20240101120000; /abs-dir",
-    "type=file;size=4;modify=20240101120000; a/b.txt",
-    "type=file;size=4;modify=20240101120000; esc\x1b[2J/x.txt",
-]
+# Extra hostile entries in the listing of /evil: names that lead outside the folder.
+EVIL_ENTRIES = [("..", {}), ("..", b"evil"), ("../escape.txt", b"evil"),
+                ("/etc-escape.txt", b"evil"), ("/abs-dir", {}), ("a/b.txt", b"evil"),
+                ("esc\x1b[2J/x.txt", b"evil")]
+EVIL_MLSD = ["type=cdir;modify=20240101120000; .", "type=pdir;modify=20240101120000; .."]
 
 
 class Server:
@@ -529,7 +513,8 @@ class Session:
                 continue
             lines.append(mlsd_line(child, value) if mlsd else unix_line(child, value))
         if path == "/evil":
-            lines.extend(EVIL_MLSD if mlsd else EVIL_LINES)
+            lines.extend(EVIL_MLSD if mlsd else [])
+            lines.extend(mlsd_line(*e) if mlsd else unix_line(*e) for e in EVIL_ENTRIES)
         return b("".join(line + "\r\n" for line in lines))
 
     # --- commands ----------------------------------------------------------------------
