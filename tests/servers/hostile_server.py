@@ -625,57 +625,45 @@ class Session:
             self.list(cmd, arg)
         elif cmd == "MLST":
             self.mlst(arg)
-        elif cmd == "RETR":
-            path = self.absolute(arg)
-            node = self.lookup(path)
-            if isinstance(node, bytes):
-                self.send_data(node, path.rsplit("/", 1)[-1])
-            else:
-                self.close_passive()
-                self.reply(550, "Failed to open file.")
-        elif cmd == "STOR":
-            parent, name = self.parent_and_name(self.absolute(arg))
-            if isinstance(parent, dict):
-                self.receive_data(parent, name)
-            else:
-                self.close_passive()
-                self.reply(553, "Could not create file.")
-        elif cmd == "SIZE":
-            path = self.absolute(arg)
-            node = self.lookup(path)
-            if isinstance(node, bytes):
-                self.reply(213, str(listed_size(path.rsplit("/", 1)[-1], node)
-                                    if "tls-cut" in path else len(node)))
-            else:
-                self.reply(550, "Could not get file size.")
-        elif cmd == "MDTM":
-            node = self.lookup(self.absolute(arg))
-            if isinstance(node, bytes):
-                self.reply(213, "20240101120000")
-            else:
-                self.reply(550, "Could not get file modification time.")
+        elif cmd in ("RETR", "STOR", "SIZE", "MDTM", "MKD", "RNFR"):
+            self.file_command(cmd, self.absolute(arg))
         elif cmd in ("DELE", "RMD"):
             self.remove(cmd, self.absolute(arg))
-        elif cmd == "MKD":
-            parent, name = self.parent_and_name(self.absolute(arg))
-            if isinstance(parent, dict) and name not in parent:
-                with self.server.lock:
-                    parent[name] = {}
-                self.reply(257, '"%s" created' % self.absolute(arg))
-            else:
-                self.reply(550, "Create directory operation failed.")
-        elif cmd == "RNFR":
-            path = self.absolute(arg)
-            if self.lookup(path) is not None:
-                self.rnfr = path
-                self.reply(350, "Ready for RNTO.")
-            else:
-                self.reply(550, "RNFR command failed.")
         elif cmd == "RNTO":
             self.rename(self.absolute(arg))
         else:
             self.reply(502, "Command not implemented.")
         return True
+
+    # What RETR, STOR, SIZE, MDTM, MKD and RNFR answer when they cannot act.
+    REFUSALS = {"RETR": (550, "Failed to open file."), "STOR": (553, "Could not create file."),
+                "SIZE": (550, "Could not get file size."),
+                "MDTM": (550, "Could not get file modification time."),
+                "MKD": (550, "Create directory operation failed."),
+                "RNFR": (550, "RNFR command failed.")}
+
+    def file_command(self, cmd, path):
+        node = self.lookup(path)
+        parent, name = self.parent_and_name(path)
+        if cmd == "RETR" and isinstance(node, bytes):
+            self.send_data(node, name)
+        elif cmd == "STOR" and isinstance(parent, dict):
+            self.receive_data(parent, name)
+        elif cmd == "SIZE" and isinstance(node, bytes):
+            self.reply(213, str(listed_size(name, node) if "tls-cut" in path else len(node)))
+        elif cmd == "MDTM" and isinstance(node, bytes):
+            self.reply(213, "20240101120000")
+        elif cmd == "MKD" and isinstance(parent, dict) and name not in parent:
+            with self.server.lock:
+                parent[name] = {}
+            self.reply(257, '"%s" created' % path)
+        elif cmd == "RNFR" and node is not None:
+            self.rnfr = path
+            self.reply(350, "Ready for RNTO.")
+        else:
+            if cmd in ("RETR", "STOR"):
+                self.close_passive()
+            self.reply(*self.REFUSALS[cmd])
 
     def site(self, arg):
         word, _, rest = arg.partition(" ")
