@@ -421,53 +421,43 @@ class Session:
             self.close_data(data)
 
     def send_payload(self, data, payload, name):
-        half = memoryview(payload)[:len(payload) // 2]
-        for code in ("425", "426", "451"):
-            if name.startswith("fail-" + code):
-                self.reply(150, "Opening data connection.")
-                data.sendall(half)
-                time.sleep(0.1)
-                self.reply(int(code), "Transfer failed.")
-                time.sleep(0.1)
-                return
-        if name.startswith("reset"):
-            self.reply(150, "Opening data connection.")
-            data.sendall(half)
-            time.sleep(0.1)
-            self.conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-            self.conn.close()
-            time.sleep(3)  # the data connection stays open and silent
-            return
-        if name.startswith("tls-cut") and self.prot:
-            self.reply(150, "Opening data connection.")
-            data.sendall(bytes(half))
-            time.sleep(0.1)
-            data.close()
-            time.sleep(0.1)
-            self.reply(226, "Transfer complete.")
-            return
-        if name.startswith("trickle"):
-            self.reply(150, "Opening data connection.")
-            for i in range(len(payload)):
-                data.sendall(payload[i:i + 1])
-                time.sleep(1.0)
-            self.reply(226, "Transfer complete.")
-            return
+        half = bytes(memoryview(payload)[:len(payload) // 2])
+        cut = name.startswith(("fail-", "reset")) or (name.startswith("tls-cut") and self.prot)
         if name.startswith("short"):
             payload = half
-        if "batched" in self.modes:
+        if "batched" in self.modes and not cut and not name.startswith("trickle"):
             self.conn.sendall(b"150 Opening data connection.\r\n226 Transfer complete.\r\n")
             time.sleep(0.1)
             send_bytes(data, payload, self.bytewise)
             return
         self.reply(150, "Opening data connection.")
-        send_bytes(data, payload, self.bytewise)
-        if name.startswith("no226"):
-            data.close()
-            time.sleep(5)
+        if cut:  # half the data, then the failure
+            data.sendall(half)
+            time.sleep(0.1)
+            if name.startswith("reset"):
+                self.conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                self.conn.close()
+                time.sleep(3)  # the data connection stays open and silent
+            elif name.startswith("tls-cut"):
+                data.close()  # without close_notify
+                time.sleep(0.1)
+                self.reply(226, "Transfer complete.")
+            else:
+                self.reply(int(name[5:8]), "Transfer failed.")
+                time.sleep(0.1)
             return
-        data.shutdown(socket.SHUT_WR)
-        time.sleep(0.01)
+        if name.startswith("trickle"):
+            for i in range(len(payload)):
+                data.sendall(payload[i:i + 1])
+                time.sleep(1.0)
+        else:
+            send_bytes(data, payload, self.bytewise)
+            if name.startswith("no226"):
+                data.close()
+                time.sleep(5)
+                return
+            data.shutdown(socket.SHUT_WR)
+            time.sleep(0.01)
         self.reply(226, "Transfer complete.")
 
     def receive_data(self, parent, name):
