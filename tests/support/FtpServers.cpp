@@ -42,15 +42,21 @@ std::string ServersDir() {
     return OXLIP_TEST_SERVERS_DIR;
 }
 
+sockaddr_in Loopback(uint16_t port = 0) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    return a;
+}
+
 // A port that was free a moment ago on 127.0.0.1.
 uint16_t FreePort() {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         return 0;
     }
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a = Loopback();
     socklen_t len = sizeof a;
     uint16_t port = 0;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
@@ -70,10 +76,7 @@ bool AcceptsFtp(uint16_t port, int timeoutMs, bool tlsFirst = false) {
         if (fd < 0) {
             return false;
         }
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(port);
+        sockaddr_in a = Loopback(port);
         const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
         if (connected && tlsFirst) {
             ::close(fd);
