@@ -188,8 +188,8 @@ TEST_P(FileTransferTest, NamesAsLongAsTheFileSystemAllowsArrive) {
     EXPECT_EQ(FolderNames(local.path()).size(), 4u); // nothing hidden left behind
 }
 
-// A transfer clears the bar once before its first step and ends with the whole size drawn; an
-// empty file shows no bar.
+// A transfer clears the bar once before its first step and ends with the whole size drawn.
+// (What the meter draws for an empty file is checked on the meter.)
 TEST_P(FileTransferTest, ProgressShowsTheBarFirstThenGrowsIt) {
     TempDir local;
     const auto expectBar = [&](const std::string& bar) {
@@ -208,9 +208,6 @@ TEST_P(FileTransferTest, ProgressShowsTheBarFirstThenGrowsIt) {
     WriteFileBytes(local.file("big.bin"), RandomBytes(3 << 20));
     ASSERT_TRUE(UploadFile(session, local.file("big.bin"), "/big.bin", TransferMode::Binary));
     expectBar("bar 3145728/3145728");
-    put("empty.txt", "");
-    ASSERT_TRUE(DownloadFile(session, "/empty.txt", local.file("empty.txt"), TransferMode::Binary));
-    EXPECT_TRUE(ui.lines("bar").empty());
 }
 
 // Three levels, a file ending in a dot (transferred) and a folder ending in one (skipped).
