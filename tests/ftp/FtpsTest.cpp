@@ -134,11 +134,6 @@ protected:
         client->setTls({policy, Certs().caFile(), trust, judge});
         return login();
     }
-    bool sawCommand(const std::string& prefix) const {
-        const auto commands = server->commands();
-        return std::any_of(commands.begin(), commands.end(),
-                           [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
-    }
     std::string hostPort() const { return server->server(); }
 
     CertFiles files;
