@@ -5,8 +5,6 @@
 
 #include <chrono>
 #include <fcntl.h>
-#include <random>
-#include <set>
 #include <unistd.h>
 
 namespace oxlip::ftp {
@@ -36,20 +34,10 @@ const DirEntry* Find(const std::vector<DirEntry>& entries, const std::string& na
 
 class EngineServerTest : public test::ServerTest {
 protected:
-    // Binary transfers through a file descriptor; the bytes reported add up in `blocks`.
-    bool upload(const std::string& local, const std::string& remote) {
-        Fd in(local, O_RDONLY);
-        return in.fd >= 0 && client->store(remote, false, in.fd, count());
-    }
     bool download(const std::string& remote, const std::string& local) {
         Fd out(local, O_WRONLY | O_CREAT | O_TRUNC);
-        return out.fd >= 0 && client->retrieve(remote, false, out.fd, count());
+        return out.fd >= 0 && client->retrieve(remote, false, out.fd, nullptr);
     }
-    std::function<void(std::size_t)> count() {
-        return [this](std::size_t n) { blocks += n; };
-    }
-
-    uint64_t blocks = 0;
     test::TempDir local;
 };
 
@@ -145,71 +133,21 @@ TEST_P(EngineServerTest, JapaneseNames) {
     EXPECT_TRUE(server->exists(folder + "/新しいフォルダ"));
 }
 
-TEST_P(EngineServerTest, NamesInOtherEncodingsGoBackAsTheyCame) {
-    if (!isVsftpd()) {
-        GTEST_SKIP() << "pyftpdlib offers UTF8 and takes only UTF-8 names";
-    }
-    const std::string cp932 = "\x93\xfa\x96\x7b\x8c\xea.txt"; // 日本語.txt in CP932
-    const std::string invalid = "bad\xff\xfe.bin";            // neither UTF-8 nor CP932
-    server->writeFile(cp932, "sjis");
-    server->writeFile(invalid, "raw");
-    server->writeFile("日本語.txt", "utf8"); // the same text in UTF-8 is another file
-    std::vector<DirEntry> entries;
-    ASSERT_TRUE(client->list("*.*", entries));
-    ASSERT_EQ(entries.size(), 3u);
-    // Three different names, each of which reaches its own file; the invalid one is renamed
-    // and deleted by its own bytes.
-    std::set<std::string> names, contents;
-    for (const DirEntry& e : entries) {
-        names.insert(e.name);
-        ASSERT_TRUE(download(e.name, local.file("one"))) << e.name;
-        contents.insert(test::ReadFileBytes(local.file("one")));
-        if (test::ReadFileBytes(local.file("one")) == "raw") {
-            EXPECT_NE(e.name, invalid);
-            EXPECT_TRUE(client->rename(e.name, "renamed.bin"));
-        }
-    }
-    EXPECT_EQ(names.size(), 3u);
-    EXPECT_TRUE(names.count("日本語.txt"));
-    EXPECT_EQ(contents, (std::set<std::string>{"sjis", "utf8", "raw"}));
-    EXPECT_EQ(server->readFile("renamed.bin"), "raw");
-    EXPECT_FALSE(server->exists(invalid));
-    EXPECT_TRUE(client->deleteFile("renamed.bin"));
-    EXPECT_EQ(server->readFile("日本語.txt"), "utf8");
-    EXPECT_EQ(server->readFile(cp932), "sjis");
-}
-
-TEST_P(EngineServerTest, TransfersCountEveryByteAndFailuresKeepTheConnection) {
-    std::mt19937 random(42);
-    std::string data(1024 * 1024 + 17, '\0');
-    for (char& c : data) {
-        c = char(random() & 0xff);
-    }
-    test::WriteFileBytes(local.file("up.bin"), data);
-    ASSERT_TRUE(upload(local.file("up.bin"), "/up.bin"));
-    EXPECT_EQ(blocks, data.size());
-    blocks = 0;
-    ASSERT_TRUE(download("/up.bin", local.file("down.bin")));
-    EXPECT_EQ(blocks, data.size());
-    EXPECT_TRUE(test::ReadFileBytes(local.file("down.bin")) == data);
-
+// Failures on either side keep the connection; after close() every call fails and the same
+// object connects again. (That close() says QUIT is checked against the hostile server's log.)
+TEST_P(EngineServerTest, FailuresKeepTheConnectionAndCloseEndsIt) {
     EXPECT_FALSE(download("/missing.bin", local.file("m")));
-    EXPECT_TRUE(client->isOpen());
+    test::WriteFileBytes(local.file("up.bin"), "x");
     Fd unreadable(local.file("up.bin"), O_WRONLY);
     EXPECT_FALSE(client->store("/unreadable.bin", false, unreadable.fd, nullptr));
     EXPECT_TRUE(client->isOpen());
     EXPECT_FALSE(client->lost());
-    EXPECT_TRUE(ui.logLines.empty());
-}
-
-TEST_P(EngineServerTest, CloseSendsQuitAndLaterCallsFail) {
     client->close();
     EXPECT_FALSE(client->isOpen());
     EXPECT_FALSE(client->lost());
     EXPECT_FALSE(client->changeDir("/"));
     EXPECT_EQ(client->rawCommand("NOOP"), 0);
     EXPECT_TRUE(ui.logLines.empty());
-    // The same object connects again.
     ASSERT_TRUE(client->connect(server->server(), server->user(), server->password()));
     EXPECT_EQ(client->currentDir().value_or("?"), "/");
 }

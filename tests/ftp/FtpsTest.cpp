@@ -9,15 +9,12 @@
 #include "support/TestCerts.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <gtest/gtest.h>
-#include <map>
 #include <sys/stat.h>
 
 namespace oxlip::test {
 namespace {
 
-namespace fs = std::filesystem;
 using ftp::CertificateDecision;
 using ftp::CertificateFault;
 using ftp::CertificateProblem;
@@ -27,31 +24,6 @@ using ftp::TlsPolicy;
 TestCerts& Certs() {
     static TestCerts certs;
     return certs;
-}
-
-// Every file below the folder: relative path -> size and checksum.
-std::map<std::string, std::string> LocalFiles(const std::string& folder) {
-    std::map<std::string, std::string> files;
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(folder, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_regular_file()) {
-            const std::string bytes = ReadFileBytes(it->path().string());
-            files[fs::relative(it->path(), folder).string()] =
-                std::to_string(bytes.size()) + " " +
-                std::to_string(std::hash<std::string>{}(bytes));
-        }
-    }
-    return files;
-}
-
-std::string Bytes(std::size_t size, unsigned seed) {
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        bytes[i] = char(seed >> 16);
-    }
-    return bytes;
 }
 
 // A judge that records what it was shown and answers as told.
@@ -73,7 +45,7 @@ struct TlsCase {
 
 class FtpsServerTest : public ::testing::TestWithParam<TlsCase> {};
 
-TEST_P(FtpsServerTest, ListsAndMovesFilesAndTreesIntact) {
+TEST_P(FtpsServerTest, ListsAndMovesFilesIntact) {
     const TlsCase c = GetParam();
     std::string why;
     if (!CanRunServer(c.kind, &why)) {
@@ -82,11 +54,10 @@ TEST_P(FtpsServerTest, ListsAndMovesFilesAndTreesIntact) {
     ASSERT_TRUE(Certs().ok());
     FtpServer server(c.kind, ServerTls{true, c.implicit, Certs().server(CertKind::Good)});
     ASSERT_TRUE(server.ok()) << server.error();
-    const std::string big = Bytes(3 * 1024 * 1024 + 17, 7); // long enough for several records
+    const std::string big = RandomBytes(3 * 1024 * 1024 + 17, 7); // several TLS records
     server.makeDir("t");
     server.makeDir("t/sub");
     server.writeFile("t/big.bin", big);
-    server.writeFile("t/sub/small.txt", "small\n");
 
     UiRecorder ui;
     SessionSecurity security;
@@ -109,14 +80,11 @@ TEST_P(FtpsServerTest, ListsAndMovesFilesAndTreesIntact) {
 
     TempDir local;
     const TransferMode binary = TransferMode::Binary;
+    // Files both ways (trees are made of the same transfers; they are checked in the clear).
     ASSERT_TRUE(DownloadFile(session, "/t/big.bin", local.file("big.bin"), binary));
     EXPECT_TRUE(ReadFileBytes(local.file("big.bin")) == big);
-    ASSERT_TRUE(DownloadFolder(session, "/t", local.file("t"), binary));
-    EXPECT_EQ(LocalFiles(local.file("t")), LocalFiles(server.path("t")));
     ASSERT_TRUE(UploadFile(session, local.file("big.bin"), "/up.bin", binary));
     EXPECT_TRUE(server.readFile("up.bin") == big) << client->lastReplyText();
-    ASSERT_TRUE(UploadFolder(session, local.file("t"), "/u", binary));
-    EXPECT_EQ(LocalFiles(server.path("u")), LocalFiles(local.file("t")));
     EXPECT_TRUE(client->rename("/up.bin", "/moved.bin"));
     EXPECT_TRUE(client->deleteFile("/moved.bin"));
     CloseSession(session);
@@ -165,11 +133,6 @@ protected:
                    TrustStore* trust = nullptr) {
         client->setTls({policy, Certs().caFile(), trust, judge});
         return login();
-    }
-    bool sawCommand(const std::string& prefix) const {
-        const auto commands = server->commands();
-        return std::any_of(commands.begin(), commands.end(),
-                           [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
     }
     std::string hostPort() const { return server->server(); }
 

@@ -15,31 +15,7 @@ namespace {
 
 const std::vector<std::string> kThreeFiles = {"f1.txt", "f2.txt", "f3.txt"};
 
-bool HasCommand(const std::vector<std::string>& commands, const std::string& prefix) {
-    return std::any_of(commands.begin(), commands.end(),
-                       [&](const std::string& c) { return c.rfind(prefix, 0) == 0; });
-}
-
 // --- replies -------------------------------------------------------------------------------
-
-TEST_F(HostileTest, MultiLineRepliesEndOnlyAtTheirOwnCodeAndABlank) {
-    // Greeting, login, FEAT (over 1,000 lines) and PWD replies hold inner lines that start
-    // with other codes, with the same code and no blank, or with a blank and the code.
-    start("odd-multiline");
-    ASSERT_TRUE(login());
-    EXPECT_TRUE(client->hasFeature("SIZE")); // listed after the 1,000 filler lines
-    EXPECT_TRUE(client->hasFeature("UTF8"));
-    EXPECT_FALSE(client->hasFeature("230"));
-    EXPECT_EQ(client->currentDir().value_or("?"), "/");
-    // Each command still gets its own reply.
-    ASSERT_TRUE(client->changeDir("/evil"));
-    EXPECT_EQ(client->currentDir().value_or("?"), "/evil");
-    std::string text;
-    EXPECT_EQ(client->rawCommand("SITE MANY 1000", &text), 200);
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1001);
-    EXPECT_TRUE(stillUsable());
-    EXPECT_TRUE(ui.logLines.empty());
-}
 
 // The same session on a well-behaved server, one byte at a time, with 150 and 226 in one
 // segment before the data, and with odd multi-line replies: the same results.
@@ -52,8 +28,8 @@ TEST_F(HostileTest, ByteAtATimeAndBatchedRepliesGiveTheSameResults) {
     auto session = [this](const std::string& scenario) {
         Result r;
         start(scenario, 5000, 5000);
-        if (!login()) {
-            return r;
+        if (!login() || !client->hasFeature("SIZE") || client->currentDir() != "/") {
+            return r; // (odd-multiline: SIZE comes after 1,000 filler lines of FEAT)
         }
         r.evil = names("/evil");
         r.wide = names("/wide/a/*.txt");
@@ -68,7 +44,8 @@ TEST_F(HostileTest, ByteAtATimeAndBatchedRepliesGiveTheSameResults) {
         r.stored = std::to_string(entries.back().size);
         r.ok = got && stored && sized && client->rename("/wide/up.txt", "/wide/up2.txt") &&
                client->deleteFile("/wide/up2.txt") && stillUsable();
-        client->close();
+        client->close(); // says QUIT and waits for its answer
+        r.ok = r.ok && server->commands().back() == "QUIT";
         return r;
     };
     Result plain = session("");
@@ -89,22 +66,12 @@ TEST_F(HostileTest, ByteAtATimeAndBatchedRepliesGiveTheSameResults) {
     EXPECT_TRUE(ui.logLines.empty());
 }
 
-TEST_F(HostileTest, NulLongLinesAndEndlessRepliesStayBounded) {
+// A reply of 20,000 lines is a protocol error: the connection is given up, at once. (What
+// the reply parser cuts and refuses is checked in its own tests.)
+TEST_F(HostileTest, EndlessRepliesGiveTheConnectionUp) {
     start("");
     ASSERT_TRUE(login());
     std::string text;
-    EXPECT_EQ(client->rawCommand("SITE NUL", &text), 200);
-    EXPECT_EQ(text.find('\0'), std::string::npos);
-    EXPECT_EQ(text.substr(0, 10), "200 before");
-    EXPECT_NE(text.find("after"), std::string::npos);
-
-    // A 1 MiB reply line is cut, and the next command gets its own reply.
-    EXPECT_EQ(client->rawCommand("SITE LONG 1048576", &text), 200);
-    EXPECT_LE(text.size(), 64u * 1024);
-    EXPECT_GE(text.size(), 1024u);
-    EXPECT_TRUE(stillUsable());
-
-    // A reply of 20,000 lines is a protocol error: the connection is given up, at once.
     auto begin = Clock::now();
     EXPECT_EQ(client->rawCommand("SITE MANY 20000", &text), 0);
     EXPECT_LT(MsSince(begin), 2500);
@@ -135,7 +102,7 @@ TEST_F(HostileTest, UnaskedServiceClosingIsSeenBeforeTheNextCommand) {
     EXPECT_LT(MsSince(begin), 2000);
     EXPECT_TRUE(client->lost());
     EXPECT_EQ(ui.logLines, std::vector<std::string>{kConnectionLostLine});
-    EXPECT_FALSE(HasCommand(server->commands(), "MKD"));
+    EXPECT_FALSE(sawCommand("MKD"));
 }
 
 // --- passive replies -----------------------------------------------------------------------
@@ -148,7 +115,7 @@ TEST_F(HostileTest, DataConnectionsGoOnlyToTheControlPeer) {
         std::string bytes;
         EXPECT_TRUE(download("/data.bin", false, &bytes)) << scenario;
         EXPECT_EQ(bytes, HostileData()) << scenario;
-        EXPECT_EQ(names("/raw-lf"), kThreeFiles) << scenario;
+        EXPECT_EQ(names("/raw-crlf"), kThreeFiles) << scenario; // a second data connection
         auto lines = server->log();
         EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                                 [](const std::string& l) { return l.rfind("TRAP", 0) == 0; }),
@@ -163,7 +130,7 @@ TEST_F(HostileTest, DataConnectionsGoOnlyToTheControlPeer) {
 }
 
 TEST_F(HostileTest, MalformedPassiveRepliesAreErrors) {
-    for (const char* scenario : {"pasv-malformed", "epsv-zero"}) {
+    for (const char* scenario : {"pasv-malformed", "pasv-300", "epsv-zero", "epsv-bad-port"}) {
         start(scenario);
         ASSERT_TRUE(login()) << scenario;
         bool ok = true;
@@ -171,34 +138,81 @@ TEST_F(HostileTest, MalformedPassiveRepliesAreErrors) {
         EXPECT_FALSE(ok) << scenario;
         EXPECT_FALSE(download("/data.bin", false)) << scenario;
         EXPECT_TRUE(stillUsable()) << scenario;
-        auto commands = server->commands();
-        EXPECT_FALSE(HasCommand(commands, "RETR")) << scenario;
-        EXPECT_FALSE(HasCommand(commands, "LIST")) << scenario;
+        EXPECT_FALSE(sawCommand("RETR")) << scenario;
+        EXPECT_FALSE(sawCommand("LIST")) << scenario;
         client->close();
     }
 }
 
-// --- listings ------------------------------------------------------------------------------
+// --- unanswered commands, IPv6 ----------------------------------------------------------
 
-TEST_F(HostileTest, ListingLineEndsAndOverlongLines) {
-    start("");
+// An unanswered command times out while pumping; a second call made from the pump meanwhile
+// is refused at once.
+TEST_F(HostileTest, UnansweredCommandLosesTheConnectionOnce) {
+    start("no-utf8,silent-command", 2000, 600);
     ASSERT_TRUE(login());
-    for (const char* folder :
-         {"/raw-crlf", "/raw-cr", "/raw-lf", "/raw-mixed", "/raw-longend", "/raw-longmid"}) {
-        std::vector<DirEntry> entries;
-        ASSERT_TRUE(client->list(folder, entries)) << folder;
-        ASSERT_EQ(entries.size(), 3u) << folder;
-        for (int i = 0; i < 3; ++i) {
-            EXPECT_EQ(entries[i].name, kThreeFiles[i]) << folder;
-            EXPECT_EQ(entries[i].size, uint64_t(10 * (i + 1))) << folder;
+    ui.pumps = 0;
+    int nested = -1;
+    ui.also = [&] {
+        if (nested == -1) {
+            nested = client->rawCommand("NOOP");
         }
+    };
+    auto begin = Clock::now();
+    EXPECT_FALSE(client->changeDir("/somewhere"));
+    EXPECT_EQ(nested, 0);
+    ui.also = nullptr;
+    EXPECT_GE(MsSince(begin), 500);
+    EXPECT_LT(MsSince(begin), 5000);
+    EXPECT_GE(ui.pumps, 5);
+    EXPECT_TRUE(client->lost());
+    EXPECT_FALSE(client->isOpen());
+    ASSERT_EQ(ui.logLines.size(), 1u);
+    EXPECT_EQ(ui.logLines[0], kConnectionLostLine);
+
+    // Every later call fails at once and the log says it only once.
+    begin = Clock::now();
+    std::vector<DirEntry> entries;
+    EXPECT_FALSE(client->list("*.*", entries));
+    EXPECT_FALSE(client->currentDir().has_value());
+    EXPECT_EQ(client->rawCommand("NOOP"), 0);
+    EXPECT_FALSE(client->deleteFile("x"));
+    EXPECT_LT(MsSince(begin), 100);
+    EXPECT_EQ(ui.logLines.size(), 1u);
+    client->close();
+    EXPECT_EQ(ui.logLines.size(), 1u);
+}
+
+TEST_F(HostileTest, Ipv6Loopback) {
+    start("");
+    server = std::make_unique<test::HostileServer>("", "", "", "::1");
+    if (!server->ok()) {
+        GTEST_SKIP() << "no IPv6 loopback here";
     }
-    for (const char* folder : {"/raw-total0", "/raw-empty"}) {
-        bool ok = false;
-        EXPECT_TRUE(names(folder, &ok).empty()) << folder;
-        EXPECT_TRUE(ok) << folder;
-    }
-    EXPECT_TRUE(stillUsable());
+    ASSERT_TRUE(login());
+    EXPECT_EQ(names("/wide/a/*.txt"), (std::vector<std::string>{"f1.txt", "f2.txt"}));
+    std::string bytes;
+    EXPECT_TRUE(download("hello.txt", false, &bytes));
+    EXPECT_EQ(bytes, "hello\r\nworld\r\n");
+}
+
+// Closing from inside the pump ends the waiting call quickly, without a lost line.
+TEST_F(HostileTest, CloseFromInsideThePumpEndsTheWait) {
+    start("no-utf8,silent-command", 2000, 30000);
+    ASSERT_TRUE(login());
+    ui.pumps = 0;
+    ui.also = [&] {
+        if (ui.pumps == 3) {
+            client->close();
+        }
+    };
+    auto begin = Clock::now();
+    EXPECT_FALSE(client->changeDir("/x"));
+    EXPECT_LT(MsSince(begin), 2000);
+    EXPECT_FALSE(client->isOpen());
+    EXPECT_TRUE(ui.logLines.empty());
+    ui.also = nullptr;
+    EXPECT_FALSE(client->changeDir("/"));
 }
 
 // --- line breaks in names and commands -----------------------------------------------------

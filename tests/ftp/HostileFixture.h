@@ -5,11 +5,11 @@
 #include "UiRecorder.h"
 #include "ftp/Session.h"
 #include "support/FtpServers.h"
-#include "support/HostileServer.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
@@ -74,6 +74,12 @@ protected:
     }
     bool login() {
         return client->connect(server->server(), HostileServer::user(), HostileServer::password());
+    }
+    // Whether a command line that starts with the prefix has reached the server.
+    bool sawCommand(const std::string& prefix) const {
+        const auto commands = server->commands();
+        return std::any_of(commands.begin(), commands.end(),
+                           [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
     }
     // The connection still answers commands.
     bool stillUsable() { return client->isOpen() && client->rawCommand("NOOP") == 200; }

@@ -48,22 +48,9 @@ std::vector<std::string> PathsOf(const std::vector<std::string>& commands,
 
 // True when the host path lies inside the folder: below it, with no "." or ".." part.
 bool InsideFolder(const std::string& path, const std::string& folder) {
-    if (path != folder && path.rfind(folder + "/", 0) != 0) {
-        return false;
-    }
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        std::size_t end = path.find('/', start);
-        if (end == std::string::npos) {
-            end = path.size();
-        }
-        std::string part = path.substr(start, end - start);
-        if (part == "." || part == "..") {
-            return false;
-        }
-        start = end + 1;
-    }
-    return true;
+    const std::string parts = "/" + path + "/";
+    return (path == folder || path.rfind(folder + "/", 0) == 0) &&
+           parts.find("/./") == std::string::npos && parts.find("/../") == std::string::npos;
 }
 
 // Only the listing of the folder's parent (which shows whether the folder given is a link)

@@ -2,13 +2,11 @@
 
 #include "ServerFixture.h"
 #include "localfs/TextCodec.h"
-#include "support/HostileServer.h"
 #include "support/TestCerts.h"
 #include "tools/CommandLine.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <regex>
 #include <sys/wait.h>
@@ -63,7 +61,13 @@ ToolResult RunTool(const std::vector<std::string>& args, const std::string& inpu
     return result;
 }
 
-using ToolTest = ServerTest;
+class ToolTest : public ServerTest {
+protected:
+    std::string url(const std::string& password = "") const {
+        return "ftp://" + server->user() + ":" +
+               (password.empty() ? server->password() : password) + "@" + server->server() + "/";
+    }
+};
 
 std::vector<std::string> Split(const std::string& text, char separator) {
     std::vector<std::string> parts;
@@ -100,8 +104,7 @@ std::pair<long long, long long> Summary(const std::string& out) {
 }
 
 TEST_P(ToolTest, FolderCommandsAndListing) {
-    const std::string url =
-        "ftp://" + server->user() + ":" + server->password() + "@" + server->server() + "/";
+    const std::string url = this->url();
     put("pub/a b.txt", "12345");
     makeDirs("pub/sub");
     auto r = RunTool({url, "ls", "/pub/"});
@@ -140,14 +143,13 @@ TEST_P(ToolTest, FolderCommandsAndListing) {
     EXPECT_TRUE(r.out.empty());
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_EQ(RunTool({url, "ls", "/missing/"}).status, 1);
-    r = RunTool({"ftp://" + server->user() + ":wrong@" + server->server() + "/", "pwd"});
+    r = RunTool({this->url("wrong"), "pwd"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("log in"), std::string::npos) << r.err;
 }
 
 TEST_P(ToolTest, TransfersReportFilesBytesAndTime) {
-    const std::string url =
-        "ftp://" + server->user() + ":" + server->password() + "@" + server->server() + "/";
+    const std::string url = this->url();
     TempDir local;
     WriteFileBytes(local.file("page.html"), "<p>\r\n</p>\r\n");
     auto r = RunTool({url, "put", local.file("page.html"), "/page.html"});
@@ -212,8 +214,7 @@ TEST_P(ToolTest, TypedNamesGoOutInTheEncodingOfTheServersNames) {
     };
     for (const auto& step : steps) {
         std::vector<std::string> args = step.args;
-        args.insert(args.begin(), "ftp://" + server->user() + ":" + server->password() + "@" +
-                                      server->server() + "/");
+        args.insert(args.begin(), url());
         const auto r = RunTool(args);
         EXPECT_EQ(r.status, 0) << args[1] << " " << args[2] << ": " << r.err;
         EXPECT_NE(r.out.find(step.out), std::string::npos) << args[1] << ": " << r.out;
@@ -311,42 +312,20 @@ TEST(Tool, FtpsUrlsAndExtraAuthorities) {
         if (row.plainCommand) {
             continue;
         }
-        // Every other command over TLS.
+        // Data over TLS both ways (the engine's own FTPS tests cover the other commands).
         WriteFileBytes(local.file("up.txt"), "uploaded over TLS");
         EXPECT_EQ(run({"put", local.file("up.txt"), "/up.txt"}).status, 0);
-        EXPECT_EQ(run({"mkdir", "/made"}).status, 0);
-        EXPECT_EQ(run({"mv", "/up.txt", "/made/moved.txt"}).status, 0);
-        EXPECT_EQ(run({"--", "quote", "NOOP"}).status, 1); // no option after the URL
-        EXPECT_EQ(run({"quote", "NOOP"}).status, 0);
-        EXPECT_EQ(run({"getdir", "/made", local.file("made")}).status, 0);
-        EXPECT_EQ(ReadFileBytes(local.file("made/moved.txt")), "uploaded over TLS");
-        EXPECT_EQ(run({"putdir", local.file("made"), "/again"}).status, 0);
-        EXPECT_EQ(run({"rm", "/made/moved.txt"}).status, 0);
-        EXPECT_EQ(run({"rmdir", "/made"}).status, 0);
-        EXPECT_EQ(run({"--mode", "binary", "get", "/again/moved.txt", local.file("back")}).status,
-                  1); // --mode goes before the URL
-        EXPECT_EQ(run({"get", "/again/moved.txt", local.file("back")}).status, 0);
+        EXPECT_EQ(run({"get", "/up.txt", local.file("back")}).status, 0);
         EXPECT_EQ(ReadFileBytes(local.file("back")), "uploaded over TLS");
-        std::filesystem::remove_all(local.file("made"));
     }
 }
 
 TEST(Tool, ParseListingNeedsNoServer) {
-    const std::string lines = "total 12\n"
-                              "drwxr-xr-x 2 user group 4096 Jan 02 2023 docs\n"
-                              "-rw-r--r-- 1 user group 5000000000 Mar 04 10:20 big file.iso\n"
-                              "lrwxrwxrwx 1 user group 7 Mar 04 2022 link -> target\n"
-                              "garbage\n"
-                              "03-05-24  10:20AM       <DIR>          Windows\n"
-                              "A_LONG_VMS_NAME.TXT;2\n"
-                              "   2/4   1-FEB-2024 08:00:00 [DEV,JOHN] (RWED,RWED,RE,)\n";
-    auto r = RunTool({"parse-listing", "--now", "2024-06-01 12:00:00"}, lines);
+    // The parser's rules have their own tables; here only that the body goes through.
+    auto r = RunTool({"parse-listing", "--now", "2024-06-01 12:00:00"},
+                     "total 12\ngarbage\n-rw-r--r-- 1 user group 5 Mar 04 10:20 a file\n");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "d\t4096\t2023-01-02 00:00:00\t755\tdocs\n"
-                     "-\t5000000000\t2024-03-04 10:20:00\t644\tbig file.iso\n"
-                     "l\t7\t2022-03-04 00:00:00\t777\tlink\n"
-                     "d\t0\t2024-03-05 10:20:00\t\tWindows\n"
-                     "-\t1024\t2024-02-01 08:00:00\t\tA_LONG_VMS_NAME.TXT;2\n");
+    EXPECT_EQ(r.out, "-\t5\t2024-03-04 10:20:00\t644\ta file\n");
     r = RunTool({"parse-listing", "--mlsd"}, "type=file;size=3;modify=20240101000000; a.txt\n");
     EXPECT_EQ(r.out, "-\t3\t2024-01-01 00:00:00\t\ta.txt\n");
     r = RunTool({});

@@ -145,7 +145,6 @@ TEST(ListLocalFolder, SizesBeyondFourGigabytes) {
     std::vector<DirEntry> list;
     ASSERT_EQ(ListLocalFolder(list, dir.path() + "/*.iso"), 1);
     EXPECT_EQ(list[0].size, 5000000000u);
-    EXPECT_EQ(FormatSizeKB(int64_t(list[0].size)), "4,882,812KB");
 }
 
 TEST(GetLocalEntry, TheGivenNameLiterallyAndNothingFoundLeavesTheRecord) {
@@ -233,9 +232,6 @@ TEST(MountPoints, TheRootIsFirstAndTheListIsSortedWithoutRepeats) {
     EXPECT_EQ(mounts.front(), "/");
     EXPECT_TRUE(std::is_sorted(mounts.begin(), mounts.end()));
     EXPECT_EQ(std::adjacent_find(mounts.begin(), mounts.end()), mounts.end());
-    // Every path of this system has its mount point in it.
-    EXPECT_NE(std::find(mounts.begin(), mounts.end(), MountPointOfPath("/tmp/", mounts)),
-              mounts.end());
 }
 
 TEST(MountPoints, OnlyWhatAUserWouldPickUnescaped) {

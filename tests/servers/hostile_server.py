@@ -2,8 +2,8 @@
 """A scripted hostile FTP server for the reliability tests.
 
 Usage: hostile_server.py [--scenario NAME[,NAME...]] [--log FILE] [--user U] [--password P]
-                         [--cert PEM --key PEM]
-Prints the port it listens on (127.0.0.1), then serves every connection in its own thread
+                         [--cert PEM --key PEM] [--host 127.0.0.1|::1]
+Prints the port it listens on, then serves every connection in its own thread
 until it is terminated.
 
 Names are handled as raw bytes (decoded as Latin-1 inside), so names in CP932 or in invalid
@@ -25,6 +25,10 @@ Scenarios that change the whole connection:
   pasv-malformed  EPSV refused; PASV gives a tuple of five numbers
   epsv-refused    EPSV answered 502; PASV is normal
   epsv-zero       EPSV names port 0
+  epsv-bad-port   EPSV names port 70000
+  pasv-300        EPSV refused; PASV names a port byte of 300
+  silent-command  after the login no command is answered
+  silent-quit     QUIT is never answered (the connection stays open)
   421-idle        0.2 s after answering PWD the server says 421 unasked and closes
   dash-a-name     LIST takes "-a" for a name (as pyftpdlib does for "-a PATH"): "LIST -a /x"
                   answers 550, "LIST -a" lists the file "-a" of the current folder
@@ -43,10 +47,9 @@ Behaviour chosen by names (any folder):
   files "tls-cut*"   (PROT P) listed and sized as half, half comes, the data connection is
                      closed without close_notify, then 226
   folder "/die421"   CWD answers 421 and closes
-  SITE NUL           a reply with a NUL in it
   SITE LONG n        a reply line of n bytes
   SITE MANY n [w]    a multi-line reply of n lines (of about w bytes each)
-  folders "/raw-*"   listed with the raw body the tree gives for them
+  folder "/raw-crlf" three files, listed from a fixed body
   folder "/loop"     holds "loop" again, without end, and a file "f.txt"
   folder "/big-n"    n files (LIST only)
   folder "/huge-n"   three files, then a listing line of n MiB without a line end
@@ -65,8 +68,6 @@ import struct
 import sys
 import threading
 import time
-
-import scripted_ftp
 
 LOCK = threading.Lock()
 DATA_OPEN = [0]
@@ -157,8 +158,7 @@ def build_tree():
         # Links that MLSD leaves out.
         "hid": {"a.txt": b"a", "out": ("link", "/outside"),
                 "sub": {"b.txt": b"b", "deep": ("link", "/outside/deep")}},
-        "raw-crlf": {}, "raw-cr": {}, "raw-lf": {}, "raw-mixed": {},
-        "raw-total0": {}, "raw-empty": {}, "raw-longend": {}, "raw-longmid": {},
+        "raw-crlf": {},
     }
     return root
 
@@ -215,38 +215,12 @@ def mlsd_line(name, node):
 ENTRIES = ["-rw-r--r--    1 1000     1000     %8d Jan 01 12:00 f%d.txt" % (i * 10, i)
            for i in range(1, 4)]
 
-RAW_BODIES = {
-    "/raw-crlf": "".join(line + "\r\n" for line in ENTRIES),
-    "/raw-cr": "".join(line + "\r" for line in ENTRIES),
-    "/raw-lf": "".join(line + "\n" for line in ENTRIES),
-    "/raw-mixed": ENTRIES[0] + "\r\n" + ENTRIES[1] + "\r" + ENTRIES[2] + "\n",
-    "/raw-total0": "total 0\r\n",
-    "/raw-empty": "",
-    "/raw-longend": "".join(line + "\r\n" for line in ENTRIES) + "x" * (1 << 20),
-    "/raw-longmid": ENTRIES[0] + "\r\n" + "y" * (1 << 20) + "\r\n" + ENTRIES[1] + "\r\n"
-                    + ENTRIES[2] + "\r\n",
-}
-# Extra hostile lines in the listing of /evil: names that lead outside the folder.
-EVIL_LINES = [
-    "drwxr-xr-x    2 1000     1000         4096 Jan 01 12:00 ..",
-    "-rw-r--r--    1 1000     1000            4 Jan 01 12:00 ..",
-    "-rw-r--r--    1 1000     1000            4 Jan 01 12:00 ../escape.txt",
-    "-rw-r--r--    1 1000     1000            4 Jan 01 12:00 /etc-escape.txt",
-    "drwxr-xr-x    2 1000     1000         4096 Jan 01 12:00 /abs-dir",
-    "-rw-r--r--    1 1000     1000            4 Jan 01 12:00 a/b.txt",
-    "-rw-r--r--    1 1000     1000            4 Jan 01 12:00 esc\x1b[2J/x.txt",
-]
-EVIL_MLSD = [
-    "type=cdir;modify=20240101120000; .",
-    "type=pdir;modify=20240101120000; ..",
-    "type=dir;modify=20240101120000; ..",
-    "type=file;size=4;modify=20240101120000; ..",
-    "type=file;size=4;modify=20240101120000; ../escape.txt",
-    "type=file;size=4;modify=20240101120000; /etc-escape.txt",
-    "type=dir;modify=20240101120000; /abs-dir",
-    "type=file;size=4;modify=20240101120000; a/b.txt",
-    "type=file;size=4;modify=20240101120000; esc\x1b[2J/x.txt",
-]
+RAW_BODIES = {"/raw-crlf": "".join(line + "\r\n" for line in ENTRIES)}
+# Extra hostile entries in the listing of /evil: names that lead outside the folder.
+EVIL_ENTRIES = [("..", {}), ("..", b"evil"), ("../escape.txt", b"evil"),
+                ("/etc-escape.txt", b"evil"), ("/abs-dir", {}), ("a/b.txt", b"evil"),
+                ("esc\x1b[2J/x.txt", b"evil")]
+EVIL_MLSD = ["type=cdir;modify=20240101120000; .", "type=pdir;modify=20240101120000; .."]
 
 
 class Server:
@@ -259,21 +233,67 @@ class Server:
         self.lock = threading.Lock()
 
 
-class Session(scripted_ftp.Session):
-    encoding = "latin-1"
-    errors = "strict"
-    pasv_timeout = 10
-    greeting = "hostile test server"
+def send_bytes(sock, data, bytewise):
+    """Sends data whole, or one byte at a time."""
+    if not bytewise:
+        sock.sendall(data)
+        return
+    for i in range(len(data)):
+        sock.sendall(data[i:i + 1])
+
+
+class Session:
+    """One control connection, in its own thread."""
 
     def __init__(self, server, conn):
-        super().__init__(conn, server.scenarios, server.password,
-                         bytewise="bytewise" in server.scenarios)
         self.server = server
+        self.conn = conn
+        self.modes = server.scenarios
+        self.bytewise = "bytewise" in self.modes
+        self.logged_in = False
+        self.pasv = None
         self.trap = None
         self.cwd = "/"
         self.rnfr = None
         self.flaky_done = False
         self.prot = False
+
+    # --- the control connection ------------------------------------------------------
+    def send(self, text):
+        send_bytes(self.conn, text.encode("latin-1"), self.bytewise)
+
+    def reply(self, code, text):
+        self.send("%d %s\r\n" % (code, text))
+
+    def run(self):
+        try:
+            if self.server.tls and "tls-implicit" in self.modes:
+                self.conn = self.server.tls.wrap_socket(self.conn, server_side=True)
+            if "no-greeting" in self.modes:
+                while self.conn.recv(4096):
+                    pass
+                return
+            self.greet()
+            buf = b""
+            while True:
+                chunk = self.conn.recv(4096)
+                if not chunk:
+                    return
+                buf += chunk
+                while b"\n" in buf:
+                    raw, buf = buf.split(b"\n", 1)
+                    line = raw.rstrip(b"\r").decode("latin-1")
+                    log("CMD " + escape(line))
+                    if not self.handle(line):
+                        return
+        except OSError:
+            pass
+        finally:
+            self.close_passive()
+            try:
+                self.conn.close()
+            except OSError:
+                pass
 
     # --- the tree ----------------------------------------------------------------------
     def absolute(self, arg):
@@ -303,8 +323,19 @@ class Session(scripted_ftp.Session):
         return self.lookup(parent), path[cut + 1:]
 
     # --- data connections --------------------------------------------------------------
+    def open_passive(self):
+        """Listens on the control connection's own address; returns the port."""
+        self.close_passive()
+        self.pasv = socket.socket(self.conn.family, socket.SOCK_STREAM)
+        self.pasv.bind((self.conn.getsockname()[0], 0))
+        self.pasv.listen(1)
+        self.pasv.settimeout(10)
+        return self.pasv.getsockname()[1]
+
     def close_passive(self):
-        super().close_passive()
+        if self.pasv:
+            self.pasv.close()
+        self.pasv = None
         if self.trap:
             self.trap.close()
         self.trap = None
@@ -330,9 +361,16 @@ class Session(scripted_ftp.Session):
         threading.Thread(target=wait, daemon=True).start()
 
     def accept_data(self):
-        data = super().accept_data()
-        if data is None:
+        """The data connection, or None (no listener, or nobody came)."""
+        if not self.pasv:
             return None
+        try:
+            data, _ = self.pasv.accept()
+        except OSError:
+            return None
+        finally:
+            self.pasv.close()
+            self.pasv = None
         if self.prot:
             data = LazyTls(data, self.server.tls)
         with LOCK:
@@ -341,11 +379,35 @@ class Session(scripted_ftp.Session):
         log("DATA-OPEN %d" % count)
         return data
 
+    def open_data(self):
+        """The data connection, or None after answering 425."""
+        data = self.accept_data()
+        if data is None:
+            self.reply(425, "Can't open data connection.")
+        return data
+
     def close_data(self, data):
         data.close()
         with LOCK:
             DATA_OPEN[0] -= 1
         log("DATA-CLOSE")
+
+    def receive_upload(self):
+        """Says 150 and reads the data connection to its end: the bytes, or None (425 said)."""
+        data = self.open_data()
+        if data is None:
+            return None
+        self.reply(150, "Ok to send data.")
+        chunks = []
+        try:
+            while True:
+                chunk = data.recv(65536)
+                if not chunk:
+                    break
+                chunks.append(chunk)
+        finally:
+            self.close_data(data)
+        return b"".join(chunks)
 
     def send_data(self, payload, name=""):
         data = self.open_data()
@@ -359,53 +421,43 @@ class Session(scripted_ftp.Session):
             self.close_data(data)
 
     def send_payload(self, data, payload, name):
-        half = memoryview(payload)[:len(payload) // 2]
-        for code in ("425", "426", "451"):
-            if name.startswith("fail-" + code):
-                self.reply(150, "Opening data connection.")
-                data.sendall(half)
-                time.sleep(0.1)
-                self.reply(int(code), "Transfer failed.")
-                time.sleep(0.1)
-                return
-        if name.startswith("reset"):
-            self.reply(150, "Opening data connection.")
+        half = bytes(memoryview(payload)[:len(payload) // 2])
+        cut = name.startswith(("fail-", "reset")) or (name.startswith("tls-cut") and self.prot)
+        if name.startswith("short"):
+            payload = half
+        if "batched" in self.modes and not cut and not name.startswith("trickle"):
+            self.conn.sendall(b"150 Opening data connection.\r\n226 Transfer complete.\r\n")
+            time.sleep(0.1)
+            send_bytes(data, payload, self.bytewise)
+            return
+        self.reply(150, "Opening data connection.")
+        if cut:  # half the data, then the failure
             data.sendall(half)
             time.sleep(0.1)
-            self.conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-            self.conn.close()
-            time.sleep(3)  # the data connection stays open and silent
-            return
-        if name.startswith("tls-cut") and self.prot:
-            self.reply(150, "Opening data connection.")
-            data.sendall(bytes(half))
-            time.sleep(0.1)
-            data.close()
-            time.sleep(0.1)
-            self.reply(226, "Transfer complete.")
+            if name.startswith("reset"):
+                self.conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                self.conn.close()
+                time.sleep(3)  # the data connection stays open and silent
+            elif name.startswith("tls-cut"):
+                data.close()  # without close_notify
+                time.sleep(0.1)
+                self.reply(226, "Transfer complete.")
+            else:
+                self.reply(int(name[5:8]), "Transfer failed.")
+                time.sleep(0.1)
             return
         if name.startswith("trickle"):
-            self.reply(150, "Opening data connection.")
             for i in range(len(payload)):
                 data.sendall(payload[i:i + 1])
                 time.sleep(1.0)
-            self.reply(226, "Transfer complete.")
-            return
-        if name.startswith("short"):
-            payload = half
-        if "batched" in self.modes:
-            self.conn.sendall(b"150 Opening data connection.\r\n226 Transfer complete.\r\n")
-            time.sleep(0.1)
-            scripted_ftp.send_bytes(data, payload, self.bytewise)
-            return
-        self.reply(150, "Opening data connection.")
-        scripted_ftp.send_bytes(data, payload, self.bytewise)
-        if name.startswith("no226"):
-            data.close()
-            time.sleep(5)
-            return
-        data.shutdown(socket.SHUT_WR)
-        time.sleep(0.01)
+        else:
+            send_bytes(data, payload, self.bytewise)
+            if name.startswith("no226"):
+                data.close()
+                time.sleep(5)
+                return
+            data.shutdown(socket.SHUT_WR)
+            time.sleep(0.01)
         self.reply(226, "Transfer complete.")
 
     def receive_data(self, parent, name):
@@ -451,12 +503,13 @@ class Session(scripted_ftp.Session):
                 continue
             lines.append(mlsd_line(child, value) if mlsd else unix_line(child, value))
         if path == "/evil":
-            lines.extend(EVIL_MLSD if mlsd else EVIL_LINES)
+            lines.extend(EVIL_MLSD if mlsd else [])
+            lines.extend(mlsd_line(*e) if mlsd else unix_line(*e) for e in EVIL_ENTRIES)
         return b("".join(line + "\r\n" for line in lines))
 
     # --- commands ----------------------------------------------------------------------
     def feat(self):
-        features = list(self.features)
+        features = ["EPSV", "PASV", "SIZE", "MDTM"]
         if "no-utf8" not in self.modes:
             features.append("UTF8")
         if "mlsd" in self.modes:
@@ -472,37 +525,30 @@ class Session(scripted_ftp.Session):
             body.extend(" " + f for f in features)
             body.append("211 End")
             return "".join(line + "\r\n" for line in body)
-        return scripted_ftp.feat_reply(features)
+        return "211-Features:\r\n" + "".join(" %s\r\n" % f for f in features) + "211 End\r\n"
 
     def welcome(self):
         if "odd-multiline" in self.modes:
             self.send("230-Welcome\r\n331 inner line with another code\r\n230-same code\r\n"
                       "230\tno blank but a tab\r\n 230 indented\r\n230 Login successful.\r\n")
         else:
-            super().welcome()
+            self.reply(230, "Login successful.")
 
     def greet(self):
         if "odd-multiline" in self.modes:
             self.send("220-Welcome\r\n230 not mine\r\n220-still the greeting\r\n"
                       "220x still\r\n 220 indented\r\n220 ready\r\n")
         else:
-            super().greet()
-
-    def received(self, line):
-        log("CMD " + escape(line))
-
-    def run(self):
-        if self.server.tls and "tls-implicit" in self.modes:
-            try:
-                self.conn = self.server.tls.wrap_socket(self.conn, server_side=True)
-            except OSError:
-                self.conn.close()
-                return
-        super().run()
+            self.reply(220, "hostile test server")
 
     def handle(self, line):
         cmd, _, arg = line.partition(" ")
         cmd = cmd.upper()
+        if cmd == "QUIT":
+            if "silent-quit" in self.modes:
+                return True  # never answered, the connection stays open
+            self.reply(221, "Goodbye.")
+            return False
         if self.server.tls and cmd == "AUTH" and arg.upper() == "TLS":
             self.reply(234, "Proceed with negotiation.")
             if "tls-stall" in self.modes:
@@ -514,9 +560,25 @@ class Session(scripted_ftp.Session):
             self.prot = self.prot or (cmd == "PROT" and arg.upper() == "P")
             self.reply(200, "Ok.")
             return True
-        return super().handle(line)
+        if cmd == "USER":
+            self.reply(331, "Please specify the password.")
+        elif cmd == "PASS":
+            if arg != self.server.password:
+                self.reply(530, "Login incorrect.")
+            else:
+                self.logged_in = True
+                self.welcome()
+        elif cmd == "FEAT":
+            self.send(self.feat())
+        elif not self.logged_in:
+            self.reply(530, "Please login with USER and PASS.")
+        else:
+            return self.command(cmd, arg)
+        return True
 
     def command(self, cmd, arg):
+        if "silent-command" in self.modes:
+            return True
         if cmd == "SYST":
             self.reply(215, "UNIX Type: L8")
         elif cmd == "OPTS" and "utf8-refused" in self.modes and arg.upper().startswith("UTF8"):
@@ -553,64 +615,50 @@ class Session(scripted_ftp.Session):
             self.list(cmd, arg)
         elif cmd == "MLST":
             self.mlst(arg)
-        elif cmd == "RETR":
-            path = self.absolute(arg)
-            node = self.lookup(path)
-            if isinstance(node, bytes):
-                self.send_data(node, path.rsplit("/", 1)[-1])
-            else:
-                self.close_passive()
-                self.reply(550, "Failed to open file.")
-        elif cmd == "STOR":
-            parent, name = self.parent_and_name(self.absolute(arg))
-            if isinstance(parent, dict):
-                self.receive_data(parent, name)
-            else:
-                self.close_passive()
-                self.reply(553, "Could not create file.")
-        elif cmd == "SIZE":
-            path = self.absolute(arg)
-            node = self.lookup(path)
-            if isinstance(node, bytes):
-                self.reply(213, str(listed_size(path.rsplit("/", 1)[-1], node)
-                                    if "tls-cut" in path else len(node)))
-            else:
-                self.reply(550, "Could not get file size.")
-        elif cmd == "MDTM":
-            node = self.lookup(self.absolute(arg))
-            if isinstance(node, bytes):
-                self.reply(213, "20240101120000")
-            else:
-                self.reply(550, "Could not get file modification time.")
+        elif cmd in ("RETR", "STOR", "SIZE", "MDTM", "MKD", "RNFR"):
+            self.file_command(cmd, self.absolute(arg))
         elif cmd in ("DELE", "RMD"):
             self.remove(cmd, self.absolute(arg))
-        elif cmd == "MKD":
-            parent, name = self.parent_and_name(self.absolute(arg))
-            if isinstance(parent, dict) and name not in parent:
-                with self.server.lock:
-                    parent[name] = {}
-                self.reply(257, '"%s" created' % self.absolute(arg))
-            else:
-                self.reply(550, "Create directory operation failed.")
-        elif cmd == "RNFR":
-            path = self.absolute(arg)
-            if self.lookup(path) is not None:
-                self.rnfr = path
-                self.reply(350, "Ready for RNTO.")
-            else:
-                self.reply(550, "RNFR command failed.")
         elif cmd == "RNTO":
             self.rename(self.absolute(arg))
         else:
             self.reply(502, "Command not implemented.")
         return True
 
+    # What RETR, STOR, SIZE, MDTM, MKD and RNFR answer when they cannot act.
+    REFUSALS = {"RETR": (550, "Failed to open file."), "STOR": (553, "Could not create file."),
+                "SIZE": (550, "Could not get file size."),
+                "MDTM": (550, "Could not get file modification time."),
+                "MKD": (550, "Create directory operation failed."),
+                "RNFR": (550, "RNFR command failed.")}
+
+    def file_command(self, cmd, path):
+        node = self.lookup(path)
+        parent, name = self.parent_and_name(path)
+        if cmd == "RETR" and isinstance(node, bytes):
+            self.send_data(node, name)
+        elif cmd == "STOR" and isinstance(parent, dict):
+            self.receive_data(parent, name)
+        elif cmd == "SIZE" and isinstance(node, bytes):
+            self.reply(213, str(listed_size(name, node) if "tls-cut" in path else len(node)))
+        elif cmd == "MDTM" and isinstance(node, bytes):
+            self.reply(213, "20240101120000")
+        elif cmd == "MKD" and isinstance(parent, dict) and name not in parent:
+            with self.server.lock:
+                parent[name] = {}
+            self.reply(257, '"%s" created' % path)
+        elif cmd == "RNFR" and node is not None:
+            self.rnfr = path
+            self.reply(350, "Ready for RNTO.")
+        else:
+            if cmd in ("RETR", "STOR"):
+                self.close_passive()
+            self.reply(*self.REFUSALS[cmd])
+
     def site(self, arg):
         word, _, rest = arg.partition(" ")
         word = word.upper()
-        if word == "NUL":
-            self.send("200 before\x00after\r\n")
-        elif word == "LONG":
+        if word == "LONG":
             self.send("200 " + "L" * int(rest) + "\r\n")
         elif word == "MANY":
             count, _, width = rest.partition(" ")
@@ -622,12 +670,13 @@ class Session(scripted_ftp.Session):
         return True
 
     def epsv(self):
-        if self.modes & {"pasv-zero", "pasv-other", "pasv-malformed"}:
+        if self.modes & {"pasv-zero", "pasv-other", "pasv-malformed", "pasv-300"}:
             self.reply(500, "EPSV not understood.")
         elif "epsv-refused" in self.modes:
             self.reply(502, "Command not implemented.")
-        elif "epsv-zero" in self.modes:
-            self.reply(229, "Entering Extended Passive Mode (|||0|)")
+        elif self.modes & {"epsv-zero", "epsv-bad-port"}:
+            port = 0 if "epsv-zero" in self.modes else 70000
+            self.reply(229, "Entering Extended Passive Mode (|||%d|)" % port)
         else:
             self.reply(229, "Entering Extended Passive Mode (|||%d|)" % self.open_passive())
 
@@ -639,7 +688,9 @@ class Session(scripted_ftp.Session):
         elif "pasv-other" in self.modes:
             host = "127,0,0,2"
             self.watch_trap(port)
-        if "pasv-malformed" in self.modes:
+        if "pasv-300" in self.modes:
+            self.reply(227, "Entering Passive Mode (127,0,0,1,300,1).")
+        elif "pasv-malformed" in self.modes:
             self.reply(227, "Entering Passive Mode (127,0,0,%d,%d)." % (port >> 8, port & 255))
         else:
             self.reply(227, "Entering Passive Mode (%s,%d,%d)." % (host, port >> 8, port & 255))
@@ -712,6 +763,7 @@ def main():
     parser.add_argument("--password", default="secret")
     parser.add_argument("--cert")
     parser.add_argument("--key")
+    parser.add_argument("--host", default="127.0.0.1")
     args = parser.parse_args()
     tls = None
     if args.cert:
@@ -721,7 +773,16 @@ def main():
     scenarios = set(s for s in args.scenario.split(",") if s)
     server = Server(scenarios, args.user, args.password, tls)
 
-    scripted_ftp.serve("127.0.0.1", lambda conn: Session(server, conn))
+    family = socket.AF_INET6 if ":" in args.host else socket.AF_INET
+    listener = socket.socket(family, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind((args.host, 0))
+    listener.listen(16)
+    print(listener.getsockname()[1], flush=True)
+    while True:
+        conn, _ = listener.accept()
+        conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        threading.Thread(target=Session(server, conn).run, daemon=True).start()
 
 
 if __name__ == "__main__":

@@ -1,5 +1,6 @@
 #include "support/FtpServers.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -41,15 +42,21 @@ std::string ServersDir() {
     return OXLIP_TEST_SERVERS_DIR;
 }
 
+sockaddr_in Loopback(uint16_t port = 0) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    return a;
+}
+
 // A port that was free a moment ago on 127.0.0.1.
 uint16_t FreePort() {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         return 0;
     }
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a = Loopback();
     socklen_t len = sizeof a;
     uint16_t port = 0;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
@@ -69,10 +76,7 @@ bool AcceptsFtp(uint16_t port, int timeoutMs, bool tlsFirst = false) {
         if (fd < 0) {
             return false;
         }
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(port);
+        sockaddr_in a = Loopback(port);
         const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
         if (connected && tlsFirst) {
             ::close(fd);
@@ -92,6 +96,14 @@ bool AcceptsFtp(uint16_t port, int timeoutMs, bool tlsFirst = false) {
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
     return false;
+}
+
+// Starts a scripted server and reads the port it prints first; 0 when it did not.
+uint16_t StartAndReadPort(ChildProcess& process, const std::vector<std::string>& argv) {
+    std::string line;
+    return process.start(argv, true) && process.readLine(line, 15000)
+               ? uint16_t(std::atoi(line.c_str()))
+               : 0;
 }
 
 bool RunShell(const std::string& command) {
@@ -320,16 +332,7 @@ bool FtpServer::startPyftpdlib() {
             argv.push_back("--implicit");
         }
     }
-    if (!process_.start(argv, true)) {
-        error_ = "could not start pyftpdlib";
-        return false;
-    }
-    std::string line;
-    if (!process_.readLine(line, 15000)) {
-        error_ = "pyftpdlib did not report its port";
-        return false;
-    }
-    port_ = uint16_t(std::atoi(line.c_str()));
+    port_ = StartAndReadPort(process_, argv);
     if (port_ == 0 || !AcceptsFtp(port_, 10000, tls_.implicit)) {
         error_ = "pyftpdlib does not accept connections";
         return false;
@@ -432,24 +435,57 @@ std::string FtpServer::protocolLog() const {
     return kind_ == ServerKind::Vsftpd ? ReadFileBytes(base_.file("vsftpd.log")) : "";
 }
 
-// --- MisbehavingServer ---------------------------------------------------------------------
+// --- HostileServer -------------------------------------------------------------------------
 
-MisbehavingServer::MisbehavingServer(const std::string& modes, const std::string& host)
+HostileServer::HostileServer(const std::string& scenarios, const std::string& cert,
+                             const std::string& key, const std::string& host)
     : host_(host) {
-    if (!process_.start({kPython, ServersDir() + "/misbehave.py", "--mode", modes, "--user", user(),
-                         "--password", password(), "--host", host},
-                        true)) {
-        return;
+    std::vector<std::string> argv = {kPython,      ServersDir() + "/hostile_server.py",
+                                     "--scenario", scenarios,
+                                     "--log",      dir_.file("log"),
+                                     "--host",     host};
+    if (!cert.empty()) {
+        argv.insert(argv.end(), {"--cert", cert, "--key", key});
     }
-    std::string line;
-    if (process_.readLine(line, 15000)) {
-        port_ = uint16_t(std::atoi(line.c_str()));
-    }
+    port_ = StartAndReadPort(process_, argv);
 }
 
-std::string MisbehavingServer::server() const {
-    std::string host = host_.find(':') != std::string::npos ? "[" + host_ + "]" : host_;
-    return host + ":" + std::to_string(port_);
+std::string HostileServer::server() const {
+    return (host_.find(':') != std::string::npos ? "[" + host_ + "]" : host_) + ":" +
+           std::to_string(port_);
+}
+
+std::vector<std::string> HostileServer::log() const {
+    std::vector<std::string> lines;
+    std::ifstream in(dir_.file("log"));
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<std::string> HostileServer::commands() const {
+    std::vector<std::string> out;
+    for (const std::string& line : log()) {
+        if (line.rfind("CMD ", 0) == 0) {
+            out.push_back(line.substr(4));
+        }
+    }
+    return out;
+}
+
+int HostileServer::maxOpenData() const {
+    int most = 0;
+    for (const std::string& line : log()) {
+        if (line.rfind("DATA-OPEN ", 0) == 0) {
+            most = std::max(most, std::atoi(line.c_str() + 10));
+        }
+    }
+    return most;
+}
+
+void HostileServer::clearLog() const {
+    std::ofstream(dir_.file("log"), std::ios::trunc);
 }
 
 } // namespace oxlip::test

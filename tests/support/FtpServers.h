@@ -1,7 +1,7 @@
 #pragma once
 // Real FTP servers for the tests, each on a free loopback port with a fresh temporary root:
 // pyftpdlib (MLSD, SIZE, MDTM, SITE CHMOD, UTF8) and vsftpd (LIST only, no UTF8), started by
-// hand with a generated configuration. Also the scripted misbehaving server. Each server is
+// hand with a generated configuration. Also the scripted hostile server. Each server is
 // stopped when its object goes.
 
 #include "support/TempDir.h"
@@ -97,22 +97,38 @@ private:
     int uid_ = -1, gid_ = -1; // the vsftpd login user
 };
 
-// The scripted misbehaving server (tests/servers/misbehave.py) with the given modes,
-// comma-separated; the modes are listed at the top of misbehave.py.
-class MisbehavingServer {
+// The scripted hostile server (tests/servers/hostile_server.py) on a loopback port, with the
+// log of every command line it received and of its data connections.
+class HostileServer {
 public:
-    // host: the loopback address to listen on ("127.0.0.1" or "::1").
-    explicit MisbehavingServer(const std::string& modes, const std::string& host = "127.0.0.1");
+    // scenarios: comma-separated ("bytewise,mlsd"), listed at the top of hostile_server.py;
+    // "" is a well-behaved server. cert and key (PEM files): it speaks FTPS (scenario
+    // "tls-implicit": implicit). host: the loopback address to listen on ("::1" for IPv6).
+    explicit HostileServer(const std::string& scenarios = "", const std::string& cert = "",
+                           const std::string& key = "", const std::string& host = "127.0.0.1");
     bool ok() const { return port_ != 0; }
     uint16_t port() const { return port_; }
     std::string server() const; // "127.0.0.1:port" or "[::1]:port"
     static const char* user() { return "test"; }
     static const char* password() { return "secret"; }
 
+    // Every logged line so far ("CMD RETR x", "DATA-OPEN 1", "DATA-CLOSE", "TRAP 127.0.0.1"),
+    // bytes outside printable ASCII written as \xNN.
+    std::vector<std::string> log() const;
+    // The command lines received so far (the text after "CMD ").
+    std::vector<std::string> commands() const;
+    // The most data connections that were open at once.
+    int maxOpenData() const;
+    void clearLog() const;
+
 private:
+    TempDir dir_;
     ChildProcess process_;
     std::string host_;
     uint16_t port_ = 0;
 };
+
+// The window's tests know the scripted server by this name.
+using MisbehavingServer = HostileServer;
 
 } // namespace oxlip::test

@@ -44,4 +44,13 @@ void WriteFileBytes(const std::string& path, const std::string& bytes) {
     out.write(bytes.data(), std::streamsize(bytes.size()));
 }
 
+std::string RandomBytes(std::size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    for (char& c : bytes) {
+        seed = seed * 1103515245u + 12345u;
+        c = char(seed >> 16);
+    }
+    return bytes;
+}
+
 } // namespace oxlip::test

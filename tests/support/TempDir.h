@@ -21,5 +21,7 @@ private:
 // Whole-file helpers for tests.
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
+// Bytes of every value in an order that the seed fixes.
+std::string RandomBytes(std::size_t size, unsigned seed = 12345);
 
 } // namespace oxlip::test
