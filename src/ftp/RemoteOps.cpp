@@ -40,7 +40,7 @@ bool HostPathTaken(FtpClient* hFtp, const std::string& oldPath, const std::strin
     const std::size_t slash = newPath.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : newPath.substr(0, slash + 1);
     std::vector<DirEntry> entries;
-    if (!hFtp->list(folder + "*.*", entries)) {
+    if (!hFtp->listFromHere(folder + "*.*", entries)) {
         return true; // in doubt, nothing is replaced
     }
     const std::string name = newPath.substr(folder.size());
@@ -137,11 +137,12 @@ Status DeleteHostTree(FtpClient* hFtp, const std::string& folder, int depth) {
 
 } // namespace
 
-Status DeleteHostFolder(Session& session, const std::string& path) {
-    if (Status ready = CheckReady(session, {path}); !ready) {
+Status DeleteHostFolder(Session& session, const std::string& given) {
+    if (Status ready = CheckReady(session, {given}); !ready) {
         return ready;
     }
     FtpClient* hFtp = session.client();
+    const std::string path = HostPathFromRoot(hFtp, given);
     if (HostFolderListedAs(hFtp, path) != ListedAs::Folder) {
         // A link given as the folder (or anything not shown as a folder) goes as an entry:
         // nothing behind a link is touched.

@@ -539,12 +539,13 @@ Status UploadFile(Session& session, const std::string& localPath, const std::str
     return SendFile(session.client(), localPath, hostPath, type);
 }
 
-Status DownloadFolder(Session& session, const std::string& hostFolder,
+Status DownloadFolder(Session& session, const std::string& givenFolder,
                       const std::string& localFolder, TransferMode type) {
-    if (Status ready = CheckReady(session, {hostFolder}); !ready) {
+    if (Status ready = CheckReady(session, {givenFolder}); !ready) {
         return ready;
     }
     FtpClient* hFtp = session.client();
+    const std::string hostFolder = HostPathFromRoot(hFtp, givenFolder);
     switch (HostFolderListedAs(hFtp, hostFolder)) {
     case ListedAs::Folder:
         break;

@@ -63,6 +63,17 @@ void TellSkipped(const SessionPorts& ports, LogKind why, const std::string& path
     Tell(ports, why, ShownName(path));
 }
 
+std::string HostPathFromRoot(FtpClient* hFtp, const std::string& path) {
+    if (!path.empty() && path[0] == '/') {
+        return path;
+    }
+    const auto current = hFtp->currentDir();
+    if (!current || current->empty() || (*current)[0] != '/') {
+        return path;
+    }
+    return path.empty() ? *current : WithTrailingSlash(*current) + path;
+}
+
 bool ListWalkFolder(FtpClient* hFtp, const std::string& folder, WalkFolder& out) {
     const std::string path = WithTrailingSlash(folder);
     ftp::ListingNotes notes;

@@ -42,6 +42,10 @@ std::string ShownName(const std::string& name);
 // Tells the status log (when there is one) that a walk left the entry out.
 void TellSkipped(const SessionPorts& ports, LogKind why, const std::string& path);
 
+// The host path from the root: a relative path joined to the session's current folder, since
+// a walk makes each folder it lists current in turn; unchanged when that folder is unknown.
+std::string HostPathFromRoot(FtpClient* hFtp, const std::string& path);
+
 // A host folder's entries for a walk. MLSD may show a link as what it leads to (pyftpdlib
 // does: a link to a folder comes out as a folder): where an MLSD listing shows folders, the
 // folder is listed again with LIST (see MarkLinks), so that a walk never enters a link.
