@@ -135,14 +135,8 @@ Status DeleteHostTree(FtpClient* hFtp, const std::string& folder, int depth) {
     return StatusOf(removed, *hFtp);
 }
 
-} // namespace
-
-Status DeleteHostFolder(Session& session, const std::string& given) {
-    if (Status ready = CheckReady(session, {given}); !ready) {
-        return ready;
-    }
-    FtpClient* hFtp = session.client();
-    const std::string path = HostPathFromRoot(hFtp, given);
+// A tree delete from a path from the root.
+Status DeleteFrom(FtpClient* hFtp, const std::string& path) {
     if (HostFolderListedAs(hFtp, path) != ListedAs::Folder) {
         // A link given as the folder (or anything not shown as a folder) goes as an entry:
         // nothing behind a link is touched.
@@ -153,6 +147,19 @@ Status DeleteHostFolder(Session& session, const std::string& given) {
         return StatusOf(DeleteClientFile(hFtp, entry), *hFtp);
     }
     return DeleteHostTree(hFtp, path, 0);
+}
+
+} // namespace
+
+Status DeleteHostFolder(Session& session, const std::string& path) {
+    if (Status ready = CheckReady(session, {path}); !ready) {
+        return ready;
+    }
+    FtpClient* hFtp = session.client();
+    WalkStart start(hFtp);
+    const std::string folder = start.fromRoot(path);
+    start.removing(folder);
+    return start.back(DeleteFrom(hFtp, folder));
 }
 
 Status SendFtpCommand(Session& session, const std::string& command) {

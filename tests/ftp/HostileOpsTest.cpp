@@ -238,7 +238,7 @@ TEST_F(HostileOpsTest, DownloadsCheckSizesWithoutALookupPerTreeFile) {
         for (const char* lookup : {"SIZE", "MDTM", "MLST"}) {
             EXPECT_EQ(CountVerb(commands, lookup), 0) << scenario << " " << lookup;
         }
-        // A CWD per folder (13, and "/" for the listing that shows /wide is no link).
+        // A CWD per folder (13), and one back to where the walk started.
         EXPECT_EQ(CountVerb(commands, "CWD"), 14) << scenario;
         EXPECT_EQ(ReadFileBytes(into + "/wide/c/c/f2.txt"), "two") << scenario;
 

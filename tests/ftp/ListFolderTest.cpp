@@ -109,10 +109,10 @@ TEST_F(HostileTest, SessionStaysInTheFolderListed) {
     EXPECT_EQ(client->rawCommand("CWD /wide"), 250);
     EXPECT_EQ(Sorted(names("/wide/a")), Sorted({"f1.txt", "f2.txt", "a", "b", "c"}));
     EXPECT_EQ(client->currentDir(), "/wide/a");
-    // A walk of a relative path starts from the folder the session is in.
+    // A walk of a relative path starts from the folder the session is in, and ends there.
     EXPECT_TRUE(DownloadFolder(session, "c", local.file("c"), TransferMode::Binary));
     EXPECT_EQ(FilesBelow(local.file("c")), 2u);
-    EXPECT_EQ(client->currentDir(), "/wide/a/c");
+    EXPECT_EQ(client->currentDir(), "/wide/a");
 }
 
 } // namespace

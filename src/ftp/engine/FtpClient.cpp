@@ -243,6 +243,10 @@ std::optional<std::string> FtpClient::currentDir() {
     return d->askFolder();
 }
 
+std::optional<std::string> FtpClient::knownDir() const {
+    return d->here;
+}
+
 bool FtpClient::deleteFile(const std::string& path) {
     OXLIP_ENTER();
     if (!IsSafeForCommand(path)) {

@@ -68,6 +68,9 @@ public:
     // session is in sends no CWD.
     bool changeDir(const std::string& path);
     std::optional<std::string> currentDir();
+    // The current folder as the client knows it from its own CWD and PWD, without asking;
+    // none when unknown.
+    std::optional<std::string> knownDir() const;
 
     // Lists a folder or a pattern (a last component with * or ? keeps the matching
     // entries; "*.*" matches every name). A path without wildcards lists that folder.
