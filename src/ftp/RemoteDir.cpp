@@ -59,7 +59,7 @@ void LearnHostPathNames(Session& session, const std::string& path) {
         const bool ascii = std::all_of(path.begin() + begin, path.begin() + end,
                                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
         std::vector<DirEntry> entries;
-        if (!ascii && !hFtp->list(path.substr(0, begin) + "*.*", entries)) {
+        if (!ascii && !hFtp->listFromHere(path.substr(0, begin) + "*.*", entries)) {
             return; // nothing below a folder that cannot be listed can be learnt
         }
         if (slash == std::string::npos) {

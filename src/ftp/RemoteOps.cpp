@@ -40,7 +40,7 @@ bool HostPathTaken(FtpClient* hFtp, const std::string& oldPath, const std::strin
     const std::size_t slash = newPath.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : newPath.substr(0, slash + 1);
     std::vector<DirEntry> entries;
-    if (!hFtp->list(folder + "*.*", entries)) {
+    if (!hFtp->listFromHere(folder + "*.*", entries)) {
         return true; // in doubt, nothing is replaced
     }
     const std::string name = newPath.substr(folder.size());
@@ -135,13 +135,8 @@ Status DeleteHostTree(FtpClient* hFtp, const std::string& folder, int depth) {
     return StatusOf(removed, *hFtp);
 }
 
-} // namespace
-
-Status DeleteHostFolder(Session& session, const std::string& path) {
-    if (Status ready = CheckReady(session, {path}); !ready) {
-        return ready;
-    }
-    FtpClient* hFtp = session.client();
+// A tree delete from a path from the root.
+Status DeleteFrom(FtpClient* hFtp, const std::string& path) {
     if (HostFolderListedAs(hFtp, path) != ListedAs::Folder) {
         // A link given as the folder (or anything not shown as a folder) goes as an entry:
         // nothing behind a link is touched.
@@ -152,6 +147,19 @@ Status DeleteHostFolder(Session& session, const std::string& path) {
         return StatusOf(DeleteClientFile(hFtp, entry), *hFtp);
     }
     return DeleteHostTree(hFtp, path, 0);
+}
+
+} // namespace
+
+Status DeleteHostFolder(Session& session, const std::string& path) {
+    if (Status ready = CheckReady(session, {path}); !ready) {
+        return ready;
+    }
+    FtpClient* hFtp = session.client();
+    WalkStart start(hFtp);
+    const std::string folder = start.fromRoot(path);
+    start.removing(folder);
+    return start.back(DeleteFrom(hFtp, folder));
 }
 
 Status SendFtpCommand(Session& session, const std::string& command) {

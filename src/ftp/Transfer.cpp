@@ -529,22 +529,9 @@ Status Completed(Status status, bool complete) {
     return status;
 }
 
-} // namespace
-
-Status UploadFile(Session& session, const std::string& localPath, const std::string& hostPath,
-                  TransferMode type) {
-    if (Status ready = CheckReady(session, {hostPath}); !ready) {
-        return ready;
-    }
-    return SendFile(session.client(), localPath, hostPath, type);
-}
-
-Status DownloadFolder(Session& session, const std::string& hostFolder,
-                      const std::string& localFolder, TransferMode type) {
-    if (Status ready = CheckReady(session, {hostFolder}); !ready) {
-        return ready;
-    }
-    FtpClient* hFtp = session.client();
+// A tree download from a path from the root.
+Status DownloadFrom(FtpClient* hFtp, const std::string& hostFolder, const std::string& localFolder,
+                    TransferMode type) {
     switch (HostFolderListedAs(hFtp, hostFolder)) {
     case ListedAs::Folder:
         break;
@@ -562,6 +549,26 @@ Status DownloadFolder(Session& session, const std::string& hostFolder,
         return Status::Fail(ErrorKind::LocalIo);
     }
     return Completed(std::move(status), complete);
+}
+
+} // namespace
+
+Status UploadFile(Session& session, const std::string& localPath, const std::string& hostPath,
+                  TransferMode type) {
+    if (Status ready = CheckReady(session, {hostPath}); !ready) {
+        return ready;
+    }
+    return SendFile(session.client(), localPath, hostPath, type);
+}
+
+Status DownloadFolder(Session& session, const std::string& hostFolder,
+                      const std::string& localFolder, TransferMode type) {
+    if (Status ready = CheckReady(session, {hostFolder}); !ready) {
+        return ready;
+    }
+    FtpClient* hFtp = session.client();
+    WalkStart start(hFtp);
+    return start.back(DownloadFrom(hFtp, start.fromRoot(hostFolder), localFolder, type));
 }
 
 Status UploadFolder(Session& session, const std::string& localFolder, const std::string& hostFolder,

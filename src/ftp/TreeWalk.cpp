@@ -63,6 +63,36 @@ void TellSkipped(const SessionPorts& ports, LogKind why, const std::string& path
     Tell(ports, why, ShownName(path));
 }
 
+WalkStart::WalkStart(FtpClient* hFtp) : hFtp_(hFtp), folder_(hFtp->knownDir()) {
+    if (!folder_) {
+        folder_ = hFtp->currentDir();
+    }
+    if (folder_ && (folder_->empty() || (*folder_)[0] != '/')) {
+        folder_.reset(); // not a path that walks can be joined to
+    }
+}
+
+std::string WalkStart::fromRoot(const std::string& path) const {
+    if (!folder_ || (!path.empty() && path[0] == '/')) {
+        return path;
+    }
+    return path.empty() ? *folder_ : WithTrailingSlash(*folder_) + path;
+}
+
+void WalkStart::removing(const std::string& path) {
+    if (folder_ && WithTrailingSlash(*folder_).rfind(WithTrailingSlash(path), 0) == 0) {
+        folder_.reset();
+    }
+}
+
+Status WalkStart::back(Status walked) {
+    if (!folder_ || hFtp_->knownDir() == folder_ || !hFtp_->isOpen() ||
+        hFtp_->changeDir(*folder_)) {
+        return walked;
+    }
+    return walked ? FailureOf(*hFtp_) : walked;
+}
+
 bool ListWalkFolder(FtpClient* hFtp, const std::string& folder, WalkFolder& out) {
     const std::string path = WithTrailingSlash(folder);
     ftp::ListingNotes notes;

@@ -6,6 +6,7 @@
 #include "ftp/engine/ReplyText.h"
 #include "localfs/DirEntry.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,27 @@ std::string ShownName(const std::string& name);
 
 // Tells the status log (when there is one) that a walk left the entry out.
 void TellSkipped(const SessionPorts& ports, LogKind why, const std::string& path);
+
+// The session's current folder when a walk starts, made current again when it ends: a walk
+// makes each folder it lists current in turn, and the window's relative commands rely on the
+// folder it shows.
+class WalkStart {
+public:
+    explicit WalkStart(FtpClient* hFtp);
+    // The path from the root: a relative path joined to the starting folder; unchanged when
+    // that is unknown.
+    std::string fromRoot(const std::string& path) const;
+    // The walk removes the folder at path (from the root): a start inside it is not gone
+    // back to.
+    void removing(const std::string& path);
+    // The walk's status, a failure when the starting folder could not be made current again
+    // (the session is elsewhere then).
+    Status back(Status walked);
+
+private:
+    FtpClient* hFtp_;
+    std::optional<std::string> folder_;
+};
 
 // A host folder's entries for a walk. MLSD may show a link as what it leads to (pyftpdlib
 // does: a link to a folder comes out as a folder): where an MLSD listing shows folders, the

@@ -12,19 +12,18 @@
 namespace oxlip::test {
 namespace {
 
-// How often each folder was listed, by form ("LIST /wide", "MLSD /wide/a").
+// How often each folder was listed, by form ("LIST /wide", "MLSD /wide/a"): a listing without
+// a path lists the folder of the last CWD.
 std::map<std::string, int> Listings(const std::vector<std::string>& commands) {
     std::map<std::string, int> count;
+    std::string here = "/";
     for (const std::string& c : commands) {
-        if (c.rfind("LIST", 0) == 0 || c.rfind("MLSD", 0) == 0) {
-            std::string arg = c.size() > 5 ? c.substr(5) : "";
-            if (arg.rfind("-a ", 0) == 0) {
-                arg = arg.substr(3);
-            }
-            while (arg.size() > 1 && arg.back() == '/') {
-                arg.pop_back();
-            }
-            ++count[c.substr(0, 4) + " " + arg];
+        std::string arg = c.size() > 4 ? c.substr(c.size() > 5 && c[4] == ' ' ? 5 : 4) : "";
+        if (c.rfind("CWD ", 0) == 0) {
+            here = arg;
+        } else if (c.rfind("LIST", 0) == 0 || c.rfind("MLSD", 0) == 0) {
+            arg = arg == "-a" ? "" : arg.rfind("-a ", 0) == 0 ? arg.substr(3) : arg;
+            ++count[c.substr(0, 4) + " " + (arg.empty() ? here : arg)];
         }
     }
     return count;

@@ -32,6 +32,9 @@ Scenarios that change the whole connection:
   421-idle        0.2 s after answering PWD the server says 421 unasked and closes
   dash-a-name     LIST takes "-a" for a name (as pyftpdlib does for "-a PATH"): "LIST -a /x"
                   answers 550, "LIST -a" lists the file "-a" of the current folder
+  list-pattern    "LIST path" takes the path for a pattern: a folder names only itself
+  list-prefix     "LIST path" puts the path before every name
+  empty-550       an empty folder is listed as "550 No files found."
   tls-stall       (with --cert) AUTH TLS is accepted, then the handshake never comes
   tls-implicit    (with --cert) TLS from the first byte; otherwise --cert offers AUTH TLS,
                   and PROT P puts TLS on the data connections once 150 is said
@@ -56,6 +59,8 @@ Behaviour chosen by names (any folder):
   folder "/wide"     three folders a level, two levels deep, two files in each
   folder "/dots"     holds ".htaccess", which LIST shows only with "-a"
   folders "*flaky*"  the first "LIST -a" of the session answers 425
+  folders "locked*"  CWD goes in, a listing answers "550 Permission denied."
+  RMD of the current folder (or one above it) is refused
   names "mlsd-only*" left out of LIST
   links to "/..."    left out of MLSD (as ProFTPD leaves out links that lead outside its root);
                      a folder that still holds a link cannot be removed
@@ -480,7 +485,7 @@ class Session:
             parent[name] = body
         self.reply(226, "Transfer complete.")
 
-    def listing(self, path, mlsd, hidden=True):
+    def listing(self, path, mlsd, hidden=True, prefix=""):
         name = path.rsplit("/", 1)[-1]
         if path in RAW_BODIES:
             return b(RAW_BODIES[path])
@@ -501,6 +506,7 @@ class Session:
             if not mlsd and (child.startswith("mlsd-only")
                              or (not hidden and child.startswith("."))):
                 continue
+            child = prefix + child
             lines.append(mlsd_line(child, value) if mlsd else unix_line(child, value))
         if path == "/evil":
             lines.extend(EVIL_MLSD if mlsd else [])
@@ -700,21 +706,34 @@ class Session:
         while arg.startswith("-") and "dash-a-name" not in self.modes:
             option, _, arg = arg.partition(" ")
             options += option
-        if cmd == "LIST" and "a" in options and "flaky" in arg and not self.flaky_done:
+        path = self.absolute(arg) if arg else self.cwd
+        if cmd == "LIST" and "a" in options and "flaky" in path and not self.flaky_done:
             self.flaky_done = True
             self.close_passive()
             self.reply(425, "Cannot open data connection.")
             return
-        path = self.absolute(arg) if arg else self.cwd
         node = self.lookup(path)
+        name = path.rsplit("/", 1)[-1]
         if "dash-a-name" in self.modes and isinstance(node, bytes):
-            self.send_data(b(unix_line(path.rsplit("/", 1)[-1], node) + "\r\n"))
+            self.send_data(b(unix_line(name, node) + "\r\n"))
             return
+        if cmd == "LIST" and arg and "list-pattern" in self.modes and isinstance(node, dict):
+            self.send_data(b(unix_line(name, node) + "\r\n"))  # the folder itself, as "ls -d"
+            return
+        refusal = None
         if not isinstance(node, dict) and path not in RAW_BODIES:
+            refusal = "No such folder."
+        elif name.startswith("locked"):
+            refusal = "Permission denied."
+        elif node == {} and path not in RAW_BODIES and "empty-550" in self.modes:
+            refusal = "No files found."
+        if refusal:
             self.close_passive()
-            self.reply(550, "No such folder.")
+            self.reply(550, refusal)
             return
-        self.send_data(self.listing(path, cmd == "MLSD", cmd != "LIST" or "a" in options))
+        prefix = arg.rstrip("/") + "/" if cmd == "LIST" and arg and "list-prefix" in self.modes \
+            else ""
+        self.send_data(self.listing(path, cmd == "MLSD", cmd != "LIST" or "a" in options, prefix))
 
     def mlst(self, arg):
         path = self.absolute(arg)
@@ -734,6 +753,8 @@ class Session:
                 self.reply(550, "Not a folder.")
             elif cmd == "RMD" and node:
                 self.reply(550, "Folder not empty.")
+            elif cmd == "RMD" and (self.cwd + "/").startswith(path + "/"):
+                self.reply(550, "Cannot remove the current folder.")
             elif cmd == "DELE" and isinstance(node, dict):
                 self.reply(550, "Is a folder.")
             else:

@@ -252,9 +252,29 @@ struct FtpClient::Impl {
     bool listUnix(const std::string& arg, std::vector<DirEntry>& entries);
 
     // Lists a folder ("" is the current one) into records with decoded names and local times.
+    // The folder is made current and listed without a path (some servers take a path for a
+    // pattern, or put it before every name), and the session stays there; stay keeps the
+    // session where it is and names any other folder in the listing command. Where the session
+    // is in the folder, a 450/550 to the listing that is no refusal is an empty folder.
     // linksShown: LIST even where MLSD is offered.
     bool listFolder(const std::string& folder, std::vector<DirEntry>& out, ListingNotes& notes,
-                    bool linksShown = false);
+                    bool linksShown = false, bool stay = false);
+
+    // --- the current folder (ClientListing.cpp) ---
+
+    // The session's current folder as far as this client knows it: an absolute path without a
+    // final "/", none when unknown (not yet asked, or moved to where no path tells).
+    std::optional<std::string> here;
+
+    // CWD; here follows it.
+    bool changeFolder(const std::string& path);
+    // PWD; here follows the answer.
+    std::optional<std::string> askFolder();
+    // The session after a raw command: a command that may move it makes here unknown.
+    void rawCommandSent(const std::string& line);
+    // Before RMD: a session inside the folder leaves it for its parent (some servers refuse
+    // to remove the current folder).
+    void leaveFolder(const std::string& path);
 };
 
 // Refuses nested calls made from inside the event pump while an operation runs.

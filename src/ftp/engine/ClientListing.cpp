@@ -32,6 +32,59 @@ std::string WithoutFinalSlash(std::string path) {
     return path;
 }
 
+// The folder the session is in once path is made current from the folder `from`: an absolute
+// path without "//" or a final "/"; none when that cannot be told (a relative path from an
+// unknown folder, "." or "..", "~").
+std::optional<std::string> Resolved(const std::optional<std::string>& from,
+                                    const std::string& path) {
+    if (path.empty() || path[0] == '~' || (path[0] != '/' && !from)) {
+        return std::nullopt;
+    }
+    const std::string full = path[0] == '/' ? path : *from + "/" + path;
+    std::string out;
+    for (std::size_t start = 0; start < full.size();) {
+        std::size_t end = full.find('/', start);
+        end = end == std::string::npos ? full.size() : end;
+        const std::string_view part(full.data() + start, end - start);
+        if (part == "." || part == "..") {
+            return std::nullopt;
+        }
+        if (!part.empty()) {
+            out.append("/").append(part);
+        }
+        start = end + 1;
+    }
+    return out.empty() ? "/" : out;
+}
+
+// The answer to a listing in a folder that CWD has just reached says the folder is empty: some
+// servers answer "550 No files found" (or a 450) rather than an empty listing. A refusal is
+// no empty folder.
+bool SaysEmpty(const Reply& reply) {
+    if (reply.code != 450 && reply.code != 550) {
+        return false;
+    }
+    const std::string text = UpperAscii(reply.text());
+    for (const char* refusal : {"DENIED", "PERMISSION", "ACCESS", "NOT ALLOWED"}) {
+        if (text.find(refusal) != std::string::npos) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Commands after which the session may be in another folder.
+bool MovesSession(const std::string& line) {
+    const std::string verb = UpperAscii(line.substr(0, line.find(' ')));
+    for (const char* moving :
+         {"CWD", "XCWD", "CDUP", "XCUP", "REIN", "USER", "PASS", "ACCT", "SMNT"}) {
+        if (verb == moving) {
+            return true;
+        }
+    }
+    return false;
+}
+
 CivilTime LocalNow() {
     std::time_t now = std::time(nullptr);
     std::tm tm{};
@@ -90,12 +143,58 @@ bool FtpClient::Impl::listUnix(const std::string& arg, std::vector<DirEntry>& en
     return true;
 }
 
+bool FtpClient::Impl::changeFolder(const std::string& path) {
+    if (!commandOk("CWD " + toWire(path))) {
+        return false;
+    }
+    here = Resolved(here, path);
+    return true;
+}
+
+std::optional<std::string> FtpClient::Impl::askFolder() {
+    Reply reply;
+    if (command("PWD", &reply) != 257) {
+        return std::nullopt;
+    }
+    auto path = ParseQuotedPath(reply.lines.front());
+    if (!path) {
+        return std::nullopt;
+    }
+    std::string folder = fromWire(*path);
+    here = Resolved(std::nullopt, folder);
+    return folder;
+}
+
+void FtpClient::Impl::rawCommandSent(const std::string& line) {
+    if (MovesSession(line)) {
+        here.reset();
+    }
+}
+
+void FtpClient::Impl::leaveFolder(const std::string& path) {
+    const std::optional<std::string> gone = Resolved(here, path);
+    if (!here || !gone || *gone == "/") {
+        return;
+    }
+    if (*here == *gone || here->rfind(*gone + "/", 0) == 0) {
+        const std::size_t slash = gone->rfind('/');
+        changeFolder(slash == 0 ? "/" : gone->substr(0, slash));
+    }
+}
+
 bool FtpClient::Impl::listFolder(const std::string& folder, std::vector<DirEntry>& out,
-                                 ListingNotes& notes, bool linksShown) {
-    std::string wire = toWire(folder);
-    std::string arg = folder.empty() ? "" : " " + wire;
-    std::vector<DirEntry> entries;
+                                 ListingNotes& notes, bool linksShown, bool stay) {
     notes = ListingNotes{};
+    std::string arg;
+    if (!folder.empty()) {
+        const std::optional<std::string> target = Resolved(here, folder);
+        if (stay && (!target || target != here)) {
+            arg = " " + toWire(folder); // listed from where the session is
+        } else if (!stay && (!target || target != here) && !changeFolder(folder)) {
+            return false; // no such folder (or not one that may be entered)
+        }
+    }
+    std::vector<DirEntry> entries;
     notes.mlsd = !linksShown && caps.features.count("MLST") > 0;
     bool ok = false;
     if (notes.mlsd) {
@@ -107,6 +206,10 @@ bool FtpClient::Impl::listFolder(const std::string& folder, std::vector<DirEntry
     }
     if (!notes.mlsd) {
         ok = listUnix(arg, entries);
+    }
+    if (!ok && arg.empty() && usable() && SaysEmpty(last)) {
+        ok = true;
+        entries.clear();
     }
     if (!ok) {
         return false;
@@ -133,6 +236,15 @@ bool FtpClient::Impl::listFolder(const std::string& folder, std::vector<DirEntry
 }
 
 bool FtpClient::list(const std::string& pattern, std::vector<DirEntry>& out, ListingNotes* notes) {
+    return listPattern(pattern, out, notes, false);
+}
+
+bool FtpClient::listFromHere(const std::string& pattern, std::vector<DirEntry>& out) {
+    return listPattern(pattern, out, nullptr, true);
+}
+
+bool FtpClient::listPattern(const std::string& pattern, std::vector<DirEntry>& out,
+                            ListingNotes* notes, bool stay) {
     out.clear();
     OXLIP_ENTER();
     if (!IsSafeForCommand(pattern)) {
@@ -151,7 +263,7 @@ bool FtpClient::list(const std::string& pattern, std::vector<DirEntry>& out, Lis
     }
     ListingNotes told;
     std::vector<DirEntry> entries;
-    const bool ok = d->listFolder(folder, entries, told);
+    const bool ok = d->listFolder(folder, entries, told, false, stay);
     if (notes) {
         *notes = std::move(told);
     }
@@ -267,7 +379,8 @@ bool FtpClient::lookup(const std::string& path, DirEntry& out, bool withTime) {
     }
     std::vector<DirEntry> entries;
     ListingNotes notes;
-    if (!d->listFolder(parent.size() > 1 ? WithoutFinalSlash(parent) : parent, entries, notes)) {
+    if (!d->listFolder(parent.size() > 1 ? WithoutFinalSlash(parent) : parent, entries, notes,
+                       false, true)) {
         return false;
     }
     for (DirEntry& e : entries) {

@@ -122,6 +122,7 @@ bool FtpClient::connect(const std::string& server, const std::string& user,
     d->pumper.setAbort(false);
     d->caps = ServerCapabilities{};
     d->type = 0;
+    d->here.reset();
     d->codec = NameCodec();
     d->certProblem.reset();
 
@@ -231,7 +232,7 @@ bool FtpClient::changeDir(const std::string& path) {
     if (!IsSafeForCommand(path)) {
         return false;
     }
-    return d->commandOk("CWD " + d->toWire(path));
+    return d->changeFolder(path);
 }
 
 std::optional<std::string> FtpClient::currentDir() {
@@ -239,15 +240,11 @@ std::optional<std::string> FtpClient::currentDir() {
     if (!guard.entered() || !d->usable()) {
         return std::nullopt;
     }
-    Reply reply;
-    if (d->command("PWD", &reply) != 257) {
-        return std::nullopt;
-    }
-    auto path = ParseQuotedPath(reply.lines.front());
-    if (!path) {
-        return std::nullopt;
-    }
-    return d->fromWire(*path);
+    return d->askFolder();
+}
+
+std::optional<std::string> FtpClient::knownDir() const {
+    return d->here;
 }
 
 bool FtpClient::deleteFile(const std::string& path) {
@@ -282,6 +279,7 @@ bool FtpClient::removeDir(const std::string& path) {
     if (!IsSafeForCommand(path)) {
         return false;
     }
+    d->leaveFolder(path);
     return d->commandOk("RMD " + d->toWire(path));
 }
 
@@ -300,6 +298,7 @@ int FtpClient::rawCommand(const std::string& command, std::string* replyText) {
     }
     Reply reply;
     int code = d->command(d->toWire(line), &reply);
+    d->rawCommandSent(line);
     if (replyText) {
         *replyText = code ? reply.text() : std::string();
     }

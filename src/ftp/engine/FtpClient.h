@@ -64,20 +64,30 @@ public:
     // while an operation waits, it makes that operation fail at once and drops the connection.
     void close();
 
-    // Current directory.
+    // Current directory. The client keeps track of it, so that a listing of the folder the
+    // session is in sends no CWD.
     bool changeDir(const std::string& path);
     std::optional<std::string> currentDir();
+    // The current folder as the client knows it from its own CWD and PWD, without asking;
+    // none when unknown.
+    std::optional<std::string> knownDir() const;
 
     // Lists a folder or a pattern (a last component with * or ? keeps the matching
     // entries; "*.*" matches every name). A path without wildcards lists that folder.
-    // False when the listing failed.
+    // The folder is made current (CWD) and listed there, and the session stays in it. An
+    // empty folder is an empty listing; false when the listing failed.
     bool list(const std::string& pattern, std::vector<DirEntry>& out,
               ListingNotes* notes = nullptr);
+    // Lists as list() does, but leaves the session where it is: a folder other than the
+    // current one is named in the listing command (which some servers read as a pattern).
+    // For lookups between commands that may hold paths relative to the current folder.
+    bool listFromHere(const std::string& pattern, std::vector<DirEntry>& out);
     // Lists a folder ("" the current one) with LIST, which shows a link as a link, whatever
-    // form list() reads.
+    // form list() reads; the session stays in the folder, as with list().
     bool listShowingLinks(const std::string& folder, std::vector<DirEntry>& out,
                           ListingNotes* notes = nullptr);
-    // One entry by path: MLST where offered, otherwise SIZE/MDTM for a file or a LIST.
+    // One entry by path: MLST where offered, otherwise SIZE/MDTM for a file or a LIST of its
+    // folder (as listFromHere()).
     bool entry(const std::string& path, DirEntry& out);
     // Only the size of a file: MLST where offered, otherwise SIZE, otherwise a LIST.
     bool fileSize(const std::string& path, uint64_t& out);
@@ -85,7 +95,7 @@ public:
     bool deleteFile(const std::string& path);
     bool rename(const std::string& from, const std::string& to);
     bool makeDir(const std::string& path);
-    bool removeDir(const std::string& path);
+    bool removeDir(const std::string& path); // a session inside it moves to its parent
     // A raw command line (a final CR is dropped; the engine adds its own CR LF). Returns the
     // final reply code, 0 when nothing could be sent. CR/LF/NUL inside is refused.
     int rawCommand(const std::string& command, std::string* replyText = nullptr);
@@ -108,6 +118,8 @@ public:
     std::string lastReplyText() const;
 
 private:
+    bool listPattern(const std::string& pattern, std::vector<DirEntry>& out, ListingNotes* notes,
+                     bool stay);
     // entry() and fileSize(): withTime asks for the date where it costs a command of its own.
     bool lookup(const std::string& path, DirEntry& out, bool withTime);
 
