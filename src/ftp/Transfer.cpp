@@ -372,9 +372,20 @@ bool SkipHostLink(FtpClient* hFtp, const std::string& path, bool& complete) {
     return true;
 }
 
-// complete turns false when an entry had to be left out (told in the log).
+// What a tree transfer has done: complete turns false when an entry had to be left out (told
+// in the log); files counts the files transferred.
+struct TreeTally {
+    bool complete = true;
+    int64_t files = 0;
+};
+
+// A cancel request stops a tree between items.
+Status CancelledStatus() {
+    return Status::Fail(ErrorKind::Cancelled, 0, "cancelled");
+}
+
 Status DownloadTree(FtpClient* hFtp, const std::string& hostFolder, const std::string& localFolder,
-                    TransferMode type, int depth, ReceivedBatch& batch, bool& complete) {
+                    TransferMode type, int depth, ReceivedBatch& batch, TreeTally& tally) {
     if (depth > kMaxTreeDepth) {
         return Status::Fail(ErrorKind::TooDeep);
     }
@@ -390,18 +401,21 @@ Status DownloadTree(FtpClient* hFtp, const std::string& hostFolder, const std::s
     const SessionPorts& ports = hFtp->ports();
     for (const std::string& name : listing.refused) {
         TellSkipped(ports, LogKind::UnsafeNameSkipped, host + name);
-        complete = false;
+        tally.complete = false;
     }
     const std::vector<DirEntry>& entries = listing.entries; // MarkLinks keeps them in place
     for (const DirEntry& entry : entries) {
         const std::string& name = entry.name;
         if (!IsPlainEntryName(name)) {
             TellSkipped(ports, LogKind::UnsafeNameSkipped, host + name);
-            complete = false;
+            tally.complete = false;
             continue;
         }
         if (entry.directory) {
             continue;
+        }
+        if (CancelRequested(ports)) {
+            return CancelledStatus();
         }
         ReceivedFile file;
         // A link's listed size is the link's own; its file is looked up.
@@ -412,13 +426,17 @@ Status DownloadTree(FtpClient* hFtp, const std::string& hostFolder, const std::s
             if (!batch.add(std::move(file))) {
                 return Status::Fail(ErrorKind::LocalIo);
             }
+            ++tally.files;
             continue;
+        }
+        if (received.kind == ErrorKind::Cancelled) {
+            return received;
         }
         // MLSD may have shown a link as the file it leads to: the listing with links tells.
         if (!listing.linksShown && hFtp->isOpen() && !MarkLinks(hFtp, host, listing)) {
             return FailureOf(*hFtp);
         }
-        if (!entry.link || !SkipHostLink(hFtp, host + name, complete)) {
+        if (!entry.link || !SkipHostLink(hFtp, host + name, tally.complete)) {
             return received;
         }
     }
@@ -432,14 +450,14 @@ Status DownloadTree(FtpClient* hFtp, const std::string& hostFolder, const std::s
                                         entry.name) == listing.doubtful.end();
             TellSkipped(ports, sure ? LogKind::FolderLinkSkipped : LogKind::FailedLinkSkipped,
                         host + entry.name);
-            complete = complete && sure;
+            tally.complete = tally.complete && sure;
         } else if (!EndsWithDot(entry.name)) {
             subfolders.push_back(entry.name);
         }
     }
     for (const std::string& name : subfolders) {
         Status status =
-            DownloadTree(hFtp, host + name, local + name, type, depth + 1, batch, complete);
+            DownloadTree(hFtp, host + name, local + name, type, depth + 1, batch, tally);
         if (!status) {
             return status;
         }
@@ -475,7 +493,7 @@ bool LocalFolderReadable(const std::string& folder) {
 }
 
 Status UploadTree(FtpClient* hFtp, const std::string& localFolder, const std::string& hostFolder,
-                  TransferMode type, int depth, bool& complete) {
+                  TransferMode type, int depth, TreeTally& tally) {
     if (depth > kMaxTreeDepth) {
         return Status::Fail(ErrorKind::TooDeep);
     }
@@ -505,15 +523,19 @@ Status UploadTree(FtpClient* hFtp, const std::string& localFolder, const std::st
         }
         if (!ftp::IsSafeForCommand(name)) {
             TellSkipped(ports, LogKind::UnsafeNameSkipped, local + name); // no command may hold it
-            complete = false;
+            tally.complete = false;
             continue;
+        }
+        if (CancelRequested(ports)) {
+            return CancelledStatus();
         }
         if (Status status = SendFile(hFtp, local + name, host + name, type); !status) {
             return status;
         }
+        ++tally.files;
     }
     for (const std::string& name : subfolders) {
-        if (Status status = UploadTree(hFtp, local + name, host + name, type, depth + 1, complete);
+        if (Status status = UploadTree(hFtp, local + name, host + name, type, depth + 1, tally);
             !status) {
             return status;
         }
@@ -521,9 +543,13 @@ Status UploadTree(FtpClient* hFtp, const std::string& localFolder, const std::st
     return Status::Ok();
 }
 
-// A walk that went through is still a failure when it left entries out.
-Status Completed(Status status, bool complete) {
-    if (status && !complete) {
+// A walk that went through is still a failure when it left entries out; a cancelled one tells
+// how many files it had transferred.
+Status Completed(const SessionPorts& ports, Status status, const TreeTally& tally) {
+    if (status.kind == ErrorKind::Cancelled) {
+        Tell(ports, LogKind::Cancelled, std::to_string(tally.files));
+    }
+    if (status && !tally.complete) {
         return Status::Fail(ErrorKind::Incomplete);
     }
     return status;
@@ -556,12 +582,12 @@ Status DownloadFolder(Session& session, const std::string& hostFolder,
     }
     // Files received so far are put in place also when a later one fails.
     ReceivedBatch batch(hFtp->ports());
-    bool complete = true;
-    Status status = DownloadTree(hFtp, hostFolder, localFolder, type, 0, batch, complete);
+    TreeTally tally;
+    Status status = DownloadTree(hFtp, hostFolder, localFolder, type, 0, batch, tally);
     if (!batch.commit() && status) {
         return Status::Fail(ErrorKind::LocalIo);
     }
-    return Completed(std::move(status), complete);
+    return Completed(hFtp->ports(), std::move(status), tally);
 }
 
 Status UploadFolder(Session& session, const std::string& localFolder, const std::string& hostFolder,
@@ -570,8 +596,9 @@ Status UploadFolder(Session& session, const std::string& localFolder, const std:
         return ready;
     }
     FtpClient* hFtp = session.client();
-    bool complete = true;
-    return Completed(UploadTree(hFtp, localFolder, hostFolder, type, 0, complete), complete);
+    TreeTally tally;
+    Status status = UploadTree(hFtp, localFolder, hostFolder, type, 0, tally);
+    return Completed(hFtp->ports(), std::move(status), tally);
 }
 
 } // namespace oxlip

@@ -25,6 +25,7 @@ Scenarios that change the whole connection:
   pasv-malformed  EPSV refused; PASV gives a tuple of five numbers
   epsv-refused    EPSV answered 502; PASV is normal
   epsv-zero       EPSV names port 0
+  epsv-dead       EPSV names a port where nothing listens (a firewall); PASV is normal
   421-idle        0.2 s after answering PWD the server says 421 unasked and closes
   dash-a-name     LIST takes "-a" for a name (as pyftpdlib does for "-a PATH"): "LIST -a /x"
                   answers 550, "LIST -a" lists the file "-a" of the current folder
@@ -628,6 +629,12 @@ class Session(scripted_ftp.Session):
             self.reply(502, "Command not implemented.")
         elif "epsv-zero" in self.modes:
             self.reply(229, "Entering Extended Passive Mode (|||0|)")
+        elif "epsv-dead" in self.modes:
+            probe = socket.socket()
+            probe.bind(("127.0.0.1", 0))
+            port = probe.getsockname()[1]
+            probe.close()
+            self.reply(229, "Entering Extended Passive Mode (|||%d|)" % port)
         else:
             self.reply(229, "Entering Extended Passive Mode (|||%d|)" % self.open_passive())
 
