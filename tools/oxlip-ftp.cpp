@@ -179,10 +179,10 @@ Status RunTransfer(Session& client, const ToolRequest& request) {
     const std::string& from = request.args[0];
     const std::string& to = request.args[1];
     if (request.command == "get") {
-        return DownloadFile(client, from, to, request.mode);
+        return DownloadFile(client, from, to, request.mode, request.resume);
     }
     if (request.command == "put") {
-        return UploadFile(client, from, to, request.mode);
+        return UploadFile(client, from, to, request.mode, request.resume);
     }
     if (request.command == "getdir") {
         return DownloadFolder(client, from, to, request.mode);

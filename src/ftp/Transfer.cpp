@@ -1,5 +1,6 @@
 #include "ftp/Transfer.h"
 
+#include "ftp/Partial.h"
 #include "ftp/RemoteDir.h"
 #include "ftp/RemoteOps.h"
 #include "ftp/TreeWalk.h"
@@ -176,10 +177,15 @@ struct ReceivedFile {
     std::string folder;
 };
 
+// What a download does with a partial file: nothing (trees: a failed file leaves nothing),
+// keep it for later, or also go on from one kept before.
+enum class PartialUse { None, Keep, Resume };
+
 // Fetches a host file into a hidden file beside the target; the target is not touched yet.
 // listedSize: the size the folder's listing just gave, which spares the lookup.
 Status ReceiveToTemp(FtpClient* hFtp, const std::string& hostPath, const std::string& localPath,
-                     TransferMode type, std::optional<uint64_t> listedSize, ReceivedFile& out) {
+                     TransferMode type, std::optional<uint64_t> listedSize, ReceivedFile& out,
+                     PartialUse use = PartialUse::None) {
     const SessionPorts& ports = hFtp->ports();
     type = BeginTransfer(ports, type, localPath, ProgressPhase::Receiving);
     uint64_t total = 0; // unknown: the bar stays in its not-started state
@@ -201,9 +207,17 @@ Status ReceiveToTemp(FtpClient* hFtp, const std::string& hostPath, const std::st
     const std::size_t slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    const long nameMax = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
-    std::string temp = folder + HiddenTempName(name, nameMax > 0 ? std::size_t(nameMax) : 255);
-    const int fd = ::mkstemp(temp.data());
+    PartialTarget partial;
+    if (use != PartialUse::None && type == TransferMode::Binary) {
+        partial = OpenPartial(hFtp, hostPath, folder, name, use == PartialUse::Resume);
+    }
+    std::string temp = partial.path;
+    int fd = partial.fd;
+    if (fd < 0) {
+        const long nameMax = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+        temp = folder + HiddenTempName(name, nameMax > 0 ? std::size_t(nameMax) : 255);
+        fd = ::mkstemp(temp.data());
+    }
     if (fd < 0) {
         return Status::Fail(ErrorKind::LocalIo);
     }
@@ -212,22 +226,30 @@ Status ReceiveToTemp(FtpClient* hFtp, const std::string& hostPath, const std::st
     ::fchmod(fd, mode);
 
     Writeback writeback(fd, ports);
-    const bool ok =
-        RunWithProgress(ports, static_cast<int64_t>(total), [&](const ftp::BlockCallback& onBlock) {
-            return hFtp->retrieve(
-                hostPath, type == TransferMode::Ascii, fd,
-                [&](std::size_t bytes) {
-                    if (exists) {
-                        writeback.received(bytes);
-                    }
-                    onBlock(bytes);
-                },
-                listedSize);
-        });
+    const int64_t coming = static_cast<int64_t>(total - std::min(total, partial.restartAt));
+    const bool ok = RunWithProgress(ports, coming, [&](const ftp::BlockCallback& onBlock) {
+        return hFtp->retrieve(
+            hostPath, type == TransferMode::Ascii, fd,
+            [&](std::size_t bytes) {
+                if (exists) {
+                    writeback.received(bytes);
+                }
+                onBlock(bytes);
+            },
+            listedSize, partial.restartAt);
+    });
     if (!ok) {
+        // What arrived of a partial file stays for the next attempt (never in the target's
+        // place); any other hidden file goes.
+        const bool keep = partial.fd >= 0 && KeepPartial(hFtp, hostPath, fd, partial.restartAt);
         ::close(fd);
-        ::unlink(temp.c_str());
+        if (!keep) {
+            ::unlink(temp.c_str());
+        }
         return FailureOf(*hFtp);
+    }
+    if (partial.fd >= 0) {
+        ForgetPartialSource(fd);
     }
     writeback.finish();
     out = ReceivedFile{fd, std::move(temp), target, folder};
@@ -314,13 +336,14 @@ private:
 } // namespace
 
 Status DownloadFile(Session& session, const std::string& hostPath, const std::string& localPath,
-                    TransferMode type) {
+                    TransferMode type, bool resume) {
     if (Status ready = CheckReady(session, {hostPath}); !ready) {
         return ready;
     }
     FtpClient* hFtp = session.client();
     ReceivedFile file;
-    if (Status status = ReceiveToTemp(hFtp, hostPath, localPath, type, std::nullopt, file);
+    if (Status status = ReceiveToTemp(hFtp, hostPath, localPath, type, std::nullopt, file,
+                                      resume ? PartialUse::Resume : PartialUse::Keep);
         !status) {
         return status;
     }
@@ -332,7 +355,7 @@ Status DownloadFile(Session& session, const std::string& hostPath, const std::st
 namespace {
 
 Status SendFile(FtpClient* hFtp, const std::string& localPath, const std::string& hostPath,
-                TransferMode type) {
+                TransferMode type, bool resume = false) {
     const SessionPorts& ports = hFtp->ports();
     type = BeginTransfer(ports, type, hostPath, ProgressPhase::Sending);
     DirEntry source;
@@ -347,10 +370,16 @@ Status SendFile(FtpClient* hFtp, const std::string& localPath, const std::string
         ::close(fd); // only regular files are sent (not folders, pipes or devices)
         return Status::Fail(ErrorKind::LocalIo);
     }
-    const bool ok = RunWithProgress(
-        ports, static_cast<int64_t>(source.size), [&](const ftp::BlockCallback& onBlock) {
-            return hFtp->store(hostPath, type == TransferMode::Ascii, fd, onBlock);
-        });
+    // Resuming: a binary host file shorter than the local one is taken as its beginning.
+    uint64_t hostSize = 0;
+    const bool append = resume && type == TransferMode::Binary &&
+                        hFtp->fileSize(hostPath, hostSize) && hostSize > 0 &&
+                        hostSize < uint64_t(info.st_size) &&
+                        ::lseek(fd, off_t(hostSize), SEEK_SET) == off_t(hostSize);
+    const int64_t coming = static_cast<int64_t>(source.size - (append ? hostSize : 0));
+    const bool ok = RunWithProgress(ports, coming, [&](const ftp::BlockCallback& onBlock) {
+        return hFtp->store(hostPath, type == TransferMode::Ascii, fd, onBlock, append);
+    });
     ::close(fd);
     return StatusOf(ok, *hFtp);
 }
@@ -558,11 +587,11 @@ Status Completed(const SessionPorts& ports, Status status, const TreeTally& tall
 } // namespace
 
 Status UploadFile(Session& session, const std::string& localPath, const std::string& hostPath,
-                  TransferMode type) {
+                  TransferMode type, bool resume) {
     if (Status ready = CheckReady(session, {hostPath}); !ready) {
         return ready;
     }
-    return SendFile(session.client(), localPath, hostPath, type);
+    return SendFile(session.client(), localPath, hostPath, type, resume);
 }
 
 Status DownloadFolder(Session& session, const std::string& hostFolder,

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <poll.h>
 #include <sys/socket.h>
+#include <utility>
 
 namespace oxlip::ftp {
 
@@ -183,6 +184,7 @@ bool FtpClient::Impl::abortTransfer(Stream& data, bool haveFinal) {
 }
 
 bool FtpClient::Impl::transfer(const std::string& line, const Mover& move) {
+    const std::string rest = std::exchange(restBefore, {});
     if (pumper.cancelRequested()) {
         failText("cancelled");
         return false;
@@ -190,6 +192,9 @@ bool FtpClient::Impl::transfer(const std::string& line, const Mover& move) {
     Stream data(pumper);
     Stream listener(pumper);
     if (!openData(data, listener)) {
+        return false;
+    }
+    if (!rest.empty() && command(rest) != 350) {
         return false;
     }
     if (!sendLine(line)) {

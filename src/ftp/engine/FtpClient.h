@@ -112,11 +112,15 @@ public:
     // Streams a host file into an open file descriptor (ascii: CR LF becomes LF). A binary
     // file must arrive with the size the server gives for it. listedSize is the size a
     // listing just showed: it spares the SIZE before the transfer, and only a file that
-    // arrives with another size is asked about afterwards.
+    // arrives with another size is asked about afterwards. restartAt (binary only): the
+    // transfer starts there (REST), the descriptor written at its position, and the whole
+    // file's size is checked.
     bool retrieve(const std::string& path, bool ascii, int fd, const BlockCallback& onBlock,
-                  std::optional<uint64_t> listedSize = std::nullopt);
-    // Streams an open file descriptor to the host (ascii: LF becomes CR LF).
-    bool store(const std::string& path, bool ascii, int fd, const BlockCallback& onBlock);
+                  std::optional<uint64_t> listedSize = std::nullopt, uint64_t restartAt = 0);
+    // Streams an open file descriptor to the host (ascii: LF becomes CR LF); append: onto the
+    // end of the host file (APPE).
+    bool store(const std::string& path, bool ascii, int fd, const BlockCallback& onBlock,
+               bool append = false);
 
     // What the server offers.
     bool hasFeature(const std::string& name) const; // "MLST", "UTF8", "SIZE", "MDTM", "EPSV"
