@@ -280,6 +280,28 @@ TEST_F(HoldHostileTest, ReconnectAfterIdleDrop) {
     CloseSession(dropped);
 }
 
+// All the data with the size the server gave, then no final reply: the file is whole and kept,
+// the log says so, and the connection is given up. A file cut short still fails.
+TEST_F(HoldHostileTest, WholeFileWithoutFinalReplyIsKept) {
+    for (const auto& [name, kept] : {std::pair{"/no226.bin", true}, {"/reset.bin", false}}) {
+        start("", 3000, 1500);
+        Session dropped(SessionPorts{&ui, nullptr});
+        ASSERT_TRUE(OpenSession(
+            dropped, {server->server(), HostileServer::user(), HostileServer::password(), {}}));
+        dropped.client()->setTimeouts(3000, 1500);
+        ui.logLines.clear();
+        const std::string file = local.file(name + 1);
+        EXPECT_EQ(bool(DownloadFile(dropped, name, file, TransferMode::Binary)), kept) << name;
+        EXPECT_EQ(FileExists(file), kept) << name;
+        if (kept) {
+            EXPECT_TRUE(ReadFileBytes(file) == HostileData());
+        }
+        EXPECT_EQ(Has(ui.logLines, std::string("final-reply-lost ") + name), kept) << name;
+        EXPECT_TRUE(dropped.client()->lost()) << name;
+        CloseSession(dropped);
+    }
+}
+
 TEST_F(HoldHostileTest, ToolStopsOnSignals) {
     start("");
     const std::string url = "ftp://test:secret@" + server->server() + "/";

@@ -111,12 +111,12 @@ protected:
 
 // --- single downloads that fail ------------------------------------------------------------
 
-// Each failure mode fails, keeps the previous file and leaves no part. 425/426/451 and a short
-// file end at once (not by a time-out) and the connection goes on; data that trickles meets
-// the data time-out while the pump runs; data without a final reply gives the connection up.
+// Each failure mode fails, keeps the previous file and leaves no part in its place. 425/426/451
+// and a short file end at once (not by a time-out) and the connection goes on; data that
+// trickles meets the data time-out while the pump runs.
 TEST_F(HostileOpsTest, FailedDownloadsKeepThePreviousFileAndLeaveNoPart) {
-    for (const std::string name : {"/fail-425.bin", "/fail-426.bin", "/fail-451.bin", "/short.bin",
-                                   "/trickle.bin", "/no226.bin"}) {
+    for (const std::string name :
+         {"/fail-425.bin", "/fail-426.bin", "/fail-451.bin", "/short.bin", "/trickle.bin"}) {
         start("", 3000, 1500);
         ASSERT_TRUE(login()) << name;
         WriteFileBytes(target(), "previous content");
@@ -128,8 +128,6 @@ TEST_F(HostileOpsTest, FailedDownloadsKeepThePreviousFileAndLeaveNoPart) {
         if (name == "/trickle.bin") {
             EXPECT_GE(ms, 1400) << name;
             EXPECT_GE(ui.pumps, 15) << name;
-        } else if (name == "/no226.bin") {
-            EXPECT_FALSE(stillUsable()) << name;
         } else {
             EXPECT_LT(ms, 1400) << name;
             EXPECT_GT(ui.pumps, 0) << name;

@@ -74,6 +74,8 @@ struct FtpClient::Impl {
     std::unique_ptr<char[]> wide;  // converted upload data (2 * kBlockBytes)
     // "REST n" for the next transfer, sent just before its command.
     std::string restBefore;
+    // The last transfer's data connection ended normally (whatever its final reply).
+    bool dataComplete = false;
     // Commands sent on this connection so far.
     uint64_t sentCommands = 0;
     // The size a lookup has just found: a download of the same path that follows at once

@@ -121,6 +121,14 @@ bool FtpClient::retrieve(const std::string& path, bool ascii, int fd, const Bloc
         }
         return d->receiveData(data, sink, haveFinal, final);
     });
+    // The data ended normally with the size the server gave, and only the final reply is
+    // missing (the control connection went, as a router may drop it during a long transfer):
+    // the file is whole and kept.
+    if (!ok && d->dataComplete && !ascii && expected && received == *expected &&
+        !d->pumper.cancelRequested() && d->lostFlag) {
+        Tell(d->ports, LogKind::FinalReplyLost, path);
+        ok = true;
+    }
     if (ok && ascii && decoder.finish()) {
         ok = writeAll("\r", 1); // a CR at the very end stays
     }

@@ -185,6 +185,7 @@ bool FtpClient::Impl::abortTransfer(Stream& data, bool haveFinal) {
 
 bool FtpClient::Impl::transfer(const std::string& line, const Mover& move) {
     const std::string rest = std::exchange(restBefore, {});
+    dataComplete = false;
     if (pumper.cancelRequested()) {
         failText("cancelled");
         return false;
@@ -226,6 +227,7 @@ bool FtpClient::Impl::transfer(const std::string& line, const Mover& move) {
     pumper.honourCancel(true);
     bool dataOk = move(data, haveFinal, final);
     pumper.honourCancel(false);
+    dataComplete = dataOk;
     if (!dataOk && pumper.cancelRequested() && !lostFlag) {
         return abortTransfer(data, haveFinal);
     }
