@@ -10,6 +10,7 @@
 #include "localfs/LocalFs.h"
 #include "localfs/TextCodec.h"
 #include "support/TempDir.h"
+#include "support/TestCerts.h"
 
 #include <algorithm>
 #include <csignal>
@@ -192,11 +193,13 @@ TEST_P(HoldServerTest, ResumeAfterCutIsByteIdentical) {
               "bar " + std::to_string(size - cut) + "/" + std::to_string(size - cut));
 }
 
-// Active data connections (EPRT, or PORT where EPRT is refused) list and transfer.
-TEST_P(HoldServerTest, ActiveModeListsAndTransfers) {
-    put("a.txt", "active bytes");
-    SessionLogin login{server->server(), server->user(), server->password(), {}};
+// Active data connections (EPRT, or PORT where EPRT is refused) list and transfer, plain and
+// over TLS.
+void CheckActive(FtpServer& server, UiRecorder& ui, const ftp::TlsOptions& tls) {
+    server.writeFile("a.txt", "active bytes");
+    SessionLogin login{server.server(), server.user(), server.password(), {}};
     login.options.data = ftp::DataMode::Active;
+    login.options.tls = tls;
     Session active(ui.ports());
     ASSERT_TRUE(OpenSession(active, login));
     EXPECT_TRUE(Has(HostNames(active, "/"), "a.txt"));
@@ -204,8 +207,21 @@ TEST_P(HoldServerTest, ActiveModeListsAndTransfers) {
     ASSERT_TRUE(DownloadFile(active, "/a.txt", local.file("a.txt"), TransferMode::Binary));
     EXPECT_EQ(ReadFileBytes(local.file("a.txt")), "active bytes");
     ASSERT_TRUE(UploadFile(active, local.file("a.txt"), "/b.txt", TransferMode::Binary));
-    EXPECT_EQ(server->readFile("b.txt"), "active bytes");
+    EXPECT_EQ(server.readFile("b.txt"), "active bytes");
     CloseSession(active);
+}
+
+TEST_P(HoldServerTest, ActiveModeListsAndTransfers) {
+    CheckActive(*server, ui, {});
+    static TestCerts certs;
+    ASSERT_TRUE(certs.ok());
+    FtpServer secured(GetParam(), ServerTls{true, false, certs.server(CertKind::Good)});
+    ASSERT_TRUE(secured.ok()) << secured.error();
+    ftp::TlsOptions tls;
+    tls.policy = ftp::TlsPolicy::Required;
+    tls.caFile = certs.caFile();
+    SCOPED_TRACE("TLS");
+    CheckActive(secured, ui, tls);
 }
 
 // A name in CP932 or EUC-JP (served as raw bytes) is read and sent in the forced encoding.
