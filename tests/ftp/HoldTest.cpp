@@ -278,8 +278,8 @@ TEST_F(HoldHostileTest, DeadEpsvDataConnectionFallsBackToPasv) {
     EXPECT_TRUE(Has(ui.logLines, "data-fell-back"));
 }
 
-// The server drops an idle session (421): the next command fails as a lost connection, and a
-// reconnect with the same login returns to the folder and works.
+// The server drops an idle session (421): the next command (or keep-alive NOOP) fails as a
+// lost connection, and a reconnect with the same login returns to the folder and works.
 TEST_F(HoldHostileTest, ReconnectAfterIdleDrop) {
     start("421-idle");
     Session dropped(SessionPorts{&ui, nullptr});
@@ -293,6 +293,10 @@ TEST_F(HoldHostileTest, ReconnectAfterIdleDrop) {
     ASSERT_TRUE(ReconnectSession(dropped, "/wide"));
     EXPECT_TRUE(Has(ui.logLines, "reconnected /wide"));
     EXPECT_EQ(dropped.client()->currentDir().value_or(""), "/wide");
+    ::usleep(500 * 1000); // dropped again after that PWD
+    EXPECT_EQ(KeepAlive(dropped).kind, ErrorKind::ConnectionLost);
+    ASSERT_TRUE(ReconnectSession(dropped, ""));
+    EXPECT_TRUE(KeepAlive(dropped));
     CloseSession(dropped);
 }
 
