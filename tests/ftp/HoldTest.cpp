@@ -123,6 +123,41 @@ TEST_P(HoldServerTest, CancelMidTransferKeepsOldFileAndSession) {
     }
 }
 
+// A tree cancelled while its second file starts stops there and tells that one file was done.
+TEST_P(HoldServerTest, CancelledTreeStopsAfterTheCurrentItem) {
+    for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
+        put(std::string("tree/") + name, name);
+    }
+    for (const bool download : {true, false}) {
+        SCOPED_TRACE(download ? "download" : "upload");
+        TempDir local;
+        if (!download) {
+            for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
+                WriteFileBytes(local.file(name), name);
+            }
+        }
+        session.clearCancel();
+        ui.journal.clear();
+        ui.logLines.clear();
+        ui.also = [&] {
+            if (ui.lines("item ").size() >= 2) {
+                session.requestCancel();
+            }
+        };
+        const Status status =
+            download ? DownloadFolder(session, "/tree", local.path(), TransferMode::Binary)
+                     : UploadFolder(session, local.path(), "/up", TransferMode::Binary);
+        ui.also = nullptr;
+        EXPECT_EQ(status.kind, ErrorKind::Cancelled);
+        EXPECT_TRUE(Has(ui.logLines, "cancelled 1"));
+        EXPECT_EQ(ui.lines("item ").size(), 2u);
+        if (download) {
+            EXPECT_EQ(LocalNames(local.path()).size(), 1u);
+        }
+    }
+    session.clearCancel();
+}
+
 // A download cut at a random offset goes on from there (REST) and ends byte-identical; one
 // whose host file changed meanwhile starts again from 0; the driver's -c does the same. An
 // upload goes on (APPE) from a host file that is its beginning.
