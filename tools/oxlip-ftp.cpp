@@ -11,7 +11,9 @@
 #include "settings/Version.h"
 #include "tools/CommandLine.h"
 
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <iostream>
@@ -21,6 +23,25 @@
 using namespace oxlip;
 
 namespace {
+
+// SIGINT and SIGTERM raise the session's cancel request; the program then ends with 128 plus
+// the signal's number. A second signal ends it at once (the handler is reset).
+std::atomic<bool> gCancel{false};
+volatile std::sig_atomic_t gSignal = 0;
+
+extern "C" void OnStopSignal(int signal) {
+    gSignal = signal;
+    gCancel.store(true);
+}
+
+void CatchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "oxlip-ftp: %s\n", message.c_str());
@@ -65,6 +86,16 @@ public:
         case LogKind::ConnectionLost:
             line = "the connection to the server was lost";
             break;
+        case LogKind::Cancelled:
+            return "cancelled after " + event.subject + " files";
+        case LogKind::Reconnected:
+            line = "connected again";
+            break;
+        case LogKind::DataFellBack:
+            line = "EPSV data connections failed: using PASV";
+            break;
+        case LogKind::FinalReplyLost:
+            return "the server's final reply was lost; the file arrived whole: " + event.subject;
         }
         return show_ ? line : std::string();
     }
@@ -148,10 +179,10 @@ Status RunTransfer(Session& client, const ToolRequest& request) {
     const std::string& from = request.args[0];
     const std::string& to = request.args[1];
     if (request.command == "get") {
-        return DownloadFile(client, from, to, request.mode);
+        return DownloadFile(client, from, to, request.mode, request.resume);
     }
     if (request.command == "put") {
-        return UploadFile(client, from, to, request.mode);
+        return UploadFile(client, from, to, request.mode, request.resume);
     }
     if (request.command == "getdir") {
         return DownloadFolder(client, from, to, request.mode);
@@ -228,6 +259,34 @@ int RunCommand(Session& client, const ToolRequest& request) {
     return ok ? 0 : Fail(command + " failed" + ReplyOf(ok));
 }
 
+// Runs the request's command on the open session: the exit status.
+int RunOnce(Session& client, const ToolRequest& request, ToolSink& progress) {
+    const std::string& command = request.command;
+    int status = 0;
+    // Names typed here go out in the encoding of the server's names, as names from listings do.
+    for (const std::string& path : HostPaths(request)) {
+        LearnHostPathNames(client, path);
+    }
+    if (command == "get" || command == "put" || command == "getdir" || command == "putdir") {
+        const auto start = std::chrono::steady_clock::now();
+        const Status ok = RunTransfer(client, request);
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        progress.finishFile();
+        progress.endLine();
+        if (ok) {
+            std::printf("%lld files, %lld bytes, %.3f s\n",
+                        static_cast<long long>(progress.files()),
+                        static_cast<long long>(progress.bytes()), seconds);
+        } else {
+            status = Fail(command + " failed" + ReplyOf(ok));
+        }
+    } else {
+        status = RunCommand(client, request);
+    }
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -250,16 +309,23 @@ int main(int argc, char** argv) {
     SessionPorts ports;
     ports.sink = &progress;
     ports.asciiExtensions = &settings.AsciiExtensionList;
+    ports.cancel = &gCancel;
+    CatchStopSignals();
 
     // FTPS: a certificate that does not verify is refused (no judge), and named.
-    SessionSecurity security;
-    security.options.policy = request->url->tls;
-    security.options.caFile = request->caFile;
+    SessionLogin connection{request->url->server, request->url->user, request->url->password, {}};
+    connection.options.tls.policy = request->url->tls;
+    connection.options.tls.caFile = request->caFile;
+    connection.options.data = request->active ? ftp::DataMode::Active : ftp::DataMode::Passive;
+    connection.options.encoding = request->encoding;
     Session client(ports);
-    const Status login = OpenSession(client, "oxlip-ftp", request->url->server, request->url->user,
-                                     request->url->password, &security);
-    if (!login && security.problem) {
-        const ftp::CertificateProblem& problem = *security.problem;
+    std::optional<ftp::CertificateProblem> certificate;
+    const Status login = OpenSession(client, connection, &certificate);
+    if (gSignal) {
+        return 128 + gSignal;
+    }
+    if (!login && certificate) {
+        const ftp::CertificateProblem& problem = *certificate;
         std::string text = "the certificate of " + problem.hostPort + " does not verify (" +
                            problem.detail + "); SHA-256 fingerprint " + problem.fingerprint;
         if (!problem.trustedFingerprint.empty()) {
@@ -270,29 +336,12 @@ int main(int argc, char** argv) {
     if (!login) {
         return Fail("cannot log in to " + request->url->server + ReplyOf(login));
     }
-    // Names typed here go out in the encoding of the server's names, as names from listings do.
-    for (const std::string& path : HostPaths(*request)) {
-        LearnHostPathNames(client, path);
-    }
-    const std::string& command = request->command;
-    int status = 0;
-    if (command == "get" || command == "put" || command == "getdir" || command == "putdir") {
-        const auto start = std::chrono::steady_clock::now();
-        const Status ok = RunTransfer(client, *request);
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        progress.finishFile();
-        progress.endLine();
-        if (ok) {
-            std::printf("%lld files, %lld bytes, %.3f s\n",
-                        static_cast<long long>(progress.files()),
-                        static_cast<long long>(progress.bytes()), seconds);
-        } else {
-            status = Fail(command + " failed" + ReplyOf(ok));
-        }
-    } else {
-        status = RunCommand(client, *request);
+    int status = RunOnce(client, *request, progress);
+    // A connection lost on the way (an idle time-out, a reset) is made again once.
+    if (status != 0 && !gSignal && client.client() && client.client()->lost() &&
+        ReconnectSession(client, "")) {
+        status = RunOnce(client, *request, progress);
     }
     CloseSession(client);
-    return status;
+    return gSignal ? 128 + gSignal : status;
 }

@@ -18,6 +18,7 @@ enum class ErrorKind {
     Exists,         // refused: the target is taken and would be replaced
     TooDeep,        // a tree walk reached its depth limit
     Incomplete,     // a tree transfer left entries out (each one told in the log)
+    Cancelled,      // the user stopped the operation
 };
 
 struct [[nodiscard]] Status {

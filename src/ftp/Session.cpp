@@ -19,6 +19,10 @@ int64_t MonotonicMs() {
 Status FailureOf(const FtpClient& client) {
     const int code = client.lastReplyCode();
     std::string text = client.lastReplyText();
+    // Whatever the cancel cost (even the connection), the user asked for it: no reconnect.
+    if (CancelRequested(client.ports())) {
+        return Status::Fail(ErrorKind::Cancelled, code, std::move(text));
+    }
     if (client.lost()) {
         return Status::Fail(ErrorKind::ConnectionLost, code, std::move(text));
     }
@@ -55,26 +59,34 @@ Status OpenSession(Session& session, const std::string& profileName, const std::
                    const std::string& userName, const std::string& password,
                    SessionSecurity* security) {
     (void)profileName; // an agent text has no use on FTP
+    SessionLogin login{server, userName, password, {}};
+    if (security) {
+        login.options.tls = security->options;
+    }
+    return OpenSession(session, login, security ? &security->problem : nullptr);
+}
+
+Status OpenSession(Session& session, const SessionLogin& login,
+                   std::optional<ftp::CertificateProblem>* problem) {
     CloseSession(session);
-    if (server.empty()) {
+    if (login.server.empty()) {
         return Status::Fail(ErrorKind::NotConnected);
     }
+    session.login_ = login;
     const SessionPorts& ports = session.ports_;
-    Tell(ports, LogKind::Connecting, server);
+    Tell(ports, LogKind::Connecting, login.server);
     Pump(ports);
     // A failed login ends the log with LoggingIn whatever the server answered (the engine
     // tells of a lost connection only once logged in).
     auto client = std::make_unique<FtpClient>(ports);
-    if (security) {
-        client->setTls(security->options);
-    }
+    client->setOptions(login.options);
     Tell(ports, LogKind::Connected);
     Pump(ports);
     Tell(ports, LogKind::LoggingIn);
     Pump(ports);
-    const bool connected = client->connect(server, userName, password);
-    if (security) {
-        security->problem = client->certificateProblem();
+    const bool connected = client->connect(login.server, login.user, login.password);
+    if (problem) {
+        *problem = client->certificateProblem();
     }
     if (!connected) {
         Status failure = FailureOf(*client);
@@ -95,6 +107,28 @@ Status OpenSession(Session& session, const std::string& profileName, const std::
     Pump(ports);
     session.client_ = std::move(client);
     return Status::Ok();
+}
+
+Status ReconnectSession(Session& session, const std::string& folder) {
+    if (session.login().server.empty()) {
+        return Status::Fail(ErrorKind::NotConnected);
+    }
+    const SessionLogin login = session.login();
+    if (Status opened = OpenSession(session, login); !opened) {
+        return opened;
+    }
+    Tell(session.ports(), LogKind::Reconnected, folder);
+    if (!folder.empty() && !session.client()->changeDir(folder)) {
+        return FailureOf(*session.client());
+    }
+    return Status::Ok();
+}
+
+Status KeepAlive(Session& session) {
+    if (Status ready = CheckReady(session); !ready) {
+        return ready;
+    }
+    return StatusOf(session.client()->noop(), *session.client());
 }
 
 void CloseSession(Session& session) {

@@ -6,6 +6,7 @@
 #include "ftp/UiPorts.h"
 #include "ftp/engine/FtpClient.h"
 
+#include <atomic>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
@@ -23,11 +24,20 @@ struct SessionSecurity {
     std::optional<ftp::CertificateProblem> problem;
 };
 
+// Where and how a session connects: the server text ("host", "host:port", "[v6]:port"), the
+// login, and the connection's options. A reconnect uses them again.
+struct SessionLogin {
+    std::string server;
+    std::string user;
+    std::string password;
+    ftp::ConnectionOptions options;
+};
+
 // A connection to a host as the window owns it: open or not. The operations take it by
 // reference; on a closed session they return NotConnected.
 class Session {
 public:
-    explicit Session(SessionPorts ports = {}) : ports_(ports) {}
+    explicit Session(SessionPorts ports = {}) { setPorts(ports); }
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
@@ -35,17 +45,36 @@ public:
     // The engine under an open session (null when closed), for what has no operation of its own.
     FtpClient* client() const { return client_.get(); }
     const SessionPorts& ports() const { return ports_; }
-    // Takes effect at the next OpenSession.
-    void setPorts(SessionPorts ports) { ports_ = ports; }
+    // Takes effect at the next OpenSession. Without a cancel flag of the caller's the session
+    // uses its own.
+    void setPorts(SessionPorts ports) {
+        ports_ = ports;
+        if (!ports_.cancel) {
+            ports_.cancel = &ownCancel_;
+        }
+        if (client_) {
+            client_->setPorts(ports_);
+        }
+    }
+    // The cancel request (see SessionPorts::cancel): safe from the event pump, another thread
+    // or a signal handler. The running operation ends with Cancelled; the request stays
+    // raised until cleared, which the caller does before its next operation.
+    void requestCancel() { ports_.cancel->store(true); }
+    void clearCancel() { ports_.cancel->store(false); }
+    bool cancelRequested() const { return ports_.cancel->load(); }
+    // What the session was last opened with (empty server before the first open).
+    const SessionLogin& login() const { return login_; }
     // Takes over an engine that its owner connects itself (tests that drive the engine).
     void attach(std::unique_ptr<FtpClient> client) { client_ = std::move(client); }
 
 private:
-    friend Status OpenSession(Session&, const std::string&, const std::string&, const std::string&,
-                              const std::string&, SessionSecurity*);
+    friend Status OpenSession(Session&, const SessionLogin&,
+                              std::optional<ftp::CertificateProblem>*);
     friend void CloseSession(Session&);
     std::unique_ptr<FtpClient> client_;
     SessionPorts ports_;
+    std::atomic<bool> ownCancel_{false};
+    SessionLogin login_;
 };
 
 // The failure the engine's last call left, as a status (the reply where there is one).
@@ -66,6 +95,18 @@ Status CheckReady(const Session& session, std::initializer_list<std::string_view
 Status OpenSession(Session& session, const std::string& profileName, const std::string& server,
                    const std::string& userName, const std::string& password,
                    SessionSecurity* security = nullptr);
+// The same with every connection option; problem (when given) receives the certificate problem
+// of the attempt. The session keeps the login for ReconnectSession.
+Status OpenSession(Session& session, const SessionLogin& login,
+                   std::optional<ftp::CertificateProblem>* problem = nullptr);
+
+// After the control connection was lost: opens the session again with what it was last opened
+// with (telling Reconnected with the folder) and makes folder current ("" keeps the login
+// folder). A session never opened fails with NotConnected; a failed reconnect leaves it closed.
+Status ReconnectSession(Session& session, const std::string& folder);
+
+// NOOP on an idle open session (the keep-alive timer); a lost connection fails ConnectionLost.
+Status KeepAlive(Session& session);
 
 // Closes the connection (QUIT); the session is closed afterwards.
 void CloseSession(Session& session);

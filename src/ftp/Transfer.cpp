@@ -1,5 +1,6 @@
 #include "ftp/Transfer.h"
 
+#include "ftp/Partial.h"
 #include "ftp/RemoteDir.h"
 #include "ftp/RemoteOps.h"
 #include "ftp/TreeWalk.h"
@@ -176,10 +177,15 @@ struct ReceivedFile {
     std::string folder;
 };
 
+// What a download does with a partial file: nothing (trees: a failed file leaves nothing),
+// keep it for later, or also go on from one kept before.
+enum class PartialUse { None, Keep, Resume };
+
 // Fetches a host file into a hidden file beside the target; the target is not touched yet.
 // listedSize: the size the folder's listing just gave, which spares the lookup.
 Status ReceiveToTemp(FtpClient* hFtp, const std::string& hostPath, const std::string& localPath,
-                     TransferMode type, std::optional<uint64_t> listedSize, ReceivedFile& out) {
+                     TransferMode type, std::optional<uint64_t> listedSize, ReceivedFile& out,
+                     PartialUse use = PartialUse::None) {
     const SessionPorts& ports = hFtp->ports();
     type = BeginTransfer(ports, type, localPath, ProgressPhase::Receiving);
     uint64_t total = 0; // unknown: the bar stays in its not-started state
@@ -201,9 +207,17 @@ Status ReceiveToTemp(FtpClient* hFtp, const std::string& hostPath, const std::st
     const std::size_t slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    const long nameMax = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
-    std::string temp = folder + HiddenTempName(name, nameMax > 0 ? std::size_t(nameMax) : 255);
-    const int fd = ::mkstemp(temp.data());
+    PartialTarget partial;
+    if (use != PartialUse::None && type == TransferMode::Binary) {
+        partial = OpenPartial(hFtp, hostPath, folder, name, use == PartialUse::Resume);
+    }
+    std::string temp = partial.path;
+    int fd = partial.fd;
+    if (fd < 0) {
+        const long nameMax = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+        temp = folder + HiddenTempName(name, nameMax > 0 ? std::size_t(nameMax) : 255);
+        fd = ::mkstemp(temp.data());
+    }
     if (fd < 0) {
         return Status::Fail(ErrorKind::LocalIo);
     }
@@ -212,22 +226,30 @@ Status ReceiveToTemp(FtpClient* hFtp, const std::string& hostPath, const std::st
     ::fchmod(fd, mode);
 
     Writeback writeback(fd, ports);
-    const bool ok =
-        RunWithProgress(ports, static_cast<int64_t>(total), [&](const ftp::BlockCallback& onBlock) {
-            return hFtp->retrieve(
-                hostPath, type == TransferMode::Ascii, fd,
-                [&](std::size_t bytes) {
-                    if (exists) {
-                        writeback.received(bytes);
-                    }
-                    onBlock(bytes);
-                },
-                listedSize);
-        });
+    const int64_t coming = static_cast<int64_t>(total - std::min(total, partial.restartAt));
+    const bool ok = RunWithProgress(ports, coming, [&](const ftp::BlockCallback& onBlock) {
+        return hFtp->retrieve(
+            hostPath, type == TransferMode::Ascii, fd,
+            [&](std::size_t bytes) {
+                if (exists) {
+                    writeback.received(bytes);
+                }
+                onBlock(bytes);
+            },
+            listedSize, partial.restartAt);
+    });
     if (!ok) {
+        // What arrived of a partial file stays for the next attempt (never in the target's
+        // place); any other hidden file goes.
+        const bool keep = partial.fd >= 0 && KeepPartial(hFtp, hostPath, fd, partial.restartAt);
         ::close(fd);
-        ::unlink(temp.c_str());
+        if (!keep) {
+            ::unlink(temp.c_str());
+        }
         return FailureOf(*hFtp);
+    }
+    if (partial.fd >= 0) {
+        ForgetPartialSource(fd);
     }
     writeback.finish();
     out = ReceivedFile{fd, std::move(temp), target, folder};
@@ -314,13 +336,14 @@ private:
 } // namespace
 
 Status DownloadFile(Session& session, const std::string& hostPath, const std::string& localPath,
-                    TransferMode type) {
+                    TransferMode type, bool resume) {
     if (Status ready = CheckReady(session, {hostPath}); !ready) {
         return ready;
     }
     FtpClient* hFtp = session.client();
     ReceivedFile file;
-    if (Status status = ReceiveToTemp(hFtp, hostPath, localPath, type, std::nullopt, file);
+    if (Status status = ReceiveToTemp(hFtp, hostPath, localPath, type, std::nullopt, file,
+                                      resume ? PartialUse::Resume : PartialUse::Keep);
         !status) {
         return status;
     }
@@ -332,7 +355,7 @@ Status DownloadFile(Session& session, const std::string& hostPath, const std::st
 namespace {
 
 Status SendFile(FtpClient* hFtp, const std::string& localPath, const std::string& hostPath,
-                TransferMode type) {
+                TransferMode type, bool resume = false) {
     const SessionPorts& ports = hFtp->ports();
     type = BeginTransfer(ports, type, hostPath, ProgressPhase::Sending);
     DirEntry source;
@@ -347,10 +370,16 @@ Status SendFile(FtpClient* hFtp, const std::string& localPath, const std::string
         ::close(fd); // only regular files are sent (not folders, pipes or devices)
         return Status::Fail(ErrorKind::LocalIo);
     }
-    const bool ok = RunWithProgress(
-        ports, static_cast<int64_t>(source.size), [&](const ftp::BlockCallback& onBlock) {
-            return hFtp->store(hostPath, type == TransferMode::Ascii, fd, onBlock);
-        });
+    // Resuming: a binary host file shorter than the local one is taken as its beginning.
+    uint64_t hostSize = 0;
+    const bool append = resume && type == TransferMode::Binary &&
+                        hFtp->fileSize(hostPath, hostSize) && hostSize > 0 &&
+                        hostSize < uint64_t(info.st_size) &&
+                        ::lseek(fd, off_t(hostSize), SEEK_SET) == off_t(hostSize);
+    const int64_t coming = static_cast<int64_t>(source.size - (append ? hostSize : 0));
+    const bool ok = RunWithProgress(ports, coming, [&](const ftp::BlockCallback& onBlock) {
+        return hFtp->store(hostPath, type == TransferMode::Ascii, fd, onBlock, append);
+    });
     ::close(fd);
     return StatusOf(ok, *hFtp);
 }
@@ -372,9 +401,20 @@ bool SkipHostLink(FtpClient* hFtp, const std::string& path, bool& complete) {
     return true;
 }
 
-// complete turns false when an entry had to be left out (told in the log).
+// What a tree transfer has done: complete turns false when an entry had to be left out (told
+// in the log); files counts the files transferred.
+struct TreeTally {
+    bool complete = true;
+    int64_t files = 0;
+};
+
+// A cancel request stops a tree between items.
+Status CancelledStatus() {
+    return Status::Fail(ErrorKind::Cancelled, 0, "cancelled");
+}
+
 Status DownloadTree(FtpClient* hFtp, const std::string& hostFolder, const std::string& localFolder,
-                    TransferMode type, int depth, ReceivedBatch& batch, bool& complete) {
+                    TransferMode type, int depth, ReceivedBatch& batch, TreeTally& tally) {
     if (depth > kMaxTreeDepth) {
         return Status::Fail(ErrorKind::TooDeep);
     }
@@ -390,18 +430,21 @@ Status DownloadTree(FtpClient* hFtp, const std::string& hostFolder, const std::s
     const SessionPorts& ports = hFtp->ports();
     for (const std::string& name : listing.refused) {
         TellSkipped(ports, LogKind::UnsafeNameSkipped, host + name);
-        complete = false;
+        tally.complete = false;
     }
     const std::vector<DirEntry>& entries = listing.entries; // MarkLinks keeps them in place
     for (const DirEntry& entry : entries) {
         const std::string& name = entry.name;
         if (!IsPlainEntryName(name)) {
             TellSkipped(ports, LogKind::UnsafeNameSkipped, host + name);
-            complete = false;
+            tally.complete = false;
             continue;
         }
         if (entry.directory) {
             continue;
+        }
+        if (CancelRequested(ports)) {
+            return CancelledStatus();
         }
         ReceivedFile file;
         // A link's listed size is the link's own; its file is looked up.
@@ -412,13 +455,17 @@ Status DownloadTree(FtpClient* hFtp, const std::string& hostFolder, const std::s
             if (!batch.add(std::move(file))) {
                 return Status::Fail(ErrorKind::LocalIo);
             }
+            ++tally.files;
             continue;
+        }
+        if (received.kind == ErrorKind::Cancelled) {
+            return received;
         }
         // MLSD may have shown a link as the file it leads to: the listing with links tells.
         if (!listing.linksShown && hFtp->isOpen() && !MarkLinks(hFtp, host, listing)) {
             return FailureOf(*hFtp);
         }
-        if (!entry.link || !SkipHostLink(hFtp, host + name, complete)) {
+        if (!entry.link || !SkipHostLink(hFtp, host + name, tally.complete)) {
             return received;
         }
     }
@@ -432,14 +479,14 @@ Status DownloadTree(FtpClient* hFtp, const std::string& hostFolder, const std::s
                                         entry.name) == listing.doubtful.end();
             TellSkipped(ports, sure ? LogKind::FolderLinkSkipped : LogKind::FailedLinkSkipped,
                         host + entry.name);
-            complete = complete && sure;
+            tally.complete = tally.complete && sure;
         } else if (!EndsWithDot(entry.name)) {
             subfolders.push_back(entry.name);
         }
     }
     for (const std::string& name : subfolders) {
         Status status =
-            DownloadTree(hFtp, host + name, local + name, type, depth + 1, batch, complete);
+            DownloadTree(hFtp, host + name, local + name, type, depth + 1, batch, tally);
         if (!status) {
             return status;
         }
@@ -475,7 +522,7 @@ bool LocalFolderReadable(const std::string& folder) {
 }
 
 Status UploadTree(FtpClient* hFtp, const std::string& localFolder, const std::string& hostFolder,
-                  TransferMode type, int depth, bool& complete) {
+                  TransferMode type, int depth, TreeTally& tally) {
     if (depth > kMaxTreeDepth) {
         return Status::Fail(ErrorKind::TooDeep);
     }
@@ -505,15 +552,19 @@ Status UploadTree(FtpClient* hFtp, const std::string& localFolder, const std::st
         }
         if (!ftp::IsSafeForCommand(name)) {
             TellSkipped(ports, LogKind::UnsafeNameSkipped, local + name); // no command may hold it
-            complete = false;
+            tally.complete = false;
             continue;
+        }
+        if (CancelRequested(ports)) {
+            return CancelledStatus();
         }
         if (Status status = SendFile(hFtp, local + name, host + name, type); !status) {
             return status;
         }
+        ++tally.files;
     }
     for (const std::string& name : subfolders) {
-        if (Status status = UploadTree(hFtp, local + name, host + name, type, depth + 1, complete);
+        if (Status status = UploadTree(hFtp, local + name, host + name, type, depth + 1, tally);
             !status) {
             return status;
         }
@@ -521,9 +572,13 @@ Status UploadTree(FtpClient* hFtp, const std::string& localFolder, const std::st
     return Status::Ok();
 }
 
-// A walk that went through is still a failure when it left entries out.
-Status Completed(Status status, bool complete) {
-    if (status && !complete) {
+// A walk that went through is still a failure when it left entries out; a cancelled one tells
+// how many files it had transferred.
+Status Completed(const SessionPorts& ports, Status status, const TreeTally& tally) {
+    if (status.kind == ErrorKind::Cancelled) {
+        Tell(ports, LogKind::Cancelled, std::to_string(tally.files));
+    }
+    if (status && !tally.complete) {
         return Status::Fail(ErrorKind::Incomplete);
     }
     return status;
@@ -543,22 +598,22 @@ Status DownloadFrom(FtpClient* hFtp, const std::string& hostFolder, const std::s
     }
     // Files received so far are put in place also when a later one fails.
     ReceivedBatch batch(hFtp->ports());
-    bool complete = true;
-    Status status = DownloadTree(hFtp, hostFolder, localFolder, type, 0, batch, complete);
+    TreeTally tally;
+    Status status = DownloadTree(hFtp, hostFolder, localFolder, type, 0, batch, tally);
     if (!batch.commit() && status) {
         return Status::Fail(ErrorKind::LocalIo);
     }
-    return Completed(std::move(status), complete);
+    return Completed(hFtp->ports(), std::move(status), tally);
 }
 
 } // namespace
 
 Status UploadFile(Session& session, const std::string& localPath, const std::string& hostPath,
-                  TransferMode type) {
+                  TransferMode type, bool resume) {
     if (Status ready = CheckReady(session, {hostPath}); !ready) {
         return ready;
     }
-    return SendFile(session.client(), localPath, hostPath, type);
+    return SendFile(session.client(), localPath, hostPath, type, resume);
 }
 
 Status DownloadFolder(Session& session, const std::string& hostFolder,
@@ -577,8 +632,9 @@ Status UploadFolder(Session& session, const std::string& localFolder, const std:
         return ready;
     }
     FtpClient* hFtp = session.client();
-    bool complete = true;
-    return Completed(UploadTree(hFtp, localFolder, hostFolder, type, 0, complete), complete);
+    TreeTally tally;
+    Status status = UploadTree(hFtp, localFolder, hostFolder, type, 0, tally);
+    return Completed(hFtp->ports(), std::move(status), tally);
 }
 
 } // namespace oxlip

@@ -127,6 +127,14 @@ std::optional<std::string> Convert(const char* to, const char* from, const std::
     return out;
 }
 
+// UTF-8 into another encoding; nullopt for text that is not valid UTF-8.
+std::optional<std::string> FromUtf8(const char* to, const std::string& utf8) {
+    if (!IsValidUtf8(utf8)) {
+        return std::nullopt;
+    }
+    return Convert(to, "UTF-8", utf8);
+}
+
 } // namespace
 
 std::optional<std::string> Cp932ToUtf8(const std::string& bytes) {
@@ -134,10 +142,15 @@ std::optional<std::string> Cp932ToUtf8(const std::string& bytes) {
 }
 
 std::optional<std::string> Utf8ToCp932(const std::string& utf8) {
-    if (!IsValidUtf8(utf8)) {
-        return std::nullopt;
-    }
-    return Convert("CP932", "UTF-8", utf8);
+    return FromUtf8("CP932", utf8);
+}
+
+std::optional<std::string> EucJpToUtf8(const std::string& bytes) {
+    return Convert("UTF-8", "EUC-JP", bytes);
+}
+
+std::optional<std::string> Utf8ToEucJp(const std::string& utf8) {
+    return FromUtf8("EUC-JP", utf8);
 }
 
 std::string DecodeUtf8OrCp932(const std::string& bytes) {

@@ -11,11 +11,23 @@
 namespace oxlip::test {
 
 // "connecting HOST", "connected", "tls PROTOCOL CIPHER", "tls-fell-back", "logging-in",
-// "logged-in", "lost"; a skip as "skip unsafe|failed-link|folder-link PATH".
+// "logged-in", "lost", "cancelled N", "reconnected FOLDER", "data-fell-back",
+// "final-reply-lost FILE"; a skip as "skip unsafe|failed-link|folder-link PATH".
 inline std::string EventLine(const LogEvent& event) {
-    static const char* const kNames[] = {
-        "connecting", "connected", "tls",         "tls-fell-back",    "logging-in",
-        "logged-in",  "lost",      "skip unsafe", "skip failed-link", "skip folder-link"};
+    static const char* const kNames[] = {"connecting",
+                                         "connected",
+                                         "tls",
+                                         "tls-fell-back",
+                                         "logging-in",
+                                         "logged-in",
+                                         "lost",
+                                         "cancelled",
+                                         "reconnected",
+                                         "data-fell-back",
+                                         "final-reply-lost",
+                                         "skip unsafe",
+                                         "skip failed-link",
+                                         "skip folder-link"};
     std::string line = kNames[static_cast<int>(event.kind)];
     for (const std::string* part : {&event.subject, &event.detail}) {
         if (!part->empty()) {

@@ -29,6 +29,7 @@ Scenarios that change the whole connection:
   pasv-300        EPSV refused; PASV names a port byte of 300
   silent-command  after the login no command is answered
   silent-quit     QUIT is never answered (the connection stays open)
+  epsv-dead       EPSV names a port where nothing listens (a firewall); PASV is normal
   421-idle        0.2 s after answering PWD the server says 421 unasked and closes
   dash-a-name     LIST takes "-a" for a name (as pyftpdlib does for "-a PATH"): "LIST -a /x"
                   answers 550, "LIST -a" lists the file "-a" of the current folder
@@ -682,6 +683,12 @@ class Session:
             self.reply(502, "Command not implemented.")
         elif self.modes & {"epsv-zero", "epsv-bad-port"}:
             port = 0 if "epsv-zero" in self.modes else 70000
+            self.reply(229, "Entering Extended Passive Mode (|||%d|)" % port)
+        elif "epsv-dead" in self.modes:
+            probe = socket.socket()
+            probe.bind(("127.0.0.1", 0))
+            port = probe.getsockname()[1]
+            probe.close()
             self.reply(229, "Entering Extended Passive Mode (|||%d|)" % port)
         else:
             self.reply(229, "Entering Extended Passive Mode (|||%d|)" % self.open_passive())

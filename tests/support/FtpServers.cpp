@@ -376,6 +376,7 @@ bool FtpServer::startVsftpd() {
                 << "pam_service_name=vsftpd\n"
                 << "userlist_enable=NO\n"
                 << "pasv_enable=YES\n"
+                << "port_enable=YES\n"
                 << "pasv_min_port=" << pasvMin << "\n"
                 << "pasv_max_port=" << pasvMin + 49 << "\n"
                 << "connect_from_port_20=NO\n"

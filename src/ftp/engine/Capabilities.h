@@ -15,7 +15,8 @@ struct ServerCapabilities {
     std::set<std::string> features; // FEAT keywords, upper case ("MLST", "UTF8", "SIZE" …)
     std::string mlstFacts;          // the parameters of FEAT's MLST line ("type*;size*;…")
     bool utf8 = false;              // names are UTF-8: UTF8 offered and "OPTS UTF8 ON" taken
-    bool epsvRefused = false;       // EPSV was refused once: PASV from then on
+    bool epsvRefused = false;       // EPSV was refused or its data connection failed: PASV
+    bool eprtRefused = false;       // EPRT was refused once: PORT from then on
     bool listDashA = true;          // "LIST -a" lists hidden files (the server took it)
     TlsState tls;                   // FTPS on the control and data connections
 

@@ -35,6 +35,8 @@ constexpr std::size_t kBlockBytes = 64 * 1024;
 constexpr std::size_t kStallBytes = 1024;
 // Downloads smaller than this are not worth a pipe.
 constexpr uint64_t kSpliceFromBytes = 1024 * 1024;
+// How long a cancelled operation waits for the server's answers (to the command, and to ABOR).
+constexpr int kAbortWaitMs = 5000;
 
 int RemainingMs(Clock::time_point deadline);
 // OXLIP_TRACE is "1" in the environment.
@@ -57,8 +59,9 @@ struct FtpClient::Impl {
     // OXLIP_TRACE=1: the control connection's lines go to standard error.
     bool trace = TraceWanted();
 
-    // FTPS (see Tls.h); what it gave is in caps.tls
-    TlsOptions tlsOptions;
+    // What connect() uses: FTPS (see Tls.h; what it gave is in caps.tls), data connections,
+    // names
+    ConnectionOptions options;
     std::unique_ptr<TlsContext> tlsContext;
     std::optional<CertificateProblem> certProblem;
     std::string tlsHost;
@@ -69,6 +72,10 @@ struct FtpClient::Impl {
     NameCodec codec;
     std::unique_ptr<char[]> block; // transfer buffer (kBlockBytes)
     std::unique_ptr<char[]> wide;  // converted upload data (2 * kBlockBytes)
+    // "REST n" for the next transfer, sent just before its command.
+    std::string restBefore;
+    // The last transfer's data connection ended normally (whatever its final reply).
+    bool dataComplete = false;
     // Commands sent on this connection so far.
     uint64_t sentCommands = 0;
     // The size a lookup has just found: a download of the same path that follows at once
@@ -151,8 +158,11 @@ struct FtpClient::Impl {
 
     // --- data connection (DataConnection.cpp) ---
 
-    // Opens a passive data connection to the control connection's peer.
-    bool openData(Stream& data);
+    // Prepares the data connection: passive, connects data to the control connection's peer
+    // (EPSV, then PASV); active, listens on listener and tells the server where (EPRT, then
+    // PORT), the connection to be accepted once the transfer command was taken.
+    bool openData(Stream& data, Stream& listener);
+    bool listenData(Stream& listener);
 
     // TLS on a data connection once its command was taken: the control connection's session
     // resumed, and the same certificate.
@@ -166,6 +176,11 @@ struct FtpClient::Impl {
         std::function<void()> sent;
     };
     using Source = std::function<bool(Chunk& chunk)>; // false: local failure
+
+    // Stops a transfer the user cancelled: ABOR after the telnet IP and Synch (plain
+    // connections), the data connection closed, and the server's answers awaited a short
+    // while. The connection stays usable unless the server said nothing; false always.
+    bool abortTransfer(Stream& data, bool haveFinal);
 
     // Reads the final reply of a transfer after its data connection ended.
     bool finishTransfer(bool haveFinal, Reply& final, bool dataOk);

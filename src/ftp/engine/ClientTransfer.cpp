@@ -39,9 +39,9 @@ std::optional<uint64_t> FtpClient::Impl::askSize(const std::string& wire) {
 }
 
 bool FtpClient::retrieve(const std::string& path, bool ascii, int fd, const BlockCallback& onBlock,
-                         std::optional<uint64_t> listedSize) {
+                         std::optional<uint64_t> listedSize, uint64_t restartAt) {
     OXLIP_ENTER();
-    if (!IsSafeForCommand(path) || fd < 0) {
+    if (!IsSafeForCommand(path) || fd < 0 || (ascii && restartAt > 0)) {
         return false;
     }
     std::string wire = d->toWire(path);
@@ -64,7 +64,10 @@ bool FtpClient::retrieve(const std::string& path, bool ascii, int fd, const Bloc
             return false;
         }
     }
-    uint64_t received = 0;
+    if (restartAt > 0) {
+        d->restBefore = "REST " + std::to_string(restartAt);
+    }
+    uint64_t received = restartAt; // the file's bytes, those kept before included
     AsciiDecoder decoder;
     auto writeAll = [fd](const char* data, std::size_t size) {
         while (size > 0) {
@@ -118,6 +121,14 @@ bool FtpClient::retrieve(const std::string& path, bool ascii, int fd, const Bloc
         }
         return d->receiveData(data, sink, haveFinal, final);
     });
+    // The data ended normally with the size the server gave, and only the final reply is
+    // missing (the control connection went, as a router may drop it during a long transfer):
+    // the file is whole and kept.
+    if (!ok && d->dataComplete && !ascii && expected && received == *expected &&
+        !d->pumper.cancelRequested() && d->lostFlag) {
+        Tell(d->ports, LogKind::FinalReplyLost, path);
+        ok = true;
+    }
     if (ok && ascii && decoder.finish()) {
         ok = writeAll("\r", 1); // a CR at the very end stays
     }
@@ -132,7 +143,8 @@ bool FtpClient::retrieve(const std::string& path, bool ascii, int fd, const Bloc
     return ok;
 }
 
-bool FtpClient::store(const std::string& path, bool ascii, int fd, const BlockCallback& onBlock) {
+bool FtpClient::store(const std::string& path, bool ascii, int fd, const BlockCallback& onBlock,
+                      bool append) {
     OXLIP_ENTER();
     if (!IsSafeForCommand(path) || fd < 0) {
         return false;
@@ -171,9 +183,10 @@ bool FtpClient::store(const std::string& path, bool ascii, int fd, const BlockCa
         return true;
     };
     // Uploads are read into a buffer and sent from there (see kBlockBytes).
-    return d->transfer("STOR " + d->toWire(path), [&](Stream& data, bool& haveFinal, Reply& final) {
-        return d->sendData(data, source, haveFinal, final);
-    });
+    return d->transfer((append ? "APPE " : "STOR ") + d->toWire(path),
+                       [&](Stream& data, bool& haveFinal, Reply& final) {
+                           return d->sendData(data, source, haveFinal, final);
+                       });
 }
 
 } // namespace oxlip::ftp

@@ -121,8 +121,16 @@ bool FtpClient::Impl::receive(Reply& reply, Clock::time_point deadline) {
             markLost();
             return false;
         }
+        // A cancel request leaves a reply kAbortWaitMs to come; the wait goes in slices so
+        // that a request raised meanwhile is seen.
+        if (pumper.cancelRequested()) {
+            deadline = std::min(deadline, Clock::now() + std::chrono::milliseconds(kAbortWaitMs));
+        }
         std::size_t got = 0;
-        IoResult r = control.read(buf, sizeof buf, got, RemainingMs(deadline));
+        IoResult r = control.read(buf, sizeof buf, got, std::min(RemainingMs(deadline), 250));
+        if (r == IoResult::TimedOut && RemainingMs(deadline) > 0) {
+            continue;
+        }
         if (r != IoResult::Ok) {
             if (r == IoResult::TimedOut) {
                 failText("no reply in time");
@@ -164,7 +172,7 @@ bool FtpClient::Impl::commandOk(const std::string& line) {
 }
 
 bool FtpClient::Impl::startTls(const std::string& host, uint16_t port, bool greeting) {
-    const TlsPolicy policy = tlsOptions.policy;
+    const TlsPolicy policy = options.tls.policy;
     if (policy == TlsPolicy::None || (policy == TlsPolicy::Implicit) != greeting) {
         return true;
     }
@@ -183,7 +191,7 @@ bool FtpClient::Impl::startTls(const std::string& host, uint16_t port, bool gree
     std::string error;
     if (!tlsContext) {
         tlsContext = std::make_unique<TlsContext>();
-        if (!tlsContext->init(tlsOptions.caFile, error)) {
+        if (!tlsContext->init(options.tls.caFile, error)) {
             tlsContext.reset();
             failText(error);
             return false;
@@ -195,7 +203,7 @@ bool FtpClient::Impl::startTls(const std::string& host, uint16_t port, bool gree
         failText(error);
         return false;
     }
-    if (!AcceptCertificate(*layer, HostPortKey(host, port), tlsOptions, certProblem)) {
+    if (!AcceptCertificate(*layer, HostPortKey(host, port), options.tls, certProblem)) {
         failText("certificate refused: " + (certProblem ? certProblem->detail : ""));
         return false;
     }
@@ -210,7 +218,7 @@ bool FtpClient::Impl::protectData() {
         return true;
     }
     caps.tls.data = commandOk("PBSZ 0") && commandOk("PROT P");
-    if (!caps.tls.data && tlsOptions.policy != TlsPolicy::IfAvailable) {
+    if (!caps.tls.data && options.tls.policy != TlsPolicy::IfAvailable) {
         failText("the server refused to encrypt data connections: " + last.text());
         return false;
     }

@@ -1,7 +1,11 @@
 #include "ftp/engine/ClientImpl.h"
 #include "ftp/engine/ReplyText.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <poll.h>
+#include <sys/socket.h>
+#include <utility>
 
 namespace oxlip::ftp {
 
@@ -23,43 +27,78 @@ bool FtpClient::Impl::secureData(Stream& data) {
     return true;
 }
 
-bool FtpClient::Impl::openData(Stream& data) {
-    uint16_t port = 0;
+bool FtpClient::Impl::openData(Stream& data, Stream& listener) {
+    if (options.data == DataMode::Active) {
+        return listenData(listener);
+    }
+    // Whatever address the server named, the data connection goes to the peer of the
+    // control connection only.
+    const auto connectTo = [&](uint16_t port) {
+        SocketAddress address = control.peer();
+        address.setPort(port);
+        return data.connect(address, connectMs) == IoResult::Ok;
+    };
     if (!caps.epsvRefused) {
         Reply reply;
-        int code = command("EPSV", &reply);
+        const int code = command("EPSV", &reply);
         if (code == 0) {
             return false;
         }
         if (code == 229) {
-            port = ParseEpsvPort(reply.text());
+            const uint16_t port = ParseEpsvPort(reply.text());
             if (port == 0) {
                 return false; // malformed
             }
-        } else {
-            caps.epsvRefused = true;
+            if (connectTo(port)) {
+                return true;
+            }
+            // A firewall may pass only what PASV announces: PASV from now on.
+            data.close();
+            Tell(ports, LogKind::DataFellBack);
         }
+        caps.epsvRefused = true;
     }
+    Reply reply;
+    if (command("PASV", &reply) != 227) {
+        return false;
+    }
+    const uint16_t port = ParsePasvPort(reply.text());
     if (port == 0) {
-        Reply reply;
-        int code = command("PASV", &reply);
-        if (code != 227) {
-            return false;
-        }
-        port = ParsePasvPort(reply.text());
-        if (port == 0) {
-            return false;
-        }
+        return false;
     }
-    // Whatever address the server named, the data connection goes to the peer of the
-    // control connection only.
-    SocketAddress address = control.peer();
-    address.setPort(port);
-    if (data.connect(address, connectMs) != IoResult::Ok) {
+    if (!connectTo(port)) {
         failText("data connection failed");
         return false;
     }
     return true;
+}
+
+bool FtpClient::Impl::listenData(Stream& listener) {
+    // Only on the address the server reaches us by, and only the server may connect.
+    SocketAddress local = control.local();
+    local.setPort(0);
+    if (listener.listen(local) != IoResult::Ok) {
+        failText("data connection failed: cannot listen");
+        return false;
+    }
+    const SocketAddress bound = listener.local();
+    const std::string port = std::to_string(bound.port());
+    if (!caps.eprtRefused) {
+        const char* family = bound.family() == AF_INET6 ? "2" : "1";
+        const int code =
+            command("EPRT |" + std::string(family) + "|" + bound.text() + "|" + port + "|");
+        if (code / 100 == 2) {
+            return true;
+        }
+        if (code == 0 || bound.family() != AF_INET) {
+            return false;
+        }
+        caps.eprtRefused = true;
+    }
+    std::string address = bound.text();
+    std::replace(address.begin(), address.end(), '.', ',');
+    return commandOk("PORT " + address + "," + std::to_string(bound.port() / 256) + "," +
+                     std::to_string(bound.port() % 256));
 }
 
 bool FtpClient::Impl::finishTransfer(bool haveFinal, Reply& final, bool dataOk) {
@@ -108,9 +147,55 @@ bool FtpClient::Impl::transfer(const std::string& line, const Sink& sink, const 
     });
 }
 
+bool FtpClient::Impl::abortTransfer(Stream& data, bool haveFinal) {
+    pumper.honourCancel(false);
+    // IP and Synch: the last byte goes as urgent data, so that a server busy sending reads
+    // the command at once.
+    const bool plain = !control.tls();
+    static const char kInterrupt[] = "\xff\xf4\xff";
+    if (plain && control.sendUrgent(kInterrupt, 3) != IoResult::Ok) {
+        markLost();
+    }
+    const std::string abor = std::string(plain ? "\xf2" : "") + "ABOR\r\n";
+    if (!lostFlag && control.writeAll(abor.data(), abor.size(), kAbortWaitMs) != IoResult::Ok) {
+        markLost();
+    }
+    data.close();
+    if (trace) {
+        std::fprintf(stderr, "> ABOR\n");
+    }
+    // The transfer's own answer (426, or 226 when it had ended) when it has not come yet,
+    // then ABOR's (226 or 225). One answer is enough to go on: a late one is taken in before
+    // the next command.
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kAbortWaitMs);
+    int answers = 0;
+    for (int wanted = haveFinal ? 1 : 2; answers < wanted && !lostFlag;) {
+        Reply reply;
+        if (!receive(reply, deadline)) {
+            break;
+        }
+        answers += reply.preliminary() ? 0 : 1;
+    }
+    if (answers == 0 && !lostFlag) {
+        markLost();
+    }
+    failText("cancelled");
+    return false;
+}
+
 bool FtpClient::Impl::transfer(const std::string& line, const Mover& move) {
+    const std::string rest = std::exchange(restBefore, {});
+    dataComplete = false;
+    if (pumper.cancelRequested()) {
+        failText("cancelled");
+        return false;
+    }
     Stream data(pumper);
-    if (!openData(data)) {
+    Stream listener(pumper);
+    if (!openData(data, listener)) {
+        return false;
+    }
+    if (!rest.empty() && command(rest) != 350) {
         return false;
     }
     if (!sendLine(line)) {
@@ -125,13 +210,27 @@ bool FtpClient::Impl::transfer(const std::string& line, const Mover& move) {
     if (lostFlag || (haveFinal && final.code >= 300)) {
         return false; // refused: the data connection is dropped unused
     }
+    if (listener.isOpen()) {
+        const IoResult accepted = data.accept(listener, control.peer(), connectMs);
+        listener.close();
+        if (accepted != IoResult::Ok) {
+            failText("data connection failed: the server did not connect");
+            return false;
+        }
+    }
     if (!secureData(data)) {
         return false;
     }
     if (!block) {
         block.reset(new char[kBlockBytes]);
     }
+    pumper.honourCancel(true);
     bool dataOk = move(data, haveFinal, final);
+    pumper.honourCancel(false);
+    dataComplete = dataOk;
+    if (!dataOk && pumper.cancelRequested() && !lostFlag) {
+        return abortTransfer(data, haveFinal);
+    }
     // An upload cut short ends with a normal close too: a reset leaves some servers without
     // a final reply, and the control connection out of step. The caller sees the failure.
     data.close();

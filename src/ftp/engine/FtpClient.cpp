@@ -89,11 +89,21 @@ const SessionPorts& FtpClient::ports() const {
 void FtpClient::setPorts(SessionPorts ports) {
     d->ports = ports;
     d->pumper.setPump(ports.sink);
+    d->pumper.setCancel(ports.cancel);
 }
 
 void FtpClient::setTls(TlsOptions options) {
-    d->tlsOptions = std::move(options);
+    d->options.tls = std::move(options);
     d->tlsContext.reset(); // the CA file may have changed
+}
+
+void FtpClient::setOptions(const ConnectionOptions& options) {
+    setTls(options.tls);
+    d->options = options;
+}
+
+const ConnectionOptions& FtpClient::options() const {
+    return d->options;
 }
 
 const TlsState& FtpClient::tlsState() const {
@@ -124,6 +134,7 @@ bool FtpClient::connect(const std::string& server, const std::string& user,
     d->type = 0;
     d->here.reset();
     d->codec = NameCodec();
+    d->codec.Force(d->options.encoding);
     d->certProblem.reset();
 
     if (!IsSafeForCommand(user) || !IsSafeForCommand(password)) {
@@ -136,7 +147,7 @@ bool FtpClient::connect(const std::string& server, const std::string& user,
         d->failText("bad server text");
         return false;
     }
-    if (d->tlsOptions.policy == TlsPolicy::Implicit && !HasPort(server)) {
+    if (d->options.tls.policy == TlsPolicy::Implicit && !HasPort(server)) {
         port = kImplicitFtpsPort;
     }
     std::vector<SocketAddress> addresses;
@@ -146,7 +157,11 @@ bool FtpClient::connect(const std::string& server, const std::string& user,
         return false;
     }
     // Every address gets the whole time-out; a dead one holds the next back a quarter second.
-    if (d->control.connectAny(addresses, d->connectMs) != IoResult::Ok) {
+    // A cancel request stops the attempt.
+    d->pumper.honourCancel(true);
+    const IoResult connected = d->control.connectAny(addresses, d->connectMs);
+    d->pumper.honourCancel(false);
+    if (connected != IoResult::Ok) {
         d->failText("connection failed");
         return false;
     }
@@ -182,7 +197,10 @@ bool FtpClient::connect(const std::string& server, const std::string& user,
     }
     // A server may offer UTF8 and still refuse to turn it on (its names are then in another
     // encoding): names are UTF-8 only when it said yes.
-    if (d->caps.has("UTF8") && d->command("OPTS UTF8 ON") / 100 == 2) {
+    // A forced legacy encoding leaves the server's setting alone.
+    const NameEncoding forced = d->options.encoding;
+    if (forced != NameEncoding::Cp932 && forced != NameEncoding::EucJp && d->caps.has("UTF8") &&
+        d->command("OPTS UTF8 ON") / 100 == 2) {
         d->caps.utf8 = true;
         d->codec.SetServerUtf8(true);
     }
@@ -225,6 +243,11 @@ void FtpClient::close() {
     }
     d->control.close();
     d->loggedIn = false;
+}
+
+bool FtpClient::noop() {
+    OXLIP_ENTER();
+    return d->commandOk("NOOP");
 }
 
 bool FtpClient::changeDir(const std::string& path) {

@@ -4,6 +4,7 @@
 // pump, until the time-out. A failed command leaves the connection usable; a lost control
 // connection makes every later call fail at once.
 
+#include "ftp/engine/NameCodec.h"
 #include "ftp/engine/Ports.h"
 #include "ftp/engine/Tls.h"
 #include "localfs/DirEntry.h"
@@ -20,6 +21,19 @@ namespace oxlip::ftp {
 
 constexpr int kConnectTimeoutMs = 20000;
 constexpr int kReplyTimeoutMs = 60000; // any reply or data stall
+
+// Passive: EPSV (PASV once EPSV failed). Active: EPRT (PORT once EPRT is refused), the server
+// connecting to us on the control connection's local address.
+enum class DataMode { Passive, Active };
+
+// What a connection is opened with besides the server text ("host:port"), user and password.
+struct ConnectionOptions {
+    TlsOptions tls;
+    DataMode data = DataMode::Passive;
+    NameEncoding encoding = NameEncoding::Auto;
+    // NOOP every this many seconds while the session is idle (the window's timer; 0 = never).
+    int keepAliveSeconds = 60;
+};
 
 // Called with each block's byte count while a transfer moves data.
 using BlockCallback = std::function<void(std::size_t bytes)>;
@@ -49,6 +63,9 @@ public:
 
     // FTPS for the next connect() (plain FTP by default).
     void setTls(TlsOptions options);
+    // Everything for the next connect(): TLS, data connections, name encoding.
+    void setOptions(const ConnectionOptions& options);
+    const ConnectionOptions& options() const;
     // What the last connect() got; and the certificate it refused (or accepted only because
     // the judge said so), if any.
     const TlsState& tlsState() const;
@@ -63,6 +80,8 @@ public:
     // QUIT (briefly waited for), then close the socket. Called from inside the event pump
     // while an operation waits, it makes that operation fail at once and drops the connection.
     void close();
+    // NOOP, to keep an idle connection (and the routers on its way) from timing out.
+    bool noop();
 
     // Current directory. The client keeps track of it, so that a listing of the folder the
     // session is in sends no CWD.
@@ -103,11 +122,15 @@ public:
     // Streams a host file into an open file descriptor (ascii: CR LF becomes LF). A binary
     // file must arrive with the size the server gives for it. listedSize is the size a
     // listing just showed: it spares the SIZE before the transfer, and only a file that
-    // arrives with another size is asked about afterwards.
+    // arrives with another size is asked about afterwards. restartAt (binary only): the
+    // transfer starts there (REST), the descriptor written at its position, and the whole
+    // file's size is checked.
     bool retrieve(const std::string& path, bool ascii, int fd, const BlockCallback& onBlock,
-                  std::optional<uint64_t> listedSize = std::nullopt);
-    // Streams an open file descriptor to the host (ascii: LF becomes CR LF).
-    bool store(const std::string& path, bool ascii, int fd, const BlockCallback& onBlock);
+                  std::optional<uint64_t> listedSize = std::nullopt, uint64_t restartAt = 0);
+    // Streams an open file descriptor to the host (ascii: LF becomes CR LF); append: onto the
+    // end of the host file (APPE).
+    bool store(const std::string& path, bool ascii, int fd, const BlockCallback& onBlock,
+               bool append = false);
 
     // What the server offers.
     bool hasFeature(const std::string& name) const; // "MLST", "UTF8", "SIZE", "MDTM", "EPSV"

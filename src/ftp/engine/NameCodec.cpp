@@ -172,7 +172,14 @@ std::string NameCodec::Decode(const std::string& raw) {
                 return;
             }
             std::string decoded;
-            if (IsValidUtf8(part)) {
+            if (forced_ != NameEncoding::Auto) {
+                // Cp932 or EucJp (Utf8 took the first branch).
+                std::optional<std::string> text =
+                    forced_ == NameEncoding::Cp932 ? Cp932ToUtf8(part) : EucJpToUtf8(part);
+                decoded = text && !HasByteEscape(*text) && IsSafeForCommand(*text)
+                              ? std::move(*text)
+                              : EscapeAllHighBytes(part);
+            } else if (IsValidUtf8(part)) {
                 decoded = EscapeInvalidUtf8(part);
             } else if (std::optional<std::string> cp932 = Cp932ToUtf8(part);
                        cp932 && !HasByteEscape(*cp932) && IsSafeForCommand(*cp932)) {
@@ -209,15 +216,18 @@ std::string NameCodec::EncodePart(const std::string& part) const {
             return known->second;
         }
     }
-    const bool toCp932 = !serverUtf8_ && serverCp932_;
+    const bool toCp932 = (forced_ == NameEncoding::Auto && !serverUtf8_ && serverCp932_) ||
+                         forced_ == NameEncoding::Cp932;
     std::string out;
     std::string run; // characters between escapes
     auto flush = [&] {
         if (run.empty()) {
             return;
         }
-        std::optional<std::string> cp932 = toCp932 ? Utf8ToCp932(run) : std::nullopt;
-        out += cp932 ? *cp932 : run;
+        std::optional<std::string> legacy = toCp932                          ? Utf8ToCp932(run)
+                                            : forced_ == NameEncoding::EucJp ? Utf8ToEucJp(run)
+                                                                             : std::nullopt;
+        out += legacy ? *legacy : run;
         run.clear();
     };
     std::size_t i = 0;

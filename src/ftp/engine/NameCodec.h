@@ -19,6 +19,11 @@
 
 namespace oxlip::ftp {
 
+// How names are written on the wire. Auto: as described above. The others force one encoding
+// whatever the server says; a name that does not decode in it is shown by its bytes (escaped)
+// and goes back as those bytes.
+enum class NameEncoding { Auto, Utf8, Cp932, EucJp };
+
 // The first and last code point of the escapes of single bytes 0x80..0xFF.
 constexpr char32_t kByteEscapeFirst = 0xF780;
 constexpr char32_t kByteEscapeLast = 0xF7FF;
@@ -39,7 +44,13 @@ public:
     explicit NameCodec(bool serverUtf8 = false) : serverUtf8_(serverUtf8) {}
 
     // The server took "OPTS UTF8 ON" (or listed UTF8): names are UTF-8 on the wire.
-    void SetServerUtf8(bool on) { serverUtf8_ = on; }
+    void SetServerUtf8(bool on) { serverUtf8_ = on || forced_ == NameEncoding::Utf8; }
+    // Names in one encoding whatever the server says (Auto: as above).
+    void Force(NameEncoding encoding) {
+        forced_ = encoding;
+        serverUtf8_ = encoding == NameEncoding::Utf8;
+    }
+    NameEncoding Forced() const { return forced_; }
     bool ServerUtf8() const { return serverUtf8_; }
     // The server has shown a name in CP932: new non-ASCII names go out in CP932.
     bool ServerNamesCp932() const { return serverCp932_; }
@@ -55,6 +66,7 @@ private:
 
     bool serverUtf8_ = false;
     bool serverCp932_ = false;
+    NameEncoding forced_ = NameEncoding::Auto;
     std::unordered_map<std::string, std::string> rawOf_; // decoded name -> bytes on the wire
 };
 

@@ -8,6 +8,7 @@
 #include "core/Status.h"
 #include "ftp/engine/EventPump.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,6 +23,10 @@ enum class LogKind {
     LoggingIn,         // the user name and password are being checked
     LoggedIn,          // the login went through
     ConnectionLost,    // the control connection of an open session went
+    Cancelled,         // the user stopped a tree transfer: subject the items done before
+    Reconnected,       // the lost connection was made again: subject the folder returned to
+    DataFellBack,      // EPSV data connections failed: PASV from now on
+    FinalReplyLost,    // the file arrived whole but its final reply did not: subject the file
     UnsafeNameSkipped, // a tree transfer left out a name no path may be built from: a failure
     FailedLinkSkipped, // a tree transfer could not transfer a link: a failure
     FolderLinkSkipped, // a tree transfer left a link to a folder alone: no failure
@@ -62,7 +67,15 @@ struct SessionPorts {
     EventSink* sink = nullptr;
     // The program-wide ASCII extension list, read anew by every automatic transfer.
     const std::vector<std::string>* asciiExtensions = nullptr;
+    // Raised (from the event pump, another thread or a signal handler) to stop the running
+    // operation: a transfer sends ABOR and ends with Cancelled, a tree stops after the current
+    // item. Whoever raises it lowers it before the next operation. Null: nothing cancels.
+    std::atomic<bool>* cancel = nullptr;
 };
+
+inline bool CancelRequested(const SessionPorts& ports) {
+    return ports.cancel && ports.cancel->load();
+}
 
 inline void Tell(const SessionPorts& ports, LogKind kind, std::string subject = {},
                  std::string detail = {}) {

@@ -7,6 +7,7 @@
 
 #include "ftp/engine/EventPump.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -31,11 +32,18 @@ public:
     // Set while the running operation is to stop at its next wait (the connection was
     // closed from inside the event pump).
     void setAbort(bool abort) { abort_ = abort; }
-    bool aborted() const { return abort_; }
+    // The user's cancel request (raised from the event pump or a signal handler); waits end
+    // on it only while honoured (a data connection is moving data).
+    void setCancel(const std::atomic<bool>* cancel) { cancel_ = cancel; }
+    void honourCancel(bool honour) { honour_ = honour; }
+    bool cancelRequested() const { return cancel_ && cancel_->load(); }
+    bool aborted() const { return abort_ || (honour_ && cancelRequested()); }
 
 private:
     EventPump* pump_;
     bool abort_ = false;
+    bool honour_ = false;
+    const std::atomic<bool>* cancel_ = nullptr;
     std::chrono::steady_clock::time_point last_{};
 };
 

@@ -1,0 +1,409 @@
+// Connections that hold: cancelling a transfer, PASV after a dead EPSV data connection, active
+// data connections, forced name encodings, reconnecting after the server dropped the session,
+// and the driver's options and signals for them.
+
+#include "HostileFixture.h"
+#include "ServerFixture.h"
+#include "ftp/RemoteDir.h"
+#include "ftp/RemoteOps.h"
+#include "ftp/Transfer.h"
+#include "localfs/LocalFs.h"
+#include "localfs/TextCodec.h"
+#include "support/TempDir.h"
+#include "support/TestCerts.h"
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+
+namespace oxlip::test {
+namespace {
+
+constexpr int64_t kBigBytes = int64_t(256) << 20;
+constexpr int64_t kCancelAfterBytes = int64_t(16) << 20;
+
+// A sparse file of the size (nothing to write, the same bytes to send).
+void MakeSparse(const std::string& path, int64_t size) {
+    WriteFileBytes(path, "x");
+    ASSERT_EQ(::truncate(path.c_str(), size), 0);
+}
+
+// The names of a host folder; empty when the listing failed.
+std::vector<std::string> HostNames(Session& session, const std::string& folder) {
+    std::vector<DirEntry> entries;
+    std::vector<std::string> names;
+    if (session.client()->list(folder, entries)) {
+        for (const DirEntry& entry : entries) {
+            names.push_back(entry.name);
+        }
+    }
+    return names;
+}
+
+bool FileExists(const std::string& path) {
+    return ::access(path.c_str(), F_OK) == 0;
+}
+
+bool Has(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// The names in a local folder besides "." and "..".
+std::vector<std::string> LocalNames(const std::string& folder) {
+    std::vector<DirEntry> entries;
+    ListLocalFolder(entries, folder + "/*.*");
+    std::vector<std::string> names;
+    for (const DirEntry& entry : entries) {
+        if (entry.name != "." && entry.name != "..") {
+            names.push_back(entry.name);
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The driver: its options reach the session, and SIGINT or SIGTERM stop a transfer with the
+// shell's status for the signal and no file left behind.
+int RunToolStatus(const std::string& arguments, const std::string& prefix = "",
+                  std::string* out = nullptr) {
+    TempDir io;
+    const std::string command = prefix + " '" + std::string(OXLIP_FTP_TOOL) + "' " + arguments +
+                                " >'" + io.file("out") + "' 2>&1";
+    const int status = std::system(command.c_str());
+    if (out) {
+        *out = ReadFileBytes(io.file("out"));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+using HoldServerTest = ServerTest;
+
+// The user cancels 16 MiB into a 256 MiB transfer: it ends at once with Cancelled, the old
+// local file is kept with nothing beside it, and the session goes on.
+TEST_P(HoldServerTest, CancelMidTransferKeepsOldFileAndSession) {
+    put("big.bin", "x");
+    ASSERT_EQ(::truncate(server->path("big.bin").c_str(), kBigBytes), 0);
+    for (const bool download : {true, false}) {
+        SCOPED_TRACE(download ? "download" : "upload");
+        TempDir local;
+        const std::string target = local.file("big.bin");
+        if (download) {
+            WriteFileBytes(target, "old contents");
+        } else {
+            MakeSparse(target, kBigBytes);
+        }
+        session.clearCancel();
+        ui.journal.clear();
+        ui.also = [&] {
+            const auto bars = ui.lines("bar ");
+            if (!bars.empty() && std::stoll(bars.back().substr(4)) >= kCancelAfterBytes) {
+                session.requestCancel();
+            }
+        };
+        const auto start = Clock::now();
+        const Status status = download
+                                  ? DownloadFile(session, "/big.bin", target, TransferMode::Binary)
+                                  : UploadFile(session, target, "/up.bin", TransferMode::Binary);
+        ui.also = nullptr;
+        EXPECT_EQ(status.kind, ErrorKind::Cancelled);
+        EXPECT_LT(MsSince(start), 15000);
+        if (download) {
+            EXPECT_EQ(ReadFileBytes(target), "old contents");
+            // What arrived stays only under the hidden name kept for a resume.
+            EXPECT_EQ(LocalNames(local.path()),
+                      (std::vector<std::string>{".big.bin.oxlip-part", "big.bin"}));
+        }
+        session.clearCancel();
+        EXPECT_TRUE(Has(HostNames(session, "/"), "big.bin"));
+    }
+}
+
+// A tree cancelled while its second file starts stops there and tells that one file was done.
+TEST_P(HoldServerTest, CancelledTreeStopsAfterTheCurrentItem) {
+    for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
+        put(std::string("tree/") + name, name);
+    }
+    for (const bool download : {true, false}) {
+        SCOPED_TRACE(download ? "download" : "upload");
+        TempDir local;
+        if (!download) {
+            for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
+                WriteFileBytes(local.file(name), name);
+            }
+        }
+        session.clearCancel();
+        ui.journal.clear();
+        ui.logLines.clear();
+        ui.also = [&] {
+            if (ui.lines("item ").size() >= 2) {
+                session.requestCancel();
+            }
+        };
+        const Status status =
+            download ? DownloadFolder(session, "/tree", local.path(), TransferMode::Binary)
+                     : UploadFolder(session, local.path(), "/up", TransferMode::Binary);
+        ui.also = nullptr;
+        EXPECT_EQ(status.kind, ErrorKind::Cancelled);
+        EXPECT_TRUE(Has(ui.logLines, "cancelled 1"));
+        EXPECT_EQ(ui.lines("item ").size(), 2u);
+        if (download) {
+            EXPECT_EQ(LocalNames(local.path()).size(), 1u);
+        }
+    }
+    session.clearCancel();
+}
+
+// A download cut at a random offset goes on from there (REST) and ends byte-identical; one
+// whose host file changed meanwhile starts again from 0; the driver's -c does the same. An
+// upload goes on (APPE) from a host file that is its beginning.
+TEST_P(HoldServerTest, ResumeAfterCutIsByteIdentical) {
+    std::mt19937_64 random(std::random_device{}());
+    std::string data(std::size_t(64) << 20, '\0');
+    for (std::size_t i = 0; i < data.size(); i += 8) {
+        const uint64_t word = random();
+        std::memcpy(&data[i], &word, 8);
+    }
+    const int64_t size = int64_t(data.size());
+    const struct {
+        bool changed;
+        bool tool;
+    } rows[] = {{false, false}, {true, false}, {false, true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.changed ? "changed" : "same") + (row.tool ? " tool" : ""));
+        put("r.bin", data);
+        TempDir local;
+        const std::string target = local.file("r.bin");
+        const std::string partial = local.file(".r.bin.oxlip-part");
+        const int64_t cutAt = (int64_t(4) << 20) + int64_t(random() % (int64_t(28) << 20));
+        ui.also = [&] {
+            struct stat kept {};
+            if (::stat(partial.c_str(), &kept) == 0 && kept.st_size >= cutAt) {
+                session.requestCancel();
+            }
+        };
+        EXPECT_EQ(DownloadFile(session, "/r.bin", target, TransferMode::Binary, true).kind,
+                  ErrorKind::Cancelled);
+        ui.also = nullptr;
+        session.clearCancel();
+        struct stat kept {};
+        ASSERT_EQ(::stat(partial.c_str(), &kept), 0);
+        ASSERT_GT(kept.st_size, 0);
+        EXPECT_FALSE(FileExists(target));
+        std::string expected = data;
+        if (row.changed) {
+            expected[0] = char(~expected[0]);
+            put("r.bin", expected);
+            const struct timeval later[2] = {{1700000000, 0}, {1700000000, 0}};
+            ASSERT_EQ(::utimes(server->path("r.bin").c_str(), later), 0);
+        }
+        const int64_t coming = row.changed ? size : size - int64_t(kept.st_size);
+        ui.journal.clear();
+        if (row.tool) {
+            std::string out;
+            const std::string url =
+                "ftp://" + server->user() + ":" + server->password() + "@" + server->server() + "/";
+            EXPECT_EQ(RunToolStatus("-c " + url + " get /r.bin '" + target + "'", "", &out), 0);
+            EXPECT_NE(out.find(" " + std::to_string(coming) + " bytes"), std::string::npos) << out;
+        } else {
+            ASSERT_TRUE(DownloadFile(session, "/r.bin", target, TransferMode::Binary, true));
+            EXPECT_EQ(ui.lines("bar ").back(),
+                      "bar " + std::to_string(coming) + "/" + std::to_string(coming));
+        }
+        EXPECT_TRUE(ReadFileBytes(target) == expected);
+        EXPECT_FALSE(FileExists(partial));
+    }
+    const int64_t cut = size / 3;
+    server->writeFile("u.bin", data.substr(0, std::size_t(cut)));
+    TempDir local;
+    WriteFileBytes(local.file("u.bin"), data);
+    ui.journal.clear();
+    ASSERT_TRUE(UploadFile(session, local.file("u.bin"), "/u.bin", TransferMode::Binary, true));
+    EXPECT_TRUE(server->readFile("u.bin") == data);
+    EXPECT_EQ(ui.lines("bar ").back(),
+              "bar " + std::to_string(size - cut) + "/" + std::to_string(size - cut));
+}
+
+// Active data connections (EPRT, or PORT where EPRT is refused) list and transfer, plain and
+// over TLS.
+void CheckActive(FtpServer& server, UiRecorder& ui, const ftp::TlsOptions& tls) {
+    server.writeFile("a.txt", "active bytes");
+    SessionLogin login{server.server(), server.user(), server.password(), {}};
+    login.options.data = ftp::DataMode::Active;
+    login.options.tls = tls;
+    Session active(ui.ports());
+    ASSERT_TRUE(OpenSession(active, login));
+    EXPECT_TRUE(Has(HostNames(active, "/"), "a.txt"));
+    TempDir local;
+    ASSERT_TRUE(DownloadFile(active, "/a.txt", local.file("a.txt"), TransferMode::Binary));
+    EXPECT_EQ(ReadFileBytes(local.file("a.txt")), "active bytes");
+    ASSERT_TRUE(UploadFile(active, local.file("a.txt"), "/b.txt", TransferMode::Binary));
+    EXPECT_EQ(server.readFile("b.txt"), "active bytes");
+    CloseSession(active);
+}
+
+TEST_P(HoldServerTest, ActiveModeListsAndTransfers) {
+    CheckActive(*server, ui, {});
+    static TestCerts certs;
+    ASSERT_TRUE(certs.ok());
+    FtpServer secured(GetParam(), ServerTls{true, false, certs.server(CertKind::Good)});
+    ASSERT_TRUE(secured.ok()) << secured.error();
+    ftp::TlsOptions tls;
+    tls.policy = ftp::TlsPolicy::Required;
+    tls.caFile = certs.caFile();
+    SCOPED_TRACE("TLS");
+    CheckActive(secured, ui, tls);
+}
+
+// A name in CP932 or EUC-JP (served as raw bytes) is read and sent in the forced encoding.
+TEST_P(HoldServerTest, ForcedNameEncodings) {
+    if (!isVsftpd()) {
+        GTEST_SKIP() << "pyftpdlib serves names in UTF-8 only";
+    }
+    const std::string name = "日本語の名前.txt";
+    const struct {
+        ftp::NameEncoding encoding;
+        std::optional<std::string> bytes;
+    } rows[] = {{ftp::NameEncoding::Cp932, Utf8ToCp932(name)},
+                {ftp::NameEncoding::EucJp, Utf8ToEucJp(name)}};
+    for (const auto& row : rows) {
+        ASSERT_TRUE(row.bytes);
+        put(*row.bytes, "named");
+        SessionLogin login{server->server(), server->user(), server->password(), {}};
+        login.options.encoding = row.encoding;
+        Session forced(ui.ports());
+        ASSERT_TRUE(OpenSession(forced, login));
+        EXPECT_TRUE(Has(HostNames(forced, "/"), name));
+        TempDir local;
+        EXPECT_TRUE(DownloadFile(forced, "/" + name, local.file("n"), TransferMode::Binary));
+        EXPECT_EQ(ReadFileBytes(local.file("n")), "named");
+        EXPECT_TRUE(RenameHostFile(forced, "/" + name, "/" + name + ".bak"));
+        EXPECT_TRUE(server->exists(*row.bytes + ".bak"));
+        CloseSession(forced);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, HoldServerTest,
+                         ::testing::Values(ServerKind::Vsftpd, ServerKind::Pyftpdlib),
+                         [](const auto& info) { return std::string(ServerKindName(info.param)); });
+
+using HoldHostileTest = HostileTest;
+
+// EPSV names a port nothing listens on: the data connection is made again with PASV, and
+// PASV is used from then on.
+TEST_F(HoldHostileTest, DeadEpsvDataConnectionFallsBackToPasv) {
+    start("epsv-dead");
+    ASSERT_TRUE(login());
+    bool ok = false;
+    EXPECT_FALSE(names("/", &ok).empty());
+    EXPECT_TRUE(ok);
+    EXPECT_FALSE(names("/", &ok).empty());
+    EXPECT_TRUE(ok);
+    std::vector<std::string> data;
+    for (const std::string& command : server->commands()) {
+        if (command == "EPSV" || command == "PASV") {
+            data.push_back(command);
+        }
+    }
+    EXPECT_EQ(data, (std::vector<std::string>{"EPSV", "PASV", "PASV"}));
+    EXPECT_TRUE(Has(ui.logLines, "data-fell-back"));
+}
+
+// The server drops an idle session (421): the next command (or keep-alive NOOP) fails as a
+// lost connection, and a reconnect with the same login returns to the folder and works.
+TEST_F(HoldHostileTest, ReconnectAfterIdleDrop) {
+    start("421-idle");
+    Session dropped(SessionPorts{&ui, nullptr});
+    ASSERT_TRUE(OpenSession(
+        dropped, {server->server(), HostileServer::user(), HostileServer::password(), {}}));
+    ASSERT_TRUE(dropped.client()->currentDir());
+    ::usleep(500 * 1000);
+    std::vector<DirEntry> entries;
+    const Status failed = ListHostFolder(dropped, entries, "*.*");
+    EXPECT_EQ(failed.kind, ErrorKind::ConnectionLost);
+    ASSERT_TRUE(ReconnectSession(dropped, "/wide"));
+    EXPECT_TRUE(Has(ui.logLines, "reconnected /wide"));
+    EXPECT_EQ(dropped.client()->currentDir().value_or(""), "/wide");
+    ::usleep(500 * 1000); // dropped again after that PWD
+    EXPECT_EQ(KeepAlive(dropped).kind, ErrorKind::ConnectionLost);
+    ASSERT_TRUE(ReconnectSession(dropped, ""));
+    EXPECT_TRUE(KeepAlive(dropped));
+    CloseSession(dropped);
+}
+
+// All the data with the size the server gave, then no final reply: the file is whole and kept,
+// the log says so, and the connection is given up. A file cut short still fails.
+TEST_F(HoldHostileTest, WholeFileWithoutFinalReplyIsKept) {
+    for (const auto& [name, kept] : {std::pair{"/no226.bin", true}, {"/reset.bin", false}}) {
+        start("", 3000, 1500);
+        Session dropped(SessionPorts{&ui, nullptr});
+        ASSERT_TRUE(OpenSession(
+            dropped, {server->server(), HostileServer::user(), HostileServer::password(), {}}));
+        dropped.client()->setTimeouts(3000, 1500);
+        ui.logLines.clear();
+        const std::string file = local.file(name + 1);
+        EXPECT_EQ(bool(DownloadFile(dropped, name, file, TransferMode::Binary)), kept) << name;
+        EXPECT_EQ(FileExists(file), kept) << name;
+        if (kept) {
+            EXPECT_TRUE(ReadFileBytes(file) == HostileData());
+        }
+        EXPECT_EQ(Has(ui.logLines, std::string("final-reply-lost ") + name), kept) << name;
+        EXPECT_TRUE(dropped.client()->lost()) << name;
+        CloseSession(dropped);
+    }
+}
+
+TEST_F(HoldHostileTest, ToolStopsOnSignals) {
+    start("");
+    const std::string url = "ftp://test:secret@" + server->server() + "/";
+    for (const auto& [signal, expected] : {std::pair{"INT", 130}, std::pair{"TERM", 143}}) {
+        TempDir local;
+        const std::string prefix = std::string("timeout --preserve-status -s ") + signal + " 1";
+        EXPECT_EQ(RunToolStatus(url + " get /trickle.bin '" + local.file("t") + "'", prefix),
+                  expected);
+        // Nothing in the target's place; what arrived stays only under the hidden name.
+        for (const std::string& name : LocalNames(local.path())) {
+            EXPECT_EQ(name, ".t.oxlip-part");
+        }
+    }
+}
+
+// The options as the trace shows them: active data connections, names left alone when a
+// legacy encoding is forced.
+TEST_P(HoldServerTest, ToolOptions) {
+    put("a.txt", "x");
+    const std::string url =
+        "ftp://" + server->user() + ":" + server->password() + "@" + server->server() + "/";
+    const struct {
+        std::string options;
+        int status;
+        std::vector<std::string> shown; // in the trace and output
+        std::vector<std::string> absent;
+    } rows[] = {
+        {"--active", 0, {"a.txt"}, {"> EPSV", "> PASV"}},
+        {"--encoding cp932", 0, {"a.txt"}, {"OPTS UTF8"}},
+        {"--encoding euc-jp -c", 0, {"a.txt"}, {"OPTS UTF8"}},
+        {"--encoding utf-8 --active", 0, {"a.txt"}, {"> EPSV"}},
+        {"--encoding sjis", 1, {"--encoding wants"}, {"a.txt"}},
+        {"--active --active", 1, {}, {"a.txt"}},
+    };
+    for (const auto& row : rows) {
+        std::string out;
+        EXPECT_EQ(RunToolStatus(row.options + " " + url + " ls /", "OXLIP_TRACE=1", &out),
+                  row.status)
+            << row.options;
+        for (const std::string& text : row.shown) {
+            EXPECT_NE(out.find(text), std::string::npos) << row.options << ": " << text;
+        }
+        for (const std::string& text : row.absent) {
+            EXPECT_EQ(out.find(text), std::string::npos) << row.options << ": " << text;
+        }
+    }
+}
+
+} // namespace
+} // namespace oxlip::test
