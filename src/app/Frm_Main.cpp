@@ -2,6 +2,7 @@
 
 #include "app/Images.h"
 #include "app/PaneView.h"
+#include "app/ProfileConnection.h"
 #include "dialogs/DialogUi.h"
 #include "dialogs/Dialogs.h"
 #include "dialogs/Frm_State.h"
@@ -520,8 +521,7 @@ void Frm_Main::Btn_Con_Click() {
 
     BusyGuard busy(*this);
     Btn_Con->setEnabled(false);
-    if (!OpenSession(session_, profile.ProfileName, profile.Server, profile.UserName,
-                     profile.PassWord)) {
+    if (!OpenProfileSession(session_, settings_, this)) {
         ui::ShowMessage(this, q(profile.Server) + QStringLiteral(" へ接続出来ませんでした"),
                         ui::MsgIcon::Critical, ui::MsgButtons::Ok);
         Btn_Con->setEnabled(true);

@@ -131,7 +131,9 @@ void ConnectionTest::connectListsTheStartFolderAndDisconnectKeepsIt() {
     connect(w);
 
     QCOMPARE(w.StatList->lines().mid(before),
-             loginLog() + QStringList({"パスワード確認しました。", kSeparator38}));
+             loginLog() +
+                 QStringList({"サーバが暗号化に対応していないため、暗号化せずに接続しました。",
+                              "パスワード確認しました。", kSeparator38}));
     QCOMPARE(Controls(w), kConnected);
     QVERIFY(!w.imgSettingButtonUp->element(1)->isEnabled());
 
