@@ -133,6 +133,9 @@ BusyGuard::~BusyGuard() {
 
 void Frm_Main::endBusy() {
     --busy_;
+    if (busy_ == 0) {
+        keepAlive_.restart();
+    }
     if (busy_ == 0 && closeRequested_) {
         closeRequested_ = false;
         QTimer::singleShot(0, this, [this]() { close(); });
@@ -158,6 +161,12 @@ void Frm_Main::refuse() {
 Frm_Main::Frm_Main(Settings& settings, QWidget* parent)
     : QMainWindow(parent), settings_(settings),
       sink_([this] { return StatList; }, [this] { return stateWindow(); }, pump_),
+      keepAlive_([this] { return busy_ == 0 && session_.connected(); },
+                 [this] {
+                     BusyGuard busy(*this);
+                     // A connection found lost is taken up by the next command.
+                     (void)SendNoop(session_);
+                 }),
       placement_(std::make_unique<Placement>(this)) {
     ui::InstallJapaneseFontSubstitutes();
     setWindowTitle(QStringLiteral("Oxlip"));
@@ -545,10 +554,12 @@ void Frm_Main::Btn_Con_Click() {
 
 void Frm_Main::ShowConnectedState() {
     showConnectionState(true);
+    keepAlive_.start(settings_.profile.KeepAlive);
 }
 
 void Frm_Main::ShowDisconnectedState() {
     showConnectionState(false);
+    keepAlive_.stop();
 }
 
 void Frm_Main::showConnectionState(bool open) {

@@ -3,6 +3,7 @@
 // the transfer and file commands and the status log.
 
 #include "app/GuiPorts.h"
+#include "app/KeepAlive.h"
 #include "app/ToolbarImages.h"
 #include "ftp/Session.h"
 #include "localfs/DirEntry.h"
@@ -204,7 +205,8 @@ private:
     QtEventPump pump_;
     WindowSink sink_;
     SessionPorts ports_;
-    Session session_; // after what its ports point to
+    Session session_;     // after what its ports point to
+    KeepAlive keepAlive_; // NOOP on the idle session
     QPointer<Frm_State> state_;
     std::unique_ptr<Placement> placement_;
     std::vector<std::string> mounts_;

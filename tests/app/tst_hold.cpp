@@ -1,13 +1,16 @@
 // The window's connection with the profile's options, against real servers: the encryption
-// (with the certificate dialog answered through the dialog seam).
+// (with the certificate dialog answered through the dialog seam) and the keep-alive against a
+// server that drops idle connections.
 
 #include "app/Frm_Main.h"
+#include "app/PaneView.h"
 #include "app/ProfileConnection.h"
 #include "dialogs/Frm_Cert.h"
 #include "settings/TrustStore.h"
 #include "support/FtpServers.h"
 #include "support/WindowTestSupport.h"
 
+#include <QAbstractItemView>
 #include <QPushButton>
 #include <QTest>
 
@@ -29,6 +32,17 @@ QString TlsLines(const QStringList& lines) {
     return out.join(',');
 }
 
+// The profile "S" for a server, with more User.ini lines.
+Frm_Main& StartWindow(WindowHarness& harness, const std::string& server, const std::string& user,
+                      const std::string& password, const std::string& more) {
+    harness.writeFtpIni("[Oxlip]\nUser=S\nListCache=True\n");
+    harness.writeUserIni("[S]\nServer=" + server + "\nUserName=" + user +
+                         "\nPassWord=" + ScramblePassword(password) + "\nDir=/\n" + more);
+    return harness.start();
+}
+
+const QString kReconnected = QStringLiteral("再接続しました。");
+
 } // namespace
 
 class HoldTest : public QObject {
@@ -36,6 +50,7 @@ class HoldTest : public QObject {
 
 private slots:
     void connectsWithTheProfilesEncryption();
+    void keepAliveHoldsAnIdleConnection();
 };
 
 void HoldTest::connectsWithTheProfilesEncryption() {
@@ -80,16 +95,13 @@ void HoldTest::connectsWithTheProfilesEncryption() {
             }
             return dialog->result();
         };
-        harness.writeServerProfile(*row.server, "/", row.server->password());
         if (row.flags & Pinned) {
             TrustStore(TrustFilePath(*harness.settings))
                 .trust(ftp::HostPortKey("127.0.0.1", row.server->port()), "00:11");
         }
-        harness.writeUserIni("[S]\nServer=" + row.server->server() +
-                             "\nUserName=" + row.server->user() +
-                             "\nPassWord=" + ScramblePassword(row.server->password()) +
-                             "\nDir=/\nEncryption=" + std::to_string(row.encryption) + "\n");
-        Frm_Main& w = harness.start();
+        Frm_Main& w =
+            StartWindow(harness, row.server->server(), row.server->user(), row.server->password(),
+                        "Encryption=" + std::to_string(row.encryption) + "\n");
         const int before = w.StatList->count();
         QTest::mouseClick(w.Btn_Con, Qt::LeftButton);
         const QString result = QStringList{w.connected() ? "yes" : "no", titles.join(','),
@@ -100,6 +112,25 @@ void HoldTest::connectsWithTheProfilesEncryption() {
         // A refused connection shows the usual message and nothing more.
         QCOMPARE(messages.texts.size(), w.connected() ? 0 : 1);
     }
+}
+
+void HoldTest::keepAliveHoldsAnIdleConnection() {
+    // The server drops a connection idle for 1.5 s; NOOP every second keeps it.
+    MisbehavingServer server("idle-drop");
+    QVERIFY(server.ok());
+    WindowHarness harness;
+    MessageScript messages;
+    Frm_Main& w =
+        StartWindow(harness, server.server(), server.user(), server.password(), "KeepAlive=1\n");
+    QTest::mouseClick(w.Btn_Con, Qt::LeftButton);
+    QVERIFY(w.connected());
+    QTest::qWait(3500);
+    const int before = w.StatList->count();
+    w.lv[kHostPane]->currentView()->setFocus();
+    QTest::keyClick(w.lv[kHostPane]->currentView(), Qt::Key_F5);
+    QCOMPARE(PaneNames(w.lv[kHostPane]), (QStringList{"data.bin", "hello.txt"}));
+    QCOMPARE(w.StatList->lines().mid(before), QStringList());
+    QVERIFY(messages.texts.isEmpty());
 }
 
 QTEST_MAIN(HoldTest)

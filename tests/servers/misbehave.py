@@ -10,6 +10,7 @@ Modes:
   pasv-malformed  EPSV is refused; PASV answers with a port byte above 255
   epsv-bad-port   EPSV names port 70000
   silent-quit     QUIT is never answered (the client waits for its time-out)
+  idle-drop       after 1.5 s without a command, 421 and the connection is closed
 Without a mode it is a plain, well-behaved server over a small in-memory folder.
 """
 
@@ -29,6 +30,8 @@ class Session(scripted_ftp.Session):
     def __init__(self, conn, modes, password):
         super().__init__(conn, modes, password)
         self.files = FILES
+        if "idle-drop" in modes:
+            self.idle_limit = 1.5
 
     def handle(self, line):
         if "silent-quit" in self.modes and line.partition(" ")[0].upper() == "QUIT":

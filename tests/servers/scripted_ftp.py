@@ -34,6 +34,8 @@ class Session:
     pasv_timeout = 30
     byte_pause = 0.0
     greeting = "test server"
+    # Seconds without a command after which the server says 421 and closes (None: never).
+    idle_limit = None
     features = ["EPSV", "PASV", "SIZE", "MDTM"]
 
     def __init__(self, conn, modes, password, bytewise=False):
@@ -158,9 +160,14 @@ class Session:
                     pass
                 return
             self.greet()
+            self.conn.settimeout(self.idle_limit)
             buf = b""
             while True:
-                chunk = self.conn.recv(4096)
+                try:
+                    chunk = self.conn.recv(4096)
+                except socket.timeout:
+                    self.reply(421, "Timeout.")
+                    return
                 if not chunk:
                     return
                 buf += chunk
