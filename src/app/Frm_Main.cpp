@@ -490,6 +490,7 @@ bool Frm_Main::Form_Unload() {
 Frm_State* Frm_Main::stateWindow() {
     if (!state_) {
         state_ = new Frm_State(this);
+        connect(state_, &Frm_State::cancelRequested, this, [this]() { session_.requestCancel(); });
     }
     return state_.data();
 }
@@ -497,6 +498,7 @@ Frm_State* Frm_Main::stateWindow() {
 void Frm_Main::showStateWindow() {
     activeBeforeState_ = isActiveWindow();
     Frm_State* state = stateWindow();
+    session_.clearCancel();
     const QPoint centre = frameGeometry().center();
     state->move(centre.x() - state->width() / 2, centre.y() - state->height() / 2);
     state->show();
@@ -504,6 +506,7 @@ void Frm_Main::showStateWindow() {
 }
 
 void Frm_Main::unloadStateWindow() {
+    session_.clearCancel();
     if (state_) {
         state_->hide();
         delete state_.data();

@@ -1,11 +1,12 @@
 // The window's connection with the profile's options, against real servers: the encryption
-// (with the certificate dialog answered through the dialog seam) and the keep-alive against a
-// server that drops idle connections.
+// (with the certificate dialog answered through the dialog seam), cancelling a transfer from
+// the progress window, and the keep-alive against a server that drops idle connections.
 
 #include "app/Frm_Main.h"
 #include "app/PaneView.h"
 #include "app/ProfileConnection.h"
 #include "dialogs/Frm_Cert.h"
+#include "dialogs/Frm_State.h"
 #include "settings/TrustStore.h"
 #include "support/FtpServers.h"
 #include "support/WindowTestSupport.h"
@@ -13,6 +14,8 @@
 #include <QAbstractItemView>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
+#include <QToolButton>
 
 using namespace oxlip;
 using namespace oxlip::test;
@@ -50,6 +53,7 @@ class HoldTest : public QObject {
 
 private slots:
     void connectsWithTheProfilesEncryption();
+    void cancelStopsADownload();
     void keepAliveHoldsAnIdleConnection();
 };
 
@@ -111,6 +115,59 @@ void HoldTest::connectsWithTheProfilesEncryption() {
         QVERIFY2(result == QString::fromUtf8(row.result), qPrintable(name + ": " + result));
         // A refused connection shows the usual message and nothing more.
         QCOMPARE(messages.texts.size(), w.connected() ? 0 : 1);
+    }
+}
+
+void HoldTest::cancelStopsADownload() {
+    // Cancelled while the big file moves: the next item is not fetched, the big one is either
+    // not replaced or whole, no error box, and the window goes on working.
+    bool canRun = true;
+    std::string why;
+    auto server = StartServerWithPub(canRun, why);
+    if (!canRun) {
+        QSKIP(why.c_str());
+    }
+    QVERIFY2(server, why.c_str());
+    const size_t bigSize = 96u << 20;
+    server->writeFile("big.bin", std::string(bigSize, 'n'));
+    server->writeFile("next.txt", "new");
+    for (const bool escape : {false, true}) {
+        WindowHarness harness;
+        MessageScript messages;
+        WriteFileBytes(harness.local("big.bin"), "old big");
+        WriteFileBytes(harness.local("next.txt"), "old");
+        Frm_Main& w =
+            StartWindow(harness, server->server(), server->user(), server->password(), "");
+        QTest::mouseClick(w.Btn_Con, Qt::LeftButton);
+        QVERIFY(w.connected());
+        ClickItem(w.lv[kHostPane], "big.bin");
+        ClickItem(w.lv[kHostPane], "next.txt", Qt::ControlModifier);
+        QTimer poke;
+        QObject::connect(&poke, &QTimer::timeout, &w, [&w, escape]() {
+            auto* state = w.findChild<Frm_State*>();
+            if (state && state->isVisible() && state->Prog->filledWidth() > 0) {
+                if (escape) {
+                    QTest::keyClick(state, Qt::Key_Escape);
+                } else {
+                    QTest::mouseClick(state->Btn_Cancel, Qt::LeftButton);
+                }
+            }
+        });
+        poke.start(1);
+        QTest::mouseClick(w.Btn_Trs[1], Qt::LeftButton);
+        poke.stop();
+        const QStringList log = w.StatList->lines();
+        QVERIFY2(log.size() > 2 && log[log.size() - 2].startsWith(
+                                       QStringLiteral("ダウンロードをキャンセルしました（2 個中 ")),
+                 qPrintable(log.join('\n')));
+        QVERIFY(messages.texts.isEmpty());
+        QCOMPARE(ReadFileBytes(harness.local("next.txt")), std::string("old"));
+        const std::string big = ReadFileBytes(harness.local("big.bin"));
+        QVERIFY(big == "old big" || big.size() == bigSize);
+        QVERIFY(!w.busy() && w.connected() && w.Btn_Trs[1]->isEnabled());
+        ClickItem(w.lv[kHostPane], "next.txt");
+        QTest::mouseClick(w.Btn_Trs[1], Qt::LeftButton);
+        QCOMPARE(ReadFileBytes(harness.local("next.txt")), std::string("new"));
     }
 }
 
