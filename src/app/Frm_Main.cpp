@@ -148,7 +148,12 @@ bool Frm_Main::runCommand(const std::function<void()>& command) {
         return false;
     }
     BusyGuard guard(*this);
+    reconnected_ = false;
     command();
+    // A command that found the control connection lost runs once more on a new one.
+    if (!reconnected_ && connectionLost() && reconnect()) {
+        command();
+    }
     return true;
 }
 

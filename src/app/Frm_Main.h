@@ -179,6 +179,11 @@ private:
     TransferMode transferMode() const;
     void updatePaneToolbar();
     void showConnectionState(bool open);
+    // The open session's control connection was lost (421, reset, time-out).
+    bool connectionLost() const;
+    // Once per command: opens the session anew with the profile and goes back to the folder
+    // the host pane shows. When that fails the window is disconnected, with the usual message.
+    bool reconnect();
     bool paneUsable(int pane) const;
     struct TransferItem {
         std::string name;
@@ -218,6 +223,7 @@ private:
     bool closeConfirmed_ = false;
     bool unloaded_ = false;
     bool activeBeforeState_ = false;
+    bool reconnected_ = false; // the running command has reconnected
 };
 
 // Marks the window busy for its lifetime (nests).

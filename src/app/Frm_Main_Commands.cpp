@@ -151,7 +151,8 @@ void Frm_Main::transferItems(bool upload, const std::vector<TransferItem>& items
 
     int files = 0;
     int done = 0;
-    for (const TransferItem& item : items) {
+    for (size_t next = 0; next < items.size(); ++next) {
+        const TransferItem& item = items[next];
         if (closeRequested_ || !session_.connected() || session_.cancelRequested()) {
             break;
         }
@@ -188,6 +189,15 @@ void Frm_Main::transferItems(bool upload, const std::vector<TransferItem>& items
         }
         if (settings_.ListCache && IsPlainName(item.name)) {
             RefreshPaneEntry(targetPane, item.name, upload ? host : local, item.folder, ok);
+        }
+        if (!ok && !reconnected_ && connectionLost()) {
+            // Once per command: the item again on a new connection.
+            if (!reconnect()) {
+                break;
+            }
+            files -= item.folder ? 0 : 1;
+            --next;
+            continue;
         }
         if (!ok) {
             // A cancelled item is no failure to report: the log says what was done.

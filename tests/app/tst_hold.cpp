@@ -1,6 +1,7 @@
 // The window's connection with the profile's options, against real servers: the encryption
 // (with the certificate dialog answered through the dialog seam), cancelling a transfer from
-// the progress window, and the keep-alive against a server that drops idle connections.
+// the progress window, and the keep-alive and the reconnect against a server that drops idle
+// connections.
 
 #include "app/Frm_Main.h"
 #include "app/PaneView.h"
@@ -44,7 +45,7 @@ Frm_Main& StartWindow(WindowHarness& harness, const std::string& server, const s
     return harness.start();
 }
 
-const QString kReconnected = QStringLiteral("再接続しました。");
+const QString kReconnected = QStringLiteral("接続が切れたため、再接続します。");
 
 } // namespace
 
@@ -55,6 +56,7 @@ private slots:
     void connectsWithTheProfilesEncryption();
     void cancelStopsADownload();
     void keepAliveHoldsAnIdleConnection();
+    void lostConnectionReconnectsOnce();
 };
 
 void HoldTest::connectsWithTheProfilesEncryption() {
@@ -188,6 +190,51 @@ void HoldTest::keepAliveHoldsAnIdleConnection() {
     QCOMPARE(PaneNames(w.lv[kHostPane]), (QStringList{"data.bin", "hello.txt"}));
     QCOMPARE(w.StatList->lines().mid(before), QStringList());
     QVERIFY(messages.texts.isEmpty());
+}
+
+void HoldTest::lostConnectionReconnectsOnce() {
+    // Dropped while idle: the command (a listing, an upload) reconnects, runs again and succeeds. A
+    // server gone for good ends disconnected with the usual message.
+    enum Action { Refresh, Upload, ServerGone };
+    for (const Action action : {Refresh, Upload, ServerGone}) {
+        auto server = std::make_unique<MisbehavingServer>("idle-drop");
+        QVERIFY(server->ok());
+        const std::string address = server->server();
+        WindowHarness harness;
+        MessageScript messages;
+        MakeFile(harness.local("up.bin"), 5000);
+        Frm_Main& w =
+            StartWindow(harness, address, server->user(), server->password(), "KeepAlive=0\n");
+        QTest::mouseClick(w.Btn_Con, Qt::LeftButton);
+        QVERIFY(w.connected());
+        if (action == ServerGone) {
+            server.reset();
+        } else {
+            QTest::qWait(2000);
+        }
+        const int before = w.StatList->count();
+        if (action == Upload) {
+            ClickItem(w.lv[kLocalPane], "up.bin");
+            QTest::mouseClick(w.Btn_Trs[0], Qt::LeftButton);
+            QCOMPARE(w.StatList->lines().mid(before).filter(QStringLiteral("完了")),
+                     QStringList{QStringLiteral("アップロード完了")});
+        } else {
+            w.lv[kHostPane]->currentView()->setFocus();
+            QTest::keyClick(w.lv[kHostPane]->currentView(), Qt::Key_F5);
+        }
+        const QStringList log = w.StatList->lines().mid(before);
+        QCOMPARE(log.count(kReconnected), 1);
+        if (action == ServerGone) {
+            QCOMPARE(messages.texts, QStringList{QString::fromStdString(address) +
+                                                 QStringLiteral(" へ接続出来ませんでした")});
+            QVERIFY(!w.connected() && w.Btn_Con->text() == QStringLiteral("接続"));
+        } else {
+            QVERIFY2(messages.texts.isEmpty(), qPrintable(messages.texts.join('\n')));
+            QVERIFY(w.connected());
+            const QStringList names = PaneNames(w.lv[kHostPane]);
+            QVERIFY(names.contains("hello.txt") && names.contains("up.bin") == (action == Upload));
+        }
+    }
 }
 
 QTEST_MAIN(HoldTest)
