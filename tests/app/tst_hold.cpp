@@ -13,6 +13,7 @@
 #include "support/WindowTestSupport.h"
 
 #include <QAbstractItemView>
+#include <QAction>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -190,6 +191,17 @@ void HoldTest::keepAliveHoldsAnIdleConnection() {
     QCOMPARE(PaneNames(w.lv[kHostPane]), (QStringList{"data.bin", "hello.txt"}));
     QCOMPARE(w.StatList->lines().mid(before), QStringList());
     QVERIFY(messages.texts.isEmpty());
+
+    // Never while a command runs: with its question open for 2.5 s, the server drops the
+    // connection and the next command reconnects.
+    ui::SetMessageResponder([](const QString&, ui::MsgIcon, ui::MsgButtons) {
+        QTest::qWait(2500);
+        return ui::MsgResult::No;
+    });
+    ClickItem(w.lv[kHostPane], "hello.txt");
+    w.m_DelFile->trigger();
+    QTest::keyClick(w.lv[kHostPane]->currentView(), Qt::Key_F5);
+    QCOMPARE(w.StatList->lines().mid(before).count(kReconnected), 1);
 }
 
 void HoldTest::lostConnectionReconnectsOnce() {
