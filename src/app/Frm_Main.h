@@ -3,7 +3,7 @@
 // the transfer and file commands and the status log.
 
 #include "app/GuiPorts.h"
-#include "app/KeepAlive.h"
+#include "app/KeepAliveTimer.h"
 #include "app/ToolbarImages.h"
 #include "ftp/Session.h"
 #include "localfs/DirEntry.h"
@@ -210,8 +210,8 @@ private:
     QtEventPump pump_;
     WindowSink sink_;
     SessionPorts ports_;
-    Session session_;     // after what its ports point to
-    KeepAlive keepAlive_; // NOOP on the idle session
+    Session session_;          // after what its ports point to
+    KeepAliveTimer keepAlive_; // NOOP on the idle session
     QPointer<Frm_State> state_;
     std::unique_ptr<Placement> placement_;
     std::vector<std::string> mounts_;

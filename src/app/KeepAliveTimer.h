@@ -11,10 +11,10 @@
 
 namespace oxlip {
 
-class KeepAlive {
+class KeepAliveTimer {
 public:
     // idle: whether the connection may take a command now; send: sends the NOOP.
-    KeepAlive(std::function<bool()> idle, std::function<void()> send);
+    KeepAliveTimer(std::function<bool()> idle, std::function<void()> send);
 
     // Every `seconds` of idleness from now on; 0 is off.
     void start(int seconds);

@@ -1,8 +1,8 @@
-#include "app/KeepAlive.h"
+#include "app/KeepAliveTimer.h"
 
 namespace oxlip {
 
-KeepAlive::KeepAlive(std::function<bool()> idle, std::function<void()> send)
+KeepAliveTimer::KeepAliveTimer(std::function<bool()> idle, std::function<void()> send)
     : idle_(std::move(idle)), send_(std::move(send)) {
     QObject::connect(&timer_, &QTimer::timeout, [this]() {
         if (idle_()) {
@@ -11,7 +11,7 @@ KeepAlive::KeepAlive(std::function<bool()> idle, std::function<void()> send)
     });
 }
 
-void KeepAlive::start(int seconds) {
+void KeepAliveTimer::start(int seconds) {
     if (seconds <= 0) {
         timer_.stop();
         return;
@@ -19,7 +19,7 @@ void KeepAlive::start(int seconds) {
     timer_.start(seconds * 1000);
 }
 
-void KeepAlive::restart() {
+void KeepAliveTimer::restart() {
     if (timer_.isActive()) {
         timer_.start();
     }
