@@ -49,4 +49,18 @@ ftp::TlsOptions ProfileSecurity::options() {
     return options;
 }
 
+Status OpenProfileSession(Session& session, const Settings& settings, QWidget* parent) {
+    const ConnectionProfile& profile = settings.profile;
+    ProfileSecurity security(settings, parent);
+    SessionSecurity tls{security.options(), std::nullopt};
+    // The profile's other connection options (passive or active, name encoding) join the TLS
+    // options here, once the session takes them.
+    Status status = OpenSession(session, profile.ProfileName, ServerAddressOf(profile),
+                                profile.UserName, profile.PassWord, &tls);
+    if (!status) {
+        security.ShowRefusal(tls.problem);
+    }
+    return status;
+}
+
 } // namespace oxlip

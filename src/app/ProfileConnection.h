@@ -3,7 +3,9 @@
 // profile's port, and the FTPS options with the trust file of the settings folder and the
 // window's certificate judge.
 
+#include "core/Status.h"
 #include "dialogs/Frm_Cert.h"
+#include "ftp/Session.h"
 #include "ftp/engine/Tls.h"
 #include "settings/Settings.h"
 #include "settings/TrustStore.h"
@@ -44,5 +46,10 @@ private:
     TrustStore trust_;
     CertificateAsker judge_;
 };
+
+// Opens the session with everything the profile sets for its connection: the address with its
+// port, the encryption with the trust file and the window's certificate dialog (asked before
+// the login; a certificate the engine refused without asking is shown afterwards).
+Status OpenProfileSession(Session& session, const Settings& settings, QWidget* parent);
 
 } // namespace oxlip

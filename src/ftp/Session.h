@@ -40,12 +40,20 @@ public:
     // Takes over an engine that its owner connects itself (tests that drive the engine).
     void attach(std::unique_ptr<FtpClient> client) { client_ = std::move(client); }
 
+    // Asks the operation under way to stop. The engine checks the request at its event pump and
+    // ends the operation as cancelled, the session still usable; a command that moves several
+    // items stops after the current one. The request holds until clearCancel().
+    void requestCancel() { cancelRequested_ = true; }
+    bool cancelRequested() const { return cancelRequested_; }
+    void clearCancel() { cancelRequested_ = false; }
+
 private:
     friend Status OpenSession(Session&, const std::string&, const std::string&, const std::string&,
                               const std::string&, SessionSecurity*);
     friend void CloseSession(Session&);
     std::unique_ptr<FtpClient> client_;
     SessionPorts ports_;
+    bool cancelRequested_ = false;
 };
 
 // The failure the engine's last call left, as a status (the reply where there is one).

@@ -517,7 +517,8 @@ void MainWindowTest::progressWindowBar() {
     Frm_State state;
     state.show();
     QCOMPARE(state.windowTitle(), QStringLiteral("処理中です..."));
-    QCOMPARE(state.size(), QSize(267, 110));
+    QCOMPARE(state.size(), QSize(267, 153));
+    QCOMPARE(state.Btn_Cancel->text(), QStringLiteral("キャンセル"));
     QVERIFY(!state.Prog->isVisible());
     QVERIFY(state.Lbl[0]->text().isEmpty());
 
