@@ -2,6 +2,7 @@
 
 #include "app/Images.h"
 #include "app/PaneView.h"
+#include "app/ProfileConnection.h"
 #include "dialogs/DialogUi.h"
 #include "dialogs/Dialogs.h"
 #include "dialogs/Frm_State.h"
@@ -132,6 +133,9 @@ BusyGuard::~BusyGuard() {
 
 void Frm_Main::endBusy() {
     --busy_;
+    if (busy_ == 0) {
+        keepAlive_.restart();
+    }
     if (busy_ == 0 && closeRequested_) {
         closeRequested_ = false;
         QTimer::singleShot(0, this, [this]() { close(); });
@@ -144,7 +148,12 @@ bool Frm_Main::runCommand(const std::function<void()>& command) {
         return false;
     }
     BusyGuard guard(*this);
+    reconnected_ = false;
     command();
+    // A command that found the control connection lost runs once more on a new one.
+    if (!reconnected_ && connectionLost() && reconnect()) {
+        command();
+    }
     return true;
 }
 
@@ -157,6 +166,12 @@ void Frm_Main::refuse() {
 Frm_Main::Frm_Main(Settings& settings, QWidget* parent)
     : QMainWindow(parent), settings_(settings),
       sink_([this] { return StatList; }, [this] { return stateWindow(); }, pump_),
+      keepAlive_([this] { return busy_ == 0 && session_.connected(); },
+                 [this] {
+                     BusyGuard busy(*this);
+                     // A connection found lost is taken up by the next command.
+                     (void)SendNoop(session_);
+                 }),
       placement_(std::make_unique<Placement>(this)) {
     ui::InstallJapaneseFontSubstitutes();
     setWindowTitle(QStringLiteral("Oxlip"));
@@ -487,6 +502,7 @@ bool Frm_Main::Form_Unload() {
 Frm_State* Frm_Main::stateWindow() {
     if (!state_) {
         state_ = new Frm_State(this);
+        connect(state_, &Frm_State::cancelRequested, this, [this]() { session_.requestCancel(); });
     }
     return state_.data();
 }
@@ -494,6 +510,7 @@ Frm_State* Frm_Main::stateWindow() {
 void Frm_Main::showStateWindow() {
     activeBeforeState_ = isActiveWindow();
     Frm_State* state = stateWindow();
+    session_.clearCancel();
     const QPoint centre = frameGeometry().center();
     state->move(centre.x() - state->width() / 2, centre.y() - state->height() / 2);
     state->show();
@@ -501,6 +518,7 @@ void Frm_Main::showStateWindow() {
 }
 
 void Frm_Main::unloadStateWindow() {
+    session_.clearCancel();
     if (state_) {
         state_->hide();
         delete state_.data();
@@ -527,8 +545,7 @@ void Frm_Main::Btn_Con_Click() {
 
     BusyGuard busy(*this);
     Btn_Con->setEnabled(false);
-    if (!OpenSession(session_, profile.ProfileName, profile.Server, profile.UserName,
-                     profile.PassWord)) {
+    if (!OpenProfileSession(session_, settings_, this)) {
         ui::ShowMessage(this, q(profile.Server) + QStringLiteral(" へ接続出来ませんでした"),
                         ui::MsgIcon::Critical, ui::MsgButtons::Ok);
         Btn_Con->setEnabled(true);
@@ -552,10 +569,12 @@ void Frm_Main::Btn_Con_Click() {
 
 void Frm_Main::ShowConnectedState() {
     showConnectionState(true);
+    keepAlive_.start(settings_.profile.KeepAlive);
 }
 
 void Frm_Main::ShowDisconnectedState() {
     showConnectionState(false);
+    keepAlive_.stop();
 }
 
 void Frm_Main::showConnectionState(bool open) {

@@ -3,6 +3,7 @@
 // the transfer and file commands and the status log.
 
 #include "app/GuiPorts.h"
+#include "app/KeepAliveTimer.h"
 #include "app/Pane.h"
 #include "app/ToolbarImages.h"
 #include "ftp/Session.h"
@@ -179,6 +180,11 @@ private:
     TransferMode transferMode() const;
     void updatePaneToolbar();
     void showConnectionState(bool open);
+    // The open session's control connection was lost (421, reset, time-out).
+    bool connectionLost() const;
+    // Once per command: opens the session anew with the profile and goes back to the folder
+    // the host pane shows. When that fails the window is disconnected, with the usual message.
+    bool reconnect();
     bool paneUsable(int pane) const;
     struct TransferItem {
         std::string name;
@@ -203,7 +209,8 @@ private:
     QtEventPump pump_;
     WindowSink sink_;
     SessionPorts ports_;
-    Session session_; // after what its ports point to
+    Session session_;          // after what its ports point to
+    KeepAliveTimer keepAlive_; // NOOP on the idle session
     QPointer<Frm_State> state_;
     std::unique_ptr<Placement> placement_;
     std::vector<std::string> mounts_;
@@ -214,6 +221,7 @@ private:
     bool closeConfirmed_ = false;
     bool unloaded_ = false;
     bool activeBeforeState_ = false;
+    bool reconnected_ = false; // the running command has reconnected
 };
 
 // Marks the window busy for its lifetime (nests).

@@ -165,8 +165,10 @@ void Frm_Main::transferItems(bool upload, const std::vector<TransferItem>& items
                                 : QStringLiteral("ダウンロード開始！！"));
 
     int files = 0;
-    for (const TransferItem& item : items) {
-        if (closeRequested_ || !session_.connected()) {
+    int done = 0;
+    for (size_t next = 0; next < items.size(); ++next) {
+        const TransferItem& item = items[next];
+        if (closeRequested_ || !session_.connected() || session_.cancelRequested()) {
             break;
         }
         const std::string from = item.sourceFolder + item.name;
@@ -199,17 +201,36 @@ void Frm_Main::transferItems(bool upload, const std::vector<TransferItem>& items
         if (settings_.ListCache && IsPlainName(item.name)) {
             RefreshPaneEntry(targetPane, item.name, upload ? host : local, item.folder, ok);
         }
+        if (!ok && !reconnected_ && connectionLost()) {
+            // Once per command: the item again on a new connection.
+            if (!reconnect()) {
+                break;
+            }
+            files -= item.folder ? 0 : 1;
+            --next;
+            continue;
+        }
         if (!ok) {
-            ui::ShowMessage(this,
-                            upload ? QStringLiteral("ファイルの送信に失敗しました")
-                                   : QStringLiteral("ファイルの受信に失敗しました"),
-                            ui::MsgIcon::Critical, ui::MsgButtons::Ok);
+            // A cancelled item is no failure to report: the log says what was done.
+            if (!session_.cancelRequested()) {
+                ui::ShowMessage(this,
+                                upload ? QStringLiteral("ファイルの送信に失敗しました")
+                                       : QStringLiteral("ファイルの受信に失敗しました"),
+                                ui::MsgIcon::Critical, ui::MsgButtons::Ok);
+            }
             break;
         }
+        ++done;
     }
 
-    StatList->appendLine(upload ? QStringLiteral("アップロード完了")
-                                : QStringLiteral("ダウンロード完了"));
+    if (session_.cancelRequested()) {
+        StatList->appendLine((upload ? QStringLiteral("アップロードをキャンセルしました（")
+                                     : QStringLiteral("ダウンロードをキャンセルしました（")) +
+                             QStringLiteral("%1 個中 %2 個完了）").arg(items.size()).arg(done));
+    } else {
+        StatList->appendLine(upload ? QStringLiteral("アップロード完了")
+                                    : QStringLiteral("ダウンロード完了"));
+    }
     StatList->appendLine(QString(36, QLatin1Char('-')));
     if (!settings_.ListCache) {
         showPaneFolder(targetPane);
@@ -282,7 +303,8 @@ void Frm_Main::m_DelFile_Click() {
     const std::vector<SelectedItem> items = SelectedItems(view(pane));
     std::vector<QPersistentModelIndex> deleted;
     for (const SelectedItem& item : items) {
-        if (closeRequested_ || (pane == kHostPane && !session_.connected())) {
+        if (closeRequested_ || session_.cancelRequested() ||
+            (pane == kHostPane && !session_.connected())) {
             break;
         }
         if (!IsPlainName(item.name)) {

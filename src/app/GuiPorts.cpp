@@ -87,6 +87,17 @@ QString LogLine(const LogEvent& event) {
         return QStringLiteral("×リンクを転送できませんでした・・・・") + subject;
     case LogKind::FolderLinkSkipped:
         return QStringLiteral("フォルダへのリンクは転送しません・・・・") + subject;
+    case LogKind::Cancelled:
+        return QStringLiteral("キャンセルしました（") + subject +
+               QStringLiteral(" 個のファイルを転送済み）");
+    case LogKind::Reconnected:
+        return QStringLiteral("再接続しました。");
+    case LogKind::DataFellBack:
+        return QStringLiteral("EPSV のデータ接続ができないため、PASV で接続します。");
+    case LogKind::FinalReplyLost:
+        return QStringLiteral("転送完了の応答がありませんが、サイズが一致したため受信したファイルを"
+                              "保存しました・・・・") +
+               subject;
     }
     return subject;
 }

@@ -49,4 +49,40 @@ ftp::TlsOptions ProfileSecurity::options() {
     return options;
 }
 
+ftp::ConnectionOptions ConnectionOptionsOf(const ConnectionProfile& profile) {
+    ftp::ConnectionOptions options;
+    options.tls.policy = TlsPolicyOf(profile);
+    options.data = profile.Passive ? ftp::DataMode::Passive : ftp::DataMode::Active;
+    switch (profile.NameEncoding) {
+    case NamesUtf8:
+        options.encoding = ftp::NameEncoding::Utf8;
+        break;
+    case NamesCp932:
+        options.encoding = ftp::NameEncoding::Cp932;
+        break;
+    case NamesEucJp:
+        options.encoding = ftp::NameEncoding::EucJp;
+        break;
+    default:
+        options.encoding = ftp::NameEncoding::Auto;
+        break;
+    }
+    options.keepAliveSeconds = profile.KeepAlive;
+    return options;
+}
+
+Status OpenProfileSession(Session& session, const Settings& settings, QWidget* parent) {
+    const ConnectionProfile& profile = settings.profile;
+    ProfileSecurity security(settings, parent);
+    SessionLogin login{ServerAddressOf(profile), profile.UserName, profile.PassWord,
+                       ConnectionOptionsOf(profile)};
+    login.options.tls = security.options();
+    std::optional<ftp::CertificateProblem> problem;
+    Status status = OpenSession(session, login, &problem);
+    if (!status) {
+        security.ShowRefusal(problem);
+    }
+    return status;
+}
+
 } // namespace oxlip

@@ -3,7 +3,9 @@
 // profile's port, and the FTPS options with the trust file of the settings folder and the
 // window's certificate judge.
 
+#include "core/Status.h"
 #include "dialogs/Frm_Cert.h"
+#include "ftp/Session.h"
 #include "ftp/engine/Tls.h"
 #include "settings/Settings.h"
 #include "settings/TrustStore.h"
@@ -21,6 +23,10 @@ ftp::TlsPolicy TlsPolicyOf(const ConnectionProfile& profile);
 // that port ("host:port", "[v6addr]:port"; a port typed into Server gives way). Without a port
 // of the profile's own, the connection takes 21, or 990 for implicit TLS.
 std::string ServerAddressOf(const ConnectionProfile& profile);
+
+// The profile's connection options: encryption policy, passive or active data connections, the
+// name encoding, the keep-alive interval (the TLS trust and judge are the caller's).
+ftp::ConnectionOptions ConnectionOptionsOf(const ConnectionProfile& profile);
 
 // The file of trusted certificates in the settings folder.
 std::string TrustFilePath(const Settings& settings);
@@ -44,5 +50,10 @@ private:
     TrustStore trust_;
     CertificateAsker judge_;
 };
+
+// Opens the session with everything the profile sets for its connection: the address with its
+// port, the encryption with the trust file and the window's certificate dialog (asked before
+// the login; a certificate the engine refused without asking is shown afterwards).
+Status OpenProfileSession(Session& session, const Settings& settings, QWidget* parent);
 
 } // namespace oxlip

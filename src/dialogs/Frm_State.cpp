@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QPainter>
+#include <QPushButton>
 
 #include <algorithm>
 
@@ -42,7 +43,7 @@ Frm_State::Frm_State(QWidget* parent) : QDialog(parent) {
     // Shown beside the main window without taking the focus from it.
     setAttribute(Qt::WA_ShowWithoutActivating);
     setFont(QFont(QStringLiteral("MS UI Gothic"), 9));
-    setFixedSize(267, 110);
+    setFixedSize(267, 153);
     const int tops[3] = {16, 40, 88};
     for (int i = 0; i < 3; ++i) {
         Lbl[i] = new QLabel(this);
@@ -53,6 +54,18 @@ Frm_State::Frm_State(QWidget* parent) : QDialog(parent) {
     Prog->setObjectName(QStringLiteral("Prog"));
     Prog->setGeometry(8, 64, 250, 17);
     Prog->hide();
+    Btn_Cancel = new QPushButton(QStringLiteral("キャンセル"), this);
+    Btn_Cancel->setObjectName(QStringLiteral("Btn_Cancel"));
+    Btn_Cancel->setAutoDefault(false);
+    Btn_Cancel->setGeometry(89, 112, 89, 33);
+    connect(Btn_Cancel, &QPushButton::clicked, this, &Frm_State::reject);
+}
+
+void Frm_State::reject() {
+    if (Btn_Cancel->isEnabled()) {
+        Btn_Cancel->setEnabled(false);
+        emit cancelRequested();
+    }
 }
 
 void Frm_State::setItemText(const std::string& text) {

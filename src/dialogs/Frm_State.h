@@ -1,6 +1,6 @@
 #pragma once
 // The progress window shown while a command moves or deletes files: the item, the transfer
-// type, a bar in the highlight colour and the byte counts.
+// type, a bar in the highlight colour, the byte counts and the button that cancels.
 
 #include <QDialog>
 
@@ -9,6 +9,7 @@
 #include <string>
 
 class QLabel;
+class QPushButton;
 
 namespace oxlip {
 
@@ -42,6 +43,14 @@ public:
 
     std::array<QLabel*, 3> Lbl{};
     ProgressBarBox* Prog = nullptr;
+    QPushButton* Btn_Cancel = nullptr; // キャンセル, also Esc; once only
+
+signals:
+    void cancelRequested();
+
+protected:
+    // Esc cancels the command; the window stays until the command has stopped.
+    void reject() override;
 };
 
 } // namespace oxlip

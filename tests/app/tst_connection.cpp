@@ -98,7 +98,9 @@ void ConnectionTest::connectListsTheStartFolderAndDisconnectKeepsIt() {
     connect(w);
 
     QCOMPARE(Log(w)->lines().mid(before),
-             loginLog() + QStringList({"パスワード確認しました。", kSeparator38}));
+             loginLog() +
+                 QStringList({"サーバが暗号化に対応していないため、暗号化せずに接続しました。",
+                              "パスワード確認しました。", kSeparator38}));
     QCOMPARE(ControlState(w), kConnectedState);
 
     QCOMPARE(ItemTexts(PathBox(w, 1)), (QStringList{"/pub/", "/"}));

@@ -517,7 +517,8 @@ void MainWindowTest::progressWindowBar() {
     Frm_State state;
     state.show();
     QCOMPARE(state.windowTitle(), QStringLiteral("処理中です..."));
-    QCOMPARE(state.size(), QSize(267, 110));
+    QCOMPARE(state.size(), QSize(267, 153));
+    QCOMPARE(state.Btn_Cancel->text(), QStringLiteral("キャンセル"));
     QVERIFY(!state.Prog->isVisible());
     QVERIFY(state.Lbl[0]->text().isEmpty());
 
@@ -570,6 +571,14 @@ void MainWindowTest::windowSinkWordsEveryEvent() {
          QStringLiteral("×リンクを転送できませんでした・・・・h:21")},
         {{LogKind::FolderLinkSkipped, "h:21", ""},
          QStringLiteral("フォルダへのリンクは転送しません・・・・h:21")},
+        {{LogKind::Cancelled, "3", ""},
+         QStringLiteral("キャンセルしました（3 個のファイルを転送済み）")},
+        {{LogKind::Reconnected, "/site/", ""}, QStringLiteral("再接続しました。")},
+        {{LogKind::DataFellBack, "", ""},
+         QStringLiteral("EPSV のデータ接続ができないため、PASV で接続します。")},
+        {{LogKind::FinalReplyLost, "a.bin", ""},
+         QStringLiteral("転送完了の応答がありませんが、サイズが一致したため受信したファイルを保存し"
+                        "ました・・・・a.bin")},
     };
     QStringList expected;
     for (const auto& [event, line] : lines) {

@@ -31,6 +31,7 @@ Scenarios that change the whole connection:
   silent-quit     QUIT is never answered (the connection stays open)
   epsv-dead       EPSV names a port where nothing listens (a firewall); PASV is normal
   421-idle        0.2 s after answering PWD the server says 421 unasked and closes
+  idle-drop       after 1.5 s without a command the server says "421 Timeout." and closes
   dash-a-name     LIST takes "-a" for a name (as pyftpdlib does for "-a PATH"): "LIST -a /x"
                   answers 550, "LIST -a" lists the file "-a" of the current folder
   list-pattern    "LIST path" takes the path for a pattern: a folder names only itself
@@ -280,9 +281,15 @@ class Session:
                     pass
                 return
             self.greet()
+            if "idle-drop" in self.modes:
+                self.conn.settimeout(1.5)
             buf = b""
             while True:
-                chunk = self.conn.recv(4096)
+                try:
+                    chunk = self.conn.recv(4096)
+                except socket.timeout:
+                    self.reply(421, "Timeout.")
+                    return
                 if not chunk:
                     return
                 buf += chunk

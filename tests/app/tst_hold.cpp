@@ -1,0 +1,254 @@
+// The window's connection with the profile's options, against real servers: the encryption
+// (with the certificate dialog answered through the dialog seam), cancelling a transfer from
+// the progress window, and the keep-alive and the reconnect against a server that drops idle
+// connections.
+
+#include "app/Frm_Main.h"
+#include "app/PaneView.h"
+#include "app/ProfileConnection.h"
+#include "dialogs/Frm_Cert.h"
+#include "dialogs/Frm_State.h"
+#include "settings/TrustStore.h"
+#include "support/FtpServers.h"
+#include "support/WindowTestSupport.h"
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+using namespace oxlip;
+using namespace oxlip::test;
+
+namespace {
+
+// The log's TLS lines, with the protocol and the cipher left out.
+QString TlsLines(const QStringList& lines) {
+    QStringList out;
+    for (const QString& line : lines) {
+        if (line.endsWith(QStringLiteral(") で暗号化しました"))) {
+            out << QStringLiteral("encrypted");
+        } else if (line.contains(QStringLiteral("暗号化せずに接続しました"))) {
+            out << QStringLiteral("fell back");
+        }
+    }
+    return out.join(',');
+}
+
+// The profile "S" for a server, with more User.ini lines.
+Frm_Main& StartWindow(WindowHarness& harness, const std::string& server, const std::string& user,
+                      const std::string& password, const std::string& more) {
+    harness.writeFtpIni("[Oxlip]\nUser=S\nListCache=True\n");
+    harness.writeUserIni("[S]\nServer=" + server + "\nUserName=" + user +
+                         "\nPassWord=" + ScramblePassword(password) + "\nDir=/\n" + more);
+    return harness.start();
+}
+
+const QString kReconnected = QStringLiteral("接続が切れたため、再接続します。");
+
+} // namespace
+
+class HoldTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void connectsWithTheProfilesEncryption();
+    void cancelStopsADownload();
+    void keepAliveHoldsAnIdleConnection();
+    void lostConnectionReconnectsOnce();
+};
+
+void HoldTest::connectsWithTheProfilesEncryption() {
+    std::string why;
+    if (!CanRunServer(ServerKind::Pyftpdlib, &why)) {
+        QSKIP(why.c_str());
+    }
+    TestCerts certs;
+    QVERIFY(certs.ok());
+    const CertFiles selfSigned = certs.server(CertKind::SelfSigned);
+    FtpServer plain(ServerKind::Pyftpdlib);
+    FtpServer explicitTls(ServerKind::Pyftpdlib, ServerTls{true, false, selfSigned});
+    FtpServer implicitTls(ServerKind::Pyftpdlib, ServerTls{true, true, selfSigned});
+    for (const FtpServer* server : {&plain, &explicitTls, &implicitTls}) {
+        QVERIFY2(server->ok(), server->error().c_str());
+    }
+    enum { Asked = 1, Pinned = 2 }; // the certificate is asked for; another one is trusted
+    const struct {
+        const FtpServer* server;
+        int encryption;
+        int flags;
+        const char* result; // connected or not, the dialogs' titles, the log's TLS lines
+    } rows[] = {
+        {&explicitTls, EncryptIfAvailable, Asked, "yes 証明書の確認 encrypted"},
+        {&explicitTls, EncryptRequired, Asked, "yes 証明書の確認 encrypted"},
+        {&implicitTls, EncryptImplicit, Asked, "yes 証明書の確認 encrypted"},
+        {&explicitTls, EncryptRequired, Pinned, "no 証明書の警告 "},
+        {&explicitTls, EncryptNone, 0, "no  "}, // the server requires TLS
+        {&plain, EncryptIfAvailable, 0, "yes  fell back"},
+        {&plain, EncryptRequired, 0, "no  "},
+        {&plain, EncryptNone, 0, "yes  "},
+    };
+    for (const auto& row : rows) {
+        WindowHarness harness;
+        MessageScript messages;
+        DialogRecorder dialogs;
+        QStringList titles;
+        dialogs.hook = [&titles](QDialog* dialog) {
+            titles << dialog->windowTitle();
+            if (auto* cert = qobject_cast<Frm_Cert*>(dialog); cert && cert->Btn[0]) {
+                cert->Btn[0]->click(); // 接続する
+            }
+            return dialog->result();
+        };
+        if (row.flags & Pinned) {
+            TrustStore(TrustFilePath(*harness.settings))
+                .trust(ftp::HostPortKey("127.0.0.1", row.server->port()), "00:11");
+        }
+        Frm_Main& w =
+            StartWindow(harness, row.server->server(), row.server->user(), row.server->password(),
+                        "Encryption=" + std::to_string(row.encryption) + "\n");
+        const int before = Log(w)->count();
+        QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
+        const QString result = QStringList{w.connected() ? "yes" : "no", titles.join(','),
+                                           TlsLines(Log(w)->lines().mid(before))}
+                                   .join(' ');
+        const QString name = QStringLiteral("%1 on %2").arg(row.encryption).arg(row.server->port());
+        QVERIFY2(result == QString::fromUtf8(row.result), qPrintable(name + ": " + result));
+        // A refused connection shows the usual message and nothing more.
+        QCOMPARE(messages.texts.size(), w.connected() ? 0 : 1);
+    }
+}
+
+void HoldTest::cancelStopsADownload() {
+    // Cancelled while the big file moves: the next item is not fetched, the big one is either
+    // not replaced or whole, no error box, and the window goes on working.
+    bool canRun = true;
+    std::string why;
+    auto server = StartServerWithPub(canRun, why);
+    if (!canRun) {
+        QSKIP(why.c_str());
+    }
+    QVERIFY2(server, why.c_str());
+    const size_t bigSize = 96u << 20;
+    server->writeFile("big.bin", std::string(bigSize, 'n'));
+    server->writeFile("next.txt", "new");
+    for (const bool escape : {false, true}) {
+        WindowHarness harness;
+        MessageScript messages;
+        WriteFileBytes(harness.local("big.bin"), "old big");
+        WriteFileBytes(harness.local("next.txt"), "old");
+        Frm_Main& w =
+            StartWindow(harness, server->server(), server->user(), server->password(), "");
+        QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
+        QVERIFY(w.connected());
+        ClickItem(View(w, kHostPane), "big.bin");
+        ClickItem(View(w, kHostPane), "next.txt", Qt::ControlModifier);
+        QTimer poke;
+        QObject::connect(&poke, &QTimer::timeout, &w, [&w, escape]() {
+            auto* state = w.findChild<Frm_State*>();
+            if (state && state->isVisible() && state->Prog->filledWidth() > 0) {
+                if (escape) {
+                    QTest::keyClick(state, Qt::Key_Escape);
+                } else {
+                    QTest::mouseClick(state->Btn_Cancel, Qt::LeftButton);
+                }
+            }
+        });
+        poke.start(1);
+        QTest::mouseClick(TransferButton(w, 1), Qt::LeftButton);
+        poke.stop();
+        const QStringList log = Log(w)->lines();
+        QVERIFY2(log.size() > 2 && log[log.size() - 2].startsWith(
+                                       QStringLiteral("ダウンロードをキャンセルしました（2 個中 ")),
+                 qPrintable(log.join('\n')));
+        QVERIFY(messages.texts.isEmpty());
+        QCOMPARE(ReadFileBytes(harness.local("next.txt")), std::string("old"));
+        const std::string big = ReadFileBytes(harness.local("big.bin"));
+        QVERIFY(big == "old big" || big.size() == bigSize);
+        QVERIFY(!w.busy() && w.connected() && TransferButton(w, 1)->isEnabled());
+        ClickItem(View(w, kHostPane), "next.txt");
+        QTest::mouseClick(TransferButton(w, 1), Qt::LeftButton);
+        QCOMPARE(ReadFileBytes(harness.local("next.txt")), std::string("new"));
+    }
+}
+
+void HoldTest::keepAliveHoldsAnIdleConnection() {
+    // The server drops a connection idle for 1.5 s; NOOP every second keeps it.
+    HostileServer server("idle-drop");
+    QVERIFY(server.ok());
+    WindowHarness harness;
+    MessageScript messages;
+    Frm_Main& w =
+        StartWindow(harness, server.server(), server.user(), server.password(), "KeepAlive=1\n");
+    QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
+    QVERIFY(w.connected());
+    QTest::qWait(3500);
+    const int before = Log(w)->count();
+    View(w, kHostPane)->currentView()->setFocus();
+    QTest::keyClick(View(w, kHostPane)->currentView(), Qt::Key_F5);
+    const QStringList names = PaneNames(View(w, kHostPane));
+    QVERIFY(names.contains("data.bin") && names.contains("hello.txt"));
+    QCOMPARE(Log(w)->lines().mid(before), QStringList());
+    QVERIFY(messages.texts.isEmpty());
+
+    // Never while a command runs: with its question open for 2.5 s, the server drops the
+    // connection and the next command reconnects.
+    ui::SetMessageResponder([](const QString&, ui::MsgIcon, ui::MsgButtons) {
+        QTest::qWait(2500);
+        return ui::MsgResult::No;
+    });
+    ClickItem(View(w, kHostPane), "hello.txt");
+    Action(w, "m_DelFile")->trigger();
+    QTest::keyClick(View(w, kHostPane)->currentView(), Qt::Key_F5);
+    QCOMPARE(Log(w)->lines().mid(before).count(kReconnected), 1);
+}
+
+void HoldTest::lostConnectionReconnectsOnce() {
+    // Dropped while idle: the command (a listing, an upload) reconnects, runs again and succeeds. A
+    // server gone for good ends disconnected with the usual message.
+    enum Action { Refresh, Upload, ServerGone };
+    for (const Action action : {Refresh, Upload, ServerGone}) {
+        auto server = std::make_unique<HostileServer>("idle-drop");
+        QVERIFY(server->ok());
+        const std::string address = server->server();
+        WindowHarness harness;
+        MessageScript messages;
+        MakeFile(harness.local("up.bin"), 5000);
+        Frm_Main& w =
+            StartWindow(harness, address, server->user(), server->password(), "KeepAlive=0\n");
+        QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
+        QVERIFY(w.connected());
+        if (action == ServerGone) {
+            server.reset();
+        } else {
+            QTest::qWait(2000);
+        }
+        const int before = Log(w)->count();
+        if (action == Upload) {
+            ClickItem(View(w, kLocalPane), "up.bin");
+            QTest::mouseClick(TransferButton(w, 0), Qt::LeftButton);
+            QCOMPARE(Log(w)->lines().mid(before).filter(QStringLiteral("完了")),
+                     QStringList{QStringLiteral("アップロード完了")});
+        } else {
+            View(w, kHostPane)->currentView()->setFocus();
+            QTest::keyClick(View(w, kHostPane)->currentView(), Qt::Key_F5);
+        }
+        const QStringList log = Log(w)->lines().mid(before);
+        QCOMPARE(log.count(kReconnected), 1);
+        if (action == ServerGone) {
+            QCOMPARE(messages.texts, QStringList{QString::fromStdString(address) +
+                                                 QStringLiteral(" へ接続出来ませんでした")});
+            QVERIFY(!w.connected() && ConnectButton(w)->text() == QStringLiteral("接続"));
+        } else {
+            QVERIFY2(messages.texts.isEmpty(), qPrintable(messages.texts.join('\n')));
+            QVERIFY(w.connected());
+            const QStringList names = PaneNames(View(w, kHostPane));
+            QVERIFY(names.contains("hello.txt") && names.contains("up.bin") == (action == Upload));
+        }
+    }
+}
+
+QTEST_MAIN(HoldTest)
+#include "tst_hold.moc"
