@@ -192,7 +192,7 @@ TEST_F(HostileTest, Ipv6Loopback) {
     ASSERT_TRUE(login());
     EXPECT_EQ(names("/wide/a/*.txt"), (std::vector<std::string>{"f1.txt", "f2.txt"}));
     std::string bytes;
-    EXPECT_TRUE(download("hello.txt", false, &bytes));
+    EXPECT_TRUE(download("/hello.txt", false, &bytes));
     EXPECT_EQ(bytes, "hello\r\nworld\r\n");
 }
 
