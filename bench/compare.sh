@@ -644,6 +644,18 @@ for c in "${CLIENTS[@]}"; do
     fi
 done
 
+# Runs workload W of client C once (its output to OUT) and prints what vsftpd logged meanwhile;
+# the client's exit status is the function's.
+logged_run() {
+    local before rc=0
+    reset_targets
+    before=$(wc -l <"$RUN_DIR/vsftpd.log")
+    timeout "$TIMEOUT_S" bash -c "$(client_script "$1" "$2")" >"$3" 2>&1 || rc=$?
+    sleep 0.3 # let the server finish writing its last lines
+    tail -n +"$((before + 1))" "$RUN_DIR/vsftpd.log"
+    return "$rc"
+}
+
 # Control-connection commands per file, counted from vsftpd's protocol log.
 stop_vsftpd
 part_on loopback && say "counting control-connection commands (protocol log on)" && start_vsftpd 1
@@ -651,15 +663,11 @@ for w in tree_down tree_up; do
     part_on loopback || break
     for c in "${CLIENTS[@]}"; do
         has_cmd "$w" "$c" || continue
-        reset_targets
-        before=$(wc -l <"$RUN_DIR/vsftpd.log")
         rc=0
-        timeout "$TIMEOUT_S" bash -c "$(client_script "$w" "$c")" \
-            >"$LOGS/count-$w-$c.out" 2>&1 || rc=$?
-        sleep 0.3 # let the server finish writing its last lines
-        verbs=$(tail -n +"$((before + 1))" "$RUN_DIR/vsftpd.log" | sed -n 's/.*FTP command: Client "[^"]*", "\([A-Za-z]*\).*/\1/p' |
+        log="$(logged_run "$w" "$c" "$LOGS/count-$w-$c.out")" || rc=$?
+        verbs=$(sed -n 's/.*FTP command: Client "[^"]*", "\([A-Za-z]*\).*/\1/p' <<<"$log" |
             tr '[:lower:]' '[:upper:]' | sort | uniq -c | sort -rn | awk '{printf "%s%s=%s", (NR > 1 ? "," : ""), $2, $1}')
-        total=$(tail -n +"$((before + 1))" "$RUN_DIR/vsftpd.log" | grep -c 'FTP command:' || true)
+        total=$(grep -c 'FTP command:' <<<"$log" || true)
         ok=ok
         [ "$rc" -eq 0 ] || ok=fail
         printf '%s\t%s\t%s\t%s\t%s\n' "$w" "$c" "$total" "$ok" "$verbs" >>"$COUNTS"
@@ -683,13 +691,8 @@ if part_on ftps; then
     for w in ftps_tree_down ftps_tree_up; do
         for c in oxlip curl lftp; do
             has_cmd "$w" "$c" || continue
-            reset_targets
-            before=$(wc -l <"$RUN_DIR/vsftpd.log")
             rc=0
-            timeout "$TIMEOUT_S" bash -c "$(client_script "$w" "$c")" \
-                >"$LOGS/handshakes-$w-$c.out" 2>&1 || rc=$?
-            sleep 0.3 # let the server finish writing its last lines
-            log="$(tail -n +"$((before + 1))" "$RUN_DIR/vsftpd.log")"
+            log="$(logged_run "$w" "$c" "$LOGS/handshakes-$w-$c.out")" || rc=$?
             full=$(grep -c 'SSL version: .*, not reused' <<<"$log" || true)
             resumed=$(grep -c 'SSL version: .*, reused' <<<"$log" || true)
             protocol=$(sed -n 's/.*"SSL version: \([^,]*\), SSL cipher: \([^,]*\),.*/\1 \2/p' <<<"$log" | awk 'NR == 1')
