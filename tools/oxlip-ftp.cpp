@@ -86,6 +86,8 @@ public:
         case LogKind::ConnectionLost:
             line = "the connection to the server was lost";
             break;
+        case LogKind::ExtraConnectionRefused:
+            return "could not open another connection, going on with fewer: " + event.subject;
         case LogKind::Cancelled:
             return "cancelled after " + event.subject + " files";
         case LogKind::Reconnected:

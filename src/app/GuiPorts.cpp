@@ -92,6 +92,9 @@ QString LogLine(const LogEvent& event) {
                QStringLiteral(" 個のファイルを転送済み）");
     case LogKind::Reconnected:
         return QStringLiteral("再接続しました。");
+    case LogKind::ExtraConnectionRefused:
+        return QStringLiteral("追加の接続ができないため、接続済みの接続で転送を続けます・・・・") +
+               subject;
     case LogKind::DataFellBack:
         return QStringLiteral("EPSV のデータ接続ができないため、PASV で接続します。");
     case LogKind::FinalReplyLost:

@@ -1,5 +1,7 @@
 #include "ftp/Transfer.h"
 
+#include "ftp/ConnectionPool.h"
+
 #include "ftp/Partial.h"
 #include "ftp/RemoteDir.h"
 #include "ftp/RemoteOps.h"
@@ -14,6 +16,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <future>
+#include <memory>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -413,8 +416,57 @@ Status CancelledStatus() {
     return Status::Fail(ErrorKind::Cancelled, 0, "cancelled");
 }
 
+// After a file of a tree failed on another connection: a link there is skipped as the walk
+// does (the folder is listed again with links shown); anything else is the failure.
+Status SkipFailedLink(FtpClient* hFtp, const std::string& host, const std::string& name,
+                      Status received, TreeTally& tally) {
+    if (received.kind == ErrorKind::Cancelled || !hFtp->isOpen()) {
+        return received;
+    }
+    WalkFolder listing;
+    if (!ListWalkFolder(hFtp, host, listing) ||
+        (!listing.linksShown && !MarkLinks(hFtp, host, listing))) {
+        return FailureOf(*hFtp);
+    }
+    const auto entry = std::find_if(listing.entries.begin(), listing.entries.end(),
+                                    [&](const DirEntry& e) { return e.name == name; });
+    if (entry == listing.entries.end() || !entry->link ||
+        !SkipHostLink(hFtp, host + name, tally.complete)) {
+        return received;
+    }
+    return Status::Ok();
+}
+
+// A tree's file handed to the pool's next free connection.
+void ReceiveOnPool(ConnectionPool& pool, FtpClient* hFtp, const std::string& host,
+                   const std::string& local, const DirEntry& entry, TransferMode type,
+                   ReceivedBatch& batch, TreeTally& tally) {
+    const std::optional<uint64_t> listed =
+        entry.link ? std::nullopt : std::optional<uint64_t>(entry.size);
+    auto file = std::make_shared<ReceivedFile>();
+    pool.submit(
+        [=, name = entry.name](FtpClient* client) {
+            if (CancelRequested(client->ports())) {
+                return CancelledStatus();
+            }
+            return ReceiveToTemp(client, host + name, local + name, type, listed, *file);
+        },
+        [=, &batch, &tally, name = entry.name](Status received) {
+            if (!received) {
+                return SkipFailedLink(hFtp, host, name, std::move(received), tally);
+            }
+            if (!batch.add(std::move(*file))) {
+                return Status::Fail(ErrorKind::LocalIo);
+            }
+            ++tally.files;
+            return Status::Ok();
+        });
+}
+
+// With a pool, files are handed out and the walk stops handing them at the first failure.
 Status DownloadTree(FtpClient* hFtp, const std::string& hostFolder, const std::string& localFolder,
-                    TransferMode type, int depth, ReceivedBatch& batch, TreeTally& tally) {
+                    TransferMode type, int depth, ReceivedBatch& batch, TreeTally& tally,
+                    ConnectionPool* pool) {
     if (depth > kMaxTreeDepth) {
         return Status::Fail(ErrorKind::TooDeep);
     }
@@ -445,6 +497,13 @@ Status DownloadTree(FtpClient* hFtp, const std::string& hostFolder, const std::s
         }
         if (CancelRequested(ports)) {
             return CancelledStatus();
+        }
+        if (pool) {
+            if (pool->failed()) {
+                return Status::Ok(); // the pool's failure is the result
+            }
+            ReceiveOnPool(*pool, hFtp, host, local, entry, type, batch, tally);
+            continue;
         }
         ReceivedFile file;
         // A link's listed size is the link's own; its file is looked up.
@@ -486,7 +545,7 @@ Status DownloadTree(FtpClient* hFtp, const std::string& hostFolder, const std::s
     }
     for (const std::string& name : subfolders) {
         Status status =
-            DownloadTree(hFtp, host + name, local + name, type, depth + 1, batch, tally);
+            DownloadTree(hFtp, host + name, local + name, type, depth + 1, batch, tally, pool);
         if (!status) {
             return status;
         }
@@ -522,7 +581,7 @@ bool LocalFolderReadable(const std::string& folder) {
 }
 
 Status UploadTree(FtpClient* hFtp, const std::string& localFolder, const std::string& hostFolder,
-                  TransferMode type, int depth, TreeTally& tally) {
+                  TransferMode type, int depth, TreeTally& tally, ConnectionPool* pool) {
     if (depth > kMaxTreeDepth) {
         return Status::Fail(ErrorKind::TooDeep);
     }
@@ -558,13 +617,31 @@ Status UploadTree(FtpClient* hFtp, const std::string& localFolder, const std::st
         if (CancelRequested(ports)) {
             return CancelledStatus();
         }
+        if (pool) { // the folder is on the host already: the file goes to a free connection
+            if (pool->failed()) {
+                return Status::Ok(); // the pool's failure is the result
+            }
+            pool->submit(
+                [=](FtpClient* client) {
+                    if (CancelRequested(client->ports())) {
+                        return CancelledStatus();
+                    }
+                    return SendFile(client, local + name, host + name, type);
+                },
+                [&tally](Status sent) {
+                    tally.files += sent ? 1 : 0;
+                    return sent;
+                });
+            continue;
+        }
         if (Status status = SendFile(hFtp, local + name, host + name, type); !status) {
             return status;
         }
         ++tally.files;
     }
     for (const std::string& name : subfolders) {
-        if (Status status = UploadTree(hFtp, local + name, host + name, type, depth + 1, tally);
+        if (Status status =
+                UploadTree(hFtp, local + name, host + name, type, depth + 1, tally, pool);
             !status) {
             return status;
         }
@@ -584,9 +661,19 @@ Status Completed(const SessionPorts& ports, Status status, const TreeTally& tall
     return status;
 }
 
+// The walk's own status, or the first failure of the files handed to the pool.
+Status Finished(Status walked, ConnectionPool* pool) {
+    if (!pool) {
+        return walked;
+    }
+    Status transferred = pool->finish(); // also after a failed walk: the running ones end
+    return walked ? transferred : walked;
+}
+
 // A tree download from a path from the root.
-Status DownloadFrom(FtpClient* hFtp, const std::string& hostFolder, const std::string& localFolder,
-                    TransferMode type) {
+Status DownloadFrom(Session& session, const std::string& hostFolder, const std::string& localFolder,
+                    TransferMode type, int connections) {
+    FtpClient* hFtp = session.client();
     switch (HostFolderListedAs(hFtp, hostFolder)) {
     case ListedAs::Folder:
         break;
@@ -599,7 +686,14 @@ Status DownloadFrom(FtpClient* hFtp, const std::string& hostFolder, const std::s
     // Files received so far are put in place also when a later one fails.
     ReceivedBatch batch(hFtp->ports());
     TreeTally tally;
-    Status status = DownloadTree(hFtp, hostFolder, localFolder, type, 0, batch, tally);
+    std::optional<ConnectionPool> pool;
+    if (connections > 1) {
+        pool.emplace(session, connections);
+    }
+    ConnectionPool* shared = pool ? &*pool : nullptr;
+    Status status = Finished(
+        DownloadTree(hFtp, hostFolder, localFolder, type, 0, batch, tally, shared), shared);
+    pool.reset(); // every extra connection closed
     if (!batch.commit() && status) {
         return Status::Fail(ErrorKind::LocalIo);
     }
@@ -617,23 +711,31 @@ Status UploadFile(Session& session, const std::string& localPath, const std::str
 }
 
 Status DownloadFolder(Session& session, const std::string& hostFolder,
-                      const std::string& localFolder, TransferMode type) {
+                      const std::string& localFolder, TransferMode type, int connections) {
     if (Status ready = CheckReady(session, {hostFolder}); !ready) {
         return ready;
     }
     FtpClient* hFtp = session.client();
     WalkStart start(hFtp);
-    return start.back(DownloadFrom(hFtp, start.fromRoot(hostFolder), localFolder, type));
+    return start.back(
+        DownloadFrom(session, start.fromRoot(hostFolder), localFolder, type, connections));
 }
 
 Status UploadFolder(Session& session, const std::string& localFolder, const std::string& hostFolder,
-                    TransferMode type) {
+                    TransferMode type, int connections) {
     if (Status ready = CheckReady(session, {hostFolder}); !ready) {
         return ready;
     }
     FtpClient* hFtp = session.client();
     TreeTally tally;
-    Status status = UploadTree(hFtp, localFolder, hostFolder, type, 0, tally);
+    std::optional<ConnectionPool> pool;
+    if (connections > 1) {
+        pool.emplace(session, connections);
+    }
+    ConnectionPool* shared = pool ? &*pool : nullptr;
+    Status status =
+        Finished(UploadTree(hFtp, localFolder, hostFolder, type, 0, tally, shared), shared);
+    pool.reset(); // every extra connection closed
     return Completed(hFtp->ports(), std::move(status), tally);
 }
 

@@ -21,9 +21,13 @@ Status DownloadFile(Session& session, const std::string& hostPath, const std::st
                     TransferMode type, bool resume = false);
 Status UploadFile(Session& session, const std::string& localPath, const std::string& hostPath,
                   TransferMode type, bool resume = false);
+// connections > 1: the files of the tree go to whichever of that many connections is free
+// (the session's own and more opened with its login, closed when the tree is done; a server
+// that refuses them leaves the session's own, told in the log). The folders are walked once,
+// on the session's connection; the first failure stops handing out files and is the result.
 Status DownloadFolder(Session& session, const std::string& hostFolder,
-                      const std::string& localFolder, TransferMode type);
+                      const std::string& localFolder, TransferMode type, int connections = 1);
 Status UploadFolder(Session& session, const std::string& localFolder, const std::string& hostFolder,
-                    TransferMode type);
+                    TransferMode type, int connections = 1);
 
 } // namespace oxlip

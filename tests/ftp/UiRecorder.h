@@ -27,7 +27,8 @@ inline std::string EventLine(const LogEvent& event) {
                                          "final-reply-lost",
                                          "skip unsafe",
                                          "skip failed-link",
-                                         "skip folder-link"};
+                                         "skip folder-link",
+                                         "extra-refused"};
     std::string line = kNames[static_cast<int>(event.kind)];
     for (const std::string* part : {&event.subject, &event.detail}) {
         if (!part->empty()) {

@@ -16,20 +16,22 @@
 namespace oxlip {
 
 enum class LogKind {
-    Connecting,        // subject: the server as given ("host", "host:port")
-    Connected,         // the control connection is up
-    TlsEstablished,    // the session is encrypted: subject the protocol, detail the cipher
-    TlsFellBack,       // the server offers no encryption; the session goes on in the clear
-    LoggingIn,         // the user name and password are being checked
-    LoggedIn,          // the login went through
-    ConnectionLost,    // the control connection of an open session went
-    Cancelled,         // the user stopped a tree transfer: subject the items done before
-    Reconnected,       // the lost connection was made again: subject the folder returned to
-    DataFellBack,      // EPSV data connections failed: PASV from now on
-    FinalReplyLost,    // the file arrived whole but its final reply did not: subject the file
-    UnsafeNameSkipped, // a tree transfer left out a name no path may be built from: a failure
-    FailedLinkSkipped, // a tree transfer could not transfer a link: a failure
-    FolderLinkSkipped, // a tree transfer left a link to a folder alone: no failure
+    Connecting,             // subject: the server as given ("host", "host:port")
+    Connected,              // the control connection is up
+    TlsEstablished,         // the session is encrypted: subject the protocol, detail the cipher
+    TlsFellBack,            // the server offers no encryption; the session goes on in the clear
+    LoggingIn,              // the user name and password are being checked
+    LoggedIn,               // the login went through
+    ConnectionLost,         // the control connection of an open session went
+    Cancelled,              // the user stopped a tree transfer: subject the items done before
+    Reconnected,            // the lost connection was made again: subject the folder returned to
+    DataFellBack,           // EPSV data connections failed: PASV from now on
+    FinalReplyLost,         // the file arrived whole but its final reply did not: subject the file
+    UnsafeNameSkipped,      // a tree transfer left out a name no path may be built from: a failure
+    FailedLinkSkipped,      // a tree transfer could not transfer a link: a failure
+    FolderLinkSkipped,      // a tree transfer left a link to a folder alone: no failure
+    ExtraConnectionRefused, // a tree transfer could not open one more connection and goes on
+                            // with those it has: subject the server's reply or the reason
 };
 
 struct LogEvent {

@@ -1,0 +1,70 @@
+// Tree transfers over several connections of one login.
+
+#include "ServerFixture.h"
+#include "ftp/Transfer.h"
+#include "support/TempDir.h"
+
+#include <algorithm>
+#include <sys/stat.h>
+
+namespace oxlip::test {
+namespace {
+
+constexpr int kConnections = 4;
+
+// Three folders of files of many sizes (one empty, one of several blocks): relative path and
+// bytes.
+std::vector<std::pair<std::string, std::string>> SampleTree() {
+    std::vector<std::pair<std::string, std::string>> files;
+    unsigned seed = 1;
+    for (const std::string folder : {"", "a/", "a/b/", "c/"}) {
+        for (int i = 0; i < 6; ++i) {
+            const std::size_t size = i == 0 ? 0 : (i == 5 ? 300000 : 1000 * i + seed);
+            files.emplace_back(folder + "f" + std::to_string(i) + ".bin",
+                               RandomBytes(size, ++seed));
+        }
+    }
+    return files;
+}
+
+using ParallelTest = ServerTest;
+
+TEST_P(ParallelTest, TreeBothWaysWithFourConnections) {
+    const auto tree = SampleTree();
+    for (const auto& [path, bytes] : tree) {
+        put("tree/" + path, bytes);
+    }
+    TempDir local;
+    ASSERT_TRUE(
+        DownloadFolder(session, "/tree", local.file("t"), TransferMode::Binary, kConnections));
+    for (const auto& [path, bytes] : tree) {
+        EXPECT_EQ(ReadFileBytes(local.file("t/" + path)), bytes) << path;
+    }
+    ASSERT_TRUE(UploadFolder(session, local.file("t"), "/up", TransferMode::Binary, kConnections));
+    for (const auto& [path, bytes] : tree) {
+        EXPECT_EQ(server->readFile("up/" + path), bytes) << path;
+    }
+    // Every file told once, and no connection refused.
+    const auto told = [&](const std::string& line) {
+        return std::count(ui.journal.begin(), ui.journal.end(), line);
+    };
+    for (const auto& [path, bytes] : tree) {
+        const std::string name = path.substr(path.rfind('/') + 1);
+        const int copies =
+            static_cast<int>(std::count_if(tree.begin(), tree.end(), [&](const auto& f) {
+                return f.first.substr(f.first.rfind('/') + 1) == name;
+            }));
+        EXPECT_EQ(told("item " + name + " receive"), copies) << name;
+    }
+    EXPECT_EQ(std::count_if(ui.logLines.begin(), ui.logLines.end(),
+                            [](const std::string& l) { return l.rfind("extra-refused", 0) == 0; }),
+              0);
+    // The session is usable afterwards and only its own connection remains.
+    std::vector<DirEntry> list;
+    EXPECT_TRUE(ListHostFolder(session, list, "/up/*.*"));
+}
+
+OXLIP_ON_BOTH_SERVERS(ParallelTest);
+
+} // namespace
+} // namespace oxlip::test
