@@ -187,9 +187,9 @@ Status RunTransfer(Session& client, const ToolRequest& request) {
         return UploadFile(client, from, to, request.mode, request.resume);
     }
     if (request.command == "getdir") {
-        return DownloadFolder(client, from, to, request.mode);
+        return DownloadFolder(client, from, to, request.mode, request.parallel);
     }
-    return UploadFolder(client, from, to, request.mode);
+    return UploadFolder(client, from, to, request.mode, request.parallel);
 }
 
 std::string ReplyOf(const std::string& text) {

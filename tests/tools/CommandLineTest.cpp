@@ -88,8 +88,13 @@ TEST(ToolArgs, CommandsModesAndArgumentCounts) {
     ASSERT_TRUE(request);
     EXPECT_EQ(request->caFile, "ca.pem");
     EXPECT_EQ(request->mode, TransferMode::Binary);
+    EXPECT_EQ(request->parallel, 1);
+    EXPECT_EQ(Parse({"--parallel", "4", "ftp://h/", "getdir", "a", "b"})->parallel, 4);
 
     std::string error;
+    for (const char* bad : {"0", "9", "", "x", "44"}) {
+        EXPECT_FALSE(Parse({"--parallel", bad, "ftp://h/", "getdir", "a", "b"}, &error)) << bad;
+    }
     EXPECT_FALSE(Parse({"--mode", "text", "ftp://h/", "ls"}, &error));
     EXPECT_FALSE(Parse({"--cacert"}, &error));
     EXPECT_FALSE(Parse({"--cacert", "a", "--cacert", "b", "ftp://h/", "ls"}, &error));
