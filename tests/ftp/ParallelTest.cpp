@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace oxlip::test {
 namespace {
@@ -65,6 +66,43 @@ TEST_P(ParallelTest, TreeBothWaysWithFourConnections) {
 }
 
 OXLIP_ON_BOTH_SERVERS(ParallelTest);
+
+// A server that takes one connection per address: the tree goes on over the session's own,
+// and the log tells each refused connection.
+TEST(ParallelOneConnectionTest, GoesOnWithTheSessionsOwn) {
+    if (!CanRunServer(ServerKind::Vsftpd)) {
+        GTEST_SKIP() << "no vsftpd";
+    }
+    FtpServer server(ServerKind::Vsftpd, {}, 1);
+    ASSERT_TRUE(server.ok()) << server.error();
+    for (int i = 0; i < 6; ++i) {
+        server.writeFile("f" + std::to_string(i), RandomBytes(5000 + i, i + 1));
+    }
+    UiRecorder ui;
+    Session session(ui.ports());
+    // The server's start-up probe may still hold the one connection for a moment.
+    bool open = false;
+    for (int attempt = 0; attempt < 30 && !open; ++attempt) {
+        open = OpenSession(session, "test", server.server(), server.user(), server.password()).ok();
+        if (!open) {
+            ::usleep(100 * 1000);
+        }
+    }
+    ASSERT_TRUE(open);
+    ui.logLines.clear();
+    TempDir local;
+    const Status got =
+        DownloadFolder(session, "/", local.path(), TransferMode::Binary, kConnections);
+    ASSERT_TRUE(got) << int(got.kind) << " " << got.reply << " "
+                     << ::testing::PrintToString(ui.logLines);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(ReadFileBytes(local.file("f" + std::to_string(i))), RandomBytes(5000 + i, i + 1));
+    }
+    EXPECT_EQ(std::count_if(ui.logLines.begin(), ui.logLines.end(),
+                            [](const std::string& l) { return l.rfind("extra-refused", 0) == 0; }),
+              kConnections - 1);
+    CloseSession(session);
+}
 
 } // namespace
 } // namespace oxlip::test

@@ -296,7 +296,8 @@ void ChildProcess::stop() {
 
 // --- FtpServer -----------------------------------------------------------------------------
 
-FtpServer::FtpServer(ServerKind kind, const ServerTls& tls) : kind_(kind), tls_(tls) {
+FtpServer::FtpServer(ServerKind kind, const ServerTls& tls, int maxPerIp)
+    : kind_(kind), tls_(tls), maxPerIp_(maxPerIp) {
     std::string why;
     if (!CanRunServer(kind, &why)) {
         error_ = why;
@@ -386,7 +387,7 @@ bool FtpServer::startVsftpd() {
                 << TlsConfig(tls_, base_.path()) << "syslog_enable=NO\n"
                 << "use_localtime=NO\n"
                 << "max_clients=0\n"
-                << "max_per_ip=0\n"
+                << "max_per_ip=" << maxPerIp_ << "\n"
                 << "idle_session_timeout=600\n"
                 << "data_connection_timeout=300\n"
                 << "ftpd_banner=oxlip test server ready.\n";

@@ -55,7 +55,8 @@ struct ServerTls {
 
 class FtpServer {
 public:
-    explicit FtpServer(ServerKind kind, const ServerTls& tls = {});
+    // maxPerIp: vsftpd takes at most that many connections from one address (0: any number).
+    explicit FtpServer(ServerKind kind, const ServerTls& tls = {}, int maxPerIp = 0);
     ~FtpServer();
     FtpServer(const FtpServer&) = delete;
     FtpServer& operator=(const FtpServer&) = delete;
@@ -86,6 +87,7 @@ private:
 
     ServerKind kind_;
     ServerTls tls_;
+    int maxPerIp_ = 0;
     bool ok_ = false;
     std::string error_;
     uint16_t port_ = 0;
