@@ -1,10 +1,12 @@
 // Tree transfers over several connections of one login.
 
+#include "HostileFixture.h"
 #include "ServerFixture.h"
 #include "ftp/Transfer.h"
 #include "support/TempDir.h"
 
 #include <algorithm>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -101,6 +103,36 @@ TEST(ParallelOneConnectionTest, GoesOnWithTheSessionsOwn) {
     EXPECT_EQ(std::count_if(ui.logLines.begin(), ui.logLines.end(),
                             [](const std::string& l) { return l.rfind("extra-refused", 0) == 0; }),
               kConnections - 1);
+    CloseSession(session);
+}
+
+// A file that comes short in the middle of the tree ("/cut": a.bin, short.bin, z.bin): the
+// tree fails, nothing of the short file is left (not even its hidden part), and every extra
+// connection says QUIT when the tree is done.
+TEST_F(HostileTest, ParallelTreeFailureInTheMiddle) {
+    start("");
+    SessionPorts ports{&ui, nullptr};
+    session.setPorts(ports);
+    ASSERT_TRUE(OpenSession(session, "t", server->server(), HostileServer::user(),
+                            HostileServer::password()));
+    server->clearLog();
+    const std::string into = local.file("cut");
+    EXPECT_FALSE(DownloadFolder(session, "/cut", into, TransferMode::Binary, kConnections));
+    std::vector<std::string> left;
+    if (DIR* dir = ::opendir(into.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            if (entry->d_name[0] != '.' || std::string(entry->d_name).size() > 2) {
+                left.push_back(entry->d_name);
+            }
+        }
+        ::closedir(dir);
+    }
+    for (const std::string& name : left) {
+        EXPECT_TRUE(name == "a.bin" || name == "z.bin") << name;
+    }
+    const auto commands = server->commands();
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "QUIT"), kConnections - 1);
+    EXPECT_TRUE(stillUsable());
     CloseSession(session);
 }
 
