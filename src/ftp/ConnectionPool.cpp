@@ -75,7 +75,6 @@ ConnectionPool::ConnectionPool(Session& session, int connections)
     SessionPorts relayed = mainPorts_;
     relayed.sink = relay_.get();
     session.client()->setPorts(relayed);
-    alive_ = connections - 1;
     for (int i = 1; i < connections; ++i) {
         workers_.emplace_back([this] { work(); });
     }
@@ -88,6 +87,18 @@ ConnectionPool::~ConnectionPool() {
         closing_ = true;
     }
     ready_.notify_all();
+    // A worker may still be logging in: the session's thread keeps pumping meanwhile.
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            if (exited_ == workers_.size() ||
+                ready_.wait_for(lock, kWaitStep, [this] { return exited_ == workers_.size(); })) {
+                break;
+            }
+        }
+        forward();
+        Pump(mainPorts_);
+    }
     for (std::thread& worker : workers_) {
         worker.join();
     }
@@ -106,8 +117,8 @@ void ConnectionPool::work() {
     sink.quiet = false;
     if (!opened) {
         std::lock_guard<std::mutex> lock(mutex_);
-        --alive_;
         events_.push_back(LogEvent{LogKind::ExtraConnectionRefused, opened.reply, {}});
+        ++exited_;
         ready_.notify_all();
         return;
     }
@@ -132,6 +143,9 @@ void ConnectionPool::work() {
         ready_.notify_all();
     }
     CloseSession(session);
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++exited_;
+    ready_.notify_all();
 }
 
 void ConnectionPool::forward() {

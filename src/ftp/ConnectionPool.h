@@ -64,7 +64,7 @@ private:
     std::vector<Finished> finished_;
     std::vector<std::variant<LogEvent, ProgressEvent>> events_; // the workers' events
     int running_ = 0;
-    int alive_ = 0; // workers still able to take files
+    std::size_t exited_ = 0; // workers that have ended
     bool closing_ = false;
     Status failure_ = Status::Ok();
     std::vector<std::thread> workers_;
