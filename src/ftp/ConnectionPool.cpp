@@ -30,7 +30,9 @@ public:
         }
     }
     void pump() override {
-        pool_.forward();
+        if (!pool_.ownFile_) { // a file of the main connection keeps its events together
+            pool_.forward();
+        }
         if (inner_) {
             inner_->pump();
         }
@@ -43,25 +45,31 @@ private:
 
 namespace {
 
-// A worker connection's sink: its events are queued, its pump does nothing (the session's
-// thread pumps). The login's own lines are not told: the session is logged in already.
+// A worker connection's sink: a file's events are kept until it is done and then queued
+// together, so that each file's lines and progress stay together; its pump does nothing (the
+// session's thread pumps). The login's own lines are not told: the session is logged in.
 class QueueSink : public EventSink {
 public:
-    QueueSink(std::mutex& mutex, std::vector<QueuedEvent>& queue) : mutex_(mutex), queue_(queue) {}
+    explicit QueueSink(std::vector<QueuedEvent>& queue) : queue_(queue) {}
     void log(const LogEvent& event) override { push(event); }
     void progress(const ProgressEvent& event) override { push(event); }
     void pump() override {}
+    // The file's events to the queue (the caller holds the mutex).
+    void flush() {
+        queue_.insert(queue_.end(), std::make_move_iterator(held_.begin()),
+                      std::make_move_iterator(held_.end()));
+        held_.clear();
+    }
     bool quiet = true;
 
 private:
     void push(QueuedEvent event) {
         if (!quiet) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            queue_.push_back(std::move(event));
+            held_.push_back(std::move(event));
         }
     }
-    std::mutex& mutex_;
     std::vector<QueuedEvent>& queue_;
+    std::vector<QueuedEvent> held_;
 };
 
 } // namespace
@@ -109,7 +117,7 @@ ConnectionPool::~ConnectionPool() {
 }
 
 void ConnectionPool::work() {
-    QueueSink sink(mutex_, events_);
+    QueueSink sink(events_);
     Session session(SessionPorts{&sink, mainPorts_.asciiExtensions, mainPorts_.cancel});
     SessionLogin login = session_.login();
     login.options.tls.judge = nullptr; // no question from a worker: pinned or verified only
@@ -138,6 +146,7 @@ void ConnectionPool::work() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             --running_;
+            sink.flush();
             finished_.push_back(Finished{std::move(task.done), std::move(status)});
         }
         ready_.notify_all();
@@ -210,7 +219,9 @@ Status ConnectionPool::finish() {
             }
         }
         if (task.job) {
+            ownFile_ = true;
             Status status = task.job(session_.client());
+            ownFile_ = false;
             fail(task.done(std::move(status)));
         } else {
             Pump(mainPorts_);

@@ -66,6 +66,7 @@ private:
     int running_ = 0;
     std::size_t exited_ = 0; // workers that have ended
     bool closing_ = false;
+    bool ownFile_ = false; // the main connection moves a file (the session's thread only)
     Status failure_ = Status::Ok();
     std::vector<std::thread> workers_;
 };
