@@ -115,6 +115,7 @@ TEST_F(HostileTest, ParallelTreeFailureInTheMiddle) {
     session.setPorts(ports);
     ASSERT_TRUE(OpenSession(session, "t", server->server(), HostileServer::user(),
                             HostileServer::password()));
+    client = session.client(); // the fixture's engine was replaced by the session's own
     server->clearLog();
     const std::string into = local.file("cut");
     EXPECT_FALSE(DownloadFolder(session, "/cut", into, TransferMode::Binary, kConnections));
