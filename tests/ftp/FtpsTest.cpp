@@ -3,6 +3,7 @@
 
 #include "HostileFixture.h"
 #include "UiRecorder.h"
+#include "ftp/RemoteOps.h"
 #include "ftp/Session.h"
 #include "ftp/Transfer.h"
 #include "settings/TrustStore.h"
@@ -45,7 +46,7 @@ struct TlsCase {
 
 class FtpsServerTest : public ::testing::TestWithParam<TlsCase> {};
 
-TEST_P(FtpsServerTest, ListsAndMovesFilesIntact) {
+TEST_P(FtpsServerTest, ListsAndMovesFilesAndTreesIntact) {
     const TlsCase c = GetParam();
     std::string why;
     if (!CanRunServer(c.kind, &why)) {
@@ -80,11 +81,16 @@ TEST_P(FtpsServerTest, ListsAndMovesFilesIntact) {
 
     TempDir local;
     const TransferMode binary = TransferMode::Binary;
-    // Files both ways (trees are made of the same transfers; they are checked in the clear).
+    // Files and a tree both ways, a permission change, a rename and a delete, all encrypted.
     ASSERT_TRUE(DownloadFile(session, "/t/big.bin", local.file("big.bin"), binary));
     EXPECT_TRUE(ReadFileBytes(local.file("big.bin")) == big);
     ASSERT_TRUE(UploadFile(session, local.file("big.bin"), "/up.bin", binary));
     EXPECT_TRUE(server.readFile("up.bin") == big) << client->lastReplyText();
+    ASSERT_TRUE(DownloadFolder(session, "/t/", local.file("tree/"), binary));
+    EXPECT_TRUE(ReadFileBytes(local.file("tree/big.bin")) == big);
+    ASSERT_TRUE(UploadFolder(session, local.file("tree/"), "/back/", binary));
+    EXPECT_TRUE(server.readFile("back/big.bin") == big);
+    EXPECT_TRUE(SendFtpCommand(session, "SITE CHMOD 640 /up.bin"));
     EXPECT_TRUE(client->rename("/up.bin", "/moved.bin"));
     EXPECT_TRUE(client->deleteFile("/moved.bin"));
     CloseSession(session);
