@@ -170,7 +170,7 @@ Frm_Main::Frm_Main(Settings& settings, QWidget* parent)
                  [this] {
                      BusyGuard busy(*this);
                      // A connection found lost is taken up by the next command.
-                     (void)SendNoop(session_);
+                     (void)KeepAlive(session_);
                  }),
       placement_(std::make_unique<Placement>(this)) {
     ui::InstallJapaneseFontSubstitutes();

@@ -25,8 +25,4 @@ void KeepAliveTimer::restart() {
     }
 }
 
-Status SendNoop(Session& session) {
-    return KeepAlive(session);
-}
-
 } // namespace oxlip

@@ -29,7 +29,4 @@ private:
     std::function<void()> send_;
 };
 
-// One NOOP on the session: its reply, or why it failed.
-Status SendNoop(Session& session);
-
 } // namespace oxlip

@@ -336,6 +336,18 @@ private:
     std::vector<ReceivedFile> files_;
 };
 
+// The extra connections of a tree transfer: none for one connection.
+struct TreePool {
+    TreePool(Session& session, int connections) {
+        if (connections > 1) {
+            pool.emplace(session, connections);
+        }
+    }
+    ConnectionPool* get() { return pool ? &*pool : nullptr; }
+    void reset() { pool.reset(); } // every extra connection closed
+    std::optional<ConnectionPool> pool;
+};
+
 } // namespace
 
 Status DownloadFile(Session& session, const std::string& hostPath, const std::string& localPath,
@@ -686,11 +698,8 @@ Status DownloadFrom(Session& session, const std::string& hostFolder, const std::
     // Files received so far are put in place also when a later one fails.
     ReceivedBatch batch(hFtp->ports());
     TreeTally tally;
-    std::optional<ConnectionPool> pool;
-    if (connections > 1) {
-        pool.emplace(session, connections);
-    }
-    ConnectionPool* shared = pool ? &*pool : nullptr;
+    TreePool pool(session, connections);
+    ConnectionPool* shared = pool.get();
     Status status = Finished(
         DownloadTree(hFtp, hostFolder, localFolder, type, 0, batch, tally, shared), shared);
     pool.reset(); // every extra connection closed
@@ -728,11 +737,8 @@ Status UploadFolder(Session& session, const std::string& localFolder, const std:
     }
     FtpClient* hFtp = session.client();
     TreeTally tally;
-    std::optional<ConnectionPool> pool;
-    if (connections > 1) {
-        pool.emplace(session, connections);
-    }
-    ConnectionPool* shared = pool ? &*pool : nullptr;
+    TreePool pool(session, connections);
+    ConnectionPool* shared = pool.get();
     Status status =
         Finished(UploadTree(hFtp, localFolder, hostFolder, type, 0, tally, shared), shared);
     pool.reset(); // every extra connection closed
