@@ -196,8 +196,26 @@ std::string ReplyOf(const std::string& text) {
     return text.empty() ? "" : ": " + text;
 }
 
+// The server's reply, or what went wrong on this side (a local failure is never worded by the
+// server's last reply, which may well be a success).
 std::string ReplyOf(const Status& status) {
-    return ReplyOf(status.reply);
+    if (!status.reply.empty() && status.kind != ErrorKind::LocalIo) {
+        return ReplyOf(status.reply);
+    }
+    switch (status.kind) {
+    case ErrorKind::LocalIo:
+        return ": a local file or folder could not be read, written or made";
+    case ErrorKind::Unsafe:
+        return ": a name is not safe to send to the server";
+    case ErrorKind::TooDeep:
+        return ": the tree is nested too deeply";
+    case ErrorKind::Incomplete:
+        return ": entries were left out (see above)";
+    case ErrorKind::ConnectionLost:
+        return ": the connection was lost";
+    default:
+        return "";
+    }
 }
 
 // The arguments that name host paths.
