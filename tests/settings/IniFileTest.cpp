@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <optional>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using oxlip::test::Crlf;
@@ -192,20 +191,16 @@ TEST(IniAtomicRewrite, KeepsPermissionBitsAndLinks) {
     EXPECT_EQ(ReadFileBytes(real), Crlf("[A]|k=2"));
 }
 
-// Runs fn in a child process whose files may not grow beyond limit bytes and returns its
-// result, so the limit never reaches the test process.
-bool RunWithFileSizeLimit(rlim_t limit, bool (*fn)(const std::string&), const std::string& arg) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
+// Whether the write succeeds in a child process whose files may not grow beyond limit bytes
+// (the limit never reaches the test process).
+bool WritesWithFileSizeLimit(rlim_t limit, const std::string& path) {
+    const auto limited = [limit] {
         std::signal(SIGXFSZ, SIG_IGN);
         const rlimit rl{limit, limit};
-        ::setrlimit(RLIMIT_FSIZE, &rl);
-        ::_exit(fn(arg) ? 0 : 1);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status));
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        return ::setrlimit(RLIMIT_FSIZE, &rl) == 0;
+    };
+    return oxlip::test::RunInChild(
+               limited, [&] { return oxlip::WriteIniValue(path, "Oxlip", "U", "v") ? 1 : 2; }) == 1;
 }
 
 TEST(IniAtomicRewrite, OldFileStaysWholeWhenTheNewOneCannotBeWritten) {
@@ -218,13 +213,10 @@ TEST(IniAtomicRewrite, OldFileStaysWholeWhenTheNewOneCannotBeWritten) {
     WriteFileBytes(path, old);
 
     // A full disk: the new content outgrows what the process may write.
-    const auto write = [](const std::string& p) {
-        return oxlip::WriteIniValue(p, "Oxlip", "U", "v");
-    };
-    EXPECT_FALSE(RunWithFileSizeLimit(1024, write, path));
+    EXPECT_FALSE(WritesWithFileSizeLimit(1024, path));
     EXPECT_EQ(ReadFileBytes(path), old);
     EXPECT_TRUE(StrayFiles(dir.path(), "Ftp.ini").empty());
-    EXPECT_TRUE(RunWithFileSizeLimit(1 << 20, write, path));
+    EXPECT_TRUE(WritesWithFileSizeLimit(1 << 20, path));
     EXPECT_NE(ReadFileBytes(path), old);
 
     // No temporary file can be made: the longest name the folder allows leaves no room for

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <tuple>
 
 using oxlip::Settings;
 using oxlip::test::Crlf;
@@ -205,46 +206,30 @@ TEST(SettingsProfiles, RoundTripInKeyOrderWithPrivateFile) {
     }
 }
 
-TEST(SettingsProfiles, OutOfRangeTransferModeAndMissingKeys) {
-    const std::pair<const char*, int> cases[] = {
-        {"TransMode=-1", -1}, {"TransMode=2", 2},   {"TransMode=3", 0},
-        {"TransMode=-2", 0},  {"TransMode=1.0", 0}, {"TransMode=x", 0},
-    };
-    TempDir dir;
-    Settings s(dir.path());
-    for (const auto& [line, mode] : cases) {
-        WriteFileBytes(s.userIniPath(), Crlf(std::string("[P]|Server=h|") + line));
-        s.profile = oxlip::ConnectionProfile{};
-        s.profile.ProfileName = "P";
-        s.profile.TransMode = 7;
-        s.LoadProfile();
-        EXPECT_EQ(Fields(s.profile), "P|h|||||" + std::to_string(mode) + "|||" + kDefaultOptions)
-            << line;
-    }
-}
-
-TEST(SettingsProfiles, ConnectionOptionsReadWithDefaults) {
-    // Every option is read anew: a profile loaded over another never keeps its options.
-    const std::pair<const char*, const char*> cases[] = {
-        {"", "0|0|1|0|60 port 21"},
-        {"|Encryption=2", "2|0|1|0|60 port 990"},
-        {"|Encryption=2|Port=2990", "2|2990|1|0|60 port 2990"},
-        {"|Encryption=3|Port=21|Passive=False", "3|21|0|0|60 port 21"},
-        {"|Encryption=1|Passive=0|NameEncoding=3|KeepAlive=0", "1|0|0|3|0 port 21"},
-        {"|Passive=true|NameEncoding=1|KeepAlive=86400|Port=65535", "0|65535|1|1|86400 port 65535"},
-        {"|Encryption=4|Port=65536|NameEncoding=-1|KeepAlive=86401", kDefaultOptions.c_str()},
-        {"|Encryption=x|Port=0|Passive=maybe|NameEncoding=1.0|KeepAlive=-5",
+TEST(SettingsProfiles, KeysReadWithDefaults) {
+    // Every key is read anew: a profile loaded over another keeps nothing of it.
+    const std::tuple<const char*, int, const char*> cases[] = {
+        {"", 0, "0|0|1|0|60 port 21"},
+        {"|TransMode=-1|Encryption=2", -1, "2|0|1|0|60 port 990"},
+        {"|TransMode=2|Encryption=2|Port=2990", 2, "2|2990|1|0|60 port 2990"},
+        {"|TransMode=3|Encryption=3|Port=21|Passive=False", 0, "3|21|0|0|60 port 21"},
+        {"|TransMode=-2|Encryption=1|Passive=0|NameEncoding=3|KeepAlive=0", 0, "1|0|0|3|0 port 21"},
+        {"|TransMode=1.0|Passive=true|NameEncoding=1|KeepAlive=86400|Port=65535", 0,
+         "0|65535|1|1|86400 port 65535"},
+        {"|TransMode=x|Encryption=4|Port=65536|NameEncoding=-1|KeepAlive=86401", 0,
          kDefaultOptions.c_str()},
-        {"|Encryption=|Port=|Passive=|NameEncoding=|KeepAlive=", kDefaultOptions.c_str()},
+        {"|Encryption=x|Port=0|Passive=maybe|NameEncoding=1.0|KeepAlive=-5", 0,
+         kDefaultOptions.c_str()},
+        {"|Encryption=|Port=|Passive=|NameEncoding=|KeepAlive=", 0, kDefaultOptions.c_str()},
     };
     TempDir dir;
     Settings s(dir.path());
-    for (const auto& [keys, options] : cases) {
+    for (const auto& [keys, mode, options] : cases) {
         WriteFileBytes(s.userIniPath(), Crlf(std::string("[P]|Server=h") + keys));
         s.profile = SampleProfile();
         s.profile.ProfileName = "P";
         s.LoadProfile();
-        EXPECT_EQ(Options(s.profile), options) << keys;
+        EXPECT_EQ(Fields(s.profile), "P|h|||||" + std::to_string(mode) + "|||" + options) << keys;
     }
 }
 
