@@ -37,7 +37,6 @@ public:
     // One line of standard output (without its end), waited for up to timeoutMs.
     bool readLine(std::string& line, int timeoutMs);
     void stop();
-    bool running() const { return pid_ > 0; }
 
 private:
     pid_t pid_ = -1;
