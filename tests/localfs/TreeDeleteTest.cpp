@@ -26,22 +26,14 @@ void MakeTree(const std::string& top) {
     WriteFileBytes(top + "/..more/e", "e");
 }
 
-// Folders top/d/d/... `depth` levels below top, a file "f" in each.
-void MakeChain(const std::string& top, int depth) {
+// Folders top/d/d/... `depth` levels below top, a file "f" in each; the deepest folder.
+std::string MakeChain(const std::string& top, int depth) {
     std::string path = top;
     for (int i = 0; i <= depth; ++i, path += "/d") {
         MakeFolder(path);
         WriteFileBytes(path + "/f", "x");
     }
-}
-
-// How many levels of a chain still hold their file.
-int FilesLeftInChain(const std::string& top) {
-    int left = 0;
-    for (std::string path = top; Exists(path + "/f"); path += "/d") {
-        ++left;
-    }
-    return left;
+    return path.substr(0, path.size() - 2);
 }
 
 } // namespace
@@ -117,10 +109,11 @@ TEST(DeleteLocalFolder, DeepTreesWithinTheLimitGoDeeperOnesAreRefusedBeforeAnyth
     EXPECT_TRUE(DeleteLocalFolder(dir.file("deep")));
     EXPECT_FALSE(Exists(dir.file("deep")));
 
-    MakeChain(dir.file("deeper"), 65);
+    const std::string deepest = MakeChain(dir.file("deeper"), 65);
     MakeTree(dir.file("deeper/beside"));
     EXPECT_FALSE(DeleteLocalFolder(dir.file("deeper")));
-    EXPECT_EQ(FilesLeftInChain(dir.file("deeper")), 66);
+    EXPECT_TRUE(Exists(deepest + "/f"));
+    EXPECT_TRUE(Exists(dir.file("deeper/f")));
     EXPECT_EQ(ReadFileBytes(dir.file("deeper/beside/sub/deeper/c")), "c");
 }
 
