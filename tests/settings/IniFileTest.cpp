@@ -36,7 +36,14 @@ struct ReadCase {
     const char* expected;
 };
 
-TEST(IniRead, FindsValuesByExactHeaderAndKeyPrefix) {
+// A settings file in a fresh folder.
+class IniFile : public ::testing::Test {
+protected:
+    TempDir dir;
+    const std::string path = dir.file("Ftp.ini");
+};
+
+TEST_F(IniFile, ReadFindsValuesByExactHeaderAndKeyPrefix) {
     const ReadCase cases[] = {
         {"empty value is a value", Crlf("[S]|K="), "S", "K", ""},
         {"later '=' belong to the value", Crlf("[S]|Dir=/a=b"), "S", "Dir", "/a=b"},
@@ -61,8 +68,6 @@ TEST(IniRead, FindsValuesByExactHeaderAndKeyPrefix) {
         // As a whole these bytes are valid CP932 too, which would garble the UTF-8 header.
         {"UTF-8 file with a CP932 line", "[日本]\r\nDir=/\x83\x65\r\n", "日本", "Dir", "/テ"},
     };
-    TempDir dir;
-    const std::string path = dir.file("t.ini");
     for (const auto& c : cases) {
         WriteFileBytes(path, c.file);
         EXPECT_EQ(oxlip::ReadIniValue(path, c.section, c.key, "dflt"), c.expected) << c.name;
@@ -79,7 +84,7 @@ struct WriteCase {
     const char* after; // lines separated by '|'
 };
 
-TEST(IniWrite, RewritesAsTheLineRulesSay) {
+TEST_F(IniFile, WriteRewritesAsTheLineRulesSay) {
     const WriteCase cases[] = {
         {"missing file", std::nullopt, "S", "K", "V", "[S]|K=V"},
         {"empty file", "", "S", "K", "V", "|[S]|K=V"},
@@ -98,8 +103,6 @@ TEST(IniWrite, RewritesAsTheLineRulesSay) {
         {"bytes pass through", Crlf("[A]|t=\x01\t\x7f x"), "A", "u", "\xe2\x82\xac",
          "[A]|t=\x01\t\x7f x|u=\xe2\x82\xac"},
     };
-    TempDir dir;
-    const std::string path = dir.file("t.ini");
     for (const auto& c : cases) {
         std::filesystem::remove(path);
         if (c.before) {
@@ -109,18 +112,16 @@ TEST(IniWrite, RewritesAsTheLineRulesSay) {
         EXPECT_EQ(ReadFileBytes(path), Crlf(c.after)) << c.name;
         EXPECT_EQ(oxlip::ReadIniValue(path, c.section, c.key, "dflt"), c.value) << c.name;
     }
-    EXPECT_TRUE(StrayFiles(dir.path(), "t.ini").empty());
+    EXPECT_TRUE(StrayFiles(dir.path(), "Ftp.ini").empty());
 }
 
-TEST(IniDelete, DropsEveryOccurrenceWithItsLines) {
+TEST_F(IniFile, DeleteDropsEveryOccurrenceWithItsLines) {
     const std::pair<std::string, std::string> cases[] = {
         {Crlf("[A]|x=1||[B]|y=2"), Crlf("[B]|y=2")},
         {Crlf("top|[A]|x=1|[B]|y=2|[A]|z=3|; c"), Crlf("top|[B]|y=2")},
         {"[B]\ny=2", "[B]\ny=2"}, // absent: nothing changes, nothing is written
         {Crlf("[A]|x=1"), ""},    // the only section: an empty file
     };
-    TempDir dir;
-    const std::string path = dir.file("t.ini");
     for (const auto& [before, after] : cases) {
         WriteFileBytes(path, before);
         EXPECT_TRUE(oxlip::DeleteIniSection(path, "A")) << before;
@@ -131,11 +132,9 @@ TEST(IniDelete, DropsEveryOccurrenceWithItsLines) {
     EXPECT_FALSE(std::filesystem::exists(missing));
 }
 
-TEST(IniDocument, ChangesSavedOnce) {
+TEST_F(IniFile, DocumentChangesSavedOnce) {
     // Several changes to one document reach the disk in one save, with the line rules of the
     // single calls: a section deleted, one added to the emptied file, a value's line breaks.
-    TempDir dir;
-    const std::string path = dir.file("a.ini");
     WriteFileBytes(path, Crlf("[X]|k=1"));
     oxlip::IniDocument doc;
     ASSERT_EQ(doc.load(path), oxlip::IniDocument::LoadResult::Loaded);
@@ -148,18 +147,14 @@ TEST(IniDocument, ChangesSavedOnce) {
     EXPECT_EQ(ReadFileBytes(path), Crlf("|[S]|K=V|L=two|lines|here|M=after"));
 }
 
-TEST(IniSections, ListedInFileOrderWithDuplicates) {
-    TempDir dir;
-    const std::string path = dir.file("User.ini");
+TEST_F(IniFile, SectionsListedInFileOrderWithDuplicates) {
     EXPECT_TRUE(oxlip::ListIniSections(path).empty());
     WriteFileBytes(path, "[A]\r\nx=1\n[B]\r[A]\r\n[]\r\n [C]\r\n[ D ]\r\n[\x83\x65]");
     const std::vector<std::string> expected = {"A", "B", "A", "", " D ", "テ"};
     EXPECT_EQ(oxlip::ListIniSections(path), expected);
 }
 
-TEST(IniAtomicRewrite, KeepsPermissionBitsAndLinks) {
-    TempDir dir;
-    const std::string path = dir.file("Ftp.ini");
+TEST_F(IniFile, AtomicRewriteKeepsPermissionBitsAndLinks) {
     WriteFileBytes(path, Crlf("[A]|k=1"));
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
     ASSERT_TRUE(oxlip::WriteIniValue(path, "A", "k", "2"));
@@ -196,9 +191,7 @@ bool WritesWithFileSizeLimit(rlim_t limit, const std::string& path) {
                limited, [&] { return oxlip::WriteIniValue(path, "Oxlip", "U", "v") ? 1 : 2; }) == 1;
 }
 
-TEST(IniAtomicRewrite, OldFileStaysWholeWhenTheNewOneCannotBeWritten) {
-    TempDir dir;
-    const std::string path = dir.file("Ftp.ini");
+TEST_F(IniFile, AtomicRewriteOldFileStaysWholeWhenTheNewOneCannotBeWritten) {
     std::string old = Crlf("[Oxlip]|User=Office|Left=1200");
     for (int i = 0; i < 100; ++i) {
         old += "Extension" + std::to_string(i) + "=HTML\r\n";
@@ -223,9 +216,7 @@ TEST(IniAtomicRewrite, OldFileStaysWholeWhenTheNewOneCannotBeWritten) {
     EXPECT_EQ(StrayFiles(dir.path(), "Ftp.ini"), std::vector<std::string>{name + ".ini"});
 }
 
-} // namespace
-
-TEST(IniEncoding, FilesKeepTheirEncodingAndUnchangedFilesAreNotWritten) {
+TEST_F(IniFile, EncodingFilesKeepTheirEncodingAndUnchangedFilesAreNotWritten) {
     const std::string cp932 = "[\x83\x65]\r\nk=1\n";         // [テ], one LF line end
     const std::string mixed = "[日本]\r\nUser=\x83\x65\r\n"; // one CP932 line in UTF-8
     const struct {
@@ -244,8 +235,6 @@ TEST(IniEncoding, FilesKeepTheirEncodingAndUnchangedFilesAreNotWritten) {
         {"CP932 that reads back as UTF-8", cp932, "テ", "u", "ﾂ　", Crlf("[テ]|k=1|u=ﾂ　"), cp932},
         {"mixed", mixed, "日本", "k", "v", Crlf("[日本]|User=テ|k=v"), mixed},
     };
-    TempDir dir;
-    const std::string path = dir.file("User.ini");
     const std::string backup = path + ".bak";
     for (const auto& c : cases) {
         std::filesystem::remove(path);
@@ -274,3 +263,5 @@ TEST(IniEncoding, FilesKeepTheirEncodingAndUnchangedFilesAreNotWritten) {
     EXPECT_EQ(oxlip::ReadIniValue(path, section, "User", "-"), "x");
     EXPECT_EQ(oxlip::ListIniSections(path), std::vector<std::string>{section});
 }
+
+} // namespace

@@ -37,9 +37,15 @@ oxlip::ConnectionProfile SampleProfile() {
     return p;
 }
 
-TEST(SettingsFiles, FirstStartWithoutFilesThenTwoExits) {
+// Settings on a fresh folder.
+class SettingsFiles : public ::testing::Test {
+protected:
     TempDir dir;
-    Settings s(dir.path());
+    Settings s{dir.path()};
+};
+using SettingsProfiles = SettingsFiles;
+
+TEST_F(SettingsFiles, FirstStartWithoutFilesThenTwoExits) {
     FakeWindow w;
     s.LoadAsciiExtensions();
     s.LoadAppSettings(&w);
@@ -79,7 +85,7 @@ TEST(SettingsFiles, FirstStartWithoutFilesThenTwoExits) {
                    kExtensions));
 }
 
-TEST(SettingsFiles, ExtensionListComesFromConsecutiveKeys) {
+TEST_F(SettingsFiles, ExtensionListComesFromConsecutiveKeys) {
     const std::pair<const char*, std::vector<std::string>> cases[] = {
         {"[Oxlip]|User=a", {}}, // no [Extension]: an emptied list
         {"[Extension]|Extension0=|Extension1=CSS", {}},
@@ -87,8 +93,6 @@ TEST(SettingsFiles, ExtensionListComesFromConsecutiveKeys) {
         {"[Extension]|Extension0=A|Extension2=C", {"A"}},             // so does a gap
         {"[Extension]|Extension1=b|Extension0=a", {"a", "b"}},
     };
-    TempDir dir;
-    Settings s(dir.path());
     for (const auto& [file, expected] : cases) {
         WriteFileBytes(s.ftpIniPath(), Crlf(file));
         s.LoadAsciiExtensions();
@@ -108,7 +112,7 @@ TEST(SettingsFiles, ExtensionListComesFromConsecutiveKeys) {
     EXPECT_EQ(s.AsciiExtensionList, (std::vector<std::string>{"PHP", "XML"}));
 }
 
-TEST(SettingsFiles, WindowAndListCachingFromFtpIni) {
+TEST_F(SettingsFiles, WindowAndListCachingFromFtpIni) {
     // Minimised opens normal, maximised keeps the default restore size; list caching is off
     // only for "False" in any case or a number that is 0.
     const std::string placed = "Left=1200|Top=900|Width=9000|Height=4000|WindowState=";
@@ -124,8 +128,6 @@ TEST(SettingsFiles, WindowAndListCachingFromFtpIni) {
         {"Left=abc|Top=|Width=12px|Height=nan", "place 0,0 10620x5790 -1 cache"},
         {"Width=-5|Height=1e99|ListCache=False", "place 0,0 10620x5790 -1 -"},
     };
-    TempDir dir;
-    Settings s(dir.path());
     for (const auto& [lines, shown] : cases) {
         WriteFileBytes(s.ftpIniPath(), Crlf("[Oxlip]|" + lines));
         FakeWindow w;
@@ -135,9 +137,7 @@ TEST(SettingsFiles, WindowAndListCachingFromFtpIni) {
     }
 }
 
-TEST(SettingsFiles, SavesReportFailureAndKeepWhatIsThere) {
-    TempDir dir;
-    Settings s(dir.path());
+TEST_F(SettingsFiles, SavesReportFailureAndKeepWhatIsThere) {
     ASSERT_TRUE(std::filesystem::create_directory(s.ftpIniPath()));
     ASSERT_TRUE(std::filesystem::create_directory(s.userIniPath()));
     s.AsciiExtensionList = {"X"};
@@ -166,9 +166,7 @@ std::string Fields(const oxlip::ConnectionProfile& p) {
            p.LastPathHost + "|" + Options(p);
 }
 
-TEST(SettingsProfiles, RoundTripInKeyOrderWithPrivateFile) {
-    TempDir dir;
-    Settings s(dir.path());
+TEST_F(SettingsProfiles, RoundTripInKeyOrderWithPrivateFile) {
     s.profile = SampleProfile();
     ASSERT_TRUE(s.SaveProfile());
     EXPECT_EQ(ModeOf(s.userIniPath()), 0600u);
@@ -206,7 +204,7 @@ TEST(SettingsProfiles, RoundTripInKeyOrderWithPrivateFile) {
     }
 }
 
-TEST(SettingsProfiles, KeysReadWithDefaults) {
+TEST_F(SettingsProfiles, KeysReadWithDefaults) {
     // Every key is read anew: a profile loaded over another keeps nothing of it.
     const std::tuple<const char*, int, const char*> cases[] = {
         {"", 0, "0|0|1|0|60 port 21"},
@@ -222,8 +220,6 @@ TEST(SettingsProfiles, KeysReadWithDefaults) {
          kDefaultOptions.c_str()},
         {"|Encryption=|Port=|Passive=|NameEncoding=|KeepAlive=", 0, kDefaultOptions.c_str()},
     };
-    TempDir dir;
-    Settings s(dir.path());
     for (const auto& [keys, mode, options] : cases) {
         WriteFileBytes(s.userIniPath(), Crlf(std::string("[P]|Server=h") + keys));
         s.profile = SampleProfile();
@@ -233,9 +229,7 @@ TEST(SettingsProfiles, KeysReadWithDefaults) {
     }
 }
 
-TEST(SettingsProfiles, ConnectionOptionsWrittenWhenSetOrAlreadyThere) {
-    TempDir dir;
-    Settings s(dir.path());
+TEST_F(SettingsProfiles, ConnectionOptionsWrittenWhenSetOrAlreadyThere) {
     const std::string before = Crlf("[P]|Server=h|UserName=|PassWord=|Dir=/|LDir=|TransMode=0|"
                                     "LastPathLocal=|LastPathHost=");
     WriteFileBytes(s.userIniPath(), before);
@@ -258,9 +252,7 @@ TEST(SettingsProfiles, ConnectionOptionsWrittenWhenSetOrAlreadyThere) {
     EXPECT_EQ(ReadFileBytes(s.userIniPath()), before + Crlf("Encryption=0|KeepAlive=60"));
 }
 
-TEST(SettingsProfiles, Cp932UserIniKeepsJapaneseNames) {
-    TempDir dir;
-    Settings s(dir.path());
+TEST_F(SettingsProfiles, Cp932UserIniKeepsJapaneseNames) {
     // [事務所] and [テスト] in CP932, the second with a half-width katakana password (ｱｲ)
     // stored byte by byte by the Windows program.
     const std::string head = "[\x8e\x96\x96\xb1\x8f\x8a]\r\nServer=a\r\n"
