@@ -35,6 +35,7 @@ const char* const kPyUser = "oxlip";
 const char* const kPyPassword = "secret-7";
 
 const std::string kServersDir = OXLIP_TEST_SERVERS_DIR;
+
 sockaddr_in Loopback(uint16_t port = 0) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -45,19 +46,13 @@ sockaddr_in Loopback(uint16_t port = 0) {
 
 // A port that was free a moment ago on 127.0.0.1.
 uint16_t FreePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return 0;
-    }
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a = Loopback();
     socklen_t len = sizeof a;
-    uint16_t port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-        port = ntohs(a.sin_port);
-    }
+    const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+                    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0;
     ::close(fd);
-    return port;
+    return ok ? ntohs(a.sin_port) : 0;
 }
 
 // Waits until the port takes a connection that greets with "220" (for implicit FTPS, one that
