@@ -7,34 +7,27 @@
 #include "localfs/TextCodec.h"
 #include "settings/IniFile.h"
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
+std::string folder; // removed at exit
+
 const std::string& FilePath() {
     static const std::string path = [] {
         // Memory-backed when there is such a folder: every rewrite is synced to disk.
-        char folder[] = "/dev/shm/oxlip-fuzz-ini-XXXXXX";
-        if (access("/dev/shm", W_OK) != 0) {
-            std::snprintf(folder, sizeof folder, "/tmp/oxlip-fuzz-ini-XXXXXX");
-        }
-        if (mkdtemp(folder) == nullptr) {
-            std::perror("mkdtemp");
-            std::abort();
-        }
-        static std::string created = folder;
-        std::atexit([] {
-            std::remove((created + "/fuzz.ini").c_str());
-            std::remove((created + "/fuzz.ini.bak").c_str()); // kept by a change of encoding
-            rmdir(created.c_str());
-        });
-        return created + "/fuzz.ini";
+        folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm/oxlip-fuzz-ini-XXXXXX"
+                                               : "/tmp/oxlip-fuzz-ini-XXXXXX";
+        FUZZ_CHECK(mkdtemp(folder.data()) != nullptr);
+        std::atexit([] { std::filesystem::remove_all(folder); });
+        return folder + "/fuzz.ini";
     }();
     return path;
 }
@@ -46,45 +39,24 @@ bool IsPlainName(const std::string& text) {
 }
 
 bool IsPlainValue(const std::string& text) {
-    for (char c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f) {
-            return false;
-        }
-    }
-    return true;
-}
-
-void WriteFile(const std::string& path, const std::string& content) {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    FUZZ_CHECK(file != nullptr);
-    FUZZ_CHECK(std::fwrite(content.data(), 1, content.size(), file) == content.size());
-    FUZZ_CHECK(std::fclose(file) == 0);
+    return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7f; });
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string input(reinterpret_cast<const char*>(data), size);
-    std::vector<std::string> parts;
-    std::size_t begin = 0;
-    while (parts.size() < 3) {
-        const std::size_t end = input.find('\0', begin);
-        if (end == std::string::npos) {
-            break;
-        }
-        parts.push_back(input.substr(begin, end - begin));
-        begin = end + 1;
-    }
-    parts.push_back(input.substr(std::min(begin, input.size())));
+    std::vector<std::string> parts = SplitInput(data, size, '\0', 4);
     parts.resize(4);
-    const std::string& content = parts[0];
-    const std::string& section = parts[1];
-    const std::string& key = parts[2];
-    const std::string& value = parts[3];
+    const auto& [content, section, key, value] = std::tie(parts[0], parts[1], parts[2], parts[3]);
     const std::string& path = FilePath();
     const std::string missing = "\x01missing";
 
-    WriteFile(path, content);
+    {
+        std::ofstream file(path, std::ios::binary);
+        file << content;
+        file.close();
+        FUZZ_CHECK(file.good());
+    }
     (void)oxlip::ReadIniValue(path, section, key, missing);
     (void)oxlip::ListIniSections(path);
     (void)oxlip::ComparePrefix(content, key);

@@ -15,17 +15,7 @@
 using namespace oxlip::ftp;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string input(reinterpret_cast<const char*>(data), size);
-    std::vector<std::string> names;
-    std::size_t begin = 0;
-    for (;;) {
-        const std::size_t end = input.find('\n', begin);
-        names.push_back(input.substr(begin, end == std::string::npos ? end : end - begin));
-        if (end == std::string::npos) {
-            break;
-        }
-        begin = end + 1;
-    }
+    const std::vector<std::string> names = SplitInput(data, size, '\n');
 
     for (bool serverUtf8 : {true, false}) {
         NameCodec codec(serverUtf8);
@@ -44,6 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(!IsSafeForCommand(text) || IsSafeForCommand(wire));
         }
     }
+    const std::string input(reinterpret_cast<const char*>(data), size);
     FUZZ_CHECK(UnescapeBytes(EscapeInvalidUtf8(input)) == input);
     return 0;
 }

@@ -7,28 +7,24 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace oxlip::ftp;
 
 namespace {
 
-struct Outcome {
-    std::vector<Reply> replies;
-    bool failed = false;
-};
-
-Outcome Parse(const char* bytes, std::size_t size, std::size_t piece) {
+// The replies, and whether the parser failed, when the bytes come in pieces of that size.
+std::pair<std::vector<Reply>, bool> Parse(const char* bytes, std::size_t size, std::size_t piece) {
     ReplyParser parser;
-    Outcome outcome;
+    std::vector<Reply> replies;
     for (std::size_t at = 0; at < size; at += piece) {
         parser.feed(bytes + at, std::min(piece, size - at));
         while (parser.hasReply()) {
-            outcome.replies.push_back(parser.next());
+            replies.push_back(parser.next());
         }
     }
-    outcome.failed = parser.failed();
-    return outcome;
+    return {replies, parser.failed()};
 }
 
 } // namespace
@@ -39,15 +35,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const std::size_t piece = 1 + data[0] % 64;
     const char* bytes = reinterpret_cast<const char*>(data + 1);
-    const Outcome whole = Parse(bytes, size - 1, size);
-    const Outcome pieces = Parse(bytes, size - 1, piece);
-    FUZZ_CHECK(whole.failed == pieces.failed);
-    FUZZ_CHECK(whole.replies.size() == pieces.replies.size());
-    for (std::size_t i = 0; i < whole.replies.size(); ++i) {
-        const Reply& r = whole.replies[i];
+    const auto [whole, failed] = Parse(bytes, size - 1, size);
+    const auto [pieces, piecesFailed] = Parse(bytes, size - 1, piece);
+    FUZZ_CHECK(failed == piecesFailed && whole.size() == pieces.size());
+    for (std::size_t i = 0; i < whole.size(); ++i) {
+        const Reply& r = whole[i];
         FUZZ_CHECK(r.code >= 100 && r.code <= 599);
         FUZZ_CHECK(!r.lines.empty() && r.lines.size() <= kMaxReplyLines);
-        FUZZ_CHECK(r.code == pieces.replies[i].code && r.lines == pieces.replies[i].lines);
+        FUZZ_CHECK(r.code == pieces[i].code && r.lines == pieces[i].lines);
         // A reply of several lines opens with "123-" and ends at "123 " (or a bare "123").
         FUZZ_CHECK(ReplyCodeOf(r.lines.front()) == r.code);
         if (r.lines.size() > 1) {

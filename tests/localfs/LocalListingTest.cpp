@@ -16,14 +16,6 @@ using namespace oxlip::test;
 
 namespace {
 
-std::set<std::string> Names(const std::vector<DirEntry>& list) {
-    std::set<std::string> names;
-    for (const DirEntry& e : list) {
-        names.insert(e.name);
-    }
-    return names;
-}
-
 // Every entry as "name kind size", the kind exactly one of the attribute sets a listing gives.
 std::set<std::string> Listed(const std::vector<DirEntry>& list) {
     std::set<std::string> out;
@@ -54,50 +46,51 @@ TEST(ListLocalFolder, EveryEntryOnceWithKindSizeAndUtcTime) {
     TempDir dir;
     std::vector<DirEntry> list = Junk(20);
     ASSERT_EQ(ListLocalFolder(list, dir.path() + "/*.*"), 2);
-    ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(Listed(list), (std::set<std::string>{". dir 0", ".. dir 0"}));
 
     WriteFileBytes(dir.file("readme.txt"), "hello");
-    WriteFileBytes(dir.file("Makefile"), std::string(3000, 'x'));
     WriteFileBytes(dir.file(".hidden"), "");
-    WriteFileBytes(dir.file("名前.txt"), "abc");
+    WriteFileBytes(dir.file("名前.txt"), std::string(3000, 'x'));
     MakeFolder(dir.file("sub"));
     SetModified(dir.file("readme.txt"), 1049533507, 123456700);
-    ASSERT_EQ(ListLocalFolder(list, dir.path() + "/*.*"), 7);
-    ASSERT_EQ(list.size(), 7u);
-    ASSERT_EQ(Listed(list), (std::set<std::string>{". dir 0", ".. dir 0", "readme.txt file 5",
-                                                   "Makefile file 3000", ".hidden file 0",
-                                                   "名前.txt file 3", "sub dir 0"}));
+    // Links are marked and show what they lead to.
+    ASSERT_EQ(::symlink("sub", dir.file("to-folder").c_str()), 0);
+    ASSERT_EQ(::symlink("名前.txt", dir.file("to-file").c_str()), 0);
+    ASSERT_EQ(::symlink("nowhere", dir.file("dangling").c_str()), 0);
+    const int fd = ::open(dir.file("big.iso").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_EQ(::ftruncate(fd, 5000000000LL), 0); // sparse
+    ::close(fd);
+    ASSERT_EQ(ListLocalFolder(list, dir.path() + "/*.*"), 10);
+    ASSERT_EQ(list.size(), 10u);
+    ASSERT_EQ(
+        Listed(list),
+        (std::set<std::string>{". dir 0", ".. dir 0", "readme.txt file 5", ".hidden file 0",
+                               "名前.txt file 3000", "sub dir 0", "to-folder dirlink 0",
+                               "to-file link 3000", "dangling link 0", "big.iso file 5000000000"}));
     const auto readme = std::find_if(list.begin(), list.end(),
                                      [](const DirEntry& e) { return e.name == "readme.txt"; });
     EXPECT_EQ(readme->modified, FileTimeFromUnix(1049533507, 123456700));
 }
 
-TEST(ListLocalFolder, PatternSelectsNames) {
+TEST(ListLocalFolder, PatternSelectsNamesAndBadPatternsGiveNothing) {
     TempDir dir;
-    WriteFileBytes(dir.file("a.txt"), "");
-    WriteFileBytes(dir.file("b.txt"), "");
-    WriteFileBytes(dir.file("c.TXT"), "");
-    WriteFileBytes(dir.file("d.log"), "");
-    std::vector<DirEntry> list;
-    EXPECT_EQ(ListLocalFolder(list, dir.path() + "/*.txt"), 2);
-    EXPECT_EQ(Names(list), (std::set<std::string>{"a.txt", "b.txt"}));
-    EXPECT_EQ(ListLocalFolder(list, dir.path() + "/?.log"), 1);
-    EXPECT_EQ(ListLocalFolder(list, dir.path() + "/*.zip"), 0);
-    EXPECT_TRUE(list.empty());
-    // A name without wildcards is that one entry.
-    EXPECT_EQ(ListLocalFolder(list, dir.file("d.log")), 1);
-    EXPECT_EQ(list.at(0).name, "d.log");
-}
-
-TEST(ListLocalFolder, MissingUnnamedOrNotAFolderGivesNothing) {
-    TempDir dir;
-    WriteFileBytes(dir.file("file"), "x");
-    for (const std::string& pattern : {dir.file("missing") + "/*.*", dir.file("file") + "/*.*",
-                                       dir.path() + "/", std::string()}) {
+    for (const char* name : {"a.txt", "b.txt", "c.TXT", "d.log"}) {
+        WriteFileBytes(dir.file(name), "");
+    }
+    const std::pair<std::string, std::set<std::string>> cases[] = {
+        {dir.path() + "/*.txt", {"a.txt file 0", "b.txt file 0"}},
+        {dir.path() + "/?.log", {"d.log file 0"}},
+        {dir.path() + "/*.zip", {}},
+        {dir.file("d.log"), {"d.log file 0"}}, // a name without wildcards is that one entry
+        {dir.file("missing") + "/*.*", {}},
+        {dir.file("d.log") + "/*.*", {}},
+        {dir.path() + "/", {}},
+        {"", {}},
+    };
+    for (const auto& [pattern, names] : cases) {
         std::vector<DirEntry> list = Junk(3);
-        EXPECT_EQ(ListLocalFolder(list, pattern), 0) << pattern;
-        EXPECT_TRUE(list.empty()) << pattern;
+        EXPECT_EQ(ListLocalFolder(list, pattern), int(names.size())) << pattern;
+        EXPECT_EQ(Listed(list), names) << pattern;
     }
 }
 
@@ -118,42 +111,12 @@ TEST(ListLocalFolder, UnreadableFolderGivesNothing) {
     EXPECT_EQ(result, 1);
 }
 
-TEST(ListLocalFolder, LinksAreMarkedAndShowWhatTheyLeadTo) {
-    TempDir dir;
-    MakeFolder(dir.file("folder"));
-    WriteFileBytes(dir.file("target.bin"), std::string(2048, 'x'));
-    ASSERT_EQ(::symlink("folder", dir.file("to-folder").c_str()), 0);
-    ASSERT_EQ(::symlink("target.bin", dir.file("to-file").c_str()), 0);
-    ASSERT_EQ(::symlink("nowhere", dir.file("dangling").c_str()), 0);
-    std::vector<DirEntry> list;
-    ASSERT_EQ(ListLocalFolder(list, dir.path() + "/*.*"), 7);
-    EXPECT_EQ(Listed(list), (std::set<std::string>{". dir 0", ".. dir 0", "folder dir 0",
-                                                   "target.bin file 2048", "to-folder dirlink 0",
-                                                   "to-file link 2048", "dangling link 0"}));
-}
-
-TEST(ListLocalFolder, SizesBeyondFourGigabytes) {
-    TempDir dir;
-    const std::string path = dir.file("big.iso");
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    const bool grown = ::ftruncate(fd, 5000000000LL) == 0;
-    ::close(fd);
-    if (!grown) {
-        GTEST_SKIP() << "this file system holds no 5 GB sparse file";
-    }
-    std::vector<DirEntry> list;
-    ASSERT_EQ(ListLocalFolder(list, dir.path() + "/*.iso"), 1);
-    EXPECT_EQ(list[0].size, 5000000000u);
-}
-
 TEST(GetLocalEntry, TheGivenNameLiterallyAndNothingFoundLeavesTheRecord) {
     TempDir dir;
     WriteFileBytes(dir.file("data.bin"), std::string(1500, 'z'));
     SetModified(dir.file("data.bin"), 1700000000, 0);
     DirEntry record;
     ASSERT_EQ(GetLocalEntry(dir.file("data.bin"), record), 1);
-    EXPECT_EQ(record.name, "data.bin");
     EXPECT_EQ(record.modified, FileTimeFromUnix(1700000000));
     EXPECT_FALSE(record.directory);
     // "*" and "?" are characters of the name, never wildcards.
@@ -226,48 +189,24 @@ TEST(LocalPaths, BoundedProbesAnswerInTimeAndPumpMeanwhile) {
     }
 }
 
-TEST(MountPoints, TheRootIsFirstAndTheListIsSortedWithoutRepeats) {
-    const std::vector<std::string> mounts = ListMountPoints();
-    ASSERT_FALSE(mounts.empty());
-    EXPECT_EQ(mounts.front(), "/");
-    EXPECT_TRUE(std::is_sorted(mounts.begin(), mounts.end()));
-    EXPECT_EQ(std::adjacent_find(mounts.begin(), mounts.end()), mounts.end());
-}
-
 TEST(MountPoints, OnlyWhatAUserWouldPickUnescaped) {
     // Each line of a mounts table, and the mount point picked from it (none: left out).
     const std::pair<const char*, const char*> lines[] = {
         {"/dev/vda2 / ext4 rw 0 0", "/"},
         {"proc /proc proc rw 0 0", nullptr},
-        {"sysfs /sys sysfs rw 0 0", nullptr},
-        {"cgroup2 /sys/fs/cgroup cgroup2 rw 0 0", nullptr},
-        {"devpts /dev/pts devpts rw 0 0", nullptr},
-        {"tmpfs /dev/shm tmpfs rw 0 0", nullptr},
-        {"tmpfs /run tmpfs rw 0 0", nullptr},
         {"tmpfs /run/user/1000 tmpfs rw 0 0", nullptr},
-        {"gvfsd-fuse /run/user/1000/gvfs fuse.gvfsd-fuse rw 0 0", nullptr},
-        {"tmpfs /tmp tmpfs rw 0 0", nullptr},
-        {"systemd-1 /proc/sys/fs/binfmt_misc autofs rw 0 0", nullptr},
-        {"debugfs /sys/kernel/debug debugfs rw 0 0", nullptr},
-        {"mqueue /dev/mqueue mqueue rw 0 0", nullptr},
-        {"hugetlbfs /dev/hugepages hugetlbfs rw 0 0", nullptr},
         {"systemd-1 /net autofs rw 0 0", nullptr},
         {"/dev/loop3 /snap/core22/1234 squashfs ro 0 0", nullptr},
         {"overlay /var/lib/docker/overlay2/abc/merged overlay rw 0 0", nullptr},
         {"/dev/vda2 /etc/hosts ext4 rw 0 0", nullptr},
         {"/dev/vda1 /boot/efi vfat rw 0 0", "/boot/efi"},
-        {"/dev/vda3 /home ext4 rw 0 0", "/home"},
         {"/dev/sdb1 /media/user/USB\\040STICK vfat rw 0 0", "/media/user/USB STICK"},
         {"/dev/sdc1 /run/media/user/DISK exfat rw 0 0", "/run/media/user/DISK"},
-        {"server:/export /mnt/nfs nfs4 rw 0 0", "/mnt/nfs"},
-        {"//nas/share /srv/share cifs rw 0 0", "/srv/share"},
-        {"me@host:/ /home/user/remote fuse.sshfs rw 0 0", "/home/user/remote"},
         {"tmpfs /mnt/ram tmpfs rw 0 0", "/mnt/ram"},
         {"tmpfs /root/scratch tmpfs rw 0 0", "/root/scratch"},
         {"tmpfs /opt/cache tmpfs rw 0 0", nullptr},
         {"/dev/sdd1 /mnt/back\\134slash ext4 rw 0 0", "/mnt/back\\slash"},
         {"garbage", nullptr},
-        {"", nullptr},
     };
     std::string table;
     std::vector<std::string> picked;
@@ -285,6 +224,7 @@ TEST(MountPoints, OnlyWhatAUserWouldPickUnescaped) {
                                   ""),
               (std::vector<std::string>{"/", "/data"}));
     EXPECT_EQ(PickUserMountPoints("", ""), (std::vector<std::string>{"/"}));
+    EXPECT_EQ(ListMountPoints().at(0), "/"); // this system's table
 }
 
 TEST(MountPoints, ThePathBelongsToTheLongestPrefixOnAComponentBoundary) {
@@ -300,7 +240,7 @@ TEST(MountPoints, ThePathBelongsToTheLongestPrefixOnAComponentBoundary) {
     EXPECT_EQ(MountPointOfPath("/etc", {}), "/");
 }
 
-TEST(LocalFileOps, CreateRenameDeleteRemove) {
+TEST(LocalFileOps, CreateRenameDeleteRemoveAndRenameNeverReplaces) {
     TempDir dir;
     EXPECT_TRUE(CreateLocalFolder(dir.file("new")));
     EXPECT_FALSE(CreateLocalFolder(dir.file("new")));
@@ -315,10 +255,8 @@ TEST(LocalFileOps, CreateRenameDeleteRemove) {
     EXPECT_FALSE(DeleteLocalFile(dir.file("new/b.txt")));
     EXPECT_TRUE(RemoveLocalFolder(dir.file("new") + "/"));
     EXPECT_FALSE(Exists(dir.file("new")));
-}
 
-TEST(LocalFileOps, RenameNeverReplacesAnExistingEntry) {
-    TempDir dir;
+    // A rename never replaces an existing entry.
     WriteFileBytes(dir.file("from.txt"), "new");
     WriteFileBytes(dir.file("to.txt"), "precious");
     EXPECT_FALSE(RenameLocalPath(dir.file("from.txt"), dir.file("to.txt")));

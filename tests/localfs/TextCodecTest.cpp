@@ -43,10 +43,6 @@ TEST(TextCodec, Cp932BothWays) {
         expected += "ｱ";
     }
     EXPECT_EQ(oxlip::Cp932ToUtf8(many), expected);
-
-    EXPECT_EQ(oxlip::DecodeUtf8OrCp932("テ"), "テ");
-    EXPECT_EQ(oxlip::DecodeUtf8OrCp932("\x83\x65"), "テ");
-    EXPECT_EQ(oxlip::DecodeUtf8OrCp932("a\x82"), "a\xef\xbf\xbd"); // neither: U+FFFD
 }
 
 TEST(TextCodec, MixedOrDamagedTextAlwaysDecodesToUtf8) {
@@ -54,6 +50,7 @@ TEST(TextCodec, MixedOrDamagedTextAlwaysDecodesToUtf8) {
     // Whole-text decisions first: UTF-8 stays, CP932 is converted.
     EXPECT_EQ(DecodeUtf8OrCp932("a\xe3\x81\x82"), "a\xe3\x81\x82");
     EXPECT_EQ(DecodeUtf8OrCp932("\x82\xa0"), "\xe3\x81\x82"); // あ
+    EXPECT_EQ(DecodeUtf8OrCp932("a\x82"), "a\xef\xbf\xbd");
     // Neither as a whole: line by line, line ends kept, undecodable bytes become U+FFFD.
     EXPECT_EQ(DecodeUtf8OrCp932("\xe3\x81\x82\r\n\x82\xa0\n\xff\r"),
               "\xe3\x81\x82\r\n\xe3\x81\x82\n\xef\xbf\xbd\r");

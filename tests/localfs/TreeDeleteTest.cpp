@@ -26,85 +26,55 @@ void MakeTree(const std::string& top) {
     WriteFileBytes(top + "/..more/e", "e");
 }
 
-// Folders top/d/d/... `depth` levels below top, a file "f" in each.
-void MakeChain(const std::string& top, int depth) {
+// Folders top/d/d/... `depth` levels below top, a file "f" in each; the deepest folder.
+std::string MakeChain(const std::string& top, int depth) {
     std::string path = top;
     for (int i = 0; i <= depth; ++i, path += "/d") {
         MakeFolder(path);
         WriteFileBytes(path + "/f", "x");
     }
-}
-
-// How many levels of a chain still hold their file.
-int FilesLeftInChain(const std::string& top) {
-    int left = 0;
-    for (std::string path = top; Exists(path + "/f"); path += "/d") {
-        ++left;
-    }
-    return left;
+    return path.substr(0, path.size() - 2);
 }
 
 } // namespace
 
-TEST(DeleteLocalFolder, RemovesTheWholeTreeWithOrWithoutSlashAndNothingBeside) {
+TEST(DeleteLocalFolder, TreesGoWholeLinksGoAsLinksAndNothingBesideIsTouched) {
     TempDir dir;
-    WriteFileBytes(dir.file("beside.txt"), "stays");
-    MakeFolder(dir.file("sibling"));
-    WriteFileBytes(dir.file("sibling/f"), "stays");
-    MakeTree(dir.file("tree"));
-    MakeTree(dir.file("slash"));
-    MakeFolder(dir.file("empty"));
-    for (const std::string& folder : {dir.file("tree"), dir.file("slash/"), dir.file("empty/")}) {
-        EXPECT_TRUE(DeleteLocalFolder(folder)) << folder;
-        EXPECT_FALSE(Exists(folder)) << folder;
+    const char* const kept[] = {"beside.txt",           "sibling/f",  "outside/1.txt",
+                                "outside/nested/2.txt", "lonely.txt", "file.txt"};
+    for (const char* folder : {"sibling", "outside", "outside/nested"}) {
+        MakeFolder(dir.file(folder));
     }
-    // ".." was never entered: the folder around the tree keeps everything else.
-    EXPECT_EQ(ReadFileBytes(dir.file("beside.txt")), "stays");
-    EXPECT_EQ(ReadFileBytes(dir.file("sibling/f")), "stays");
-}
-
-TEST(DeleteLocalFolder, LinksGoAsLinksAndWhatTheyLeadToStays) {
-    TempDir dir;
-    MakeFolder(dir.file("outside"));
-    MakeFolder(dir.file("outside/nested"));
-    const char* const kept[] = {"outside/1.txt", "outside/nested/2.txt", "lonely.txt"};
     for (const char* name : kept) {
         WriteFileBytes(dir.file(name), name);
     }
-
-    MakeFolder(dir.file("tree"));
-    MakeFolder(dir.file("tree/sub"));
-    WriteFileBytes(dir.file("tree/own.txt"), "own");
+    MakeTree(dir.file("tree"));
+    MakeTree(dir.file("slash"));
+    MakeFolder(dir.file("empty"));
+    // Links inside a tree go as links; what they lead to stays, ".." is never entered.
     ASSERT_EQ(::symlink(dir.file("outside").c_str(), dir.file("tree/to-folder").c_str()), 0);
     ASSERT_EQ(::symlink("../../outside", dir.file("tree/sub/relative").c_str()), 0);
     ASSERT_EQ(::symlink(dir.file("lonely.txt").c_str(), dir.file("tree/sub/to-file").c_str()), 0);
     ASSERT_EQ(::symlink("..", dir.file("tree/sub/up").c_str()), 0);
     ASSERT_EQ(::symlink("nowhere", dir.file("tree/dangling").c_str()), 0);
-
-    EXPECT_TRUE(DeleteLocalFolder(dir.file("tree")));
-    EXPECT_FALSE(Exists(dir.file("tree")));
-    for (const char* name : kept) {
-        EXPECT_EQ(ReadFileBytes(dir.file(name)), name);
-    }
-}
-
-TEST(DeleteLocalFolder, ALinkGivenAsTheFolderGoesAloneAFileOrNothingIsRefused) {
-    TempDir dir;
-    MakeFolder(dir.file("outside"));
-    WriteFileBytes(dir.file("outside/keep.txt"), "keep");
-    WriteFileBytes(dir.file("file.txt"), "file");
+    // A link given as the folder goes alone.
     ASSERT_EQ(::symlink("outside", dir.file("link").c_str()), 0);
     ASSERT_EQ(::symlink("file.txt", dir.file("file-link").c_str()), 0);
 
-    EXPECT_TRUE(DeleteLocalFolder(dir.file("link") + "/"));
-    EXPECT_FALSE(Exists(dir.file("link")));
-    EXPECT_EQ(ReadFileBytes(dir.file("outside/keep.txt")), "keep");
+    for (const std::string& folder :
+         {dir.file("tree"), dir.file("slash/"), dir.file("empty/"), dir.file("link") + "/"}) {
+        EXPECT_TRUE(DeleteLocalFolder(folder)) << folder;
+        EXPECT_FALSE(Exists(folder.substr(0, folder.find_last_not_of('/') + 1))) << folder;
+    }
+    // A file, a link to one, or nothing is refused.
     for (const std::string& path : {dir.file("file.txt"), dir.file("file.txt/"),
                                     dir.file("file-link"), dir.file("missing"), std::string()}) {
         EXPECT_FALSE(DeleteLocalFolder(path)) << path;
     }
-    EXPECT_EQ(ReadFileBytes(dir.file("file.txt")), "file");
     EXPECT_TRUE(Exists(dir.file("file-link")));
+    for (const char* name : kept) {
+        EXPECT_EQ(ReadFileBytes(dir.file(name)), name);
+    }
 }
 
 TEST(DeleteLocalFolder, WhatCannotGoStaysAndTheResultIsStillTrue) {
@@ -139,10 +109,11 @@ TEST(DeleteLocalFolder, DeepTreesWithinTheLimitGoDeeperOnesAreRefusedBeforeAnyth
     EXPECT_TRUE(DeleteLocalFolder(dir.file("deep")));
     EXPECT_FALSE(Exists(dir.file("deep")));
 
-    MakeChain(dir.file("deeper"), 65);
+    const std::string deepest = MakeChain(dir.file("deeper"), 65);
     MakeTree(dir.file("deeper/beside"));
     EXPECT_FALSE(DeleteLocalFolder(dir.file("deeper")));
-    EXPECT_EQ(FilesLeftInChain(dir.file("deeper")), 66);
+    EXPECT_TRUE(Exists(deepest + "/f"));
+    EXPECT_TRUE(Exists(dir.file("deeper/f")));
     EXPECT_EQ(ReadFileBytes(dir.file("deeper/beside/sub/deeper/c")), "c");
 }
 

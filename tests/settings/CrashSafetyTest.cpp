@@ -44,40 +44,34 @@ void Apply(Settings& s, FakeWindow& w, bool second) {
 }
 
 TEST(SettingsCrashSafety, KilledSavesLeaveOldOrNewFiles) {
-    // Every file content the saves can leave: computed by an uninterrupted run that first
-    // settles the section order as the killed runs below find it.
+    // Every file content the saves can leave: recorded after each single save of a run that
+    // first settles the section order, as the killed runs below find it.
+    TempDir dir;
     std::set<std::string> ftpContents;
     std::set<std::string> userContents;
     {
         TempDir ref;
-        for (const bool ext : {false, true}) {
-            for (const bool app : {false, true}) {
-                Settings s(ref.path());
-                FakeWindow w;
-                Apply(s, w, false);
-                SaveAll(s, w);
-                SaveAll(s, w);
-                Apply(s, w, ext);
-                ASSERT_TRUE(s.SaveAsciiExtensions());
-                ASSERT_TRUE(s.SaveProfile());
-                Apply(s, w, app);
-                ASSERT_TRUE(s.SaveAppSettings(&w));
+        Settings s(ref.path());
+        FakeWindow w;
+        for (int i = 0; i < 6; ++i) {
+            Apply(s, w, i % 2 == 1 && i > 1);
+            for (const auto& save : {&Settings::SaveAsciiExtensions, &Settings::SaveProfile}) {
+                ASSERT_TRUE((s.*save)());
                 ftpContents.insert(ReadFileBytes(s.ftpIniPath()));
-                userContents.insert(ReadFileBytes(s.userIniPath()));
+            }
+            ASSERT_TRUE(s.SaveAppSettings(&w));
+            ftpContents.insert(ReadFileBytes(s.ftpIniPath()));
+            userContents.insert(ReadFileBytes(s.userIniPath()));
+            if (i == 1) { // settled: the start of every killed run
+                std::filesystem::copy(ref.path(), dir.path(),
+                                      std::filesystem::copy_options::recursive);
+                ftpContents = {ReadFileBytes(s.ftpIniPath())};
+                userContents = {ReadFileBytes(s.userIniPath())};
             }
         }
     }
     ASSERT_EQ(ftpContents.size(), 4u);
     ASSERT_EQ(userContents.size(), 2u);
-
-    TempDir dir;
-    {
-        Settings s(dir.path());
-        FakeWindow w;
-        Apply(s, w, false);
-        SaveAll(s, w);
-        SaveAll(s, w);
-    }
 
     const unsigned seed = std::random_device{}();
     std::mt19937 rng(seed);
@@ -86,10 +80,9 @@ TEST(SettingsCrashSafety, KilledSavesLeaveOldOrNewFiles) {
     int iterations = 0;
     int killedMidWrite = 0;
     // Until enough kills have landed inside a file replacement, bounded in count and time.
-    for (; iterations < 400 && killedMidWrite < 50; ++iterations) {
-        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(20)) {
-            break;
-        }
+    for (; iterations < 400 && killedMidWrite < 50 &&
+           std::chrono::steady_clock::now() - start < std::chrono::seconds(20);
+         ++iterations) {
         const pid_t pid = ::fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
@@ -104,23 +97,16 @@ TEST(SettingsCrashSafety, KilledSavesLeaveOldOrNewFiles) {
         }
         ::usleep(static_cast<useconds_t>(delayUs(rng)));
         ::kill(pid, SIGKILL);
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-
+        ASSERT_EQ(::waitpid(pid, nullptr, 0), pid);
         const std::string ftp = ReadFileBytes(dir.file("Ftp.ini"));
         const std::string user = ReadFileBytes(dir.file("User.ini"));
-        ASSERT_TRUE(ftpContents.count(ftp))
-            << "seed " << seed << ", run " << iterations << ", Ftp.ini:\n"
-            << ftp;
-        ASSERT_TRUE(userContents.count(user))
-            << "seed " << seed << ", run " << iterations << ", User.ini:\n"
-            << user;
+        ASSERT_TRUE(ftpContents.count(ftp)) << "seed " << seed << ", Ftp.ini:\n" << ftp;
+        ASSERT_TRUE(userContents.count(user)) << "seed " << seed << ", User.ini:\n" << user;
 
         // A temporary file left behind means the kill landed inside a save; clear it so the
         // next one is counted too.
         for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
-            const std::string name = e.path().filename().string();
-            if (name != "Ftp.ini" && name != "User.ini") {
+            if (e.path().filename() != "Ftp.ini" && e.path().filename() != "User.ini") {
                 ++killedMidWrite;
                 std::filesystem::remove(e.path());
             }

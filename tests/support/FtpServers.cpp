@@ -2,21 +2,17 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pwd.h>
 #include <random>
-#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -38,9 +34,7 @@ const char* const kVsftpdPassword = "oxlip-Test-7";
 const char* const kPyUser = "oxlip";
 const char* const kPyPassword = "secret-7";
 
-std::string ServersDir() {
-    return OXLIP_TEST_SERVERS_DIR;
-}
+const std::string kServersDir = OXLIP_TEST_SERVERS_DIR;
 
 sockaddr_in Loopback(uint16_t port = 0) {
     sockaddr_in a{};
@@ -52,47 +46,31 @@ sockaddr_in Loopback(uint16_t port = 0) {
 
 // A port that was free a moment ago on 127.0.0.1.
 uint16_t FreePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return 0;
-    }
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a = Loopback();
     socklen_t len = sizeof a;
-    uint16_t port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-        port = ntohs(a.sin_port);
-    }
+    const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+                    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0;
     ::close(fd);
-    return port;
+    return ok ? ntohs(a.sin_port) : 0;
 }
 
-// Connects to the port and waits for a "220" greeting (for implicit FTPS only for the
-// connection); bounded in time.
-bool AcceptsFtp(uint16_t port, int timeoutMs, bool tlsFirst = false) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (int attempt = 0; attempt < 400 && Clock::now() < deadline; ++attempt) {
-        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0) {
-            return false;
-        }
+// Waits until the port takes a connection that greets with "220" (for implicit FTPS, one that
+// is taken); about 5 s at most.
+bool AcceptsFtp(uint16_t port, bool tlsFirst) {
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a = Loopback(port);
-        const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-        if (connected && tlsFirst) {
-            ::close(fd);
+        pollfd p{fd, POLLIN, 0};
+        char greeting[4] = {};
+        const bool ok =
+            ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+            (tlsFirst || (::poll(&p, 1, 3000) == 1 && ::recv(fd, greeting, 3, MSG_WAITALL) == 3 &&
+                          std::string(greeting) == "220"));
+        ::close(fd);
+        if (ok) {
             return true;
         }
-        if (connected) {
-            pollfd p{fd, POLLIN, 0};
-            char buf[64] = {};
-            if (::poll(&p, 1, 3000) == 1 && ::recv(fd, buf, sizeof buf - 1, 0) >= 3 &&
-                std::strncmp(buf, "220", 3) == 0) {
-                ::send(fd, "QUIT\r\n", 6, MSG_NOSIGNAL);
-                ::close(fd);
-                return true;
-            }
-        }
-        ::close(fd);
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
     return false;
@@ -111,33 +89,16 @@ bool RunShell(const std::string& command) {
     return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// Makes sure the local login user for vsftpd exists with a known password. Several test
-// processes may do this at once, so it runs under a file lock.
+// Makes sure the local login user for vsftpd exists with a known password, under a file lock
+// (several test processes may do this at once). vsftpd enters the home folder before the
+// configured root: "/" always exists.
 bool EnsureVsftpdUser(int& uid, int& gid, std::string& error) {
-    static std::mutex mutex;
-    std::lock_guard<std::mutex> guard(mutex);
-    int lock = ::open("/tmp/oxlip-vsftpd-user.lock", O_CREAT | O_RDWR | O_CLOEXEC, 0600);
-    if (lock >= 0) {
-        ::flock(lock, LOCK_EX);
-    }
-    bool ok = true;
-    // vsftpd enters the home folder before the configured root: "/" always exists.
-    passwd* existing = ::getpwnam(kVsftpdUser);
-    if (!existing) {
-        ok = RunShell(std::string("useradd -M -d / -s /bin/bash ") + kVsftpdUser +
-                      " >/dev/null 2>&1");
-    } else if (std::string(existing->pw_dir) != "/") {
-        ok = RunShell(std::string("usermod -d / ") + kVsftpdUser + " >/dev/null 2>&1");
-    }
-    if (ok) {
-        ok = RunShell(std::string("echo '") + kVsftpdUser + ":" + kVsftpdPassword +
-                      "' | chpasswd -c SHA512");
-    }
-    passwd* pw = ::getpwnam(kVsftpdUser);
-    if (lock >= 0) {
-        ::flock(lock, LOCK_UN);
-        ::close(lock);
-    }
+    const std::string user = kVsftpdUser;
+    const bool ok = RunShell("flock /tmp/oxlip-vsftpd-user.lock sh -c '(id -u " + user +
+                             " || useradd -M -d / -s /bin/bash " + user + "; usermod -d / " + user +
+                             ") >/dev/null 2>&1; echo " + user + ":" + kVsftpdPassword +
+                             " | chpasswd -c SHA512'");
+    const passwd* pw = ::getpwnam(kVsftpdUser);
     if (!ok || !pw) {
         error = "could not set up the local user for vsftpd";
         return false;
@@ -150,7 +111,7 @@ bool EnsureVsftpdUser(int& uid, int& gid, std::string& error) {
 // vsftpd's lines for FTPS, and a protocol log (only then: the plain tests stay as they were).
 std::string TlsConfig(const ServerTls& tls, const std::string& base) {
     if (!tls.enabled) {
-        return "xferlog_enable=NO\n";
+        return "";
     }
     return "xferlog_enable=YES\nlog_ftp_protocol=YES\nvsftpd_log_file=" + base +
            "/vsftpd.log\n"
@@ -167,25 +128,16 @@ const char* ServerKindName(ServerKind kind) {
 }
 
 bool CanRunServer(ServerKind kind, std::string* why) {
-    auto say = [why](const char* text) {
-        if (why) {
-            *why = text;
-        }
-        return false;
-    };
-    if (kind == ServerKind::Pyftpdlib) {
-        if (::access(kPython, X_OK) != 0) {
-            return say("/usr/bin/python3 is missing");
-        }
-        return true;
+    const char* problem =
+        kind == ServerKind::Pyftpdlib
+            ? (::access(kPython, X_OK) != 0 ? "/usr/bin/python3 is missing" : nullptr)
+        : ::geteuid() != 0 ? "vsftpd tests need root (a local login user and a chroot)"
+        : ::access(kVsftpdBinary, X_OK) != 0 ? "vsftpd is not installed"
+                                             : nullptr;
+    if (problem && why) {
+        *why = problem;
     }
-    if (::geteuid() != 0) {
-        return say("vsftpd tests need root (a local login user and a chroot)");
-    }
-    if (::access(kVsftpdBinary, X_OK) != 0) {
-        return say("vsftpd is not installed");
-    }
-    return true;
+    return !problem;
 }
 
 // --- ChildProcess --------------------------------------------------------------------------
@@ -205,68 +157,44 @@ bool ChildProcess::start(const std::vector<std::string>& argv, bool captureStdou
         args.push_back(const_cast<char*>(a.c_str()));
     }
     args.push_back(nullptr);
-    pid_t parent = ::getpid();
-    pid_t pid = ::fork();
-    if (pid < 0) {
-        if (captureStdout) {
-            ::close(fds[0]);
-            ::close(fds[1]);
-        }
-        return false;
-    }
-    if (pid == 0) {
+    const pid_t parent = ::getpid();
+    pid_ = ::fork();
+    if (pid_ == 0) {
         ::setpgid(0, 0);
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() != parent) {
-            ::_exit(127);
+        const int devnull = ::open("/dev/null", O_RDWR);
+        ::dup2(devnull, 0);
+        ::dup2(captureStdout ? fds[1] : devnull, 1);
+        if (::getppid() == parent) {
+            ::execv(args[0], args.data());
         }
-        int devnull = ::open("/dev/null", O_RDWR);
-        if (devnull >= 0) {
-            ::dup2(devnull, 0);
-            if (!captureStdout) {
-                ::dup2(devnull, 1);
-            }
-        }
-        if (captureStdout) {
-            ::dup2(fds[1], 1);
-        }
-        ::execv(args[0], args.data());
         ::_exit(127);
     }
-    pid_ = pid;
     if (captureStdout) {
         ::close(fds[1]);
-        stdoutFd_ = fds[0];
+        stdoutFd_ = fds[0]; // closed by stop()
     }
-    return true;
+    return pid_ > 0;
 }
 
 bool ChildProcess::readLine(std::string& line, int timeoutMs) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (int rounds = 0; rounds < 10000; ++rounds) {
-        auto nl = pending_.find('\n');
-        if (nl != std::string::npos) {
-            line = pending_.substr(0, nl);
-            pending_.erase(0, nl + 1);
-            return true;
-        }
-        auto left =
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::size_t nl;
+    while ((nl = pending_.find('\n')) == std::string::npos) {
+        const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (stdoutFd_ < 0 || left <= 0) {
-            return false;
-        }
         pollfd p{stdoutFd_, POLLIN, 0};
-        if (::poll(&p, 1, int(left)) <= 0) {
-            continue;
-        }
         char buf[256];
-        ssize_t n = ::read(stdoutFd_, buf, sizeof buf);
-        if (n <= 0) {
+        ssize_t n = 0;
+        if (stdoutFd_ < 0 || left <= 0 || ::poll(&p, 1, int(left)) <= 0 ||
+            (n = ::read(stdoutFd_, buf, sizeof buf)) <= 0) {
             return false;
         }
         pending_.append(buf, std::size_t(n));
     }
-    return false;
+    line = pending_.substr(0, nl);
+    pending_.erase(0, nl + 1);
+    return true;
 }
 
 void ChildProcess::stop() {
@@ -279,18 +207,16 @@ void ChildProcess::stop() {
     }
     ::kill(-pid_, SIGTERM);
     ::kill(pid_, SIGTERM);
-    bool gone = false;
-    for (int i = 0; i < 100 && !gone; ++i) { // up to 2 s
-        gone = ::waitpid(pid_, nullptr, WNOHANG) == pid_;
-        if (!gone) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (int i = 0; i < 100; ++i) { // up to 2 s
+        if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+            pid_ = -1;
+            return;
         }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    if (!gone) {
-        ::kill(-pid_, SIGKILL);
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-    }
+    ::kill(-pid_, SIGKILL);
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
     pid_ = -1;
 }
 
@@ -308,22 +234,14 @@ FtpServer::FtpServer(ServerKind kind, const ServerTls& tls, int maxPerIp)
     ok_ = kind == ServerKind::Pyftpdlib ? startPyftpdlib() : startVsftpd();
 }
 
-FtpServer::~FtpServer() {
-    process_.stop();
-}
-
 std::string FtpServer::server() const {
     return "127.0.0.1:" + std::to_string(port_);
-}
-
-const std::string& FtpServer::root() const {
-    return root_;
 }
 
 bool FtpServer::startPyftpdlib() {
     user_ = kPyUser;
     password_ = kPyPassword;
-    std::vector<std::string> argv = {kPython,      ServersDir() + "/pyftpd_server.py",
+    std::vector<std::string> argv = {kPython,      kServersDir + "/pyftpd_server.py",
                                      "--user",     user_,
                                      "--password", password_,
                                      "--root",     root_};
@@ -333,12 +251,12 @@ bool FtpServer::startPyftpdlib() {
             argv.push_back("--implicit");
         }
     }
+    // It prints its port once it accepts connections.
     port_ = StartAndReadPort(process_, argv);
-    if (port_ == 0 || !AcceptsFtp(port_, 10000, tls_.implicit)) {
+    if (port_ == 0) {
         error_ = "pyftpdlib does not accept connections";
-        return false;
     }
-    return true;
+    return port_ != 0;
 }
 
 bool FtpServer::startVsftpd() {
@@ -357,47 +275,32 @@ bool FtpServer::startVsftpd() {
         port_ = FreePort();
         int pasvMin = 20000 + int(random() % 800) * 50;
         std::string conf = base_.path() + "/vsftpd.conf";
-        {
-            std::ofstream out(conf, std::ios::trunc);
-            out << "listen=YES\n"
-                << "listen_ipv6=NO\n"
-                << "listen_address=127.0.0.1\n"
-                << "listen_port=" << port_ << "\n"
-                << "background=NO\n"
-                << "seccomp_sandbox=NO\n"
-                << "anonymous_enable=NO\n"
-                << "local_enable=YES\n"
-                << "write_enable=YES\n"
-                << "chmod_enable=YES\n"
-                << "local_umask=022\n"
-                << "chroot_local_user=YES\n"
-                << "allow_writeable_chroot=YES\n"
-                << "local_root=" << root_ << "\n"
-                << "secure_chroot_dir=" << empty << "\n"
-                << "pam_service_name=vsftpd\n"
-                << "userlist_enable=NO\n"
-                << "pasv_enable=YES\n"
-                << "port_enable=YES\n"
-                << "pasv_min_port=" << pasvMin << "\n"
-                << "pasv_max_port=" << pasvMin + 49 << "\n"
-                << "connect_from_port_20=NO\n"
-                << "ascii_upload_enable=YES\n"
-                << "ascii_download_enable=YES\n"
-                << "dirmessage_enable=NO\n"
-                << TlsConfig(tls_, base_.path()) << "syslog_enable=NO\n"
-                << "use_localtime=NO\n"
-                << "max_clients=0\n"
-                << "max_per_ip=" << maxPerIp_ << "\n"
-                << "idle_session_timeout=600\n"
-                << "data_connection_timeout=300\n"
-                << "ftpd_banner=oxlip test server ready.\n";
-        }
+        std::ofstream(conf, std::ios::trunc)
+            << "listen=YES\n"
+            << "listen_address=127.0.0.1\n"
+            << "listen_port=" << port_ << "\n"
+            << "seccomp_sandbox=NO\n"
+            << "anonymous_enable=NO\n"
+            << "local_enable=YES\n"
+            << "write_enable=YES\n"
+            << "local_umask=022\n"
+            << "chroot_local_user=YES\n"
+            << "allow_writeable_chroot=YES\n"
+            << "local_root=" << root_ << "\n"
+            << "secure_chroot_dir=" << empty << "\n"
+            << "pasv_min_port=" << pasvMin << "\n"
+            << "pasv_max_port=" << pasvMin + 49 << "\n"
+            << "ascii_upload_enable=YES\n"
+            << "ascii_download_enable=YES\n"
+            << TlsConfig(tls_, base_.path()) << "max_per_ip=" << maxPerIp_ << "\n"
+            << "idle_session_timeout=600\n"
+            << "ftpd_banner=oxlip test server ready.\n";
         ::chmod(conf.c_str(), 0600);
         if (!process_.start({kVsftpdBinary, conf}, false)) {
             error_ = "could not start vsftpd";
             return false;
         }
-        if (AcceptsFtp(port_, 5000, tls_.implicit)) {
+        if (AcceptsFtp(port_, tls_.implicit)) {
             return true;
         }
         process_.stop();
@@ -407,10 +310,9 @@ bool FtpServer::startVsftpd() {
 }
 
 void FtpServer::giveToUser(const std::string& path) const {
-    if (kind_ == ServerKind::Vsftpd && uid_ >= 0) {
-        if (::chown(path.c_str(), uid_t(uid_), gid_t(gid_)) != 0) {
-            std::perror("chown");
-        }
+    if (kind_ == ServerKind::Vsftpd && uid_ >= 0 &&
+        ::chown(path.c_str(), uid_t(uid_), gid_t(gid_)) != 0) {
+        std::perror("chown");
     }
 }
 
@@ -442,7 +344,7 @@ std::string FtpServer::protocolLog() const {
 HostileServer::HostileServer(const std::string& scenarios, const std::string& cert,
                              const std::string& key, const std::string& host)
     : host_(host) {
-    std::vector<std::string> argv = {kPython,      ServersDir() + "/hostile_server.py",
+    std::vector<std::string> argv = {kPython,      kServersDir + "/hostile_server.py",
                                      "--scenario", scenarios,
                                      "--log",      dir_.file("log"),
                                      "--host",     host};

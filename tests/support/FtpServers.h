@@ -37,7 +37,6 @@ public:
     // One line of standard output (without its end), waited for up to timeoutMs.
     bool readLine(std::string& line, int timeoutMs);
     void stop();
-    bool running() const { return pid_ > 0; }
 
 private:
     pid_t pid_ = -1;
@@ -57,7 +56,6 @@ class FtpServer {
 public:
     // maxPerIp: vsftpd takes at most that many connections from one address (0: any number).
     explicit FtpServer(ServerKind kind, const ServerTls& tls = {}, int maxPerIp = 0);
-    ~FtpServer();
     FtpServer(const FtpServer&) = delete;
     FtpServer& operator=(const FtpServer&) = delete;
 
@@ -69,7 +67,8 @@ public:
     std::string server() const; // "127.0.0.1:port"
     const std::string& user() const { return user_; }
     const std::string& password() const { return password_; }
-    const std::string& root() const; // local folder that is the FTP root (no final "/")
+    // The local folder that is the FTP root (no final "/").
+    const std::string& root() const { return root_; }
     std::string path(const std::string& relative) const { return root() + "/" + relative; }
 
     // Files and folders in the root, made so that the server's login user owns them.

@@ -1,11 +1,16 @@
 #include "support/TempDir.h"
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 namespace oxlip::test {
 
@@ -39,9 +44,11 @@ std::string ReadFileBytes(const std::string& path) {
     return out.str();
 }
 
-void WriteFileBytes(const std::string& path, const std::string& bytes) {
+bool WriteFileBytes(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), std::streamsize(bytes.size()));
+    out.close();
+    return out.good();
 }
 
 std::string RandomBytes(std::size_t size, unsigned seed) {
@@ -51,6 +58,25 @@ std::string RandomBytes(std::size_t size, unsigned seed) {
         c = char(seed >> 16);
     }
     return bytes;
+}
+
+int RunInChild(const std::function<bool()>& prepare, const std::function<int()>& fn) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::_exit(prepare() ? fn() & 0x7f : 255);
+    }
+    int status = 0;
+    for (int i = 0; pid > 0 && i < 1000; ++i) {
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            return WIFEXITED(status) && WEXITSTATUS(status) != 255 ? WEXITSTATUS(status) : -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (pid > 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+    return -1;
 }
 
 } // namespace oxlip::test

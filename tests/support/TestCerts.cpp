@@ -72,51 +72,39 @@ bool WritePem(const std::string& path, X509* cert, EVP_PKEY* key) {
 
 TestCerts::TestCerts() {
     caFile_ = dir_.file("ca.pem");
-    caKeyFile_ = dir_.file("ca.key");
-    Key key = NewKey();
-    Cert ca = MakeCert(key.get(), "Oxlip test authority", nullptr, nullptr, nullptr, -1, 30,
-                       serial_++, true);
-    ok_ = key && WritePem(caFile_, ca.get(), nullptr) && WritePem(caKeyFile_, nullptr, key.get());
+    int serial = 1;
+    Key caKey = NewKey();
+    Cert ca = MakeCert(caKey.get(), "Oxlip test authority", nullptr, nullptr, nullptr, -1, 30,
+                       serial++, true);
+    Key otherCaKey = NewKey();
+    Cert otherCa = MakeCert(otherCaKey.get(), "Unknown authority", nullptr, nullptr, nullptr, -1,
+                            30, serial++, true);
+    ok_ = caKey && WritePem(caFile_, ca.get(), nullptr);
+    for (CertKind kind : {CertKind::Good, CertKind::OtherName, CertKind::Expired,
+                          CertKind::UnknownIssuer, CertKind::SelfSigned}) {
+        const bool unknown = kind == CertKind::UnknownIssuer;
+        const bool self = kind == CertKind::SelfSigned;
+        const bool other = kind == CertKind::OtherName;
+        const bool expired = kind == CertKind::Expired;
+        Key key = NewKey();
+        Cert cert = MakeCert(key.get(), other ? "other.example" : "127.0.0.1",
+                             other ? "DNS:other.example" : "IP:127.0.0.1,DNS:localhost",
+                             self      ? nullptr
+                             : unknown ? otherCa.get()
+                                       : ca.get(),
+                             self      ? nullptr
+                             : unknown ? otherCaKey.get()
+                                       : caKey.get(),
+                             expired ? -30 : -1, expired ? -1 : 30, serial++, false);
+        const CertFiles files = server(kind);
+        ok_ = ok_ && WritePem(files.cert, cert.get(), nullptr) &&
+              WritePem(files.key, nullptr, key.get());
+    }
 }
 
-CertFiles TestCerts::server(CertKind kind) {
+CertFiles TestCerts::server(CertKind kind) const {
     const std::string base = dir_.file("server-" + std::to_string(int(kind)));
-    CertFiles files{base + ".pem", base + ".key"};
-    FILE* existing = std::fopen(files.cert.c_str(), "r");
-    if (existing) {
-        std::fclose(existing);
-        return files;
-    }
-    // The issuer: the test authority, another one, or none.
-    auto readPem = [](const std::string& path, bool isKey) -> void* {
-        FILE* file = std::fopen(path.c_str(), "r");
-        if (!file) {
-            return nullptr;
-        }
-        void* object =
-            isKey ? static_cast<void*>(PEM_read_PrivateKey(file, nullptr, nullptr, nullptr))
-                  : static_cast<void*>(PEM_read_X509(file, nullptr, nullptr, nullptr));
-        std::fclose(file);
-        return object;
-    };
-    Cert issuer(static_cast<X509*>(readPem(caFile_, false)), X509_free);
-    Key issuerKey(static_cast<EVP_PKEY*>(readPem(caKeyFile_, true)), EVP_PKEY_free);
-    if (kind == CertKind::UnknownIssuer) {
-        issuerKey = NewKey();
-        issuer = MakeCert(issuerKey.get(), "Unknown authority", nullptr, nullptr, nullptr, -1, 30,
-                          serial_++, true);
-    }
-    const bool self = kind == CertKind::SelfSigned;
-    const bool other = kind == CertKind::OtherName;
-    const bool expired = kind == CertKind::Expired;
-    Key key = NewKey();
-    Cert cert = MakeCert(key.get(), other ? "other.example" : "127.0.0.1",
-                         other ? "DNS:other.example" : "IP:127.0.0.1,DNS:localhost",
-                         self ? nullptr : issuer.get(), self ? nullptr : issuerKey.get(),
-                         expired ? -30 : -1, expired ? -1 : 30, serial_++, false);
-    WritePem(files.cert, cert.get(), nullptr);
-    WritePem(files.key, nullptr, key.get());
-    return files;
+    return {base + ".pem", base + ".key"};
 }
 
 } // namespace oxlip::test

@@ -28,15 +28,13 @@ public:
     bool ok() const { return ok_; }
     // The test authority's certificate: what --cacert and TlsOptions::caFile take.
     const std::string& caFile() const { return caFile_; }
-    // A server certificate of the kind (made once per kind and object).
-    CertFiles server(CertKind kind);
+    // The server certificate of the kind.
+    CertFiles server(CertKind kind) const;
 
 private:
     TempDir dir_;
     bool ok_ = false;
     std::string caFile_;
-    std::string caKeyFile_;
-    int serial_ = 1;
 };
 
 } // namespace oxlip::test
