@@ -18,6 +18,7 @@
 #include <ctime>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <unistd.h>
 
 using namespace oxlip;
@@ -113,7 +114,9 @@ public:
         switch (event.phase) {
         case ProgressPhase::Receiving:
         case ProgressPhase::Sending:
-            finishFile();
+            if (event.file == 0) { // the files of a tree over several connections overlap
+                finishFile();
+            }
             ++files_;
             item_ =
                 (event.phase == ProgressPhase::Receiving ? "receiving " : "sending ") + event.name;
@@ -122,6 +125,10 @@ public:
         case ProgressPhase::Started:
             break;
         case ProgressPhase::Bytes:
+            if (event.file > 0) {
+                moved_[event.file] = event.done;
+                break;
+            }
             current_ = event.done;
             if (show_) {
                 std::fprintf(stderr, "\r\033[K%s: %lld of %lld bytes", item_.c_str(),
@@ -130,11 +137,24 @@ public:
                 lineOpen_ = true;
             }
             break;
+        case ProgressPhase::Tree:
+            if (show_) {
+                std::fprintf(
+                    stderr, "\r\033[K%lld of %lld files, %lld of %lld bytes",
+                    static_cast<long long>(event.filesDone), static_cast<long long>(event.files),
+                    static_cast<long long>(event.done), static_cast<long long>(event.total));
+                lineOpen_ = true;
+            }
+            break;
         }
     }
     void finishFile() {
         bytes_ += current_;
         current_ = 0;
+        for (const auto& [file, moved] : moved_) {
+            bytes_ += moved;
+        }
+        moved_.clear();
     }
     int64_t files() const { return files_; }
     int64_t bytes() const { return bytes_; }
@@ -152,6 +172,7 @@ private:
     int64_t files_ = 0;
     int64_t bytes_ = 0;
     int64_t current_ = 0;
+    std::map<int, int64_t> moved_; // a parallel tree's files by number: the bytes each moved
 };
 
 ftp::CivilTime LocalNow() {

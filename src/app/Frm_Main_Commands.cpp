@@ -183,8 +183,9 @@ void Frm_Main::transferItems(bool upload, const std::vector<TransferItem>& items
             StatList->appendLine(upload ? QStringLiteral("フォルダをアップロード中・・・・→")
                                         : QStringLiteral("←フォルダをダウンロード中・・・・"));
             ok = Guarded("folder transfer", item.name, [&] {
-                return (upload ? UploadFolder(session_, local, host, mode)
-                               : DownloadFolder(session_, host, local, mode))
+                const int connections = settings_.Parallel; // read anew for every folder
+                return (upload ? UploadFolder(session_, local, host, mode, connections)
+                               : DownloadFolder(session_, host, local, mode, connections))
                     .ok();
             });
         } else {

@@ -3,6 +3,7 @@
 #include "dialogs/Frm_State.h"
 
 #include <QCoreApplication>
+#include <QLabel>
 
 namespace oxlip {
 
@@ -111,19 +112,86 @@ void WindowSink::log(const LogEvent& event) {
     }
 }
 
+namespace {
+
+const char* ActionText(bool receiving) {
+    return receiving ? " を受信中です..." : " を送信中です...";
+}
+
+const char* ModeText(TransferMode mode) {
+    return mode == TransferMode::Ascii ? "転送モード アスキー" : "転送モード バイナリ";
+}
+
+} // namespace
+
+QString TreeFileLine(const ProgressEvent& event) {
+    const QString name = QString::fromStdString(event.name);
+    return QStringLiteral("[%1] ").arg(event.file) +
+           (event.phase == ProgressPhase::Receiving
+                ? QStringLiteral("←ファイルをダウンロード中・・・・") + name
+                : QStringLiteral("ファイルをアップロード中・・・・→") + name);
+}
+
+QString TreeCounts(const ProgressEvent& tree) {
+    return QStringLiteral("%1 / %2 ファイル　").arg(tree.filesDone).arg(tree.files) +
+           FormatProgressCounts(tree.done, tree.total);
+}
+
+// The files moving now, in the order they started, as far as the line holds them.
+void WindowSink::showMoving(Frm_State* view) {
+    QStringList names;
+    for (const auto& [number, name] : moving_) {
+        names << QString::fromStdString(name);
+    }
+    const QLabel* line = view->Lbl[0];
+    const QString text =
+        names.join(QStringLiteral("、")) + QString::fromUtf8(ActionText(receiving_));
+    view->setItemText(
+        line->fontMetrics().elidedText(text, Qt::ElideMiddle, line->width()).toStdString());
+}
+
+void WindowSink::treeFile(Frm_State* view, const ProgressEvent& event) {
+    switch (event.phase) {
+    case ProgressPhase::Receiving:
+    case ProgressPhase::Sending:
+        if (StatusListBox* box = log_ ? log_() : nullptr) {
+            box->appendLine(TreeFileLine(event));
+        }
+        receiving_ = event.phase == ProgressPhase::Receiving;
+        moving_[event.file] = event.name;
+        showMoving(view);
+        view->setModeText(ModeText(event.mode));
+        break;
+    case ProgressPhase::Tree:
+        if (event.files == 1 && event.filesDone == 0) { // a new tree: its first file found
+            moving_.clear();
+            view->clearBar();
+        }
+        if (moving_.erase(event.file) > 0) {
+            showMoving(view);
+        }
+        view->setBar(event.done, event.total);
+        view->setCountText(TreeCounts(event).toStdString());
+        break;
+    default: // a file's own bar gives way to the tree's
+        break;
+    }
+}
+
 void WindowSink::progress(const ProgressEvent& event) {
     Frm_State* view = progress_ ? progress_() : nullptr;
     if (!view) {
         return;
     }
+    if (event.file > 0 || event.phase == ProgressPhase::Tree) {
+        treeFile(view, event);
+        return;
+    }
     switch (event.phase) {
     case ProgressPhase::Receiving:
     case ProgressPhase::Sending:
-        view->setItemText(event.name + (event.phase == ProgressPhase::Receiving
-                                            ? " を受信中です..."
-                                            : " を送信中です..."));
-        view->setModeText(event.mode == TransferMode::Ascii ? "転送モード アスキー"
-                                                            : "転送モード バイナリ");
+        view->setItemText(event.name + ActionText(event.phase == ProgressPhase::Receiving));
+        view->setModeText(ModeText(event.mode));
         break;
     case ProgressPhase::Deleting:
         view->setItemText(event.name + " を削除中です...");
@@ -134,6 +202,8 @@ void WindowSink::progress(const ProgressEvent& event) {
     case ProgressPhase::Bytes:
         view->setBar(event.done, event.total);
         view->setCountText(FormatProgressCounts(event.done, event.total).toStdString());
+        break;
+    case ProgressPhase::Tree:
         break;
     }
 }

@@ -7,6 +7,8 @@
 #include <QListWidget>
 
 #include <functional>
+#include <map>
+#include <string>
 
 namespace oxlip {
 
@@ -38,9 +40,16 @@ QString FormatProgressCounts(int64_t done, int64_t expected);
 
 // The log line of an event.
 QString LogLine(const LogEvent& event);
+// A tree's file over several connections as it starts: "[3]
+// ←ファイルをダウンロード中・・・・a.txt".
+QString TreeFileLine(const ProgressEvent& event);
+// A tree's figures: "12 / 400 ファイル　1,234KB / 5,678KB".
+QString TreeCounts(const ProgressEvent& tree);
 
 // Words the core's events: log events as lines of the status log, progress in the progress
-// window that `progress` returns (created hidden when missing; null drops the event).
+// window that `progress` returns (created hidden when missing; null drops the event). A tree
+// over several connections logs a numbered line for each file as it starts; the progress
+// window shows the tree's files and bytes and the names of the files moving.
 class WindowSink : public EventSink {
 public:
     WindowSink(std::function<StatusListBox*()> log, std::function<Frm_State*()> progress,
@@ -51,9 +60,13 @@ public:
     void pump() override { pump_.pump(); }
 
 private:
+    void treeFile(Frm_State* view, const ProgressEvent& event);
+    void showMoving(Frm_State* view);
     std::function<StatusListBox*()> log_;
     std::function<Frm_State*()> progress_;
     QtEventPump& pump_;
+    std::map<int, std::string> moving_; // a tree's files moving now, by number
+    bool receiving_ = true;
 };
 
 } // namespace oxlip

@@ -18,6 +18,7 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 
 namespace oxlip {
 
@@ -76,7 +77,8 @@ private:
     Settings& settings_;
 };
 
-// Transfer details: the ASCII extension list and list caching.
+// Transfer details: the ASCII extension list, list caching and the connections of a folder
+// transfer.
 class Frm_Ftp : public QDialog {
     Q_OBJECT
 public:
@@ -89,6 +91,8 @@ public:
     QListWidget* List = nullptr;
     QLabel* hint = nullptr;
     QCheckBox* chk_list = nullptr;
+    QGroupBox* parallelFrame = nullptr;
+    QSpinBox* Spn_Parallel = nullptr; // 1 to kMaxParallel, at once in the settings
     QPushButton* Btn_Close = nullptr;
 
 public slots:

@@ -10,11 +10,12 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSpinBox>
 
 namespace oxlip {
 
 Frm_Ftp::Frm_Ftp(Settings& settings, QWidget* parent) : QDialog(parent), settings_(settings) {
-    ui::SetUpDialog(this, QStringLiteral("Frm_Ftp"), QStringLiteral("FTP転送の詳細"), 5325, 3765);
+    ui::SetUpDialog(this, QStringLiteral("Frm_Ftp"), QStringLiteral("FTP転送の詳細"), 5325, 4485);
 
     extensionFrame = new QGroupBox(QStringLiteral("自動判別転送"), this);
     extensionFrame->setObjectName(QStringLiteral("Frame1"));
@@ -56,6 +57,19 @@ Frm_Ftp::Frm_Ftp(Settings& settings, QWidget* parent) : QDialog(parent), setting
     chk_list->setObjectName(QStringLiteral("chk_list"));
     ui::PlaceTwips(chk_list, 120, 360, 2775, 255);
 
+    // Below the list caching: how many connections a folder tree is moved over.
+    parallelFrame = new QGroupBox(QStringLiteral("フォルダの転送"), this);
+    parallelFrame->setObjectName(QStringLiteral("Frame3"));
+    ui::PlaceTwips(parallelFrame, 120, 3720, 3135, 615);
+    auto* parallelLabel = new QLabel(QStringLiteral("同時転送数"), parallelFrame);
+    parallelLabel->setObjectName(QStringLiteral("Label2"));
+    ui::PlaceTwips(parallelLabel, 120, 285, 1095, 255);
+    Spn_Parallel = new QSpinBox(parallelFrame);
+    Spn_Parallel->setObjectName(QStringLiteral("Spn_Parallel"));
+    Spn_Parallel->setRange(1, kMaxParallel);
+    parallelLabel->setBuddy(Spn_Parallel);
+    ui::PlaceTwips(Spn_Parallel, 1260, 240, 735, 300);
+
     Btn_Close = new QPushButton(QStringLiteral("閉じる(&C)"), this);
     Btn_Close->setObjectName(QStringLiteral("Btn_Close"));
     Btn_Close->setAutoDefault(false);
@@ -68,6 +82,9 @@ Frm_Ftp::Frm_Ftp(Settings& settings, QWidget* parent) : QDialog(parent), setting
     chk_list->setChecked(settings_.ListCache);
     // Caching takes effect at once, also for a transfer that waits while the dialog is open.
     connect(chk_list, &QCheckBox::toggled, this, [this](bool on) { settings_.ListCache = on; });
+    Spn_Parallel->setValue(settings_.Parallel);
+    connect(Spn_Parallel, &QSpinBox::valueChanged, this,
+            [this](int count) { settings_.Parallel = count; });
     extensionBox->setFocus();
 }
 

@@ -1,5 +1,6 @@
 #include "ftp/ConnectionPool.h"
 
+#include <algorithm>
 #include <chrono>
 #include <variant>
 
@@ -7,79 +8,88 @@ namespace oxlip {
 
 namespace {
 
-// A worker's event, kept until the session's thread tells it.
-using QueuedEvent = std::variant<LogEvent, ProgressEvent>;
-
 constexpr auto kWaitStep = std::chrono::milliseconds(20);
+
+bool StartsFile(const ProgressEvent& event) {
+    return event.phase == ProgressPhase::Receiving || event.phase == ProgressPhase::Sending;
+}
 
 } // namespace
 
 // The main connection's sink while the pool runs: the session's own, with the workers' events
-// told at every pump.
+// told at every pump. Its own file is numbered as the workers' are.
 class ConnectionPool::Relay : public EventSink {
 public:
-    Relay(ConnectionPool& pool, EventSink* inner) : pool_(pool), inner_(inner) {}
+    explicit Relay(ConnectionPool& pool) : pool_(pool) {}
     void log(const LogEvent& event) override {
-        if (inner_) {
-            inner_->log(event);
-        }
+        Tell(pool_.mainPorts_, event.kind, event.subject, event.detail);
     }
     void progress(const ProgressEvent& event) override {
-        if (inner_) {
-            inner_->progress(event);
+        if (!pool_.ownFile_) {
+            Show(pool_.mainPorts_, event);
+            return;
         }
+        ProgressEvent own = event;
+        std::vector<QueuedEvent> queued; // the starts numbered before this one go first
+        {
+            std::lock_guard<std::mutex> lock(pool_.mutex_);
+            pool_.number(own, pool_.ownNumber_);
+            queued.swap(pool_.events_);
+        }
+        queued.emplace_back(std::move(own));
+        pool_.tell(queued);
     }
     void pump() override {
-        if (!pool_.ownFile_) { // a file of the main connection keeps its events together
-            pool_.forward();
-        }
-        if (inner_) {
-            inner_->pump();
-        }
+        pool_.forward();
+        Pump(pool_.mainPorts_);
     }
 
 private:
     ConnectionPool& pool_;
-    EventSink* inner_;
 };
 
-namespace {
-
-// A worker connection's sink: a file's events are kept until it is done and then queued
-// together, so that each file's lines and progress stay together; its pump does nothing (the
+// A worker connection's sink: progress goes to the queue at once, numbered; a file's log
+// events are kept until it is done and then queued together. Its pump does nothing (the
 // session's thread pumps). The login's own lines are not told: the session is logged in.
-class QueueSink : public EventSink {
+class ConnectionPool::WorkerSink : public EventSink {
 public:
-    explicit QueueSink(std::vector<QueuedEvent>& queue) : queue_(queue) {}
-    void log(const LogEvent& event) override { push(event); }
-    void progress(const ProgressEvent& event) override { push(event); }
+    explicit WorkerSink(ConnectionPool& pool) : pool_(pool) {}
+    void log(const LogEvent& event) override {
+        if (!quiet) {
+            held_.push_back(event);
+        }
+    }
+    void progress(const ProgressEvent& event) override {
+        if (quiet) {
+            return;
+        }
+        ProgressEvent numbered = event;
+        std::lock_guard<std::mutex> lock(pool_.mutex_);
+        pool_.number(numbered, file_);
+        pool_.events_.emplace_back(std::move(numbered));
+    }
     void pump() override {}
-    // The file's events to the queue (the caller holds the mutex).
+    int file() const { return file_; }
+    // The file's log events to the queue (the caller holds the mutex).
     void flush() {
-        queue_.insert(queue_.end(), std::make_move_iterator(held_.begin()),
-                      std::make_move_iterator(held_.end()));
+        pool_.events_.insert(pool_.events_.end(), held_.begin(), held_.end());
         held_.clear();
+        file_ = 0;
     }
     bool quiet = true;
 
 private:
-    void push(QueuedEvent event) {
-        if (!quiet) {
-            held_.push_back(std::move(event));
-        }
-    }
-    std::vector<QueuedEvent>& queue_;
-    std::vector<QueuedEvent> held_;
+    ConnectionPool& pool_;
+    std::vector<LogEvent> held_;
+    int file_ = 0;
 };
-
-} // namespace
 
 ConnectionPool::ConnectionPool(Session& session, int connections)
     : session_(session), mainPorts_(session.ports()) {
     if (connections < 2 || !session.connected()) {
         return;
     }
-    relay_ = std::make_unique<Relay>(*this, mainPorts_.sink);
+    relay_ = std::make_unique<Relay>(*this);
     SessionPorts relayed = mainPorts_;
     relayed.sink = relay_.get();
     session.client()->setPorts(relayed);
@@ -117,7 +127,7 @@ ConnectionPool::~ConnectionPool() {
 }
 
 void ConnectionPool::work() {
-    QueueSink sink(events_);
+    WorkerSink sink(*this);
     Session session(SessionPorts{&sink, mainPorts_.asciiExtensions, mainPorts_.cancel});
     SessionLogin login = session_.login();
     login.options.tls.judge = nullptr; // no question from a worker: pinned or verified only
@@ -146,8 +156,8 @@ void ConnectionPool::work() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             --running_;
+            finished_.push_back(Finished{std::move(task.done), std::move(status), sink.file()});
             sink.flush();
-            finished_.push_back(Finished{std::move(task.done), std::move(status)});
         }
         ready_.notify_all();
     }
@@ -157,19 +167,62 @@ void ConnectionPool::work() {
     ready_.notify_all();
 }
 
+void ConnectionPool::number(ProgressEvent& event, int& file) {
+    if (StartsFile(event)) {
+        file = ++started_;
+    }
+    event.file = file;
+}
+
 void ConnectionPool::forward() {
     std::vector<QueuedEvent> events;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         events.swap(events_);
     }
+    tell(events);
+}
+
+void ConnectionPool::tell(std::vector<QueuedEvent>& events) {
     for (QueuedEvent& event : events) {
         if (const LogEvent* log = std::get_if<LogEvent>(&event)) {
             Tell(mainPorts_, log->kind, log->subject, log->detail);
         } else {
-            Show(mainPorts_, std::get<ProgressEvent>(event));
+            show(std::get<ProgressEvent>(event));
         }
     }
+    showTree();
+}
+
+void ConnectionPool::show(const ProgressEvent& event) {
+    if (event.phase == ProgressPhase::Bytes && event.file > 0) {
+        int64_t& moved = fileBytes_[event.file];
+        bytesDone_ += event.done - moved;
+        moved = event.done;
+        treeChanged_ = true;
+    }
+    Show(mainPorts_, event);
+}
+
+void ConnectionPool::showTree(int done) {
+    if (!treeChanged_ || !relay_) {
+        return;
+    }
+    treeChanged_ = false;
+    ProgressEvent tree{ProgressPhase::Tree, {}};
+    tree.done = bytesDone_;
+    tree.total = std::max(bytes_, bytesDone_); // a link's size is known only when it moves
+    tree.filesDone = filesDone_;
+    tree.files = files_;
+    tree.file = done;
+    Show(mainPorts_, tree);
+}
+
+void ConnectionPool::followUp(const Finished& finished) {
+    fail(finished.done(finished.status));
+    ++filesDone_;
+    treeChanged_ = true;
+    showTree(finished.number);
 }
 
 void ConnectionPool::fail(Status status) {
@@ -189,15 +242,21 @@ void ConnectionPool::settle() {
         finished.swap(finished_);
     }
     for (Finished& item : finished) {
-        fail(item.done(std::move(item.status)));
+        followUp(item);
     }
 }
 
-void ConnectionPool::submit(Job job, Done done) {
+void ConnectionPool::submit(Job job, Done done, int64_t size) {
     settle();
     if (failure_.ok()) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        tasks_.push_back(Task{std::move(job), std::move(done)});
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            tasks_.push_back(Task{std::move(job), std::move(done)});
+        }
+        ++files_;
+        bytes_ += std::max<int64_t>(size, 0);
+        treeChanged_ = true;
+        showTree();
     }
     ready_.notify_one();
 }
@@ -220,9 +279,10 @@ Status ConnectionPool::finish() {
         }
         if (task.job) {
             ownFile_ = true;
+            ownNumber_ = 0;
             Status status = task.job(session_.client());
             ownFile_ = false;
-            fail(task.done(std::move(status)));
+            followUp(Finished{std::move(task.done), std::move(status), ownNumber_});
         } else {
             Pump(mainPorts_);
         }

@@ -103,7 +103,8 @@ void ReceiveOnPool(ConnectionPool& pool, FtpClient* hFtp, const std::string& hos
             }
             ++tally.files;
             return Status::Ok();
-        });
+        },
+        listed ? static_cast<int64_t>(*listed) : 0);
 }
 
 // With a pool, files are handed out and the walk stops handing them at the first failure.
@@ -274,7 +275,8 @@ Status UploadTree(FtpClient* hFtp, const std::string& localFolder, const std::st
                 [&tally](Status sent) {
                     tally.files += sent ? 1 : 0;
                     return sent;
-                });
+                },
+                static_cast<int64_t>(entry.size));
             continue;
         }
         if (Status status = SendFile(hFtp, local + name, host + name, type); !status) {

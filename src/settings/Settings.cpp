@@ -3,6 +3,7 @@
 #include "localfs/TextCodec.h"
 #include "settings/IniFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -218,6 +219,9 @@ void Settings::LoadAppSettings(WindowPlacement* window) {
         }
     }
     ListCache = ParseBoolean(doc.read(kAppSection, "ListCache", "1")).value_or(true);
+    // A number out of range is brought into it; no number is the default.
+    const auto parallel = ParseNumber<long long>(doc.read(kAppSection, "Parallel", ""));
+    Parallel = parallel ? static_cast<int>(std::clamp<long long>(*parallel, 1, kMaxParallel)) : 1;
 }
 
 bool Settings::SaveAppSettings(const WindowPlacement* window) {
@@ -234,6 +238,7 @@ bool Settings::SaveAppSettings(const WindowPlacement* window) {
               FormatTwips(window ? window->height() : kDefaultWindowHeightTwips));
     doc.write(kAppSection, "WindowState", std::to_string(window ? window->windowState() : 0));
     doc.write(kAppSection, "ListCache", ListCache ? "True" : "False");
+    WriteOption(doc, kAppSection, "Parallel", std::to_string(Parallel), "1");
     return doc.save(ftpIniPath());
 }
 

@@ -21,6 +21,9 @@ constexpr int kDefaultFtpPort = 21;
 constexpr int kDefaultImplicitTlsPort = 990;
 constexpr int kDefaultKeepAliveSeconds = 60;
 constexpr int kMaxKeepAliveSeconds = 86400;
+// Connections a folder tree is moved over ("Parallel" in Ftp.ini): the session's own and up to
+// seven more.
+constexpr int kMaxParallel = 8;
 
 struct ConnectionProfile {
     std::string ProfileName;
@@ -74,6 +77,7 @@ public:
 
     ConnectionProfile profile;
     bool ListCache = true;
+    int Parallel = 1; // 1 to kMaxParallel
     std::vector<std::string> AsciiExtensionList;
 
     void LoadAsciiExtensions();

@@ -68,6 +68,11 @@ public:
             journal.push_back("bar " + std::to_string(event.done) + "/" +
                               std::to_string(event.total));
             break;
+        case ProgressPhase::Tree: // "tree FILES-DONE/FILES BYTES-DONE/BYTES"
+            journal.push_back("tree " + std::to_string(event.filesDone) + "/" +
+                              std::to_string(event.files) + " " + std::to_string(event.done) + "/" +
+                              std::to_string(event.total));
+            break;
         }
     }
     void pump() override {

@@ -49,6 +49,7 @@ enum class ProgressPhase {
     Deleting,  // the item is being deleted
     Started,   // the transfer's data begins to move: an empty bar for total bytes
     Bytes,     // done of total bytes have moved (told at most every 50 ms, and at the end)
+    Tree,      // a tree over several connections: files and bytes done of those found so far
 };
 
 struct ProgressEvent {
@@ -57,6 +58,14 @@ struct ProgressEvent {
     TransferMode mode = TransferMode::Binary; // Receiving, Sending: Ascii or Binary
     int64_t done = 0;
     int64_t total = 0; // 0 when unknown
+    // A file of a tree moved over several connections: its number, from 1 in the order the
+    // files start, on each of its events (their events interleave). 0 on one connection.
+    // Tree: the number of the file just done, 0 when none is.
+    int file = 0;
+    // Tree: the files done and found so far (the walk is still finding files while the first
+    // ones move, so the total grows until it ends); done and total are the tree's bytes.
+    int64_t filesDone = 0;
+    int64_t files = 0;
 };
 
 struct EventSink : EventPump {

@@ -1,0 +1,198 @@
+// Folder trees over several connections from the window: the connection count in the transfer
+// details dialog and Ftp.ini, and trees both ways against a real server with the numbered log
+// lines and the tree's figures in the progress window.
+
+#include "app/Frm_Main.h"
+#include "dialogs/Dialogs.h"
+#include "dialogs/Frm_State.h"
+#include "support/FtpServers.h"
+#include "support/WindowTestSupport.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSpinBox>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <filesystem>
+
+using namespace oxlip;
+using namespace oxlip::test;
+
+namespace {
+
+const QString kSeparator36(36, QLatin1Char('-'));
+
+// The tree under T: relative path and size (about 700 KB, so that the figures have no comma).
+const std::vector<std::pair<std::string, size_t>> kTree = {
+    {"a.bin", 3000},
+    {"b.txt", 10},
+    {"empty.bin", 0},
+    {"sub/c.bin", 200000},
+    {"sub/d.bin", 150001},
+    {"sub/deep/e.bin", 70000},
+    {"sub/deep/f.bin", 250000},
+    {"g.bin", 40000},
+};
+
+std::string Bytes(std::size_t index) {
+    return RandomBytes(kTree[index].second, unsigned(index) + 7);
+}
+
+std::string NameOf(const std::string& path) {
+    return path.substr(path.rfind('/') + 1);
+}
+
+} // namespace
+
+class ParallelTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void connectionCountThroughFtpIni();
+    void treeBothWays_data();
+    void treeBothWays();
+};
+
+void ParallelTest::connectionCountThroughFtpIni() {
+    const struct {
+        const char* stored; // the Parallel line of Ftp.ini ("" none)
+        int shown;          // in the dialog
+        int chosen;         // set there
+        const char* saved;  // the Parallel line afterwards ("" none)
+    } rows[] = {
+        {"", 1, 1, ""},
+        {"", 1, 4, "Parallel=4"},
+        {"Parallel=3", 3, 3, "Parallel=3"},
+        {"Parallel=8", 8, 1, "Parallel=1"},
+        {"Parallel=0", 1, 2, "Parallel=2"},
+        {"Parallel=12", 8, 8, "Parallel=8"},
+        {"Parallel=-4", 1, 1, "Parallel=1"},
+        {"Parallel=two", 1, 1, "Parallel=1"},
+    };
+    for (const auto& row : rows) {
+        const QString name = QStringLiteral("%1 -> %2").arg(row.stored).arg(row.chosen);
+        TempDir folder;
+        WriteFileBytes(folder.file("Ftp.ini"),
+                       std::string("[Oxlip]\nListCache=True\n") + row.stored + "\n");
+        Settings settings(folder.path());
+        settings.LoadAppSettings(nullptr);
+        Frm_Ftp dialog(settings);
+        QVERIFY2(dialog.Spn_Parallel->value() == row.shown, qPrintable(name));
+        dialog.Spn_Parallel->setValue(row.chosen);
+        QVERIFY2(settings.Parallel == row.chosen, qPrintable(name)); // at once
+        QVERIFY(settings.SaveAppSettings(nullptr));
+        const QString saved = QString::fromStdString(ReadFileBytes(folder.file("Ftp.ini")));
+        const QRegularExpression line(QStringLiteral("^Parallel=[^\\r\\n]*"),
+                                      QRegularExpression::MultilineOption);
+        QVERIFY2(line.match(saved).captured(0) == QString::fromUtf8(row.saved),
+                 qPrintable(name + ": " + saved));
+        Settings again(folder.path());
+        again.LoadAppSettings(nullptr);
+        QVERIFY2(again.Parallel == row.chosen, qPrintable(name));
+    }
+}
+
+void ParallelTest::treeBothWays_data() {
+    QTest::addColumn<int>("connections");
+    QTest::addColumn<int>("kind");
+    QTest::newRow("one") << 1 << int(ServerKind::Pyftpdlib);
+    QTest::newRow("three on pyftpdlib") << 3 << int(ServerKind::Pyftpdlib);
+    QTest::newRow("three on vsftpd") << 3 << int(ServerKind::Vsftpd);
+}
+
+void ParallelTest::treeBothWays() {
+    QFETCH(int, connections);
+    QFETCH(int, kind);
+    std::unique_ptr<FtpServer> server;
+    std::unique_ptr<WindowHarness> harness;
+    std::unique_ptr<MessageScript> messages;
+    if (!StartServerAndWindow(server, harness, messages, ServerKind(kind))) {
+        return;
+    }
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < kTree.size(); ++i) {
+        MakeDir(std::filesystem::path(harness->local("T/" + kTree[i].first)).parent_path());
+        WriteFileBytes(harness->local("T/" + kTree[i].first), Bytes(i));
+        total += kTree[i].second;
+    }
+    MakeDir(harness->local("dl"));
+    harness->writeServerProfile(*server, "/pub/", server->password());
+    Frm_Main& w = harness->start();
+    QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
+    QVERIFY(w.connected());
+    harness->settings->Parallel = connections;
+
+    // What the progress window's count line showed while the command ran.
+    QStringList counts;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (const auto* state = w.findChild<Frm_State*>()) {
+            counts << state->Lbl[2]->text();
+        }
+    });
+    watch.start(0); // at every pass of the event loop
+
+    const struct {
+        bool upload;
+        QString start, folder, fileLine, end;
+    } ways[] = {
+        {true, "アップロード開始！！", "フォルダをアップロード中・・・・→",
+         "ファイルをアップロード中・・・・→", "アップロード完了"},
+        {false, "ダウンロード開始！！", "←フォルダをダウンロード中・・・・",
+         "←ファイルをダウンロード中・・・・", "ダウンロード完了"},
+    };
+    for (const auto& way : ways) {
+        counts.clear();
+        const int before = Log(w)->count();
+        if (!way.upload) {
+            QVERIFY(w.SetLocalPath(harness->local("dl/")));
+        }
+        SelectNames(View(w, way.upload ? 0 : 1), {"T"});
+        QTest::mouseClick(TransferButton(w, way.upload ? 0 : 1), Qt::LeftButton);
+        QVERIFY2(messages->texts.isEmpty(), qPrintable(messages->texts.join('|')));
+        for (std::size_t i = 0; i < kTree.size(); ++i) {
+            const std::string got = way.upload
+                                        ? server->readFile("pub/T/" + kTree[i].first)
+                                        : ReadFileBytes(harness->local("dl/T/" + kTree[i].first));
+            QVERIFY2(got == Bytes(i), kTree[i].first.c_str());
+        }
+
+        // One connection: the lines of old. Several: a numbered line for each file, the numbers
+        // in order, each file once.
+        QStringList expected{way.start, way.folder};
+        QStringList files = Log(w)->lines().mid(before + 2);
+        files = files.mid(0, files.size() - 2);
+        if (connections > 1) {
+            QStringList names;
+            for (int n = 0; n < files.size(); ++n) {
+                const QString prefix = QStringLiteral("[%1] ").arg(n + 1) + way.fileLine;
+                QVERIFY2(files[n].startsWith(prefix), qPrintable(files[n]));
+                names << files[n].mid(prefix.size());
+            }
+            QStringList wanted;
+            for (const auto& [path, size] : kTree) {
+                wanted << QString::fromStdString(NameOf(path));
+            }
+            names.sort();
+            wanted.sort();
+            QCOMPARE(names, wanted);
+            expected << files;
+        }
+        expected << way.end << kSeparator36;
+        QCOMPARE(Log(w)->lines().mid(before), expected);
+
+        // The tree's figures: some of all files, of all bytes; none on one connection.
+        const QString whole = QStringLiteral(" / %1 ファイル　").arg(kTree.size()) +
+                              QStringLiteral("(\\d+)?KB / %1KB$").arg((total + 512) / 1024);
+        const QStringList tree = counts.filter(QRegularExpression(whole));
+        QVERIFY2(connections == 1 ? counts.filter(QStringLiteral("ファイル")).isEmpty()
+                                  : !tree.isEmpty(),
+                 qPrintable(counts.join('|')));
+    }
+}
+
+QTEST_MAIN(ParallelTest)
+#include "tst_parallel.moc"
