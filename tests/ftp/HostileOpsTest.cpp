@@ -27,29 +27,6 @@ std::vector<std::string> LocalTree(const std::string& folder) {
     return out;
 }
 
-// The path argument of each logged command with one of the verbs; a listing without a path
-// names the folder of the last CWD.
-std::vector<std::string> PathsOf(const std::vector<std::string>& commands,
-                                 const std::vector<std::string>& verbs) {
-    std::vector<std::string> out;
-    std::string here = "/";
-    for (const std::string& c : commands) {
-        auto space = c.find(' ');
-        std::string verb = c.substr(0, space);
-        std::string arg = space == std::string::npos ? "" : c.substr(space + 1);
-        arg = arg == "-a" ? "" : arg.rfind("-a ", 0) == 0 ? arg.substr(3) : arg;
-        const bool listing = verb == "LIST" || verb == "MLSD";
-        if (verb == "CWD") {
-            here = arg;
-        }
-        if ((listing || !arg.empty()) &&
-            std::find(verbs.begin(), verbs.end(), verb) != verbs.end()) {
-            out.push_back(listing && arg.empty() ? here : arg);
-        }
-    }
-    return out;
-}
-
 // True when the host path lies inside the folder: below it, with no "." or ".." part.
 bool InsideFolder(const std::string& path, const std::string& folder) {
     const std::string parts = "/" + path + "/";

@@ -30,18 +30,12 @@ std::size_t FilesBelow(const std::string& folder) {
     return files;
 }
 
-// How often each folder was listed, by form ("LIST /wide", "MLSD /wide/a"): a listing without
-// a path lists the folder of the last CWD.
+// How often each folder was listed, by form ("LIST /wide", "MLSD /wide/a").
 std::map<std::string, int> Listings(const std::vector<std::string>& commands) {
     std::map<std::string, int> count;
-    std::string here = "/";
-    for (const std::string& c : commands) {
-        std::string arg = c.size() > 4 ? c.substr(c.size() > 5 && c[4] == ' ' ? 5 : 4) : "";
-        if (c.rfind("CWD ", 0) == 0) {
-            here = arg;
-        } else if (c.rfind("LIST", 0) == 0 || c.rfind("MLSD", 0) == 0) {
-            arg = arg == "-a" ? "" : arg.rfind("-a ", 0) == 0 ? arg.substr(3) : arg;
-            ++count[c.substr(0, 4) + " " + (arg.empty() ? here : arg)];
+    for (const std::string verb : {"LIST", "MLSD"}) {
+        for (const std::string& path : PathsOf(commands, {verb})) {
+            ++count[verb + " " + path];
         }
     }
     return count;
