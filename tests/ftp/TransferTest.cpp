@@ -101,9 +101,6 @@ TEST_P(FileTransferTest, AutomaticModeDecidesByTheWholeTargetPath) {
     ASSERT_TRUE(DownloadFile(session, "/logo.gif", local.file("logo.gif"), TransferMode::Auto));
     EXPECT_EQ(ReadFileBytes(local.file("logo.gif")), text);
     EXPECT_EQ(ui.lines("mode").back(), "mode binary");
-    // A mode list without a selection (-1) decides like the automatic mode.
-    ASSERT_TRUE(DownloadFile(session, "/index.html", local.file("again.html"), TransferMode::Auto));
-    EXPECT_EQ(ReadFileBytes(local.file("again.html")), "<p>\n</p>\n");
 
     // A dot earlier in the path makes the extension "docs/Makefile".
     ui.asciiExtensions = {"HTML", ""};
