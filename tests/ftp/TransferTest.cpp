@@ -39,8 +39,9 @@ std::vector<std::string> FolderNames(const std::string& folder) {
 // meter.)
 TEST_P(FileTransferTest, BinaryRoundTripsKeepEveryByte) {
     TempDir local;
+    // The largest goes to the disk in several stretches while it arrives.
     for (std::size_t size :
-         {std::size_t(0), std::size_t(1), std::size_t(1) << 20, (std::size_t(5) << 20) + 3}) {
+         {std::size_t(0), std::size_t(1), std::size_t(1) << 20, (std::size_t(24) << 20) + 4097}) {
         const std::string bytes = RandomBytes(size) + (size ? "\r\n\n\r" : "");
         const std::string bar =
             "bar " + std::to_string(bytes.size()) + "/" + std::to_string(bytes.size());
@@ -60,8 +61,8 @@ TEST_P(FileTransferTest, BinaryRoundTripsKeepEveryByte) {
             EXPECT_EQ(ui.lines("clear").size(), 1u) << size;
             EXPECT_TRUE(size == 0 || ui.lines("bar").back() == bar) << size;
         }
-        EXPECT_EQ(server->readFile("data.bin"), bytes) << size;
-        EXPECT_EQ(ReadFileBytes(local.file("down.bin")), bytes) << size;
+        EXPECT_TRUE(server->readFile("data.bin") == bytes) << size;
+        EXPECT_TRUE(ReadFileBytes(local.file("down.bin")) == bytes) << size;
     }
     EXPECT_EQ(FolderNames(local.path()), (std::vector<std::string>{"down.bin", "up.bin"}));
 }
@@ -125,17 +126,6 @@ TEST_P(FileTransferTest, ADownloadReplacesAFileOnlyWhenItArrivedWhole) {
     EXPECT_EQ(ReadFileBytes(local.file("target.txt")), "new content");
     EXPECT_EQ(fs::status(local.file("target.txt")).permissions() & fs::perms::all,
               fs::perms(0640)); // the replaced file keeps its permissions
-    // A big one goes to the disk in stretches while it arrives; every byte lands in order.
-    std::string big(3 * 8 * 1024 * 1024 + 4097, '\0');
-    for (std::size_t i = 0; i < big.size(); ++i) {
-        big[i] = char((i * 131) >> 12);
-    }
-    put("big.bin", big);
-    WriteFileBytes(local.file("big.bin"), "old");
-    ASSERT_TRUE(DownloadFile(session, "/big.bin", local.file("big.bin"), TransferMode::Binary));
-    EXPECT_TRUE(ReadFileBytes(local.file("big.bin")) == big);
-    fs::remove(local.file("big.bin"));
-
     EXPECT_EQ(
         DownloadFile(session, "/missing.txt", local.file("target.txt"), TransferMode::Binary).kind,
         ErrorKind::Refused);
