@@ -69,54 +69,58 @@ TEST_P(FileTransferTest, BinaryRoundTripsKeepEveryByte) {
 
 // Both servers store ASCII uploads with their own line ends (LF) and send CR LF: a file with
 // CR LF line ends therefore tells an ASCII transfer from a binary one in either direction.
-TEST_P(FileTransferTest, AsciiModeConvertsLineEndsBothWays) {
+// The automatic mode decides by the whole target path, and the progress names the mode.
+TEST_P(FileTransferTest, ModesConvertLineEndsAndAutomaticDecidesByTheWholePath) {
     TempDir local;
     const std::string crlf = "one\r\ntwo\r\n\r\nlone\rcr\r\nend";
-    WriteFileBytes(local.file("crlf.txt"), crlf);
-    WriteFileBytes(local.file("lf.txt"), "one\ntwo\nlone\rcr\n");
-    ASSERT_TRUE(UploadFile(session, local.file("crlf.txt"), "/ascii.txt", TransferMode::Ascii));
-    EXPECT_EQ(server->readFile("ascii.txt"), "one\ntwo\n\nlone\rcr\nend");
-    ASSERT_TRUE(UploadFile(session, local.file("lf.txt"), "/lf.txt", TransferMode::Ascii));
-    EXPECT_EQ(server->readFile("lf.txt"), "one\ntwo\nlone\rcr\n");
-    ASSERT_TRUE(UploadFile(session, local.file("crlf.txt"), "/binary.txt", TransferMode::Binary));
-    EXPECT_EQ(server->readFile("binary.txt"), crlf);
+    const std::string lf = "one\ntwo\n\nlone\rcr\nend";
+    const struct {
+        bool up;
+        TransferMode mode;
+        const std::string& sent;
+        const std::string& arrived;
+    } rows[] = {
+        {true, TransferMode::Ascii, crlf, lf},    {true, TransferMode::Ascii, lf, lf},
+        {true, TransferMode::Binary, crlf, crlf}, {false, TransferMode::Ascii, crlf, lf},
+        {false, TransferMode::Ascii, lf, lf},     {false, TransferMode::Binary, crlf, crlf}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.up ? "up " : "down ") + row.sent);
+        if (row.up) {
+            WriteFileBytes(local.file("in"), row.sent);
+            ASSERT_TRUE(UploadFile(session, local.file("in"), "/f.txt", row.mode));
+            EXPECT_EQ(server->readFile("f.txt"), row.arrived);
+        } else {
+            put("f.txt", row.sent);
+            ASSERT_TRUE(DownloadFile(session, "/f.txt", local.file("out"), row.mode));
+            EXPECT_EQ(ReadFileBytes(local.file("out")), row.arrived);
+        }
+    }
 
-    put("wire.txt", "a\r\nb\r\nlone\rcr\r\nend");
-    ASSERT_TRUE(DownloadFile(session, "/wire.txt", local.file("wire.txt"), TransferMode::Ascii));
-    EXPECT_EQ(ReadFileBytes(local.file("wire.txt")), "a\nb\nlone\rcr\nend");
-    ASSERT_TRUE(DownloadFile(session, "/wire.txt", local.file("raw.txt"), TransferMode::Binary));
-    EXPECT_EQ(ReadFileBytes(local.file("raw.txt")), "a\r\nb\r\nlone\rcr\r\nend");
-    ASSERT_TRUE(DownloadFile(session, "/lf.txt", local.file("lf2.txt"), TransferMode::Ascii));
-    EXPECT_EQ(ReadFileBytes(local.file("lf2.txt")), "one\ntwo\nlone\rcr\n");
-}
-
-TEST_P(FileTransferTest, AutomaticModeDecidesByTheWholeTargetPath) {
-    TempDir local;
-    const std::string text = "<p>\r\n</p>\r\n";
-    put("index.html", text);
-    put("logo.gif", text);
+    put("index.html", crlf);
+    put("logo.gif", crlf);
     ASSERT_TRUE(DownloadFile(session, "/index.html", local.file("index.html"), TransferMode::Auto));
-    EXPECT_EQ(ReadFileBytes(local.file("index.html")), "<p>\n</p>\n");
+    EXPECT_EQ(ReadFileBytes(local.file("index.html")), lf);
     EXPECT_EQ(ui.lines("item").back(), "item index.html receive");
     EXPECT_EQ(ui.lines("mode").back(), "mode ascii");
     ASSERT_TRUE(DownloadFile(session, "/logo.gif", local.file("logo.gif"), TransferMode::Auto));
-    EXPECT_EQ(ReadFileBytes(local.file("logo.gif")), text);
+    EXPECT_EQ(ReadFileBytes(local.file("logo.gif")), crlf);
     EXPECT_EQ(ui.lines("mode").back(), "mode binary");
-
     // A dot earlier in the path makes the extension "docs/Makefile".
-    ui.asciiExtensions = {"HTML", ""};
     WriteFileBytes(local.file("Makefile"), "all:\r\n");
     makeDirs("my.docs");
-    ASSERT_TRUE(
-        UploadFile(session, local.file("Makefile"), "/my.docs/Makefile", TransferMode::Auto));
-    EXPECT_EQ(server->readFile("my.docs/Makefile"), "all:\r\n"); // binary
-    ui.asciiExtensions = {"HTML", "docs/Makefile"};
-    ASSERT_TRUE(
-        UploadFile(session, local.file("Makefile"), "/my.docs/Makefile", TransferMode::Auto));
-    EXPECT_EQ(server->readFile("my.docs/Makefile"), "all:\n"); // the whole path decides
+    for (const char* extension : {"", "docs/Makefile"}) {
+        ui.asciiExtensions = {"HTML", extension};
+        ASSERT_TRUE(
+            UploadFile(session, local.file("Makefile"), "/my.docs/Makefile", TransferMode::Auto));
+        EXPECT_EQ(server->readFile("my.docs/Makefile"), *extension ? "all:\n" : "all:\r\n");
+    }
     EXPECT_EQ(ui.lines("item").back(), "item Makefile send");
 }
 
+// A download replaces a file only when it arrived whole, and leaves nothing behind. The
+// replaced file keeps its mode; a link at the target stays a link, and the file it leads to
+// (through a chain, or one that does not exist yet) gets the new content. The hidden name a
+// download arrives under fits the file system whenever the target does.
 TEST_P(FileTransferTest, ADownloadReplacesAFileOnlyWhenItArrivedWhole) {
     TempDir local;
     put("new.txt", "new content");
@@ -124,8 +128,7 @@ TEST_P(FileTransferTest, ADownloadReplacesAFileOnlyWhenItArrivedWhole) {
     ::chmod(local.file("target.txt").c_str(), 0640);
     ASSERT_TRUE(DownloadFile(session, "/new.txt", local.file("target.txt"), TransferMode::Binary));
     EXPECT_EQ(ReadFileBytes(local.file("target.txt")), "new content");
-    EXPECT_EQ(fs::status(local.file("target.txt")).permissions() & fs::perms::all,
-              fs::perms(0640)); // the replaced file keeps its permissions
+    EXPECT_EQ(fs::status(local.file("target.txt")).permissions() & fs::perms::all, fs::perms(0640));
     EXPECT_EQ(
         DownloadFile(session, "/missing.txt", local.file("target.txt"), TransferMode::Binary).kind,
         ErrorKind::Refused);
@@ -140,54 +143,45 @@ TEST_P(FileTransferTest, ADownloadReplacesAFileOnlyWhenItArrivedWhole) {
         EXPECT_EQ(failure.kind, ErrorKind::LocalIo);
     }
     EXPECT_FALSE(server->exists("x.txt"));
-}
 
-// A link at the target stays a link: the file it leads to (through a chain, or one that does
-// not exist yet) gets the new content and keeps its mode.
-TEST_P(FileTransferTest, ADownloadOverALinkReplacesTheFileBehindIt) {
-    TempDir local;
-    put("new.txt", "new content");
-    fs::create_directories(local.file("real"));
-    WriteFileBytes(local.file("real/file.txt"), "old content");
-    ::chmod(local.file("real/file.txt").c_str(), 0604);
-    ASSERT_EQ(::symlink("real/file.txt", local.file("link.txt").c_str()), 0);
-    ASSERT_EQ(::symlink(local.file("link.txt").c_str(), local.file("chain.txt").c_str()), 0);
-    ASSERT_EQ(::symlink("real/made.txt", local.file("dangling.txt").c_str()), 0);
-    const std::pair<const char*, const char*> links[] = {{"link.txt", "real/file.txt"},
-                                                         {"chain.txt", "real/file.txt"},
-                                                         {"dangling.txt", "real/made.txt"}};
-    for (const auto& [link, behind] : links) {
-        WriteFileBytes(local.file("real/file.txt"), "old content");
-        ASSERT_TRUE(DownloadFile(session, "/new.txt", local.file(link), TransferMode::Binary))
+    TempDir links;
+    fs::create_directories(links.file("real"));
+    WriteFileBytes(links.file("real/file.txt"), "old content");
+    ::chmod(links.file("real/file.txt").c_str(), 0604);
+    ASSERT_EQ(::symlink("real/file.txt", links.file("link.txt").c_str()), 0);
+    ASSERT_EQ(::symlink(links.file("link.txt").c_str(), links.file("chain.txt").c_str()), 0);
+    ASSERT_EQ(::symlink("real/made.txt", links.file("dangling.txt").c_str()), 0);
+    const std::pair<const char*, const char*> behind[] = {{"link.txt", "real/file.txt"},
+                                                          {"chain.txt", "real/file.txt"},
+                                                          {"dangling.txt", "real/made.txt"}};
+    for (const auto& [link, file] : behind) {
+        WriteFileBytes(links.file("real/file.txt"), "old content");
+        ASSERT_TRUE(DownloadFile(session, "/new.txt", links.file(link), TransferMode::Binary))
             << link;
-        EXPECT_TRUE(fs::is_symlink(local.file(link))) << link;
-        EXPECT_EQ(ReadFileBytes(local.file(behind)), "new content") << link;
+        EXPECT_TRUE(fs::is_symlink(links.file(link))) << link;
+        EXPECT_EQ(ReadFileBytes(links.file(file)), "new content") << link;
     }
-    EXPECT_EQ(fs::status(local.file("real/file.txt")).permissions() & fs::perms::all,
+    EXPECT_EQ(fs::status(links.file("real/file.txt")).permissions() & fs::perms::all,
               fs::perms(0604));
-    EXPECT_EQ(FolderNames(local.path()),
+    EXPECT_EQ(FolderNames(links.path()),
               (std::vector<std::string>{"chain.txt", "dangling.txt", "link.txt", "real"}));
-    EXPECT_EQ(FolderNames(local.file("real")), (std::vector<std::string>{"file.txt", "made.txt"}));
-}
+    EXPECT_EQ(FolderNames(links.file("real")), (std::vector<std::string>{"file.txt", "made.txt"}));
 
-// The hidden name a download arrives under fits the file system whenever the target does.
-TEST_P(FileTransferTest, NamesAsLongAsTheFileSystemAllowsArrive) {
-    TempDir local;
-    put("new.txt", "new content");
+    TempDir longNames;
     std::string japanese; // 85 characters of 3 bytes
     for (int i = 0; i < 85; ++i) {
         japanese += "日";
     }
-    const std::string names[] = {std::string(243, 'a'), std::string(255, 'b'), japanese,
-                                 japanese.substr(0, 243) + ".txt"};
-    for (const std::string& name : names) {
+    for (const std::string& name : {std::string(243, 'a'), std::string(255, 'b'), japanese,
+                                    japanese.substr(0, 243) + ".txt"}) {
         for (int again = 0; again < 2; ++again) { // new, then over the file
-            ASSERT_TRUE(DownloadFile(session, "/new.txt", local.file(name), TransferMode::Binary))
+            ASSERT_TRUE(
+                DownloadFile(session, "/new.txt", longNames.file(name), TransferMode::Binary))
                 << name;
         }
-        EXPECT_EQ(ReadFileBytes(local.file(name)), "new content") << name;
+        EXPECT_EQ(ReadFileBytes(longNames.file(name)), "new content") << name;
     }
-    EXPECT_EQ(FolderNames(local.path()).size(), 4u); // nothing hidden left behind
+    EXPECT_EQ(FolderNames(longNames.path()).size(), 4u); // nothing hidden left behind
 }
 
 // Three levels, a file ending in a dot (transferred) and a folder ending in one (skipped).
