@@ -234,7 +234,6 @@ TEST(Tool, FtpsUrlsAndExtraAuthorities) {
     }
     test::TestCerts certs;
     ASSERT_TRUE(certs.ok());
-    TempDir local;
     const struct {
         const char* scenario;
         test::CertKind kind;
@@ -254,38 +253,25 @@ TEST(Tool, FtpsUrlsAndExtraAuthorities) {
         const test::CertFiles files = certs.server(row.kind);
         test::HostileServer server(row.scenario, files.cert, files.key);
         ASSERT_TRUE(server.ok());
-        std::vector<std::string> head;
-        if (row.cacert) {
-            head = {"--cacert", certs.caFile()};
-        }
-        head.push_back(std::string(row.scheme) + "test:secret@" + server.server() + "/");
-        auto run = [&](std::vector<std::string> args) {
-            args.insert(args.begin(), head.begin(), head.end());
-            return RunTool(args);
-        };
-        auto r = run({"ls", "/"});
+        std::vector<std::string> args = {"--cacert", certs.caFile()};
+        args.erase(args.begin(), args.begin() + (row.cacert ? 0 : 2));
+        args.insert(args.end(),
+                    {std::string(row.scheme) + "test:secret@" + server.server() + "/", "ls", "/"});
+        const auto r = RunTool(args);
         EXPECT_EQ(r.status, row.status) << r.err;
         const auto commands = server.commands();
         EXPECT_EQ(std::count(commands.begin(), commands.end(), "AUTH TLS"),
                   row.scheme == std::string("ftpes://") ? 1 : 0);
         if (row.status != 0) {
-            EXPECT_NE(r.err.find("SHA-256 fingerprint "), std::string::npos) << r.err;
-            EXPECT_TRUE(
-                std::regex_search(r.err, std::regex("fingerprint ([0-9A-F]{2}:){31}[0-9A-F]{2}")))
+            EXPECT_TRUE(std::regex_search(
+                r.err, std::regex("SHA-256 fingerprint ([0-9A-F]{2}:){31}[0-9A-F]{2}")))
                 << r.err;
             EXPECT_EQ(std::count(commands.begin(), commands.end(), "USER test"), 0);
             continue;
         }
         EXPECT_NE(r.out.find("\thello.txt\n"), std::string::npos) << r.out;
+        // (Data over TLS: the listing; the engine's own FTPS tests cover the other commands.)
         EXPECT_EQ(std::count(commands.begin(), commands.end(), "PROT P"), row.plainCommand ? 0 : 1);
-        if (row.plainCommand) {
-            continue;
-        }
-        // Data over TLS both ways (the engine's own FTPS tests cover the other commands).
-        WriteFileBytes(local.file("up.txt"), "uploaded over TLS");
-        EXPECT_EQ(run({"put", local.file("up.txt"), "/up.txt"}).status, 0);
-        EXPECT_EQ(run({"get", "/up.txt", local.file("back")}).status, 0);
-        EXPECT_EQ(ReadFileBytes(local.file("back")), "uploaded over TLS");
     }
 }
 
