@@ -15,14 +15,11 @@ namespace {
 
 // AddressSanitizer's shadow memory and quarantine make resident sizes meaningless: under it
 // the cases run but their memory is not judged.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kJudgeMemory = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kJudgeMemory = false;
-#else
-constexpr bool kJudgeMemory = true;
+#ifndef __has_feature
+#define __has_feature(x) 0
 #endif
+#if defined(__SANITIZE_ADDRESS__) || __has_feature(address_sanitizer)
+constexpr bool kJudgeMemory = false;
 #else
 constexpr bool kJudgeMemory = true;
 #endif

@@ -128,19 +128,11 @@ def build_tree():
                                             "no226", "reset", "trickle", "tls-cut")},
         "die421": {},
         # Names a tree walk must never follow out of its folder.
-        "evil": {
-            "good.txt": b"good",
-            "ctl\x01\x1bname.txt": b"control",
-            "sub": {"inner.txt": b"inner"},
-            "self": ("link", "."),
-            "up": ("link", ".."),
-        },
+        "evil": {"good.txt": b"good", "ctl\x01\x1bname.txt": b"control",
+                 "sub": {"inner.txt": b"inner"}, "self": ("link", "."), "up": ("link", "..")},
         # Names in the server's own bytes.
-        "names": {
-            cp932("テスト.txt"): b"cp932",
-            "bad\xff\xfe.bin": b"invalid",
-            utf8("日本.txt"): b"utf-8 body",
-        },
+        "names": {cp932("テスト.txt"): b"cp932", "bad\xff\xfe.bin": b"invalid",
+                  utf8("日本.txt"): b"utf-8 body"},
         # Listed sizes that differ from what arrives.
         "grew": {"a.bin": b"aaaa", "grown.bin": DATA},
         "cut": {"a.bin": b"aaaa", "short.bin": DATA, "z.bin": b"z"},
@@ -225,11 +217,8 @@ class Server:
 
 def send_bytes(sock, data, bytewise):
     """Sends data whole, or one byte at a time."""
-    if not bytewise:
-        sock.sendall(data)
-        return
-    for i in range(len(data)):
-        sock.sendall(data[i:i + 1])
+    for piece in (data[i:i + 1] for i in range(len(data))) if bytewise else (data,):
+        sock.sendall(piece)
 
 
 class Session:
@@ -394,16 +383,10 @@ class Session:
         if data is None:
             return None
         self.reply(150, "Ok to send data.")
-        chunks = []
         try:
-            while True:
-                chunk = data.recv(65536)
-                if not chunk:
-                    break
-                chunks.append(chunk)
+            return b"".join(iter(lambda: data.recv(65536), b""))
         finally:
             self.close_data(data)
-        return b"".join(chunks)
 
     def send_data(self, payload, name=""):
         data = self.open_data()
