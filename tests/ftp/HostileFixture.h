@@ -47,10 +47,8 @@ inline std::string LoggedBytes(const std::string& bytes) {
 // The 16 KiB every data file of the hostile server holds.
 inline std::string HostileData() {
     std::string bytes;
-    for (int round = 0; round < 64; ++round) {
-        for (int i = 0; i < 256; ++i) {
-            bytes += char(i);
-        }
+    for (int i = 0; i < 256 * 64; ++i) {
+        bytes += char(i % 256);
     }
     return bytes;
 }
