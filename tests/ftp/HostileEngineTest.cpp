@@ -15,8 +15,6 @@ namespace {
 
 const std::vector<std::string> kThreeFiles = {"f1.txt", "f2.txt", "f3.txt"};
 
-// --- replies -------------------------------------------------------------------------------
-
 // The same session on a well-behaved server, one byte at a time, with 150 and 226 in one
 // segment before the data, and with odd multi-line replies: the same results.
 TEST_F(HostileTest, ByteAtATimeAndBatchedRepliesGiveTheSameResults) {
@@ -79,9 +77,9 @@ TEST_F(HostileTest, EndlessRepliesGiveTheConnectionUp) {
     EXPECT_EQ(ui.logLines, std::vector<std::string>{kConnectionLostLine});
 }
 
-// --- time-outs and lost connections --------------------------------------------------------
-
-TEST_F(HostileTest, NoGreetingTimesOutWhilePumping) {
+// A server that never greets times out while pumping; a 421 the server says unasked is seen
+// before the next command goes out.
+TEST_F(HostileTest, NoGreetingTimesOutAndUnaskedClosingIsSeen) {
     start("no-greeting", 700, 700);
     auto begin = Clock::now();
     EXPECT_FALSE(login());
@@ -90,22 +88,18 @@ TEST_F(HostileTest, NoGreetingTimesOutWhilePumping) {
     EXPECT_GE(ui.pumps, 8);
     EXPECT_FALSE(client->isOpen());
     EXPECT_TRUE(ui.logLines.empty()); // a failed login is reported by the caller
-}
 
-TEST_F(HostileTest, UnaskedServiceClosingIsSeenBeforeTheNextCommand) {
     start("421-idle", 10000, 10000);
     ASSERT_TRUE(login());
     ASSERT_TRUE(client->currentDir().has_value());
     std::this_thread::sleep_for(std::chrono::milliseconds(500)); // the 421 arrives meanwhile
-    auto begin = Clock::now();
+    begin = Clock::now();
     EXPECT_FALSE(client->makeDir("/new"));
     EXPECT_LT(MsSince(begin), 2000);
     EXPECT_TRUE(client->lost());
     EXPECT_EQ(ui.logLines, std::vector<std::string>{kConnectionLostLine});
     EXPECT_FALSE(sawCommand("MKD"));
 }
-
-// --- passive replies -----------------------------------------------------------------------
 
 // Data connections go only to the control peer, whatever PASV names; EPSV is asked once and
 // after its refusal PASV alone is used. A malformed or impossible port is an error that keeps
@@ -142,11 +136,8 @@ TEST_F(HostileTest, PassiveRepliesLeadOnlyToTheControlPeer) {
     }
 }
 
-// --- unanswered commands, IPv6 ----------------------------------------------------------
-
-// An unanswered command times out while pumping; a second call made from the pump meanwhile
-// is refused at once.
-// Closing from inside the pump ends the wait quickly, without a lost line.
+// Closing from inside the pump ends the wait quickly, without a lost line; an unanswered
+// command times out while pumping, and a second call made from the pump meanwhile is refused.
 TEST_F(HostileTest, UnansweredCommandLosesTheConnectionOnce) {
     start("no-utf8,silent-command", 2000, 600);
     ASSERT_TRUE(login());
@@ -211,8 +202,6 @@ TEST_F(HostileTest, Ipv6Loopback) {
     EXPECT_TRUE(download("/hello.txt", false, &bytes));
     EXPECT_EQ(bytes, "hello\r\nworld\r\n");
 }
-
-// --- line breaks in names and commands -----------------------------------------------------
 
 TEST_F(HostileTest, LineBreaksAreRefusedBeforeAnythingIsSent) {
     start("");

@@ -77,8 +77,6 @@ protected:
     }
 };
 
-// --- single downloads that fail ------------------------------------------------------------
-
 // Each failure mode fails, keeps the previous file and leaves no part in its place. 425/426/451
 // and a short file end at once (not by a time-out) and the connection goes on; data that
 // trickles meets the data time-out while the pump runs.
@@ -139,8 +137,6 @@ TEST_F(HostileOpsTest, LostConnectionsFailTheOperationAtOnce) {
     EXPECT_FALSE(SendFtpCommand(session, "NOOP"));
     EXPECT_EQ(ui.logLines, std::vector<std::string>{kConnectionLostLine});
 }
-
-// --- tree walks ----------------------------------------------------------------------------
 
 // How many logged commands start with the verb.
 long CountVerb(const std::vector<std::string>& commands, const std::string& verb) {
@@ -239,8 +235,6 @@ TEST_F(HostileOpsTest, FolderThatHoldsItselfEnds) {
     ExpectAllInside(server->commands(), "/loop");
     EXPECT_TRUE(stillUsable());
 }
-
-// --- names ---------------------------------------------------------------------------------
 
 // A CP932 name, one in invalid bytes and a UTF-8 one, from a server with UTF8, without it and
 // with UTF8 offered but refused: each is downloaded, renamed and deleted by the very bytes the
