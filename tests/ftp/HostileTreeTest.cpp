@@ -141,36 +141,30 @@ TEST_F(HostileTest, SessionStaysInTheFolderListed) {
     EXPECT_EQ(client->currentDir(), "/wide/a");
 }
 
-// Links that MLSD leaves out keep a folder from being removed: they are found with LIST and
-// removed as links, and the folder goes.
-TEST_F(HostileTest, TreeDeleteRemovesLinksThatMlsdLeavesOut) {
+// What MLSD leaves out. Links (outside the root) keep a folder from being removed: they are
+// found with LIST and removed as links, and the folder goes. A folder that MLSD shows and LIST
+// does not may be a link: it is never entered; a download leaves it out and fails, a delete
+// tries it as an entry (DELE), which fails and keeps it.
+TEST_F(HostileTest, WalksFindWhatMlsdLeavesOutAndNeverEnterWhatOnlyItShows) {
     start("mlsd");
     ASSERT_TRUE(login());
     EXPECT_TRUE(DeleteHostFolder(session, "/hid"));
-    const auto commands = server->commands();
-    for (const char* removed : {"DELE /hid/out", "DELE /hid/sub/deep", "RMD /hid/"}) {
-        EXPECT_NE(std::find(commands.begin(), commands.end(), removed), commands.end()) << removed;
-    }
-    bool ok = false;
-    const auto left = names("/*.*", &ok);
-    EXPECT_TRUE(ok);
-    EXPECT_EQ(std::count(left.begin(), left.end(), "hid"), 0);
-}
-
-// A folder that MLSD shows and LIST does not may be a link: it is never entered. A download
-// leaves it out and fails; a delete tries it as an entry (DELE), which fails and keeps it.
-TEST_F(HostileTest, AFolderThatOnlyMlsdShowsIsNeverEntered) {
-    start("mlsd");
-    ASSERT_TRUE(login());
     EXPECT_FALSE(DownloadFolder(session, "/ghost", local.file("g"), TransferMode::Binary));
     EXPECT_EQ(ReadFileBytes(local.file("g/a.txt")), "a");
     EXPECT_EQ(ui.lines("skip "), std::vector<std::string>{"skip failed-link /ghost/mlsd-only"});
     EXPECT_FALSE(DeleteHostFolder(session, "/ghost"));
     const auto commands = server->commands();
-    EXPECT_NE(std::find(commands.begin(), commands.end(), "DELE /ghost/mlsd-only"), commands.end());
+    for (const char* sent :
+         {"DELE /hid/out", "DELE /hid/sub/deep", "RMD /hid/", "DELE /ghost/mlsd-only"}) {
+        EXPECT_NE(std::find(commands.begin(), commands.end(), sent), commands.end()) << sent;
+    }
     for (const std::string& c : commands) {
         EXPECT_EQ(c.find("/ghost/mlsd-only/"), std::string::npos) << c;
     }
+    bool ok = false;
+    const auto left = names("/*.*", &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(std::count(left.begin(), left.end(), "hid"), 0);
     EXPECT_EQ(names("/ghost/mlsd-only/*.*"), std::vector<std::string>{"kept.txt"});
 }
 
