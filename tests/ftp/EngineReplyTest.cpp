@@ -1,12 +1,17 @@
-// Pure parts of the engine: control replies and ASCII line ends.
+// Pure parts of the engine: control replies, what is read from them, and ASCII line ends.
 
 #include "ftp/engine/AsciiMode.h"
+#include "ftp/engine/Capabilities.h"
 #include "ftp/engine/Reply.h"
+#include "ftp/engine/ReplyText.h"
+#include "localfs/TextHelpers.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+using namespace std::string_literals;
 
 namespace oxlip::ftp {
 namespace {
@@ -26,18 +31,30 @@ std::vector<Reply> ParseAll(const std::string& bytes) {
     return ParseAll(parser);
 }
 
-TEST(ReplyParser, SingleAndSeveralRepliesInOneRead) {
-    auto replies = ParseAll("220 ready\r\n331 password\r\n230 in\r\n");
-    ASSERT_EQ(replies.size(), 3u);
-    EXPECT_EQ(replies[0].code, 220);
-    EXPECT_EQ(replies[0].text(), "220 ready");
-    EXPECT_EQ(replies[1].code, 331);
-    EXPECT_EQ(replies[2].code, 230);
-    // A bare code, LF-only line ends, stray blank lines between replies.
-    replies = ParseAll("200\n\r\n\n250 ok\n");
-    ASSERT_EQ(replies.size(), 2u);
-    EXPECT_EQ(replies[0].code, 200);
-    EXPECT_EQ(replies[1].code, 250);
+// Replies fed in one read, each as "code:text" ("!" when the parser failed): several in one
+// read, a bare code, LF-only line ends, blank lines between replies, a NUL, and garbage.
+TEST(ReplyParser, RepliesInOneReadAndGarbage) {
+    const std::pair<std::string, std::string> rows[] = {
+        {"220 ready\r\n331 password\r\n230 in\r\n", "220:220 ready 331:331 password 230:230 in "},
+        {"200\n\r\n\n250 ok\n", "200:200 250:250 ok "},
+        {"200 a\0b\r\n"s, "200:200 a?b "},
+        {"hello\r\n", "!"},
+        {"22 short\r\n", "!"},
+        {"2200 long code\r\n", "!"},
+        {"620 bad\r\n", "!"},
+        {"099 bad\r\n", "!"},
+        {"abc\r\n", "!"}};
+    for (const auto& [bytes, expected] : rows) {
+        ReplyParser parser;
+        parser.feed(bytes);
+        std::string got = parser.failed() ? "!" : "";
+        for (const Reply& reply : ParseAll(parser)) {
+            got += std::to_string(reply.code) + ":" + reply.text() + " ";
+        }
+        EXPECT_EQ(got, expected) << bytes;
+    }
+    EXPECT_EQ(ReplyCodeOf("421 bye"), 421);
+    EXPECT_EQ(ReplyCodeOf("42"), 0);
 }
 
 TEST(ReplyParser, MultiLineEndsOnlyAtSameCodeAndBlank) {
@@ -103,17 +120,14 @@ TEST(ReplyParser, RepliesOfTooManyLinesOrBytesAreProtocolErrors) {
     }
 }
 
-TEST(ReplyParser, OverlongLinesAreCutAndNulsReplaced) {
+TEST(ReplyParser, OverlongLinesAreCut) {
     std::string huge(1024 * 1024, 'x');
     ReplyParser parser;
     parser.feed("500 " + huge + "\r\n");
-    parser.feed("200 a");
-    parser.feed(std::string("\0b\r\n", 4));
     auto replies = ParseAll(parser);
-    ASSERT_EQ(replies.size(), 2u);
+    ASSERT_EQ(replies.size(), 1u);
     EXPECT_EQ(replies[0].code, 500);
     EXPECT_EQ(replies[0].lines[0].size(), kMaxReplyLine);
-    EXPECT_EQ(replies[1].lines[0], "200 a?b");
 
     // A line that never ends keeps memory bounded.
     ReplyParser endless;
@@ -126,16 +140,86 @@ TEST(ReplyParser, OverlongLinesAreCutAndNulsReplaced) {
     EXPECT_EQ(endless.next().lines[0].size(), kMaxReplyLine);
 }
 
-TEST(ReplyParser, GarbageIsAProtocolError) {
-    for (const char* bad : {"hello\r\n", "22 short\r\n", "2200 long code\r\n", "620 bad\r\n",
-                            "099 bad\r\n", "abc\r\n"}) {
-        ReplyParser parser;
-        parser.feed(bad);
-        EXPECT_TRUE(parser.failed()) << bad;
-        EXPECT_FALSE(parser.hasReply()) << bad;
+TEST(ReplyText, SafeToSendRefusesLineEndsAndNul) {
+    for (const std::string& good : {"name with blanks.txt"s, "\xE6\x97\xA5\xE6\x9C\xAC"s, ""s}) {
+        EXPECT_TRUE(IsSafeForCommand(good)) << good;
     }
-    EXPECT_EQ(ReplyCodeOf("421 bye"), 421);
-    EXPECT_EQ(ReplyCodeOf("42"), 0);
+    for (const std::string& bad : {"a\r"s, "a\nDELE b"s, "a\0b"s, "\r\n"s}) {
+        EXPECT_FALSE(IsSafeForCommand(bad)) << bad;
+    }
+}
+
+TEST(ReplyText, PassivePorts) {
+    const struct {
+        const char* text;
+        uint16_t epsv;
+        uint16_t pasv;
+    } rows[] = {
+        {"229 Entering Extended Passive Mode (|||6446|)", 6446, 0},
+        {"229 ok (!!!21!)", 21, 0},
+        {"229 (|||65536|)", 0, 0},   // out of range
+        {"229 (|||0|)", 0, 0},       // no port 0
+        {"229 (1112221)", 0, 0},     // a digit is no delimiter
+        {"229 (|||12|", 0, 0},       // no closing parenthesis
+        {"229 (||6446|)", 0, 0},     // two delimiters only
+        {"229 (|||1234567|)", 0, 0}, // too many digits
+        {"227 Entering Passive Mode (127,0,0,1,200,10)", 0, 200 * 256 + 10},
+        {"227 =127,0,0,1,0,21", 0, 21},    // no parentheses
+        {"227 (127,0,0,1,256,10)", 0, 0},  // a number past 255
+        {"227 (127,0,0,1,0,0)", 0, 0},     // port 0
+        {"227 (127,0,0,1,200)", 0, 0},     // five numbers
+        {"227 (1270,0,0,1,200,10)", 0, 0}, // a number of four digits
+        {"", 0, 0},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(ParseEpsvPort(row.text), row.epsv) << row.text;
+        EXPECT_EQ(ParsePasvPort(row.text), row.pasv) << row.text;
+    }
+}
+
+TEST(ReplyText, QuotedPaths) {
+    const struct {
+        const char* text;
+        std::optional<std::string> path;
+    } rows[] = {
+        {"257 \"/home/web\" is the current directory", "/home/web"},
+        {"257 \"/a \"\"quoted\"\" name\" created", "/a \"quoted\" name"},
+        {"257 \"\"", ""},
+        {"257 \"/unclosed", std::nullopt},
+        {"257 no quotes", std::nullopt},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(ParseQuotedPath(row.text), row.path) << row.text;
+    }
+}
+
+TEST(ReplyText, MdtmTimes) {
+    EXPECT_EQ(ParseMdtm("20240601123045")->ticks, FileTimeFromCivil(2024, 6, 1, 12, 30, 45).ticks);
+    EXPECT_EQ(ParseMdtm("  20240601123045.123")->ticks,
+              FileTimeFromCivil(2024, 6, 1, 12, 30, 45).ticks);
+    for (const char* bad : {"2024060112304", "20241301000000", "20240600000000", "20240601240000",
+                            "2024x601123045", ""}) {
+        EXPECT_FALSE(ParseMdtm(bad)) << bad;
+    }
+}
+
+TEST(ReplyText, FeatLinesMakeTheCapabilities) {
+    EXPECT_FALSE(ParseFeatLine("   "));
+    EXPECT_FALSE(ParseFeatLine("211 End")); // a line with a code names no feature
+    const auto mlst = ParseFeatLine(" mlst type*;Size*;modify*;");
+    ASSERT_TRUE(mlst);
+    EXPECT_EQ(mlst->keyword, "MLST");
+    EXPECT_EQ(mlst->params, "type*;Size*;modify*;");
+
+    ReplyParser parser;
+    parser.feed("211-Features:\r\n UTF8\r\n MLST type*;size*;UNIX.mode*;\r\n EPSV\r\n"
+                "211 End\r\n");
+    ServerCapabilities caps;
+    caps.readFeat(parser.next());
+    EXPECT_EQ(caps.features, (std::set<std::string>{"UTF8", "MLST", "EPSV"}));
+    EXPECT_TRUE(caps.has("MLST"));
+    EXPECT_EQ(caps.mlstFactsWanted(), "type;size;unix.mode;");
+    EXPECT_EQ(ServerCapabilities{}.mlstFactsWanted(), "");
 }
 
 std::string Decode(const std::vector<std::string>& blocks) {

@@ -47,12 +47,33 @@ inline std::string LoggedBytes(const std::string& bytes) {
 // The 16 KiB every data file of the hostile server holds.
 inline std::string HostileData() {
     std::string bytes;
-    for (int round = 0; round < 64; ++round) {
-        for (int i = 0; i < 256; ++i) {
-            bytes += char(i);
-        }
+    for (int i = 0; i < 256 * 64; ++i) {
+        bytes += char(i % 256);
     }
     return bytes;
+}
+
+// The path argument of each logged command with one of the verbs; a listing without a path
+// names the folder of the last CWD.
+inline std::vector<std::string> PathsOf(const std::vector<std::string>& commands,
+                                        const std::vector<std::string>& verbs) {
+    std::vector<std::string> out;
+    std::string here = "/";
+    for (const std::string& c : commands) {
+        auto space = c.find(' ');
+        std::string verb = c.substr(0, space);
+        std::string arg = space == std::string::npos ? "" : c.substr(space + 1);
+        arg = arg == "-a" ? "" : arg.rfind("-a ", 0) == 0 ? arg.substr(3) : arg;
+        const bool listing = verb == "LIST" || verb == "MLSD";
+        if (verb == "CWD") {
+            here = arg;
+        }
+        if ((listing || !arg.empty()) &&
+            std::find(verbs.begin(), verbs.end(), verb) != verbs.end()) {
+            out.push_back(listing && arg.empty() ? here : arg);
+        }
+    }
+    return out;
 }
 
 class HostileTest : public ::testing::Test {

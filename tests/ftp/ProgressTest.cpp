@@ -30,17 +30,16 @@ TEST(ProgressMeter, ShowsTheBarThenTellsBytesAtMostEvery50MsAndTheLastStateAtThe
     const auto told = ui.journal.size();
     meter.finish(); // nothing new to tell
     EXPECT_EQ(ui.journal.size(), told);
-}
 
-TEST(ProgressMeter, AFileOfNoOrUnknownSizeOnlyShowsTheEmptyBarAndNullPortsAreHarmless) {
-    UiRecorder ui;
-    ProgressMeter meter(ui.ports(), 0);
+    // A file of no or unknown size only shows the empty bar; null ports are harmless.
+    UiRecorder empty;
+    ProgressMeter none(empty.ports(), 0);
     for (int i = 0; i < 3; ++i) {
-        meter.add(10, 100 * i);
+        none.add(10, 100 * i);
     }
-    meter.finish();
-    EXPECT_EQ(ui.journal, std::vector<std::string>{"clear"});
-    EXPECT_EQ(meter.done(), 30);
+    none.finish();
+    EXPECT_EQ(empty.journal, std::vector<std::string>{"clear"});
+    EXPECT_EQ(none.done(), 30);
 
     ProgressMeter quiet(SessionPorts{}, 10);
     quiet.add(10, 0);

@@ -50,24 +50,17 @@ protected:
         }
         server = std::make_unique<FtpServer>(GetParam());
         ASSERT_TRUE(server->ok()) << server->error();
-        ASSERT_TRUE(connect(session));
+        session.setPorts(ui.ports());
+        ASSERT_TRUE(
+            OpenSession(session, "test", server->server(), server->user(), server->password()));
         client = session.client();
+        client->setTimeouts(5000, 10000);
         ui.journal.clear();
         ui.logLines.clear();
         ui.pumps = 0;
     }
     void TearDown() override { CloseSession(session); }
 
-    // Opens the session on the server with the recorded ports.
-    Status connect(Session& into) {
-        into.setPorts(ui.ports());
-        Status status =
-            OpenSession(into, "test", server->server(), server->user(), server->password());
-        if (into.client()) {
-            into.client()->setTimeouts(5000, 10000);
-        }
-        return status;
-    }
     bool isVsftpd() const { return GetParam() == ServerKind::Vsftpd; }
     // A folder in the server's root with every missing parent, owned by the login user.
     void makeDirs(const std::string& relative) const {

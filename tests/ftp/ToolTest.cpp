@@ -3,10 +3,10 @@
 #include "ServerFixture.h"
 #include "localfs/TextCodec.h"
 #include "support/TestCerts.h"
-#include "tools/CommandLine.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <gtest/gtest.h>
 #include <regex>
 #include <sys/wait.h>
@@ -61,91 +61,76 @@ ToolResult RunTool(const std::vector<std::string>& args, const std::string& inpu
     return result;
 }
 
+// Whether the output is exactly the summary "N files, B bytes, S.SSS s".
+bool IsSummary(const std::string& out, const std::string& filesAndBytes) {
+    return std::regex_match(out, std::regex(filesAndBytes + ", [0-9]+\\.[0-9]{3} s\n"));
+}
+
+// One run of the tool and what it must give: exit status, a text standard output holds (a
+// failure: nothing on standard output, one line on standard error), and a server path that is
+// there (or, after "!", gone) afterwards.
+struct Step {
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+    std::string path;
+};
+
 class ToolTest : public ServerTest {
 protected:
-    std::string url(const std::string& password = "") const {
-        return "ftp://" + server->user() + ":" +
-               (password.empty() ? server->password() : password) + "@" + server->server() + "/";
+    std::string url() const {
+        return "ftp://" + server->user() + ":" + server->password() + "@" + server->server() + "/";
+    }
+    void run(
+        const std::vector<Step>& steps,
+        const std::function<std::string(const std::string&)>& onServer =
+            [](const std::string& path) { return path; }) {
+        for (const Step& step : steps) {
+            std::vector<std::string> args = step.args;
+            args.insert(args.begin(), url());
+            const auto r = RunTool(args);
+            SCOPED_TRACE(args[1] + (args.size() > 2 ? " " + args[2] : ""));
+            EXPECT_EQ(r.status, step.status) << r.err;
+            EXPECT_NE(r.out.find(step.out), std::string::npos) << r.out;
+            if (step.status != 0) {
+                EXPECT_EQ(r.out, "");
+                EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+            }
+            if (!step.path.empty()) {
+                const bool gone = step.path[0] == '!';
+                EXPECT_NE(server->exists(onServer(step.path.substr(gone ? 1 : 0))), gone)
+                    << step.path;
+            }
+        }
     }
 };
 
-std::vector<std::string> Split(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (std::size_t end; (end = text.find(separator, start)) != std::string::npos;
-         start = end + 1) {
-        parts.push_back(text.substr(start, end - start));
-    }
-    parts.push_back(text.substr(start));
-    return parts;
-}
-
-// The fields of the output line naming the entry, or nothing.
-std::vector<std::string> EntryLine(const std::string& out, const std::string& name) {
-    for (const auto& line : Split(out, '\n')) {
-        auto fields = Split(line, '\t');
-        if (fields.size() == 5 && fields[4] == name) {
-            return fields;
-        }
-    }
-    return {};
-}
-
-// "N files, B bytes, S.SSS s" as {N, B}; {-1, -1} for anything else.
-std::pair<long long, long long> Summary(const std::string& out) {
-    long long files = -1, bytes = -1;
-    int seconds = 0, millis = 0, used = 0;
-    if (std::sscanf(out.c_str(), "%lld files, %lld bytes, %d.%3d s\n%n", &files, &bytes, &seconds,
-                    &millis, &used) != 4 ||
-        std::size_t(used) != out.size() || out[out.size() - 7] != '.') {
-        return {-1, -1};
-    }
-    return {files, bytes};
-}
-
 TEST_P(ToolTest, FolderCommandsAndListing) {
-    const std::string url = this->url();
     put("pub/a b.txt", "12345");
     makeDirs("pub/sub");
-    auto r = RunTool({url, "ls", "/pub/"});
-    ASSERT_EQ(r.status, 0) << r.err;
+    put("tree/x/y.txt", "y");
     // OXLIP_TRACE=1: the control connection on standard error, the password masked.
-    const auto traced = RunTool({url, "ls", "/pub/"}, "", "OXLIP_TRACE=1");
-    EXPECT_EQ(traced.out, r.out);
+    const auto traced = RunTool({url(), "ls", "/pub/"}, "", "OXLIP_TRACE=1");
+    EXPECT_EQ(traced.out.find("> "), std::string::npos) << traced.out;
     for (const std::string& line :
          {"> USER " + server->user() + "\n", "< 331 "s, "> PASS ****\n"s, "> FEAT\n"s, "< 226"s}) {
         EXPECT_NE(traced.err.find(line), std::string::npos) << line << " in\n" << traced.err;
     }
     EXPECT_EQ(traced.err.find(server->password()), std::string::npos) << traced.err;
-    auto file = EntryLine(r.out, "a b.txt");
-    ASSERT_EQ(file.size(), 5u) << r.out;
-    EXPECT_EQ(file[0], "-");
-    EXPECT_EQ(file[1], "5");
-    EXPECT_TRUE(ParseCivilTime(file[2])) << file[2];
-    EXPECT_EQ(file[3], "644");
-    EXPECT_EQ(EntryLine(r.out, "sub").at(0), "d") << r.out;
-
-    EXPECT_EQ(RunTool({url, "mkdir", "/new"}).status, 0);
-    EXPECT_TRUE(server->exists("new"));
-    EXPECT_EQ(RunTool({url, "mv", "/pub/a b.txt", "/new/c.txt"}).status, 0);
-    EXPECT_EQ(server->readFile("new/c.txt"), "12345");
-    EXPECT_EQ(RunTool({url, "quote", "SITE CHMOD 600 /new/c.txt"}).status, 0);
-    EXPECT_NE(RunTool({url, "ls", "/new"}).out.find("\t600\tc.txt"), std::string::npos);
-    EXPECT_EQ(RunTool({url, "rm", "/new/c.txt"}).status, 0);
-    EXPECT_FALSE(server->exists("new/c.txt"));
-    put("tree/x/y.txt", "y");
-    EXPECT_EQ(RunTool({url, "rmdir", "/tree"}).status, 0);
-    EXPECT_FALSE(server->exists("tree"));
-    EXPECT_EQ(RunTool({url, "pwd"}).out, "/\n");
-
-    r = RunTool({url, "rm", "/missing.txt"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(r.out.empty());
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-    EXPECT_EQ(RunTool({url, "ls", "/missing/"}).status, 1);
-    r = RunTool({this->url("wrong"), "pwd"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("log in"), std::string::npos) << r.err;
+    // (The fields of an entry line are checked on their formatter.)
+    run({
+        {{"ls", "/pub/"}, 0, "\t5\t", ""},
+        {{"ls", "/pub"}, 0, "\t644\ta b.txt\n", ""},
+        {{"mkdir", "/new"}, 0, "", "new"},
+        {{"mv", "/pub/a b.txt", "/new/c.txt"}, 0, "", "new/c.txt"},
+        {{"quote", "SITE CHMOD 600 /new/c.txt"}, 0, "", ""},
+        {{"ls", "/new"}, 0, "\t600\tc.txt", ""},
+        {{"rm", "/new/c.txt"}, 0, "", "!new/c.txt"},
+        {{"rmdir", "/tree"}, 0, "", "!tree"},
+        {{"pwd"}, 0, "/\n", ""},
+        {{"rm", "/missing.txt"}, 1, "", ""},
+        {{"ls", "/missing/"}, 1, "", ""},
+    });
 }
 
 TEST_P(ToolTest, TransfersReportFilesBytesAndTime) {
@@ -154,7 +139,7 @@ TEST_P(ToolTest, TransfersReportFilesBytesAndTime) {
     WriteFileBytes(local.file("page.html"), "<p>\r\n</p>\r\n");
     auto r = RunTool({url, "put", local.file("page.html"), "/page.html"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(Summary(r.out), std::make_pair(1LL, 11LL)) << r.out;
+    EXPECT_TRUE(IsSummary(r.out, "1 files, 11 bytes")) << r.out;
     EXPECT_TRUE(r.err.empty());                              // not a terminal: no progress
     EXPECT_EQ(server->readFile("page.html"), "<p>\n</p>\n"); // automatic: ASCII
     r = RunTool({"--mode", "binary", url, "get", "/page.html", local.file("copy.html")});
@@ -165,7 +150,7 @@ TEST_P(ToolTest, TransfersReportFilesBytesAndTime) {
     put("site/index.html", "x\r\n");
     r = RunTool({url, "getdir", "/site", local.file("site")});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(Summary(r.out), std::make_pair(2LL, 11LL)) << r.out;
+    EXPECT_TRUE(IsSummary(r.out, "2 files, 11 bytes")) << r.out;
     EXPECT_EQ(ReadFileBytes(local.file("site/index.html")), "x\n");
     EXPECT_EQ(ReadFileBytes(local.file("site/img/logo.gif")), "GIF89a\r\n");
     WriteFileBytes(local.file("site/crlf.html"), "y\r\n");
@@ -182,11 +167,6 @@ TEST_P(ToolTest, TransfersReportFilesBytesAndTime) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find(": /site/gone\n"), std::string::npos) << r.err;
     EXPECT_EQ(ReadFileBytes(local.file("site2/img/logo.gif")), "GIF89a\r\n");
-
-    r = RunTool({url, "get", "/missing", local.file("m")});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(r.out.empty());
-    EXPECT_FALSE(r.err.empty());
 }
 
 // Names typed on the command line go out in the bytes of the server's names: on vsftpd, which
@@ -200,28 +180,17 @@ TEST_P(ToolTest, TypedNamesGoOutInTheEncodingOfTheServersNames) {
     put(cp932("日本語.txt"), "body");
     put(cp932("フォルダ/中.txt"), "in");
     TempDir local;
-    const struct {
-        std::vector<std::string> args;
-        std::string out;  // a text the output holds
-        std::string made; // a path that is there afterwards, in CP932
-    } steps[] = {
-        {{"ls", "/フォルダ"}, "\t中.txt\n", ""},
-        {{"get", "/日本語.txt", local.file("got")}, "1 files, 4 bytes", ""},
-        {{"mv", "/日本語.txt", "/フォルダ/新.txt"}, "", "フォルダ/新.txt"},
-        {{"rm", "/フォルダ/新.txt"}, "", ""},
-        {{"rm", "フォルダ/中.txt"}, "", ""},
-        {{"rmdir", "/フォルダ"}, "", ""},
-    };
-    for (const auto& step : steps) {
-        std::vector<std::string> args = step.args;
-        args.insert(args.begin(), url());
-        const auto r = RunTool(args);
-        EXPECT_EQ(r.status, 0) << args[1] << " " << args[2] << ": " << r.err;
-        EXPECT_NE(r.out.find(step.out), std::string::npos) << args[1] << ": " << r.out;
-        EXPECT_TRUE(step.made.empty() || server->exists(cp932(step.made))) << step.made;
-    }
+    run(
+        {
+            {{"ls", "/フォルダ"}, 0, "\t中.txt\n", ""},
+            {{"get", "/日本語.txt", local.file("got")}, 0, "1 files, 4 bytes", ""},
+            {{"mv", "/日本語.txt", "/フォルダ/新.txt"}, 0, "", "フォルダ/新.txt"},
+            {{"rm", "/フォルダ/新.txt"}, 0, "", ""},
+            {{"rm", "フォルダ/中.txt"}, 0, "", ""},
+            {{"rmdir", "/フォルダ"}, 0, "", "!フォルダ"},
+        },
+        cp932);
     EXPECT_EQ(ReadFileBytes(local.file("got")), "body");
-    EXPECT_FALSE(server->exists(cp932("フォルダ")));
 }
 
 // A failure exits 1 with nothing on standard output and one line on standard error that says
@@ -265,7 +234,6 @@ TEST(Tool, FtpsUrlsAndExtraAuthorities) {
     }
     test::TestCerts certs;
     ASSERT_TRUE(certs.ok());
-    TempDir local;
     const struct {
         const char* scenario;
         test::CertKind kind;
@@ -285,38 +253,25 @@ TEST(Tool, FtpsUrlsAndExtraAuthorities) {
         const test::CertFiles files = certs.server(row.kind);
         test::HostileServer server(row.scenario, files.cert, files.key);
         ASSERT_TRUE(server.ok());
-        std::vector<std::string> head;
-        if (row.cacert) {
-            head = {"--cacert", certs.caFile()};
-        }
-        head.push_back(std::string(row.scheme) + "test:secret@" + server.server() + "/");
-        auto run = [&](std::vector<std::string> args) {
-            args.insert(args.begin(), head.begin(), head.end());
-            return RunTool(args);
-        };
-        auto r = run({"ls", "/"});
+        std::vector<std::string> args = {"--cacert", certs.caFile()};
+        args.erase(args.begin(), args.begin() + (row.cacert ? 0 : 2));
+        args.insert(args.end(),
+                    {std::string(row.scheme) + "test:secret@" + server.server() + "/", "ls", "/"});
+        const auto r = RunTool(args);
         EXPECT_EQ(r.status, row.status) << r.err;
         const auto commands = server.commands();
         EXPECT_EQ(std::count(commands.begin(), commands.end(), "AUTH TLS"),
                   row.scheme == std::string("ftpes://") ? 1 : 0);
         if (row.status != 0) {
-            EXPECT_NE(r.err.find("SHA-256 fingerprint "), std::string::npos) << r.err;
-            EXPECT_TRUE(
-                std::regex_search(r.err, std::regex("fingerprint ([0-9A-F]{2}:){31}[0-9A-F]{2}")))
+            EXPECT_TRUE(std::regex_search(
+                r.err, std::regex("SHA-256 fingerprint ([0-9A-F]{2}:){31}[0-9A-F]{2}")))
                 << r.err;
             EXPECT_EQ(std::count(commands.begin(), commands.end(), "USER test"), 0);
             continue;
         }
         EXPECT_NE(r.out.find("\thello.txt\n"), std::string::npos) << r.out;
+        // (Data over TLS: the listing; the engine's own FTPS tests cover the other commands.)
         EXPECT_EQ(std::count(commands.begin(), commands.end(), "PROT P"), row.plainCommand ? 0 : 1);
-        if (row.plainCommand) {
-            continue;
-        }
-        // Data over TLS both ways (the engine's own FTPS tests cover the other commands).
-        WriteFileBytes(local.file("up.txt"), "uploaded over TLS");
-        EXPECT_EQ(run({"put", local.file("up.txt"), "/up.txt"}).status, 0);
-        EXPECT_EQ(run({"get", "/up.txt", local.file("back")}).status, 0);
-        EXPECT_EQ(ReadFileBytes(local.file("back")), "uploaded over TLS");
     }
 }
 

@@ -1,10 +1,10 @@
 #!/usr/bin/python3
 """A scripted hostile FTP server for the reliability tests.
 
-Usage: hostile_server.py [--scenario NAME[,NAME...]] [--log FILE] [--user U] [--password P]
-                         [--cert PEM --key PEM] [--host 127.0.0.1|::1]
-Prints the port it listens on, then serves every connection in its own thread
-until it is terminated.
+Usage: hostile_server.py [--scenario NAME[,NAME...]] [--log FILE] [--cert PEM --key PEM]
+                         [--host 127.0.0.1|::1]
+Prints the port it listens on, then serves every connection in its own thread until it is
+terminated. The login is "test" with the password "secret".
 
 Names are handled as raw bytes (decoded as Latin-1 inside), so names in CP932 or in invalid
 UTF-8 come and go byte for byte. Every command line received is written to the log file as
@@ -90,14 +90,7 @@ def log(text):
 
 
 def escape(raw):
-    out = []
-    for ch in raw:
-        code = ord(ch)
-        if 32 <= code < 127 and ch != "\\":
-            out.append(ch)
-        else:
-            out.append("\\x%02x" % code)
-    return "".join(out)
+    return "".join(ch if 32 <= ord(ch) < 127 and ch != "\\" else "\\x%02x" % ord(ch) for ch in raw)
 
 
 def b(text):
@@ -128,33 +121,18 @@ def wide_tree(depth):
 
 
 def build_tree():
-    root = {
+    return {
         "wide": wide_tree(2),
         "hello.txt": b"hello\r\nworld\r\n",
-        "data.bin": DATA,
-        "fail-425.bin": DATA,
-        "fail-426.bin": DATA,
-        "fail-451.bin": DATA,
-        "short.bin": DATA,
-        "no226.bin": DATA,
-        "reset.bin": DATA,
-        "trickle.bin": DATA,
-        "tls-cut.bin": DATA,
+        **{name + ".bin": DATA for name in ("data", "fail-425", "fail-426", "fail-451", "short",
+                                            "no226", "reset", "trickle", "tls-cut")},
         "die421": {},
         # Names a tree walk must never follow out of its folder.
-        "evil": {
-            "good.txt": b"good",
-            "ctl\x01\x1bname.txt": b"control",
-            "sub": {"inner.txt": b"inner"},
-            "self": ("link", "."),
-            "up": ("link", ".."),
-        },
+        "evil": {"good.txt": b"good", "ctl\x01\x1bname.txt": b"control",
+                 "sub": {"inner.txt": b"inner"}, "self": ("link", "."), "up": ("link", "..")},
         # Names in the server's own bytes.
-        "names": {
-            cp932("テスト.txt"): b"cp932",
-            "bad\xff\xfe.bin": b"invalid",
-            utf8("日本.txt"): b"utf-8 body",
-        },
+        "names": {cp932("テスト.txt"): b"cp932", "bad\xff\xfe.bin": b"invalid",
+                  utf8("日本.txt"): b"utf-8 body"},
         # Listed sizes that differ from what arrives.
         "grew": {"a.bin": b"aaaa", "grown.bin": DATA},
         "cut": {"a.bin": b"aaaa", "short.bin": DATA, "z.bin": b"z"},
@@ -167,7 +145,6 @@ def build_tree():
                 "sub": {"b.txt": b"b", "deep": ("link", "/outside/deep")}},
         "raw-crlf": {},
     }
-    return root
 
 
 def listed_size(name, node):
@@ -231,22 +208,17 @@ EVIL_MLSD = ["type=cdir;modify=20240101120000; .", "type=pdir;modify=20240101120
 
 
 class Server:
-    def __init__(self, scenarios, user, password, tls=None):
+    def __init__(self, scenarios, tls):
         self.tls = tls
         self.scenarios = scenarios
-        self.user = user
-        self.password = password
         self.tree = build_tree()
         self.lock = threading.Lock()
 
 
 def send_bytes(sock, data, bytewise):
     """Sends data whole, or one byte at a time."""
-    if not bytewise:
-        sock.sendall(data)
-        return
-    for i in range(len(data)):
-        sock.sendall(data[i:i + 1])
+    for piece in (data[i:i + 1] for i in range(len(data))) if bytewise else (data,):
+        sock.sendall(piece)
 
 
 class Session:
@@ -411,16 +383,10 @@ class Session:
         if data is None:
             return None
         self.reply(150, "Ok to send data.")
-        chunks = []
         try:
-            while True:
-                chunk = data.recv(65536)
-                if not chunk:
-                    break
-                chunks.append(chunk)
+            return b"".join(iter(lambda: data.recv(65536), b""))
         finally:
             self.close_data(data)
-        return b"".join(chunks)
 
     def send_data(self, payload, name=""):
         data = self.open_data()
@@ -577,7 +543,7 @@ class Session:
         if cmd == "USER":
             self.reply(331, "Please specify the password.")
         elif cmd == "PASS":
-            if arg != self.server.password:
+            if arg != "secret":
                 self.reply(530, "Login incorrect.")
             else:
                 self.logged_in = True
@@ -794,8 +760,6 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--scenario", default="")
     parser.add_argument("--log", default=None)
-    parser.add_argument("--user", default="test")
-    parser.add_argument("--password", default="secret")
     parser.add_argument("--cert")
     parser.add_argument("--key")
     parser.add_argument("--host", default="127.0.0.1")
@@ -805,8 +769,7 @@ def main():
         tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         tls.load_cert_chain(args.cert, args.key)
     LOG[0] = args.log
-    scenarios = set(s for s in args.scenario.split(",") if s)
-    server = Server(scenarios, args.user, args.password, tls)
+    server = Server(set(s for s in args.scenario.split(",") if s), tls)
 
     family = socket.AF_INET6 if ":" in args.host else socket.AF_INET
     listener = socket.socket(family, socket.SOCK_STREAM)

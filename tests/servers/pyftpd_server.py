@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """A pyftpdlib server on a loopback port for the tests.
 
-Usage: pyftpd_server.py --user NAME --password PASS --root FOLDER [--port N]
+Usage: pyftpd_server.py --user NAME --password PASS --root FOLDER
                         [--certfile PEM --keyfile PEM [--implicit]]
 With a certificate it speaks FTPS: explicit (AUTH TLS), or implicit (TLS from the first byte).
 Prints the port it listens on (one line) once it accepts connections, then serves until it
@@ -23,14 +23,12 @@ def main():
     parser.add_argument("--user", required=True)
     parser.add_argument("--password", required=True)
     parser.add_argument("--root", required=True)
-    parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--certfile")
     parser.add_argument("--keyfile")
     parser.add_argument("--implicit", action="store_true")
     args = parser.parse_args()
 
     logging.basicConfig(level=logging.WARNING, stream=sys.stderr)
-    logging.getLogger("pyftpdlib").setLevel(logging.WARNING)
 
     authorizer = DummyAuthorizer()
     authorizer.add_user(args.user, args.password, os.path.abspath(args.root),
@@ -58,7 +56,7 @@ def main():
     Handler.timeout = 600
     Handler.use_sendfile = False
 
-    server = FTPServer(("127.0.0.1", args.port), Handler)
+    server = FTPServer(("127.0.0.1", 0), Handler)
     server.max_cons = 256
     print(server.address[1], flush=True)
     server.serve_forever(handle_exit=True)
