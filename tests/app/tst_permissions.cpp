@@ -41,12 +41,11 @@ void ClickBoxes(Frm_Pms& dlg, const QString& boxes) {
 class TestPermissions : public QObject {
     Q_OBJECT
 private slots:
-    void opensWithTheGivenDigits();
-    void digitsFollowTheBoxes();
+    void digitsAndBoxes();
     void endings();
 };
 
-void TestPermissions::opensWithTheGivenDigits() {
+void TestPermissions::digitsAndBoxes() {
     // Three octal digits (a blank or more text may follow), or fewer as the host pane shows
     // a mode with leading zeros; anything else shows 000.
     const std::pair<QString, QString> cases[] = {
@@ -66,12 +65,7 @@ void TestPermissions::opensWithTheGivenDigits() {
     QCOMPARE(dlg.groupBoxes[0]->text(), QStringLiteral("読み取り許可 ( &4 )"));
     QCOMPARE(dlg.groupBoxes[1]->text(), QStringLiteral("書き込み許可 ( &2 )"));
     QCOMPARE(dlg.groupBoxes[2]->text(), QStringLiteral("実行許可 ( &1 )"));
-}
-
-void TestPermissions::digitsFollowTheBoxes() {
-    // Clicks show in the commands that endings() sends; a box set by the program recomputes
-    // its group like a click.
-    Frm_Pms dlg(nullptr, QStringLiteral("index.html"), QStringLiteral("755"));
+    // A box set by the program recomputes its group like a click (clicks: endings()).
     dlg.othersBoxes[0]->setChecked(false);
     dlg.ownerBoxes[1]->setChecked(false);
     dlg.groupBoxes[1]->setChecked(true);
@@ -102,7 +96,7 @@ void TestPermissions::endings() {
          "パーミッションの変更に失敗しました"},
     };
     for (const auto& row : rows) {
-        test::MessageRecorder messages;
+        test::MessageScript messages;
         QString sent;
         Frm_Pms dlg(nullptr, row.name, row.pms);
         dlg.sendCommand = [&](const std::string& command) {
@@ -119,12 +113,8 @@ void TestPermissions::endings() {
         } else {
             QTest::keyClick(&dlg, row.ending == "enter" ? Qt::Key_Return : Qt::Key_Escape);
         }
-        QStringList shown;
-        for (const test::ShownMessage& m : messages.shown) {
-            shown << m.text + (m.icon == ui::MsgIcon::Critical ? "" : " (not critical)");
-        }
         QCOMPARE(
-            QStringList({row.ending, sent, dlg.strFilename, dlg.strPms, shown.join('/'),
+            QStringList({row.ending, sent, dlg.strFilename, dlg.strPms, messages.marked().join('/'),
                          dlg.isVisible() ? "open" : "closed"}),
             QStringList({row.ending, row.sent, row.filename, row.newPms, row.message, "closed"}));
         QCOMPARE(dlg.result(),

@@ -102,33 +102,6 @@ void SelectNames(PaneView* pane, const QStringList& names) {
 
 namespace fs = std::filesystem;
 
-MessageScript::MessageScript() {
-    ui::SetMessageResponder([this](const QString& text, ui::MsgIcon, ui::MsgButtons buttons) {
-        texts << text;
-        if (!answers.empty()) {
-            const ui::MsgResult answer = answers.front();
-            answers.pop_front();
-            return answer;
-        }
-        return buttons == ui::MsgButtons::YesNo ? ui::MsgResult::Yes : ui::MsgResult::Ok;
-    });
-}
-
-MessageScript::~MessageScript() {
-    ui::SetMessageResponder(nullptr);
-}
-
-DialogRecorder::DialogRecorder() {
-    ui::SetDialogResponder([this](QDialog* dialog) {
-        classNames << QString::fromLatin1(dialog->metaObject()->className());
-        return hook ? hook(dialog) : int(QDialog::Rejected);
-    });
-}
-
-DialogRecorder::~DialogRecorder() {
-    ui::SetDialogResponder(nullptr);
-}
-
 WindowHarness::WindowHarness() {
     previousCwd_ = fs::current_path().string();
     fs::current_path(localDir.path());

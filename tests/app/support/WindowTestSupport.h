@@ -3,40 +3,19 @@
 // answers for the message boxes, and small ways to drive the real widgets.
 
 #include "app/Frm_Main.h"
-#include "dialogs/Modal.h"
 #include "settings/Settings.h"
+#include "support/DialogDriver.h"
 #include "support/FtpServers.h"
 #include "support/TempDir.h"
 
 #include <QStringList>
 
-#include <deque>
 #include <memory>
 #include <string>
 
 class QAbstractItemView;
 
 namespace oxlip::test {
-
-// Records every message box and answers from a script of answers (Yes / Ok once it has
-// run out).
-class MessageScript {
-public:
-    MessageScript();
-    ~MessageScript();
-    QStringList texts;
-    std::deque<ui::MsgResult> answers;
-};
-
-// Records the dialogs run through the seam and answers them (Rejected by default); a hook
-// may act on the dialog first.
-class DialogRecorder {
-public:
-    DialogRecorder();
-    ~DialogRecorder();
-    QStringList classNames;
-    std::function<int(QDialog*)> hook;
-};
 
 // A window over a fresh settings folder, started in a temporary current folder.
 class WindowHarness {
