@@ -23,8 +23,6 @@ namespace {
 
 const QString kSeparator38(38, QLatin1Char('-'));
 
-const QString kConnectedState = QStringLiteral("c D u 切断 bu T p 1dd 0ee 0ee 0ee 1dd");
-
 QStringList LastLines(const Frm_Main& w, int n) {
     const QStringList lines = Log(w)->lines();
     return lines.mid(std::max<qsizetype>(0, lines.size() - n));

@@ -71,6 +71,7 @@ QStringList ItemTexts(const QComboBox* box);
 // download, upload and settings as its shown element and whether each element is enabled.
 QString ControlState(const Frm_Main& w);
 inline const QString kDisconnectedState = QStringLiteral("C d U 接続 BU t P 0ee 1dd 1dd 1dd 0ee");
+inline const QString kConnectedState = QStringLiteral("c D u 切断 bu T p 1dd 0ee 0ee 0ee 1dd");
 // A toolbar pair: the element shown, then whether each element is enabled ("0ee", "1dd").
 QString Look(const ImagePair& p);
 void SelectNames(PaneView* pane, const QStringList& names); // a ctrl-click on each
