@@ -37,12 +37,9 @@ private slots:
     void init();
     void cleanup();
 
-    void connectListsTheStartFolderAndDisconnectKeepsIt();
+    void connectNavigateAndDisconnect();
     void upStopsAtTheStartFolderByExactText();
-    void hostNavigationAndRefresh();
-    void contextMenuAndToolbarWhileConnected();
-    void failedConnectShowsTheServer();
-    void emptyServerLogsNothing();
+    void failedConnects();
     void emptyStartFolderShowsTheLoginFolder();
     void secondConnectWhileConnectingIsIgnored();
     void closingWhileConnectedAsks();
@@ -90,7 +87,7 @@ void ConnectionTest::connect(Frm_Main& w) {
     QVERIFY(w.connected());
 }
 
-void ConnectionTest::connectListsTheStartFolderAndDisconnectKeepsIt() {
+void ConnectionTest::connectNavigateAndDisconnect() {
     Frm_Main& w = startWindow("/pub/");
     const int before = Log(w)->count();
     connect(w);
@@ -110,6 +107,30 @@ void ConnectionTest::connectListsTheStartFolderAndDisconnectKeepsIt() {
     QCOMPARE(host->cellText(RowOf(host, "readme.txt"), 1), QStringLiteral("1KB"));
     QVERIFY(!host->cellText(RowOf(host, "readme.txt"), 4).isEmpty());
     QCOMPARE(Q(harness_->settings->profile.LastPathHost), QStringLiteral("/pub/"));
+
+    View(w, 1)->currentView()->setFocus();
+    QCOMPARE(w.ActivePane, 1);
+    QCOMPARE(Look(*ToolbarPair(w, "imgMakeButton")) + " " + Look(*ToolbarPair(w, "imgDelButton")),
+             QStringLiteral("0ee 0ee"));
+    QCOMPARE(EditMenuState(w, 1), QStringLiteral("11111"));
+
+    // Typed paths; a folder that cannot be entered leaves the pane empty, the connection
+    // usable; F5 lists again.
+    TypePathAndEnter(PathBox(w, 1), QStringLiteral("/pub/sub"));
+    QCOMPARE(ItemTexts(PathBox(w, 1)), (QStringList{"/pub/sub", "/pub/", "/"}));
+    QCOMPARE(PaneNames(View(w, 1)), QStringList{"x.txt"});
+    TypePathAndEnter(PathBox(w, 1), QStringLiteral("/nowhere/"));
+    QCOMPARE(View(w, 1)->count(), 0);
+    QVERIFY(w.connected());
+    TypePathAndEnter(PathBox(w, 1), QStringLiteral("/pub/日本語フォルダ/"));
+    QCOMPARE(View(w, 1)->count(), 0);
+    QCOMPARE(ItemTexts(PathBox(w, 1)).size(), 3);
+    TypePathAndEnter(PathBox(w, 1), QStringLiteral("/pub/sub/"));
+    server_->writeFile("pub/sub/new.txt", "n");
+    View(w, 1)->currentView()->setFocus();
+    QTest::keyClick(View(w, 1)->currentView(), Qt::Key_F5);
+    QCOMPARE(PaneNames(View(w, 1)), (QStringList{"new.txt", "x.txt"}));
+    TypePathAndEnter(PathBox(w, 1), QStringLiteral("/pub/"));
 
     // Disconnect: the log lines, the state back, the host listing and path kept.
     QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
@@ -168,43 +189,7 @@ void ConnectionTest::upStopsAtTheStartFolderByExactText() {
     QCOMPARE(PathBox(w, 1)->currentText(), QStringLiteral("/"));
 }
 
-void ConnectionTest::hostNavigationAndRefresh() {
-    Frm_Main& w = startWindow("/pub/");
-    connect(w);
-
-    TypePathAndEnter(PathBox(w, 1), QStringLiteral("/pub/sub"));
-    QCOMPARE(ItemTexts(PathBox(w, 1)), (QStringList{"/pub/sub", "/pub/", "/"}));
-    QCOMPARE(PaneNames(View(w, 1)), QStringList{"x.txt"});
-
-    // A folder that cannot be entered leaves the pane empty; the connection stays usable.
-    TypePathAndEnter(PathBox(w, 1), QStringLiteral("/nowhere/"));
-    QCOMPARE(View(w, 1)->count(), 0);
-    QVERIFY(w.connected());
-
-    DoubleClickItem(View(w, 1), "x.txt"); // nothing: the pane is empty anyway
-    TypePathAndEnter(PathBox(w, 1), QStringLiteral("/pub/日本語フォルダ/"));
-    QCOMPARE(View(w, 1)->count(), 0);
-    QCOMPARE(ItemTexts(PathBox(w, 1)).size(), 3);
-
-    TypePathAndEnter(PathBox(w, 1), QStringLiteral("/pub/sub/"));
-    server_->writeFile("pub/sub/new.txt", "n");
-    View(w, 1)->currentView()->setFocus();
-    QCOMPARE(w.ActivePane, 1);
-    QTest::keyClick(View(w, 1)->currentView(), Qt::Key_F5);
-    QCOMPARE(PaneNames(View(w, 1)), (QStringList{"new.txt", "x.txt"}));
-}
-
-void ConnectionTest::contextMenuAndToolbarWhileConnected() {
-    Frm_Main& w = startWindow("/pub/");
-    connect(w);
-    View(w, 1)->currentView()->setFocus();
-    QCOMPARE(w.ActivePane, 1);
-    QCOMPARE(Look(*ToolbarPair(w, "imgMakeButton")) + " " + Look(*ToolbarPair(w, "imgDelButton")),
-             QStringLiteral("0ee 0ee"));
-    QCOMPARE(EditMenuState(w, 1), QStringLiteral("11111"));
-}
-
-void ConnectionTest::failedConnectShowsTheServer() {
+void ConnectionTest::failedConnects() {
     Frm_Main& w = startWindow("/pub/", "wrong-password");
     const int before = Log(w)->count();
     QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
@@ -212,20 +197,18 @@ void ConnectionTest::failedConnectShowsTheServer() {
     QCOMPARE(messages_->texts,
              QStringList{Q(server_->server()) + QStringLiteral(" へ接続出来ませんでした")});
     QCOMPARE(Log(w)->lines().mid(before), loginLog());
-    QVERIFY(ConnectButton(w)->isEnabled());
     QCOMPARE(ControlState(w), kDisconnectedState);
     QCOMPARE(View(w, 1)->count(), 0);
-}
 
-void ConnectionTest::emptyServerLogsNothing() {
-    harness_->writeFtpIni("[Oxlip]\nUser=Empty\n");
-    harness_->writeUserIni("[Empty]\nServer=\n");
-    Frm_Main& w = harness_->start();
-    const int before = Log(w)->count();
-    QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
-    QCOMPARE(messages_->texts, QStringList{QStringLiteral(" へ接続出来ませんでした")});
-    QCOMPARE(Log(w)->count(), before);
-    QVERIFY(!w.connected());
+    // No server at all: the same message without a name, and nothing logged.
+    harness_->window.reset();
+    harness_->writeUserIni("[S]\nServer=\n");
+    Frm_Main& empty = harness_->start();
+    const int lines = Log(empty)->count();
+    QTest::mouseClick(ConnectButton(empty), Qt::LeftButton);
+    QCOMPARE(messages_->texts.last(), QStringLiteral(" へ接続出来ませんでした"));
+    QCOMPARE(Log(empty)->count(), lines);
+    QVERIFY(!empty.connected());
 }
 
 void ConnectionTest::emptyStartFolderShowsTheLoginFolder() {
