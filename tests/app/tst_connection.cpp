@@ -109,21 +109,21 @@ void ConnectionTest::connectNavigateAndDisconnect() {
 
     // Typed paths; a folder that cannot be entered leaves the pane empty, the connection
     // usable; F5 lists again.
-    TypePathAndEnter(PathBox(w, 1), QStringLiteral("/pub/sub"));
+    TypePath(PathBox(w, 1), QStringLiteral("/pub/sub"));
     QCOMPARE(ItemTexts(PathBox(w, 1)), (QStringList{"/pub/sub", "/pub/", "/"}));
     QCOMPARE(PaneNames(View(w, 1)), QStringList{"x.txt"});
-    TypePathAndEnter(PathBox(w, 1), QStringLiteral("/nowhere/"));
+    TypePath(PathBox(w, 1), QStringLiteral("/nowhere/"));
     QCOMPARE(View(w, 1)->count(), 0);
     QVERIFY(w.connected());
-    TypePathAndEnter(PathBox(w, 1), QStringLiteral("/pub/日本語フォルダ/"));
+    TypePath(PathBox(w, 1), QStringLiteral("/pub/日本語フォルダ/"));
     QCOMPARE(View(w, 1)->count(), 0);
     QCOMPARE(ItemTexts(PathBox(w, 1)).size(), 3);
-    TypePathAndEnter(PathBox(w, 1), QStringLiteral("/pub/sub/"));
+    TypePath(PathBox(w, 1), QStringLiteral("/pub/sub/"));
     server_->writeFile("pub/sub/new.txt", "n");
     View(w, 1)->currentView()->setFocus();
     QTest::keyClick(View(w, 1)->currentView(), Qt::Key_F5);
     QCOMPARE(PaneNames(View(w, 1)), (QStringList{"new.txt", "x.txt"}));
-    TypePathAndEnter(PathBox(w, 1), QStringLiteral("/pub/"));
+    TypePath(PathBox(w, 1), QStringLiteral("/pub/"));
 
     // Disconnect: the log lines, the state back, the host listing and path kept.
     QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
@@ -141,7 +141,7 @@ void ConnectionTest::connectNavigateAndDisconnect() {
         [view]() { QTest::keyClick(view, Qt::Key_Backspace); },
         [&w]() { DoubleClickItem(View(w, 1), "sub"); },
         [&w]() { QTest::mouseClick(UpButton(w, 1), Qt::LeftButton); },
-        [&w]() { TypePathAndEnter(PathBox(w, 1), QStringLiteral("/pub/sub/")); },
+        [&w]() { TypePath(PathBox(w, 1), QStringLiteral("/pub/sub/")); },
     };
     for (const auto& attempt : tries) {
         view->setFocus();

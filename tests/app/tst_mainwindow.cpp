@@ -172,23 +172,23 @@ void MainWindowTest::typedPaths() {
     h.makeLocal({{"a/inside.txt", 0}, {"site/index.html", 0}, {"other/index.html", 0}});
     Frm_Main& w = h.start();
 
-    TypePathAndEnter(PathBox(w, 0), Q(h.local("a/")));
+    TypePath(PathBox(w, 0), Q(h.local("a/")));
     QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("a/")));
     QCOMPARE(PaneNames(View(w, 0)), QStringList{"inside.txt"});
 
     // Not absolute: the probe refuses it, and the box shows the current folder again.
-    TypePathAndEnter(PathBox(w, 0), QStringLiteral("relative/path"));
+    TypePath(PathBox(w, 0), QStringLiteral("relative/path"));
     QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("a/")));
     QCOMPARE(PathBox(w, 0)->itemText(0), Q(h.local("a/")));
     QCOMPARE(PaneNames(View(w, 0)), QStringList{"inside.txt"});
 
     // A path that merely does not exist passes: the pane is left empty.
-    TypePathAndEnter(PathBox(w, 0), Q(h.local("missing/")));
+    TypePath(PathBox(w, 0), Q(h.local("missing/")));
     QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("missing/")));
     QCOMPARE(View(w, 0)->count(), 0);
 
     // Picking an ancestor from the list shows it and keeps the deeper entries.
-    TypePathAndEnter(PathBox(w, 0), Q(h.local("a/")));
+    TypePath(PathBox(w, 0), Q(h.local("a/")));
     const int parent = PathBox(w, 0)->findText(Q(h.local()));
     QVERIFY(parent > 0);
     PathBox(w, 0)->setFocus();
@@ -201,7 +201,7 @@ void MainWindowTest::typedPaths() {
 
     // A path typed without Enter: delete, new folder and refresh act on the folder shown.
     QVERIFY(w.SetLocalPath(h.local("site/")));
-    TypePath(PathBox(w, 0), Q(h.local("other/")));
+    TypePath(PathBox(w, 0), Q(h.local("other/")), false);
     ClickItem(View(w, 0), "index.html");
     MessageScript messages;
     QTest::keyClick(View(w, 0)->currentView(), Qt::Key_Delete);

@@ -82,7 +82,6 @@ private slots:
     void profileGivesTheAddress();
     void windowJudgeAgainstARealServer();
     void certificateAskedAndAnswered();
-    void changedCertificateOnlyShownAndRefused();
 };
 
 void TestSecurity::profileGivesTheAddress() {
@@ -199,9 +198,7 @@ void TestSecurity::certificateAskedAndAnswered() {
     QCOMPARE(reasons.size(), 7);
     QVERIFY(Frm_Cert::Reason(Problem(CertificateFault::Other))
                 .contains(QStringLiteral("unable to get local issuer certificate")));
-}
 
-void TestSecurity::changedCertificateOnlyShownAndRefused() {
     // Whatever the answer, a changed certificate is never accepted; both fingerprints show.
     for (const int click : {2, -1}) {
         CertificateAnswers answers({click, click});
@@ -228,14 +225,13 @@ void TestSecurity::changedCertificateOnlyShownAndRefused() {
     }
 
     // A certificate the engine could not read at all is refused the same way.
-    CertificateAnswers answers({});
-    CertificateAsker asker;
+    CertificateAnswers unreadAnswers({});
     ftp::CertificateProblem unread = Problem(CertificateFault::Other);
     unread.fingerprint.clear();
-    asker.ShowRefusal(unread);
-    QCOMPARE(answers.shown.size(), 1);
-    QVERIFY2(answers.shown[0].endsWith(QStringLiteral("|-|-|閉じる")),
-             qPrintable(answers.shown[0]));
+    CertificateAsker().ShowRefusal(unread);
+    QCOMPARE(unreadAnswers.shown.size(), 1);
+    QVERIFY2(unreadAnswers.shown[0].endsWith(QStringLiteral("|-|-|閉じる")),
+             qPrintable(unreadAnswers.shown[0]));
 }
 
 QTEST_MAIN(TestSecurity)

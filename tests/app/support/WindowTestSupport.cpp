@@ -42,10 +42,6 @@ QAction* Action(const Frm_Main& w, const QString& name) {
     return w.findChild<QAction*>(name);
 }
 
-QMenu* Menu(const Frm_Main& w, const QString& name) {
-    return w.findChild<QMenu*>(name);
-}
-
 QStringList ItemTexts(const QComboBox* box) {
     QStringList out;
     for (int i = 0; i < box->count(); ++i) {
@@ -80,7 +76,7 @@ QString ControlState(const Frm_Main& w) {
 QString EditMenuState(const Frm_Main& w, int side) {
     QTest::mouseClick(View(w, side)->currentView()->viewport(), Qt::RightButton, Qt::NoModifier,
                       QPoint(20, 10));
-    QMenu* menu = Menu(w, "m_Edit");
+    auto* menu = w.findChild<QMenu*>("m_Edit");
     if (!QTest::qWaitFor([menu] { return menu->isVisible(); }, 5000)) {
         return QString();
     }
@@ -232,7 +228,7 @@ void DoubleClickItem(PaneView* pane, const QString& name) {
     QTest::mouseDClick(viewport, Qt::LeftButton, Qt::NoModifier, at);
 }
 
-void TypePath(QComboBox* box, const QString& text) {
+void TypePath(QComboBox* box, const QString& text, bool enter) {
     box->setFocus();
     box->lineEdit()->selectAll();
     // Key clicks only carry Latin-1 characters: other text is put in as typed text would be.
@@ -241,11 +237,9 @@ void TypePath(QComboBox* box, const QString& text) {
     } else {
         box->lineEdit()->insert(text);
     }
-}
-
-void TypePathAndEnter(QComboBox* box, const QString& text) {
-    TypePath(box, text);
-    QTest::keyClick(box, Qt::Key_Return);
+    if (enter) {
+        QTest::keyClick(box, Qt::Key_Return);
+    }
 }
 
 } // namespace oxlip::test

@@ -86,9 +86,8 @@ int RowOf(const PaneView* pane, const QString& name);
 // Real input on a view's item: a click selects it, a double-click opens it.
 void ClickItem(PaneView* pane, const QString& name, Qt::KeyboardModifiers mods = Qt::NoModifier);
 void DoubleClickItem(PaneView* pane, const QString& name);
-// Types a path into a path box (replacing its text), without Enter; then with Enter.
-void TypePath(QComboBox* box, const QString& text);
-void TypePathAndEnter(QComboBox* box, const QString& text);
+// Types a path into a path box (replacing its text), then Enter unless told not to.
+void TypePath(QComboBox* box, const QString& text, bool enter = true);
 
 } // namespace oxlip::test
 
@@ -127,11 +126,9 @@ inline constexpr auto ConnectButton = &UI::connectButton;
 inline constexpr auto SettingsButton = &UI::settingsButton;
 inline constexpr auto DetailsButton = &UI::detailsButton;
 inline constexpr auto ClientArea = &UI::clientArea;
-// A toolbar pair, a menu entry and a menu by their object names ("imgMakeButton", "m_ReLoad",
-// "m_Edit").
+// A toolbar pair and a menu entry by their object names ("imgMakeButton", "m_ReLoad").
 inline constexpr auto ToolbarPair = &UI::toolbarPair;
 QAction* Action(const Frm_Main& w, const QString& name);
-QMenu* Menu(const Frm_Main& w, const QString& name);
 
 } // namespace test
 } // namespace oxlip
