@@ -195,7 +195,6 @@ private slots:
     void layoutTextsFitAndNothingOverlaps();
 };
 
-// ---------------------------------------------------------------------------------------
 // Profiles
 
 void TestDialogs::profileOkChecksAndStoresTheBoxes() {
@@ -395,7 +394,6 @@ void TestDialogs::profileChoiceCancelAndDelete() {
     QVERIFY(settings.ProfileNames().empty());
 }
 
-// ---------------------------------------------------------------------------------------
 // Permissions
 
 void TestDialogs::permissionsDigitsAndBoxes() {
@@ -475,7 +473,6 @@ void TestDialogs::permissionsEndings() {
     }
 }
 
-// ---------------------------------------------------------------------------------------
 // Transfer details
 
 void TestDialogs::extensionListAndCaching() {
@@ -546,7 +543,6 @@ void TestDialogs::extensionListAndCaching() {
     QCOMPARE(ToQStrings(fresh.AsciiExtensionList), expected);
 }
 
-// ---------------------------------------------------------------------------------------
 // Folder chooser
 
 void TestDialogs::folderChooser() {
@@ -594,7 +590,6 @@ void TestDialogs::folderChooser() {
     QCOMPARE(dlg.SelectedFolder, disk + "/site/www");
 }
 
-// ---------------------------------------------------------------------------------------
 // About box
 
 void TestDialogs::aboutTextsAndLinks() {
@@ -644,14 +639,12 @@ void TestDialogs::aboutTextsAndLinks() {
     QVERIFY(!dlg.isVisible());
 }
 
-// ---------------------------------------------------------------------------------------
 // Every dialog
 
 namespace {
 
-// One dialog, shown, over a fresh settings folder holding three profiles (the second chosen
-// in the profiles dialog) and the built-in extensions, with what it sends, opens and shows
-// recorded.
+// One dialog, shown, over settings with three profiles (the second chosen in the profiles
+// dialog) and the built-in extensions, with what it sends, opens and shows recorded.
 struct DialogRig {
     explicit DialogRig(const QString& kind) {
         StoreProfiles(settings, {"Office", "Home", "テストサーバ"});
@@ -750,7 +743,6 @@ void TestDialogs::messageBoxButtonsInJapanese() {
     QCOMPARE(texts, (QStringList{"はい", "いいえ", "OK", "キャンセル"}));
 }
 
-// ---------------------------------------------------------------------------------------
 // Layout of every dialog
 
 namespace {

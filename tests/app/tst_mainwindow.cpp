@@ -118,7 +118,6 @@ void MainWindowTest::firstStartWithoutSettings() {
     QCOMPARE(ConnectButton(w)->x(), View(w, 1)->geometry().right() + 1 - 236);
     QCOMPARE(Log(w)->geometry(), QRect(0, H - 185 + 112 + 3, W, 68));
     QCOMPARE(ProfileBox(w)->pos(), QPoint(8, 48));
-    // Smaller than the minimum: back to an outer size of 708 x 386.
     w.resize(400, 200);
     QTRY_COMPARE(w.frameGeometry().size(), QSize(kMinOuterWidthPx, kMinOuterHeightPx));
     QCOMPARE(View(w, 0)->height(), ClientArea(w)->height() - 185);
