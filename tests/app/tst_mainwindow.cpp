@@ -361,7 +361,7 @@ void MainWindowTest::viewModesShareTheSelectionAndShowWholeNames() {
     Action(w, "h_ListView0")->trigger();
     QCOMPARE(View(w, 1)->viewMode(), int(PaneView::LargeIcons));
     // A double-click in the large-icon view opens a folder as well.
-    MakeDir(h.local("c"));
+    h.makeLocal({{"c/", 0}});
     Action(w, "m_ReLoad")->trigger();
     Action(w, "m_ListView0")->trigger();
     DoubleClickItem(pane, "c");

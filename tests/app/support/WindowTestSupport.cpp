@@ -139,7 +139,7 @@ Frm_Main& WindowHarness::start() {
 void WindowHarness::makeLocal(std::initializer_list<std::pair<std::string, size_t>> entries) const {
     for (const auto& [name, size] : entries) {
         if (!name.empty() && name.back() == '/') {
-            MakeDir(local(name));
+            fs::create_directories(local(name));
         } else {
             MakeFile(local(name), size);
         }
@@ -189,10 +189,6 @@ void MakeFile(const std::string& path, size_t size) {
     for (size_t done = 0; done < size; done += block.size()) {
         out.write(block.data(), std::streamsize(std::min(block.size(), size - done)));
     }
-}
-
-void MakeDir(const std::string& path) {
-    fs::create_directories(path);
 }
 
 QStringList PaneNames(const PaneView* pane) {

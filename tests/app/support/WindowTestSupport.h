@@ -57,9 +57,8 @@ bool StartServerAndWindow(std::unique_ptr<FtpServer>& server,
                           std::unique_ptr<MessageScript>& messages,
                           ServerKind kind = ServerKind::Pyftpdlib);
 
-// Creates a file of `size` bytes (and its folders) under root.
+// Creates a file of `size` bytes and its folders.
 void MakeFile(const std::string& path, size_t size = 0);
-void MakeDir(const std::string& path);
 
 inline QString Q(const std::string& s) {
     return QString::fromStdString(s);
@@ -106,7 +105,6 @@ public:
     static QComboBox* profileBox(const Frm_Main& w) { return w.cmb; }
     static QPushButton* connectButton(const Frm_Main& w) { return w.Btn_Con; }
     static QPushButton* settingsButton(const Frm_Main& w) { return w.Btn_User; }
-    static QPushButton* detailsButton(const Frm_Main& w) { return w.Btn_Ftp; }
     static QWidget* clientArea(const Frm_Main& w) { return w.client; }
     static ImagePair* toolbarPair(const Frm_Main& w, const QString& name);
 };
@@ -124,7 +122,6 @@ inline constexpr auto ModeBox = &UI::modeBox;
 inline constexpr auto ProfileBox = &UI::profileBox;
 inline constexpr auto ConnectButton = &UI::connectButton;
 inline constexpr auto SettingsButton = &UI::settingsButton;
-inline constexpr auto DetailsButton = &UI::detailsButton;
 inline constexpr auto ClientArea = &UI::clientArea;
 // A toolbar pair and a menu entry by their object names ("imgMakeButton", "m_ReLoad").
 inline constexpr auto ToolbarPair = &UI::toolbarPair;
