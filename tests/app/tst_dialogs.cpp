@@ -483,11 +483,10 @@ void TestDialogs::extensionListAndCaching() {
     {
         Frm_Ftp dlg(settings);
         QVERIFY(test::ShowAndWait(&dlg));
-        QCOMPARE(dlg.Btn[0]->toolTip(), QStringLiteral("ﾘｽﾄへ追加します"));
-        QCOMPARE(dlg.Btn[1]->toolTip(), QStringLiteral("選択した拡張子をﾘｽﾄから削除します"));
-        QCOMPARE(dlg.hint->text(),
-                 QStringLiteral("アスキーで転送する拡張子を指定してください\n"
-                                "リストにない拡張子は全てバイナリで転送されます"));
+        QCOMPARE((QStringList{dlg.Btn[0]->toolTip(), dlg.Btn[1]->toolTip(), dlg.hint->text()}),
+                 (QStringList{"ﾘｽﾄへ追加します", "選択した拡張子をﾘｽﾄから削除します",
+                              "アスキーで転送する拡張子を指定してください\n"
+                              "リストにない拡張子は全てバイナリで転送されます"}));
         dlg.List->clearSelection();
         ClickButton(dlg.Btn[1]); // nothing selected: nothing removed
         QCOMPARE(dlg.List->count(), 3);
@@ -504,12 +503,11 @@ void TestDialogs::extensionListAndCaching() {
 
         // List caching follows the box at once, by click or not.
         QVERIFY(dlg.chk_list->isChecked());
-        ClickButton(dlg.chk_list);
-        QVERIFY(!settings.ListCache);
-        ClickButton(dlg.chk_list);
-        QVERIFY(settings.ListCache);
-        dlg.chk_list->setChecked(false);
-        QVERIFY(!settings.ListCache);
+        for (const bool click : {true, true, false}) {
+            click ? ClickButton(dlg.chk_list)
+                  : dlg.chk_list->setChecked(!dlg.chk_list->isChecked());
+            QCOMPARE(settings.ListCache, dlg.chk_list->isChecked());
+        }
         dlg.close(); // the close box writes nothing; the changes are live
         QVERIFY(!settings.ListCache);
         QVERIFY(!QFileInfo::exists(Q(settings.ftpIniPath())));
