@@ -4,7 +4,10 @@
 
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QTest>
+
+#include <cstdio>
 
 namespace oxlip::test {
 
@@ -17,16 +20,40 @@ void LoadProgramTranslation() {
 } // namespace
 Q_COREAPP_STARTUP_FUNCTION(LoadProgramTranslation)
 
-MessageRecorder::MessageRecorder(ui::MsgResult yesNoAnswer) {
-    ui::SetMessageResponder(
-        [this, yesNoAnswer](const QString& text, ui::MsgIcon icon, ui::MsgButtons buttons) {
-            shown.push_back({text, icon, buttons});
-            return buttons == ui::MsgButtons::YesNo ? yesNoAnswer : ui::MsgResult::Ok;
-        });
+MessageScript::MessageScript() {
+    ui::SetMessageResponder([this](const QString& text, ui::MsgIcon icon, ui::MsgButtons buttons) {
+        texts << text;
+        icons << icon;
+        if (!answers.empty()) {
+            const ui::MsgResult answer = answers.front();
+            answers.pop_front();
+            return answer;
+        }
+        return buttons == ui::MsgButtons::YesNo ? ui::MsgResult::Yes : ui::MsgResult::Ok;
+    });
 }
 
-MessageRecorder::~MessageRecorder() {
+MessageScript::~MessageScript() {
     ui::SetMessageResponder(nullptr);
+}
+
+QStringList MessageScript::marked() const {
+    QStringList out;
+    for (qsizetype i = 0; i < texts.size(); ++i) {
+        out << texts[i] + (icons[i] == ui::MsgIcon::Critical ? "" : " (not critical)");
+    }
+    return out;
+}
+
+DialogRecorder::DialogRecorder() {
+    ui::SetDialogResponder([this](QDialog* dialog) {
+        classNames << QString::fromLatin1(dialog->metaObject()->className());
+        return hook ? hook(dialog) : int(QDialog::Rejected);
+    });
+}
+
+DialogRecorder::~DialogRecorder() {
+    ui::SetDialogResponder(nullptr);
 }
 
 bool ShowAndWait(QWidget* widget) {
@@ -36,6 +63,32 @@ bool ShowAndWait(QWidget* widget) {
 
 void ClickButton(QAbstractButton* button) {
     QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(8, button->height() / 2));
+}
+
+std::string SampleFingerprint(int seed) {
+    std::string text;
+    for (int i = 0; i < 32; ++i) {
+        char pair[4];
+        std::snprintf(pair, sizeof pair, "%02X", (seed + i * 37) & 0xFF);
+        text += (i ? ":" : "") + std::string(pair);
+    }
+    return text;
+}
+
+ftp::CertificateProblem SampleCertificateProblem(ftp::CertificateFault fault) {
+    ftp::CertificateProblem p;
+    p.hostPort = "ftp.example.jp:990";
+    p.subject = "CN = ftp.example.jp, O = 山田商店";
+    p.issuer = "CN = 山田商店 CA";
+    p.notBefore = "2026-01-01 00:00:00";
+    p.notAfter = "2027-01-01 00:00:00";
+    p.fingerprint = SampleFingerprint(0x3A);
+    p.fault = fault;
+    p.detail = "unable to get local issuer certificate";
+    if (fault == ftp::CertificateFault::Changed) {
+        p.trustedFingerprint = SampleFingerprint(0xC4);
+    }
+    return p;
 }
 
 } // namespace oxlip::test

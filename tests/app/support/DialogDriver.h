@@ -1,31 +1,43 @@
 #pragma once
-// Driving dialogs in the window tests: message boxes answered and recorded, windows shown,
-// buttons clicked with the mouse.
+// Driving dialogs in the window tests: message boxes and dialogs answered through the seam and
+// recorded, windows shown, buttons clicked, and a certificate problem as the engine reports it.
 
 #include "dialogs/Modal.h"
+#include "ftp/engine/Tls.h"
 
-#include <QString>
-#include <vector>
+#include <QStringList>
+
+#include <deque>
+#include <functional>
+#include <string>
 
 class QAbstractButton;
+class QDialog;
 class QWidget;
 
 namespace oxlip::test {
 
-struct ShownMessage {
-    QString text;
-    ui::MsgIcon icon;
-    ui::MsgButtons buttons;
+// Records every message box and answers from a script of answers (Yes / Ok once it has
+// run out).
+class MessageScript {
+public:
+    MessageScript();
+    ~MessageScript();
+    // The texts, each one shown without the critical icon marked " (not critical)".
+    QStringList marked() const;
+    QStringList texts;
+    QList<ui::MsgIcon> icons;
+    std::deque<ui::MsgResult> answers;
 };
 
-// While it lives, every message box is answered (OK, or the given answer for Yes/No) and kept.
-class MessageRecorder {
+// Records the dialogs run through the seam and answers them (Rejected by default); a hook
+// may act on the dialog first.
+class DialogRecorder {
 public:
-    explicit MessageRecorder(ui::MsgResult yesNoAnswer = ui::MsgResult::Yes);
-    ~MessageRecorder();
-    MessageRecorder(const MessageRecorder&) = delete;
-    MessageRecorder& operator=(const MessageRecorder&) = delete;
-    std::vector<ShownMessage> shown;
+    DialogRecorder();
+    ~DialogRecorder();
+    QStringList classNames;
+    std::function<int(QDialog*)> hook;
 };
 
 // Shows the window and waits until it is exposed; false when it never was.
@@ -33,5 +45,12 @@ bool ShowAndWait(QWidget* widget);
 
 // A left click near the left edge of the button, where its text or box is.
 void ClickButton(QAbstractButton* button);
+
+// A SHA-256 fingerprint, "AB:CD:..." of 32 pairs; seeds give different fingerprints.
+std::string SampleFingerprint(int seed);
+
+// ftp.example.jp:990 with a Japanese subject and issuer, a year of validity and the
+// fingerprint of seed 0x3A; a changed one also has the trusted fingerprint of seed 0xC4.
+ftp::CertificateProblem SampleCertificateProblem(ftp::CertificateFault fault);
 
 } // namespace oxlip::test

@@ -42,10 +42,6 @@ QAction* Action(const Frm_Main& w, const QString& name) {
     return w.findChild<QAction*>(name);
 }
 
-QMenu* Menu(const Frm_Main& w, const QString& name) {
-    return w.findChild<QMenu*>(name);
-}
-
 QStringList ItemTexts(const QComboBox* box) {
     QStringList out;
     for (int i = 0; i < box->count(); ++i) {
@@ -80,7 +76,7 @@ QString ControlState(const Frm_Main& w) {
 QString EditMenuState(const Frm_Main& w, int side) {
     QTest::mouseClick(View(w, side)->currentView()->viewport(), Qt::RightButton, Qt::NoModifier,
                       QPoint(20, 10));
-    QMenu* menu = Menu(w, "m_Edit");
+    auto* menu = w.findChild<QMenu*>("m_Edit");
     if (!QTest::qWaitFor([menu] { return menu->isVisible(); }, 5000)) {
         return QString();
     }
@@ -101,33 +97,6 @@ void SelectNames(PaneView* pane, const QStringList& names) {
 }
 
 namespace fs = std::filesystem;
-
-MessageScript::MessageScript() {
-    ui::SetMessageResponder([this](const QString& text, ui::MsgIcon, ui::MsgButtons buttons) {
-        texts << text;
-        if (!answers.empty()) {
-            const ui::MsgResult answer = answers.front();
-            answers.pop_front();
-            return answer;
-        }
-        return buttons == ui::MsgButtons::YesNo ? ui::MsgResult::Yes : ui::MsgResult::Ok;
-    });
-}
-
-MessageScript::~MessageScript() {
-    ui::SetMessageResponder(nullptr);
-}
-
-DialogRecorder::DialogRecorder() {
-    ui::SetDialogResponder([this](QDialog* dialog) {
-        classNames << QString::fromLatin1(dialog->metaObject()->className());
-        return hook ? hook(dialog) : int(QDialog::Rejected);
-    });
-}
-
-DialogRecorder::~DialogRecorder() {
-    ui::SetDialogResponder(nullptr);
-}
 
 WindowHarness::WindowHarness() {
     previousCwd_ = fs::current_path().string();
@@ -170,7 +139,7 @@ Frm_Main& WindowHarness::start() {
 void WindowHarness::makeLocal(std::initializer_list<std::pair<std::string, size_t>> entries) const {
     for (const auto& [name, size] : entries) {
         if (!name.empty() && name.back() == '/') {
-            MakeDir(local(name));
+            fs::create_directories(local(name));
         } else {
             MakeFile(local(name), size);
         }
@@ -222,10 +191,6 @@ void MakeFile(const std::string& path, size_t size) {
     }
 }
 
-void MakeDir(const std::string& path) {
-    fs::create_directories(path);
-}
-
 QStringList PaneNames(const PaneView* pane) {
     QStringList names;
     for (int row = 0; row < pane->count(); ++row) {
@@ -259,7 +224,7 @@ void DoubleClickItem(PaneView* pane, const QString& name) {
     QTest::mouseDClick(viewport, Qt::LeftButton, Qt::NoModifier, at);
 }
 
-void TypePath(QComboBox* box, const QString& text) {
+void TypePath(QComboBox* box, const QString& text, bool enter) {
     box->setFocus();
     box->lineEdit()->selectAll();
     // Key clicks only carry Latin-1 characters: other text is put in as typed text would be.
@@ -268,11 +233,9 @@ void TypePath(QComboBox* box, const QString& text) {
     } else {
         box->lineEdit()->insert(text);
     }
-}
-
-void TypePathAndEnter(QComboBox* box, const QString& text) {
-    TypePath(box, text);
-    QTest::keyClick(box, Qt::Key_Return);
+    if (enter) {
+        QTest::keyClick(box, Qt::Key_Return);
+    }
 }
 
 } // namespace oxlip::test

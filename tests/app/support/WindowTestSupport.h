@@ -3,40 +3,19 @@
 // answers for the message boxes, and small ways to drive the real widgets.
 
 #include "app/Frm_Main.h"
-#include "dialogs/Modal.h"
 #include "settings/Settings.h"
+#include "support/DialogDriver.h"
 #include "support/FtpServers.h"
 #include "support/TempDir.h"
 
 #include <QStringList>
 
-#include <deque>
 #include <memory>
 #include <string>
 
 class QAbstractItemView;
 
 namespace oxlip::test {
-
-// Records every message box and answers from a script of answers (Yes / Ok once it has
-// run out).
-class MessageScript {
-public:
-    MessageScript();
-    ~MessageScript();
-    QStringList texts;
-    std::deque<ui::MsgResult> answers;
-};
-
-// Records the dialogs run through the seam and answers them (Rejected by default); a hook
-// may act on the dialog first.
-class DialogRecorder {
-public:
-    DialogRecorder();
-    ~DialogRecorder();
-    QStringList classNames;
-    std::function<int(QDialog*)> hook;
-};
 
 // A window over a fresh settings folder, started in a temporary current folder.
 class WindowHarness {
@@ -78,9 +57,8 @@ bool StartServerAndWindow(std::unique_ptr<FtpServer>& server,
                           std::unique_ptr<MessageScript>& messages,
                           ServerKind kind = ServerKind::Pyftpdlib);
 
-// Creates a file of `size` bytes (and its folders) under root.
+// Creates a file of `size` bytes and its folders.
 void MakeFile(const std::string& path, size_t size = 0);
-void MakeDir(const std::string& path);
 
 inline QString Q(const std::string& s) {
     return QString::fromStdString(s);
@@ -92,6 +70,7 @@ QStringList ItemTexts(const QComboBox* box);
 // download, upload and settings as its shown element and whether each element is enabled.
 QString ControlState(const Frm_Main& w);
 inline const QString kDisconnectedState = QStringLiteral("C d U 接続 BU t P 0ee 1dd 1dd 1dd 0ee");
+inline const QString kConnectedState = QStringLiteral("c D u 切断 bu T p 1dd 0ee 0ee 0ee 1dd");
 // A toolbar pair: the element shown, then whether each element is enabled ("0ee", "1dd").
 QString Look(const ImagePair& p);
 void SelectNames(PaneView* pane, const QStringList& names); // a ctrl-click on each
@@ -106,9 +85,8 @@ int RowOf(const PaneView* pane, const QString& name);
 // Real input on a view's item: a click selects it, a double-click opens it.
 void ClickItem(PaneView* pane, const QString& name, Qt::KeyboardModifiers mods = Qt::NoModifier);
 void DoubleClickItem(PaneView* pane, const QString& name);
-// Types a path into a path box (replacing its text), without Enter; then with Enter.
-void TypePath(QComboBox* box, const QString& text);
-void TypePathAndEnter(QComboBox* box, const QString& text);
+// Types a path into a path box (replacing its text), then Enter unless told not to.
+void TypePath(QComboBox* box, const QString& text, bool enter = true);
 
 } // namespace oxlip::test
 
@@ -127,7 +105,6 @@ public:
     static QComboBox* profileBox(const Frm_Main& w) { return w.cmb; }
     static QPushButton* connectButton(const Frm_Main& w) { return w.Btn_Con; }
     static QPushButton* settingsButton(const Frm_Main& w) { return w.Btn_User; }
-    static QPushButton* detailsButton(const Frm_Main& w) { return w.Btn_Ftp; }
     static QWidget* clientArea(const Frm_Main& w) { return w.client; }
     static ImagePair* toolbarPair(const Frm_Main& w, const QString& name);
 };
@@ -145,13 +122,10 @@ inline constexpr auto ModeBox = &UI::modeBox;
 inline constexpr auto ProfileBox = &UI::profileBox;
 inline constexpr auto ConnectButton = &UI::connectButton;
 inline constexpr auto SettingsButton = &UI::settingsButton;
-inline constexpr auto DetailsButton = &UI::detailsButton;
 inline constexpr auto ClientArea = &UI::clientArea;
-// A toolbar pair, a menu entry and a menu by their object names ("imgMakeButton", "m_ReLoad",
-// "m_Edit").
+// A toolbar pair and a menu entry by their object names ("imgMakeButton", "m_ReLoad").
 inline constexpr auto ToolbarPair = &UI::toolbarPair;
 QAction* Action(const Frm_Main& w, const QString& name);
-QMenu* Menu(const Frm_Main& w, const QString& name);
 
 } // namespace test
 } // namespace oxlip
