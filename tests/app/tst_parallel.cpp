@@ -114,11 +114,12 @@ void ParallelTest::treeBothWays() {
     }
     std::size_t total = 0;
     for (std::size_t i = 0; i < kTree.size(); ++i) {
-        MakeDir(std::filesystem::path(harness->local("T/" + kTree[i].first)).parent_path());
+        std::filesystem::create_directories(
+            std::filesystem::path(harness->local("T/" + kTree[i].first)).parent_path());
         WriteFileBytes(harness->local("T/" + kTree[i].first), Bytes(i));
         total += kTree[i].second;
     }
-    MakeDir(harness->local("dl"));
+    std::filesystem::create_directories(harness->local("dl"));
     harness->writeServerProfile(*server, "/pub/", server->password());
     Frm_Main& w = harness->start();
     QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
