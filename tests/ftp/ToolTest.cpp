@@ -208,6 +208,10 @@ TEST(Tool, FailuresExitOneQuotingTheServer) {
         {"", "wrong", {"pwd"}, ": 530 Login incorrect.\n"},
         {"epsv-zero", "secret", {"ls", "/wide"}, "cannot list the folder \"/wide\": 229 "},
         {"", "secret", {"mv", "/hello.txt", "/data.bin"}, "mv: \"/data.bin\" already exists\n"},
+        {"",
+         "secret",
+         {"getdir", "/", "/nonexistent/x"}, // said as local, not the last reply
+         "getdir failed: a local file or folder could not be read, written or made\n"},
     };
     for (const auto& row : rows) {
         test::HostileServer server(row.scenario);
