@@ -2,7 +2,8 @@
 # Screenshots of the real window under Xvfb, against a pyftpdlib server on loopback.
 # Usage: scripts/screenshots.sh [OUTDIR]   (default: screenshots/)
 # Saves: main-first-start.png (disconnected, no settings yet), main-connected.png (details
-# view on both sides), progress-window.png (a download under way), permissions.png and one
+# view on both sides), progress-window.png (a download under way), progress-tree.png (a folder
+# over three connections), permissions.png and one
 # PNG per dialog (Frm_User.png, Frm_Ftp.png, Frm_Pms.png, Frm_Dir.png, Frm_Ver.png), and both
 # panes in each other view (views-large-icons.png, views-small-icons.png, views-list.png).
 set -euo pipefail
@@ -51,6 +52,7 @@ printf '更新履歴\n' >"$FTPROOT/pub/更新履歴.txt"
 printf '#!/usr/bin/perl\nprint "ok";\n' >"$FTPROOT/pub/cgi-bin/count.cgi"
 head -c 48000 /dev/urandom >"$FTPROOT/pub/logo.png"
 head -c 64000000 /dev/zero >"$FTPROOT/pub/backup.tar"
+for i in 1 2 3 4; do head -c 24000000 /dev/zero >"$FTPROOT/pub/画像/scan-$i.tif"; done
 printf '<html><body>新しいページ</body></html>\n' >"$LOCAL/index.html"
 printf '<html><body>お知らせ</body></html>\n' >"$LOCAL/お知らせ/2024.html"
 printf 'a { color: blue; }\n' >"$LOCAL/style.css"
@@ -142,7 +144,7 @@ scramble() {
     printf '%s' "$out"
 }
 mkdir -p "$WORK/profile/oxlip"
-printf '[Oxlip]\r\nUser=デモサーバ\r\nLeft=0\r\nTop=0\r\nWidth=15000\r\nHeight=8250\r\nWindowState=0\r\nListCache=True\r\n[Extension]\r\nExtension0=CGI\r\nExtension1=CSS\r\nExtension2=HTM\r\nExtension3=HTML\r\nExtension4=TXT\r\n' \
+printf '[Oxlip]\r\nUser=デモサーバ\r\nLeft=0\r\nTop=0\r\nWidth=15000\r\nHeight=8250\r\nWindowState=0\r\nListCache=True\r\nParallel=3\r\n[Extension]\r\nExtension0=CGI\r\nExtension1=CSS\r\nExtension2=HTM\r\nExtension3=HTML\r\nExtension4=TXT\r\n' \
     >"$WORK/profile/oxlip/Ftp.ini"
 printf '[デモサーバ]\r\nServer=127.0.0.1:%s\r\nUserName=demo\r\nPassWord=%s\r\nDir=/pub/\r\nLDir=%s/\r\nTransMode=0\r\nLastPathLocal=%s/\r\nLastPathHost=\r\n' \
     "$PORT" "$(scramble demo-pass)" "$LOCAL" "$LOCAL" >"$WORK/profile/oxlip/User.ini"
@@ -164,6 +166,19 @@ sleep 3
 import -window root -crop 1000x550+0+0 "$OUT/progress-window.png"
 for _ in $(seq 1 120); do
     [ "$(stat -c %s "$LOCAL/backup.tar" 2>/dev/null || echo 0)" -ge 64000000 ] && break
+    sleep 0.5
+done
+sleep 1
+
+# ---- 3b. A folder over three connections: the whole tree's figures and the numbered log ----
+# The host pane's last row is the folder 画像 (four 24 MB files) at y 283.
+click_at 600 283
+sleep 0.5
+click_at 172 31
+sleep 3
+import -window root -crop 1000x550+0+0 "$OUT/progress-tree.png"
+for _ in $(seq 1 120); do
+    [ "$(du -sb "$LOCAL/画像" 2>/dev/null | cut -f1 || echo 0)" -ge 96000000 ] && break
     sleep 0.5
 done
 sleep 1
