@@ -194,7 +194,7 @@ void Frm_Main::transferItems(bool upload, const std::vector<TransferItem>& items
                                  QString::number(files));
             ok = Guarded("file transfer", item.name, [&] {
                 return (upload ? UploadFile(session_, local, host, mode)
-                               : DownloadFile(session_, host, local, mode))
+                               : DownloadFile(session_, host, local, mode, true))
                     .ok();
             });
         }
@@ -293,8 +293,7 @@ void Frm_Main::m_DelFile_Click() {
     }
     const QString question = QStringLiteral("選択したファイルを全て削除しますが") +
                              QStringLiteral("\r\n") + QStringLiteral("よろしいですか？");
-    if (ui::ShowMessage(this, question, ui::MsgIcon::Question, ui::MsgButtons::YesNo) !=
-        ui::MsgResult::Yes) {
+    if (ask(question, ui::MsgIcon::Question, ui::MsgButtons::YesNo) != ui::MsgResult::Yes) {
         return;
     }
     BusyGuard busy(*this);

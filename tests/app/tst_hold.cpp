@@ -19,6 +19,10 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <cstring>
+#include <random>
+#include <sys/stat.h>
+
 using namespace oxlip;
 using namespace oxlip::test;
 
@@ -48,6 +52,23 @@ Frm_Main& StartWindow(WindowHarness& harness, const std::string& server, const s
 
 const QString kReconnected = QStringLiteral("接続が切れたため、再接続します。");
 
+// Answers every certificate question with 接続する (this time only), counting them.
+void LetCertificatesThrough(DialogRecorder& dialogs, int& asked) {
+    dialogs.hook = [&asked](QDialog* dialog) {
+        if (auto* cert = qobject_cast<Frm_Cert*>(dialog); cert && cert->Btn[0]) {
+            ++asked;
+            cert->Btn[0]->click();
+        }
+        return dialog->result();
+    };
+}
+
+// Refreshes the host pane (F5).
+void RefreshHostPane(Frm_Main& w) {
+    View(w, kHostPane)->currentView()->setFocus();
+    QTest::keyClick(View(w, kHostPane)->currentView(), Qt::Key_F5);
+}
+
 } // namespace
 
 class HoldTest : public QObject {
@@ -58,6 +79,8 @@ private slots:
     void cancelStopsADownload();
     void keepAliveHoldsAnIdleConnection();
     void lostConnectionReconnectsOnce();
+    void certificateLetThroughOnceHoldsForTheReconnect();
+    void downloadResumesAKeptPartialFile();
 };
 
 void HoldTest::connectsWithTheProfilesEncryption() {
@@ -206,10 +229,11 @@ void HoldTest::keepAliveHoldsAnIdleConnection() {
 }
 
 void HoldTest::lostConnectionReconnectsOnce() {
-    // Dropped while idle: the command (a listing, an upload) reconnects, runs again and succeeds. A
-    // server gone for good ends disconnected with the usual message.
-    enum Action { Refresh, Upload, ServerGone };
-    for (const Action action : {Refresh, Upload, ServerGone}) {
+    // Dropped while idle: the command (a listing, an upload, a delete) reconnects, runs again and
+    // succeeds; the delete's question is not asked again for the second run. A server gone for
+    // good ends disconnected with the usual message.
+    enum Step { Refresh, Upload, Delete, ServerGone };
+    for (const Step action : {Refresh, Upload, Delete, ServerGone}) {
         auto server = std::make_unique<HostileServer>("idle-drop");
         QVERIFY(server->ok());
         const std::string address = server->server();
@@ -231,9 +255,13 @@ void HoldTest::lostConnectionReconnectsOnce() {
             QTest::mouseClick(TransferButton(w, 0), Qt::LeftButton);
             QCOMPARE(Log(w)->lines().mid(before).filter(QStringLiteral("完了")),
                      QStringList{QStringLiteral("アップロード完了")});
+        } else if (action == Delete) {
+            ClickItem(View(w, kHostPane), "hello.txt");
+            Action(w, "m_DelFile")->trigger();
+            QCOMPARE(messages.texts.size(), 1); // answered Yes once
+            messages.texts.clear();
         } else {
-            View(w, kHostPane)->currentView()->setFocus();
-            QTest::keyClick(View(w, kHostPane)->currentView(), Qt::Key_F5);
+            RefreshHostPane(w);
         }
         const QStringList log = Log(w)->lines().mid(before);
         QCOMPARE(log.count(kReconnected), 1);
@@ -245,9 +273,98 @@ void HoldTest::lostConnectionReconnectsOnce() {
             QVERIFY2(messages.texts.isEmpty(), qPrintable(messages.texts.join('\n')));
             QVERIFY(w.connected());
             const QStringList names = PaneNames(View(w, kHostPane));
-            QVERIFY(names.contains("hello.txt") && names.contains("up.bin") == (action == Upload));
+            QVERIFY(names.contains("hello.txt") == (action != Delete) &&
+                    names.contains("up.bin") == (action == Upload));
         }
     }
+}
+
+void HoldTest::certificateLetThroughOnceHoldsForTheReconnect() {
+    // The certificate let through "this time only" is not asked for again when the dropped
+    // connection is made again; a new connection asks again.
+    TestCerts certs;
+    QVERIFY(certs.ok());
+    const CertFiles selfSigned = certs.server(CertKind::SelfSigned);
+    HostileServer server("idle-drop", selfSigned.cert, selfSigned.key);
+    QVERIFY(server.ok());
+    WindowHarness harness;
+    MessageScript messages;
+    DialogRecorder dialogs;
+    int asked = 0;
+    LetCertificatesThrough(dialogs, asked);
+    Frm_Main& w = StartWindow(harness, server.server(), server.user(), server.password(),
+                              "Encryption=" + std::to_string(EncryptRequired) + "\nKeepAlive=0\n");
+    QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
+    QVERIFY(w.connected());
+    QTest::qWait(2000);
+    const int before = Log(w)->count();
+    RefreshHostPane(w);
+    QCOMPARE(Log(w)->lines().mid(before).count(kReconnected), 1);
+    QVERIFY(w.connected() && PaneNames(View(w, kHostPane)).contains("hello.txt"));
+    QCOMPARE(asked, 1);
+    QVERIFY(messages.texts.isEmpty());
+    QTest::mouseClick(ConnectButton(w), Qt::LeftButton); // 切断
+    QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
+    QVERIFY(w.connected());
+    QCOMPARE(asked, 2);
+}
+
+void HoldTest::downloadResumesAKeptPartialFile() {
+    // A download cancelled part way keeps what arrived; the next download of the file goes on
+    // from there (REST) and ends byte-identical. (vsftpd keeps its protocol log with FTPS.)
+    std::string why;
+    if (!CanRunServer(ServerKind::Vsftpd, &why)) {
+        QSKIP(why.c_str());
+    }
+    TestCerts certs;
+    QVERIFY(certs.ok());
+    FtpServer server(ServerKind::Vsftpd, ServerTls{true, false, certs.server(CertKind::Good)});
+    QVERIFY2(server.ok(), server.error().c_str());
+    std::mt19937_64 random(std::random_device{}());
+    std::string data(size_t(64) << 20, '\0');
+    for (size_t i = 0; i < data.size(); i += 8) {
+        const uint64_t word = random();
+        std::memcpy(&data[i], &word, 8);
+    }
+    server.writeFile("r.bin", data);
+    WindowHarness harness;
+    MessageScript messages;
+    DialogRecorder dialogs;
+    int asked = 0;
+    LetCertificatesThrough(dialogs, asked);
+    Frm_Main& w = StartWindow(harness, server.server(), server.user(), server.password(),
+                              "Encryption=" + std::to_string(EncryptRequired) + "\n");
+    QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
+    QVERIFY(w.connected());
+    const std::string partial = harness.local(".r.bin.oxlip-part");
+    const auto keptBytes = [&partial] {
+        struct stat kept {};
+        return ::stat(partial.c_str(), &kept) == 0 ? int64_t(kept.st_size) : int64_t(-1);
+    };
+    const int64_t cutAt = (int64_t(4) << 20) + int64_t(random() % (int64_t(24) << 20));
+    QTimer poke;
+    QObject::connect(&poke, &QTimer::timeout, &w, [&w, &keptBytes, cutAt]() {
+        auto* state = w.findChild<Frm_State*>();
+        if (state && state->isVisible() && keptBytes() >= cutAt) {
+            QTest::mouseClick(state->Btn_Cancel, Qt::LeftButton);
+        }
+    });
+    poke.start(1);
+    ClickItem(View(w, kHostPane), "r.bin");
+    QTest::mouseClick(TransferButton(w, 1), Qt::LeftButton);
+    poke.stop();
+    const int64_t kept = keptBytes();
+    QVERIFY2(kept >= cutAt && kept < int64_t(data.size()), qPrintable(QString::number(kept)));
+    QVERIFY(ReadFileBytes(harness.local("r.bin")).empty());
+    const size_t logged = server.protocolLog().size();
+    ClickItem(View(w, kHostPane), "r.bin");
+    QTest::mouseClick(TransferButton(w, 1), Qt::LeftButton);
+    QVERIFY(ReadFileBytes(harness.local("r.bin")) == data);
+    QCOMPARE(keptBytes(), int64_t(-1));
+    const std::string traffic = server.protocolLog().substr(logged);
+    QVERIFY2(traffic.find("\"REST " + std::to_string(kept) + "\"") != std::string::npos,
+             traffic.c_str());
+    QVERIFY(messages.texts.isEmpty());
 }
 
 QTEST_MAIN(HoldTest)
