@@ -81,6 +81,7 @@ private slots:
     void lostConnectionReconnectsOnce();
     void certificateLetThroughOnceHoldsForTheReconnect();
     void downloadResumesAKeptPartialFile();
+    void reconnectReturnsToThePanesFolder();
 };
 
 void HoldTest::connectsWithTheProfilesEncryption() {
@@ -365,6 +366,45 @@ void HoldTest::downloadResumesAKeptPartialFile() {
     QVERIFY2(traffic.find("\"REST " + std::to_string(kept) + "\"") != std::string::npos,
              traffic.c_str());
     QVERIFY(messages.texts.isEmpty());
+}
+
+void HoldTest::reconnectReturnsToThePanesFolder() {
+    // vsftpd drops the session idle for 2 s: the refresh reconnects, makes the folder the host
+    // pane showed current again (CWD in its protocol log, kept with FTPS) and lists it; the
+    // certificate let through once is not asked for again.
+    std::string why;
+    if (!CanRunServer(ServerKind::Vsftpd, &why)) {
+        QSKIP(why.c_str());
+    }
+    TestCerts certs;
+    QVERIFY(certs.ok());
+    FtpServer server(ServerKind::Vsftpd, ServerTls{true, false, certs.server(CertKind::Good)}, 0,
+                     2);
+    QVERIFY2(server.ok(), server.error().c_str());
+    server.writeFile("top.txt", "top");
+    server.makeDir("sub");
+    server.writeFile("sub/inner.txt", "inner");
+    WindowHarness harness;
+    MessageScript messages;
+    DialogRecorder dialogs;
+    int asked = 0;
+    LetCertificatesThrough(dialogs, asked);
+    Frm_Main& w = StartWindow(harness, server.server(), server.user(), server.password(),
+                              "Encryption=" + std::to_string(EncryptRequired) + "\nKeepAlive=0\n");
+    QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
+    QVERIFY(w.connected());
+    QVERIFY(w.SetHostPath("/sub") && w.ShowHostFolder("/sub"));
+    QCOMPARE(PaneNames(View(w, kHostPane)), QStringList{"inner.txt"});
+    QTest::qWait(3500);
+    const size_t logged = server.protocolLog().size();
+    const int before = Log(w)->count();
+    RefreshHostPane(w);
+    QCOMPARE(Log(w)->lines().mid(before).count(kReconnected), 1);
+    QVERIFY(w.connected() && messages.texts.isEmpty() && asked == 1);
+    const std::string traffic = server.protocolLog().substr(logged);
+    QVERIFY2(traffic.find("\"CWD /sub\"") != std::string::npos, traffic.c_str());
+    QCOMPARE(w.ShownFolder(kHostPane), std::string("/sub"));
+    QCOMPARE(PaneNames(View(w, kHostPane)), QStringList{"inner.txt"});
 }
 
 QTEST_MAIN(HoldTest)

@@ -296,8 +296,8 @@ void ChildProcess::stop() {
 
 // --- FtpServer -----------------------------------------------------------------------------
 
-FtpServer::FtpServer(ServerKind kind, const ServerTls& tls, int maxPerIp)
-    : kind_(kind), tls_(tls), maxPerIp_(maxPerIp) {
+FtpServer::FtpServer(ServerKind kind, const ServerTls& tls, int maxPerIp, int idleSeconds)
+    : kind_(kind), tls_(tls), maxPerIp_(maxPerIp), idleSeconds_(idleSeconds) {
     std::string why;
     if (!CanRunServer(kind, &why)) {
         error_ = why;
@@ -388,7 +388,7 @@ bool FtpServer::startVsftpd() {
                 << "use_localtime=NO\n"
                 << "max_clients=0\n"
                 << "max_per_ip=" << maxPerIp_ << "\n"
-                << "idle_session_timeout=600\n"
+                << "idle_session_timeout=" << idleSeconds_ << "\n"
                 << "data_connection_timeout=300\n"
                 << "ftpd_banner=oxlip test server ready.\n";
         }
