@@ -52,16 +52,39 @@ Frm_Main& StartWindow(WindowHarness& harness, const std::string& server, const s
 
 const QString kReconnected = QStringLiteral("接続が切れたため、再接続します。");
 
-// Answers every certificate question with 接続する (this time only), counting them.
-void LetCertificatesThrough(DialogRecorder& dialogs, int& asked) {
-    dialogs.hook = [&asked](QDialog* dialog) {
-        if (auto* cert = qobject_cast<Frm_Cert*>(dialog); cert && cert->Btn[0]) {
-            ++asked;
-            cert->Btn[0]->click();
-        }
-        return dialog->result();
-    };
-}
+// vsftpd with FTPS required (it keeps a protocol log then), and a window connected to it whose
+// certificate questions are answered 接続する (this time only) and counted.
+struct SecureWindow {
+    explicit SecureWindow(int idleSeconds = 600)
+        : server(ServerKind::Vsftpd, ServerTls{true, false, certs.server(CertKind::Good)}, 0,
+                 idleSeconds) {
+        dialogs.hook = [this](QDialog* dialog) {
+            if (auto* cert = qobject_cast<Frm_Cert*>(dialog); cert && cert->Btn[0]) {
+                ++asked;
+                cert->Btn[0]->click();
+            }
+            return dialog->result();
+        };
+    }
+    bool ok() const { return certs.ok() && server.ok(); }
+    // Starts the window and connects; false when it could not.
+    bool connect() {
+        w = &StartWindow(harness, server.server(), server.user(), server.password(),
+                         "Encryption=" + std::to_string(EncryptRequired) + "\nKeepAlive=0\n");
+        QTest::mouseClick(ConnectButton(*w), Qt::LeftButton);
+        return w->connected();
+    }
+    // The protocol log from the offset on.
+    std::string traffic(size_t from) const { return server.protocolLog().substr(from); }
+
+    TestCerts certs;
+    FtpServer server;
+    WindowHarness harness;
+    MessageScript messages;
+    DialogRecorder dialogs;
+    int asked = 0;
+    Frm_Main* w = nullptr;
+};
 
 // Refreshes the host pane (F5).
 void RefreshHostPane(Frm_Main& w) {
@@ -79,7 +102,6 @@ private slots:
     void cancelStopsADownload();
     void keepAliveHoldsAnIdleConnection();
     void lostConnectionReconnectsOnce();
-    void certificateLetThroughOnceHoldsForTheReconnect();
     void downloadResumesAKeptPartialFile();
     void reconnectReturnsToThePanesFolder();
 };
@@ -280,64 +302,25 @@ void HoldTest::lostConnectionReconnectsOnce() {
     }
 }
 
-void HoldTest::certificateLetThroughOnceHoldsForTheReconnect() {
-    // The certificate let through "this time only" is not asked for again when the dropped
-    // connection is made again; a new connection asks again.
-    TestCerts certs;
-    QVERIFY(certs.ok());
-    const CertFiles selfSigned = certs.server(CertKind::SelfSigned);
-    HostileServer server("idle-drop", selfSigned.cert, selfSigned.key);
-    QVERIFY(server.ok());
-    WindowHarness harness;
-    MessageScript messages;
-    DialogRecorder dialogs;
-    int asked = 0;
-    LetCertificatesThrough(dialogs, asked);
-    Frm_Main& w = StartWindow(harness, server.server(), server.user(), server.password(),
-                              "Encryption=" + std::to_string(EncryptRequired) + "\nKeepAlive=0\n");
-    QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
-    QVERIFY(w.connected());
-    QTest::qWait(2000);
-    const int before = Log(w)->count();
-    RefreshHostPane(w);
-    QCOMPARE(Log(w)->lines().mid(before).count(kReconnected), 1);
-    QVERIFY(w.connected() && PaneNames(View(w, kHostPane)).contains("hello.txt"));
-    QCOMPARE(asked, 1);
-    QVERIFY(messages.texts.isEmpty());
-    QTest::mouseClick(ConnectButton(w), Qt::LeftButton); // 切断
-    QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
-    QVERIFY(w.connected());
-    QCOMPARE(asked, 2);
-}
-
 void HoldTest::downloadResumesAKeptPartialFile() {
     // A download cancelled part way keeps what arrived; the next download of the file goes on
-    // from there (REST) and ends byte-identical. (vsftpd keeps its protocol log with FTPS.)
+    // from there (REST) and ends byte-identical.
     std::string why;
     if (!CanRunServer(ServerKind::Vsftpd, &why)) {
         QSKIP(why.c_str());
     }
-    TestCerts certs;
-    QVERIFY(certs.ok());
-    FtpServer server(ServerKind::Vsftpd, ServerTls{true, false, certs.server(CertKind::Good)});
-    QVERIFY2(server.ok(), server.error().c_str());
+    SecureWindow s;
+    QVERIFY2(s.ok(), s.server.error().c_str());
     std::mt19937_64 random(std::random_device{}());
     std::string data(size_t(64) << 20, '\0');
     for (size_t i = 0; i < data.size(); i += 8) {
         const uint64_t word = random();
         std::memcpy(&data[i], &word, 8);
     }
-    server.writeFile("r.bin", data);
-    WindowHarness harness;
-    MessageScript messages;
-    DialogRecorder dialogs;
-    int asked = 0;
-    LetCertificatesThrough(dialogs, asked);
-    Frm_Main& w = StartWindow(harness, server.server(), server.user(), server.password(),
-                              "Encryption=" + std::to_string(EncryptRequired) + "\n");
-    QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
-    QVERIFY(w.connected());
-    const std::string partial = harness.local(".r.bin.oxlip-part");
+    s.server.writeFile("r.bin", data);
+    QVERIFY(s.connect());
+    Frm_Main& w = *s.w;
+    const std::string partial = s.harness.local(".r.bin.oxlip-part");
     const auto keptBytes = [&partial] {
         struct stat kept {};
         return ::stat(partial.c_str(), &kept) == 0 ? int64_t(kept.st_size) : int64_t(-1);
@@ -356,55 +339,50 @@ void HoldTest::downloadResumesAKeptPartialFile() {
     poke.stop();
     const int64_t kept = keptBytes();
     QVERIFY2(kept >= cutAt && kept < int64_t(data.size()), qPrintable(QString::number(kept)));
-    QVERIFY(ReadFileBytes(harness.local("r.bin")).empty());
-    const size_t logged = server.protocolLog().size();
+    QVERIFY(ReadFileBytes(s.harness.local("r.bin")).empty());
+    const size_t logged = s.server.protocolLog().size();
     ClickItem(View(w, kHostPane), "r.bin");
     QTest::mouseClick(TransferButton(w, 1), Qt::LeftButton);
-    QVERIFY(ReadFileBytes(harness.local("r.bin")) == data);
+    QVERIFY(ReadFileBytes(s.harness.local("r.bin")) == data);
     QCOMPARE(keptBytes(), int64_t(-1));
-    const std::string traffic = server.protocolLog().substr(logged);
+    const std::string traffic = s.traffic(logged);
     QVERIFY2(traffic.find("\"REST " + std::to_string(kept) + "\"") != std::string::npos,
              traffic.c_str());
-    QVERIFY(messages.texts.isEmpty());
+    QVERIFY(s.messages.texts.isEmpty());
 }
 
 void HoldTest::reconnectReturnsToThePanesFolder() {
-    // vsftpd drops the session idle for 2 s: the refresh reconnects, makes the folder the host
-    // pane showed current again (CWD in its protocol log, kept with FTPS) and lists it; the
-    // certificate let through once is not asked for again.
+    // vsftpd drops the session idle for 2 s: the refresh reconnects without asking about the
+    // certificate let through "this time only", makes the folder the host pane showed current
+    // again and lists it. A new connection asks about the certificate again.
     std::string why;
     if (!CanRunServer(ServerKind::Vsftpd, &why)) {
         QSKIP(why.c_str());
     }
-    TestCerts certs;
-    QVERIFY(certs.ok());
-    FtpServer server(ServerKind::Vsftpd, ServerTls{true, false, certs.server(CertKind::Good)}, 0,
-                     2);
-    QVERIFY2(server.ok(), server.error().c_str());
-    server.writeFile("top.txt", "top");
-    server.makeDir("sub");
-    server.writeFile("sub/inner.txt", "inner");
-    WindowHarness harness;
-    MessageScript messages;
-    DialogRecorder dialogs;
-    int asked = 0;
-    LetCertificatesThrough(dialogs, asked);
-    Frm_Main& w = StartWindow(harness, server.server(), server.user(), server.password(),
-                              "Encryption=" + std::to_string(EncryptRequired) + "\nKeepAlive=0\n");
-    QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
-    QVERIFY(w.connected());
+    SecureWindow s(2);
+    QVERIFY2(s.ok(), s.server.error().c_str());
+    s.server.writeFile("top.txt", "top");
+    s.server.makeDir("sub");
+    s.server.writeFile("sub/inner.txt", "inner");
+    QVERIFY(s.connect());
+    Frm_Main& w = *s.w;
     QVERIFY(w.SetHostPath("/sub") && w.ShowHostFolder("/sub"));
     QCOMPARE(PaneNames(View(w, kHostPane)), QStringList{"inner.txt"});
     QTest::qWait(3500);
-    const size_t logged = server.protocolLog().size();
+    const size_t logged = s.server.protocolLog().size();
     const int before = Log(w)->count();
     RefreshHostPane(w);
     QCOMPARE(Log(w)->lines().mid(before).count(kReconnected), 1);
-    QVERIFY(w.connected() && messages.texts.isEmpty() && asked == 1);
-    const std::string traffic = server.protocolLog().substr(logged);
+    QVERIFY(w.connected() && s.messages.texts.isEmpty());
+    QCOMPARE(s.asked, 1);
+    const std::string traffic = s.traffic(logged);
     QVERIFY2(traffic.find("\"CWD /sub\"") != std::string::npos, traffic.c_str());
     QCOMPARE(w.ShownFolder(kHostPane), std::string("/sub"));
     QCOMPARE(PaneNames(View(w, kHostPane)), QStringList{"inner.txt"});
+    QTest::mouseClick(ConnectButton(w), Qt::LeftButton); // 切断
+    QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
+    QVERIFY(w.connected());
+    QCOMPARE(s.asked, 2);
 }
 
 QTEST_MAIN(HoldTest)
