@@ -190,6 +190,9 @@ private:
     // Runs a command; one that found the control connection lost runs once more on a new one,
     // and its questions then take the answers they got the first time without asking again.
     void runHeld(const std::function<void()>& command);
+    // One step of a command that a dialog runs (it cannot run again without asking again): a
+    // step that found the connection lost runs once more on a new one at once.
+    bool heldStep(const std::function<bool()>& step);
     // A command's question (a message box): once per command, however often the command runs.
     ui::MsgResult ask(const QString& text, ui::MsgIcon icon, ui::MsgButtons buttons);
     bool paneUsable(int pane) const;

@@ -451,6 +451,9 @@ void Frm_Main::m_Permision_Click() {
     const QString digits = host->cellText(row, kAccessColumn).trimmed();
     const QPersistentModelIndex item(host->model()->index(row, kAccessColumn));
     Frm_Pms dialog(&session_, name, digits, this);
+    dialog.sendCommand = [this](const std::string& command) {
+        return heldStep([&] { return SendFtpCommand(session_, command).ok(); });
+    };
     ui::ExecDialog(&dialog);
     if (dialog.strFilename.isEmpty()) {
         return;

@@ -25,6 +25,13 @@ void Frm_Main::runHeld(const std::function<void()>& command) {
     answers_.clear();
 }
 
+bool Frm_Main::heldStep(const std::function<bool()>& step) {
+    if (step()) {
+        return true;
+    }
+    return !reconnected_ && connectionLost() && reconnect() && step();
+}
+
 ui::MsgResult Frm_Main::ask(const QString& text, ui::MsgIcon icon, ui::MsgButtons buttons) {
     if (answered_ < answers_.size() && answers_[answered_].first == text) {
         return answers_[answered_++].second;
