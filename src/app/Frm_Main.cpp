@@ -148,12 +148,7 @@ bool Frm_Main::runCommand(const std::function<void()>& command) {
         return false;
     }
     BusyGuard guard(*this);
-    reconnected_ = false;
-    command();
-    // A command that found the control connection lost runs once more on a new one.
-    if (!reconnected_ && connectionLost() && reconnect()) {
-        command();
-    }
+    runHeld(command);
     return true;
 }
 
@@ -166,6 +161,7 @@ void Frm_Main::refuse() {
 Frm_Main::Frm_Main(Settings& settings, QWidget* parent)
     : QMainWindow(parent), settings_(settings),
       sink_([this] { return StatList; }, [this] { return stateWindow(); }, pump_),
+      security_(std::make_unique<ProfileSecurity>(settings_, this)),
       keepAlive_([this] { return busy_ == 0 && session_.connected(); },
                  [this] {
                      BusyGuard busy(*this);
@@ -545,7 +541,8 @@ void Frm_Main::Btn_Con_Click() {
 
     BusyGuard busy(*this);
     Btn_Con->setEnabled(false);
-    if (!OpenProfileSession(session_, settings_, this)) {
+    security_->startConnection(); // a certificate let through once is asked for again
+    if (!OpenProfileSession(session_, settings_, *security_)) {
         ui::ShowMessage(this, q(profile.Server) + QStringLiteral(" へ接続出来ませんでした"),
                         ui::MsgIcon::Critical, ui::MsgButtons::Ok);
         Btn_Con->setEnabled(true);

@@ -6,6 +6,7 @@
 #include "app/KeepAliveTimer.h"
 #include "app/Pane.h"
 #include "app/ToolbarImages.h"
+#include "dialogs/Modal.h"
 #include "ftp/Session.h"
 #include "localfs/DirEntry.h"
 #include "settings/Settings.h"
@@ -29,6 +30,7 @@ class QUrl;
 namespace oxlip {
 
 class Frm_State;
+class ProfileSecurity;
 
 constexpr int kTwipsPerPixel = 15;
 constexpr int kMinOuterWidthPx = int(kDefaultWindowWidthTwips) / kTwipsPerPixel;   // 708
@@ -185,6 +187,14 @@ private:
     // Once per command: opens the session anew with the profile and goes back to the folder
     // the host pane shows. When that fails the window is disconnected, with the usual message.
     bool reconnect();
+    // Runs a command; one that found the control connection lost runs once more on a new one,
+    // and its questions then take the answers they got the first time without asking again.
+    void runHeld(const std::function<void()>& command);
+    // One step of a command that a dialog runs (it cannot run again without asking again): a
+    // step that found the connection lost runs once more on a new one at once.
+    bool heldStep(const std::function<bool()>& step);
+    // A command's question (a message box): once per command, however often the command runs.
+    ui::MsgResult ask(const QString& text, ui::MsgIcon icon, ui::MsgButtons buttons);
     bool paneUsable(int pane) const;
     struct TransferItem {
         std::string name;
@@ -209,7 +219,9 @@ private:
     QtEventPump pump_;
     WindowSink sink_;
     SessionPorts ports_;
-    Session session_;          // after what its ports point to
+    // The FTPS state of the connections to the profile: the session's login points into it.
+    std::unique_ptr<ProfileSecurity> security_;
+    Session session_;          // after what its ports and its login point to
     KeepAliveTimer keepAlive_; // NOOP on the idle session
     QPointer<Frm_State> state_;
     std::unique_ptr<Placement> placement_;
@@ -221,7 +233,9 @@ private:
     bool closeConfirmed_ = false;
     bool unloaded_ = false;
     bool activeBeforeState_ = false;
-    bool reconnected_ = false; // the running command has reconnected
+    bool reconnected_ = false;                               // the running command has reconnected
+    std::vector<std::pair<QString, ui::MsgResult>> answers_; // the running command's questions
+    std::size_t answered_ = 0; // of them, how many its present run has had
 };
 
 // Marks the window busy for its lifetime (nests).

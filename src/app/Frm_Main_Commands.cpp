@@ -195,7 +195,7 @@ void Frm_Main::transferItems(bool upload, const std::vector<TransferItem>& items
                                  QString::number(files));
             ok = Guarded("file transfer", item.name, [&] {
                 return (upload ? UploadFile(session_, local, host, mode)
-                               : DownloadFile(session_, host, local, mode))
+                               : DownloadFile(session_, host, local, mode, true))
                     .ok();
             });
         }
@@ -294,8 +294,7 @@ void Frm_Main::m_DelFile_Click() {
     }
     const QString question = QStringLiteral("選択したファイルを全て削除しますが") +
                              QStringLiteral("\r\n") + QStringLiteral("よろしいですか？");
-    if (ui::ShowMessage(this, question, ui::MsgIcon::Question, ui::MsgButtons::YesNo) !=
-        ui::MsgResult::Yes) {
+    if (ask(question, ui::MsgIcon::Question, ui::MsgButtons::YesNo) != ui::MsgResult::Yes) {
         return;
     }
     BusyGuard busy(*this);
@@ -453,6 +452,9 @@ void Frm_Main::m_Permision_Click() {
     const QString digits = host->cellText(row, kAccessColumn).trimmed();
     const QPersistentModelIndex item(host->model()->index(row, kAccessColumn));
     Frm_Pms dialog(&session_, name, digits, this);
+    dialog.sendCommand = [this](const std::string& command) {
+        return heldStep([&] { return SendFtpCommand(session_, command).ok(); });
+    };
     ui::ExecDialog(&dialog);
     if (dialog.strFilename.isEmpty()) {
         return;

@@ -39,14 +39,26 @@ std::string TrustFilePath(const Settings& settings) {
 }
 
 ProfileSecurity::ProfileSecurity(const Settings& settings, QWidget* parent)
-    : policy_(TlsPolicyOf(settings.profile)), trust_(TrustFilePath(settings)), judge_(parent) {}
+    : settings_(settings), trust_(TrustFilePath(settings)), asker_(parent) {}
 
 ftp::TlsOptions ProfileSecurity::options() {
     ftp::TlsOptions options;
-    options.policy = policy_;
+    options.policy = TlsPolicyOf(settings_.profile);
     options.trust = &trust_;
-    options.judge = &judge_;
+    options.judge = this;
     return options;
+}
+
+ftp::CertificateDecision ProfileSecurity::decide(const ftp::CertificateProblem& problem) {
+    const auto key = std::make_pair(problem.hostPort, problem.fingerprint);
+    if (passed_.count(key) != 0) {
+        return ftp::CertificateDecision::ConnectOnce;
+    }
+    const ftp::CertificateDecision decision = asker_.decide(problem);
+    if (decision == ftp::CertificateDecision::ConnectOnce) {
+        passed_.insert(key);
+    }
+    return decision;
 }
 
 ftp::ConnectionOptions ConnectionOptionsOf(const ConnectionProfile& profile) {
@@ -71,17 +83,14 @@ ftp::ConnectionOptions ConnectionOptionsOf(const ConnectionProfile& profile) {
     return options;
 }
 
-Status OpenProfileSession(Session& session, const Settings& settings, QWidget* parent) {
+Status OpenProfileSession(Session& session, const Settings& settings, ProfileSecurity& security) {
     const ConnectionProfile& profile = settings.profile;
-    ProfileSecurity security(settings, parent);
     SessionLogin login{ServerAddressOf(profile), profile.UserName, profile.PassWord,
                        ConnectionOptionsOf(profile)};
     login.options.tls = security.options();
     std::optional<ftp::CertificateProblem> problem;
     Status status = OpenSession(session, login, &problem);
-    if (!status) {
-        security.ShowRefusal(problem);
-    }
+    security.ShowRefusal(status ? std::nullopt : problem); // after every attempt
     return status;
 }
 

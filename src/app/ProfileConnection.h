@@ -10,7 +10,9 @@
 #include "settings/Settings.h"
 #include "settings/TrustStore.h"
 
+#include <set>
 #include <string>
+#include <utility>
 
 class QWidget;
 
@@ -31,29 +33,39 @@ ftp::ConnectionOptions ConnectionOptionsOf(const ConnectionProfile& profile);
 // The file of trusted certificates in the settings folder.
 std::string TrustFilePath(const Settings& settings);
 
-// The FTPS side of one connection attempt of the window: made before the attempt, it must
-// outlive it (the options point into it). After the attempt, ShowRefusal() with the attempt's
-// certificate problem shows a certificate the engine refused without asking.
-class ProfileSecurity {
+// The FTPS side of the window's connections to its profile: the trust file and the certificate
+// dialog. The window keeps one for as long as it lives, because the session's login points into
+// it (its reconnects and the extra connections of tree transfers use that login). A certificate
+// the user let through "this time only" is let through again without asking for the rest of that
+// connection, its reconnects included, until the next connection starts (startConnection()).
+// After each attempt, ShowRefusal() with the attempt's certificate problem shows a certificate
+// the engine refused without asking.
+class ProfileSecurity : public ftp::CertificateJudge {
 public:
     ProfileSecurity(const Settings& settings, QWidget* parent);
     ProfileSecurity(const ProfileSecurity&) = delete;
     ProfileSecurity& operator=(const ProfileSecurity&) = delete;
 
+    // The options with the profile's encryption as it is now.
     ftp::TlsOptions options();
+    // A new connection to the profile (not a reconnect): nothing let through before counts.
+    void startConnection() { passed_.clear(); }
+    ftp::CertificateDecision decide(const ftp::CertificateProblem& problem) override;
     void ShowRefusal(const std::optional<ftp::CertificateProblem>& problem) {
-        judge_.ShowRefusal(problem);
+        asker_.ShowRefusal(problem);
     }
 
 private:
-    ftp::TlsPolicy policy_;
+    const Settings& settings_;
     TrustStore trust_;
-    CertificateAsker judge_;
+    CertificateAsker asker_;
+    std::set<std::pair<std::string, std::string>> passed_; // "host:port" and fingerprint
 };
 
 // Opens the session with everything the profile sets for its connection: the address with its
 // port, the encryption with the trust file and the window's certificate dialog (asked before
-// the login; a certificate the engine refused without asking is shown afterwards).
-Status OpenProfileSession(Session& session, const Settings& settings, QWidget* parent);
+// the login; a certificate the engine refused without asking is shown afterwards). security
+// must outlive the session's use of its login.
+Status OpenProfileSession(Session& session, const Settings& settings, ProfileSecurity& security);
 
 } // namespace oxlip

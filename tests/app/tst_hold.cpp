@@ -6,6 +6,7 @@
 #include "app/Frm_Main.h"
 #include "app/PaneView.h"
 #include "app/ProfileConnection.h"
+#include "dialogs/Dialogs.h"
 #include "dialogs/Frm_Cert.h"
 #include "dialogs/Frm_State.h"
 #include "settings/TrustStore.h"
@@ -14,10 +15,15 @@
 
 #include <QAbstractItemView>
 #include <QAction>
+#include <QCheckBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+
+#include <cstring>
+#include <random>
+#include <sys/stat.h>
 
 using namespace oxlip;
 using namespace oxlip::test;
@@ -48,6 +54,50 @@ Frm_Main& StartWindow(WindowHarness& harness, const std::string& server, const s
 
 const QString kReconnected = QStringLiteral("接続が切れたため、再接続します。");
 
+// vsftpd with FTPS required (it keeps a protocol log then), and a window connected to it whose
+// certificate questions are answered 接続する (this time only) and counted; the permissions
+// dialog takes read away from others.
+struct SecureWindow {
+    explicit SecureWindow(int idleSeconds = 600)
+        : server(ServerKind::Vsftpd, ServerTls{true, false, certs.server(CertKind::Good)}, 0,
+                 idleSeconds) {
+        dialogs.hook = [this](QDialog* dialog) {
+            if (auto* cert = qobject_cast<Frm_Cert*>(dialog); cert && cert->Btn[0]) {
+                ++asked;
+                cert->Btn[0]->click();
+            } else if (auto* pms = qobject_cast<Frm_Pms*>(dialog)) {
+                pms->othersBoxes[0]->click(); // 644 to 640
+                pms->cmd_ok_Click();
+            }
+            return dialog->result();
+        };
+    }
+    bool ok() const { return certs.ok() && server.ok(); }
+    // Starts the window and connects; false when it could not.
+    bool connect() {
+        w = &StartWindow(harness, server.server(), server.user(), server.password(),
+                         "Encryption=" + std::to_string(EncryptRequired) + "\nKeepAlive=0\n");
+        QTest::mouseClick(ConnectButton(*w), Qt::LeftButton);
+        return w->connected();
+    }
+    // The protocol log from the offset on.
+    std::string traffic(size_t from) const { return server.protocolLog().substr(from); }
+
+    TestCerts certs;
+    FtpServer server;
+    WindowHarness harness;
+    MessageScript messages;
+    DialogRecorder dialogs;
+    int asked = 0;
+    Frm_Main* w = nullptr;
+};
+
+// Refreshes the host pane (F5).
+void RefreshHostPane(Frm_Main& w) {
+    View(w, kHostPane)->currentView()->setFocus();
+    QTest::keyClick(View(w, kHostPane)->currentView(), Qt::Key_F5);
+}
+
 } // namespace
 
 class HoldTest : public QObject {
@@ -58,6 +108,8 @@ private slots:
     void cancelStopsADownload();
     void keepAliveHoldsAnIdleConnection();
     void lostConnectionReconnectsOnce();
+    void downloadResumesAKeptPartialFile();
+    void reconnectReturnsToThePanesFolder();
 };
 
 void HoldTest::connectsWithTheProfilesEncryption() {
@@ -206,10 +258,11 @@ void HoldTest::keepAliveHoldsAnIdleConnection() {
 }
 
 void HoldTest::lostConnectionReconnectsOnce() {
-    // Dropped while idle: the command (a listing, an upload) reconnects, runs again and succeeds. A
-    // server gone for good ends disconnected with the usual message.
-    enum Action { Refresh, Upload, ServerGone };
-    for (const Action action : {Refresh, Upload, ServerGone}) {
+    // Dropped while idle: the command (a listing, an upload, a delete) reconnects, runs again and
+    // succeeds; the delete's question is not asked again for the second run. A server gone for
+    // good ends disconnected with the usual message.
+    enum Step { Refresh, Upload, Delete, ServerGone };
+    for (const Step action : {Refresh, Upload, Delete, ServerGone}) {
         auto server = std::make_unique<HostileServer>("idle-drop");
         QVERIFY(server->ok());
         const std::string address = server->server();
@@ -231,9 +284,13 @@ void HoldTest::lostConnectionReconnectsOnce() {
             QTest::mouseClick(TransferButton(w, 0), Qt::LeftButton);
             QCOMPARE(Log(w)->lines().mid(before).filter(QStringLiteral("完了")),
                      QStringList{QStringLiteral("アップロード完了")});
+        } else if (action == Delete) {
+            ClickItem(View(w, kHostPane), "hello.txt");
+            Action(w, "m_DelFile")->trigger();
+            QCOMPARE(messages.texts.size(), 1); // answered Yes once
+            messages.texts.clear();
         } else {
-            View(w, kHostPane)->currentView()->setFocus();
-            QTest::keyClick(View(w, kHostPane)->currentView(), Qt::Key_F5);
+            RefreshHostPane(w);
         }
         const QStringList log = Log(w)->lines().mid(before);
         QCOMPARE(log.count(kReconnected), 1);
@@ -245,9 +302,101 @@ void HoldTest::lostConnectionReconnectsOnce() {
             QVERIFY2(messages.texts.isEmpty(), qPrintable(messages.texts.join('\n')));
             QVERIFY(w.connected());
             const QStringList names = PaneNames(View(w, kHostPane));
-            QVERIFY(names.contains("hello.txt") && names.contains("up.bin") == (action == Upload));
+            QVERIFY(names.contains("hello.txt") == (action != Delete) &&
+                    names.contains("up.bin") == (action == Upload));
         }
     }
+}
+
+void HoldTest::downloadResumesAKeptPartialFile() {
+    // A download cancelled part way keeps what arrived; the next download of the file goes on
+    // from there (REST) and ends byte-identical.
+    std::string why;
+    if (!CanRunServer(ServerKind::Vsftpd, &why)) {
+        QSKIP(why.c_str());
+    }
+    SecureWindow s;
+    QVERIFY2(s.ok(), s.server.error().c_str());
+    std::mt19937_64 random(std::random_device{}());
+    std::string data(size_t(64) << 20, '\0');
+    for (size_t i = 0; i < data.size(); i += 8) {
+        const uint64_t word = random();
+        std::memcpy(&data[i], &word, 8);
+    }
+    s.server.writeFile("r.bin", data);
+    QVERIFY(s.connect());
+    Frm_Main& w = *s.w;
+    const std::string partial = s.harness.local(".r.bin.oxlip-part");
+    const auto keptBytes = [&partial] {
+        struct stat kept {};
+        return ::stat(partial.c_str(), &kept) == 0 ? int64_t(kept.st_size) : int64_t(-1);
+    };
+    const int64_t cutAt = (int64_t(4) << 20) + int64_t(random() % (int64_t(24) << 20));
+    QTimer poke;
+    QObject::connect(&poke, &QTimer::timeout, &w, [&w, &keptBytes, cutAt]() {
+        auto* state = w.findChild<Frm_State*>();
+        if (state && state->isVisible() && keptBytes() >= cutAt) {
+            QTest::mouseClick(state->Btn_Cancel, Qt::LeftButton);
+        }
+    });
+    poke.start(1);
+    ClickItem(View(w, kHostPane), "r.bin");
+    QTest::mouseClick(TransferButton(w, 1), Qt::LeftButton);
+    poke.stop();
+    const int64_t kept = keptBytes();
+    QVERIFY2(kept >= cutAt && kept < int64_t(data.size()), qPrintable(QString::number(kept)));
+    QVERIFY(ReadFileBytes(s.harness.local("r.bin")).empty());
+    const size_t logged = s.server.protocolLog().size();
+    ClickItem(View(w, kHostPane), "r.bin");
+    QTest::mouseClick(TransferButton(w, 1), Qt::LeftButton);
+    QVERIFY(ReadFileBytes(s.harness.local("r.bin")) == data);
+    QCOMPARE(keptBytes(), int64_t(-1));
+    const std::string traffic = s.traffic(logged);
+    QVERIFY2(traffic.find("\"REST " + std::to_string(kept) + "\"") != std::string::npos,
+             traffic.c_str());
+    QVERIFY(s.messages.texts.isEmpty());
+}
+
+void HoldTest::reconnectReturnsToThePanesFolder() {
+    // vsftpd drops the session idle for 2 s. The permissions dialog's command reconnects without
+    // asking about the certificate let through "this time only", makes the folder the host pane
+    // showed current again and goes through, the dialog asked once and no failure told; the
+    // pane lists the same folder. A new connection asks about the certificate again.
+    std::string why;
+    if (!CanRunServer(ServerKind::Vsftpd, &why)) {
+        QSKIP(why.c_str());
+    }
+    SecureWindow s(2);
+    QVERIFY2(s.ok(), s.server.error().c_str());
+    s.server.writeFile("top.txt", "top");
+    s.server.makeDir("sub");
+    s.server.writeFile("sub/inner.txt", "inner");
+    QVERIFY(::chmod(s.server.path("sub/inner.txt").c_str(), 0644) == 0);
+    QVERIFY(s.connect());
+    Frm_Main& w = *s.w;
+    QVERIFY(w.SetHostPath("/sub") && w.ShowHostFolder("/sub"));
+    QCOMPARE(PaneNames(View(w, kHostPane)), QStringList{"inner.txt"});
+    QTest::qWait(3500);
+    const size_t logged = s.server.protocolLog().size();
+    const int before = Log(w)->count();
+    ClickItem(View(w, kHostPane), "inner.txt");
+    Action(w, "m_Permision")->trigger();
+    QCOMPARE(Log(w)->lines().mid(before).count(kReconnected), 1);
+    QCOMPARE(s.dialogs.classNames.count("oxlip::Frm_Pms"), 1);
+    QVERIFY2(s.messages.texts.isEmpty(), qPrintable(s.messages.texts.join('\n')));
+    QCOMPARE(s.asked, 1);
+    struct stat st {};
+    QVERIFY(::stat(s.server.path("sub/inner.txt").c_str(), &st) == 0 &&
+            (st.st_mode & 0777) == 0640);
+    const std::string traffic = s.traffic(logged);
+    QVERIFY2(traffic.find("\"CWD /sub\"") != std::string::npos, traffic.c_str());
+    RefreshHostPane(w);
+    QCOMPARE(w.ShownFolder(kHostPane), std::string("/sub"));
+    QCOMPARE(PaneNames(View(w, kHostPane)), QStringList{"inner.txt"});
+    QTest::mouseClick(ConnectButton(w), Qt::LeftButton); // 切断
+    QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
+    QVERIFY(w.connected());
+    QCOMPARE(s.asked, 2);
 }
 
 QTEST_MAIN(HoldTest)

@@ -357,6 +357,57 @@ TEST_F(HoldHostileTest, WholeFileWithoutFinalReplyIsKept) {
     }
 }
 
+// Cancel ends the waits before any data moves: for the server's connection in active mode (it
+// takes EPRT and never connects) and for a data connection's TLS handshake the server never
+// answers. Asked 300 ms in, the download ends Cancelled within 2 s, not at the 8 s time-out,
+// after ABOR, and the session goes on.
+TEST_F(HoldHostileTest, CancelEndsTheWaitsForTheDataConnection) {
+    static TestCerts certs;
+    ASSERT_TRUE(certs.ok());
+    const CertFiles files = certs.server(CertKind::Good);
+    for (const bool active : {true, false}) {
+        SCOPED_TRACE(active ? "server's connection" : "TLS handshake");
+        start(active ? "port-silent" : "data-tls-stall", 8000, 8000, active ? nullptr : &files);
+        SessionLogin login{server->server(), HostileServer::user(), HostileServer::password(), {}};
+        login.options.data = active ? ftp::DataMode::Active : ftp::DataMode::Passive;
+        if (!active) {
+            login.options.tls = {ftp::TlsPolicy::Required, certs.caFile(), nullptr, nullptr};
+        }
+        Session held(ui.ports());
+        ASSERT_TRUE(OpenSession(held, login));
+        held.client()->setTimeouts(8000, 8000);
+        const auto began = Clock::now();
+        ui.also = [&] {
+            if (MsSince(began) >= 300) {
+                held.requestCancel();
+            }
+        };
+        EXPECT_EQ(DownloadFile(held, "/hello.txt", local.file("h"), TransferMode::Binary).kind,
+                  ErrorKind::Cancelled);
+        ui.also = nullptr;
+        EXPECT_LT(MsSince(began), 2000);
+        EXPECT_TRUE(sawCommand("ABOR"));
+        held.clearCancel();
+        EXPECT_TRUE(KeepAlive(held));
+        CloseSession(held);
+    }
+}
+
+// The driver runs its command once more after the connection was lost on the way: it succeeds
+// after one reconnect; a server that drops every time ends it with status 1 after one retry.
+TEST_F(HoldHostileTest, ToolReconnectsOncePerCommand) {
+    for (const auto& [scenario, status] : {std::pair{"421-first", 0}, {"421-always", 1}}) {
+        start(scenario);
+        std::string out;
+        EXPECT_EQ(RunToolStatus("ftp://test:secret@" + server->server() + "/ ls /", "", &out),
+                  status)
+            << scenario << ": " << out;
+        const auto commands = server->commands();
+        EXPECT_EQ(std::count(commands.begin(), commands.end(), "USER test"), 2) << scenario;
+        EXPECT_EQ(out.find("hello.txt") != std::string::npos, status == 0) << scenario;
+    }
+}
+
 TEST_F(HoldHostileTest, ToolStopsOnSignals) {
     start("");
     const std::string url = "ftp://test:secret@" + server->server() + "/";

@@ -40,6 +40,13 @@ Scenarios that change the whole connection:
   tls-stall       (with --cert) AUTH TLS is accepted, then the handshake never comes
   tls-implicit    (with --cert) TLS from the first byte; otherwise --cert offers AUTH TLS,
                   and PROT P puts TLS on the data connections once 150 is said
+  port-silent     EPRT and PORT are taken; the transfer command then says 150 and the server
+                  never connects; ABOR is answered 426 and 226
+  data-tls-stall  (with --cert, PROT P) a download says 150 and the data connection's TLS
+                  handshake is never answered; ABOR is answered 426 and 226
+  421-first       the first listing or transfer command of the server's life answers 421 and
+                  closes the connection
+  421-always      every listing or transfer command answers 421 and closes the connection
 
 Behaviour chosen by names (any folder):
   files "fail-425*", "fail-426*", "fail-451*"  150, part of the data, then that code
@@ -101,6 +108,7 @@ def b(text):
 # A folder is a dict name -> node; a file is bytes; a link is ("link", target).
 
 DATA = bytes(range(256)) * 64
+DATA_COMMANDS = ("LIST", "MLSD", "NLST", "RETR", "STOR")
 
 
 def cp932(text):
@@ -213,6 +221,7 @@ class Server:
         self.scenarios = scenarios
         self.tree = build_tree()
         self.lock = threading.Lock()
+        self.dropped = False  # 421-first has dropped its connection
 
 
 def send_bytes(sock, data, bytewise):
@@ -236,6 +245,7 @@ class Session:
         self.rnfr = None
         self.flaky_done = False
         self.prot = False
+        self.port_given = False
 
     # --- the control connection ------------------------------------------------------
     def send(self, text):
@@ -388,11 +398,32 @@ class Session:
         finally:
             self.close_data(data)
 
+    def stall_until_abor(self):
+        """Says 150, then waits (at most 10 s) for ABOR, which it answers 426 and 226."""
+        self.reply(150, "Opening data connection.")
+        timeout = self.conn.gettimeout()
+        self.conn.settimeout(10)
+        got = b""
+        try:
+            while b"ABOR" not in got:
+                chunk = self.conn.recv(4096)
+                if not chunk:
+                    return
+                got += chunk
+        finally:
+            self.conn.settimeout(timeout)
+        log("CMD ABOR")
+        self.reply(426, "Connection closed; transfer aborted.")
+        self.reply(226, "ABOR successful.")
+
     def send_data(self, payload, name=""):
         data = self.open_data()
         if data is None:
             return
         try:
+            if "data-tls-stall" in self.modes and self.prot:
+                self.stall_until_abor()  # the data connection's handshake never comes
+                return
             self.send_payload(data, payload, name)
         except OSError:
             pass
@@ -558,6 +589,19 @@ class Session:
 
     def command(self, cmd, arg):
         if "silent-command" in self.modes:
+            return True
+        if cmd in DATA_COMMANDS and ("421-always" in self.modes or (
+                "421-first" in self.modes and not self.server.dropped)):
+            self.server.dropped = True
+            self.reply(421, "Service not available, closing control connection.")
+            return False
+        if cmd in ("EPRT", "PORT") and "port-silent" in self.modes:
+            self.port_given = True
+            self.reply(200, "%s command successful." % cmd)
+            return True
+        if cmd in DATA_COMMANDS and self.port_given:
+            self.port_given = False
+            self.stall_until_abor()
             return True
         if cmd == "SYST":
             self.reply(215, "UNIX Type: L8")

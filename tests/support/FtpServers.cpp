@@ -222,8 +222,8 @@ void ChildProcess::stop() {
 
 // --- FtpServer -----------------------------------------------------------------------------
 
-FtpServer::FtpServer(ServerKind kind, const ServerTls& tls, int maxPerIp)
-    : kind_(kind), tls_(tls), maxPerIp_(maxPerIp) {
+FtpServer::FtpServer(ServerKind kind, const ServerTls& tls, int maxPerIp, int idleSeconds)
+    : kind_(kind), tls_(tls), maxPerIp_(maxPerIp), idleSeconds_(idleSeconds) {
     std::string why;
     if (!CanRunServer(kind, &why)) {
         error_ = why;
@@ -293,7 +293,7 @@ bool FtpServer::startVsftpd() {
             << "ascii_upload_enable=YES\n"
             << "ascii_download_enable=YES\n"
             << TlsConfig(tls_, base_.path()) << "max_per_ip=" << maxPerIp_ << "\n"
-            << "idle_session_timeout=600\n"
+            << "idle_session_timeout=" << idleSeconds_ << "\n"
             << "ftpd_banner=oxlip test server ready.\n";
         ::chmod(conf.c_str(), 0600);
         if (!process_.start({kVsftpdBinary, conf}, false)) {

@@ -55,7 +55,9 @@ struct ServerTls {
 class FtpServer {
 public:
     // maxPerIp: vsftpd takes at most that many connections from one address (0: any number).
-    explicit FtpServer(ServerKind kind, const ServerTls& tls = {}, int maxPerIp = 0);
+    // idleSeconds: vsftpd drops a session idle that long ("421 Timeout.").
+    explicit FtpServer(ServerKind kind, const ServerTls& tls = {}, int maxPerIp = 0,
+                       int idleSeconds = 600);
     FtpServer(const FtpServer&) = delete;
     FtpServer& operator=(const FtpServer&) = delete;
 
@@ -87,6 +89,7 @@ private:
     ServerKind kind_;
     ServerTls tls_;
     int maxPerIp_ = 0;
+    int idleSeconds_ = 600;
     bool ok_ = false;
     std::string error_;
     uint16_t port_ = 0;

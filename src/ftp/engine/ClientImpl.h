@@ -163,6 +163,8 @@ struct FtpClient::Impl {
     // PORT), the connection to be accepted once the transfer command was taken.
     bool openData(Stream& data, Stream& listener);
     bool listenData(Stream& listener);
+    // Active: takes the server's connection on the listener (a no-op when passive).
+    bool acceptData(Stream& data, Stream& listener);
 
     // TLS on a data connection once its command was taken: the control connection's session
     // resumed, and the same certificate.

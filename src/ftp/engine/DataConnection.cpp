@@ -101,6 +101,19 @@ bool FtpClient::Impl::listenData(Stream& listener) {
                      std::to_string(bound.port() % 256));
 }
 
+bool FtpClient::Impl::acceptData(Stream& data, Stream& listener) {
+    if (!listener.isOpen()) {
+        return true; // passive: connected already
+    }
+    const IoResult accepted = data.accept(listener, control.peer(), connectMs);
+    listener.close();
+    if (accepted != IoResult::Ok) {
+        failText("data connection failed: the server did not connect");
+        return false;
+    }
+    return true;
+}
+
 bool FtpClient::Impl::finishTransfer(bool haveFinal, Reply& final, bool dataOk) {
     if (!haveFinal && !receiveFinal(final)) {
         return false;
@@ -210,26 +223,21 @@ bool FtpClient::Impl::transfer(const std::string& line, const Mover& move) {
     if (lostFlag || (haveFinal && final.code >= 300)) {
         return false; // refused: the data connection is dropped unused
     }
-    if (listener.isOpen()) {
-        const IoResult accepted = data.accept(listener, control.peer(), connectMs);
-        listener.close();
-        if (accepted != IoResult::Ok) {
-            failText("data connection failed: the server did not connect");
-            return false;
-        }
-    }
-    if (!secureData(data)) {
-        return false;
-    }
     if (!block) {
         block.reset(new char[kBlockBytes]);
     }
+    // From here on a cancel request ends every wait: the server's connection in active mode,
+    // the data connection's handshake, the data.
     pumper.honourCancel(true);
-    bool dataOk = move(data, haveFinal, final);
+    const bool ready = acceptData(data, listener) && secureData(data);
+    bool dataOk = ready && move(data, haveFinal, final);
     pumper.honourCancel(false);
     dataComplete = dataOk;
     if (!dataOk && pumper.cancelRequested() && !lostFlag) {
         return abortTransfer(data, haveFinal);
+    }
+    if (!ready) {
+        return false;
     }
     // An upload cut short ends with a normal close too: a reset leaves some servers without
     // a final reply, and the control connection out of step. The caller sees the failure.
