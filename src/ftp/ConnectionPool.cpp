@@ -89,6 +89,7 @@ ConnectionPool::ConnectionPool(Session& session, int connections)
     if (connections < 2 || !session.connected()) {
         return;
     }
+    certificate_ = session.client()->tlsState().certificate;
     relay_ = std::make_unique<Relay>(*this);
     SessionPorts relayed = mainPorts_;
     relayed.sink = relay_.get();
@@ -126,11 +127,28 @@ ConnectionPool::~ConnectionPool() {
     }
 }
 
+namespace {
+
+// A worker asks nobody: it takes the certificate the session's own connection was opened with
+// (verified, pinned, or let through by the user for this session), and no other.
+struct SameCertificate : ftp::CertificateJudge {
+    std::string fingerprint;
+    ftp::CertificateDecision decide(const ftp::CertificateProblem& problem) override {
+        return !fingerprint.empty() && problem.fingerprint == fingerprint
+                   ? ftp::CertificateDecision::ConnectOnce
+                   : ftp::CertificateDecision::Cancel;
+    }
+};
+
+} // namespace
+
 void ConnectionPool::work() {
     WorkerSink sink(*this);
     Session session(SessionPorts{&sink, mainPorts_.asciiExtensions, mainPorts_.cancel});
     SessionLogin login = session_.login();
-    login.options.tls.judge = nullptr; // no question from a worker: pinned or verified only
+    SameCertificate judge;
+    judge.fingerprint = certificate_;
+    login.options.tls.judge = &judge;
     const Status opened = OpenSession(session, login);
     sink.quiet = false;
     if (!opened) {

@@ -75,6 +75,7 @@ private:
 
     Session& session_;
     SessionPorts mainPorts_;
+    std::string certificate_; // the fingerprint of the session's server certificate, if any
     std::unique_ptr<Relay> relay_;
     std::mutex mutex_;
     std::condition_variable ready_;

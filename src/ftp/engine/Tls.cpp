@@ -338,6 +338,7 @@ TlsState TlsLayer::state() const {
     state.protocol = SSL_get_version(ssl_);
     const char* cipher = SSL_get_cipher_name(ssl_);
     state.cipher = cipher ? cipher : "";
+    state.certificate = fingerprint();
     return state;
 }
 

@@ -77,11 +77,12 @@ struct TlsOptions {
 
 // What a connection got.
 struct TlsState {
-    bool control = false;  // the control connection is encrypted
-    bool data = false;     // data connections are too (PROT P)
-    bool fellBack = false; // "if available": the server refused AUTH TLS, all is plain
-    std::string protocol;  // "TLSv1.3"
-    std::string cipher;    // "TLS_AES_256_GCM_SHA384"
+    bool control = false;    // the control connection is encrypted
+    bool data = false;       // data connections are too (PROT P)
+    bool fellBack = false;   // "if available": the server refused AUTH TLS, all is plain
+    std::string protocol;    // "TLSv1.3"
+    std::string cipher;      // "TLS_AES_256_GCM_SHA384"
+    std::string certificate; // the server certificate's SHA-256 fingerprint ("AB:CD:...")
 };
 
 // One client configuration: trusted authorities, TLS 1.2 at least, and the newest session
