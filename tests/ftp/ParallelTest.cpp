@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -65,6 +66,23 @@ TEST_P(ParallelTest, TreeBothWaysWithFourConnections) {
     // The session is usable afterwards and only its own connection remains.
     std::vector<DirEntry> list;
     EXPECT_TRUE(ListHostFolder(session, list, "/up/*.*"));
+}
+
+// A transfer's data moves before its 150 could come: a refused one still fails with the
+// server's own reply, and the next command gets its own answer.
+TEST_P(ParallelTest, RefusedTransfersTellTheServersReply) {
+    TempDir local;
+    WriteFileBytes(local.file("f"), std::string(200000, 'x'));
+    for (const bool upload : {false, true}) {
+        SCOPED_TRACE(upload ? "upload" : "download");
+        const int fd = ::open(local.file("f").c_str(), upload ? O_RDONLY : O_WRONLY);
+        ASSERT_GE(fd, 0);
+        EXPECT_FALSE(upload ? client->store("/no/such/f", false, fd, nullptr)
+                            : client->retrieve("/missing.bin", false, fd, nullptr));
+        ::close(fd);
+        EXPECT_EQ(client->lastReplyCode() / 100, 5) << client->lastReplyText();
+        EXPECT_EQ(client->rawCommand("NOOP"), 200);
+    }
 }
 
 OXLIP_ON_BOTH_SERVERS(ParallelTest);

@@ -260,13 +260,13 @@ bool FtpClient::Impl::transfer(const std::string& line, const Mover& move) {
     if (!sendLine(line)) {
         return false;
     }
-    // Data that comes in over a plain passive connection is read at once: its bytes may be
-    // there a round trip before the server's 150. A refusal comes on the control connection,
-    // which is watched meanwhile, and an end of data is a success only with a 2xx after it.
-    const bool upload = line.rfind("STOR ", 0) == 0 || line.rfind("APPE ", 0) == 0;
+    // Over a plain passive connection the data moves at once, a round trip before the
+    // server's 150 could come: the server reads or sends it once it has taken the command. A
+    // refusal comes on the control connection, which is watched meanwhile, and an end of data
+    // is a success only with a 2xx after it.
     bool haveFinal = false;
     Reply final;
-    if ((upload || listener.isOpen() || caps.tls.data) &&
+    if ((listener.isOpen() || caps.tls.data) &&
         !startData(data, listener, haveFinal, final)) {
         return false;
     }
@@ -292,6 +292,7 @@ bool FtpClient::Impl::transfer(const std::string& line, const Mover& move) {
     // Only after data that came in: the end of an upload's data leaves us before the server
     // has written it, and a command then may cut it short (pyftpdlib drops the data
     // connection on EPSV).
+    const bool upload = line.rfind("STOR ", 0) == 0 || line.rfind("APPE ", 0) == 0;
     if (dataOk && !haveFinal && !upload) {
         askDataAhead();
     }
