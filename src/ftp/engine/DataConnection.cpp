@@ -266,8 +266,7 @@ bool FtpClient::Impl::transfer(const std::string& line, const Mover& move) {
     // is a success only with a 2xx after it.
     bool haveFinal = false;
     Reply final;
-    if ((listener.isOpen() || caps.tls.data) &&
-        !startData(data, listener, haveFinal, final)) {
+    if ((listener.isOpen() || caps.tls.data) && !startData(data, listener, haveFinal, final)) {
         return false;
     }
     if (!block) {
