@@ -248,12 +248,9 @@ void FtpClient::close() {
 }
 
 void FtpClient::setTransfersFollow(bool on) {
-    BusyGuard guard(d->busy);
-    if (!guard.entered()) {
-        return;
-    }
     d->follow = on;
-    if (!on && d->usable()) {
+    BusyGuard guard(d->busy); // from inside an operation the port waits for the next command
+    if (!on && guard.entered() && d->usable()) {
         d->releaseAhead();
     }
 }
