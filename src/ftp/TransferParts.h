@@ -53,6 +53,19 @@ private:
     std::vector<ReceivedFile> files_;
 };
 
+// While it lives, the connection's transfers follow one another: each asks for the next data
+// connection before its final reply has come (see FtpClient::setTransfersFollow).
+class TransfersFollow {
+public:
+    explicit TransfersFollow(FtpClient* hFtp) : hFtp_(hFtp) { hFtp_->setTransfersFollow(true); }
+    ~TransfersFollow() { hFtp_->setTransfersFollow(false); }
+    TransfersFollow(const TransfersFollow&) = delete;
+    TransfersFollow& operator=(const TransfersFollow&) = delete;
+
+private:
+    FtpClient* hFtp_;
+};
+
 // Sends a local file; with resume, appends to a shorter binary host file.
 Status SendFile(FtpClient* hFtp, const std::string& localPath, const std::string& hostPath,
                 TransferMode type, bool resume = false);

@@ -331,6 +331,7 @@ Status DownloadFrom(Session& session, const std::string& hostFolder, const std::
     // Files received so far are put in place also when a later one fails.
     ReceivedBatch batch(hFtp->ports());
     TreeTally tally;
+    TransfersFollow follow(hFtp);
     TreePool pool(session, connections);
     ConnectionPool* shared = pool.get();
     Status status = Finished(
@@ -362,6 +363,7 @@ Status UploadFolder(Session& session, const std::string& localFolder, const std:
     }
     FtpClient* hFtp = session.client();
     TreeTally tally;
+    TransfersFollow follow(hFtp);
     TreePool pool(session, connections);
     ConnectionPool* shared = pool.get();
     Status status =

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -67,6 +68,23 @@ TEST_P(ParallelTest, TreeBothWaysWithFourConnections) {
     EXPECT_TRUE(ListHostFolder(session, list, "/up/*.*"));
 }
 
+// A transfer's data moves before its 150 could come: a refused one still fails with the
+// server's own reply, and the next command gets its own answer.
+TEST_P(ParallelTest, RefusedTransfersTellTheServersReply) {
+    TempDir local;
+    WriteFileBytes(local.file("f"), std::string(200000, 'x'));
+    for (const bool upload : {false, true}) {
+        SCOPED_TRACE(upload ? "upload" : "download");
+        const int fd = ::open(local.file("f").c_str(), upload ? O_RDONLY : O_WRONLY);
+        ASSERT_GE(fd, 0);
+        EXPECT_FALSE(upload ? client->store("/no/such/f", false, fd, nullptr)
+                            : client->retrieve("/missing.bin", false, fd, nullptr));
+        ::close(fd);
+        EXPECT_EQ(client->lastReplyCode() / 100, 5) << client->lastReplyText();
+        EXPECT_EQ(client->rawCommand("NOOP"), 200);
+    }
+}
+
 OXLIP_ON_BOTH_SERVERS(ParallelTest);
 
 // A server that takes one connection per address: the tree goes on over the session's own,
@@ -109,31 +127,142 @@ TEST(ParallelOneConnectionTest, GoesOnWithTheSessionsOwn) {
 // A file that comes short in the middle of the tree ("/cut": a.bin, short.bin, z.bin): the
 // tree fails, nothing of the short file is left (not even its hidden part), and every extra
 // connection says QUIT when the tree is done.
-TEST_F(HostileTest, ParallelTreeFailureInTheMiddle) {
-    start("");
-    SessionPorts ports{&ui, nullptr};
-    session.setPorts(ports);
-    ASSERT_TRUE(OpenSession(session, "t", server->server(), HostileServer::user(),
-                            HostileServer::password()));
-    client = session.client(); // the fixture's engine was replaced by the session's own
-    server->clearLog();
+class ParallelHostileTest : public HostileTest {
+protected:
+    // The session logged in to the hostile server, its command log cleared.
+    void open() {
+        start("");
+        session.setPorts(SessionPorts{&ui, nullptr});
+        ASSERT_TRUE(OpenSession(session, "t", server->server(), HostileServer::user(),
+                                HostileServer::password()));
+        client = session.client(); // the fixture's engine was replaced by the session's own
+        server->clearLog();
+    }
+    long count(const std::string& command) const {
+        const auto commands = server->commands();
+        return std::count(commands.begin(), commands.end(), command);
+    }
+};
+
+// Every name in a local tree ("a/b.bin"), hidden ones too.
+void LocalTree(const std::string& folder, const std::string& prefix,
+               std::vector<std::string>& out) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) {
+        return;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") {
+            continue;
+        }
+        out.push_back(prefix + name);
+        if (entry->d_type == DT_DIR) {
+            LocalTree(folder + "/" + name, prefix + name + "/", out);
+        }
+    }
+    ::closedir(dir);
+}
+
+std::vector<std::string> LocalTree(const std::string& folder) {
+    std::vector<std::string> out;
+    LocalTree(folder, "", out);
+    return out;
+}
+
+// A file that comes short in the middle of the tree ("/cut": a.bin, short.bin, z.bin): the
+// tree fails, nothing of the short file is left (not even its hidden part), and every extra
+// connection says QUIT when the tree is done.
+TEST_F(ParallelHostileTest, TreeFailureInTheMiddle) {
+    open();
     const std::string into = local.file("cut");
     EXPECT_FALSE(DownloadFolder(session, "/cut", into, TransferMode::Binary, kConnections));
-    std::vector<std::string> left;
-    if (DIR* dir = ::opendir(into.c_str())) {
-        while (const dirent* entry = ::readdir(dir)) {
-            if (entry->d_name[0] != '.' || std::string(entry->d_name).size() > 2) {
-                left.push_back(entry->d_name);
-            }
-        }
-        ::closedir(dir);
-    }
-    for (const std::string& name : left) {
+    for (const std::string& name : LocalTree(into)) {
         EXPECT_TRUE(name == "a.bin" || name == "z.bin") << name;
     }
-    const auto commands = server->commands();
-    EXPECT_EQ(std::count(commands.begin(), commands.end(), "QUIT"), kConnections - 1);
+    EXPECT_EQ(count("QUIT"), kConnections - 1);
     EXPECT_TRUE(stillUsable());
+    CloseSession(session);
+}
+
+// On one connection the next file's EPSV goes out once a file's data has ended. A file that
+// fails after that (its final reply 451; or its data short and the size it should have told
+// only by SIZE) stops the tree with its own failure; the EPSV's answer is taken in its turn,
+// its port given back (ABOR), and the session goes on.
+TEST_F(ParallelHostileTest, FailureWithTheNextDataConnectionAskedFor) {
+    open();
+    const struct {
+        const char* folder;
+        const char* file;
+        int code;
+        const char* reply;
+    } cases[] = {{"late", "late-451.bin", 451, "Transfer failed."},
+                 {"cut", "short.bin", 0, "the file arrived incomplete"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.folder);
+        server->clearLog();
+        const std::string into = local.file(c.folder);
+        const Status got =
+            DownloadFolder(session, std::string("/") + c.folder, into, TransferMode::Binary);
+        EXPECT_EQ(got.replyCode, c.code);
+        EXPECT_NE(got.reply.find(c.reply), std::string::npos) << got.reply;
+        EXPECT_EQ(LocalTree(into), std::vector<std::string>{"a.bin"});
+        const auto commands = server->commands();
+        const auto failed = std::find(commands.begin(), commands.end(),
+                                      "RETR /" + std::string(c.folder) + "/" + c.file);
+        ASSERT_NE(failed, commands.end());
+        EXPECT_EQ(std::vector<std::string>(failed + 1, commands.end()).front(), "EPSV");
+        EXPECT_EQ(count("ABOR"), 1);
+        EXPECT_EQ(count("RETR /" + std::string(c.folder) + "/z.bin"), 0);
+        EXPECT_TRUE(stillUsable());
+    }
+    CloseSession(session);
+}
+
+// A tree cancelled while four connections move its files, both ways: Cancelled, no hidden or
+// partial file left here, every extra connection gone (QUIT), and the session goes on.
+TEST_F(ParallelHostileTest, TreeCancelledMidway) {
+    open();
+    const std::string down = local.file("down");
+    const std::string up = local.file("up");
+    for (const std::string& folder : {up, up + "/d0", up + "/d1", up + "/d2"}) {
+        ::mkdir(folder.c_str(), 0755);
+    }
+    for (int i = 0; i < 24; ++i) {
+        WriteFileBytes(up + "/d" + std::to_string(i % 3) + "/f" + std::to_string(i), "up");
+    }
+    for (const bool download : {true, false}) {
+        SCOPED_TRACE(download ? "download" : "upload");
+        server->clearLog();
+        ui.journal.clear();
+        ui.also = [&] {
+            if (std::count_if(ui.journal.begin(), ui.journal.end(), [](const std::string& line) {
+                    return line.rfind("item ", 0) == 0;
+                }) >= 6) {
+                session.requestCancel();
+            }
+        };
+        const Status got =
+            download ? DownloadFolder(session, "/wide", down, TransferMode::Binary, kConnections)
+                     : UploadFolder(session, up, "/wide-up", TransferMode::Binary, kConnections);
+        ui.also = nullptr;
+        session.clearCancel();
+        EXPECT_EQ(got.kind, ErrorKind::Cancelled) << got.reply;
+        EXPECT_EQ(count("QUIT"), kConnections - 1);
+        EXPECT_TRUE(stillUsable());
+    }
+    // Only whole files arrived ("f1.txt" holds "one", "f2.txt" "two"), and not all of them.
+    std::size_t files = 0;
+    for (const std::string& name : LocalTree(down)) {
+        EXPECT_NE(name[name.rfind('/') + 1], '.') << name;
+        if (name.size() > 6 && name.compare(name.size() - 4, 4, ".txt") == 0) {
+            ++files;
+            EXPECT_EQ(ReadFileBytes(down + "/" + name),
+                      name[name.size() - 5] == '1' ? "one" : "two")
+                << name;
+        }
+    }
+    EXPECT_LT(files, 26u);
     CloseSession(session);
 }
 

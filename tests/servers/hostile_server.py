@@ -53,6 +53,7 @@ Behaviour chosen by names (any folder):
   files "short*"     SIZE says the full size, half the data comes, then 226
   files "grown*"     listed 100 bytes smaller than they are (they grew since the listing)
   files "no226*"     all the data, then never a final reply
+  files "late-451*"  all the data, then 451 in place of 226
   files "reset*"     150, part of the data, then the control connection is reset
   files "trickle*"   one byte a second
   uploads "tls-drop*" (PROT P) the data connection is reset after its first byte, then 426
@@ -144,6 +145,7 @@ def build_tree():
         # Listed sizes that differ from what arrives.
         "grew": {"a.bin": b"aaaa", "grown.bin": DATA},
         "cut": {"a.bin": b"aaaa", "short.bin": DATA, "z.bin": b"z"},
+        "late": {"a.bin": b"aaaa", "late-451.bin": DATA, "z.bin": b"z"},
         "dots": {".htaccess": b"deny", "index.html": b"page"},
         "flaky": {"a.txt": b"a"},
         "dash": {"-a": b"dash", "b.txt": b"b"},
@@ -468,6 +470,9 @@ class Session:
                 return
             data.shutdown(socket.SHUT_WR)
             time.sleep(0.01)
+        if name.startswith("late-"):
+            self.reply(int(name[5:8]), "Transfer failed.")
+            return
         self.reply(226, "Transfer complete.")
 
     def receive_data(self, parent, name):

@@ -17,6 +17,7 @@ struct ServerCapabilities {
     bool utf8 = false;              // names are UTF-8: UTF8 offered and "OPTS UTF8 ON" taken
     bool epsvRefused = false;       // EPSV was refused or its data connection failed: PASV
     bool eprtRefused = false;       // EPRT was refused once: PORT from then on
+    bool aheadRefused = false;      // an EPSV sent ahead got no usable 229: none ahead again
     bool listDashA = true;          // "LIST -a" lists hidden files (the server took it)
     TlsState tls;                   // FTPS on the control and data connections
 

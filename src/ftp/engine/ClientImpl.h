@@ -76,6 +76,8 @@ struct FtpClient::Impl {
     std::string restBefore;
     // The last transfer's data connection ended normally (whatever its final reply).
     bool dataComplete = false;
+    // The server has answered since the last transfer's command was sent.
+    bool answered = false;
     // Commands sent on this connection so far.
     uint64_t sentCommands = 0;
     // The size a lookup has just found: a download of the same path that follows at once
@@ -113,8 +115,30 @@ struct FtpClient::Impl {
     // next command's answer is really its own.
     bool drainUnasked();
 
-    // Sends one command line (CR LF added); refused when it is not safe to send.
+    // Sends one command line (CR LF added); refused when it is not safe to send. An answer
+    // still owed to a command sent ahead is taken first, and what else arrived unasked.
     bool sendLine(const std::string& line);
+
+    // Writes one command line as it is, nothing read before.
+    bool writeLine(const std::string& line);
+
+    // --- the next data connection asked for ahead (DataConnection.cpp) ---
+
+    // Transfers follow one another (FtpClient::setTransfersFollow): once a transfer's data
+    // has ended, the next one's EPSV goes out before the final reply has come, and both
+    // answers arrive within one round trip. The answers come in order: the final reply is
+    // read first, the EPSV's before anything else is sent.
+    bool follow = false;
+    bool aheadSent = false; // EPSV sent ahead, its answer not read yet
+    uint16_t aheadPort = 0; // the port its 229 named, not used yet
+
+    // Sends EPSV ahead when transfers follow and the server took it so far.
+    void askDataAhead();
+    // Reads the answer to an EPSV sent ahead. False when the connection broke.
+    bool takeAhead();
+    // A port asked for ahead and not used is given back (ABOR), so that no server times it
+    // out later on its own.
+    void releaseAhead();
 
     // Takes one reply from what has arrived; reads more until the deadline.
     bool receive(Reply& reply, Clock::time_point deadline);
@@ -190,6 +214,9 @@ struct FtpClient::Impl {
     // Handles replies that arrive on the control connection during a transfer. False when
     // the transfer must stop (a failure reply, or the connection broke).
     bool watchControl(bool& haveFinal, Reply& final);
+
+    // Takes the first answer to a transfer command. False when the transfer cannot go on.
+    bool awaitAnswer(bool& haveFinal, Reply& final);
 
     // Sends a transfer command over a fresh data connection and moves the data: into sink
     // (source null) or out of source.

@@ -124,7 +124,7 @@ bool FtpClient::retrieve(const std::string& path, bool ascii, int fd, const Bloc
     // The data ended normally with the size the server gave, and only the final reply is
     // missing (the control connection went, as a router may drop it during a long transfer):
     // the file is whole and kept.
-    if (!ok && d->dataComplete && !ascii && expected && received == *expected &&
+    if (!ok && d->dataComplete && d->answered && !ascii && expected && received == *expected &&
         !d->pumper.cancelRequested() && d->lostFlag) {
         Tell(d->ports, LogKind::FinalReplyLost, path);
         ok = true;

@@ -91,9 +91,16 @@ bool FtpClient::Impl::sendLine(const std::string& line) {
     if (!control.isOpen() || lostFlag) {
         return false;
     }
+    if (aheadSent && !takeAhead()) {
+        return false;
+    }
     if (!drainUnasked()) {
         return false;
     }
+    return writeLine(line);
+}
+
+bool FtpClient::Impl::writeLine(const std::string& line) {
     if (trace) {
         TraceLine(">", line);
     }
@@ -112,6 +119,7 @@ bool FtpClient::Impl::receive(Reply& reply, Clock::time_point deadline) {
         if (parser.hasReply()) {
             reply = takeReply();
             last = reply;
+            answered = true;
             if (reply.code == 421) {
                 markLost();
             }

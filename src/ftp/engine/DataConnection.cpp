@@ -38,6 +38,15 @@ bool FtpClient::Impl::openData(Stream& data, Stream& listener) {
         address.setPort(port);
         return data.connect(address, connectMs) == IoResult::Ok;
     };
+    if (aheadSent && !takeAhead()) {
+        return false;
+    }
+    if (const uint16_t port = std::exchange(aheadPort, 0); port != 0) {
+        if (connectTo(port)) {
+            return true;
+        }
+        data.close(); // gone meanwhile: asked for again
+    }
     if (!caps.epsvRefused) {
         Reply reply;
         const int code = command("EPSV", &reply);
@@ -71,6 +80,35 @@ bool FtpClient::Impl::openData(Stream& data, Stream& listener) {
         return false;
     }
     return true;
+}
+
+void FtpClient::Impl::askDataAhead() {
+    if (!follow || caps.aheadRefused || aheadSent || aheadPort != 0 || caps.epsvRefused ||
+        options.data != DataMode::Passive || lostFlag) {
+        return;
+    }
+    // Nothing is read before: the transfer's final reply may be there already.
+    aheadSent = writeLine("EPSV");
+}
+
+bool FtpClient::Impl::takeAhead() {
+    aheadSent = false;
+    Reply reply;
+    if (!receiveFinal(reply) || lostFlag) {
+        return false;
+    }
+    aheadPort = reply.code == 229 ? ParseEpsvPort(reply.text()) : 0;
+    caps.aheadRefused = caps.aheadRefused || aheadPort == 0;
+    return true;
+}
+
+void FtpClient::Impl::releaseAhead() {
+    if (aheadSent && !takeAhead()) {
+        return;
+    }
+    if (std::exchange(aheadPort, 0) != 0) {
+        command("ABOR"); // whatever the answer: the port is not used
+    }
 }
 
 bool FtpClient::Impl::listenData(Stream& listener) {
@@ -136,6 +174,7 @@ bool FtpClient::Impl::watchControl(bool& haveFinal, Reply& final) {
     while (!haveFinal && parser.hasReply()) {
         Reply reply = takeReply();
         last = reply;
+        answered = true;
         if (reply.code == 421) {
             markLost();
             return false;
@@ -196,6 +235,14 @@ bool FtpClient::Impl::abortTransfer(Stream& data, bool haveFinal) {
     return false;
 }
 
+bool FtpClient::Impl::awaitAnswer(bool& haveFinal, Reply& final) {
+    if (!receive(final, Clock::now() + std::chrono::milliseconds(replyMs))) {
+        return false;
+    }
+    haveFinal = !final.preliminary();
+    return !lostFlag && !(haveFinal && final.code >= 300); // refused: the data connection unused
+}
+
 bool FtpClient::Impl::transfer(const std::string& line, const Mover& move) {
     const std::string rest = std::exchange(restBefore, {});
     dataComplete = false;
@@ -211,17 +258,20 @@ bool FtpClient::Impl::transfer(const std::string& line, const Mover& move) {
     if (!rest.empty() && command(rest) != 350) {
         return false;
     }
+    answered = false;
     if (!sendLine(line)) {
         return false;
     }
-    Reply first;
-    if (!receive(first, Clock::now() + std::chrono::milliseconds(replyMs))) {
+    // Over a plain passive connection the data moves at once, a round trip before the
+    // server's 150 could come: the server reads or sends it once it has taken the command. A
+    // refusal comes on the control connection, which is watched meanwhile, and an end of data
+    // is a success only with a 2xx after it.
+    bool haveFinal = false;
+    Reply final;
+    // Active mode waits for the server's answer before it waits for its connection, and TLS
+    // before its handshake.
+    if ((listener.isOpen() || caps.tls.data) && !awaitAnswer(haveFinal, final)) {
         return false;
-    }
-    bool haveFinal = !first.preliminary();
-    Reply final = first;
-    if (lostFlag || (haveFinal && final.code >= 300)) {
-        return false; // refused: the data connection is dropped unused
     }
     if (!block) {
         block.reset(new char[kBlockBytes]);
@@ -247,6 +297,13 @@ bool FtpClient::Impl::transfer(const std::string& line, const Mover& move) {
     }
     if (haveFinal && final.code >= 400) {
         return false;
+    }
+    // Only after data that came in: the end of an upload's data leaves us before the server
+    // has written it, and a command then may cut it short (pyftpdlib drops the data
+    // connection on EPSV).
+    const bool upload = line.rfind("STOR ", 0) == 0 || line.rfind("APPE ", 0) == 0;
+    if (dataOk && !haveFinal && !upload) {
+        askDataAhead();
     }
     return finishTransfer(haveFinal, final, dataOk);
 }

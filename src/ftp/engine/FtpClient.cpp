@@ -132,6 +132,8 @@ bool FtpClient::connect(const std::string& server, const std::string& user,
     d->pumper.setAbort(false);
     d->caps = ServerCapabilities{};
     d->type = 0;
+    d->aheadSent = false;
+    d->aheadPort = 0;
     d->here.reset();
     d->codec = NameCodec();
     d->codec.Force(d->options.encoding);
@@ -243,6 +245,14 @@ void FtpClient::close() {
     }
     d->control.close();
     d->loggedIn = false;
+}
+
+void FtpClient::setTransfersFollow(bool on) {
+    d->follow = on;
+    BusyGuard guard(d->busy); // from inside an operation the port waits for the next command
+    if (!on && guard.entered() && d->usable()) {
+        d->releaseAhead();
+    }
 }
 
 bool FtpClient::noop() {

@@ -80,6 +80,11 @@ public:
     // QUIT (briefly waited for), then close the socket. Called from inside the event pump
     // while an operation waits, it makes that operation fail at once and drops the connection.
     void close();
+    // Transfers follow one another (a tree, on): after a transfer's data has ended, the next
+    // data connection is asked for (EPSV) before the transfer's final reply has come, which
+    // spares a round trip a file. Off: a data connection asked for ahead and not used is given
+    // back (ABOR). A server that does not answer such an EPSV with 229 gets no more of them.
+    void setTransfersFollow(bool on);
     // NOOP, to keep an idle connection (and the routers on its way) from timing out.
     bool noop();
 
