@@ -280,15 +280,18 @@ void ConnectionPool::submit(Job job, Done done, int64_t size) {
 }
 
 Status ConnectionPool::finish() {
+    bool transfersLeft = true;
     for (;;) {
         settle();
         Task task;
+        bool idle = false;
         {
             std::unique_lock<std::mutex> lock(mutex_);
             if (tasks_.empty() && running_ == 0 && finished_.empty()) {
                 break;
             }
             if (tasks_.empty()) {
+                idle = true;
                 ready_.wait_for(lock, kWaitStep);
             } else {
                 task = std::move(tasks_.front());
@@ -302,6 +305,12 @@ Status ConnectionPool::finish() {
             ownFile_ = false;
             followUp(Finished{std::move(task.done), std::move(status), ownNumber_});
         } else {
+            // Nothing more comes to this connection: a data connection it asked for ahead is
+            // given back now, not left open while the others finish (servers time those out).
+            if (idle && transfersLeft && session_.client()) {
+                transfersLeft = false;
+                session_.client()->setTransfersFollow(false);
+            }
             Pump(mainPorts_);
         }
     }
