@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace oxlip::test {
 namespace {
@@ -98,6 +99,19 @@ TEST_P(FtpsServerTest, ListsAndMovesFilesAndTreesIntact) {
     EXPECT_EQ(std::count_if(ui.logLines.begin(), ui.logLines.end(),
                             [](const std::string& line) { return line.rfind("extra", 0) == 0; }),
               0);
+    // A large upload cancelled mid-way ends the encrypted data connection; the session goes on.
+    const std::string large = local.file("large.bin");
+    WriteFileBytes(large, "x");
+    ASSERT_EQ(::truncate(large.c_str(), int64_t(256) << 20), 0);
+    ui.also = [&] {
+        const auto bars = ui.lines("bar ");
+        if (!bars.empty() && std::stoll(bars.back().substr(4)) >= (int64_t(8) << 20)) {
+            session.requestCancel();
+        }
+    };
+    EXPECT_EQ(UploadFile(session, large, "/large.bin", binary).kind, ErrorKind::Cancelled);
+    ui.also = nullptr;
+    session.clearCancel();
     EXPECT_TRUE(SendFtpCommand(session, "SITE CHMOD 640 /up.bin"));
     EXPECT_TRUE(client->rename("/up.bin", "/moved.bin"));
     EXPECT_TRUE(client->deleteFile("/moved.bin"));
