@@ -48,25 +48,19 @@ TEST(ListLocalFolder, EveryEntryOnceWithKindSizeAndUtcTime) {
     ASSERT_EQ(ListLocalFolder(list, dir.path() + "/*.*"), 2);
     EXPECT_EQ(Listed(list), (std::set<std::string>{". dir 0", ".. dir 0"}));
 
-    WriteFileBytes(dir.file("readme.txt"), "hello");
-    WriteFileBytes(dir.file(".hidden"), "");
-    WriteFileBytes(dir.file("名前.txt"), std::string(3000, 'x'));
-    MakeFolder(dir.file("sub"));
-    SetModified(dir.file("readme.txt"), 1049533507, 123456700);
     // Links are marked and show what they lead to.
-    ASSERT_EQ(::symlink("sub", dir.file("to-folder").c_str()), 0);
-    ASSERT_EQ(::symlink("名前.txt", dir.file("to-file").c_str()), 0);
-    ASSERT_EQ(::symlink("nowhere", dir.file("dangling").c_str()), 0);
+    MakeEntries(dir.path(), {"readme.txt", ".hidden", "名前.txt", "sub/", "to-folder -> sub",
+                             "to-file -> 名前.txt", "dangling -> nowhere"});
+    SetModified(dir.file("readme.txt"), 1049533507, 123456700);
     const int fd = ::open(dir.file("big.iso").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ASSERT_EQ(::ftruncate(fd, 5000000000LL), 0); // sparse
     ::close(fd);
     ASSERT_EQ(ListLocalFolder(list, dir.path() + "/*.*"), 10);
     ASSERT_EQ(list.size(), 10u);
-    ASSERT_EQ(
-        Listed(list),
-        (std::set<std::string>{". dir 0", ".. dir 0", "readme.txt file 5", ".hidden file 0",
-                               "名前.txt file 3000", "sub dir 0", "to-folder dirlink 0",
-                               "to-file link 3000", "dangling link 0", "big.iso file 5000000000"}));
+    ASSERT_EQ(Listed(list), (std::set<std::string>{
+                                ". dir 0", ".. dir 0", "readme.txt file 10", ".hidden file 7",
+                                "名前.txt file 10", "sub dir 0", "to-folder dirlink 0",
+                                "to-file link 10", "dangling link 0", "big.iso file 5000000000"}));
     const auto readme = std::find_if(list.begin(), list.end(),
                                      [](const DirEntry& e) { return e.name == "readme.txt"; });
     EXPECT_EQ(readme->modified, FileTimeFromUnix(1049533507, 123456700));
@@ -74,14 +68,12 @@ TEST(ListLocalFolder, EveryEntryOnceWithKindSizeAndUtcTime) {
 
 TEST(ListLocalFolder, PatternSelectsNamesAndBadPatternsGiveNothing) {
     TempDir dir;
-    for (const char* name : {"a.txt", "b.txt", "c.TXT", "d.log"}) {
-        WriteFileBytes(dir.file(name), "");
-    }
+    MakeEntries(dir.path(), {"a.txt", "b.txt", "c.TXT", "d.log"});
     const std::pair<std::string, std::set<std::string>> cases[] = {
-        {dir.path() + "/*.txt", {"a.txt file 0", "b.txt file 0"}},
-        {dir.path() + "/?.log", {"d.log file 0"}},
+        {dir.path() + "/*.txt", {"a.txt file 5", "b.txt file 5"}},
+        {dir.path() + "/?.log", {"d.log file 5"}},
         {dir.path() + "/*.zip", {}},
-        {dir.file("d.log"), {"d.log file 0"}}, // a name without wildcards is that one entry
+        {dir.file("d.log"), {"d.log file 5"}}, // a name without wildcards is that one entry
         {dir.file("missing") + "/*.*", {}},
         {dir.file("d.log") + "/*.*", {}},
         {dir.path() + "/", {}},
@@ -97,9 +89,8 @@ TEST(ListLocalFolder, PatternSelectsNamesAndBadPatternsGiveNothing) {
 TEST(ListLocalFolder, UnreadableFolderGivesNothing) {
     TempDir dir;
     ::chmod(dir.path().c_str(), 0711);
-    MakeFolder(dir.file("open"), 0755);
-    MakeFolder(dir.file("closed"), 0311); // may be passed through, not read
-    WriteFileBytes(dir.file("closed") + "/inside", "x");
+    MakeEntries(dir.path(), {"open/", "closed/inside"});
+    ::chmod(dir.file("closed").c_str(), 0311); // may be passed through, not read
     const std::string open = dir.file("open") + "/*.*";
     const std::string closed = dir.file("closed") + "/*.*";
     const int result = RunUnprivileged([&] {
@@ -113,19 +104,16 @@ TEST(ListLocalFolder, UnreadableFolderGivesNothing) {
 
 TEST(GetLocalEntry, TheGivenNameLiterallyAndNothingFoundLeavesTheRecord) {
     TempDir dir;
-    WriteFileBytes(dir.file("data.bin"), std::string(1500, 'z'));
+    MakeEntries(dir.path(), {"data.bin", "a*b.txt", "aXXb.txt", "q1"});
     SetModified(dir.file("data.bin"), 1700000000, 0);
     DirEntry record;
     ASSERT_EQ(GetLocalEntry(dir.file("data.bin"), record), 1);
     EXPECT_EQ(record.modified, FileTimeFromUnix(1700000000));
     EXPECT_FALSE(record.directory);
     // "*" and "?" are characters of the name, never wildcards.
-    WriteFileBytes(dir.file("a*b.txt"), "1");
-    WriteFileBytes(dir.file("aXXb.txt"), "22");
-    WriteFileBytes(dir.file("q1"), "333");
     const std::pair<const char*, int> names[] = {
-        {"data.bin", 1500}, {"a*b.txt", 1}, {"aXXb.txt", 2}, {"q1", 3},
-        {"a*", -1},         {"q?", -1},     {"*.*", -1},     {"missing.txt", -1}};
+        {"data.bin", 8}, {"a*b.txt", 7}, {"aXXb.txt", 8}, {"q1", 2},
+        {"a*", -1},      {"q?", -1},     {"*.*", -1},     {"missing.txt", -1}};
     for (const auto& [name, size] : names) {
         DirEntry found = Junk(1)[0];
         EXPECT_EQ(GetLocalEntry(dir.file(name), found), size < 0 ? 0 : 1) << name;
@@ -138,9 +126,7 @@ TEST(GetLocalEntry, TheGivenNameLiterallyAndNothingFoundLeavesTheRecord) {
 
 TEST(LocalPaths, IsDirectoryFollowsLinksAndProbeRefusesOnlyWhatCannotBeRead) {
     TempDir dir;
-    MakeFolder(dir.file("sub"));
-    WriteFileBytes(dir.file("file"), "x");
-    ASSERT_EQ(::symlink("sub", dir.file("link").c_str()), 0);
+    MakeEntries(dir.path(), {"sub/", "file", "link -> sub"});
     const std::pair<std::string, bool> folders[] = {{dir.path(), true},
                                                     {dir.path() + "/", true},
                                                     {dir.file("sub"), true},

@@ -1,9 +1,9 @@
 #include "localfs/TextHelpers.h"
+#include "support/TempDir.h"
 
 #include <cstdlib>
 #include <ctime>
 #include <gtest/gtest.h>
-#include <optional>
 #include <string>
 #include <tuple>
 
@@ -81,15 +81,12 @@ TEST(FileTime, LocalTimeUsesTheOffsetOfThatMoment) {
         // West of Greenwich near the start of the range: no wrap-around.
         {"EST5", FileTime{0}, FileTime{0}},
     };
-    const char* old = std::getenv("TZ");
-    const std::optional<std::string> saved = old ? std::optional<std::string>(old) : std::nullopt;
+    const test::ScopedEnv tz("TZ");
     for (const auto& c : cases) {
         ::setenv("TZ", c.zone, 1);
         ::tzset();
         EXPECT_EQ(FileTimeToLocalFileTime(c.utc), c.local) << c.zone << " " << c.utc.ticks;
     }
-    saved ? ::setenv("TZ", saved->c_str(), 1) : ::unsetenv("TZ");
-    ::tzset();
 }
 
 TEST(GetExtension, TextAfterTheLastDotAnywhere) {

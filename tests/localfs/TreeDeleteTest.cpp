@@ -9,21 +9,10 @@ using namespace oxlip::test;
 
 namespace {
 
-// tree/ with files, hidden files, nested and empty folders, and names made of dots.
+// A tree with files, hidden files, nested and empty folders, and names made of dots.
 void MakeTree(const std::string& top) {
-    MakeFolder(top);
-    WriteFileBytes(top + "/a.txt", "a");
-    WriteFileBytes(top + "/.hidden", "h");
-    WriteFileBytes(top + "/...", "dots");
-    MakeFolder(top + "/sub");
-    WriteFileBytes(top + "/sub/b.bin", std::string(5000, 'b'));
-    MakeFolder(top + "/sub/deeper");
-    WriteFileBytes(top + "/sub/deeper/c", "c");
-    MakeFolder(top + "/empty");
-    MakeFolder(top + "/ends-in-dot.");
-    WriteFileBytes(top + "/ends-in-dot./d", "d");
-    MakeFolder(top + "/..more");
-    WriteFileBytes(top + "/..more/e", "e");
+    MakeEntries(top, {"a.txt", ".hidden", "...", "sub/b.bin", "sub/deeper/c", "empty/",
+                      "ends-in-dot./d", "..more/e"});
 }
 
 // Folders top/d/d/... `depth` levels below top, a file "f" in each; the deepest folder.
@@ -40,26 +29,19 @@ std::string MakeChain(const std::string& top, int depth) {
 
 TEST(DeleteLocalFolder, TreesGoWholeLinksGoAsLinksAndNothingBesideIsTouched) {
     TempDir dir;
-    const char* const kept[] = {"beside.txt",           "sibling/f",  "outside/1.txt",
-                                "outside/nested/2.txt", "lonely.txt", "file.txt"};
-    for (const char* folder : {"sibling", "outside", "outside/nested"}) {
-        MakeFolder(dir.file(folder));
-    }
-    for (const char* name : kept) {
-        WriteFileBytes(dir.file(name), name);
-    }
+    const std::initializer_list<std::string> kept = {"beside.txt",    "sibling/f",
+                                                     "outside/1.txt", "outside/nested/2.txt",
+                                                     "lonely.txt",    "file.txt"};
+    MakeEntries(dir.path(), kept);
     MakeTree(dir.file("tree"));
     MakeTree(dir.file("slash"));
-    MakeFolder(dir.file("empty"));
-    // Links inside a tree go as links; what they lead to stays, ".." is never entered.
-    ASSERT_EQ(::symlink(dir.file("outside").c_str(), dir.file("tree/to-folder").c_str()), 0);
-    ASSERT_EQ(::symlink("../../outside", dir.file("tree/sub/relative").c_str()), 0);
-    ASSERT_EQ(::symlink(dir.file("lonely.txt").c_str(), dir.file("tree/sub/to-file").c_str()), 0);
-    ASSERT_EQ(::symlink("..", dir.file("tree/sub/up").c_str()), 0);
-    ASSERT_EQ(::symlink("nowhere", dir.file("tree/dangling").c_str()), 0);
-    // A link given as the folder goes alone.
-    ASSERT_EQ(::symlink("outside", dir.file("link").c_str()), 0);
-    ASSERT_EQ(::symlink("file.txt", dir.file("file-link").c_str()), 0);
+    // Links inside a tree go as links; what they lead to stays, ".." is never entered. A link
+    // given as the folder goes alone.
+    MakeEntries(dir.path(),
+                {"empty/", "tree/to-folder -> " + dir.file("outside"),
+                 "tree/sub/relative -> ../../outside",
+                 "tree/sub/to-file -> " + dir.file("lonely.txt"), "tree/sub/up -> ..",
+                 "tree/dangling -> nowhere", "link -> outside", "file-link -> file.txt"});
 
     for (const std::string& folder :
          {dir.file("tree"), dir.file("slash/"), dir.file("empty/"), dir.file("link") + "/"}) {
@@ -72,7 +54,7 @@ TEST(DeleteLocalFolder, TreesGoWholeLinksGoAsLinksAndNothingBesideIsTouched) {
         EXPECT_FALSE(DeleteLocalFolder(path)) << path;
     }
     EXPECT_TRUE(Exists(dir.file("file-link")));
-    for (const char* name : kept) {
+    for (const std::string& name : kept) {
         EXPECT_EQ(ReadFileBytes(dir.file(name)), name);
     }
 }
@@ -81,24 +63,19 @@ TEST(DeleteLocalFolder, WhatCannotGoStaysAndTheResultIsStillTrue) {
     TempDir dir;
     ::chmod(dir.path().c_str(), 0711);
     const std::string tree = dir.file("tree");
-    MakeFolder(tree, 0777);
-    WriteFileBytes(tree + "/plain.txt", "p");
-    MakeFolder(tree + "/sub", 0777);
-    WriteFileBytes(tree + "/sub/inner.txt", "i");
+    MakeEntries(tree, {"plain.txt", "sub/inner.txt", "locked/held.txt", "closed/hidden.txt"});
     // A folder whose files may not be deleted, and one that may not even be read.
-    MakeFolder(tree + "/locked", 0777);
-    WriteFileBytes(tree + "/locked/held.txt", "held");
-    ::chmod((tree + "/locked").c_str(), 0555);
-    MakeFolder(tree + "/closed", 0777);
-    WriteFileBytes(tree + "/closed/hidden.txt", "hidden");
-    ::chmod((tree + "/closed").c_str(), 0333);
+    for (const auto& [folder, mode] :
+         {std::pair{"", 0777}, {"/sub", 0777}, {"/locked", 0555}, {"/closed", 0333}}) {
+        ::chmod((tree + folder).c_str(), mode);
+    }
 
     const int result = RunUnprivileged([&] { return DeleteLocalFolder(tree) ? 1 : 2; });
     ASSERT_NE(result, -1) << "could not run without privileges";
     EXPECT_EQ(result, 1);
     EXPECT_FALSE(Exists(tree + "/plain.txt"));
     EXPECT_FALSE(Exists(tree + "/sub"));
-    EXPECT_EQ(ReadFileBytes(tree + "/locked/held.txt"), "held");
+    EXPECT_EQ(ReadFileBytes(tree + "/locked/held.txt"), "locked/held.txt");
     EXPECT_TRUE(Exists(tree + "/closed/hidden.txt"));
     EXPECT_TRUE(Exists(tree));
 }
@@ -114,7 +91,7 @@ TEST(DeleteLocalFolder, DeepTreesWithinTheLimitGoDeeperOnesAreRefusedBeforeAnyth
     EXPECT_FALSE(DeleteLocalFolder(dir.file("deeper")));
     EXPECT_TRUE(Exists(deepest + "/f"));
     EXPECT_TRUE(Exists(dir.file("deeper/f")));
-    EXPECT_EQ(ReadFileBytes(dir.file("deeper/beside/sub/deeper/c")), "c");
+    EXPECT_EQ(ReadFileBytes(dir.file("deeper/beside/sub/deeper/c")), "sub/deeper/c");
 }
 
 // Mounted in a mount namespace of a child: a tmpfs inside a tree, a bind mount of a folder
@@ -123,10 +100,7 @@ TEST(DeleteLocalFolder, AMountPointInTheTreeOrAsTheFolderIsRefusedBeforeAnything
     TempDir dir;
     const char* const files[] = {"tree/own.txt", "tree/mnt/inside.txt", "bound/own.txt",
                                  "outside/keep.txt"};
-    for (const char* folder :
-         {"tree", "tree/mnt", "bound", "bound/sub", "bound/sub/outside", "outside"}) {
-        MakeFolder(dir.file(folder));
-    }
+    MakeEntries(dir.path(), {"tree/mnt/", "bound/sub/outside/", "outside/"});
     const int result = RunWithOwnMounts([&] {
         if (::mount("tmpfs", dir.file("tree/mnt").c_str(), "tmpfs", 0, nullptr) != 0 ||
             ::mount(dir.file("outside").c_str(), dir.file("bound/sub/outside").c_str(), nullptr,

@@ -7,36 +7,14 @@
 #include <filesystem>
 #include <optional>
 #include <sys/resource.h>
+#include <tuple>
 #include <unistd.h>
 
-using oxlip::test::Crlf;
-using oxlip::test::ModeOf;
-using oxlip::test::ReadFileBytes;
-using oxlip::test::TempDir;
-using oxlip::test::WriteFileBytes;
+using namespace oxlip::test;
+using Names = std::vector<std::string>;
 
 namespace {
 
-// Names in the folder other than the ones given: temporary files left behind.
-std::vector<std::string> StrayFiles(const std::string& folder, const std::string& keep) {
-    std::vector<std::string> stray;
-    for (const auto& e : std::filesystem::directory_iterator(folder)) {
-        if (e.path().filename() != keep) {
-            stray.push_back(e.path().filename().string());
-        }
-    }
-    return stray;
-}
-
-struct ReadCase {
-    const char* name;
-    std::string file;
-    const char* section;
-    const char* key;
-    const char* expected;
-};
-
-// A settings file in a fresh folder.
 class IniFile : public ::testing::Test {
 protected:
     TempDir dir;
@@ -44,7 +22,8 @@ protected:
 };
 
 TEST_F(IniFile, ReadFindsValuesByExactHeaderAndKeyPrefix) {
-    const ReadCase cases[] = {
+    // label, file, section, key, value read
+    const std::tuple<const char*, std::string, const char*, const char*, const char*> cases[] = {
         {"empty value is a value", Crlf("[S]|K="), "S", "K", ""},
         {"later '=' belong to the value", Crlf("[S]|Dir=/a=b"), "S", "Dir", "/a=b"},
         {"value kept untrimmed", Crlf("[S]|K= v ;c"), "S", "K", " v ;c"},
@@ -68,24 +47,18 @@ TEST_F(IniFile, ReadFindsValuesByExactHeaderAndKeyPrefix) {
         // As a whole these bytes are valid CP932 too, which would garble the UTF-8 header.
         {"UTF-8 file with a CP932 line", "[日本]\r\nDir=/\x83\x65\r\n", "日本", "Dir", "/テ"},
     };
-    for (const auto& c : cases) {
-        WriteFileBytes(path, c.file);
-        EXPECT_EQ(oxlip::ReadIniValue(path, c.section, c.key, "dflt"), c.expected) << c.name;
+    for (const auto& [label, file, section, key, expected] : cases) {
+        WriteFileBytes(path, file);
+        EXPECT_EQ(oxlip::ReadIniValue(path, section, key, "dflt"), expected) << label;
     }
     EXPECT_EQ(oxlip::ReadIniValue(dir.file("missing.ini"), "S", "K", "dflt"), "dflt");
 }
 
-struct WriteCase {
-    const char* name;
-    std::optional<std::string> before; // nullopt: no file
-    const char* section;
-    const char* key;
-    const char* value;
-    const char* after; // lines separated by '|'
-};
-
 TEST_F(IniFile, WriteRewritesAsTheLineRulesSay) {
-    const WriteCase cases[] = {
+    // label, file before (none: no file), section, key, value, lines after
+    using Row = std::tuple<const char*, std::optional<std::string>, const char*, const char*,
+                           const char*, const char*>;
+    const Row cases[] = {
         {"missing file", std::nullopt, "S", "K", "V", "[S]|K=V"},
         {"empty file", "", "S", "K", "V", "|[S]|K=V"},
         {"new section appended without blank", Crlf("[A]|x=1"), "S", "K", "V", "[A]|x=1|[S]|K=V"},
@@ -103,16 +76,16 @@ TEST_F(IniFile, WriteRewritesAsTheLineRulesSay) {
         {"bytes pass through", Crlf("[A]|t=\x01\t\x7f x"), "A", "u", "\xe2\x82\xac",
          "[A]|t=\x01\t\x7f x|u=\xe2\x82\xac"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [label, before, section, key, value, after] : cases) {
         std::filesystem::remove(path);
-        if (c.before) {
-            WriteFileBytes(path, *c.before);
+        if (before) {
+            WriteFileBytes(path, *before);
         }
-        EXPECT_TRUE(oxlip::WriteIniValue(path, c.section, c.key, c.value)) << c.name;
-        EXPECT_EQ(ReadFileBytes(path), Crlf(c.after)) << c.name;
-        EXPECT_EQ(oxlip::ReadIniValue(path, c.section, c.key, "dflt"), c.value) << c.name;
+        EXPECT_TRUE(oxlip::WriteIniValue(path, section, key, value)) << label;
+        EXPECT_EQ(ReadFileBytes(path), Crlf(after)) << label;
+        EXPECT_EQ(oxlip::ReadIniValue(path, section, key, "dflt"), value) << label;
     }
-    EXPECT_TRUE(StrayFiles(dir.path(), "Ftp.ini").empty());
+    EXPECT_EQ(NamesIn(dir.path()), Names{"Ftp.ini"});
 }
 
 TEST_F(IniFile, DeleteDropsEveryOccurrenceWithItsLines) {
@@ -127,9 +100,8 @@ TEST_F(IniFile, DeleteDropsEveryOccurrenceWithItsLines) {
         EXPECT_TRUE(oxlip::DeleteIniSection(path, "A")) << before;
         EXPECT_EQ(ReadFileBytes(path), after) << before;
     }
-    const std::string missing = dir.file("missing.ini");
-    EXPECT_FALSE(oxlip::DeleteIniSection(missing, "A"));
-    EXPECT_FALSE(std::filesystem::exists(missing));
+    EXPECT_FALSE(oxlip::DeleteIniSection(dir.file("missing.ini"), "A"));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("missing.ini")));
 }
 
 TEST_F(IniFile, DocumentChangesSavedOnce) {
@@ -150,8 +122,7 @@ TEST_F(IniFile, DocumentChangesSavedOnce) {
 TEST_F(IniFile, SectionsListedInFileOrderWithDuplicates) {
     EXPECT_TRUE(oxlip::ListIniSections(path).empty());
     WriteFileBytes(path, "[A]\r\nx=1\n[B]\r[A]\r\n[]\r\n [C]\r\n[ D ]\r\n[\x83\x65]");
-    const std::vector<std::string> expected = {"A", "B", "A", "", " D ", "テ"};
-    EXPECT_EQ(oxlip::ListIniSections(path), expected);
+    EXPECT_EQ(oxlip::ListIniSections(path), (Names{"A", "B", "A", "", " D ", "テ"}));
 }
 
 TEST_F(IniFile, AtomicRewriteKeepsPermissionBitsAndLinks) {
@@ -168,15 +139,11 @@ TEST_F(IniFile, AtomicRewriteKeepsPermissionBitsAndLinks) {
     EXPECT_EQ(ModeOf(fresh), 0600u);
 
     // A link keeps pointing at the rewritten file.
-    const std::string real = dir.file("real.ini");
-    const std::string link = dir.file("link.ini");
-    WriteFileBytes(real, Crlf("[A]|k=1"));
-    ASSERT_EQ(::symlink("real.ini", link.c_str()), 0);
-    ASSERT_TRUE(oxlip::WriteIniValue(link, "A", "k", "2"));
-    struct stat st {};
-    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISLNK(st.st_mode));
-    EXPECT_EQ(ReadFileBytes(real), Crlf("[A]|k=2"));
+    WriteFileBytes(dir.file("real.ini"), Crlf("[A]|k=1"));
+    ASSERT_EQ(::symlink("real.ini", dir.file("link.ini").c_str()), 0);
+    ASSERT_TRUE(oxlip::WriteIniValue(dir.file("link.ini"), "A", "k", "2"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.ini")));
+    EXPECT_EQ(ReadFileBytes(dir.file("real.ini")), Crlf("[A]|k=2"));
 }
 
 // Whether the write succeeds in a child process whose files may not grow beyond limit bytes
@@ -201,7 +168,7 @@ TEST_F(IniFile, AtomicRewriteOldFileStaysWholeWhenTheNewOneCannotBeWritten) {
     // A full disk: the new content outgrows what the process may write.
     EXPECT_FALSE(WritesWithFileSizeLimit(1024, path));
     EXPECT_EQ(ReadFileBytes(path), old);
-    EXPECT_TRUE(StrayFiles(dir.path(), "Ftp.ini").empty());
+    EXPECT_EQ(NamesIn(dir.path()), Names{"Ftp.ini"});
     EXPECT_TRUE(WritesWithFileSizeLimit(1 << 20, path));
     EXPECT_NE(ReadFileBytes(path), old);
 
@@ -213,19 +180,16 @@ TEST_F(IniFile, AtomicRewriteOldFileStaysWholeWhenTheNewOneCannotBeWritten) {
     EXPECT_FALSE(oxlip::WriteIniValue(longPath, "A", "k", "2"));
     EXPECT_FALSE(oxlip::DeleteIniSection(longPath, "Oxlip"));
     EXPECT_EQ(ReadFileBytes(longPath), old);
-    EXPECT_EQ(StrayFiles(dir.path(), "Ftp.ini"), std::vector<std::string>{name + ".ini"});
+    EXPECT_EQ(NamesIn(dir.path()), (Names{"Ftp.ini", name + ".ini"}));
 }
 
 TEST_F(IniFile, EncodingFilesKeepTheirEncodingAndUnchangedFilesAreNotWritten) {
     const std::string cp932 = "[\x83\x65]\r\nk=1\n";         // [テ], one LF line end
     const std::string mixed = "[日本]\r\nUser=\x83\x65\r\n"; // one CP932 line in UTF-8
-    const struct {
-        const char* name;
-        std::string before;
-        const char *section, *key, *value;
-        std::string after;
-        std::optional<std::string> backup; // "<file>.bak" after the write
-    } cases[] = {
+    // label, file before, section, key, value, file after, "<file>.bak" after (none: no backup)
+    using Row = std::tuple<const char*, std::string, const char*, const char*, const char*,
+                           std::string, std::optional<std::string>>;
+    const Row cases[] = {
         {"unchanged CP932", cp932, "テ", "k", "1", cp932, std::nullopt},
         {"unchanged UTF-8", "[A]\nk=1", "A", "k", "1", "[A]\nk=1", std::nullopt},
         {"CP932 stays CP932", cp932, "テ", "u", "日本", Crlf("[\x83\x65]|k=1|u=\x93\xfa\x96\x7b"),
@@ -236,17 +200,16 @@ TEST_F(IniFile, EncodingFilesKeepTheirEncodingAndUnchangedFilesAreNotWritten) {
         {"mixed", mixed, "日本", "k", "v", Crlf("[日本]|User=テ|k=v"), mixed},
     };
     const std::string backup = path + ".bak";
-    for (const auto& c : cases) {
-        std::filesystem::remove(path);
+    for (const auto& [label, before, section, key, value, after, saved] : cases) {
         std::filesystem::remove(backup);
-        WriteFileBytes(path, c.before);
-        EXPECT_TRUE(oxlip::WriteIniValue(path, c.section, c.key, c.value)) << c.name;
-        EXPECT_EQ(ReadFileBytes(path), c.after) << c.name;
-        EXPECT_EQ(std::filesystem::exists(backup), c.backup.has_value()) << c.name;
-        if (c.backup) {
-            EXPECT_EQ(ReadFileBytes(backup), *c.backup) << c.name;
-        }
-        EXPECT_EQ(oxlip::ReadIniValue(path, c.section, c.key, "-"), c.value) << c.name;
+        WriteFileBytes(path, before);
+        EXPECT_TRUE(oxlip::WriteIniValue(path, section, key, value)) << label;
+        EXPECT_EQ(ReadFileBytes(path), after) << label;
+        EXPECT_EQ(std::filesystem::exists(backup) ? ReadFileBytes(backup)
+                                                  : std::optional<std::string>(),
+                  saved)
+            << label;
+        EXPECT_EQ(oxlip::ReadIniValue(path, section, key, "-"), value) << label;
     }
     // A backup is only made once: a later conversion keeps the first one.
     WriteFileBytes(path, cp932);
@@ -261,7 +224,7 @@ TEST_F(IniFile, EncodingFilesKeepTheirEncodingAndUnchangedFilesAreNotWritten) {
               "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd");
     ASSERT_TRUE(oxlip::WriteIniValue(path, section, "User", "x"));
     EXPECT_EQ(oxlip::ReadIniValue(path, section, "User", "-"), "x");
-    EXPECT_EQ(oxlip::ListIniSections(path), std::vector<std::string>{section});
+    EXPECT_EQ(oxlip::ListIniSections(path), Names{section});
 }
 
 } // namespace

@@ -1,22 +1,13 @@
-#include "settings/Settings.h"
 #include "SettingsTestSupport.h"
 #include "settings/IniFile.h"
 #include "support/TempDir.h"
 
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
-#include <optional>
 #include <tuple>
 
 using oxlip::Settings;
-using oxlip::test::Crlf;
-using oxlip::test::FakeWindow;
-using oxlip::test::ModeOf;
-using oxlip::test::ReadFileBytes;
-using oxlip::test::SaveAll;
-using oxlip::test::TempDir;
-using oxlip::test::WriteFileBytes;
+using namespace oxlip::test;
 
 namespace {
 
@@ -37,7 +28,6 @@ oxlip::ConnectionProfile SampleProfile() {
     return p;
 }
 
-// Settings on a fresh folder.
 class SettingsFiles : public ::testing::Test {
 protected:
     TempDir dir;
@@ -55,8 +45,7 @@ TEST_F(SettingsFiles, FirstStartWithoutFilesThenTwoExits) {
     EXPECT_EQ(w.shown(), "place 0,0 10620x5790 -1");
     EXPECT_TRUE(s.ListCache);
     bool exists = true;
-    EXPECT_TRUE(s.ProfileNames(&exists).empty());
-    EXPECT_FALSE(exists);
+    EXPECT_TRUE(s.ProfileNames(&exists).empty() && !exists);
 
     // First exit with no profile chosen (whatever the boxes held): Ftp.ini with [Extension]
     // first, no User.ini; nothing is loaded for no name, and nothing cleared.
@@ -159,7 +148,6 @@ std::string Options(const oxlip::ConnectionProfile& p) {
 }
 const std::string kDefaultOptions = "0|0|1|0|60 port 21";
 
-// Every field of a profile, for comparing two at once.
 std::string Fields(const oxlip::ConnectionProfile& p) {
     return p.ProfileName + "|" + p.Server + "|" + p.UserName + "|" + p.PassWord + "|" + p.Dir +
            "|" + p.LDir + "|" + std::to_string(p.TransMode) + "|" + p.LastPathLocal + "|" +
@@ -298,37 +286,28 @@ TEST(Passwords, ScrambledFormHasCodesAndFillerAndComesBack) {
 
 TEST(Passwords, UnscrambleReadsGroupsAndRejectsBadPieces) {
     using namespace std::string_literals;
-    const std::pair<const char*, std::string> cases[] = {
-        {"", ""},
-        {"097x.1098-e5099", "abc"}, // last group without filler
-        {"097abc65", "aA"},         // short last group
-        {"097abc0", "a\0"s},        // one-character last group
-        {"097abc0980", "ab"},
-        {"0a7abc", ""},       // not a number
-        {"097abc256abc", ""}, // not a byte
-        {"-97abc", ""},
-        {" 97abc", ""},
-        {"130abc", ""},               // a lone CP932 lead byte decodes to nothing
-        {"177abc178abc", "ｱｲ"},       // CP932 half-width katakana
-        {"227abc129abc130abc", "あ"}, // UTF-8 bytes
-    };
+    // The last group may lack its filler or be short; a piece that is no byte, or a lone CP932
+    // lead byte, gives nothing; CP932 and UTF-8 bytes both decode.
+    const std::pair<const char*, std::string> cases[] = {{"", ""},
+                                                         {"097x.1098-e5099", "abc"},
+                                                         {"097abc65", "aA"},
+                                                         {"097abc0", "a\0"s},
+                                                         {"097abc0980", "ab"},
+                                                         {"0a7abc", ""},
+                                                         {"097abc256abc", ""},
+                                                         {"-97abc", ""},
+                                                         {" 97abc", ""},
+                                                         {"130abc", ""},
+                                                         {"177abc178abc", "ｱｲ"},
+                                                         {"227abc129abc130abc", "あ"}};
     for (const auto& [stored, expected] : cases) {
         EXPECT_EQ(oxlip::UnscramblePassword(stored), expected) << stored;
     }
 }
 
 TEST(SettingsFolder, PortableFolderOrXdgConfig) {
-    // The environment is put back as it was, whatever happens below.
-    std::vector<std::pair<const char*, std::optional<std::string>>> saved;
-    for (const char* name : {"XDG_CONFIG_HOME", "HOME"}) {
-        const char* v = std::getenv(name);
-        saved.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
-    }
-    const std::unique_ptr<void, void (*)(void*)> restore(&saved, [](void* p) {
-        for (const auto& [name, value] : *static_cast<decltype(saved)*>(p)) {
-            value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
-        }
-    });
+    const ScopedEnv xdg("XDG_CONFIG_HOME");
+    const ScopedEnv home("HOME");
     TempDir program;
     TempDir config;
     ::setenv("XDG_CONFIG_HOME", (config.path() + "/deep/cfg").c_str(), 1);

@@ -1,8 +1,10 @@
 #include "support/TempDir.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -51,6 +53,30 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes) {
     return out.good();
 }
 
+void MakeEntries(const std::string& top, std::initializer_list<std::string> entries) {
+    for (const std::string& entry : entries) {
+        const std::size_t arrow = entry.find(" -> ");
+        const fs::path path = fs::path(top) / entry.substr(0, arrow);
+        fs::create_directories(entry.ends_with('/') ? path : path.parent_path());
+        if (arrow != std::string::npos) {
+            fs::create_symlink(entry.substr(arrow + 4), path);
+        } else if (!entry.ends_with('/')) {
+            WriteFileBytes(path.string(), entry);
+        }
+    }
+}
+
+std::vector<std::string> NamesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator();
+         it.increment(ec)) {
+        names.push_back(it->path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 std::string RandomBytes(std::size_t size, unsigned seed) {
     std::string bytes(size, '\0');
     for (char& c : bytes) {
@@ -58,6 +84,17 @@ std::string RandomBytes(std::size_t size, unsigned seed) {
         c = char(seed >> 16);
     }
     return bytes;
+}
+
+ScopedEnv::ScopedEnv(const char* name) : name_(name) {
+    if (const char* value = std::getenv(name)) {
+        saved_ = value;
+    }
+}
+
+ScopedEnv::~ScopedEnv() {
+    saved_ ? ::setenv(name_, saved_->c_str(), 1) : ::unsetenv(name_);
+    ::tzset(); // in case it was TZ
 }
 
 int RunInChild(const std::function<bool()>& prepare, const std::function<int()>& fn) {
