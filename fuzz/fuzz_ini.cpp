@@ -8,13 +8,10 @@
 #include "settings/IniFile.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <string>
 #include <tuple>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 

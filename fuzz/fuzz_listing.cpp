@@ -4,10 +4,7 @@
 #include "FuzzCheck.h"
 #include "ftp/engine/ListingParser.h"
 
-#include <cstddef>
-#include <cstdint>
 #include <optional>
-#include <string>
 #include <string_view>
 
 using namespace oxlip::ftp;
@@ -25,12 +22,8 @@ void CheckEntries(const std::vector<oxlip::DirEntry>& entries) {
 
 // Any name (without line ends or NUL) written into a line of each form comes out whole.
 void CheckNamesSurvive(const std::string& body, const CivilTime& now) {
-    std::string name;
-    for (char c : body) {
-        if (c != '\r' && c != '\n' && c != '\0') {
-            name += c;
-        }
-    }
+    std::string name = body;
+    std::erase_if(name, [](char c) { return c == '\r' || c == '\n' || c == '\0'; });
     if (name.empty() || name.size() > 4096) {
         return;
     }

@@ -7,11 +7,6 @@
 #include "ftp/engine/ReplyText.h"
 #include "localfs/TextCodec.h"
 
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <vector>
-
 using namespace oxlip::ftp;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -4,11 +4,7 @@
 #include "FuzzCheck.h"
 #include "ftp/engine/Reply.h"
 
-#include <cstddef>
-#include <cstdint>
-#include <string>
 #include <utility>
-#include <vector>
 
 using namespace oxlip::ftp;
 

@@ -8,9 +8,6 @@
 #include "ftp/engine/ReplyText.h"
 
 #include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <string>
 
 using namespace oxlip::ftp;
 
@@ -20,8 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(IsSafeForCommand(text) ==
                (text.find_first_of(std::string("\r\n\0", 3)) == std::string::npos));
 
-    // A port is a number the text shows: after the delimiters of EPSV, of six numbers for
-    // PASV.
+    // A port is a number the text shows: after the delimiters of EPSV, of six numbers for PASV.
     if (const uint16_t port = ParseEpsvPort(text)) {
         FUZZ_CHECK(text.find(std::to_string(port) + text[text.find('(') + 1] + ")") !=
                    std::string::npos);
@@ -54,8 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ReplyParser parser;
     parser.feed("211-Features:\r\n");
     std::string body = text;
-    std::replace(body.begin(), body.end(), '\n', ' ');
-    std::replace(body.begin(), body.end(), '\r', ' ');
+    std::replace_if(
+        body.begin(), body.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
     parser.feed(" " + body + "\r\n211 End\r\n");
     if (parser.hasReply()) {
         ServerCapabilities caps;

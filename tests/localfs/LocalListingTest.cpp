@@ -127,23 +127,21 @@ TEST(GetLocalEntry, TheGivenNameLiterallyAndNothingFoundLeavesTheRecord) {
 TEST(LocalPaths, IsDirectoryFollowsLinksAndProbeRefusesOnlyWhatCannotBeRead) {
     TempDir dir;
     MakeEntries(dir.path(), {"sub/", "file", "link -> sub"});
-    const std::pair<std::string, bool> folders[] = {{dir.path(), true},
-                                                    {dir.path() + "/", true},
-                                                    {dir.file("sub"), true},
-                                                    {dir.file("link"), true},
-                                                    {dir.file("file"), false},
-                                                    {dir.file("missing"), false},
-                                                    {"", false}};
+    // clang-format off
+    const std::pair<std::string, bool> folders[] = {
+        {dir.path(), true}, {dir.path() + "/", true}, {dir.file("sub"), true},
+        {dir.file("link"), true}, {dir.file("file"), false}, {dir.file("missing"), false},
+        {"", false}};
+    // clang-format on
     for (const auto& [path, isFolder] : folders) {
         EXPECT_EQ(PathIsDirectory(path), isFolder) << path;
     }
-    const std::pair<std::string, bool> probes[] = {{"", false},
-                                                   {"relative/path", false},
-                                                   {std::string("/tmp\0x", 6), false},
-                                                   {"/", true},
-                                                   {dir.path(), true},
-                                                   {dir.file("missing") + "/deeper/", true},
-                                                   {"/no-such-top-level-folder-oxlip/x", true}};
+    // clang-format off
+    const std::pair<std::string, bool> probes[] = {
+        {"", false}, {"relative/path", false}, {std::string("/tmp\0x", 6), false}, {"/", true},
+        {dir.path(), true}, {dir.file("missing") + "/deeper/", true},
+        {"/no-such-top-level-folder-oxlip/x", true}};
+    // clang-format on
     for (const auto& [path, passes] : probes) {
         EXPECT_EQ(ProbeLocalPath(path), passes) << path;
     }

@@ -19,16 +19,15 @@ TEST(TrimAtNul, CutsAtTheFirstNul) {
 }
 
 TEST(FormatSizeKB, WholeKilobytesGroupedByThousandsBeyondFourGigabytes) {
+    // clang-format off
     const std::pair<int64_t, const char*> cases[] = {
-        // clang-format off
         {0, "0KB"}, {-1, "0KB"}, {-2147483648LL, "0KB"}, {1, "1KB"}, {1023, "1KB"},
         {1024, "1KB"}, {2047, "1KB"}, {2048, "2KB"}, {1048575, "1,023KB"}, {1048576, "1,024KB"},
         {2147483647, "2,097,151KB"}, {1024 * 999, "999KB"}, {1024 * 1000, "1,000KB"},
         {1024 * 1000000LL, "1,000,000KB"}, {2147483648LL, "2,097,152KB"},
         {4294967296LL, "4,194,304KB"}, {5000000000LL, "4,882,812KB"},
-        {INT64_MAX, "9,007,199,254,740,991KB"},
-        // clang-format on
-    };
+        {INT64_MAX, "9,007,199,254,740,991KB"}};
+    // clang-format on
     for (const auto& [bytes, text] : cases) {
         EXPECT_EQ(FormatSizeKB(bytes), text) << bytes;
     }
@@ -67,11 +66,8 @@ TEST(FileTime, UnixConversions) {
 }
 
 TEST(FileTime, LocalTimeUsesTheOffsetOfThatMoment) {
-    const struct {
-        const char* zone;
-        FileTime utc;
-        FileTime local;
-    } cases[] = {
+    const std::tuple<const char*, FileTime, FileTime> cases[] = {
+        // zone, UTC, local time
         {"JST-9", FileTimeFromCivil(2003, 4, 5, 0, 5, 7), FileTimeFromCivil(2003, 4, 5, 9, 5, 7)},
         // Central Europe: one hour ahead in winter, two in summer.
         {"CET-1CEST,M3.5.0,M10.5.0/3", FileTimeFromCivil(2023, 1, 15, 12, 0, 0),
@@ -82,42 +78,35 @@ TEST(FileTime, LocalTimeUsesTheOffsetOfThatMoment) {
         {"EST5", FileTime{0}, FileTime{0}},
     };
     const test::ScopedEnv tz("TZ");
-    for (const auto& c : cases) {
-        ::setenv("TZ", c.zone, 1);
+    for (const auto& [zone, utc, local] : cases) {
+        ::setenv("TZ", zone, 1);
         ::tzset();
-        EXPECT_EQ(FileTimeToLocalFileTime(c.utc), c.local) << c.zone << " " << c.utc.ticks;
+        EXPECT_EQ(FileTimeToLocalFileTime(utc), local) << zone << " " << utc.ticks;
     }
 }
 
 TEST(GetExtension, TextAfterTheLastDotAnywhere) {
+    // clang-format off
     const std::pair<const char*, const char*> cases[] = {
-        // clang-format off
         {"readme.txt", "txt"}, {"archive.tar.gz", "gz"}, {"Makefile", ""}, {".profile", "profile"},
         {"name.", ""}, {"Photo.JPG", "JPG"}, {"", ""}, {"C:\\my.docs\\Makefile", "docs\\Makefile"},
-        {"/home/my.docs/Makefile", "docs/Makefile"},
-        // clang-format on
-    };
+        {"/home/my.docs/Makefile", "docs/Makefile"}};
+    // clang-format on
     for (const auto& [name, extension] : cases) {
         EXPECT_EQ(GetExtension(name), extension) << name;
     }
 }
 
 TEST(PathHelpers, NameAndParentTable) {
-    // path, separator, name part, parent
+    // path, separator, name part, parent. The separator is the one given (hosts and this system
+    // use '/'): the other one is an ordinary character.
+    // clang-format off
     const std::tuple<const char*, char, const char*, const char*> rows[] = {
-        {"/pub/incoming/", '/', "", "/pub/"},
-        {"/pub/a.txt", '/', "a.txt", "/pub/"},
-        {"/pub/", '/', "", "/"},
-        {"/", '/', "", "/"},
-        {"pub/", '/', "", "pub/"},
-        {"", '/', "", "/"},
-        {"/home/user/sub", '/', "sub", "/home/user/"},
-        {"readme.txt", '/', "", "readme.txt/"},
-        // The separator is the one given (hosts and this system use '/'): the other one is an
-        // ordinary character.
-        {"/pub/a\\b", '\\', "b", "/pub/a\\"},
-        {"C:\\a/b", '/', "b", "C:\\a/"},
-    };
+        {"/pub/incoming/", '/', "", "/pub/"}, {"/pub/a.txt", '/', "a.txt", "/pub/"},
+        {"/pub/", '/', "", "/"}, {"/", '/', "", "/"}, {"pub/", '/', "", "pub/"}, {"", '/', "", "/"},
+        {"/home/user/sub", '/', "sub", "/home/user/"}, {"readme.txt", '/', "", "readme.txt/"},
+        {"/pub/a\\b", '\\', "b", "/pub/a\\"}, {"C:\\a/b", '/', "b", "C:\\a/"}};
+    // clang-format on
     for (const auto& [path, separator, name, parent] : rows) {
         EXPECT_EQ(GetNamePart(path, separator), name) << path << " " << separator;
         EXPECT_EQ(GetParentPath(path, separator), parent) << path << " " << separator;
@@ -125,19 +114,14 @@ TEST(PathHelpers, NameAndParentTable) {
 }
 
 TEST(MatchesWildcard, StarAndQuestionMarkOfWholeCharacters) {
-    const struct {
-        const char* name;
-        const char* pattern;
-        bool matches;
-    } cases[] = {
-        // clang-format off
+    // clang-format off
+    const std::tuple<const char*, const char*, bool> cases[] = {
         {"readme.txt", "*.*", true}, {"Makefile", "*.*", true}, {".", "*.*", true}, {"..", "*.*", true}, {"", "*", true}, {"anything", "*", true}, {"readme.txt", "*.txt", true}, {"a.txt.txt", "*.txt", true}, {"名前.txt", "*.txt", true}, {"readme.txt.bak", "*.txt", false}, {"readme.TXT", "*.txt", false}, {"file1.log", "file?.log", true}, {"file.log", "file?.log", false}, {"file12.log", "file?.log", false}, {"abcbcd", "a*bcd", true}, {"aXbYc", "a*b*c", true}, {"aXbY", "a*b*c", false}, {"exact", "exact", true}, {"exact", "Exact", false}, {"exactly", "exact", false}, {"name", "", false}, {"", "", true},
         // A question mark is one character, not one byte.
-        {"日記.txt", "??.txt", true}, {"日記.txt", "?.txt", false}, {"日記.txt", "??????.txt", false}, {"aé", "*?", true}, {"写真1.jpg", "写真?.jpg", true},
-        // clang-format on
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(MatchesWildcard(c.name, c.pattern), c.matches) << c.name << " ~ " << c.pattern;
+        {"日記.txt", "??.txt", true}, {"日記.txt", "?.txt", false}, {"日記.txt", "??????.txt", false}, {"aé", "*?", true}, {"写真1.jpg", "写真?.jpg", true}};
+    // clang-format on
+    for (const auto& [name, pattern, matches] : cases) {
+        EXPECT_EQ(MatchesWildcard(name, pattern), matches) << name << " ~ " << pattern;
     }
     // A long name against many stars stays quick (no exponential backtracking).
     EXPECT_FALSE(MatchesWildcard(std::string(5000, 'a'), "*a*a*a*a*a*a*a*a*b"));

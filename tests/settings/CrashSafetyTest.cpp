@@ -1,44 +1,33 @@
 // Settings saves killed at random moments leave every settings file whole.
 
 #include "SettingsTestSupport.h"
-#include "settings/Settings.h"
 #include "support/TempDir.h"
 
 #include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <iostream>
 #include <random>
 #include <set>
 #include <sys/wait.h>
 #include <unistd.h>
 
 using oxlip::Settings;
-using oxlip::test::FakeWindow;
-using oxlip::test::ReadFileBytes;
-using oxlip::test::SaveAll;
-using oxlip::test::TempDir;
+using namespace oxlip::test;
 
 namespace {
 
 // One of two complete settings states; they differ in every file and in length. Passwords
 // stay empty: their scrambled form would differ from save to save.
 void Apply(Settings& s, FakeWindow& w, bool second) {
-    s.profile = {"仕事",
-                 second ? "ftp.example.jp" : "192.0.2.7",
-                 second ? "yamada-taro" : "u",
-                 "",
-                 second ? "/public_html/site/" : "/",
-                 second ? "/home/yamada/サイト/" : "/tmp/",
-                 second ? 2 : 0,
-                 "",
-                 second ? "/public_html/site/img/" : ""};
-    s.AsciiExtensionList = oxlip::DefaultAsciiExtensions();
-    if (second) {
-        s.AsciiExtensionList.insert(s.AsciiExtensionList.end(), {"PHP", "XML", "CSV", "MD"});
-    } else {
-        s.AsciiExtensionList.resize(3);
-    }
+    // clang-format off
+    static const oxlip::ConnectionProfile profiles[] = {
+        {"仕事", "192.0.2.7", "u", "", "/", "/tmp/", 0, "", ""},
+        {"仕事", "ftp.example.jp", "yamada-taro", "", "/public_html/site/", "/home/yamada/サイト/", 2,
+         "", "/public_html/site/img/"}};
+    // clang-format on
+    s.profile = profiles[second];
+    s.AsciiExtensionList = second ? std::vector<std::string>{"CGI", "PHP", "XML", "CSV", "MD"}
+                                  : std::vector<std::string>{"CGI", "CSS"};
     s.ListCache = second;
     w.l = second ? 4500 : 15, w.t = 300, w.w = 10620, w.h = 5790, w.state = 0;
 }
@@ -113,9 +102,7 @@ TEST(SettingsCrashSafety, KilledSavesLeaveOldOrNewFiles) {
         }
     }
     // Only a kill between the temporary file's creation and its rename tests anything.
-    EXPECT_GE(killedMidWrite, 10) << "seed " << seed;
-    std::cout << "killed " << iterations << " saving processes, " << killedMidWrite
-              << " inside a file replacement (seed " << seed << ")\n";
+    EXPECT_GE(killedMidWrite, 10) << "seed " << seed << ", " << iterations << " kills";
 }
 
 } // namespace

@@ -288,18 +288,12 @@ TEST(Passwords, UnscrambleReadsGroupsAndRejectsBadPieces) {
     using namespace std::string_literals;
     // The last group may lack its filler or be short; a piece that is no byte, or a lone CP932
     // lead byte, gives nothing; CP932 and UTF-8 bytes both decode.
-    const std::pair<const char*, std::string> cases[] = {{"", ""},
-                                                         {"097x.1098-e5099", "abc"},
-                                                         {"097abc65", "aA"},
-                                                         {"097abc0", "a\0"s},
-                                                         {"097abc0980", "ab"},
-                                                         {"0a7abc", ""},
-                                                         {"097abc256abc", ""},
-                                                         {"-97abc", ""},
-                                                         {" 97abc", ""},
-                                                         {"130abc", ""},
-                                                         {"177abc178abc", "ｱｲ"},
-                                                         {"227abc129abc130abc", "あ"}};
+    // clang-format off
+    const std::pair<const char*, std::string> cases[] = {
+        {"", ""}, {"097x.1098-e5099", "abc"}, {"097abc65", "aA"}, {"097abc0", "a\0"s},
+        {"097abc0980", "ab"}, {"0a7abc", ""}, {"097abc256abc", ""}, {"-97abc", ""}, {" 97abc", ""},
+        {"130abc", ""}, {"177abc178abc", "ｱｲ"}, {"227abc129abc130abc", "あ"}};
+    // clang-format on
     for (const auto& [stored, expected] : cases) {
         EXPECT_EQ(oxlip::UnscramblePassword(stored), expected) << stored;
     }

@@ -10,10 +10,7 @@ TEST(Version, MinorAndRevisionAreWrittenTogether) {
 }
 
 TEST(Version, OnlyAFirstHelpOrVersionArgumentIsAnswered) {
-    const struct {
-        std::vector<std::string> args;
-        std::optional<std::string> printed;
-    } rows[] = {
+    const std::pair<std::vector<std::string>, std::optional<std::string>> rows[] = {
         {{"--version"}, "tool 1.0.1\n"},
         {{"--version", "ls"}, "tool 1.0.1\n"},
         {{"--help"}, "HELP"},
@@ -21,8 +18,8 @@ TEST(Version, OnlyAFirstHelpOrVersionArgumentIsAnswered) {
         {{"-v"}, std::nullopt},
         {{"ftp://h/", "get", "--version", "x"}, std::nullopt}, // a file named --version
     };
-    for (const auto& row : rows) {
-        EXPECT_EQ(oxlip::InfoOptionText(row.args, "tool", "HELP"), row.printed)
-            << ::testing::PrintToString(row.args);
+    for (const auto& [args, printed] : rows) {
+        EXPECT_EQ(oxlip::InfoOptionText(args, "tool", "HELP"), printed)
+            << ::testing::PrintToString(args);
     }
 }

@@ -84,41 +84,18 @@ uint16_t StartAndReadPort(ChildProcess& process, const std::vector<std::string>&
                : 0;
 }
 
-bool RunShell(const std::string& command) {
-    int status = std::system(command.c_str());
-    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 // Makes sure the local login user for vsftpd exists with a known password, under a file lock
 // (several test processes may do this at once). vsftpd enters the home folder before the
 // configured root: "/" always exists.
-bool EnsureVsftpdUser(int& uid, int& gid, std::string& error) {
+const passwd* EnsureVsftpdUser() {
     const std::string user = kVsftpdUser;
-    const bool ok = RunShell("flock /tmp/oxlip-vsftpd-user.lock sh -c '(id -u " + user +
-                             " || useradd -M -d / -s /bin/bash " + user + "; usermod -d / " + user +
-                             ") >/dev/null 2>&1; echo " + user + ":" + kVsftpdPassword +
-                             " | chpasswd -c SHA512'");
-    const passwd* pw = ::getpwnam(kVsftpdUser);
-    if (!ok || !pw) {
-        error = "could not set up the local user for vsftpd";
-        return false;
-    }
-    uid = int(pw->pw_uid);
-    gid = int(pw->pw_gid);
-    return true;
-}
-
-// vsftpd's lines for FTPS, and a protocol log (only then: the plain tests stay as they were).
-std::string TlsConfig(const ServerTls& tls, const std::string& base) {
-    if (!tls.enabled) {
-        return "";
-    }
-    return "xferlog_enable=YES\nlog_ftp_protocol=YES\nvsftpd_log_file=" + base +
-           "/vsftpd.log\n"
-           "ssl_enable=YES\nrequire_ssl_reuse=YES\nforce_local_logins_ssl=YES\n"
-           "force_local_data_ssl=YES\nssl_ciphers=HIGH\nrsa_cert_file=" +
-           tls.files.cert + "\nrsa_private_key_file=" + tls.files.key + "\n" +
-           (tls.implicit ? "implicit_ssl=YES\n" : "");
+    const int status = std::system(("flock /tmp/oxlip-vsftpd-user.lock sh -c '(id -u " + user +
+                                    " || useradd -M -d / -s /bin/bash " + user + "; usermod -d / " +
+                                    user + ") >/dev/null 2>&1; echo " + user + ":" +
+                                    kVsftpdPassword + " | chpasswd -c SHA512'")
+                                       .c_str());
+    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ::getpwnam(kVsftpdUser)
+                                                                         : nullptr;
 }
 
 } // namespace
@@ -138,12 +115,6 @@ bool CanRunServer(ServerKind kind, std::string* why) {
         *why = problem;
     }
     return !problem;
-}
-
-// --- ChildProcess --------------------------------------------------------------------------
-
-ChildProcess::~ChildProcess() {
-    stop();
 }
 
 bool ChildProcess::start(const std::vector<std::string>& argv, bool captureStdout) {
@@ -220,8 +191,6 @@ void ChildProcess::stop() {
     pid_ = -1;
 }
 
-// --- FtpServer -----------------------------------------------------------------------------
-
 FtpServer::FtpServer(ServerKind kind, const ServerTls& tls, int maxPerIp, int idleSeconds)
     : kind_(kind), tls_(tls), maxPerIp_(maxPerIp), idleSeconds_(idleSeconds) {
     std::string why;
@@ -232,10 +201,6 @@ FtpServer::FtpServer(ServerKind kind, const ServerTls& tls, int maxPerIp, int id
     root_ = base_.path() + "/root";
     ::mkdir(root_.c_str(), 0755);
     ok_ = kind == ServerKind::Pyftpdlib ? startPyftpdlib() : startVsftpd();
-}
-
-std::string FtpServer::server() const {
-    return "127.0.0.1:" + std::to_string(port_);
 }
 
 bool FtpServer::startPyftpdlib() {
@@ -262,9 +227,13 @@ bool FtpServer::startPyftpdlib() {
 bool FtpServer::startVsftpd() {
     user_ = kVsftpdUser;
     password_ = kVsftpdPassword;
-    if (!EnsureVsftpdUser(uid_, gid_, error_)) {
+    const passwd* pw = EnsureVsftpdUser();
+    if (!pw) {
+        error_ = "could not set up the local user for vsftpd";
         return false;
     }
+    uid_ = int(pw->pw_uid);
+    gid_ = int(pw->pw_gid);
     // The login user must reach its root; the chroot helper folder must stay root's.
     ::chmod(base_.path().c_str(), 0755);
     giveToUser(root_);
@@ -275,26 +244,25 @@ bool FtpServer::startVsftpd() {
         port_ = FreePort();
         int pasvMin = 20000 + int(random() % 800) * 50;
         std::string conf = base_.path() + "/vsftpd.conf";
-        std::ofstream(conf, std::ios::trunc)
-            << "listen=YES\n"
-            << "listen_address=127.0.0.1\n"
-            << "listen_port=" << port_ << "\n"
-            << "seccomp_sandbox=NO\n"
-            << "anonymous_enable=NO\n"
-            << "local_enable=YES\n"
-            << "write_enable=YES\n"
-            << "local_umask=022\n"
-            << "chroot_local_user=YES\n"
-            << "allow_writeable_chroot=YES\n"
-            << "local_root=" << root_ << "\n"
-            << "secure_chroot_dir=" << empty << "\n"
-            << "pasv_min_port=" << pasvMin << "\n"
-            << "pasv_max_port=" << pasvMin + 49 << "\n"
-            << "ascii_upload_enable=YES\n"
-            << "ascii_download_enable=YES\n"
-            << TlsConfig(tls_, base_.path()) << "max_per_ip=" << maxPerIp_ << "\n"
-            << "idle_session_timeout=" << idleSeconds_ << "\n"
-            << "ftpd_banner=oxlip test server ready.\n";
+        std::ofstream out(conf, std::ios::trunc);
+        out << "listen=YES\nlisten_address=127.0.0.1\nlisten_port=" << port_
+            << "\nseccomp_sandbox=NO\nanonymous_enable=NO\nlocal_enable=YES\nwrite_enable=YES\n"
+            << "local_umask=022\nchroot_local_user=YES\nallow_writeable_chroot=YES\nlocal_root="
+            << root_ << "\nsecure_chroot_dir=" << empty << "\npasv_min_port=" << pasvMin
+            << "\npasv_max_port=" << pasvMin + 49
+            << "\nascii_upload_enable=YES\nascii_download_enable=YES\nmax_per_ip=" << maxPerIp_
+            << "\nidle_session_timeout=" << idleSeconds_
+            << "\nftpd_banner=oxlip test server ready.\n";
+        // FTPS, and a protocol log (only then: the plain tests stay as they were).
+        if (tls_.enabled) {
+            out << "xferlog_enable=YES\nlog_ftp_protocol=YES\nvsftpd_log_file=" << base_.path()
+                << "/vsftpd.log\nssl_enable=YES\nrequire_ssl_reuse=YES\n"
+                << "force_local_logins_ssl=YES\nforce_local_data_ssl=YES\nssl_ciphers=HIGH\n"
+                << "rsa_cert_file=" << tls_.files.cert
+                << "\nrsa_private_key_file=" << tls_.files.key << "\n"
+                << (tls_.implicit ? "implicit_ssl=YES\n" : "");
+        }
+        out.close();
         ::chmod(conf.c_str(), 0600);
         if (!process_.start({kVsftpdBinary, conf}, false)) {
             error_ = "could not start vsftpd";
@@ -326,20 +294,10 @@ void FtpServer::makeDir(const std::string& relative) const {
     giveToUser(path(relative));
 }
 
-std::string FtpServer::readFile(const std::string& relative) const {
-    return ReadFileBytes(path(relative));
-}
-
 bool FtpServer::exists(const std::string& relative) const {
     std::error_code ec;
     return fs::symlink_status(path(relative), ec).type() != fs::file_type::not_found && !ec;
 }
-
-std::string FtpServer::protocolLog() const {
-    return kind_ == ServerKind::Vsftpd ? ReadFileBytes(base_.file("vsftpd.log")) : "";
-}
-
-// --- HostileServer -------------------------------------------------------------------------
 
 HostileServer::HostileServer(const std::string& scenarios, const std::string& cert,
                              const std::string& key, const std::string& host)

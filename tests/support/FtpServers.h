@@ -29,7 +29,7 @@ bool CanRunServer(ServerKind kind, std::string* why = nullptr);
 class ChildProcess {
 public:
     ChildProcess() = default;
-    ~ChildProcess();
+    ~ChildProcess() { stop(); }
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
@@ -66,7 +66,7 @@ public:
     ServerKind kind() const { return kind_; }
 
     uint16_t port() const { return port_; }
-    std::string server() const; // "127.0.0.1:port"
+    std::string server() const { return "127.0.0.1:" + std::to_string(port_); }
     const std::string& user() const { return user_; }
     const std::string& password() const { return password_; }
     // The local folder that is the FTP root (no final "/").
@@ -76,10 +76,12 @@ public:
     // Files and folders in the root, made so that the server's login user owns them.
     void writeFile(const std::string& relative, const std::string& bytes) const;
     void makeDir(const std::string& relative) const;
-    std::string readFile(const std::string& relative) const;
+    std::string readFile(const std::string& relative) const {
+        return ReadFileBytes(path(relative));
+    }
     bool exists(const std::string& relative) const;
-    // vsftpd's protocol log (commands and replies) so far; "" for pyftpdlib.
-    std::string protocolLog() const;
+    // vsftpd's protocol log (commands and replies) so far; "" for pyftpdlib (no such file).
+    std::string protocolLog() const { return ReadFileBytes(base_.file("vsftpd.log")); }
 
 private:
     bool startPyftpdlib();
