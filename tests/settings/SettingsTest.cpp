@@ -16,16 +16,11 @@ const std::string kExtensions = "[Extension]|Extension0=CGI|Extension1=CSS|Exten
                                 "Extension7=SHTM|Extension8=SHTML|Extension9=TXT";
 
 oxlip::ConnectionProfile SampleProfile() {
-    oxlip::ConnectionProfile p{
-        "事務所 web",       "ftp.example.jp",       "山田", "パス語ｱ=x",
-        "/public_html/",    "/home/yamada/サイト/", 2,      "/somewhere/else/",
-        "/public_html/img/"};
-    p.Encryption = oxlip::EncryptRequired;
-    p.Port = 2121;
-    p.Passive = false;
-    p.NameEncoding = oxlip::NamesCp932;
-    p.KeepAlive = 30;
-    return p;
+    // clang-format off
+    return {"事務所 web", "ftp.example.jp", "山田", "パス語ｱ=x", "/public_html/",
+            "/home/yamada/サイト/", 2, "/somewhere/else/", "/public_html/img/",
+            oxlip::EncryptRequired, 2121, false, oxlip::NamesCp932, 30};
+    // clang-format on
 }
 
 class SettingsFiles : public ::testing::Test {
