@@ -48,12 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string& path = FilePath();
     const std::string missing = "\x01missing";
 
-    {
-        std::ofstream file(path, std::ios::binary);
-        file << content;
-        file.close();
-        FUZZ_CHECK(file.good());
-    }
+    FUZZ_CHECK(std::ofstream(path, std::ios::binary).write(content.data(), content.size()).flush());
     (void)oxlip::ReadIniValue(path, section, key, missing);
     (void)oxlip::ListIniSections(path);
     (void)oxlip::ComparePrefix(content, key);

@@ -131,8 +131,8 @@ TEST_F(SettingsFiles, SavesReportFailureAndKeepWhatIsThere) {
     EXPECT_FALSE(s.SaveAsciiExtensions());
     EXPECT_FALSE(s.SaveAppSettings(nullptr));
     EXPECT_FALSE(s.SaveProfile());
-    EXPECT_TRUE(std::filesystem::is_directory(s.ftpIniPath()));
-    EXPECT_TRUE(std::filesystem::is_directory(s.userIniPath()));
+    EXPECT_TRUE(std::filesystem::is_directory(s.ftpIniPath()) &&
+                std::filesystem::is_directory(s.userIniPath()));
 }
 
 // The connection options and the port they give.

@@ -1,18 +1,15 @@
 // The file of pinned FTPS certificates.
 
 #include "settings/TrustStore.h"
+#include "SettingsTestSupport.h"
 #include "support/TempDir.h"
 
-#include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace oxlip {
 namespace {
 
-using test::ReadFileBytes;
-using test::TempDir;
-using test::WriteFileBytes;
+using namespace test;
 
 TEST(TrustStore, KeepsOneFingerprintPerServerInAPrivateFile) {
     TempDir dir;
@@ -30,9 +27,7 @@ TEST(TrustStore, KeepsOneFingerprintPerServerInAPrivateFile) {
     ASSERT_TRUE(store.trust("c:2121", "33:44"));
     ASSERT_TRUE(store.forget("[::1]:21"));
     EXPECT_EQ(ReadFileBytes(path), "a:21 11:22\nc:2121 33:44\n");
-    struct stat info {};
-    ASSERT_EQ(::stat(path.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(ModeOf(path), 0600u);
 
     // Nothing that could break the line format is stored.
     for (const char* bad : {"", "x y", "x\nz"}) {

@@ -346,8 +346,4 @@ int HostileServer::maxOpenData() const {
     return most;
 }
 
-void HostileServer::clearLog() const {
-    std::ofstream(dir_.file("log"), std::ios::trunc);
-}
-
 } // namespace oxlip::test

@@ -63,7 +63,6 @@ public:
 
     bool ok() const { return ok_; }
     const std::string& error() const { return error_; }
-    ServerKind kind() const { return kind_; }
 
     uint16_t port() const { return port_; }
     std::string server() const { return "127.0.0.1:" + std::to_string(port_); }
@@ -125,7 +124,7 @@ public:
     std::vector<std::string> commands() const;
     // The most data connections that were open at once.
     int maxOpenData() const;
-    void clearLog() const;
+    void clearLog() const { WriteFileBytes(dir_.file("log"), ""); }
 
 private:
     TempDir dir_;

@@ -7,7 +7,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -41,9 +41,7 @@ TempDir::~TempDir() {
 
 std::string ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 bool WriteFileBytes(const std::string& path, const std::string& bytes) {

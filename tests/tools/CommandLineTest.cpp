@@ -4,6 +4,7 @@
 #include "localfs/TextHelpers.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 namespace oxlip {
 namespace {
@@ -94,9 +95,8 @@ TEST(ToolArgs, ParseListingNeedsNoUrl) {
     EXPECT_FALSE(request->url);
     EXPECT_TRUE(request->mlsd);
     ASSERT_TRUE(request->now);
-    EXPECT_EQ(request->now->year, 2024);
-    EXPECT_EQ(request->now->month, 3);
-    EXPECT_EQ(request->now->second, 30);
+    EXPECT_EQ(std::tuple(request->now->year, request->now->month, request->now->second),
+              std::tuple(2024, 3, 30));
     EXPECT_TRUE(Parse({"ftp://h/", "parse-listing"}));
 }
 
