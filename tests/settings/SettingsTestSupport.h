@@ -4,6 +4,7 @@
 #include "settings/Settings.h"
 
 #include <gtest/gtest.h>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -12,11 +13,7 @@ namespace oxlip::test {
 
 // File content from lines separated by '|', each ended by CR LF.
 inline std::string Crlf(const std::string& lines) {
-    std::string text;
-    for (const char c : lines) {
-        text += c == '|' ? std::string("\r\n") : std::string(1, c);
-    }
-    return text + "\r\n";
+    return std::regex_replace(lines, std::regex("\\|"), "\r\n") + "\r\n";
 }
 
 inline unsigned ModeOf(const std::string& path) {
