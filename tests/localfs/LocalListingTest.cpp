@@ -47,16 +47,18 @@ TEST(ListLocalFolder, EveryEntryOnceWithKindSizeAndUtcTime) {
     EXPECT_EQ(Listed(list), (std::set<std::string>{". dir 0", ".. dir 0"}));
 
     // Links are marked and show what they lead to.
-    MakeEntries(dir.path(), {"readme.txt", ".hidden", "名前.txt", "sub/", "to-folder -> sub",
+    WriteFileBytes(dir.file("名前.txt"), std::string(3000, 'x'));
+    MakeEntries(dir.path(), {"readme.txt", ".hidden", "sub/", "to-folder -> sub",
                              "to-file -> 名前.txt", "dangling -> nowhere", "big.iso"});
     SetModified(dir.file("readme.txt"), 1049533507, 123456700);
     std::filesystem::resize_file(dir.file("big.iso"), 5000000000LL); // sparse
     ASSERT_EQ(ListLocalFolder(list, dir.path() + "/*.*"), 10);
     ASSERT_EQ(list.size(), 10u);
-    ASSERT_EQ(Listed(list), (std::set<std::string>{
-                                ". dir 0", ".. dir 0", "readme.txt file 10", ".hidden file 7",
-                                "名前.txt file 10", "sub dir 0", "to-folder dirlink 0",
-                                "to-file link 10", "dangling link 0", "big.iso file 5000000000"}));
+    ASSERT_EQ(
+        Listed(list),
+        (std::set<std::string>{". dir 0", ".. dir 0", "readme.txt file 10", ".hidden file 7",
+                               "名前.txt file 3000", "sub dir 0", "to-folder dirlink 0",
+                               "to-file link 3000", "dangling link 0", "big.iso file 5000000000"}));
     EXPECT_EQ(std::ranges::find(list, "readme.txt", &DirEntry::name)->modified,
               FileTimeFromUnix(1049533507, 123456700));
 }
@@ -83,6 +85,7 @@ TEST(ListLocalFolder, UnreadableFolderGivesNothing) {
     TempDir dir;
     ::chmod(dir.path().c_str(), 0711);
     MakeEntries(dir.path(), {"open/", "closed/inside"});
+    ::chmod(dir.file("open").c_str(), 0755);
     ::chmod(dir.file("closed").c_str(), 0311); // may be passed through, not read
     EXPECT_EQ(RunUnprivileged([&] {
                   std::vector<DirEntry> list = Junk(2);
@@ -139,8 +142,7 @@ TEST(LocalPaths, IsDirectoryFollowsLinksAndProbeRefusesOnlyWhatCannotBeRead) {
     }
 }
 
-// A probe of a path whose file system does not answer (a work that sleeps stands in for it)
-// gives up in time, pumping meanwhile.
+// A probe whose file system does not answer (a sleeping work here) gives up in time, pumping.
 TEST(LocalPaths, BoundedProbesAnswerInTimeAndPumpMeanwhile) {
     using namespace std::chrono;
     int pumps = 0;

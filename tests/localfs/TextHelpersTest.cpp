@@ -98,8 +98,7 @@ TEST(GetExtension, TextAfterTheLastDotAnywhere) {
 }
 
 TEST(PathHelpers, NameAndParentTable) {
-    // path, separator, name part, parent. The separator is the one given (hosts and this system
-    // use '/'): the other one is an ordinary character.
+    // path, separator, name part, parent; the other separator is an ordinary character.
     // clang-format off
     const std::tuple<const char*, char, const char*, const char*> rows[] = {
         {"/pub/incoming/", '/', "", "/pub/"}, {"/pub/a.txt", '/', "a.txt", "/pub/"},

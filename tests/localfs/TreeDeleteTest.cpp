@@ -35,8 +35,7 @@ TEST(DeleteLocalFolder, TreesGoWholeLinksGoAsLinksAndNothingBesideIsTouched) {
     MakeEntries(dir.path(), kept);
     MakeTree(dir.file("tree"));
     MakeTree(dir.file("slash"));
-    // Links inside a tree go as links; what they lead to stays, ".." is never entered. A link
-    // given as the folder goes alone.
+    // Links go as links, what they lead to stays, ".." is never entered.
     MakeEntries(dir.path(),
                 {"empty/", "tree/to-folder -> " + dir.file("outside"),
                  "tree/sub/relative -> ../../outside",
@@ -94,8 +93,7 @@ TEST(DeleteLocalFolder, DeepTreesWithinTheLimitGoDeeperOnesAreRefusedBeforeAnyth
     EXPECT_EQ(ReadFileBytes(dir.file("deeper/beside/sub/deeper/c")), "sub/deeper/c");
 }
 
-// Mounted in a mount namespace of a child: a tmpfs inside a tree, a bind mount of a folder
-// outside the tree (the same file system, another mount), and a tmpfs given as the folder.
+// In a child's own mount namespace: a tmpfs in a tree, a bind mount, a tmpfs as the folder.
 TEST(DeleteLocalFolder, AMountPointInTheTreeOrAsTheFolderIsRefusedBeforeAnythingGoes) {
     TempDir dir;
     const char* const files[] = {"tree/own.txt", "tree/mnt/inside.txt", "bound/own.txt",

@@ -16,8 +16,7 @@ using namespace oxlip::test;
 
 namespace {
 
-// One of two complete settings states; they differ in every file and in length. Passwords
-// stay empty: their scrambled form would differ from save to save.
+// One of two settings states differing in every file (no password: its scrambled form varies).
 void Apply(Settings& s, FakeWindow& w, bool second) {
     // clang-format off
     static const oxlip::ConnectionProfile profiles[] = {
@@ -33,8 +32,7 @@ void Apply(Settings& s, FakeWindow& w, bool second) {
 }
 
 TEST(SettingsCrashSafety, KilledSavesLeaveOldOrNewFiles) {
-    // Every file content the saves can leave: recorded after each single save of a run that
-    // first settles the section order, as the killed runs below find it.
+    // Every content the saves can leave, recorded after each save once the section order settled.
     TempDir dir;
     std::set<std::string> ftpContents;
     std::set<std::string> userContents;
@@ -92,8 +90,7 @@ TEST(SettingsCrashSafety, KilledSavesLeaveOldOrNewFiles) {
         ASSERT_TRUE(ftpContents.count(ftp)) << "seed " << seed << ", Ftp.ini:\n" << ftp;
         ASSERT_TRUE(userContents.count(user)) << "seed " << seed << ", User.ini:\n" << user;
 
-        // A temporary file left behind means the kill landed inside a save; clear it so the
-        // next one is counted too.
+        // A temporary file left behind: the kill landed inside a save; cleared to count the next.
         for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
             if (e.path().filename() != "Ftp.ini" && e.path().filename() != "User.ini") {
                 ++killedMidWrite;

@@ -105,8 +105,7 @@ TEST_F(IniFile, DeleteDropsEveryOccurrenceWithItsLines) {
 }
 
 TEST_F(IniFile, DocumentChangesSavedOnce) {
-    // Several changes to one document reach the disk in one save, with the line rules of the
-    // single calls: a section deleted, one added to the emptied file, a value's line breaks.
+    // Changes to one document reach the disk in one save, with the line rules of single calls.
     WriteFileBytes(path, Crlf("[X]|k=1"));
     oxlip::IniDocument doc;
     ASSERT_EQ(doc.load(path), oxlip::IniDocument::LoadResult::Loaded);
@@ -146,8 +145,7 @@ TEST_F(IniFile, AtomicRewriteKeepsPermissionBitsAndLinks) {
     EXPECT_EQ(ReadFileBytes(dir.file("real.ini")), Crlf("[A]|k=2"));
 }
 
-// Whether the write succeeds in a child process whose files may not grow beyond limit bytes
-// (the limit never reaches the test process).
+// Whether the write succeeds in a child process whose files may not grow beyond limit bytes.
 bool WritesWithFileSizeLimit(rlim_t limit, const std::string& path) {
     const auto limited = [limit] {
         std::signal(SIGXFSZ, SIG_IGN);
@@ -172,8 +170,7 @@ TEST_F(IniFile, AtomicRewriteOldFileStaysWholeWhenTheNewOneCannotBeWritten) {
     EXPECT_TRUE(WritesWithFileSizeLimit(1 << 20, path));
     EXPECT_NE(ReadFileBytes(path), old);
 
-    // No temporary file can be made: the longest name the folder allows leaves no room for
-    // a temporary name beside it (this stops a privileged user as well).
+    // No temporary file fits beside the longest name the folder allows (this stops root too).
     const std::string name(NAME_MAX - 4, 'n');
     const std::string longPath = dir.file(name + ".ini");
     WriteFileBytes(longPath, old);
@@ -216,8 +213,7 @@ TEST_F(IniFile, EncodingFilesKeepTheirEncodingAndUnchangedFilesAreNotWritten) {
     ASSERT_TRUE(oxlip::WriteIniValue(path, "テ", "u", "😀"));
     EXPECT_EQ(ReadFileBytes(backup), mixed);
 
-    // UTF-8 lines mixed with bytes that are neither UTF-8 nor CP932 (found by fuzzing) read
-    // the same once rewritten.
+    // Bytes neither UTF-8 nor CP932 among UTF-8 lines (found by fuzzing) read the same rewritten.
     const std::string section = "接続";
     WriteFileBytes(path, "[" + section + "]\r\nUser=\xe5\xe5\x90\nm\xe0\x84\r\n");
     EXPECT_EQ(oxlip::ReadIniValue(path, section, "User", "-"),

@@ -42,8 +42,8 @@ TEST_F(SettingsFiles, FirstStartWithoutFilesThenTwoExits) {
     bool exists = true;
     EXPECT_TRUE(s.ProfileNames(&exists).empty() && !exists);
 
-    // First exit with no profile chosen (whatever the boxes held): Ftp.ini with [Extension]
-    // first, no User.ini; nothing is loaded for no name, and nothing cleared.
+    // First exit with no profile chosen: [Extension] first, no User.ini; loading no name clears
+    // nothing.
     s.profile = SampleProfile();
     s.profile.ProfileName.clear();
     w.state = 0;
@@ -83,8 +83,7 @@ TEST_F(SettingsFiles, ExtensionListComesFromConsecutiveKeys) {
         EXPECT_EQ(s.AsciiExtensionList, expected) << file;
     }
 
-    // An empty list leaves the file without the section and comes back empty; what is added
-    // to it next is kept (an empty entry, which would end the list, is left out).
+    // An empty list saves as no section; entries added later are kept, an empty one left out.
     s.AsciiExtensionList.clear();
     EXPECT_TRUE(s.SaveAsciiExtensions());
     EXPECT_EQ(ReadFileBytes(s.ftpIniPath()), "");
@@ -236,8 +235,7 @@ TEST_F(SettingsProfiles, ConnectionOptionsWrittenWhenSetOrAlreadyThere) {
 }
 
 TEST_F(SettingsProfiles, Cp932UserIniKeepsJapaneseNames) {
-    // [事務所] and [テスト] in CP932, the second with a half-width katakana password (ｱｲ)
-    // stored byte by byte by the Windows program.
+    // [事務所] and [テスト] in CP932, the second with a password (ｱｲ) scrambled as CP932 bytes.
     const std::string head = "[\x8e\x96\x96\xb1\x8f\x8a]\r\nServer=a\r\n"
                              "[\x83\x65\x83\x58\x83\x67]\r\nServer=b\r\nUserName=\x83\x65\r\n"
                              "PassWord=177123178456\r\nDir=";
@@ -250,8 +248,7 @@ TEST_F(SettingsProfiles, Cp932UserIniKeepsJapaneseNames) {
     s.LoadProfile();
     EXPECT_EQ(Fields(s.profile), "テスト|b|テ|ｱｲ|/||1|||" + kDefaultOptions);
 
-    // Saving what was loaded (as the start-up does) writes nothing; a change is written in
-    // CP932 (公開), the stored password and the other profile as they were.
+    // Saving what was loaded writes nothing; a change goes in CP932 (公開), the rest as it was.
     ASSERT_TRUE(s.SaveProfile());
     EXPECT_EQ(ReadFileBytes(s.userIniPath()), head + tail);
     s.profile.Dir = "/公開/";
@@ -281,8 +278,7 @@ TEST(Passwords, ScrambledFormHasCodesAndFillerAndComesBack) {
 
 TEST(Passwords, UnscrambleReadsGroupsAndRejectsBadPieces) {
     using namespace std::string_literals;
-    // The last group may lack its filler or be short; a piece that is no byte, or a lone CP932
-    // lead byte, gives nothing; CP932 and UTF-8 bytes both decode.
+    // Short last groups are read; no byte or a lone CP932 lead byte gives nothing.
     // clang-format off
     const std::pair<const char*, std::string> cases[] = {
         {"", ""}, {"097x.1098-e5099", "abc"}, {"097abc65", "aA"}, {"097abc0", "a\0"s},

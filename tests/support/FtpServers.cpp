@@ -55,8 +55,7 @@ uint16_t FreePort() {
     return ok ? ntohs(a.sin_port) : 0;
 }
 
-// Waits until the port takes a connection that greets with "220" (for implicit FTPS, one that
-// is taken); about 5 s at most.
+// Waits up to 5 s for the port to greet with "220" (implicit FTPS: to take a connection).
 bool AcceptsFtp(uint16_t port, bool tlsFirst) {
     for (int attempt = 0; attempt < 200; ++attempt) {
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
