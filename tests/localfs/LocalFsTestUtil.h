@@ -17,11 +17,6 @@ inline bool Exists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-inline void MakeFolder(const std::string& path, mode_t mode = 0755) {
-    ::mkdir(path.c_str(), mode);
-    ::chmod(path.c_str(), mode);
-}
-
 // Runs `fn` where permission bits count: in a child process switched to an unprivileged user
 // (nobody) when the tests run as root (root reads and deletes past them), in this process
 // otherwise. Returns what `fn` returned, or -1 as RunInChild does.

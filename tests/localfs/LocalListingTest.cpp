@@ -236,7 +236,7 @@ TEST(LocalFileOps, CreateRenameDeleteRemoveAndRenameNeverReplaces) {
     EXPECT_FALSE(RenameLocalPath(dir.file("from.txt"), dir.file("to.txt")));
     EXPECT_EQ(ReadFileBytes(dir.file("to.txt")), "precious");
     EXPECT_EQ(ReadFileBytes(dir.file("from.txt")), "new");
-    MakeFolder(dir.file("folder"));
+    MakeEntries(dir.path(), {"folder/"});
     EXPECT_FALSE(RenameLocalPath(dir.file("from.txt"), dir.file("folder")));
     EXPECT_FALSE(RenameLocalPath(dir.file("missing"), dir.file("elsewhere")));
 }

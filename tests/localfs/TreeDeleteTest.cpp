@@ -19,8 +19,7 @@ void MakeTree(const std::string& top) {
 std::string MakeChain(const std::string& top, int depth) {
     std::string path = top;
     for (int i = 0; i <= depth; ++i, path += "/d") {
-        MakeFolder(path);
-        WriteFileBytes(path + "/f", "x");
+        MakeEntries(path, {"f"});
     }
     return path.substr(0, path.size() - 2);
 }

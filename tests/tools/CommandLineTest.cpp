@@ -100,17 +100,11 @@ TEST(ToolArgs, ParseListingNeedsNoUrl) {
 }
 
 TEST(ToolOutput, EntryLinesAreTabSeparated) {
-    DirEntry file;
-    file.size = 5000000000ULL;
-    file.modified = FileTimeFromCivil(2003, 4, 5, 9, 5, 7);
-    file.permissions = 0644;
-    file.name = "big file.bin";
+    const DirEntry file{false,         false, FileTimeFromCivil(2003, 4, 5, 9, 5, 7),
+                        5000000000ULL, 0644,  "big file.bin"};
     EXPECT_EQ(FormatEntryLine(file), "-\t5000000000\t2003-04-05 09:05:07\t644\tbig file.bin");
 
-    DirEntry folder;
-    folder.directory = true;
-    folder.modified = FileTimeFromCivil(2024, 12, 31, 23, 59, 0);
-    folder.name = "日本語";
+    const DirEntry folder{true, false, FileTimeFromCivil(2024, 12, 31, 23, 59, 0), 0, 0, "日本語"};
     EXPECT_EQ(FormatEntryLine(folder), "d\t0\t2024-12-31 23:59:00\t\t日本語");
 
     DirEntry link = folder;
