@@ -149,22 +149,19 @@ bool ChildProcess::start(const std::vector<std::string>& argv, bool captureStdou
 
 bool ChildProcess::readLine(std::string& line, int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    std::size_t nl;
-    while ((nl = pending_.find('\n')) == std::string::npos) {
+    line.clear();
+    for (char c = 0;; line += c) { // byte by byte: nothing past the line is taken
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         pollfd p{stdoutFd_, POLLIN, 0};
-        char buf[256];
-        ssize_t n = 0;
         if (stdoutFd_ < 0 || left <= 0 || ::poll(&p, 1, int(left)) <= 0 ||
-            (n = ::read(stdoutFd_, buf, sizeof buf)) <= 0) {
+            ::read(stdoutFd_, &c, 1) != 1) {
             return false;
         }
-        pending_.append(buf, std::size_t(n));
+        if (c == '\n') {
+            return true;
+        }
     }
-    line = pending_.substr(0, nl);
-    pending_.erase(0, nl + 1);
-    return true;
 }
 
 void ChildProcess::stop() {

@@ -41,7 +41,6 @@ public:
 private:
     pid_t pid_ = -1;
     int stdoutFd_ = -1;
-    std::string pending_;
 };
 
 // FTPS for a test server: explicit (AUTH TLS) or implicit, with this certificate. vsftpd then

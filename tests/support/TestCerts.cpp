@@ -82,20 +82,15 @@ TestCerts::TestCerts() {
     ok_ = caKey && WritePem(caFile_, ca.get(), nullptr);
     for (CertKind kind : {CertKind::Good, CertKind::OtherName, CertKind::Expired,
                           CertKind::UnknownIssuer, CertKind::SelfSigned}) {
-        const bool unknown = kind == CertKind::UnknownIssuer;
-        const bool self = kind == CertKind::SelfSigned;
         const bool other = kind == CertKind::OtherName;
         const bool expired = kind == CertKind::Expired;
+        const bool unknown = kind == CertKind::UnknownIssuer;
+        X509* issuer = kind == CertKind::SelfSigned ? nullptr : unknown ? otherCa.get() : ca.get();
+        EVP_PKEY* issuerKey = issuer ? (unknown ? otherCaKey.get() : caKey.get()) : nullptr;
         Key key = NewKey();
         Cert cert = MakeCert(key.get(), other ? "other.example" : "127.0.0.1",
-                             other ? "DNS:other.example" : "IP:127.0.0.1,DNS:localhost",
-                             self      ? nullptr
-                             : unknown ? otherCa.get()
-                                       : ca.get(),
-                             self      ? nullptr
-                             : unknown ? otherCaKey.get()
-                                       : caKey.get(),
-                             expired ? -30 : -1, expired ? -1 : 30, serial++, false);
+                             other ? "DNS:other.example" : "IP:127.0.0.1,DNS:localhost", issuer,
+                             issuerKey, expired ? -30 : -1, expired ? -1 : 30, serial++, false);
         const CertFiles files = server(kind);
         ok_ = ok_ && WritePem(files.cert, cert.get(), nullptr) &&
               WritePem(files.key, nullptr, key.get());
