@@ -226,10 +226,7 @@ TEST_F(SettingsProfiles, ConnectionOptionsWrittenWhenSetOrAlreadyThere) {
     EXPECT_EQ(ReadFileBytes(s.userIniPath()), before + Crlf("Encryption=2|KeepAlive=0"));
 
     // Back to the defaults: the keys there keep their lines, with the default values.
-    s.profile = oxlip::ConnectionProfile{};
-    s.profile.ProfileName = "P";
-    s.profile.Server = "h";
-    s.profile.Dir = "/";
+    s.profile = oxlip::ConnectionProfile{"P", "h", "", "", "/", "", 0, "", ""};
     ASSERT_TRUE(s.SaveProfile());
     EXPECT_EQ(ReadFileBytes(s.userIniPath()), before + Crlf("Encryption=0|KeepAlive=60"));
 }
