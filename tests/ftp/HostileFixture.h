@@ -2,6 +2,7 @@
 // A client logged in to the hostile test server, with a recorded status log and a counting
 // event pump, and helpers shared by the hostile-server tests.
 
+#include "Helpers.h"
 #include "UiRecorder.h"
 #include "ftp/Session.h"
 #include "support/FtpServers.h"

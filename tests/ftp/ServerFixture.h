@@ -2,6 +2,7 @@
 // A test fixture with a real server (pyftpdlib or vsftpd on loopback) and an open session
 // whose ports are recorded.
 
+#include "Helpers.h"
 #include "UiRecorder.h"
 #include "ftp/RemoteDir.h"
 #include "ftp/Session.h"
@@ -62,6 +63,9 @@ protected:
     void TearDown() override { CloseSession(session); }
 
     bool isVsftpd() const { return GetParam() == ServerKind::Vsftpd; }
+    std::string url() const {
+        return "ftp://" + server->user() + ":" + server->password() + "@" + server->server() + "/";
+    }
     // A folder in the server's root with every missing parent, owned by the login user.
     void makeDirs(const std::string& relative) const {
         for (std::size_t slash = relative.find('/'); slash != std::string::npos;

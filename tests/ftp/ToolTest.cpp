@@ -4,12 +4,8 @@
 #include "localfs/TextCodec.h"
 #include "support/TestCerts.h"
 
-#include <algorithm>
-#include <cstdio>
 #include <functional>
-#include <gtest/gtest.h>
 #include <regex>
-#include <sys/wait.h>
 
 using namespace std::string_literals;
 
@@ -17,49 +13,10 @@ namespace oxlip {
 namespace {
 
 using test::ReadFileBytes;
+using test::RunTool;
 using test::ServerTest;
 using test::TempDir;
 using test::WriteFileBytes;
-
-struct ToolResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Quote(const std::string& arg) {
-    std::string out = "'";
-    for (char c : arg) {
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return out + "'";
-}
-
-// env: assignments put before the command ("NAME=value").
-ToolResult RunTool(const std::vector<std::string>& args, const std::string& input = "",
-                   const std::string& env = "") {
-    TempDir io;
-    WriteFileBytes(io.file("in"), input);
-    std::string command = env + " timeout 60 " + Quote(OXLIP_FTP_TOOL);
-    for (const auto& arg : args) {
-        command += " " + Quote(arg);
-    }
-    command += " <" + Quote(io.file("in")) + " 2>" + Quote(io.file("err"));
-    ToolResult result;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) {
-        return result;
-    }
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        result.out.append(buffer, n);
-    }
-    const int status = ::pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.err = ReadFileBytes(io.file("err"));
-    return result;
-}
 
 // Whether the output is exactly the summary "N files, B bytes, S.SSS s".
 bool IsSummary(const std::string& out, const std::string& filesAndBytes) {
@@ -78,9 +35,6 @@ struct Step {
 
 class ToolTest : public ServerTest {
 protected:
-    std::string url() const {
-        return "ftp://" + server->user() + ":" + server->password() + "@" + server->server() + "/";
-    }
     void run(
         const std::vector<Step>& steps,
         const std::function<std::string(const std::string&)>& onServer =
@@ -110,7 +64,7 @@ TEST_P(ToolTest, FolderCommandsAndListing) {
     makeDirs("pub/sub");
     put("tree/x/y.txt", "y");
     // OXLIP_TRACE=1: the control connection on standard error, the password masked.
-    const auto traced = RunTool({url(), "ls", "/pub/"}, "", "OXLIP_TRACE=1");
+    const auto traced = RunTool({url(), "ls", "/pub/"}, "", "OXLIP_TRACE=1 timeout 60");
     EXPECT_EQ(traced.out.find("> "), std::string::npos) << traced.out;
     for (const std::string& line :
          {"> USER " + server->user() + "\n", "< 331 "s, "> PASS ****\n"s, "> FEAT\n"s, "< 226"s}) {
