@@ -10,9 +10,7 @@
 
 namespace oxlip::test {
 
-// "connecting HOST", "connected", "tls PROTOCOL CIPHER", "tls-fell-back", "logging-in",
-// "logged-in", "lost", "cancelled N", "reconnected FOLDER", "data-fell-back",
-// "final-reply-lost FILE"; a skip as "skip unsafe|failed-link|folder-link PATH".
+// The event's name, then its subject and detail ("cancelled 1", "skip unsafe PATH").
 inline std::string EventLine(const LogEvent& event) {
     static const char* const kNames[] = {"connecting",
                                          "connected",

@@ -58,21 +58,11 @@ def b(text):
 
 
 # A folder is a dict name -> node; a file is bytes; a link is ("link", target).
-
 DATA = bytes(range(256)) * 64
 DATA_COMMANDS = ("LIST", "MLSD", "NLST", "RETR", "STOR")
 
 
-def cp932(text):
-    return text.encode("cp932").decode("latin-1")
-
-
-def utf8(text):
-    return text.encode("utf-8").decode("latin-1")
-
-
 def wide_tree(depth):
-    """Three folders per level, each with two files, down to the given depth."""
     node = {"f1.txt": b"one", "f2.txt": b"two"}
     if depth > 0:
         for name in ("a", "b", "c"):
@@ -91,8 +81,8 @@ def build_tree():
         "evil": {"good.txt": b"good", "ctl\x01\x1bname.txt": b"control",
                  "sub": {"inner.txt": b"inner"}, "self": ("link", "."), "up": ("link", "..")},
         # Names in the server's own bytes.
-        "names": {cp932("テスト.txt"): b"cp932", "bad\xff\xfe.bin": b"invalid",
-                  utf8("日本.txt"): b"utf-8 body"},
+        "names": {"テスト.txt".encode("cp932").decode("latin-1"): b"cp932",
+                  "bad\xff\xfe.bin": b"invalid", "日本.txt".encode().decode("latin-1"): b"utf-8 body"},
         # Listed sizes that differ from what arrives.
         "grew": {"a.bin": b"aaaa", "grown.bin": DATA},
         "cut": {"a.bin": b"aaaa", "short.bin": DATA, "z.bin": b"z"},
@@ -178,14 +168,11 @@ class Server:
 
 
 def send_bytes(sock, data, bytewise):
-    """Sends data whole, or one byte at a time."""
     for piece in (data[i:i + 1] for i in range(len(data))) if bytewise else (data,):
         sock.sendall(piece)
 
 
 class Session:
-    """One control connection, in its own thread."""
-
     def __init__(self, server, conn):
         self.server = server
         self.conn = conn
@@ -337,17 +324,6 @@ class Session:
             DATA_OPEN[0] -= 1
         log("DATA-CLOSE")
 
-    def receive_upload(self):
-        """Says 150 and reads the data connection to its end: the bytes, or None (425 said)."""
-        data = self.open_data()
-        if data is None:
-            return None
-        self.reply(150, "Ok to send data.")
-        try:
-            return b"".join(iter(lambda: data.recv(65536), b""))
-        finally:
-            self.close_data(data)
-
     def stall_until_abor(self):
         """Says 150, then waits (at most 10 s) for ABOR, which it answers 426 and 226."""
         self.reply(150, "Opening data connection.")
@@ -424,20 +400,21 @@ class Session:
         self.reply(226, "Transfer complete.")
 
     def receive_data(self, parent, name):
-        if name.startswith("tls-drop") and self.prot:
-            data = self.open_data()
-            if data is not None:
-                self.reply(150, "Ok to send data.")
-                try:
-                    data.recv(1)
-                    data.sock().setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
-                                           struct.pack("ii", 1, 0))
-                finally:
-                    self.close_data(data)
-                self.reply(426, "Connection closed; transfer aborted.")
+        drop = name.startswith("tls-drop") and self.prot  # reset after the first byte, then 426
+        data = self.open_data()
+        if data is None:
             return
-        body = self.receive_upload()
-        if body is None:
+        self.reply(150, "Ok to send data.")
+        try:
+            if drop:
+                data.recv(1)
+                data.sock().setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            else:
+                body = b"".join(iter(lambda: data.recv(65536), b""))
+        finally:
+            self.close_data(data)
+        if drop:
+            self.reply(426, "Connection closed; transfer aborted.")
             return
         with self.server.lock:
             parent[name] = body
