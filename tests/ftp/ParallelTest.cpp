@@ -13,8 +13,7 @@ namespace {
 
 constexpr int kConnections = 4;
 
-// Three folders of files of many sizes (one empty, one of several blocks): relative path and
-// bytes.
+// Four folders of files of many sizes: relative path and bytes.
 std::vector<std::pair<std::string, std::string>> SampleTree() {
     std::vector<std::pair<std::string, std::string>> files;
     unsigned seed = 1;
@@ -54,8 +53,7 @@ TEST_P(ParallelTest, TreeBothWaysWithFourConnections) {
     EXPECT_FALSE(HostNames(session, "/up").empty()); // the session is usable afterwards
 }
 
-// A transfer's data moves before its 150 could come: a refused one still fails with the
-// server's own reply, and the next command gets its own answer.
+// A refused transfer fails with the server's reply; the next command gets its own answer.
 TEST_P(ParallelTest, RefusedTransfersTellTheServersReply) {
     TempDir local;
     WriteFileBytes(local.file("f"), std::string(200000, 'x'));
@@ -72,8 +70,7 @@ TEST_P(ParallelTest, RefusedTransfersTellTheServersReply) {
 
 OXLIP_ON_BOTH_SERVERS(ParallelTest);
 
-// A server that takes one connection per address: the tree goes on over the session's own,
-// and the log tells each refused connection.
+// One connection per address: the tree goes on over the session's own, refusals logged.
 TEST(ParallelOneConnectionTest, GoesOnWithTheSessionsOwn) {
     if (!CanRunServer(ServerKind::Vsftpd)) {
         GTEST_SKIP() << "no vsftpd";
@@ -109,7 +106,6 @@ TEST(ParallelOneConnectionTest, GoesOnWithTheSessionsOwn) {
 
 class ParallelHostileTest : public HostileTest {
 protected:
-    // The session logged in to the hostile server, its command log cleared.
     void open() {
         start("");
         session.setPorts(SessionPorts{&ui, nullptr});
@@ -124,9 +120,7 @@ protected:
     }
 };
 
-// A file that comes short in the middle of the tree ("/cut": a.bin, short.bin, z.bin): the
-// tree fails, nothing of the short file is left (not even its hidden part), and every extra
-// connection says QUIT when the tree is done.
+// A short file mid-tree fails it, leaves nothing of itself; every extra connection QUITs.
 TEST_F(ParallelHostileTest, TreeFailureInTheMiddle) {
     open();
     const std::string into = local.file("cut");
@@ -139,10 +133,8 @@ TEST_F(ParallelHostileTest, TreeFailureInTheMiddle) {
     CloseSession(session);
 }
 
-// On one connection the next file's EPSV goes out once a file's data has ended. A file that
-// fails after that (its final reply 451; or its data short and the size it should have told
-// only by SIZE) stops the tree with its own failure; the EPSV's answer is taken in its turn,
-// its port given back (ABOR), and the session goes on.
+// A file failing (451, or short) after the next EPSV went out stops the tree with its own
+// failure; the EPSV's port is given back (ABOR) and the session goes on.
 TEST_F(ParallelHostileTest, FailureWithTheNextDataConnectionAskedFor) {
     open();
     const struct {
@@ -173,8 +165,7 @@ TEST_F(ParallelHostileTest, FailureWithTheNextDataConnectionAskedFor) {
     CloseSession(session);
 }
 
-// A tree cancelled while four connections move its files, both ways: Cancelled, no hidden or
-// partial file left here, every extra connection gone (QUIT), and the session goes on.
+// Cancelled mid-tree both ways: no partial file, extra connections QUIT, the session goes on.
 TEST_F(ParallelHostileTest, TreeCancelledMidway) {
     open();
     const std::string down = local.file("down");

@@ -1,6 +1,5 @@
 #pragma once
-// The recording event sink: every event becomes one line of one journal, so tests can check
-// both what was told and in which order. Log events other than skips also go to logLines.
+// The recording event sink: every event a line of one journal; log lines also in logLines.
 
 #include "ftp/UiPorts.h"
 
@@ -86,7 +85,6 @@ public:
         p.asciiExtensions = &asciiExtensions;
         return p;
     }
-    // The journal lines that start with the prefix, in order.
     std::vector<std::string> lines(const std::string& prefix) const {
         std::vector<std::string> out;
         for (const auto& line : journal) {
