@@ -224,18 +224,11 @@ class Session:
             pass
         finally:
             self.close_passive()
-            try:
-                self.conn.close()
-            except OSError:
-                pass
+            self.conn.close()
 
     def absolute(self, arg):
-        path = arg if arg.startswith("/") else self.cwd.rstrip("/") + "/" + arg
-        while "//" in path:
-            path = path.replace("//", "/")
-        if len(path) > 1:
-            path = path.rstrip("/")
-        return path or "/"
+        path = arg if arg.startswith("/") else self.cwd + "/" + arg
+        return "/" + "/".join(p for p in path.split("/") if p)
 
     def lookup(self, path):
         parts = [p for p in path.split("/") if p]
@@ -292,30 +285,21 @@ class Session:
                 pass
         threading.Thread(target=wait, daemon=True).start()
 
-    def accept_data(self):
-        """The data connection, or None (no listener, or nobody came)."""
-        if not self.pasv:
-            return None
+    def open_data(self):
+        """The data connection, or None after answering 425."""
         try:
             data, _ = self.pasv.accept()
-        except OSError:
+        except (OSError, AttributeError):  # nobody came, or no listener
+            self.reply(425, "Can't open data connection.")
             return None
         finally:
-            self.pasv.close()
-            self.pasv = None
+            self.pasv = self.pasv and self.pasv.close()  # the trap keeps watching
         if self.prot:
             data = LazyTls(data, self.server.tls)
         with LOCK:
             DATA_OPEN[0] += 1
             count = DATA_OPEN[0]
         log("DATA-OPEN %d" % count)
-        return data
-
-    def open_data(self):
-        """The data connection, or None after answering 425."""
-        data = self.accept_data()
-        if data is None:
-            self.reply(425, "Can't open data connection.")
         return data
 
     def close_data(self, data):
