@@ -1,6 +1,5 @@
 // Connections that hold: cancels, fall-backs, active mode, forced encodings, reconnects.
 
-#include "Helpers.h"
 #include "HostileFixture.h"
 #include "ServerFixture.h"
 #include "ftp/RemoteDir.h"
@@ -9,7 +8,6 @@
 #include "localfs/TextCodec.h"
 #include "support/TestCerts.h"
 
-#include <cstring>
 #include <filesystem>
 #include <random>
 #include <sys/stat.h>
@@ -337,33 +335,29 @@ TEST_F(HoldHostileTest, ToolStopsOnSignals) {
 TEST_P(HoldServerTest, ToolOptions) {
     put("a.txt", "x");
     const struct {
-        std::string options;
+        std::vector<std::string> options;
         int status;
         std::vector<std::string> shown; // in the trace and output
         std::vector<std::string> absent;
     } rows[] = {
-        {"--active", 0, {"a.txt"}, {"> EPSV", "> PASV"}},
-        {"--encoding cp932", 0, {"a.txt"}, {"OPTS UTF8"}},
-        {"--encoding euc-jp -c", 0, {"a.txt"}, {"OPTS UTF8"}},
-        {"--encoding utf-8 --active", 0, {"a.txt"}, {"> EPSV"}},
-        {"--encoding sjis", 1, {"--encoding wants"}, {"a.txt"}},
-        {"--active --active", 1, {}, {"a.txt"}},
+        {{"--active"}, 0, {"a.txt"}, {"> EPSV", "> PASV"}},
+        {{"--encoding", "cp932"}, 0, {"a.txt"}, {"OPTS UTF8"}},
+        {{"--encoding", "euc-jp", "-c"}, 0, {"a.txt"}, {"OPTS UTF8"}},
+        {{"--encoding", "utf-8", "--active"}, 0, {"a.txt"}, {"> EPSV"}},
+        {{"--encoding", "sjis"}, 1, {"--encoding wants"}, {"a.txt"}},
+        {{"--active", "--active"}, 1, {}, {"a.txt"}},
     };
     for (const auto& row : rows) {
-        std::vector<std::string> args;
-        for (std::size_t at = 0, end; at < row.options.size(); at = end + 1) {
-            end = std::min(row.options.find(' ', at), row.options.size());
-            args.push_back(row.options.substr(at, end - at));
-        }
+        std::vector<std::string> args = row.options;
         args.insert(args.end(), {url(), "ls", "/"});
         const auto r = RunTool(args, "", "OXLIP_TRACE=1 timeout 60");
         const std::string out = r.out + r.err;
-        EXPECT_EQ(r.status, row.status) << row.options;
+        EXPECT_EQ(r.status, row.status) << args[0] << args[1];
         for (const std::string& text : row.shown) {
-            EXPECT_NE(out.find(text), std::string::npos) << row.options << ": " << text;
+            EXPECT_NE(out.find(text), std::string::npos) << args[0] << args[1] << ": " << text;
         }
         for (const std::string& text : row.absent) {
-            EXPECT_EQ(out.find(text), std::string::npos) << row.options << ": " << text;
+            EXPECT_EQ(out.find(text), std::string::npos) << args[0] << args[1] << ": " << text;
         }
     }
 }

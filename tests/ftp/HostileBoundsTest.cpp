@@ -2,7 +2,6 @@
 
 #include "HostileFixture.h"
 
-#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <functional>

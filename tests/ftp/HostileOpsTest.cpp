@@ -5,9 +5,6 @@
 #include "ftp/RemoteOps.h"
 #include "ftp/Transfer.h"
 
-#include <algorithm>
-#include <filesystem>
-
 namespace oxlip::test {
 namespace {
 

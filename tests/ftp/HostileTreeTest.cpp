@@ -6,8 +6,6 @@
 #include "ftp/RemoteOps.h"
 #include "ftp/Transfer.h"
 
-#include <algorithm>
-#include <filesystem>
 #include <map>
 
 namespace oxlip::test {

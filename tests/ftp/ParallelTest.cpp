@@ -5,8 +5,6 @@
 #include "ftp/Transfer.h"
 
 #include <fcntl.h>
-#include <filesystem>
-#include <unistd.h>
 
 namespace oxlip::test {
 namespace {

@@ -5,11 +5,8 @@
 #include "ftp/RemoteDir.h"
 #include "ftp/Transfer.h"
 
-#include <algorithm>
 #include <chrono>
 #include <fcntl.h>
-#include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace oxlip {
 namespace {

@@ -6,10 +6,7 @@
 #include "ftp/TreeWalk.h"
 #include "localfs/LocalFs.h"
 
-#include <filesystem>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace oxlip {
 namespace {
