@@ -33,7 +33,11 @@ TEST_P(HoldServerTest, CancelMidTransferKeepsOldFileAndSession) {
     for (const bool download : {true, false}) {
         TempDir local;
         const std::string target = local.file("big.bin");
-        download ? void(WriteFileBytes(target, "old contents")) : MakeSparse(target, kBigBytes);
+        if (download) {
+            WriteFileBytes(target, "old contents");
+        } else {
+            MakeSparse(target, kBigBytes);
+        }
         session.clearCancel();
         ui.journal.clear();
         ui.also = [&] {

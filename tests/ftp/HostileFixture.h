@@ -66,8 +66,7 @@ inline std::vector<std::string> PathsOf(const std::vector<std::string>& commands
         if (verb == "CWD") {
             here = arg;
         }
-        if ((listing || !arg.empty()) &&
-            std::find(verbs.begin(), verbs.end(), verb) != verbs.end()) {
+        if ((listing || !arg.empty()) && Has(verbs, verb)) {
             out.push_back(listing && arg.empty() ? here : arg);
         }
     }

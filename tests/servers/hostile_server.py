@@ -293,7 +293,9 @@ class Session:
             self.reply(425, "Can't open data connection.")
             return None
         finally:
-            self.pasv = self.pasv and self.pasv.close()  # the trap keeps watching
+            if self.pasv:
+                self.pasv.close()  # the trap, if any, keeps watching
+            self.pasv = None
         if self.prot:
             data = LazyTls(data, self.server.tls)
         with LOCK:
