@@ -31,8 +31,7 @@ std::vector<Reply> ParseAll(const std::string& bytes) {
     return ParseAll(parser);
 }
 
-// Replies fed in one read, each as "code:text" ("!" when the parser failed): several in one
-// read, a bare code, LF-only line ends, blank lines between replies, a NUL, and garbage.
+// Replies fed in one read as "code:text" ("!" when the parser failed).
 TEST(ReplyParser, RepliesInOneReadAndGarbage) {
     const std::pair<std::string, std::string> rows[] = {
         {"220 ready\r\n331 password\r\n230 in\r\n", "220:220 ready 331:331 password 230:230 in "},
@@ -68,7 +67,6 @@ TEST(ReplyParser, MultiLineEndsOnlyAtSameCodeAndBlank) {
                               "plain text line\r\n"
                               "211 End\r\n"
                               "200 next\r\n";
-    // Whole, and fed one byte at a time.
     ReplyParser bytewise;
     std::vector<Reply> split;
     for (char c : reply) {
@@ -88,8 +86,8 @@ TEST(ReplyParser, MultiLineEndsOnlyAtSameCodeAndBlank) {
 }
 
 TEST(ReplyParser, RepliesOfTooManyLinesOrBytesAreProtocolErrors) {
-    // count multi-line replies of `lines` lines of `width` bytes, each taken as soon as it is
-    // complete or all left waiting, then "200 next": how many replies come out in all.
+    // count replies of `lines` lines of `width` bytes, taken at once or left waiting, then
+    // "200 next": how many replies come out in all.
     struct Case {
         const char* what;
         std::size_t lines, width, count;
@@ -266,7 +264,6 @@ TEST(AsciiMode, UploadTurnsBareLfIntoCrLfAcrossBlocks) {
     EXPECT_EQ(Encode({"a\r", "\nb"}), "a\r\nb");   // split CR LF stays
     EXPECT_EQ(Encode({"a\r", "b\n"}), "a\rb\r\n"); // lone CR stays
     EXPECT_EQ(Encode({"\n", "\n"}), "\r\n\r\n");
-    // Round trip of text with only LF line ends.
     EXPECT_EQ(Decode({Encode({"one\ntwo\n\n"})}), "one\ntwo\n\n");
 }
 

@@ -1,9 +1,7 @@
-// Resource bounds: big listings, huge lines and long replies are handled within bounded
-// memory. Each case runs in a forked child whose peak resident size the kernel reports.
+// Big listings, huge lines and long replies in bounded memory, measured in a forked child.
 
 #include "HostileFixture.h"
 
-#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -13,8 +11,7 @@
 namespace oxlip::test {
 namespace {
 
-// AddressSanitizer's shadow memory and quarantine make resident sizes meaningless: under it
-// the cases run but their memory is not judged.
+// Under AddressSanitizer resident sizes mean nothing: the cases run unjudged.
 #ifndef __has_feature
 #define __has_feature(x) 0
 #endif
@@ -24,7 +21,6 @@ constexpr bool kJudgeMemory = false;
 constexpr bool kJudgeMemory = true;
 #endif
 
-// The resident size of this process now, in KiB.
 long ResidentKb() {
     std::ifstream in("/proc/self/status");
     for (std::string line; std::getline(in, line);) {
@@ -37,9 +33,7 @@ long ResidentKb() {
 
 class HostileBoundsTest : public HostileTest {
 protected:
-    // Runs the steps with a fresh client (the parent's is not shared across the fork) in a
-    // forked child, killed by an alarm after a minute. The child's peak resident size in KiB,
-    // or -1 when a step failed (the failing step's number is reported).
+    // The steps in a forked child with its own client: its peak resident KiB, or -1.
     long peakOfChild(const std::function<int(ftp::FtpClient&)>& steps) {
         const pid_t pid = ::fork();
         if (pid == 0) {
@@ -78,10 +72,9 @@ TEST_F(HostileBoundsTest, BigListingsHugeLinesAndLongRepliesStayWithinBoundedMem
     EXPECT_TRUE(!kJudgeMemory || peak < 200L * 1024)
         << "peak: " << peak << " KiB, before: " << before << " KiB";
 
-    // Huge lines and replies never sit in memory.
     before = ResidentKb();
     peak = peakOfChild([](ftp::FtpClient& c) {
-        // Three entries, then a 32 MiB line without a line end: the entries come out.
+        // Three entries, then 32 MiB without a line end.
         std::vector<DirEntry> entries;
         if (!c.list("/huge-32", entries)) {
             return 3;
@@ -89,7 +82,6 @@ TEST_F(HostileBoundsTest, BigListingsHugeLinesAndLongRepliesStayWithinBoundedMem
         if (entries.size() != 3 || entries[2].name != "f3.txt") {
             return 4;
         }
-        // A 32 MiB reply line is cut and the session goes on.
         std::string text;
         if (c.rawCommand("SITE LONG 33554432", &text) != 200 || text.size() > 64 * 1024) {
             return 5;
@@ -97,7 +89,7 @@ TEST_F(HostileBoundsTest, BigListingsHugeLinesAndLongRepliesStayWithinBoundedMem
         if (c.rawCommand("NOOP") != 200) {
             return 6;
         }
-        // A reply of 10 MiB in 5,000 lines is a protocol error: the connection is given up.
+        // 10 MiB in 5,000 lines is a protocol error.
         return c.rawCommand("SITE MANY 5000 2048") == 0 && c.lost() ? 0 : 7;
     });
     ASSERT_GT(peak, 0);

@@ -1,7 +1,7 @@
 #pragma once
-// A client logged in to the hostile test server, with a recorded status log and a counting
-// event pump, and helpers shared by the hostile-server tests.
+// A client of the hostile test server with a recording sink, and helpers for its tests.
 
+#include "Helpers.h"
 #include "UiRecorder.h"
 #include "ftp/Session.h"
 #include "support/FtpServers.h"
@@ -28,8 +28,7 @@ inline long long MsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-// The bytes as the hostile server logs them: printable ASCII as is, anything else (and the
-// backslash) as \xNN.
+// The bytes as the hostile server logs them.
 inline std::string LoggedBytes(const std::string& bytes) {
     std::string out;
     for (unsigned char c : bytes) {
@@ -53,8 +52,7 @@ inline std::string HostileData() {
     return bytes;
 }
 
-// The path argument of each logged command with one of the verbs; a listing without a path
-// names the folder of the last CWD.
+// The path of each logged command with one of the verbs (a bare listing: the last CWD's).
 inline std::vector<std::string> PathsOf(const std::vector<std::string>& commands,
                                         const std::vector<std::string>& verbs) {
     std::vector<std::string> out;
@@ -68,8 +66,7 @@ inline std::vector<std::string> PathsOf(const std::vector<std::string>& commands
         if (verb == "CWD") {
             here = arg;
         }
-        if ((listing || !arg.empty()) &&
-            std::find(verbs.begin(), verbs.end(), verb) != verbs.end()) {
+        if ((listing || !arg.empty()) && Has(verbs, verb)) {
             out.push_back(listing && arg.empty() ? here : arg);
         }
     }
@@ -78,8 +75,7 @@ inline std::vector<std::string> PathsOf(const std::vector<std::string>& commands
 
 class HostileTest : public ::testing::Test {
 protected:
-    // Starts the server with the scenarios; short time-outs keep failing cases fast.
-    // With tls, the server speaks FTPS with that certificate.
+    // Starts the server (FTPS with tls); short time-outs keep failing cases fast.
     void start(const std::string& scenarios, int connectMs = 3000, int replyMs = 3000,
                const CertFiles* tls = nullptr) {
         std::string why;
@@ -96,15 +92,10 @@ protected:
     bool login() {
         return client->connect(server->server(), HostileServer::user(), HostileServer::password());
     }
-    // Whether a command line that starts with the prefix has reached the server.
     bool sawCommand(const std::string& prefix) const {
-        const auto commands = server->commands();
-        return std::any_of(commands.begin(), commands.end(),
-                           [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
+        return CountPrefix(server->commands(), prefix) > 0;
     }
-    // The connection still answers commands.
     bool stillUsable() { return client->isOpen() && client->rawCommand("NOOP") == 200; }
-    // Downloads into a local file; its bytes in *bytes.
     bool download(const std::string& path, bool ascii, std::string* bytes = nullptr) {
         int fd = ::open(local.file("down").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (fd < 0) {
@@ -117,7 +108,6 @@ protected:
         }
         return ok;
     }
-    // The names of a listing, in order; empty when the listing failed.
     std::vector<std::string> names(const std::string& pattern, bool* ok = nullptr) {
         std::vector<DirEntry> entries;
         bool listed = client->list(pattern, entries);

@@ -1,15 +1,11 @@
-// Tree walks and folder listings against the hostile server: a folder is made current and
-// listed there, so that servers which read a listing's path as a pattern, or put it before
-// every name, or say "550" for an empty folder, still give its entries; each folder is listed
-// once in each form a walk needs, one listing at a time, and links are never entered.
+// Walks and listings against servers that read a listing's path as a pattern, put it before
+// every name or answer 550 for an empty folder: a folder is made current and listed there.
 
 #include "HostileFixture.h"
 #include "ftp/RemoteDir.h"
 #include "ftp/RemoteOps.h"
 #include "ftp/Transfer.h"
 
-#include <algorithm>
-#include <filesystem>
 #include <map>
 
 namespace oxlip::test {
@@ -41,10 +37,8 @@ std::map<std::string, int> Listings(const std::vector<std::string>& commands) {
     return count;
 }
 
-// /wide: three folders a level, two levels deep: 13 folders, 4 of which hold folders, 26 files.
-// A walk enters each folder once, lists it by no path, one listing at a time, and lists "/"
-// once to see that /wide is no link; with MLSD, a folder that shows folders is listed with
-// LIST too, which shows links as links.
+// /wide (13 folders, 26 files): each folder entered once and listed once by no path, one
+// listing at a time, "/" once (is /wide a link?); with MLSD, folders with folders by LIST too.
 TEST_F(HostileTest, FoldersListAndWalkWhateverTheServerMakesOfAPath) {
     const std::pair<const char*, std::size_t> rows[] = {
         {"", 14}, {"mlsd", 18}, {"list-pattern", 0}, {"list-prefix", 0}, {"list-pattern,mlsd", 0}};
@@ -82,28 +76,23 @@ TEST_F(HostileTest, FoldersListAndWalkWhateverTheServerMakesOfAPath) {
     }
 }
 
-// An empty folder may be answered with 550; CWD tells it from a folder that is not there,
-// and a refusal stays a failure.
+// 550 for an empty folder: CWD tells it from a missing one; a refusal stays a failure.
 TEST_F(HostileTest, EmptyFolderAnsweredWith550IsEmpty) {
-    struct Case {
-        const char* path;
-        bool ok;
-    };
-    const Case cases[] = {{"/void", true},
-                          {"/void/*.*", true},
-                          {"/missing", false},
-                          {"/locked", false},
-                          {"/hello.txt", false}};
+    const std::pair<const char*, bool> cases[] = {{"/void", true},
+                                                  {"/void/*.*", true},
+                                                  {"/missing", false},
+                                                  {"/locked", false},
+                                                  {"/hello.txt", false}};
     for (const char* scenario : {"empty-550", "empty-550,mlsd"}) {
         start(scenario);
         ASSERT_TRUE(login()) << scenario;
         ASSERT_TRUE(client->makeDir("/void"));
         ASSERT_TRUE(client->makeDir("/locked"));
         ASSERT_TRUE(client->makeDir("/wide/a/void"));
-        for (const Case& c : cases) {
-            bool ok = !c.ok;
-            EXPECT_TRUE(names(c.path, &ok).empty()) << scenario << " " << c.path;
-            EXPECT_EQ(ok, c.ok) << scenario << " " << c.path;
+        for (const auto& [path, listed] : cases) {
+            bool ok = !listed;
+            EXPECT_TRUE(names(path, &ok).empty()) << scenario << " " << path;
+            EXPECT_EQ(ok, listed) << scenario << " " << path;
         }
         // A tree with an empty folder in it comes down whole.
         const std::string into = local.file(std::string("w-") + scenario);
@@ -114,9 +103,7 @@ TEST_F(HostileTest, EmptyFolderAnsweredWith550IsEmpty) {
     }
 }
 
-// After a pane's listing the session is in the folder shown; listing it again, or looking up
-// an entry elsewhere, moves it no more; after a raw command that may move it, the next listing
-// enters the folder again.
+// The session stays in the folder listed; after a raw command the next listing enters it again.
 TEST_F(HostileTest, SessionStaysInTheFolderListed) {
     start("");
     ASSERT_TRUE(login());
@@ -141,10 +128,8 @@ TEST_F(HostileTest, SessionStaysInTheFolderListed) {
     EXPECT_EQ(client->currentDir(), "/wide/a");
 }
 
-// What MLSD leaves out. Links (outside the root) keep a folder from being removed: they are
-// found with LIST and removed as links, and the folder goes. A folder that MLSD shows and LIST
-// does not may be a link: it is never entered; a download leaves it out and fails, a delete
-// tries it as an entry (DELE), which fails and keeps it.
+// Links MLSD leaves out are found by LIST and removed as links; a folder only MLSD shows may be
+// a link: never entered, a download fails on it, a delete tries DELE and keeps it.
 TEST_F(HostileTest, WalksFindWhatMlsdLeavesOutAndNeverEnterWhatOnlyItShows) {
     start("mlsd");
     ASSERT_TRUE(login());
@@ -168,8 +153,7 @@ TEST_F(HostileTest, WalksFindWhatMlsdLeavesOutAndNeverEnterWhatOnlyItShows) {
     EXPECT_EQ(names("/ghost/mlsd-only/*.*"), std::vector<std::string>{"kept.txt"});
 }
 
-// "-a" is dropped only when the server shows it took "-a" for a name; after any other failure
-// later listings still show hidden files.
+// "-a" is dropped only when the server took it for a name, not after other failures.
 TEST_F(HostileTest, DashAIsDroppedOnlyWhenTheServerTakesItForAName) {
     struct Case {
         const char* scenario;

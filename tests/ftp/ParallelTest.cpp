@@ -3,21 +3,15 @@
 #include "HostileFixture.h"
 #include "ServerFixture.h"
 #include "ftp/Transfer.h"
-#include "support/TempDir.h"
 
-#include <algorithm>
-#include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace oxlip::test {
 namespace {
 
 constexpr int kConnections = 4;
 
-// Three folders of files of many sizes (one empty, one of several blocks): relative path and
-// bytes.
+// Four folders of files of many sizes: relative path and bytes.
 std::vector<std::pair<std::string, std::string>> SampleTree() {
     std::vector<std::pair<std::string, std::string>> files;
     unsigned seed = 1;
@@ -48,47 +42,33 @@ TEST_P(ParallelTest, TreeBothWaysWithFourConnections) {
     for (const auto& [path, bytes] : tree) {
         EXPECT_EQ(server->readFile("up/" + path), bytes) << path;
     }
-    // Every file told once, and no connection refused.
-    const auto told = [&](const std::string& line) {
-        return std::count(ui.journal.begin(), ui.journal.end(), line);
-    };
+    // Every file told once (each name is in 4 folders), and no connection refused.
     for (const auto& [path, bytes] : tree) {
         const std::string name = path.substr(path.rfind('/') + 1);
-        const int copies =
-            static_cast<int>(std::count_if(tree.begin(), tree.end(), [&](const auto& f) {
-                return f.first.substr(f.first.rfind('/') + 1) == name;
-            }));
-        EXPECT_EQ(told("item " + name + " receive"), copies) << name;
+        EXPECT_EQ(CountPrefix(ui.journal, "item " + name + " receive"), 4) << name;
     }
-    EXPECT_EQ(std::count_if(ui.logLines.begin(), ui.logLines.end(),
-                            [](const std::string& l) { return l.rfind("extra-refused", 0) == 0; }),
-              0);
-    // The session is usable afterwards and only its own connection remains.
-    std::vector<DirEntry> list;
-    EXPECT_TRUE(ListHostFolder(session, list, "/up/*.*"));
+    EXPECT_EQ(CountPrefix(ui.logLines, "extra-refused"), 0);
+    EXPECT_FALSE(HostNames(session, "/up").empty()); // the session is usable afterwards
 }
 
-// A transfer's data moves before its 150 could come: a refused one still fails with the
-// server's own reply, and the next command gets its own answer.
+// A refused transfer fails with the server's reply; the next command gets its own answer.
 TEST_P(ParallelTest, RefusedTransfersTellTheServersReply) {
     TempDir local;
     WriteFileBytes(local.file("f"), std::string(200000, 'x'));
     for (const bool upload : {false, true}) {
-        SCOPED_TRACE(upload ? "upload" : "download");
         const int fd = ::open(local.file("f").c_str(), upload ? O_RDONLY : O_WRONLY);
         ASSERT_GE(fd, 0);
         EXPECT_FALSE(upload ? client->store("/no/such/f", false, fd, nullptr)
                             : client->retrieve("/missing.bin", false, fd, nullptr));
         ::close(fd);
-        EXPECT_EQ(client->lastReplyCode() / 100, 5) << client->lastReplyText();
-        EXPECT_EQ(client->rawCommand("NOOP"), 200);
+        EXPECT_EQ(client->lastReplyCode() / 100, 5) << upload << client->lastReplyText();
+        EXPECT_EQ(client->rawCommand("NOOP"), 200) << upload;
     }
 }
 
 OXLIP_ON_BOTH_SERVERS(ParallelTest);
 
-// A server that takes one connection per address: the tree goes on over the session's own,
-// and the log tells each refused connection.
+// One connection per address: the tree goes on over the session's own, refusals logged.
 TEST(ParallelOneConnectionTest, GoesOnWithTheSessionsOwn) {
     if (!CanRunServer(ServerKind::Vsftpd)) {
         GTEST_SKIP() << "no vsftpd";
@@ -118,18 +98,12 @@ TEST(ParallelOneConnectionTest, GoesOnWithTheSessionsOwn) {
     for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(ReadFileBytes(local.file("f" + std::to_string(i))), RandomBytes(5000 + i, i + 1));
     }
-    EXPECT_EQ(std::count_if(ui.logLines.begin(), ui.logLines.end(),
-                            [](const std::string& l) { return l.rfind("extra-refused", 0) == 0; }),
-              kConnections - 1);
+    EXPECT_EQ(CountPrefix(ui.logLines, "extra-refused"), kConnections - 1);
     CloseSession(session);
 }
 
-// A file that comes short in the middle of the tree ("/cut": a.bin, short.bin, z.bin): the
-// tree fails, nothing of the short file is left (not even its hidden part), and every extra
-// connection says QUIT when the tree is done.
 class ParallelHostileTest : public HostileTest {
 protected:
-    // The session logged in to the hostile server, its command log cleared.
     void open() {
         start("");
         session.setPorts(SessionPorts{&ui, nullptr});
@@ -144,40 +118,12 @@ protected:
     }
 };
 
-// Every name in a local tree ("a/b.bin"), hidden ones too.
-void LocalTree(const std::string& folder, const std::string& prefix,
-               std::vector<std::string>& out) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) {
-        return;
-    }
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name == "." || name == "..") {
-            continue;
-        }
-        out.push_back(prefix + name);
-        if (entry->d_type == DT_DIR) {
-            LocalTree(folder + "/" + name, prefix + name + "/", out);
-        }
-    }
-    ::closedir(dir);
-}
-
-std::vector<std::string> LocalTree(const std::string& folder) {
-    std::vector<std::string> out;
-    LocalTree(folder, "", out);
-    return out;
-}
-
-// A file that comes short in the middle of the tree ("/cut": a.bin, short.bin, z.bin): the
-// tree fails, nothing of the short file is left (not even its hidden part), and every extra
-// connection says QUIT when the tree is done.
+// A short file mid-tree fails it, leaves nothing of itself; every extra connection QUITs.
 TEST_F(ParallelHostileTest, TreeFailureInTheMiddle) {
     open();
     const std::string into = local.file("cut");
     EXPECT_FALSE(DownloadFolder(session, "/cut", into, TransferMode::Binary, kConnections));
-    for (const std::string& name : LocalTree(into)) {
+    for (const std::string& name : LocalNames(into, true)) {
         EXPECT_TRUE(name == "a.bin" || name == "z.bin") << name;
     }
     EXPECT_EQ(count("QUIT"), kConnections - 1);
@@ -185,10 +131,8 @@ TEST_F(ParallelHostileTest, TreeFailureInTheMiddle) {
     CloseSession(session);
 }
 
-// On one connection the next file's EPSV goes out once a file's data has ended. A file that
-// fails after that (its final reply 451; or its data short and the size it should have told
-// only by SIZE) stops the tree with its own failure; the EPSV's answer is taken in its turn,
-// its port given back (ABOR), and the session goes on.
+// A file failing (451, or short) after the next EPSV went out stops the tree with its own
+// failure; the EPSV's port is given back (ABOR) and the session goes on.
 TEST_F(ParallelHostileTest, FailureWithTheNextDataConnectionAskedFor) {
     open();
     const struct {
@@ -206,7 +150,7 @@ TEST_F(ParallelHostileTest, FailureWithTheNextDataConnectionAskedFor) {
             DownloadFolder(session, std::string("/") + c.folder, into, TransferMode::Binary);
         EXPECT_EQ(got.replyCode, c.code);
         EXPECT_NE(got.reply.find(c.reply), std::string::npos) << got.reply;
-        EXPECT_EQ(LocalTree(into), std::vector<std::string>{"a.bin"});
+        EXPECT_EQ(LocalNames(into, true), std::vector<std::string>{"a.bin"});
         const auto commands = server->commands();
         const auto failed = std::find(commands.begin(), commands.end(),
                                       "RETR /" + std::string(c.folder) + "/" + c.file);
@@ -219,26 +163,20 @@ TEST_F(ParallelHostileTest, FailureWithTheNextDataConnectionAskedFor) {
     CloseSession(session);
 }
 
-// A tree cancelled while four connections move its files, both ways: Cancelled, no hidden or
-// partial file left here, every extra connection gone (QUIT), and the session goes on.
+// Cancelled mid-tree both ways: no partial file, extra connections QUIT, the session goes on.
 TEST_F(ParallelHostileTest, TreeCancelledMidway) {
     open();
     const std::string down = local.file("down");
     const std::string up = local.file("up");
-    for (const std::string& folder : {up, up + "/d0", up + "/d1", up + "/d2"}) {
-        ::mkdir(folder.c_str(), 0755);
-    }
     for (int i = 0; i < 24; ++i) {
+        std::filesystem::create_directories(up + "/d" + std::to_string(i % 3));
         WriteFileBytes(up + "/d" + std::to_string(i % 3) + "/f" + std::to_string(i), "up");
     }
     for (const bool download : {true, false}) {
-        SCOPED_TRACE(download ? "download" : "upload");
         server->clearLog();
         ui.journal.clear();
         ui.also = [&] {
-            if (std::count_if(ui.journal.begin(), ui.journal.end(), [](const std::string& line) {
-                    return line.rfind("item ", 0) == 0;
-                }) >= 6) {
+            if (CountPrefix(ui.journal, "item ") >= 6) {
                 session.requestCancel();
             }
         };
@@ -247,13 +185,13 @@ TEST_F(ParallelHostileTest, TreeCancelledMidway) {
                      : UploadFolder(session, up, "/wide-up", TransferMode::Binary, kConnections);
         ui.also = nullptr;
         session.clearCancel();
-        EXPECT_EQ(got.kind, ErrorKind::Cancelled) << got.reply;
-        EXPECT_EQ(count("QUIT"), kConnections - 1);
-        EXPECT_TRUE(stillUsable());
+        EXPECT_EQ(got.kind, ErrorKind::Cancelled) << download << got.reply;
+        EXPECT_EQ(count("QUIT"), kConnections - 1) << download;
+        EXPECT_TRUE(stillUsable()) << download;
     }
     // Only whole files arrived ("f1.txt" holds "one", "f2.txt" "two"), and not all of them.
     std::size_t files = 0;
-    for (const std::string& name : LocalTree(down)) {
+    for (const std::string& name : LocalNames(down, true)) {
         EXPECT_NE(name[name.rfind('/') + 1], '.') << name;
         if (name.size() > 6 && name.compare(name.size() - 4, 4, ".txt") == 0) {
             ++files;

@@ -5,11 +5,8 @@
 #include "ftp/RemoteDir.h"
 #include "ftp/Transfer.h"
 
-#include <algorithm>
 #include <chrono>
 #include <fcntl.h>
-#include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace oxlip {
 namespace {
@@ -31,8 +28,7 @@ std::vector<std::string> SortedNames(const std::vector<DirEntry>& entries) {
     return names;
 }
 
-// The log lines of a login and of a refused one; failed logins leave no connection; a port
-// where nobody listens and a name that never resolves fail within the connect time-out.
+// Log lines of logins; failed ones leave no connection; dead hosts fail within the time-out.
 TEST_P(RemoteOpsTest, LoginsAndTheirLogLines) {
     UiRecorder good;
     Session session(good.ports());
@@ -73,11 +69,9 @@ TEST_P(RemoteOpsTest, LoginsAndTheirLogLines) {
     EXPECT_LT(Clock::now() - begin, std::chrono::seconds(6));
     EXPECT_FALSE(other.connect("127.0.0.1:99999", "u", "p"));
     EXPECT_FALSE(other.lost());
-    // Blanks around the server text do not matter.
     EXPECT_TRUE(other.connect(" " + server->server() + " ", server->user(), server->password()));
 }
 
-// Every operation on a session that is not open says so and touches nothing.
 TEST(Session, EveryOperationOfAClosedSessionIsNotConnected) {
     Session closed;
     std::vector<DirEntry> list(2);
@@ -103,8 +97,7 @@ TEST(Session, EveryOperationOfAClosedSessionIsNotConnected) {
     EXPECT_EQ(record, DirEntry{});
 }
 
-// Patterns, blanks and Japanese (UTF-8) names, entries, and the current folder, which changes
-// only to folders that exist; failed lookups touch nothing.
+// Patterns, blanks, Japanese names, entries; the current folder changes only to existing ones.
 TEST_P(RemoteOpsTest, ListsEntriesAndTheCurrentFolder) {
     put("dir/a.txt", "12345");
     put("dir/b.html", "x");
@@ -120,8 +113,6 @@ TEST_P(RemoteOpsTest, ListsEntriesAndTheCurrentFolder) {
     } rows[] = {
         {"/dir/*.*", {"a.txt", "b.html", "noext", "sub"}},
         {"/dir/*.txt", {"a.txt"}},
-        {"/dir/?.*", {"a.txt", "b.html"}},
-        {"/dir/nothing*", {}},
         {"/empty", {}},
         {"/with  blanks /*.*", {"a file.txt"}},
         {"/フォルダ　空白/*.*", {"日本語ファイル.txt"}},
@@ -162,8 +153,7 @@ TEST_P(RemoteOpsTest, ListsEntriesAndTheCurrentFolder) {
     EXPECT_TRUE(server->exists("フォルダ　空白/新しいフォルダ"));
 }
 
-// Failures on either side keep the connection; after close() every call fails and the same
-// object connects again. (That close() says QUIT is checked against the hostile server's log.)
+// Failures keep the connection; after close() calls fail and the object connects again.
 TEST_P(RemoteOpsTest, FailuresKeepTheConnectionAndCloseEndsIt) {
     test::TempDir local;
     EXPECT_EQ(DownloadFile(session, "/missing.bin", local.file("m"), TransferMode::Binary).kind,
@@ -201,8 +191,7 @@ TEST_P(RemoteOpsTest, DeleteRenameCreateAndRawCommands) {
     EXPECT_EQ(RenameHostFile(session, "/new/moved.txt", "/a\r\nDELE b").kind, ErrorKind::Unsafe);
     EXPECT_TRUE(server->exists("new/moved.txt"));
 
-    // A name that is taken (a file, a folder, another case of the name, the entry itself) is
-    // refused and said to be taken; nothing is replaced. A name free in that case is fine.
+    // A taken name (also in another case, or the entry itself) is refused; nothing replaced.
     put("readme.txt", "keep");
     put("data.bin", "data");
     put("Data.bin", "Data");
@@ -236,10 +225,8 @@ TEST_P(RemoteOpsTest, DeleteRenameCreateAndRawCommands) {
     EXPECT_TRUE(ui.logLines.empty());
 }
 
-// Depth first, files first; dotted folders are skipped (they keep their parent) and links go
-// as links, never entered, whatever MLSD says of them (pyftpdlib lists a link to a folder as a
-// folder), given as the folder itself too. What they lead to stays. (The depth limit of host
-// walks is checked on downloads and on a folder that holds itself.)
+// Depth first, files first; dotted folders stay (and their parent); links go as links, never
+// entered (pyftpdlib's MLSD calls them folders), also as the folder given.
 TEST_P(RemoteOpsTest, TreeDeletes) {
     for (const char* f : {"t/f1", "t/f2", "t/s1/g1", "t/s1/g2", "t/s1/deep/h1", "t/s2/k1"}) {
         put(f, "x");

@@ -1,7 +1,7 @@
 #pragma once
-// A test fixture with a real server (pyftpdlib or vsftpd on loopback) and an open session
-// whose ports are recorded.
+// A fixture with a real server (pyftpdlib or vsftpd on loopback) and an open, recorded session.
 
+#include "Helpers.h"
 #include "UiRecorder.h"
 #include "ftp/RemoteDir.h"
 #include "ftp/Session.h"
@@ -17,9 +17,7 @@
 
 namespace oxlip::test {
 
-// The item lines a tree walk must show: a folder's files in listing order, then each
-// subfolder's tree in listing order (folders whose names end in "." are skipped). list(folder)
-// gives the entries of a folder ending in "/".
+// The item lines a walk must show: files, then each subfolder's tree (not those ending in ".").
 inline std::vector<std::string>
 ExpectedTreeOrder(const std::function<std::vector<DirEntry>(const std::string&)>& list,
                   const std::string& folder, const std::string& verb) {
@@ -62,7 +60,9 @@ protected:
     void TearDown() override { CloseSession(session); }
 
     bool isVsftpd() const { return GetParam() == ServerKind::Vsftpd; }
-    // A folder in the server's root with every missing parent, owned by the login user.
+    std::string url() const {
+        return "ftp://" + server->user() + ":" + server->password() + "@" + server->server() + "/";
+    }
     void makeDirs(const std::string& relative) const {
         for (std::size_t slash = relative.find('/'); slash != std::string::npos;
              slash = relative.find('/', slash + 1)) {
@@ -70,7 +70,6 @@ protected:
         }
         server->makeDir(relative);
     }
-    // A file in the server's root, its folders made first.
     void put(const std::string& relative, const std::string& bytes) const {
         const std::size_t slash = relative.rfind('/');
         if (slash != std::string::npos) {
@@ -79,7 +78,7 @@ protected:
         server->writeFile(relative, bytes);
     }
 
-    // Symbolic links in the server's root, {target, link} each; false when one failed.
+    // {target, link} each; false when one failed.
     bool makeLinks(const std::vector<std::pair<std::string, std::string>>& links) const {
         for (const auto& [target, link] : links) {
             if (::symlink(target.c_str(), server->path(link).c_str()) != 0) {
@@ -89,7 +88,6 @@ protected:
         return true;
     }
 
-    // The item lines a walk of the host folder ("/t/") must show.
     std::vector<std::string> hostTreeOrder(const std::string& folder, const std::string& verb) {
         return ExpectedTreeOrder(
             [this](const std::string& sub) {

@@ -1,6 +1,4 @@
-// Connections: the order and staggering of connect attempts over several addresses, connects
-// on loopback past addresses that refuse or never answer, accepting a data connection only
-// from the server's host, urgent bytes, and keep-alive on the control connection.
+// Connect attempts over several addresses, accepting only the server, urgent bytes, keep-alive.
 
 #include "ftp/engine/Stream.h"
 #include "ftp/engine/FtpClient.h"
@@ -80,8 +78,7 @@ TEST(HappyEyeballs, FamiliesTakeTurnsAndAttemptsAreStaggered) {
     }
 }
 
-// A socket bound to a loopback port; listening with the backlog given, or (-1) not listening,
-// so that a connect to it is refused.
+// A loopback socket listening with the backlog, or (-1) refusing connections.
 struct Socket {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     SocketAddress address;
@@ -192,7 +189,6 @@ TEST(KeepAlive, ControlConnectionProbesWhileIdle) {
     ASSERT_TRUE(server.ok()) << server.error();
     FtpClient client;
     ASSERT_TRUE(client.connect(server.server(), server.user(), server.password()));
-    // The control connection is the one socket connected to the server's port.
     int found = 0;
     for (int fd = 0; fd < 1024; ++fd) {
         sockaddr_in peer{};

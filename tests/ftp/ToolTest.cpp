@@ -4,12 +4,8 @@
 #include "localfs/TextCodec.h"
 #include "support/TestCerts.h"
 
-#include <algorithm>
-#include <cstdio>
 #include <functional>
-#include <gtest/gtest.h>
 #include <regex>
-#include <sys/wait.h>
 
 using namespace std::string_literals;
 
@@ -17,58 +13,16 @@ namespace oxlip {
 namespace {
 
 using test::ReadFileBytes;
+using test::RunTool;
 using test::ServerTest;
 using test::TempDir;
 using test::WriteFileBytes;
 
-struct ToolResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Quote(const std::string& arg) {
-    std::string out = "'";
-    for (char c : arg) {
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return out + "'";
-}
-
-// env: assignments put before the command ("NAME=value").
-ToolResult RunTool(const std::vector<std::string>& args, const std::string& input = "",
-                   const std::string& env = "") {
-    TempDir io;
-    WriteFileBytes(io.file("in"), input);
-    std::string command = env + " timeout 60 " + Quote(OXLIP_FTP_TOOL);
-    for (const auto& arg : args) {
-        command += " " + Quote(arg);
-    }
-    command += " <" + Quote(io.file("in")) + " 2>" + Quote(io.file("err"));
-    ToolResult result;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) {
-        return result;
-    }
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        result.out.append(buffer, n);
-    }
-    const int status = ::pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.err = ReadFileBytes(io.file("err"));
-    return result;
-}
-
-// Whether the output is exactly the summary "N files, B bytes, S.SSS s".
 bool IsSummary(const std::string& out, const std::string& filesAndBytes) {
     return std::regex_match(out, std::regex(filesAndBytes + ", [0-9]+\\.[0-9]{3} s\n"));
 }
 
-// One run of the tool and what it must give: exit status, a text standard output holds (a
-// failure: nothing on standard output, one line on standard error), and a server path that is
-// there (or, after "!", gone) afterwards.
+// A run: status, a text the output holds, a server path there afterwards ("!": gone).
 struct Step {
     std::vector<std::string> args;
     int status;
@@ -78,9 +32,6 @@ struct Step {
 
 class ToolTest : public ServerTest {
 protected:
-    std::string url() const {
-        return "ftp://" + server->user() + ":" + server->password() + "@" + server->server() + "/";
-    }
     void run(
         const std::vector<Step>& steps,
         const std::function<std::string(const std::string&)>& onServer =
@@ -110,14 +61,13 @@ TEST_P(ToolTest, FolderCommandsAndListing) {
     makeDirs("pub/sub");
     put("tree/x/y.txt", "y");
     // OXLIP_TRACE=1: the control connection on standard error, the password masked.
-    const auto traced = RunTool({url(), "ls", "/pub/"}, "", "OXLIP_TRACE=1");
+    const auto traced = RunTool({url(), "ls", "/pub/"}, "", "OXLIP_TRACE=1 timeout 60");
     EXPECT_EQ(traced.out.find("> "), std::string::npos) << traced.out;
     for (const std::string& line :
          {"> USER " + server->user() + "\n", "< 331 "s, "> PASS ****\n"s, "> FEAT\n"s, "< 226"s}) {
         EXPECT_NE(traced.err.find(line), std::string::npos) << line << " in\n" << traced.err;
     }
     EXPECT_EQ(traced.err.find(server->password()), std::string::npos) << traced.err;
-    // (The fields of an entry line are checked on their formatter.)
     run({
         {{"ls", "/pub/"}, 0, "\t5\t", ""},
         {{"ls", "/pub"}, 0, "\t644\ta b.txt\n", ""},
@@ -159,8 +109,7 @@ TEST_P(ToolTest, TransfersReportFilesBytesAndTime) {
     EXPECT_EQ(server->readFile("copy/crlf.html"), "y\r\n");
     EXPECT_EQ(server->readFile("copy/img/logo.gif"), "GIF89a\r\n");
 
-    // A link that cannot be downloaded (to a file outside the server's root) fails the tree
-    // and is named.
+    // An undeliverable link fails the tree and is named.
     server->writeFile("../away.txt", "away");
     ASSERT_TRUE(makeLinks({{server->path("../away.txt"), "site/gone"}}));
     r = RunTool({url, "getdir", "/site", local.file("site2")});
@@ -169,9 +118,7 @@ TEST_P(ToolTest, TransfersReportFilesBytesAndTime) {
     EXPECT_EQ(ReadFileBytes(local.file("site2/img/logo.gif")), "GIF89a\r\n");
 }
 
-// Names typed on the command line go out in the bytes of the server's names: on vsftpd, which
-// keeps names as bytes, a CP932 file and folder are listed, fetched, renamed (the new name in
-// CP932 too) and removed by their Japanese names.
+// Typed names go out in the encoding of the server's names (CP932 on vsftpd).
 TEST_P(ToolTest, TypedNamesGoOutInTheEncodingOfTheServersNames) {
     if (!isVsftpd()) {
         GTEST_SKIP() << "pyftpdlib takes only UTF-8 names";
@@ -193,8 +140,7 @@ TEST_P(ToolTest, TypedNamesGoOutInTheEncodingOfTheServersNames) {
     EXPECT_EQ(ReadFileBytes(local.file("got")), "body");
 }
 
-// A failure exits 1 with nothing on standard output and one line on standard error that says
-// what failed and quotes the server's reply.
+// A failure exits 1, no output, one error line quoting the server.
 TEST(Tool, FailuresExitOneQuotingTheServer) {
     if (!test::CanRunServer(test::ServerKind::Pyftpdlib)) {
         GTEST_SKIP() << "no /usr/bin/python3";
@@ -230,8 +176,8 @@ TEST(Tool, FailuresExitOneQuotingTheServer) {
     }
 }
 
-// ftpes:// and ftps:// run every command over TLS; a certificate that does not verify (or
-// that --cacert does not vouch for) ends with exit 1 and its fingerprint before the login.
+// ftpes:// and ftps:// use TLS; a certificate that does not verify ends with exit 1 and its
+// fingerprint before the login.
 TEST(Tool, FtpsUrlsAndExtraAuthorities) {
     if (!test::CanRunServer(test::ServerKind::Pyftpdlib)) {
         GTEST_SKIP() << "no /usr/bin/python3";
@@ -274,13 +220,11 @@ TEST(Tool, FtpsUrlsAndExtraAuthorities) {
             continue;
         }
         EXPECT_NE(r.out.find("\thello.txt\n"), std::string::npos) << r.out;
-        // (Data over TLS: the listing; the engine's own FTPS tests cover the other commands.)
         EXPECT_EQ(std::count(commands.begin(), commands.end(), "PROT P"), row.plainCommand ? 0 : 1);
     }
 }
 
 TEST(Tool, ParseListingNeedsNoServer) {
-    // The parser's rules have their own tables; here only that the body goes through.
     auto r = RunTool({"parse-listing", "--now", "2024-06-01 12:00:00"},
                      "total 12\ngarbage\n-rw-r--r-- 1 user group 5 Mar 04 10:20 a file\n");
     ASSERT_EQ(r.status, 0) << r.err;

@@ -6,16 +6,14 @@
 #include "ftp/TreeWalk.h"
 #include "localfs/LocalFs.h"
 
-#include <filesystem>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace oxlip {
 namespace {
 
 namespace fs = std::filesystem;
 using test::ExpectedTreeOrder;
+using test::LocalNames;
 using test::RandomBytes;
 using test::ReadFileBytes;
 using test::ServerTest;
@@ -25,21 +23,9 @@ using test::WriteFileBytes;
 using FileTransferTest = ServerTest;
 using TreeTransferTest = ServerTest;
 
-std::vector<std::string> FolderNames(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(folder)) {
-        names.push_back(e.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// Every byte arrives both ways; each transfer clears the bar once before its first step and
-// ends with the whole size drawn. (What the meter draws for an empty file is checked on the
-// meter.)
+// Every byte arrives both ways; the bar is cleared once before the first step and ends full.
 TEST_P(FileTransferTest, BinaryRoundTripsKeepEveryByte) {
     TempDir local;
-    // The largest goes to the disk in several stretches while it arrives.
     for (std::size_t size :
          {std::size_t(0), std::size_t(1), std::size_t(1) << 20, (std::size_t(24) << 20) + 4097}) {
         const std::string bytes = RandomBytes(size) + (size ? "\r\n\n\r" : "");
@@ -64,12 +50,11 @@ TEST_P(FileTransferTest, BinaryRoundTripsKeepEveryByte) {
         EXPECT_TRUE(server->readFile("data.bin") == bytes) << size;
         EXPECT_TRUE(ReadFileBytes(local.file("down.bin")) == bytes) << size;
     }
-    EXPECT_EQ(FolderNames(local.path()), (std::vector<std::string>{"down.bin", "up.bin"}));
+    EXPECT_EQ(LocalNames(local.path()), (std::vector<std::string>{"down.bin", "up.bin"}));
 }
 
-// Both servers store ASCII uploads with their own line ends (LF) and send CR LF: a file with
-// CR LF line ends therefore tells an ASCII transfer from a binary one in either direction.
-// The automatic mode decides by the whole target path, and the progress names the mode.
+// ASCII converts CR LF both ways (both servers store LF); automatic mode decides by the whole
+// target path, and the progress names the mode.
 TEST_P(FileTransferTest, ModesConvertLineEndsAndAutomaticDecidesByTheWholePath) {
     TempDir local;
     const std::string crlf = "one\r\ntwo\r\n\r\nlone\rcr\r\nend";
@@ -84,15 +69,14 @@ TEST_P(FileTransferTest, ModesConvertLineEndsAndAutomaticDecidesByTheWholePath) 
         {true, TransferMode::Binary, crlf, crlf}, {false, TransferMode::Ascii, crlf, lf},
         {false, TransferMode::Ascii, lf, lf},     {false, TransferMode::Binary, crlf, crlf}};
     for (const auto& row : rows) {
-        SCOPED_TRACE(std::string(row.up ? "up " : "down ") + row.sent);
         if (row.up) {
             WriteFileBytes(local.file("in"), row.sent);
             ASSERT_TRUE(UploadFile(session, local.file("in"), "/f.txt", row.mode));
-            EXPECT_EQ(server->readFile("f.txt"), row.arrived);
+            EXPECT_EQ(server->readFile("f.txt"), row.arrived) << row.sent;
         } else {
             put("f.txt", row.sent);
             ASSERT_TRUE(DownloadFile(session, "/f.txt", local.file("out"), row.mode));
-            EXPECT_EQ(ReadFileBytes(local.file("out")), row.arrived);
+            EXPECT_EQ(ReadFileBytes(local.file("out")), row.arrived) << row.sent;
         }
     }
 
@@ -117,10 +101,8 @@ TEST_P(FileTransferTest, ModesConvertLineEndsAndAutomaticDecidesByTheWholePath) 
     EXPECT_EQ(ui.lines("item").back(), "item Makefile send");
 }
 
-// A download replaces a file only when it arrived whole, and leaves nothing behind. The
-// replaced file keeps its mode; a link at the target stays a link, and the file it leads to
-// (through a chain, or one that does not exist yet) gets the new content. The hidden name a
-// download arrives under fits the file system whenever the target does.
+// Replaced only when whole, nothing left behind, mode kept; a link at the target stays a link
+// (its file gets the content); the hidden name fits wherever the target name does.
 TEST_P(FileTransferTest, ADownloadReplacesAFileOnlyWhenItArrivedWhole) {
     TempDir local;
     put("new.txt", "new content");
@@ -133,7 +115,7 @@ TEST_P(FileTransferTest, ADownloadReplacesAFileOnlyWhenItArrivedWhole) {
         DownloadFile(session, "/missing.txt", local.file("target.txt"), TransferMode::Binary).kind,
         ErrorKind::Refused);
     EXPECT_EQ(ReadFileBytes(local.file("target.txt")), "new content");
-    EXPECT_EQ(FolderNames(local.path()), std::vector<std::string>{"target.txt"}); // no leftovers
+    EXPECT_EQ(LocalNames(local.path()), std::vector<std::string>{"target.txt"}); // no leftovers
     const std::vector<Status> local_failures = {
         DownloadFile(session, "/new.txt", local.file("no/such/folder.txt"), TransferMode::Binary),
         UploadFile(session, local.file("missing.txt"), "/x.txt", TransferMode::Binary),
@@ -163,9 +145,9 @@ TEST_P(FileTransferTest, ADownloadReplacesAFileOnlyWhenItArrivedWhole) {
     }
     EXPECT_EQ(fs::status(links.file("real/file.txt")).permissions() & fs::perms::all,
               fs::perms(0604));
-    EXPECT_EQ(FolderNames(links.path()),
+    EXPECT_EQ(LocalNames(links.path()),
               (std::vector<std::string>{"chain.txt", "dangling.txt", "link.txt", "real"}));
-    EXPECT_EQ(FolderNames(links.file("real")), (std::vector<std::string>{"file.txt", "made.txt"}));
+    EXPECT_EQ(LocalNames(links.file("real")), (std::vector<std::string>{"file.txt", "made.txt"}));
 
     TempDir longNames;
     std::string japanese; // 85 characters of 3 bytes
@@ -181,12 +163,11 @@ TEST_P(FileTransferTest, ADownloadReplacesAFileOnlyWhenItArrivedWhole) {
         }
         EXPECT_EQ(ReadFileBytes(longNames.file(name)), "new content") << name;
     }
-    EXPECT_EQ(FolderNames(longNames.path()).size(), 4u); // nothing hidden left behind
+    EXPECT_EQ(LocalNames(longNames.path()).size(), 4u); // nothing hidden left behind
 }
 
-// Three levels, a file ending in a dot (transferred) and a folder ending in one (skipped):
-// down, down again onto it, and the copy up again with links (links to files go as files;
-// links to folders and dangling ones are skipped) into a new folder and an existing one.
+// Three levels, "file." sent and "old." skipped, down twice and up with links (file links go
+// as files, folder and dangling links are skipped) into a new and an existing folder.
 TEST_P(TreeTransferTest, ThreeLevelsDownAndUpFilesBeforeSubfolders) {
     for (const char* f : {"a/f1.txt", "a/f2.bin", "a/file.", "a/b/g1.txt", "a/b/c/h1.txt",
                           "a/b2/k1.txt", "a/old./skipped.txt"}) {
@@ -198,14 +179,13 @@ TEST_P(TreeTransferTest, ThreeLevelsDownAndUpFilesBeforeSubfolders) {
     ui.journal.clear();
     ASSERT_TRUE(DownloadFolder(session, "/a", local.file("a"), TransferMode::Binary));
     EXPECT_EQ(ui.lines("item"), expected);
-    EXPECT_EQ(FolderNames(local.file("a")),
+    EXPECT_EQ(LocalNames(local.file("a")),
               (std::vector<std::string>{"b", "b2", "f1.txt", "f2.bin", "file."}));
     EXPECT_EQ(ReadFileBytes(local.file("a/b/c/h1.txt")), "content of a/b/c/h1.txt");
     EXPECT_TRUE(fs::is_directory(local.file("a/b/empty")));
     put("a/f1.txt", "changed");
     ASSERT_TRUE(DownloadFolder(session, "/a/", local.file("a") + "/", TransferMode::Binary));
     EXPECT_EQ(ReadFileBytes(local.file("a/f1.txt")), "changed");
-    // A local target folder that cannot be made fails the tree.
     WriteFileBytes(local.file("blocked"), "a file");
     EXPECT_FALSE(DownloadFolder(session, "/a", local.file("blocked"), TransferMode::Binary));
     if (!isVsftpd()) { // vsftpd lists a missing folder as an empty one
@@ -293,8 +273,7 @@ TEST_P(TreeTransferTest, TheThirdFileOfTenFailingStopsTheWholeTree) {
     EXPECT_FALSE(server->exists("up/mid/sub"));
 }
 
-// More files than are ever flushed to the disk together, and a large file among them: every
-// file arrives whole under its own name and no hidden partial file stays behind.
+// More files than are flushed together, one large: all whole, no hidden part left.
 TEST_P(TreeTransferTest, ManyFilesAndDeepTreesArriveWhole) {
     const std::string big = RandomBytes((std::size_t(3) << 20) + 5);
     for (int i = 0; i < 150; ++i) {
@@ -338,10 +317,9 @@ TEST_P(TreeTransferTest, ManyFilesAndDeepTreesArriveWhole) {
     EXPECT_FALSE(UploadFolder(session, local.file("d"), "/copy2", TransferMode::Binary));
 }
 
-// Links to folders are never entered, whatever MLSD says of them (pyftpdlib lists them as
-// folders), and are told; a file link arrives as a file; a link that cannot be downloaded is
-// told and fails the tree, after everything else has arrived. A link given as the folder is
-// left alone.
+// Folder links are never entered (pyftpdlib's MLSD calls them folders) and are told; file links
+// arrive as files; an undeliverable link fails the tree after the rest; a link as the folder
+// is left alone.
 TEST_P(TreeTransferTest, HostLinksAreNeverEntered) {
     put("t/real.txt", "real");
     put("t/folder/inner.txt", "inner");
@@ -366,7 +344,6 @@ TEST_P(TreeTransferTest, HostLinksAreNeverEntered) {
     EXPECT_FALSE(fs::exists(local.file("tlink")));
     EXPECT_EQ(ui.lines("skip"), std::vector<std::string>{"skip folder-link /tlink"});
 
-    // A link to a file outside the server's root: neither server delivers it.
     server->writeFile("../away.txt", "away");
     ASSERT_TRUE(makeLinks({{server->path("../away.txt"), "t/gone"}}));
     ui.journal.clear();
@@ -375,8 +352,7 @@ TEST_P(TreeTransferTest, HostLinksAreNeverEntered) {
     EXPECT_EQ(ReadFileBytes(local.file("t2/folder/inner.txt")), "inner");
 }
 
-// A tree upload leaves the session's current folder as it was, also when the target is a link
-// (not listed as a folder) and the way back into the current folder is closed meanwhile.
+// A tree upload keeps the current folder, even to a link target and with the way back closed.
 TEST_P(TreeTransferTest, UploadLeavesTheCurrentFolderAlone) {
     makeDirs("real");
     makeDirs("here");

@@ -1,6 +1,5 @@
 #pragma once
-// The recording event sink: every event becomes one line of one journal, so tests can check
-// both what was told and in which order. Log events other than skips also go to logLines.
+// The recording event sink: every event a line of one journal; log lines also in logLines.
 
 #include "ftp/UiPorts.h"
 
@@ -10,9 +9,7 @@
 
 namespace oxlip::test {
 
-// "connecting HOST", "connected", "tls PROTOCOL CIPHER", "tls-fell-back", "logging-in",
-// "logged-in", "lost", "cancelled N", "reconnected FOLDER", "data-fell-back",
-// "final-reply-lost FILE"; a skip as "skip unsafe|failed-link|folder-link PATH".
+// The event's name, then its subject and detail ("cancelled 1", "skip unsafe PATH").
 inline std::string EventLine(const LogEvent& event) {
     static const char* const kNames[] = {"connecting",
                                          "connected",
@@ -88,7 +85,6 @@ public:
         p.asciiExtensions = &asciiExtensions;
         return p;
     }
-    // The journal lines that start with the prefix, in order.
     std::vector<std::string> lines(const std::string& prefix) const {
         std::vector<std::string> out;
         for (const auto& line : journal) {

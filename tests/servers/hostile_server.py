@@ -3,77 +3,29 @@
 
 Usage: hostile_server.py [--scenario NAME[,NAME...]] [--log FILE] [--cert PEM --key PEM]
                          [--host 127.0.0.1|::1]
-Prints the port it listens on, then serves every connection in its own thread until it is
-terminated. The login is "test" with the password "secret".
+Prints its port, then serves each connection in a thread. Login "test", password "secret".
+Names are raw bytes (Latin-1 inside). The log gets "CMD <line>" (non-printable bytes as \\xNN),
+"DATA-OPEN <n>" (open data connections over all sessions) and "DATA-CLOSE".
 
-Names are handled as raw bytes (decoded as Latin-1 inside), so names in CP932 or in invalid
-UTF-8 come and go byte for byte. Every command line received is written to the log file as
-"CMD <line>" with bytes outside printable ASCII as \\xNN; data connections are logged as
-"DATA-OPEN <n>" (n: how many are open at that moment, over all sessions) and "DATA-CLOSE".
+Scenarios: no-greeting; odd-multiline (multi-line replies with misleading inner lines, a FEAT
+of 1,000 lines); bytewise (one byte per send); batched (150 and 226 before any data); no-utf8;
+utf8-refused; mlsd; pasv-zero / pasv-other (EPSV refused, PASV names 0.0.0.0 / 127.0.0.2 where a
+trap listens); pasv-malformed (five numbers); epsv-zero (port 0); epsv-dead (nothing listens);
+silent-command (nothing answered after login); silent-quit; 421-idle (421 0.2 s after PWD);
+idle-drop (421 after 1.5 s idle); dash-a-name (LIST takes "-a" for a name); list-pattern
+(LIST path names only the folder); list-prefix (the path before every name); empty-550;
+tls-stall (no handshake after AUTH TLS); tls-implicit (with --cert; otherwise --cert offers
+AUTH TLS and PROT P); port-silent (150 after EPRT/PORT, never connects; ABOR gets 426, 226);
+data-tls-stall (the data handshake never answered); 421-first / 421-always (the first / every
+listing or transfer answers 421 and closes).
 
-Scenarios that change the whole connection:
-  no-greeting     accept and never say anything
-  odd-multiline   greeting, login and FEAT replies are multi-line with inner lines that start
-                  with other codes, with the same code and no blank, and a FEAT of 1,000 lines
-  bytewise        every reply and every data block goes out one byte at a time
-  batched         a listing or download says 150 and 226 in one segment before any data
-  no-utf8         FEAT does not offer UTF8
-  utf8-refused    FEAT offers UTF8, but "OPTS UTF8 ON" is refused (names are not UTF-8)
-  mlsd            FEAT offers MLST and folders are listed with MLSD
-  pasv-zero       EPSV refused; PASV names 0.0.0.0
-  pasv-other      EPSV refused; PASV names 127.0.0.2, where a trap listens on the same port
-  pasv-malformed  EPSV refused; PASV gives a tuple of five numbers
-  epsv-refused    EPSV answered 502; PASV is normal
-  epsv-zero       EPSV names port 0
-  epsv-bad-port   EPSV names port 70000
-  pasv-300        EPSV refused; PASV names a port byte of 300
-  silent-command  after the login no command is answered
-  silent-quit     QUIT is never answered (the connection stays open)
-  epsv-dead       EPSV names a port where nothing listens (a firewall); PASV is normal
-  421-idle        0.2 s after answering PWD the server says 421 unasked and closes
-  idle-drop       after 1.5 s without a command the server says "421 Timeout." and closes
-  dash-a-name     LIST takes "-a" for a name (as pyftpdlib does for "-a PATH"): "LIST -a /x"
-                  answers 550, "LIST -a" lists the file "-a" of the current folder
-  list-pattern    "LIST path" takes the path for a pattern: a folder names only itself
-  list-prefix     "LIST path" puts the path before every name
-  empty-550       an empty folder is listed as "550 No files found."
-  tls-stall       (with --cert) AUTH TLS is accepted, then the handshake never comes
-  tls-implicit    (with --cert) TLS from the first byte; otherwise --cert offers AUTH TLS,
-                  and PROT P puts TLS on the data connections once 150 is said
-  port-silent     EPRT and PORT are taken; the transfer command then says 150 and the server
-                  never connects; ABOR is answered 426 and 226
-  data-tls-stall  (with --cert, PROT P) a download says 150 and the data connection's TLS
-                  handshake is never answered; ABOR is answered 426 and 226
-  421-first       the first listing or transfer command of the server's life answers 421 and
-                  closes the connection
-  421-always      every listing or transfer command answers 421 and closes the connection
-
-Behaviour chosen by names (any folder):
-  files "fail-425*", "fail-426*", "fail-451*"  150, part of the data, then that code
-  files "short*"     SIZE says the full size, half the data comes, then 226
-  files "grown*"     listed 100 bytes smaller than they are (they grew since the listing)
-  files "no226*"     all the data, then never a final reply
-  files "late-451*"  all the data, then 451 in place of 226
-  files "reset*"     150, part of the data, then the control connection is reset
-  files "trickle*"   one byte a second
-  uploads "tls-drop*" (PROT P) the data connection is reset after its first byte, then 426
-  files "tls-cut*"   (PROT P) listed and sized as half, half comes, the data connection is
-                     closed without close_notify, then 226
-  folder "/die421"   CWD answers 421 and closes
-  SITE LONG n        a reply line of n bytes
-  SITE MANY n [w]    a multi-line reply of n lines (of about w bytes each)
-  folder "/raw-crlf" three files, listed from a fixed body
-  folder "/loop"     holds "loop" again, without end, and a file "f.txt"
-  folder "/big-n"    n files (LIST only)
-  folder "/huge-n"   three files, then a listing line of n MiB without a line end
-  folder "/wide"     three folders a level, two levels deep, two files in each
-  folder "/dots"     holds ".htaccess", which LIST shows only with "-a"
-  folders "*flaky*"  the first "LIST -a" of the session answers 425
-  folders "locked*"  CWD goes in, a listing answers "550 Permission denied."
-  RMD of the current folder (or one above it) is refused
-  names "mlsd-only*" left out of LIST
-  links to "/..."    left out of MLSD (as ProFTPD leaves out links that lead outside its root);
-                     a folder that still holds a link cannot be removed
+By name: files "fail-4NN*" (half the data, then NNN), "short*" (half, then 226), "grown*"
+(listed 100 bytes small), "no226*", "late-451*", "reset*" (control reset mid-data), "trickle*"
+(a byte a second), uploads "tls-drop*" and files "tls-cut*" (PROT P: data cut without
+close_notify); folders "/die421", "/raw-crlf", "/loop" (endless), "/big-n" (n files),
+"/huge-n" (a line of n MiB), "/wide", "/dots", "*flaky*" (first "LIST -a" 425), "locked*"
+(listing 550); "mlsd-only*" left out of LIST; links to "/..." left out of MLSD; SITE LONG n;
+SITE MANY n [w]. RMD of the current folder is refused.
 """
 
 import argparse
@@ -105,23 +57,12 @@ def b(text):
     return text.encode("latin-1")
 
 
-# --- the tree ---------------------------------------------------------------------------
 # A folder is a dict name -> node; a file is bytes; a link is ("link", target).
-
 DATA = bytes(range(256)) * 64
 DATA_COMMANDS = ("LIST", "MLSD", "NLST", "RETR", "STOR")
 
 
-def cp932(text):
-    return text.encode("cp932").decode("latin-1")
-
-
-def utf8(text):
-    return text.encode("utf-8").decode("latin-1")
-
-
 def wide_tree(depth):
-    """Three folders per level, each with two files, down to the given depth."""
     node = {"f1.txt": b"one", "f2.txt": b"two"}
     if depth > 0:
         for name in ("a", "b", "c"):
@@ -140,8 +81,8 @@ def build_tree():
         "evil": {"good.txt": b"good", "ctl\x01\x1bname.txt": b"control",
                  "sub": {"inner.txt": b"inner"}, "self": ("link", "."), "up": ("link", "..")},
         # Names in the server's own bytes.
-        "names": {cp932("テスト.txt"): b"cp932", "bad\xff\xfe.bin": b"invalid",
-                  utf8("日本.txt"): b"utf-8 body"},
+        "names": {"テスト.txt".encode("cp932").decode("latin-1"): b"cp932",
+                  "bad\xff\xfe.bin": b"invalid", "日本.txt".encode().decode("latin-1"): b"utf-8 body"},
         # Listed sizes that differ from what arrives.
         "grew": {"a.bin": b"aaaa", "grown.bin": DATA},
         "cut": {"a.bin": b"aaaa", "short.bin": DATA, "z.bin": b"z"},
@@ -227,14 +168,11 @@ class Server:
 
 
 def send_bytes(sock, data, bytewise):
-    """Sends data whole, or one byte at a time."""
     for piece in (data[i:i + 1] for i in range(len(data))) if bytewise else (data,):
         sock.sendall(piece)
 
 
 class Session:
-    """One control connection, in its own thread."""
-
     def __init__(self, server, conn):
         self.server = server
         self.conn = conn
@@ -249,7 +187,6 @@ class Session:
         self.prot = False
         self.port_given = False
 
-    # --- the control connection ------------------------------------------------------
     def send(self, text):
         send_bytes(self.conn, text.encode("latin-1"), self.bytewise)
 
@@ -287,19 +224,11 @@ class Session:
             pass
         finally:
             self.close_passive()
-            try:
-                self.conn.close()
-            except OSError:
-                pass
+            self.conn.close()
 
-    # --- the tree ----------------------------------------------------------------------
     def absolute(self, arg):
-        path = arg if arg.startswith("/") else self.cwd.rstrip("/") + "/" + arg
-        while "//" in path:
-            path = path.replace("//", "/")
-        if len(path) > 1:
-            path = path.rstrip("/")
-        return path or "/"
+        path = arg if arg.startswith("/") else self.cwd + "/" + arg
+        return "/" + "/".join(p for p in path.split("/") if p)
 
     def lookup(self, path):
         parts = [p for p in path.split("/") if p]
@@ -319,7 +248,6 @@ class Session:
         parent = path[:cut] or "/"
         return self.lookup(parent), path[cut + 1:]
 
-    # --- data connections --------------------------------------------------------------
     def open_passive(self):
         """Listens on the control connection's own address; returns the port."""
         self.close_passive()
@@ -357,16 +285,16 @@ class Session:
                 pass
         threading.Thread(target=wait, daemon=True).start()
 
-    def accept_data(self):
-        """The data connection, or None (no listener, or nobody came)."""
-        if not self.pasv:
-            return None
+    def open_data(self):
+        """The data connection, or None after answering 425."""
         try:
             data, _ = self.pasv.accept()
-        except OSError:
+        except (OSError, AttributeError):  # nobody came, or no listener
+            self.reply(425, "Can't open data connection.")
             return None
         finally:
-            self.pasv.close()
+            if self.pasv:
+                self.pasv.close()  # the trap, if any, keeps watching
             self.pasv = None
         if self.prot:
             data = LazyTls(data, self.server.tls)
@@ -376,29 +304,11 @@ class Session:
         log("DATA-OPEN %d" % count)
         return data
 
-    def open_data(self):
-        """The data connection, or None after answering 425."""
-        data = self.accept_data()
-        if data is None:
-            self.reply(425, "Can't open data connection.")
-        return data
-
     def close_data(self, data):
         data.close()
         with LOCK:
             DATA_OPEN[0] -= 1
         log("DATA-CLOSE")
-
-    def receive_upload(self):
-        """Says 150 and reads the data connection to its end: the bytes, or None (425 said)."""
-        data = self.open_data()
-        if data is None:
-            return None
-        self.reply(150, "Ok to send data.")
-        try:
-            return b"".join(iter(lambda: data.recv(65536), b""))
-        finally:
-            self.close_data(data)
 
     def stall_until_abor(self):
         """Says 150, then waits (at most 10 s) for ABOR, which it answers 426 and 226."""
@@ -476,20 +386,21 @@ class Session:
         self.reply(226, "Transfer complete.")
 
     def receive_data(self, parent, name):
-        if name.startswith("tls-drop") and self.prot:
-            data = self.open_data()
-            if data is not None:
-                self.reply(150, "Ok to send data.")
-                try:
-                    data.recv(1)
-                    data.sock().setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
-                                           struct.pack("ii", 1, 0))
-                finally:
-                    self.close_data(data)
-                self.reply(426, "Connection closed; transfer aborted.")
+        drop = name.startswith("tls-drop") and self.prot  # reset after the first byte, then 426
+        data = self.open_data()
+        if data is None:
             return
-        body = self.receive_upload()
-        if body is None:
+        self.reply(150, "Ok to send data.")
+        try:
+            if drop:
+                data.recv(1)
+                data.sock().setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            else:
+                body = b"".join(iter(lambda: data.recv(65536), b""))
+        finally:
+            self.close_data(data)
+        if drop:
+            self.reply(426, "Connection closed; transfer aborted.")
             return
         with self.server.lock:
             parent[name] = body
@@ -523,7 +434,6 @@ class Session:
             lines.extend(mlsd_line(*e) if mlsd else unix_line(*e) for e in EVIL_ENTRIES)
         return b("".join(line + "\r\n" for line in lines))
 
-    # --- commands ----------------------------------------------------------------------
     def feat(self):
         features = ["EPSV", "PASV", "SIZE", "MDTM"]
         if "no-utf8" not in self.modes:
@@ -699,13 +609,10 @@ class Session:
         return True
 
     def epsv(self):
-        if self.modes & {"pasv-zero", "pasv-other", "pasv-malformed", "pasv-300"}:
+        if self.modes & {"pasv-zero", "pasv-other", "pasv-malformed"}:
             self.reply(500, "EPSV not understood.")
-        elif "epsv-refused" in self.modes:
-            self.reply(502, "Command not implemented.")
-        elif self.modes & {"epsv-zero", "epsv-bad-port"}:
-            port = 0 if "epsv-zero" in self.modes else 70000
-            self.reply(229, "Entering Extended Passive Mode (|||%d|)" % port)
+        elif "epsv-zero" in self.modes:
+            self.reply(229, "Entering Extended Passive Mode (|||0|)")
         elif "epsv-dead" in self.modes:
             probe = socket.socket()
             probe.bind(("127.0.0.1", 0))
@@ -723,9 +630,7 @@ class Session:
         elif "pasv-other" in self.modes:
             host = "127,0,0,2"
             self.watch_trap(port)
-        if "pasv-300" in self.modes:
-            self.reply(227, "Entering Passive Mode (127,0,0,1,300,1).")
-        elif "pasv-malformed" in self.modes:
+        if "pasv-malformed" in self.modes:
             self.reply(227, "Entering Passive Mode (127,0,0,%d,%d)." % (port >> 8, port & 255))
         else:
             self.reply(227, "Entering Passive Mode (%s,%d,%d)." % (host, port >> 8, port & 255))

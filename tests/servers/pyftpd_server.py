@@ -4,8 +4,7 @@
 Usage: pyftpd_server.py --user NAME --password PASS --root FOLDER
                         [--certfile PEM --keyfile PEM [--implicit]]
 With a certificate it speaks FTPS: explicit (AUTH TLS), or implicit (TLS from the first byte).
-Prints the port it listens on (one line) once it accepts connections, then serves until it
-is terminated.
+Prints its port once it accepts connections, then serves until it is terminated.
 """
 
 import argparse
@@ -20,23 +19,15 @@ from pyftpdlib.servers import FTPServer
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--user", required=True)
-    parser.add_argument("--password", required=True)
-    parser.add_argument("--root", required=True)
+    for option in ("--user", "--password", "--root"):
+        parser.add_argument(option, required=True)
     parser.add_argument("--certfile")
     parser.add_argument("--keyfile")
     parser.add_argument("--implicit", action="store_true")
     args = parser.parse_args()
-
     logging.basicConfig(level=logging.WARNING, stream=sys.stderr)
 
-    authorizer = DummyAuthorizer()
-    authorizer.add_user(args.user, args.password, os.path.abspath(args.root),
-                        perm="elradfmwMT")
-
-    base = TLS_FTPHandler if args.certfile else FTPHandler
-
-    class Handler(base):
+    class Handler(TLS_FTPHandler if args.certfile else FTPHandler):
         if args.implicit:
             # TLS from the first byte: the greeting waits for the handshake.
             def handle(self):
@@ -48,10 +39,10 @@ def main():
     if args.certfile:
         Handler.certfile = args.certfile
         Handler.keyfile = args.keyfile
-        Handler.tls_control_required = True
-        Handler.tls_data_required = True
-
-    Handler.authorizer = authorizer
+        Handler.tls_control_required = Handler.tls_data_required = True
+    Handler.authorizer = DummyAuthorizer()
+    Handler.authorizer.add_user(args.user, args.password, os.path.abspath(args.root),
+                                perm="elradfmwMT")
     Handler.banner = "oxlip test server ready."
     Handler.timeout = 600
     Handler.use_sendfile = False
