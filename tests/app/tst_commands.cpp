@@ -1,6 +1,5 @@
-// The main window against a real FTP server on loopback: connecting, the host pane and its
-// navigation, disconnecting, failures and closing while connected; the transfer and file
-// commands.
+// The main window against a real FTP server: connecting, host navigation, disconnecting,
+// closing, the transfer and file commands.
 
 #include "app/Frm_Main.h"
 #include "app/PaneView.h"
@@ -30,18 +29,7 @@ using namespace oxlip::test;
 
 namespace {
 
-const QString kSeparator36(36, QLatin1Char('-'));
 const QString kSeparator38(38, QLatin1Char('-'));
-
-QStringList LastLines(const Frm_Main& w, int n) {
-    const QStringList lines = Log(w)->lines();
-    return lines.mid(std::max<qsizetype>(0, lines.size() - n));
-}
-
-bool Connect(Frm_Main& w) {
-    QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
-    return w.connected();
-}
 
 // Runs `step` from the event pump of the command that runs meanwhile, once `ready` holds.
 void DuringCommand(Frm_Main& w, std::function<bool()> ready, std::function<void()> step) {
@@ -62,7 +50,6 @@ void DuringCommand(Frm_Main& w, std::function<bool()> ready, std::function<void(
     timer->start();
 }
 
-// Types a name into the rename editor that has the focus and confirms it.
 void EnterName(const QString& name) {
     auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
     QVERIFY(editor);
@@ -85,12 +72,10 @@ bool DropOn(PaneView* pane, QMimeData* data) {
     return drop.isAccepted();
 }
 
-// What a drag of a pane's selected rows carries.
 QMimeData* PaneDrag(PaneView* pane) {
     return pane->model()->mimeData(pane->selection()->selectedRows());
 }
 
-// What a file manager's drag of local files carries.
 QMimeData* FileDrag(const QStringList& paths) {
     auto* data = new QMimeData;
     QList<QUrl> urls;
@@ -125,13 +110,11 @@ private slots:
     void fileCommands();
 
 private:
-    // A window whose profile "S" points at the server, with the given start folder.
     Frm_Main& startWindow(const std::string& dir, const std::string& password = "",
                           bool listCache = true);
     Frm_Main& startConnected(bool listCache = true);
     // pub/ with readme.txt, sub/x.txt and 日本語フォルダ/, and top.bin at the root.
     void seedTree() const;
-    // The log lines of a connection up to the password check.
     QStringList loginLog() const {
         return {"ホスト　" + Q(server_->server()) + "に接続しています。", "接続しました。",
                 "パスワード確認中"};
@@ -167,7 +150,7 @@ Frm_Main& CommandsTest::startWindow(const std::string& dir, const std::string& p
 
 Frm_Main& CommandsTest::startConnected(bool listCache) {
     Frm_Main& w = startWindow("/pub/", "", listCache);
-    if (!Connect(w)) {
+    if (!Toggle(w)) {
         QTest::qFail("not connected", __FILE__, __LINE__);
     }
     return w;
@@ -185,7 +168,7 @@ void CommandsTest::connectNavigateAndDisconnect() {
     seedTree();
     Frm_Main& w = startWindow("/pub/");
     const int before = Log(w)->count();
-    QVERIFY(Connect(w));
+    QVERIFY(Toggle(w));
 
     QCOMPARE(Log(w)->lines().mid(before),
              loginLog() +
@@ -223,9 +206,9 @@ void CommandsTest::connectNavigateAndDisconnect() {
     TypePath(PathBox(w, 1), QStringLiteral("/pub/"));
 
     // Disconnect: the log lines, the state back, the host listing and path kept.
-    QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
-    QVERIFY(!w.connected());
-    QCOMPARE(LastLines(w, 3), (QStringList{"切断中", "切断しました。", kSeparator38}));
+    QVERIFY(!Toggle(w));
+    QCOMPARE(Log(w)->lines().mid(Log(w)->count() - 3),
+             (QStringList{"切断中", "切断しました。", kSeparator38}));
     QCOMPARE(ControlState(w), kDisconnectedState);
     QCOMPARE(PaneNames(View(w, 1)), (QStringList{"readme.txt", "sub", "日本語フォルダ"}));
     QCOMPARE(PathBox(w, 1)->currentText(), QStringLiteral("/pub/"));
@@ -257,7 +240,7 @@ void CommandsTest::connectNavigateAndDisconnect() {
 void CommandsTest::upStopsAtTheStartFolderAndAnEmptyOneIsTheLoginFolder() {
     seedTree();
     Frm_Main& w = startWindow("/pub"); // written without its final "/"
-    QVERIFY(Connect(w));
+    QVERIFY(Toggle(w));
     QCOMPARE(ItemTexts(PathBox(w, 1)), (QStringList{"/pub", "/"}));
 
     QTest::mouseClick(UpButton(w, 1), Qt::LeftButton); // refused right after connecting
@@ -281,7 +264,7 @@ void CommandsTest::upStopsAtTheStartFolderAndAnEmptyOneIsTheLoginFolder() {
 
     harness_->window.reset();
     Frm_Main& login = startWindow("");
-    QVERIFY(Connect(login));
+    QVERIFY(Toggle(login));
     QCOMPARE(ItemTexts(PathBox(login, 1)), QStringList{"/"});
     QCOMPARE(PaneNames(View(login, 1)), (QStringList{"pub", "top.bin"}));
 }
@@ -289,8 +272,7 @@ void CommandsTest::upStopsAtTheStartFolderAndAnEmptyOneIsTheLoginFolder() {
 void CommandsTest::failedConnects() {
     Frm_Main& w = startWindow("/pub/", "wrong-password");
     const int before = Log(w)->count();
-    QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
-    QVERIFY(!w.connected());
+    QVERIFY(!Toggle(w));
     QCOMPARE(messages_->texts,
              QStringList{Q(server_->server()) + QStringLiteral(" へ接続出来ませんでした")});
     QCOMPARE(Log(w)->lines().mid(before), loginLog());
@@ -302,10 +284,9 @@ void CommandsTest::failedConnects() {
     harness_->writeUserIni("[S]\nServer=\n");
     Frm_Main& empty = harness_->start();
     const int lines = Log(empty)->count();
-    QTest::mouseClick(ConnectButton(empty), Qt::LeftButton);
+    QVERIFY(!Toggle(empty));
     QCOMPARE(messages_->texts.last(), QStringLiteral(" へ接続出来ませんでした"));
     QCOMPARE(Log(empty)->count(), lines);
-    QVERIFY(!empty.connected());
 }
 
 void CommandsTest::secondConnectIgnoredAndClosingAsks() {
@@ -318,7 +299,7 @@ void CommandsTest::secondConnectIgnoredAndClosingAsks() {
         Action(w, "m_Connect")->trigger();
         ToolbarPair(w, "imgConnecttButton")->element(0)->clicked();
     });
-    QVERIFY(Connect(w));
+    QVERIFY(Toggle(w));
     QCOMPARE(attempts, 1);
     QCOMPARE(Log(w)->lines().filter(QStringLiteral("に接続しています。")).size(), 1);
     QCOMPARE(ControlState(w), kConnectedState);
@@ -348,7 +329,7 @@ void CommandsTest::closingStaysBusyWhileQuitIsAwaited() {
         "[S]\nServer=" + silent.server() + "\nUserName=" + MisbehavingServer::user() +
         "\nPassWord=" + ScramblePassword(MisbehavingServer::password()) + "\nDir=/\n");
     Frm_Main& w = harness_->start();
-    QVERIFY(Connect(w));
+    QVERIFY(Toggle(w));
     // While the window waits for the answer to QUIT, the user tries to disconnect.
     bool closing = false;
     int tries = 0;

@@ -1,7 +1,5 @@
-// The window's connection with the profile's options, against real servers: the encryption
-// (with the certificate dialog answered through the dialog seam), cancelling a transfer from
-// the progress window, and the keep-alive and the reconnect against a server that drops idle
-// connections.
+// The window's connection with the profile's options against real servers: encryption,
+// cancel from the progress window, keep-alive and reconnect.
 
 #include "app/Frm_Main.h"
 #include "app/PaneView.h"
@@ -21,7 +19,6 @@
 #include <QTimer>
 #include <QToolButton>
 
-#include <cstring>
 #include <random>
 #include <sys/stat.h>
 
@@ -77,10 +74,8 @@ struct SecureWindow {
     bool connect() {
         w = &StartWindow(harness, server.server(), server.user(), server.password(),
                          "Encryption=" + std::to_string(EncryptRequired) + "\nKeepAlive=0\n");
-        QTest::mouseClick(ConnectButton(*w), Qt::LeftButton);
-        return w->connected();
+        return Toggle(*w);
     }
-    // The protocol log from the offset on.
     std::string traffic(size_t from) const { return server.protocolLog().substr(from); }
 
     TestCerts certs;
@@ -92,7 +87,6 @@ struct SecureWindow {
     Frm_Main* w = nullptr;
 };
 
-// Refreshes the host pane (F5).
 void RefreshHostPane(Frm_Main& w) {
     View(w, kHostPane)->currentView()->setFocus();
     QTest::keyClick(View(w, kHostPane)->currentView(), Qt::Key_F5);
@@ -113,10 +107,7 @@ private slots:
 };
 
 void HoldTest::connectsWithTheProfilesEncryption() {
-    std::string why;
-    if (!CanRunServer(ServerKind::Pyftpdlib, &why)) {
-        QSKIP(why.c_str());
-    }
+    SKIP_WITHOUT_SERVER(ServerKind::Pyftpdlib);
     TestCerts certs;
     QVERIFY(certs.ok());
     const CertFiles selfSigned = certs.server(CertKind::SelfSigned);
@@ -126,21 +117,19 @@ void HoldTest::connectsWithTheProfilesEncryption() {
     for (const FtpServer* server : {&plain, &explicitTls, &implicitTls}) {
         QVERIFY2(server->ok(), server->error().c_str());
     }
-    enum { Asked = 1, Pinned = 2 }; // the certificate is asked for; another one is trusted
+    // pinned: another certificate is trusted; result: connected, dialog titles, TLS lines.
     const struct {
         const FtpServer* server;
         int encryption;
-        int flags;
-        const char* result; // connected or not, the dialogs' titles, the log's TLS lines
+        bool pinned;
+        const char* result;
     } rows[] = {
-        {&explicitTls, EncryptIfAvailable, Asked, "yes 証明書の確認 encrypted"},
-        {&explicitTls, EncryptRequired, Asked, "yes 証明書の確認 encrypted"},
-        {&implicitTls, EncryptImplicit, Asked, "yes 証明書の確認 encrypted"},
-        {&explicitTls, EncryptRequired, Pinned, "no 証明書の警告 "},
-        {&explicitTls, EncryptNone, 0, "no  "}, // the server requires TLS
-        {&plain, EncryptIfAvailable, 0, "yes  fell back"},
-        {&plain, EncryptRequired, 0, "no  "},
-        {&plain, EncryptNone, 0, "yes  "},
+        {&explicitTls, EncryptIfAvailable, false, "yes 証明書の確認 encrypted"},
+        {&implicitTls, EncryptImplicit, false, "yes 証明書の確認 encrypted"},
+        {&explicitTls, EncryptRequired, true, "no 証明書の警告 "},
+        {&plain, EncryptIfAvailable, false, "yes  fell back"},
+        {&plain, EncryptRequired, false, "no  "},
+        {&plain, EncryptNone, false, "yes  "},
     };
     for (const auto& row : rows) {
         WindowHarness harness;
@@ -154,7 +143,7 @@ void HoldTest::connectsWithTheProfilesEncryption() {
             }
             return dialog->result();
         };
-        if (row.flags & Pinned) {
+        if (row.pinned) {
             TrustStore(TrustFilePath(*harness.settings))
                 .trust(ftp::HostPortKey("127.0.0.1", row.server->port()), "00:11");
         }
@@ -168,7 +157,6 @@ void HoldTest::connectsWithTheProfilesEncryption() {
                                    .join(' ');
         const QString name = QStringLiteral("%1 on %2").arg(row.encryption).arg(row.server->port());
         QVERIFY2(result == QString::fromUtf8(row.result), qPrintable(name + ": " + result));
-        // A refused connection shows the usual message and nothing more.
         QCOMPARE(messages.texts.size(), w.connected() ? 0 : 1);
     }
 }
@@ -176,25 +164,19 @@ void HoldTest::connectsWithTheProfilesEncryption() {
 void HoldTest::cancelStopsADownload() {
     // Cancelled while the big file moves: the next item is not fetched, the big one is either
     // not replaced or whole, no error box, and the window goes on working.
-    bool canRun = true;
-    std::string why;
-    auto server = StartServerWithPub(canRun, why);
-    if (!canRun) {
-        QSKIP(why.c_str());
-    }
-    QVERIFY2(server, why.c_str());
+    SKIP_WITHOUT_SERVER(ServerKind::Pyftpdlib);
+    FtpServer server(ServerKind::Pyftpdlib);
+    QVERIFY2(server.ok(), server.error().c_str());
     const size_t bigSize = 96u << 20;
-    server->writeFile("big.bin", std::string(bigSize, 'n'));
-    server->writeFile("next.txt", "new");
+    server.writeFile("big.bin", std::string(bigSize, 'n'));
+    server.writeFile("next.txt", "new");
     for (const bool escape : {false, true}) {
         WindowHarness harness;
         MessageScript messages;
         WriteFileBytes(harness.local("big.bin"), "old big");
         WriteFileBytes(harness.local("next.txt"), "old");
-        Frm_Main& w =
-            StartWindow(harness, server->server(), server->user(), server->password(), "");
-        QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
-        QVERIFY(w.connected());
+        Frm_Main& w = StartWindow(harness, server.server(), server.user(), server.password(), "");
+        QVERIFY(Toggle(w));
         ClickItem(View(w, kHostPane), "big.bin");
         ClickItem(View(w, kHostPane), "next.txt", Qt::ControlModifier);
         QTimer poke;
@@ -234,12 +216,10 @@ void HoldTest::keepAliveHoldsAnIdleConnection() {
     MessageScript messages;
     Frm_Main& w =
         StartWindow(harness, server.server(), server.user(), server.password(), "KeepAlive=1\n");
-    QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
-    QVERIFY(w.connected());
+    QVERIFY(Toggle(w));
     QTest::qWait(3500);
     const int before = Log(w)->count();
-    View(w, kHostPane)->currentView()->setFocus();
-    QTest::keyClick(View(w, kHostPane)->currentView(), Qt::Key_F5);
+    RefreshHostPane(w);
     const QStringList names = PaneNames(View(w, kHostPane));
     QVERIFY(names.contains("data.bin") && names.contains("hello.txt"));
     QCOMPARE(Log(w)->lines().mid(before), QStringList());
@@ -271,8 +251,7 @@ void HoldTest::lostConnectionReconnectsOnce() {
         MakeFile(harness.local("up.bin"), 5000);
         Frm_Main& w =
             StartWindow(harness, address, server->user(), server->password(), "KeepAlive=0\n");
-        QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
-        QVERIFY(w.connected());
+        QVERIFY(Toggle(w));
         if (action == ServerGone) {
             server.reset();
         } else {
@@ -311,18 +290,11 @@ void HoldTest::lostConnectionReconnectsOnce() {
 void HoldTest::downloadResumesAKeptPartialFile() {
     // A download cancelled part way keeps what arrived; the next download of the file goes on
     // from there (REST) and ends byte-identical.
-    std::string why;
-    if (!CanRunServer(ServerKind::Vsftpd, &why)) {
-        QSKIP(why.c_str());
-    }
+    SKIP_WITHOUT_SERVER(ServerKind::Vsftpd);
     SecureWindow s;
     QVERIFY2(s.ok(), s.server.error().c_str());
     std::mt19937_64 random(std::random_device{}());
-    std::string data(size_t(64) << 20, '\0');
-    for (size_t i = 0; i < data.size(); i += 8) {
-        const uint64_t word = random();
-        std::memcpy(&data[i], &word, 8);
-    }
+    const std::string data = RandomBytes(size_t(64) << 20, unsigned(random()));
     s.server.writeFile("r.bin", data);
     QVERIFY(s.connect());
     Frm_Main& w = *s.w;
@@ -362,10 +334,7 @@ void HoldTest::reconnectReturnsToThePanesFolder() {
     // asking about the certificate let through "this time only", makes the folder the host pane
     // showed current again and goes through, the dialog asked once and no failure told; the
     // pane lists the same folder. A new connection asks about the certificate again.
-    std::string why;
-    if (!CanRunServer(ServerKind::Vsftpd, &why)) {
-        QSKIP(why.c_str());
-    }
+    SKIP_WITHOUT_SERVER(ServerKind::Vsftpd);
     SecureWindow s(2);
     QVERIFY2(s.ok(), s.server.error().c_str());
     s.server.writeFile("top.txt", "top");
@@ -393,9 +362,8 @@ void HoldTest::reconnectReturnsToThePanesFolder() {
     RefreshHostPane(w);
     QCOMPARE(w.ShownFolder(kHostPane), std::string("/sub"));
     QCOMPARE(PaneNames(View(w, kHostPane)), QStringList{"inner.txt"});
-    QTest::mouseClick(ConnectButton(w), Qt::LeftButton); // 切断
-    QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
-    QVERIFY(w.connected());
+    QVERIFY(!Toggle(w));
+    QVERIFY(Toggle(w));
     QCOMPARE(s.asked, 2);
 }
 

@@ -23,7 +23,6 @@ using namespace oxlip::test;
 
 namespace {
 
-const QString kSeparator36(36, QLatin1Char('-'));
 
 // The tree under T: relative path and size (about 700 KB, so that the figures have no comma).
 const std::vector<std::pair<std::string, size_t>> kTree = {
@@ -122,8 +121,7 @@ void ParallelTest::treeBothWays() {
     std::filesystem::create_directories(harness->local("dl"));
     harness->writeServerProfile(*server, "/pub/", server->password());
     Frm_Main& w = harness->start();
-    QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
-    QVERIFY(w.connected());
+    QVERIFY(Toggle(w));
     harness->settings->Parallel = connections;
 
     // What the progress window's count line showed while the command ran.

@@ -17,6 +17,15 @@ class QWidget;
 
 namespace oxlip::test {
 
+inline QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+// Skips the test when this machine cannot run the server.
+#define SKIP_WITHOUT_SERVER(kind)                                                                  \
+    if (std::string why_; !CanRunServer(kind, &why_))                                              \
+    QSKIP(why_.c_str())
+
 // Records every message box and answers from a script of answers (Yes / Ok once it has
 // run out).
 class MessageScript {

@@ -150,33 +150,19 @@ std::string WindowHarness::local(const std::string& relative) const {
     return localDir.path() + "/" + relative;
 }
 
-std::unique_ptr<FtpServer> StartServerWithPub(bool& canRun, std::string& why, ServerKind kind) {
-    canRun = CanRunServer(kind, &why);
-    if (!canRun) {
-        return nullptr;
-    }
-    auto server = std::make_unique<FtpServer>(kind);
-    if (!server->ok()) {
-        why = server->error();
-        return nullptr;
-    }
-    server->makeDir("pub");
-    return server;
-}
-
 bool StartServerAndWindow(std::unique_ptr<FtpServer>& server,
                           std::unique_ptr<WindowHarness>& harness,
                           std::unique_ptr<MessageScript>& messages, ServerKind kind) {
-    bool canRun = true;
     std::string why;
-    server = StartServerWithPub(canRun, why, kind);
-    if (!canRun) {
+    if (!CanRunServer(kind, &why)) {
         QTest::qSkip(why.c_str(), __FILE__, __LINE__);
         return false;
     }
-    if (!QTest::qVerify(server != nullptr, "server", why.c_str(), __FILE__, __LINE__)) {
+    server = std::make_unique<FtpServer>(kind);
+    if (!QTest::qVerify(server->ok(), "server", server->error().c_str(), __FILE__, __LINE__)) {
         return false;
     }
+    server->makeDir("pub");
     harness = std::make_unique<WindowHarness>();
     messages = std::make_unique<MessageScript>();
     return true;

@@ -8,7 +8,9 @@
 #include "support/FtpServers.h"
 #include "support/TempDir.h"
 
+#include <QPushButton>
 #include <QStringList>
+#include <QTest>
 
 #include <memory>
 #include <string>
@@ -44,25 +46,15 @@ private:
     std::string previousCwd_;
 };
 
-// A test server (pyftpdlib unless told) whose root holds the folder "pub". Null when this machine
-// cannot run one (canRun false: skip) or it did not start (fail); why says which.
-std::unique_ptr<FtpServer> StartServerWithPub(bool& canRun, std::string& why,
-                                              ServerKind kind = ServerKind::Pyftpdlib);
-
-// For a test's init(): the server of StartServerWithPub, then a fresh window harness and
-// message script. Without a server the test is marked skipped (this machine cannot run one)
-// or failed, and the result is false.
+// A test server whose root holds "pub", a window harness and a message script; without a
+// server the test is skipped or failed and the result is false.
 bool StartServerAndWindow(std::unique_ptr<FtpServer>& server,
                           std::unique_ptr<WindowHarness>& harness,
                           std::unique_ptr<MessageScript>& messages,
                           ServerKind kind = ServerKind::Pyftpdlib);
 
-// Creates a file of `size` bytes and its folders.
 void MakeFile(const std::string& path, size_t size = 0);
 
-inline QString Q(const std::string& s) {
-    return QString::fromStdString(s);
-}
 QStringList ItemTexts(const QComboBox* box);
 // The connection controls in one line: the connect, disconnect and profile menu entries
 // (C/c, D/d, U/u), the connect button's caption, the profile button (BU/bu), both transfer
@@ -71,6 +63,7 @@ QStringList ItemTexts(const QComboBox* box);
 QString ControlState(const Frm_Main& w);
 inline const QString kDisconnectedState = QStringLiteral("C d U 接続 BU t P 0ee 1dd 1dd 1dd 0ee");
 inline const QString kConnectedState = QStringLiteral("c D u 切断 bu T p 1dd 0ee 0ee 0ee 1dd");
+inline const QString kSeparator36(36, QLatin1Char('-'));
 // A toolbar pair: the element shown, then whether each element is enabled ("0ee", "1dd").
 QString Look(const ImagePair& p);
 void SelectNames(PaneView* pane, const QStringList& names); // a ctrl-click on each
@@ -78,7 +71,6 @@ void SelectNames(PaneView* pane, const QStringList& names); // a ctrl-click on e
 // (new folder, permissions, rename, delete, refresh: "10111"); "" when it did not open.
 QString EditMenuState(const Frm_Main& w, int side);
 
-// The names shown in a pane, in order.
 QStringList PaneNames(const PaneView* pane);
 int RowOf(const PaneView* pane, const QString& name);
 
@@ -126,6 +118,11 @@ inline constexpr auto ClientArea = &UI::clientArea;
 // A toolbar pair and a menu entry by their object names ("imgMakeButton", "m_ReLoad").
 inline constexpr auto ToolbarPair = &UI::toolbarPair;
 QAction* Action(const Frm_Main& w, const QString& name);
+// Clicks 接続/切断; whether connected afterwards.
+inline bool Toggle(Frm_Main& w) {
+    QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
+    return w.connected();
+}
 
 } // namespace test
 } // namespace oxlip
