@@ -1,23 +1,10 @@
 // The window's connection with the profile's options against real servers: encryption,
 // cancel from the progress window, keep-alive and reconnect.
 
-#include "app/Frm_Main.h"
-#include "app/PaneView.h"
 #include "app/ProfileConnection.h"
-#include "dialogs/Dialogs.h"
 #include "dialogs/Frm_Cert.h"
-#include "dialogs/Frm_State.h"
 #include "settings/TrustStore.h"
-#include "support/FtpServers.h"
 #include "support/WindowTestSupport.h"
-
-#include <QAbstractItemView>
-#include <QAction>
-#include <QCheckBox>
-#include <QPushButton>
-#include <QTest>
-#include <QTimer>
-#include <QToolButton>
 
 #include <random>
 #include <sys/stat.h>

@@ -1,30 +1,16 @@
-// The main window without a server: start-up, layout, the local pane and its navigation,
-// sorting, the context menu, the toolbar, the profile switch and closing.
+// The main window without a server: start-up, layout, the local pane, profiles, closing.
 
-#include "app/Frm_Main.h"
-#include "app/PaneView.h"
-#include "dialogs/Frm_State.h"
-#include "settings/Settings.h"
 #include "settings/Version.h"
 #include "support/WindowTestSupport.h"
 
-#include <QAction>
-#include <QComboBox>
 #include <QElapsedTimer>
 #include <QHeaderView>
-#include <QLabel>
 #include <QListView>
-#include <QPushButton>
 #include <QStyledItemDelegate>
-#include <QTest>
-#include <QTimer>
-#include <QToolButton>
 #include <QTreeView>
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
-#include <memory>
 #include <thread>
 
 using namespace oxlip;
@@ -73,16 +59,12 @@ void MainWindowTest::firstStartWithoutSettings() {
     QCOMPARE(Log(w)->lines(),
              (QStringList{"Welcom !!  Oxlip  Vre." + Q(VersionText()), QString(61, '-')}));
     QCOMPARE(ControlState(w), kDisconnectedState);
-    // The new-folder and delete images start greyed; then they follow the focused pane, as
-    // the edit menu does.
-    const auto pairs = [&w] {
-        return Look(*ToolbarPair(w, "imgMakeButton")) + " " + Look(*ToolbarPair(w, "imgDelButton"));
-    };
-    QCOMPARE(pairs().left(1) + pairs().mid(4, 1), QStringLiteral("11"));
+    // The new-folder and delete images start greyed, then follow the focused pane.
+    QCOMPARE(EditPairs(w).left(1) + EditPairs(w).mid(4, 1), QStringLiteral("11"));
     for (int pane : {1, 0, 1}) {
         View(w, pane)->currentView()->setFocus();
         QTRY_COMPARE(w.ActivePane, pane);
-        QCOMPARE(pairs(), pane == 0 ? QStringLiteral("0ee 0ee") : QStringLiteral("1dd 1dd"));
+        QCOMPARE(EditPairs(w), pane == 0 ? QStringLiteral("0ee 0ee") : QStringLiteral("1dd 1dd"));
     }
     QCOMPARE(EditMenuState(w, 0) + EditMenuState(w, 1), QStringLiteral("1011100000"));
     QCOMPARE(ModeBox(w)->currentIndex(), 0);
@@ -138,8 +120,7 @@ void MainWindowTest::localNavigation() {
     QCOMPARE(ItemTexts(PathBox(w, 0)), expected);
     QCOMPARE(expected.last(), QStringLiteral("/"));
 
-    // Typed without its final "/": entry 0 stays as typed; a folder opened in it gets one.
-    // A double-click on a file opens nothing.
+    // Typed without its final "/": entry 0 stays as typed; a file's double-click opens nothing.
     h.makeLocal({{"work/sub/deeper/", 0}, {"work/sub/file.bin", 5}});
     QVERIFY(w.SetLocalPath(h.local("work/sub")));
     QCOMPARE(PathBox(w, 0)->itemText(0), Q(h.local("work/sub")));
@@ -165,10 +146,8 @@ void MainWindowTest::localNavigation() {
     QCOMPARE(PathBox(w, 0)->currentText(), QStringLiteral("/"));
     QCOMPARE(ItemTexts(PathBox(w, 0)), QStringList{"/"});
 
-    // Typed paths.
     TypePath(PathBox(w, 0), Q(h.local("a/")));
-    QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("a/")));
-    QCOMPARE(PaneNames(View(w, 0)), QStringList{"inside.txt"});
+    QCOMPARE(Shown(w, 0), (QStringList{Q(h.local("a/")), "inside.txt"}));
 
     // Not absolute: the probe refuses it, and the box shows the current folder again.
     TypePath(PathBox(w, 0), QStringLiteral("relative/path"));
@@ -189,8 +168,7 @@ void MainWindowTest::localNavigation() {
     for (int i = 0; i < parent; ++i) {
         QTest::keyClick(PathBox(w, 0), Qt::Key_Down);
     }
-    QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local()));
-    QCOMPARE(PaneNames(View(w, 0)), (QStringList{"a", "other", "site", "work"}));
+    QCOMPARE(Shown(w, 0), (QStringList{Q(h.local()), "a", "other", "site", "work"}));
     QCOMPARE(PathBox(w, 0)->itemText(0), Q(h.local("a/")));
 
     // A path typed without Enter: delete, new folder and refresh act on the folder shown.
@@ -238,8 +216,7 @@ void MainWindowTest::aDriveThatDoesNotAnswerLeavesTheWindowUsable() {
     QVERIFY(took.elapsed() < 5000);
     QVERIFY(turns >= 5); // the window kept working while it waited
     QCOMPARE(messages.texts, QStringList{DriveBox(w)->itemText(drive) + " が応答しません"});
-    QCOMPARE(PathBox(w, 0)->currentText(), shown);
-    QCOMPARE(PaneNames(View(w, 0)), QStringList{"kept.txt"});
+    QCOMPARE(Shown(w, 0), (QStringList{shown, "kept.txt"}));
     QCOMPARE(DriveBox(w)->currentIndex(), drive);
 
     // A drive that answers is shown.
@@ -400,8 +377,7 @@ void MainWindowTest::profileSwitchAndClosingSaveTheSettings() {
         QCOMPARE(Q(h.settings->profile.ProfileName), QStringLiteral("B"));
         QCOMPARE(Q(h.settings->profile.Server), QStringLiteral("b.example"));
         QCOMPARE(ModeBox(w)->currentIndex(), 0);
-        QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("b-start/")));
-        QCOMPARE(PaneNames(View(w, 0)), QStringList{"in-b.txt"});
+        QCOMPARE(Shown(w, 0), (QStringList{Q(h.local("b-start/")), "in-b.txt"}));
         QCOMPARE(stored("A"), QStringLiteral("a.example 1"));
 
         // Binary for B, then closing, which asks nothing while not connected.
@@ -447,8 +423,7 @@ void MainWindowTest::progressWindowAndEventWords() {
     QVERIFY(!state.Prog->isVisible());
     QVERIFY(state.Lbl[0]->text().isEmpty());
 
-    // The bar is 250 pixels: it never shrinks, never passes its end, and draws nothing anew
-    // when nothing is expected.
+    // The 250-pixel bar never shrinks nor passes its end.
     state.clearBar();
     QVERIFY(state.Prog->isVisible());
     const int64_t bars[][3] = {
@@ -475,30 +450,26 @@ void MainWindowTest::progressWindowAndEventWords() {
     StatusListBox log;
     QtEventPump pump;
     WindowSink sink([&] { return &log; }, [&] { return &state; }, pump);
-    const std::vector<std::pair<LogEvent, QString>> lines = {
-        {{LogKind::Connecting, "h:21", ""}, QStringLiteral("ホスト　h:21に接続しています。")},
-        {{LogKind::Connected, "", ""}, QStringLiteral("接続しました。")},
+    const std::vector<std::pair<LogEvent, const char*>> lines = {
+        {{LogKind::Connecting, "h:21", ""}, "ホスト　h:21に接続しています。"},
+        {{LogKind::Connected, "", ""}, "接続しました。"},
         {{LogKind::TlsEstablished, "TLS 1.3", "TLS_AES_256_GCM_SHA384"},
-         QStringLiteral("TLS 1.3 (TLS_AES_256_GCM_SHA384) で暗号化しました")},
+         "TLS 1.3 (TLS_AES_256_GCM_SHA384) で暗号化しました"},
         {{LogKind::TlsFellBack, "", ""},
-         QStringLiteral("サーバが暗号化に対応していないため、暗号化せずに接続しました。")},
-        {{LogKind::LoggingIn, "", ""}, QStringLiteral("パスワード確認中")},
-        {{LogKind::LoggedIn, "", ""}, QStringLiteral("パスワード確認しました。")},
-        {{LogKind::ConnectionLost, "", ""}, QStringLiteral("サーバとの接続が切れました。")},
+         "サーバが暗号化に対応していないため、暗号化せずに接続しました。"},
+        {{LogKind::LoggingIn, "", ""}, "パスワード確認中"},
+        {{LogKind::LoggedIn, "", ""}, "パスワード確認しました。"},
+        {{LogKind::ConnectionLost, "", ""}, "サーバとの接続が切れました。"},
         {{LogKind::UnsafeNameSkipped, "h:21", ""},
-         QStringLiteral("×名前が安全でないため転送しませんでした・・・・h:21")},
-        {{LogKind::FailedLinkSkipped, "h:21", ""},
-         QStringLiteral("×リンクを転送できませんでした・・・・h:21")},
-        {{LogKind::FolderLinkSkipped, "h:21", ""},
-         QStringLiteral("フォルダへのリンクは転送しません・・・・h:21")},
-        {{LogKind::Cancelled, "3", ""},
-         QStringLiteral("キャンセルしました（3 個のファイルを転送済み）")},
-        {{LogKind::Reconnected, "/site/", ""}, QStringLiteral("再接続しました。")},
-        {{LogKind::DataFellBack, "", ""},
-         QStringLiteral("EPSV のデータ接続ができないため、PASV で接続します。")},
+         "×名前が安全でないため転送しませんでした・・・・h:21"},
+        {{LogKind::FailedLinkSkipped, "h:21", ""}, "×リンクを転送できませんでした・・・・h:21"},
+        {{LogKind::FolderLinkSkipped, "h:21", ""}, "フォルダへのリンクは転送しません・・・・h:21"},
+        {{LogKind::Cancelled, "3", ""}, "キャンセルしました（3 個のファイルを転送済み）"},
+        {{LogKind::Reconnected, "/site/", ""}, "再接続しました。"},
+        {{LogKind::DataFellBack, "", ""}, "EPSV のデータ接続ができないため、PASV で接続します。"},
         {{LogKind::FinalReplyLost, "a.bin", ""},
-         QStringLiteral("転送完了の応答がありませんが、サイズが一致したため受信したファイルを保存し"
-                        "ました・・・・a.bin")},
+         "転送完了の応答がありませんが、サイズが一致したため受信したファイルを保存し"
+         "ました・・・・a.bin"},
     };
     QStringList expected;
     for (const auto& [event, line] : lines) {

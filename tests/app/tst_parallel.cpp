@@ -1,28 +1,15 @@
-// Folder trees over several connections from the window: the connection count in the transfer
-// details dialog and Ftp.ini, and trees both ways against a real server with the numbered log
-// lines and the tree's figures in the progress window.
+// Folder trees over several connections from the window: the connection count setting, the
+// numbered log lines and the tree's figures.
 
-#include "app/Frm_Main.h"
-#include "dialogs/Dialogs.h"
-#include "dialogs/Frm_State.h"
-#include "support/FtpServers.h"
 #include "support/WindowTestSupport.h"
 
-#include <QLabel>
-#include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
-#include <QTest>
-#include <QTimer>
-#include <QToolButton>
-
-#include <filesystem>
 
 using namespace oxlip;
 using namespace oxlip::test;
 
 namespace {
-
 
 // The tree under T: relative path and size (about 700 KB, so that the figures have no comma).
 const std::vector<std::pair<std::string, size_t>> kTree = {
@@ -56,11 +43,11 @@ private slots:
 };
 
 void ParallelTest::connectionCountThroughFtpIni() {
+    // The Parallel line of Ftp.ini (none: ""), the count shown, the count chosen, the line saved.
     const struct {
-        const char* stored; // the Parallel line of Ftp.ini ("" none)
-        int shown;          // in the dialog
-        int chosen;         // set there
-        const char* saved;  // the Parallel line afterwards ("" none)
+        const char* stored;
+        int shown, chosen;
+        const char* saved;
     } rows[] = {
         {"", 1, 1, ""},
         {"", 1, 4, "Parallel=4"},

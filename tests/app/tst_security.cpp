@@ -2,20 +2,13 @@
 // certificate dialog and the window's judge answered through the dialog seam.
 
 #include "app/ProfileConnection.h"
-#include "dialogs/Frm_Cert.h"
-#include "dialogs/Modal.h"
 #include "ftp/engine/FtpClient.h"
-#include "settings/Settings.h"
 #include "support/DialogDriver.h"
 #include "support/FtpServers.h"
-#include "support/TempDir.h"
 #include "support/TestCerts.h"
 
 #include <QFileInfo>
-#include <QLabel>
-#include <QPushButton>
 #include <QSet>
-#include <QTest>
 
 #include <deque>
 

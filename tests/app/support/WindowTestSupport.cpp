@@ -57,6 +57,10 @@ QString Look(const ImagePair& p) {
         .arg(p.element(1)->isEnabled() ? 'e' : 'd');
 }
 
+QString EditPairs(const Frm_Main& w) {
+    return Look(*ToolbarPair(w, "imgMakeButton")) + " " + Look(*ToolbarPair(w, "imgDelButton"));
+}
+
 QString ControlState(const Frm_Main& w) {
     QStringList out{Action(w, "m_Connect")->isEnabled() ? "C" : "c",
                     Action(w, "m_Disconnect")->isEnabled() ? "D" : "d",
