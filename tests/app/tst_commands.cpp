@@ -10,30 +10,12 @@
 #include <unistd.h>
 
 using namespace oxlip;
+using namespace Qt::StringLiterals;
 using namespace oxlip::test;
 
 namespace {
 
 const QString kSeparator38(38, QLatin1Char('-'));
-
-// Runs `step` from the event pump of the command that runs meanwhile, once `ready` holds.
-void DuringCommand(Frm_Main& w, std::function<bool()> ready, std::function<void()> step) {
-    auto* timer = new QTimer(&w);
-    timer->setInterval(1);
-    auto tries = std::make_shared<int>(0);
-    QObject::connect(timer, &QTimer::timeout, &w, [timer, tries, ready, step]() {
-        if (++*tries > 20000) {
-            timer->deleteLater();
-            return;
-        }
-        if (ready()) {
-            timer->stop();
-            timer->deleteLater();
-            step();
-        }
-    });
-    timer->start();
-}
 
 void EnterName(const QString& name) {
     auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
@@ -166,24 +148,24 @@ void CommandsTest::connectNavigateAndDisconnect() {
              (QStringList{"/pub/", "/", "/pub/", "/pub/"}));
     QCOMPARE(PaneNames(View(w, 1)), (QStringList{"readme.txt", "sub", "日本語フォルダ"}));
     View(w, 1)->currentView()->setFocus();
-    QCOMPARE(EditPairs(w) + " " + EditMenuState(w, 1), QStringLiteral("0ee 0ee 11111"));
+    QCOMPARE(EditPairs(w) + " " + EditMenuState(w, 1), u"0ee 0ee 11111"_s);
 
     // A folder that cannot be entered leaves the pane empty, the connection usable.
-    TypePath(PathBox(w, 1), QStringLiteral("/pub/sub"));
+    TypePath(PathBox(w, 1), u"/pub/sub"_s);
     QCOMPARE(ItemTexts(PathBox(w, 1)), (QStringList{"/pub/sub", "/pub/", "/"}));
     QCOMPARE(PaneNames(View(w, 1)), QStringList{"x.txt"});
-    TypePath(PathBox(w, 1), QStringLiteral("/nowhere/"));
+    TypePath(PathBox(w, 1), u"/nowhere/"_s);
     QCOMPARE(View(w, 1)->count(), 0);
     QVERIFY(w.connected());
-    TypePath(PathBox(w, 1), QStringLiteral("/pub/日本語フォルダ/"));
+    TypePath(PathBox(w, 1), u"/pub/日本語フォルダ/"_s);
     QCOMPARE(View(w, 1)->count(), 0);
     QCOMPARE(ItemTexts(PathBox(w, 1)).size(), 3);
-    TypePath(PathBox(w, 1), QStringLiteral("/pub/sub/"));
+    TypePath(PathBox(w, 1), u"/pub/sub/"_s);
     server_->writeFile("pub/sub/new.txt", "n");
     View(w, 1)->currentView()->setFocus();
     QTest::keyClick(View(w, 1)->currentView(), Qt::Key_F5);
     QCOMPARE(PaneNames(View(w, 1)), (QStringList{"new.txt", "x.txt"}));
-    TypePath(PathBox(w, 1), QStringLiteral("/pub/"));
+    TypePath(PathBox(w, 1), u"/pub/"_s);
 
     QVERIFY(!Toggle(w));
     QCOMPARE(Log(w)->lines().mid(Log(w)->count() - 3),
@@ -199,7 +181,7 @@ void CommandsTest::connectNavigateAndDisconnect() {
         [view]() { QTest::keyClick(view, Qt::Key_Backspace); },
         [&w]() { DoubleClickItem(View(w, 1), "sub"); },
         [&w]() { QTest::mouseClick(UpButton(w, 1), Qt::LeftButton); },
-        [&w]() { TypePath(PathBox(w, 1), QStringLiteral("/pub/sub/")); },
+        [&w]() { TypePath(PathBox(w, 1), u"/pub/sub/"_s); },
     };
     for (const auto& attempt : tries) {
         view->setFocus();
@@ -221,7 +203,7 @@ void CommandsTest::upStopsAtTheStartFolderAndAnEmptyOneIsTheLoginFolder() {
     QCOMPARE(ItemTexts(PathBox(w, 1)), (QStringList{"/pub", "/"}));
 
     QTest::mouseClick(UpButton(w, 1), Qt::LeftButton); // refused right after connecting
-    QCOMPARE(PathBox(w, 1)->currentText(), QStringLiteral("/pub"));
+    QCOMPARE(PathBox(w, 1)->currentText(), u"/pub"_s);
     QVERIFY(UpButton(w, 1)->isEnabled());
 
     DoubleClickItem(View(w, 1), "sub");
@@ -229,14 +211,14 @@ void CommandsTest::upStopsAtTheStartFolderAndAnEmptyOneIsTheLoginFolder() {
     QCOMPARE(PaneNames(View(w, 1)), QStringList{"x.txt"});
 
     QTest::mouseClick(UpButton(w, 1), Qt::LeftButton);
-    QCOMPARE(PathBox(w, 1)->currentText(), QStringLiteral("/pub/"));
+    QCOMPARE(PathBox(w, 1)->currentText(), u"/pub/"_s);
     // "/pub/" is not the text "/pub": Up goes on to the root; the chain is kept.
     View(w, 1)->currentView()->setFocus();
     QTest::keyClick(View(w, 1)->currentView(), Qt::Key_Backspace);
     QCOMPARE(Shown(w, 1), (QStringList{"/", "pub", "top.bin"}));
     QCOMPARE(ItemTexts(PathBox(w, 1)), (QStringList{"/pub/sub/", "/pub/", "/"}));
     QTest::mouseClick(UpButton(w, 1), Qt::LeftButton); // the last entry: nothing happens
-    QCOMPARE(PathBox(w, 1)->currentText(), QStringLiteral("/"));
+    QCOMPARE(PathBox(w, 1)->currentText(), u"/"_s);
 
     harness_->window.reset();
     Frm_Main& login = startWindow("");
@@ -249,8 +231,7 @@ void CommandsTest::failedConnects() {
     Frm_Main& w = startWindow("/pub/", "wrong-password");
     const int before = Log(w)->count();
     QVERIFY(!Toggle(w));
-    QCOMPARE(messages_->texts,
-             QStringList{Q(server_->server()) + QStringLiteral(" へ接続出来ませんでした")});
+    QCOMPARE(messages_->texts, QStringList{Q(server_->server()) + u" へ接続出来ませんでした"_s});
     QCOMPARE(Log(w)->lines().mid(before), loginLog());
     QCOMPARE(ControlState(w), kDisconnectedState);
     QVERIFY(ConnectButton(w)->isEnabled() && View(w, 1)->count() == 0);
@@ -261,7 +242,7 @@ void CommandsTest::failedConnects() {
     Frm_Main& empty = harness_->start();
     const int lines = Log(empty)->count();
     QVERIFY(!Toggle(empty));
-    QCOMPARE(messages_->texts.last(), QStringLiteral(" へ接続出来ませんでした"));
+    QCOMPARE(messages_->texts.last(), u" へ接続出来ませんでした"_s);
     QCOMPARE(Log(empty)->count(), lines);
 }
 
@@ -277,14 +258,14 @@ void CommandsTest::secondConnectIgnoredAndClosingAsks() {
     });
     QVERIFY(Toggle(w));
     QCOMPARE(attempts, 1);
-    QCOMPARE(Log(w)->lines().filter(QStringLiteral("に接続しています。")).size(), 1);
+    QCOMPARE(Log(w)->lines().filter(u"に接続しています。"_s).size(), 1);
     QCOMPARE(ControlState(w), kConnectedState);
 
     // Closing while connected asks; No keeps the connection and saves nothing yet.
     messages_->answers.push_back(ui::MsgResult::No);
     QVERIFY(!w.close());
     QCOMPARE(messages_->texts,
-             QStringList{Q(server_->server()) + QStringLiteral(" へ接続中ですが、切断しますか？")});
+             QStringList{Q(server_->server()) + u" へ接続中ですが、切断しますか？"_s});
     QVERIFY(w.isVisible());
     QVERIFY(w.connected());
     QVERIFY(!QFile::exists(Q(harness_->settingsDir.file("Ftp.ini"))) ||
@@ -321,7 +302,7 @@ void CommandsTest::closingStaysBusyWhileQuitIsAwaited() {
     QVERIFY(w.close());
     QVERIFY(tries > 0);
     QVERIFY(!w.connected());
-    QVERIFY(!Log(w)->lines().contains(QStringLiteral("切断中")));
+    QVERIFY(!Log(w)->lines().contains(u"切断中"_s));
 }
 
 void CommandsTest::uploadAndDownloadAMixedSelection() {
@@ -383,15 +364,15 @@ void CommandsTest::listCachingOnAndOff() {
     MakeFile(harness_->local("x.txt"), 10);
     {
         Frm_Main& w = startConnected(true);
-        QCOMPARE(View(w, 0)->cellText(RowOf(View(w, 0), "x.txt"), 1), QStringLiteral("1KB"));
+        QCOMPARE(View(w, 0)->cellText(RowOf(View(w, 0), "x.txt"), 1), u"1KB"_s);
         MakeFile(harness_->local("behind-the-back.bin"), 1);
         SelectNames(View(w, 1), {"x.txt", "y.bin"});
         QTest::mouseClick(TransferButton(w, 1), Qt::LeftButton);
         // Updated in place, a new entry added, the pane not listed again.
         QCOMPARE(PaneNames(View(w, 0)), (QStringList{"x.txt", "y.bin"}));
-        QCOMPARE(View(w, 0)->cellText(RowOf(View(w, 0), "x.txt"), 1), QStringLiteral("4KB"));
+        QCOMPARE(View(w, 0)->cellText(RowOf(View(w, 0), "x.txt"), 1), u"4KB"_s);
         QCOMPARE(View(w, 0)->iconIndex(RowOf(View(w, 0), "x.txt")), 2);
-        QCOMPARE(View(w, 0)->cellText(RowOf(View(w, 0), "y.bin"), 1), QStringLiteral("1KB"));
+        QCOMPARE(View(w, 0)->cellText(RowOf(View(w, 0), "y.bin"), 1), u"1KB"_s);
     }
     harness_->window.reset();
     std::filesystem::remove(harness_->local("y.bin"));
@@ -420,7 +401,7 @@ void CommandsTest::failedDownloadKeepsTheLocalFile() {
     QTest::mouseClick(TransferButton(w, 1), Qt::LeftButton);
     QCOMPARE(messages_->texts, QStringList{"ファイルの受信に失敗しました"});
     QCOMPARE(ReadFileBytes(harness_->local("kept.bin")).size(), size_t(3000));
-    QCOMPARE(View(w, 0)->cellText(RowOf(View(w, 0), "kept.bin"), 1), QStringLiteral("2KB"));
+    QCOMPARE(View(w, 0)->cellText(RowOf(View(w, 0), "kept.bin"), 1), u"2KB"_s);
     QCOMPARE(View(w, 0)->count(), 1);
 
     // A file that did not exist here: neither a file nor an entry is left behind.
@@ -441,10 +422,7 @@ void CommandsTest::modeChangeAppliesFromTheNextItem() {
     SelectNames(View(w, 0), {"first.txt", "second.txt"});
     bool changed = false;
     DuringCommand(
-        w,
-        [&w]() {
-            return Log(w)->lines().last() == QStringLiteral("ファイルをアップロード中・・・・→1");
-        },
+        w, [&w]() { return Log(w)->lines().last() == u"ファイルをアップロード中・・・・→1"_s; },
         [&w, &changed]() {
             ModeBox(w)->setFocus();
             QTest::keyClick(ModeBox(w), Qt::Key_End); // binary, while the first file moves
@@ -452,7 +430,7 @@ void CommandsTest::modeChangeAppliesFromTheNextItem() {
         });
     QTest::mouseClick(TransferButton(w, 0), Qt::LeftButton);
     QVERIFY(changed);
-    QCOMPARE(Q(server_->readFile("pub/first.txt")).right(5), QStringLiteral("\nend\n"));
+    QCOMPARE(Q(server_->readFile("pub/first.txt")).right(5), u"\nend\n"_s);
     QCOMPARE(server_->readFile("pub/second.txt"), std::string("line one\r\nline two\r\n"));
     QCOMPARE(harness_->settings->profile.TransMode, 2);
 }
@@ -467,7 +445,7 @@ void CommandsTest::drops() {
     // Refused: files onto the local pane, data without files, a pane's rows onto itself.
     SelectNames(View(w, 0), {"up.bin"});
     auto text = new QMimeData;
-    text->setText(QStringLiteral("anything"));
+    text->setText(u"anything"_s);
     QVERIFY(!DropOn(View(w, 0), FileDrag({elsewhere + "dropped.txt"})));
     QVERIFY(!DropOn(View(w, 1), text));
     QVERIFY(!DropOn(View(w, 0), PaneDrag(View(w, 0))));
@@ -500,7 +478,7 @@ void CommandsTest::busyRefusesCommandsAndClosingEndsAfterTheCurrentFile() {
     SelectNames(View(w, 0), {"f1.bin", "f2.bin"});
     bool stillConnected = false;
     DuringCommand(
-        w, [&w]() { return Log(w)->lines().last().endsWith(QStringLiteral("→1")); },
+        w, [&w]() { return Log(w)->lines().last().endsWith(u"→1"_s); },
         [&w, &stillConnected]() {
             QVERIFY(w.busy());
             // A second transfer, a delete, a disconnect, navigation: all refused.
@@ -515,8 +493,8 @@ void CommandsTest::busyRefusesCommandsAndClosingEndsAfterTheCurrentFile() {
     QTest::mouseClick(TransferButton(w, 0), Qt::LeftButton);
     QVERIFY(stillConnected);
     QCOMPARE(messages_->texts.size(), 1); // asked once, and no delete question
-    QVERIFY(messages_->texts[0].endsWith(QStringLiteral(" へ接続中ですが、切断しますか？")));
-    QCOMPARE(Log(w)->lines().filter(QStringLiteral("開始！！")).size(), 1);
+    QVERIFY(messages_->texts[0].endsWith(u" へ接続中ですが、切断しますか？"_s));
+    QCOMPARE(Log(w)->lines().filter(u"開始！！"_s).size(), 1);
     QCOMPARE(PathBox(w, 0)->currentText(), Q(harness_->local()));
     QVERIFY(std::filesystem::exists(harness_->local("keep.bin")));
     QCOMPARE(server_->readFile("pub/f1.bin").size(), size_t(20 * 1024 * 1024));
@@ -631,12 +609,11 @@ void CommandsTest::fileCommands() {
     host->setFocus();
     QTest::keyClick(host, Qt::Key_P, Qt::ControlModifier);
     QCOMPARE(dialogs_->classNames, QStringList{"oxlip::Frm_Pms"});
-    QCOMPARE(shown, QStringLiteral("script.cgi 644"));
+    QCOMPARE(shown, u"script.cgi 644"_s);
     struct stat st {};
     QVERIFY(::stat(server_->path("pub/script.cgi").c_str(), &st) == 0);
     QCOMPARE(st.st_mode & 0777, 0755u);
-    QCOMPARE(View(w, 1)->cellText(RowOf(View(w, 1), "script.cgi"), 4).trimmed(),
-             QStringLiteral("755"));
+    QCOMPARE(View(w, 1)->cellText(RowOf(View(w, 1), "script.cgi"), 4).trimmed(), u"755"_s);
 }
 
 QTEST_MAIN(CommandsTest)

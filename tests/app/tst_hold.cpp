@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 using namespace oxlip;
+using namespace Qt::StringLiterals;
 using namespace oxlip::test;
 
 namespace {
@@ -18,10 +19,10 @@ namespace {
 QString TlsLines(const QStringList& lines) {
     QStringList out;
     for (const QString& line : lines) {
-        if (line.endsWith(QStringLiteral(") で暗号化しました"))) {
-            out << QStringLiteral("encrypted");
-        } else if (line.contains(QStringLiteral("暗号化せずに接続しました"))) {
-            out << QStringLiteral("fell back");
+        if (line.endsWith(u") で暗号化しました"_s)) {
+            out << u"encrypted"_s;
+        } else if (line.contains(u"暗号化せずに接続しました"_s)) {
+            out << u"fell back"_s;
         }
     }
     return out.join(',');
@@ -36,7 +37,7 @@ Frm_Main& StartWindow(WindowHarness& harness, const std::string& server, const s
     return harness.start();
 }
 
-const QString kReconnected = QStringLiteral("接続が切れたため、再接続します。");
+const QString kReconnected = u"接続が切れたため、再接続します。"_s;
 
 // vsftpd with FTPS required (it keeps a protocol log then), and a window connected to it whose
 // certificate questions are answered 接続する (this time only) and counted; the permissions
@@ -142,7 +143,7 @@ void HoldTest::connectsWithTheProfilesEncryption() {
         const QString result = QStringList{w.connected() ? "yes" : "no", titles.join(','),
                                            TlsLines(Log(w)->lines().mid(before))}
                                    .join(' ');
-        const QString name = QStringLiteral("%1 on %2").arg(row.encryption).arg(row.server->port());
+        const QString name = u"%1 on %2"_s.arg(row.encryption).arg(row.server->port());
         QVERIFY2(result == QString::fromUtf8(row.result), qPrintable(name + ": " + result));
         QCOMPARE(messages.texts.size(), w.connected() ? 0 : 1);
     }
@@ -166,23 +167,16 @@ void HoldTest::cancelStopsADownload() {
         QVERIFY(Toggle(w));
         ClickItem(View(w, kHostPane), "big.bin");
         ClickItem(View(w, kHostPane), "next.txt", Qt::ControlModifier);
-        QTimer poke;
-        QObject::connect(&poke, &QTimer::timeout, &w, [&w, escape]() {
-            auto* state = w.findChild<Frm_State*>();
-            if (state && state->isVisible() && state->Prog->filledWidth() > 0) {
-                if (escape) {
-                    QTest::keyClick(state, Qt::Key_Escape);
-                } else {
-                    QTest::mouseClick(state->Btn_Cancel, Qt::LeftButton);
-                }
-            }
-        });
-        poke.start(1);
+        DuringCommand(
+            w, [&w] { return ShownProgress(w) && ShownProgress(w)->Prog->filledWidth() > 0; },
+            [&w, escape] {
+                escape ? QTest::keyClick(ShownProgress(w), Qt::Key_Escape)
+                       : QTest::mouseClick(ShownProgress(w)->Btn_Cancel, Qt::LeftButton);
+            });
         QTest::mouseClick(TransferButton(w, 1), Qt::LeftButton);
-        poke.stop();
         const QStringList log = Log(w)->lines();
-        QVERIFY2(log.size() > 2 && log[log.size() - 2].startsWith(
-                                       QStringLiteral("ダウンロードをキャンセルしました（2 個中 ")),
+        QVERIFY2(log.size() > 2 &&
+                     log[log.size() - 2].startsWith(u"ダウンロードをキャンセルしました（2 個中 "_s),
                  qPrintable(log.join('\n')));
         QVERIFY(messages.texts.isEmpty());
         QCOMPARE(ReadFileBytes(harness.local("next.txt")), std::string("old"));
@@ -248,8 +242,8 @@ void HoldTest::lostConnectionReconnectsOnce() {
         if (action == Upload) {
             ClickItem(View(w, kLocalPane), "up.bin");
             QTest::mouseClick(TransferButton(w, 0), Qt::LeftButton);
-            QCOMPARE(Log(w)->lines().mid(before).filter(QStringLiteral("完了")),
-                     QStringList{QStringLiteral("アップロード完了")});
+            QCOMPARE(Log(w)->lines().mid(before).filter(u"完了"_s),
+                     QStringList{u"アップロード完了"_s});
         } else if (action == Delete) {
             ClickItem(View(w, kHostPane), "hello.txt");
             Action(w, "m_DelFile")->trigger();
@@ -261,9 +255,9 @@ void HoldTest::lostConnectionReconnectsOnce() {
         const QStringList log = Log(w)->lines().mid(before);
         QCOMPARE(log.count(kReconnected), 1);
         if (action == ServerGone) {
-            QCOMPARE(messages.texts, QStringList{QString::fromStdString(address) +
-                                                 QStringLiteral(" へ接続出来ませんでした")});
-            QVERIFY(!w.connected() && ConnectButton(w)->text() == QStringLiteral("接続"));
+            QCOMPARE(messages.texts,
+                     QStringList{QString::fromStdString(address) + u" へ接続出来ませんでした"_s});
+            QVERIFY(!w.connected() && ConnectButton(w)->text() == u"接続"_s);
         } else {
             QVERIFY2(messages.texts.isEmpty(), qPrintable(messages.texts.join('\n')));
             QVERIFY(w.connected());
@@ -291,17 +285,11 @@ void HoldTest::downloadResumesAKeptPartialFile() {
         return ::stat(partial.c_str(), &kept) == 0 ? int64_t(kept.st_size) : int64_t(-1);
     };
     const int64_t cutAt = (int64_t(4) << 20) + int64_t(random() % (int64_t(24) << 20));
-    QTimer poke;
-    QObject::connect(&poke, &QTimer::timeout, &w, [&w, &keptBytes, cutAt]() {
-        auto* state = w.findChild<Frm_State*>();
-        if (state && state->isVisible() && keptBytes() >= cutAt) {
-            QTest::mouseClick(state->Btn_Cancel, Qt::LeftButton);
-        }
-    });
-    poke.start(1);
+    DuringCommand(
+        w, [&] { return ShownProgress(w) && keptBytes() >= cutAt; },
+        [&w] { QTest::mouseClick(ShownProgress(w)->Btn_Cancel, Qt::LeftButton); });
     ClickItem(View(w, kHostPane), "r.bin");
     QTest::mouseClick(TransferButton(w, 1), Qt::LeftButton);
-    poke.stop();
     const int64_t kept = keptBytes();
     QVERIFY2(kept >= cutAt && kept < int64_t(data.size()), qPrintable(QString::number(kept)));
     QVERIFY(ReadFileBytes(s.harness.local("r.bin")).empty());

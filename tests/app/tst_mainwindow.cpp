@@ -14,6 +14,7 @@
 #include <thread>
 
 using namespace oxlip;
+using namespace Qt::StringLiterals;
 using namespace oxlip::test;
 
 namespace {
@@ -60,13 +61,13 @@ void MainWindowTest::firstStartWithoutSettings() {
              (QStringList{"Welcom !!  Oxlip  Vre." + Q(VersionText()), QString(61, '-')}));
     QCOMPARE(ControlState(w), kDisconnectedState);
     // The new-folder and delete images start greyed, then follow the focused pane.
-    QCOMPARE(EditPairs(w).left(1) + EditPairs(w).mid(4, 1), QStringLiteral("11"));
+    QCOMPARE(EditPairs(w).left(1) + EditPairs(w).mid(4, 1), u"11"_s);
     for (int pane : {1, 0, 1}) {
         View(w, pane)->currentView()->setFocus();
         QTRY_COMPARE(w.ActivePane, pane);
-        QCOMPARE(EditPairs(w), pane == 0 ? QStringLiteral("0ee 0ee") : QStringLiteral("1dd 1dd"));
+        QCOMPARE(EditPairs(w), pane == 0 ? u"0ee 0ee"_s : u"1dd 1dd"_s);
     }
-    QCOMPARE(EditMenuState(w, 0) + EditMenuState(w, 1), QStringLiteral("1011100000"));
+    QCOMPARE(EditMenuState(w, 0) + EditMenuState(w, 1), u"1011100000"_s);
     QCOMPARE(ModeBox(w)->currentIndex(), 0);
     QCOMPARE(w.ActivePane, 0);
     // The window shows the icon installed for the desktop's menu, pixel for pixel.
@@ -80,7 +81,7 @@ void MainWindowTest::firstStartWithoutSettings() {
 
     // The log keeps its newest line in view.
     for (int i = 0; i < 20; ++i) {
-        Log(w)->appendLine(QStringLiteral("line %1").arg(i));
+        Log(w)->appendLine(u"line %1"_s.arg(i));
     }
     QListWidgetItem* last = Log(w)->item(Log(w)->count() - 1);
     QTRY_VERIFY(Log(w)->viewport()->rect().contains(Log(w)->visualItemRect(last)));
@@ -118,7 +119,7 @@ void MainWindowTest::localNavigation() {
     }
     QVERIFY(w.SetLocalPath(h.local("work/sub/")));
     QCOMPARE(ItemTexts(PathBox(w, 0)), expected);
-    QCOMPARE(expected.last(), QStringLiteral("/"));
+    QCOMPARE(expected.last(), u"/"_s);
 
     // Typed without its final "/": entry 0 stays as typed; a file's double-click opens nothing.
     h.makeLocal({{"work/sub/deeper/", 0}, {"work/sub/file.bin", 5}});
@@ -143,14 +144,14 @@ void MainWindowTest::localNavigation() {
     QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("work/")));
     QVERIFY(w.SetLocalPath("/"));
     QTest::mouseClick(UpButton(w, 0), Qt::LeftButton);
-    QCOMPARE(PathBox(w, 0)->currentText(), QStringLiteral("/"));
+    QCOMPARE(PathBox(w, 0)->currentText(), u"/"_s);
     QCOMPARE(ItemTexts(PathBox(w, 0)), QStringList{"/"});
 
     TypePath(PathBox(w, 0), Q(h.local("a/")));
     QCOMPARE(Shown(w, 0), (QStringList{Q(h.local("a/")), "inside.txt"}));
 
     // Not absolute: the probe refuses it, and the box shows the current folder again.
-    TypePath(PathBox(w, 0), QStringLiteral("relative/path"));
+    TypePath(PathBox(w, 0), u"relative/path"_s);
     QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("a/")));
     QCOMPARE(PathBox(w, 0)->itemText(0), Q(h.local("a/")));
     QCOMPARE(PaneNames(View(w, 0)), QStringList{"inside.txt"});
@@ -252,8 +253,8 @@ void MainWindowTest::itemColumnsAndIcons() {
     entry.permissions = 0755;
     entry.size = 5'000'000'000ULL;
     QVERIFY(w.AddPaneItem(1, "big.iso", entry));
-    QCOMPARE(View(w, 1)->cellText(0, 4), QStringLiteral("755"));
-    QCOMPARE(View(w, 1)->cellText(0, 1), QStringLiteral("4,882,812KB"));
+    QCOMPARE(View(w, 1)->cellText(0, 4), u"755"_s);
+    QCOMPARE(View(w, 1)->cellText(0, 1), u"4,882,812KB"_s);
 }
 
 void MainWindowTest::sortingBySizeValueAndOrder() {
@@ -313,7 +314,7 @@ void MainWindowTest::viewModesShareTheSelectionAndShowWholeNames() {
     const QListView::ViewMode listModes[3] = {QListView::IconMode, QListView::ListMode,
                                               QListView::ListMode};
     for (int mode : {0, 1, 2, 3}) {
-        Action(w, QStringLiteral("m_ListView%1").arg(mode))->trigger();
+        Action(w, u"m_ListView%1"_s.arg(mode))->trigger();
         QTest::qWait(0);
         const QAbstractItemView* view = pane->currentView();
         QCOMPARE(pane->selectedRow(), RowOf(pane, names.last()));
@@ -330,7 +331,7 @@ void MainWindowTest::viewModesShareTheSelectionAndShowWholeNames() {
             option.rect = view->visualRect(index);
             const QSize whole = plain.sizeHint(option, index);
             QVERIFY2(whole.width() <= option.rect.width() && whole.height() <= option.rect.height(),
-                     qPrintable(QStringLiteral("view %1: %2").arg(mode).arg(name)));
+                     qPrintable(u"view %1: %2"_s.arg(mode).arg(name)));
         }
     }
     // The host pane has its own view.
@@ -357,12 +358,12 @@ void MainWindowTest::profileSwitchAndClosingSaveTheSettings() {
     auto stored = [&reread](const char* name) {
         reread.profile.ProfileName = name;
         reread.LoadProfile();
-        return QStringLiteral("%1 %2").arg(Q(reread.profile.Server)).arg(reread.profile.TransMode);
+        return u"%1 %2"_s.arg(Q(reread.profile.Server)).arg(reread.profile.TransMode);
     };
     {
         Frm_Main& w = h.start();
         QCOMPARE(ItemTexts(ProfileBox(w)), (QStringList{"A", "B"}));
-        QCOMPARE(ProfileBox(w)->currentText(), QStringLiteral("A"));
+        QCOMPARE(ProfileBox(w)->currentText(), u"A"_s);
         QCOMPARE(ModeBox(w)->currentIndex(), 2);
         QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("a-start/")));
 
@@ -373,12 +374,12 @@ void MainWindowTest::profileSwitchAndClosingSaveTheSettings() {
         QCOMPARE(h.settings->profile.TransMode, 1);
         ProfileBox(w)->setFocus();
         QTest::keyClick(ProfileBox(w), Qt::Key_Down);
-        QCOMPARE(ProfileBox(w)->currentText(), QStringLiteral("B"));
-        QCOMPARE(Q(h.settings->profile.ProfileName), QStringLiteral("B"));
-        QCOMPARE(Q(h.settings->profile.Server), QStringLiteral("b.example"));
+        QCOMPARE(ProfileBox(w)->currentText(), u"B"_s);
+        QCOMPARE(Q(h.settings->profile.ProfileName), u"B"_s);
+        QCOMPARE(Q(h.settings->profile.Server), u"b.example"_s);
         QCOMPARE(ModeBox(w)->currentIndex(), 0);
         QCOMPARE(Shown(w, 0), (QStringList{Q(h.local("b-start/")), "in-b.txt"}));
-        QCOMPARE(stored("A"), QStringLiteral("a.example 1"));
+        QCOMPARE(stored("A"), u"a.example 1"_s);
 
         // Binary for B, then closing, which asks nothing while not connected.
         ModeBox(w)->setFocus();
@@ -389,8 +390,8 @@ void MainWindowTest::profileSwitchAndClosingSaveTheSettings() {
         QVERIFY(messages.texts.isEmpty());
     }
     reread.LoadAppSettings(nullptr);
-    QCOMPARE(Q(reread.profile.ProfileName), QStringLiteral("B"));
-    QCOMPARE(stored("B"), QStringLiteral("b.example 2"));
+    QCOMPARE(Q(reread.profile.ProfileName), u"B"_s);
+    QCOMPARE(stored("B"), u"b.example 2"_s);
     // The placement in twips: the outer size of the window as it was.
     const std::string ftpIni = ReadFileBytes(h.settingsDir.file("Ftp.ini"));
     QVERIFY2(ftpIni.find("Width=10620\r\n") != std::string::npos, ftpIni.c_str());
@@ -408,18 +409,18 @@ void MainWindowTest::aFailedSaveIsReported() {
     MessageScript messages;
     QVERIFY(w.close());
     QCOMPARE(messages.texts.size(), 1);
-    QVERIFY(messages.texts[0].startsWith(QStringLiteral("設定を保存出来ませんでした\r\n")));
-    QVERIFY(messages.texts[0].contains(QStringLiteral("Ftp.ini")));
-    QVERIFY(messages.texts[0].contains(QStringLiteral("User.ini")));
+    QVERIFY(messages.texts[0].startsWith(u"設定を保存出来ませんでした\r\n"_s));
+    QVERIFY(messages.texts[0].contains(u"Ftp.ini"_s));
+    QVERIFY(messages.texts[0].contains(u"User.ini"_s));
 }
 
 // The window's sink is the one place that words the core's events.
 void MainWindowTest::progressWindowAndEventWords() {
     Frm_State state;
     state.show();
-    QCOMPARE(state.windowTitle(), QStringLiteral("処理中です..."));
+    QCOMPARE(state.windowTitle(), u"処理中です..."_s);
     QCOMPARE(state.size(), QSize(267, 153));
-    QCOMPARE(state.Btn_Cancel->text(), QStringLiteral("キャンセル"));
+    QCOMPARE(state.Btn_Cancel->text(), u"キャンセル"_s);
     QVERIFY(!state.Prog->isVisible());
     QVERIFY(state.Lbl[0]->text().isEmpty());
 
@@ -437,11 +438,11 @@ void MainWindowTest::progressWindowAndEventWords() {
 
     // The count line: whole kilobytes, rounded half up, grouped; below one half is empty.
     const std::vector<std::tuple<int64_t, int64_t, QString>> counts = {
-        {1234 * 1024, 5678 * 1024, QStringLiteral("1,234KB / 5,678KB")},
-        {5000, 10000, QStringLiteral("5KB / 10KB")},
-        {511, 512, QStringLiteral("KB / 1KB")},
-        {0, 0, QStringLiteral("KB / KB")},
-        {int64_t(5) << 30, int64_t(6) << 30, QStringLiteral("5,242,880KB / 6,291,456KB")},
+        {1234 * 1024, 5678 * 1024, u"1,234KB / 5,678KB"_s},
+        {5000, 10000, u"5KB / 10KB"_s},
+        {511, 512, u"KB / 1KB"_s},
+        {0, 0, u"KB / KB"_s},
+        {int64_t(5) << 30, int64_t(6) << 30, u"5,242,880KB / 6,291,456KB"_s},
     };
     for (const auto& [done, expected, text] : counts) {
         QCOMPARE(FormatProgressCounts(done, expected), text);

@@ -7,6 +7,7 @@
 #include <QSpinBox>
 
 using namespace oxlip;
+using namespace Qt::StringLiterals;
 using namespace oxlip::test;
 
 namespace {
@@ -59,7 +60,7 @@ void ParallelTest::connectionCountThroughFtpIni() {
         {"Parallel=two", 1, 1, "Parallel=1"},
     };
     for (const auto& row : rows) {
-        const QString name = QStringLiteral("%1 -> %2").arg(row.stored).arg(row.chosen);
+        const QString name = u"%1 -> %2"_s.arg(row.stored).arg(row.chosen);
         TempDir folder;
         WriteFileBytes(folder.file("Ftp.ini"),
                        std::string("[Oxlip]\nListCache=True\n") + row.stored + "\n");
@@ -71,7 +72,7 @@ void ParallelTest::connectionCountThroughFtpIni() {
         QVERIFY2(settings.Parallel == row.chosen, qPrintable(name)); // at once
         QVERIFY(settings.SaveAppSettings(nullptr));
         const QString saved = QString::fromStdString(ReadFileBytes(folder.file("Ftp.ini")));
-        const QRegularExpression line(QStringLiteral("^Parallel=[^\\r\\n]*"),
+        const QRegularExpression line(u"^Parallel=[^\\r\\n]*"_s,
                                       QRegularExpression::MultilineOption);
         QVERIFY2(line.match(saved).captured(0) == QString::fromUtf8(row.saved),
                  qPrintable(name + ": " + saved));
@@ -115,7 +116,7 @@ void ParallelTest::treeBothWays() {
     QStringList counts;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (const auto* state = w.findChild<Frm_State*>()) {
+        if (const auto* state = ShownProgress(w)) {
             counts << state->Lbl[2]->text();
         }
     });
@@ -154,7 +155,7 @@ void ParallelTest::treeBothWays() {
         if (connections > 1) {
             QStringList names;
             for (int n = 0; n < files.size(); ++n) {
-                const QString prefix = QStringLiteral("[%1] ").arg(n + 1) + way.fileLine;
+                const QString prefix = u"[%1] "_s.arg(n + 1) + way.fileLine;
                 QVERIFY2(files[n].startsWith(prefix), qPrintable(files[n]));
                 names << files[n].mid(prefix.size());
             }
@@ -171,11 +172,10 @@ void ParallelTest::treeBothWays() {
         QCOMPARE(Log(w)->lines().mid(before), expected);
 
         // The tree's figures: some of all files, of all bytes; none on one connection.
-        const QString whole = QStringLiteral(" / %1 ファイル　").arg(kTree.size()) +
-                              QStringLiteral("(\\d+)?KB / %1KB$").arg((total + 512) / 1024);
+        const QString whole = u" / %1 ファイル　"_s.arg(kTree.size()) +
+                              u"(\\d+)?KB / %1KB$"_s.arg((total + 512) / 1024);
         const QStringList tree = counts.filter(QRegularExpression(whole));
-        QVERIFY2(connections == 1 ? counts.filter(QStringLiteral("ファイル")).isEmpty()
-                                  : !tree.isEmpty(),
+        QVERIFY2(connections == 1 ? counts.filter(u"ファイル"_s).isEmpty() : !tree.isEmpty(),
                  qPrintable(counts.join('|')));
     }
 }

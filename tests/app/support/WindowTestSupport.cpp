@@ -181,6 +181,29 @@ void MakeFile(const std::string& path, size_t size) {
     }
 }
 
+void DuringCommand(Frm_Main& w, std::function<bool()> ready, std::function<void()> step) {
+    auto* timer = new QTimer(&w);
+    timer->setInterval(1);
+    auto tries = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, &w, [timer, tries, ready, step]() {
+        if (++*tries > 20000) {
+            timer->deleteLater();
+            return;
+        }
+        if (ready()) {
+            timer->stop();
+            timer->deleteLater();
+            step();
+        }
+    });
+    timer->start();
+}
+
+Frm_State* ShownProgress(const Frm_Main& w) {
+    auto* state = w.findChild<Frm_State*>();
+    return state && state->isVisible() ? state : nullptr;
+}
+
 QStringList PaneNames(const PaneView* pane) {
     QStringList names;
     for (int row = 0; row < pane->count(); ++row) {

@@ -58,6 +58,10 @@ bool StartServerAndWindow(std::unique_ptr<FtpServer>& server,
                           std::unique_ptr<MessageScript>& messages,
                           ServerKind kind = ServerKind::Pyftpdlib);
 
+// Runs `step` from the event pump of the command that runs meanwhile, once `ready` holds.
+void DuringCommand(Frm_Main& w, std::function<bool()> ready, std::function<void()> step);
+// The progress window while it is shown, else null.
+Frm_State* ShownProgress(const Frm_Main& w);
 void MakeFile(const std::string& path, size_t size = 0);
 
 QStringList ItemTexts(const QComboBox* box);
