@@ -315,7 +315,7 @@ void HoldTest::reconnectReturnsToThePanesFolder() {
     s.server.writeFile("top.txt", "top");
     s.server.makeDir("sub");
     s.server.writeFile("sub/inner.txt", "inner");
-    QVERIFY(::chmod(s.server.path("sub/inner.txt").c_str(), 0644) == 0);
+    std::filesystem::permissions(s.server.path("sub/inner.txt"), std::filesystem::perms(0644));
     QVERIFY(s.connect());
     Frm_Main& w = *s.w;
     QVERIFY(w.SetHostPath("/sub") && w.ShowHostFolder("/sub"));
@@ -329,9 +329,7 @@ void HoldTest::reconnectReturnsToThePanesFolder() {
     QCOMPARE(s.dialogs.classNames.count("oxlip::Frm_Pms"), 1);
     QVERIFY2(s.messages.texts.isEmpty(), qPrintable(s.messages.texts.join('\n')));
     QCOMPARE(s.asked, 1);
-    struct stat st {};
-    QVERIFY(::stat(s.server.path("sub/inner.txt").c_str(), &st) == 0 &&
-            (st.st_mode & 0777) == 0640);
+    QCOMPARE(ModeOf(s.server.path("sub/inner.txt")), 0640);
     const std::string traffic = s.traffic(logged);
     QVERIFY2(traffic.find("\"CWD /sub\"") != std::string::npos, traffic.c_str());
     RefreshHostPane(w);

@@ -62,6 +62,9 @@ bool StartServerAndWindow(std::unique_ptr<FtpServer>& server,
 void DuringCommand(Frm_Main& w, std::function<bool()> ready, std::function<void()> step);
 // The progress window while it is shown, else null.
 Frm_State* ShownProgress(const Frm_Main& w);
+inline int ModeOf(const std::string& path) {
+    return int(std::filesystem::status(path).permissions() & std::filesystem::perms::mask);
+}
 void MakeFile(const std::string& path, size_t size = 0);
 
 QStringList ItemTexts(const QComboBox* box);
