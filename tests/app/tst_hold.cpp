@@ -1,31 +1,16 @@
-// The window's connection with the profile's options, against real servers: the encryption
-// (with the certificate dialog answered through the dialog seam), cancelling a transfer from
-// the progress window, and the keep-alive and the reconnect against a server that drops idle
-// connections.
+// The window's connection with the profile's options against real servers: encryption,
+// cancel from the progress window, keep-alive and reconnect.
 
-#include "app/Frm_Main.h"
-#include "app/PaneView.h"
 #include "app/ProfileConnection.h"
-#include "dialogs/Dialogs.h"
 #include "dialogs/Frm_Cert.h"
-#include "dialogs/Frm_State.h"
 #include "settings/TrustStore.h"
-#include "support/FtpServers.h"
 #include "support/WindowTestSupport.h"
 
-#include <QAbstractItemView>
-#include <QAction>
-#include <QCheckBox>
-#include <QPushButton>
-#include <QTest>
-#include <QTimer>
-#include <QToolButton>
-
-#include <cstring>
 #include <random>
 #include <sys/stat.h>
 
 using namespace oxlip;
+using namespace Qt::StringLiterals;
 using namespace oxlip::test;
 
 namespace {
@@ -34,10 +19,10 @@ namespace {
 QString TlsLines(const QStringList& lines) {
     QStringList out;
     for (const QString& line : lines) {
-        if (line.endsWith(QStringLiteral(") で暗号化しました"))) {
-            out << QStringLiteral("encrypted");
-        } else if (line.contains(QStringLiteral("暗号化せずに接続しました"))) {
-            out << QStringLiteral("fell back");
+        if (line.endsWith(u") で暗号化しました"_s)) {
+            out << u"encrypted"_s;
+        } else if (line.contains(u"暗号化せずに接続しました"_s)) {
+            out << u"fell back"_s;
         }
     }
     return out.join(',');
@@ -52,7 +37,7 @@ Frm_Main& StartWindow(WindowHarness& harness, const std::string& server, const s
     return harness.start();
 }
 
-const QString kReconnected = QStringLiteral("接続が切れたため、再接続します。");
+const QString kReconnected = u"接続が切れたため、再接続します。"_s;
 
 // vsftpd with FTPS required (it keeps a protocol log then), and a window connected to it whose
 // certificate questions are answered 接続する (this time only) and counted; the permissions
@@ -77,10 +62,8 @@ struct SecureWindow {
     bool connect() {
         w = &StartWindow(harness, server.server(), server.user(), server.password(),
                          "Encryption=" + std::to_string(EncryptRequired) + "\nKeepAlive=0\n");
-        QTest::mouseClick(ConnectButton(*w), Qt::LeftButton);
-        return w->connected();
+        return Toggle(*w);
     }
-    // The protocol log from the offset on.
     std::string traffic(size_t from) const { return server.protocolLog().substr(from); }
 
     TestCerts certs;
@@ -92,7 +75,6 @@ struct SecureWindow {
     Frm_Main* w = nullptr;
 };
 
-// Refreshes the host pane (F5).
 void RefreshHostPane(Frm_Main& w) {
     View(w, kHostPane)->currentView()->setFocus();
     QTest::keyClick(View(w, kHostPane)->currentView(), Qt::Key_F5);
@@ -113,10 +95,7 @@ private slots:
 };
 
 void HoldTest::connectsWithTheProfilesEncryption() {
-    std::string why;
-    if (!CanRunServer(ServerKind::Pyftpdlib, &why)) {
-        QSKIP(why.c_str());
-    }
+    SKIP_WITHOUT_SERVER(ServerKind::Pyftpdlib);
     TestCerts certs;
     QVERIFY(certs.ok());
     const CertFiles selfSigned = certs.server(CertKind::SelfSigned);
@@ -126,21 +105,19 @@ void HoldTest::connectsWithTheProfilesEncryption() {
     for (const FtpServer* server : {&plain, &explicitTls, &implicitTls}) {
         QVERIFY2(server->ok(), server->error().c_str());
     }
-    enum { Asked = 1, Pinned = 2 }; // the certificate is asked for; another one is trusted
+    // pinned: another certificate is trusted; result: connected, dialog titles, TLS lines.
     const struct {
         const FtpServer* server;
         int encryption;
-        int flags;
-        const char* result; // connected or not, the dialogs' titles, the log's TLS lines
+        bool pinned;
+        const char* result;
     } rows[] = {
-        {&explicitTls, EncryptIfAvailable, Asked, "yes 証明書の確認 encrypted"},
-        {&explicitTls, EncryptRequired, Asked, "yes 証明書の確認 encrypted"},
-        {&implicitTls, EncryptImplicit, Asked, "yes 証明書の確認 encrypted"},
-        {&explicitTls, EncryptRequired, Pinned, "no 証明書の警告 "},
-        {&explicitTls, EncryptNone, 0, "no  "}, // the server requires TLS
-        {&plain, EncryptIfAvailable, 0, "yes  fell back"},
-        {&plain, EncryptRequired, 0, "no  "},
-        {&plain, EncryptNone, 0, "yes  "},
+        {&explicitTls, EncryptIfAvailable, false, "yes 証明書の確認 encrypted"},
+        {&implicitTls, EncryptImplicit, false, "yes 証明書の確認 encrypted"},
+        {&explicitTls, EncryptRequired, true, "no 証明書の警告 "},
+        {&plain, EncryptIfAvailable, false, "yes  fell back"},
+        {&plain, EncryptRequired, false, "no  "},
+        {&plain, EncryptNone, false, "yes  "},
     };
     for (const auto& row : rows) {
         WindowHarness harness;
@@ -154,7 +131,7 @@ void HoldTest::connectsWithTheProfilesEncryption() {
             }
             return dialog->result();
         };
-        if (row.flags & Pinned) {
+        if (row.pinned) {
             TrustStore(TrustFilePath(*harness.settings))
                 .trust(ftp::HostPortKey("127.0.0.1", row.server->port()), "00:11");
         }
@@ -166,9 +143,8 @@ void HoldTest::connectsWithTheProfilesEncryption() {
         const QString result = QStringList{w.connected() ? "yes" : "no", titles.join(','),
                                            TlsLines(Log(w)->lines().mid(before))}
                                    .join(' ');
-        const QString name = QStringLiteral("%1 on %2").arg(row.encryption).arg(row.server->port());
+        const QString name = u"%1 on %2"_s.arg(row.encryption).arg(row.server->port());
         QVERIFY2(result == QString::fromUtf8(row.result), qPrintable(name + ": " + result));
-        // A refused connection shows the usual message and nothing more.
         QCOMPARE(messages.texts.size(), w.connected() ? 0 : 1);
     }
 }
@@ -176,44 +152,31 @@ void HoldTest::connectsWithTheProfilesEncryption() {
 void HoldTest::cancelStopsADownload() {
     // Cancelled while the big file moves: the next item is not fetched, the big one is either
     // not replaced or whole, no error box, and the window goes on working.
-    bool canRun = true;
-    std::string why;
-    auto server = StartServerWithPub(canRun, why);
-    if (!canRun) {
-        QSKIP(why.c_str());
-    }
-    QVERIFY2(server, why.c_str());
+    SKIP_WITHOUT_SERVER(ServerKind::Pyftpdlib);
+    FtpServer server(ServerKind::Pyftpdlib);
+    QVERIFY2(server.ok(), server.error().c_str());
     const size_t bigSize = 96u << 20;
-    server->writeFile("big.bin", std::string(bigSize, 'n'));
-    server->writeFile("next.txt", "new");
+    server.writeFile("big.bin", std::string(bigSize, 'n'));
+    server.writeFile("next.txt", "new");
     for (const bool escape : {false, true}) {
         WindowHarness harness;
         MessageScript messages;
         WriteFileBytes(harness.local("big.bin"), "old big");
         WriteFileBytes(harness.local("next.txt"), "old");
-        Frm_Main& w =
-            StartWindow(harness, server->server(), server->user(), server->password(), "");
-        QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
-        QVERIFY(w.connected());
+        Frm_Main& w = StartWindow(harness, server.server(), server.user(), server.password(), "");
+        QVERIFY(Toggle(w));
         ClickItem(View(w, kHostPane), "big.bin");
         ClickItem(View(w, kHostPane), "next.txt", Qt::ControlModifier);
-        QTimer poke;
-        QObject::connect(&poke, &QTimer::timeout, &w, [&w, escape]() {
-            auto* state = w.findChild<Frm_State*>();
-            if (state && state->isVisible() && state->Prog->filledWidth() > 0) {
-                if (escape) {
-                    QTest::keyClick(state, Qt::Key_Escape);
-                } else {
-                    QTest::mouseClick(state->Btn_Cancel, Qt::LeftButton);
-                }
-            }
-        });
-        poke.start(1);
+        DuringCommand(
+            w, [&w] { return ShownProgress(w) && ShownProgress(w)->Prog->filledWidth() > 0; },
+            [&w, escape] {
+                escape ? QTest::keyClick(ShownProgress(w), Qt::Key_Escape)
+                       : QTest::mouseClick(ShownProgress(w)->Btn_Cancel, Qt::LeftButton);
+            });
         QTest::mouseClick(TransferButton(w, 1), Qt::LeftButton);
-        poke.stop();
         const QStringList log = Log(w)->lines();
-        QVERIFY2(log.size() > 2 && log[log.size() - 2].startsWith(
-                                       QStringLiteral("ダウンロードをキャンセルしました（2 個中 ")),
+        QVERIFY2(log.size() > 2 &&
+                     log[log.size() - 2].startsWith(u"ダウンロードをキャンセルしました（2 個中 "_s),
                  qPrintable(log.join('\n')));
         QVERIFY(messages.texts.isEmpty());
         QCOMPARE(ReadFileBytes(harness.local("next.txt")), std::string("old"));
@@ -234,12 +197,10 @@ void HoldTest::keepAliveHoldsAnIdleConnection() {
     MessageScript messages;
     Frm_Main& w =
         StartWindow(harness, server.server(), server.user(), server.password(), "KeepAlive=1\n");
-    QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
-    QVERIFY(w.connected());
+    QVERIFY(Toggle(w));
     QTest::qWait(3500);
     const int before = Log(w)->count();
-    View(w, kHostPane)->currentView()->setFocus();
-    QTest::keyClick(View(w, kHostPane)->currentView(), Qt::Key_F5);
+    RefreshHostPane(w);
     const QStringList names = PaneNames(View(w, kHostPane));
     QVERIFY(names.contains("data.bin") && names.contains("hello.txt"));
     QCOMPARE(Log(w)->lines().mid(before), QStringList());
@@ -271,8 +232,7 @@ void HoldTest::lostConnectionReconnectsOnce() {
         MakeFile(harness.local("up.bin"), 5000);
         Frm_Main& w =
             StartWindow(harness, address, server->user(), server->password(), "KeepAlive=0\n");
-        QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
-        QVERIFY(w.connected());
+        QVERIFY(Toggle(w));
         if (action == ServerGone) {
             server.reset();
         } else {
@@ -282,8 +242,8 @@ void HoldTest::lostConnectionReconnectsOnce() {
         if (action == Upload) {
             ClickItem(View(w, kLocalPane), "up.bin");
             QTest::mouseClick(TransferButton(w, 0), Qt::LeftButton);
-            QCOMPARE(Log(w)->lines().mid(before).filter(QStringLiteral("完了")),
-                     QStringList{QStringLiteral("アップロード完了")});
+            QCOMPARE(Log(w)->lines().mid(before).filter(u"完了"_s),
+                     QStringList{u"アップロード完了"_s});
         } else if (action == Delete) {
             ClickItem(View(w, kHostPane), "hello.txt");
             Action(w, "m_DelFile")->trigger();
@@ -295,9 +255,9 @@ void HoldTest::lostConnectionReconnectsOnce() {
         const QStringList log = Log(w)->lines().mid(before);
         QCOMPARE(log.count(kReconnected), 1);
         if (action == ServerGone) {
-            QCOMPARE(messages.texts, QStringList{QString::fromStdString(address) +
-                                                 QStringLiteral(" へ接続出来ませんでした")});
-            QVERIFY(!w.connected() && ConnectButton(w)->text() == QStringLiteral("接続"));
+            QCOMPARE(messages.texts,
+                     QStringList{QString::fromStdString(address) + u" へ接続出来ませんでした"_s});
+            QVERIFY(!w.connected() && ConnectButton(w)->text() == u"接続"_s);
         } else {
             QVERIFY2(messages.texts.isEmpty(), qPrintable(messages.texts.join('\n')));
             QVERIFY(w.connected());
@@ -311,18 +271,11 @@ void HoldTest::lostConnectionReconnectsOnce() {
 void HoldTest::downloadResumesAKeptPartialFile() {
     // A download cancelled part way keeps what arrived; the next download of the file goes on
     // from there (REST) and ends byte-identical.
-    std::string why;
-    if (!CanRunServer(ServerKind::Vsftpd, &why)) {
-        QSKIP(why.c_str());
-    }
+    SKIP_WITHOUT_SERVER(ServerKind::Vsftpd);
     SecureWindow s;
     QVERIFY2(s.ok(), s.server.error().c_str());
     std::mt19937_64 random(std::random_device{}());
-    std::string data(size_t(64) << 20, '\0');
-    for (size_t i = 0; i < data.size(); i += 8) {
-        const uint64_t word = random();
-        std::memcpy(&data[i], &word, 8);
-    }
+    const std::string data = RandomBytes(size_t(64) << 20, unsigned(random()));
     s.server.writeFile("r.bin", data);
     QVERIFY(s.connect());
     Frm_Main& w = *s.w;
@@ -332,17 +285,11 @@ void HoldTest::downloadResumesAKeptPartialFile() {
         return ::stat(partial.c_str(), &kept) == 0 ? int64_t(kept.st_size) : int64_t(-1);
     };
     const int64_t cutAt = (int64_t(4) << 20) + int64_t(random() % (int64_t(24) << 20));
-    QTimer poke;
-    QObject::connect(&poke, &QTimer::timeout, &w, [&w, &keptBytes, cutAt]() {
-        auto* state = w.findChild<Frm_State*>();
-        if (state && state->isVisible() && keptBytes() >= cutAt) {
-            QTest::mouseClick(state->Btn_Cancel, Qt::LeftButton);
-        }
-    });
-    poke.start(1);
+    DuringCommand(
+        w, [&] { return ShownProgress(w) && keptBytes() >= cutAt; },
+        [&w] { QTest::mouseClick(ShownProgress(w)->Btn_Cancel, Qt::LeftButton); });
     ClickItem(View(w, kHostPane), "r.bin");
     QTest::mouseClick(TransferButton(w, 1), Qt::LeftButton);
-    poke.stop();
     const int64_t kept = keptBytes();
     QVERIFY2(kept >= cutAt && kept < int64_t(data.size()), qPrintable(QString::number(kept)));
     QVERIFY(ReadFileBytes(s.harness.local("r.bin")).empty());
@@ -362,16 +309,13 @@ void HoldTest::reconnectReturnsToThePanesFolder() {
     // asking about the certificate let through "this time only", makes the folder the host pane
     // showed current again and goes through, the dialog asked once and no failure told; the
     // pane lists the same folder. A new connection asks about the certificate again.
-    std::string why;
-    if (!CanRunServer(ServerKind::Vsftpd, &why)) {
-        QSKIP(why.c_str());
-    }
+    SKIP_WITHOUT_SERVER(ServerKind::Vsftpd);
     SecureWindow s(2);
     QVERIFY2(s.ok(), s.server.error().c_str());
     s.server.writeFile("top.txt", "top");
     s.server.makeDir("sub");
     s.server.writeFile("sub/inner.txt", "inner");
-    QVERIFY(::chmod(s.server.path("sub/inner.txt").c_str(), 0644) == 0);
+    std::filesystem::permissions(s.server.path("sub/inner.txt"), std::filesystem::perms(0644));
     QVERIFY(s.connect());
     Frm_Main& w = *s.w;
     QVERIFY(w.SetHostPath("/sub") && w.ShowHostFolder("/sub"));
@@ -385,17 +329,14 @@ void HoldTest::reconnectReturnsToThePanesFolder() {
     QCOMPARE(s.dialogs.classNames.count("oxlip::Frm_Pms"), 1);
     QVERIFY2(s.messages.texts.isEmpty(), qPrintable(s.messages.texts.join('\n')));
     QCOMPARE(s.asked, 1);
-    struct stat st {};
-    QVERIFY(::stat(s.server.path("sub/inner.txt").c_str(), &st) == 0 &&
-            (st.st_mode & 0777) == 0640);
+    QCOMPARE(ModeOf(s.server.path("sub/inner.txt")), 0640);
     const std::string traffic = s.traffic(logged);
     QVERIFY2(traffic.find("\"CWD /sub\"") != std::string::npos, traffic.c_str());
     RefreshHostPane(w);
     QCOMPARE(w.ShownFolder(kHostPane), std::string("/sub"));
     QCOMPARE(PaneNames(View(w, kHostPane)), QStringList{"inner.txt"});
-    QTest::mouseClick(ConnectButton(w), Qt::LeftButton); // 切断
-    QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
-    QVERIFY(w.connected());
+    QVERIFY(!Toggle(w));
+    QVERIFY(Toggle(w));
     QCOMPARE(s.asked, 2);
 }
 

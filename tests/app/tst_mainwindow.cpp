@@ -1,33 +1,20 @@
-// The main window without a server: start-up, layout, the local pane and its navigation,
-// sorting, the context menu, the toolbar, the profile switch and closing.
+// The main window without a server: start-up, layout, the local pane, profiles, closing.
 
-#include "app/Frm_Main.h"
-#include "app/PaneView.h"
-#include "dialogs/Frm_State.h"
-#include "settings/Settings.h"
 #include "settings/Version.h"
 #include "support/WindowTestSupport.h"
 
-#include <QAction>
-#include <QComboBox>
 #include <QElapsedTimer>
 #include <QHeaderView>
-#include <QLabel>
 #include <QListView>
-#include <QPushButton>
 #include <QStyledItemDelegate>
-#include <QTest>
-#include <QTimer>
-#include <QToolButton>
 #include <QTreeView>
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
-#include <memory>
 #include <thread>
 
 using namespace oxlip;
+using namespace Qt::StringLiterals;
 using namespace oxlip::test;
 
 namespace {
@@ -73,18 +60,14 @@ void MainWindowTest::firstStartWithoutSettings() {
     QCOMPARE(Log(w)->lines(),
              (QStringList{"Welcom !!  Oxlip  Vre." + Q(VersionText()), QString(61, '-')}));
     QCOMPARE(ControlState(w), kDisconnectedState);
-    // The new-folder and delete images start greyed; then they follow the focused pane, as
-    // the edit menu does.
-    const auto pairs = [&w] {
-        return Look(*ToolbarPair(w, "imgMakeButton")) + " " + Look(*ToolbarPair(w, "imgDelButton"));
-    };
-    QCOMPARE(pairs().left(1) + pairs().mid(4, 1), QStringLiteral("11"));
+    // The new-folder and delete images start greyed, then follow the focused pane.
+    QCOMPARE(EditPairs(w).left(1) + EditPairs(w).mid(4, 1), u"11"_s);
     for (int pane : {1, 0, 1}) {
         View(w, pane)->currentView()->setFocus();
         QTRY_COMPARE(w.ActivePane, pane);
-        QCOMPARE(pairs(), pane == 0 ? QStringLiteral("0ee 0ee") : QStringLiteral("1dd 1dd"));
+        QCOMPARE(EditPairs(w), pane == 0 ? u"0ee 0ee"_s : u"1dd 1dd"_s);
     }
-    QCOMPARE(EditMenuState(w, 0) + EditMenuState(w, 1), QStringLiteral("1011100000"));
+    QCOMPARE(EditMenuState(w, 0) + EditMenuState(w, 1), u"1011100000"_s);
     QCOMPARE(ModeBox(w)->currentIndex(), 0);
     QCOMPARE(w.ActivePane, 0);
     // The window shows the icon installed for the desktop's menu, pixel for pixel.
@@ -98,7 +81,7 @@ void MainWindowTest::firstStartWithoutSettings() {
 
     // The log keeps its newest line in view.
     for (int i = 0; i < 20; ++i) {
-        Log(w)->appendLine(QStringLiteral("line %1").arg(i));
+        Log(w)->appendLine(u"line %1"_s.arg(i));
     }
     QListWidgetItem* last = Log(w)->item(Log(w)->count() - 1);
     QTRY_VERIFY(Log(w)->viewport()->rect().contains(Log(w)->visualItemRect(last)));
@@ -136,10 +119,9 @@ void MainWindowTest::localNavigation() {
     }
     QVERIFY(w.SetLocalPath(h.local("work/sub/")));
     QCOMPARE(ItemTexts(PathBox(w, 0)), expected);
-    QCOMPARE(expected.last(), QStringLiteral("/"));
+    QCOMPARE(expected.last(), u"/"_s);
 
-    // Typed without its final "/": entry 0 stays as typed; a folder opened in it gets one.
-    // A double-click on a file opens nothing.
+    // Typed without its final "/": entry 0 stays as typed; a file's double-click opens nothing.
     h.makeLocal({{"work/sub/deeper/", 0}, {"work/sub/file.bin", 5}});
     QVERIFY(w.SetLocalPath(h.local("work/sub")));
     QCOMPARE(PathBox(w, 0)->itemText(0), Q(h.local("work/sub")));
@@ -162,16 +144,14 @@ void MainWindowTest::localNavigation() {
     QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("work/")));
     QVERIFY(w.SetLocalPath("/"));
     QTest::mouseClick(UpButton(w, 0), Qt::LeftButton);
-    QCOMPARE(PathBox(w, 0)->currentText(), QStringLiteral("/"));
+    QCOMPARE(PathBox(w, 0)->currentText(), u"/"_s);
     QCOMPARE(ItemTexts(PathBox(w, 0)), QStringList{"/"});
 
-    // Typed paths.
     TypePath(PathBox(w, 0), Q(h.local("a/")));
-    QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("a/")));
-    QCOMPARE(PaneNames(View(w, 0)), QStringList{"inside.txt"});
+    QCOMPARE(Shown(w, 0), (QStringList{Q(h.local("a/")), "inside.txt"}));
 
     // Not absolute: the probe refuses it, and the box shows the current folder again.
-    TypePath(PathBox(w, 0), QStringLiteral("relative/path"));
+    TypePath(PathBox(w, 0), u"relative/path"_s);
     QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("a/")));
     QCOMPARE(PathBox(w, 0)->itemText(0), Q(h.local("a/")));
     QCOMPARE(PaneNames(View(w, 0)), QStringList{"inside.txt"});
@@ -189,8 +169,7 @@ void MainWindowTest::localNavigation() {
     for (int i = 0; i < parent; ++i) {
         QTest::keyClick(PathBox(w, 0), Qt::Key_Down);
     }
-    QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local()));
-    QCOMPARE(PaneNames(View(w, 0)), (QStringList{"a", "other", "site", "work"}));
+    QCOMPARE(Shown(w, 0), (QStringList{Q(h.local()), "a", "other", "site", "work"}));
     QCOMPARE(PathBox(w, 0)->itemText(0), Q(h.local("a/")));
 
     // A path typed without Enter: delete, new folder and refresh act on the folder shown.
@@ -238,8 +217,7 @@ void MainWindowTest::aDriveThatDoesNotAnswerLeavesTheWindowUsable() {
     QVERIFY(took.elapsed() < 5000);
     QVERIFY(turns >= 5); // the window kept working while it waited
     QCOMPARE(messages.texts, QStringList{DriveBox(w)->itemText(drive) + " が応答しません"});
-    QCOMPARE(PathBox(w, 0)->currentText(), shown);
-    QCOMPARE(PaneNames(View(w, 0)), QStringList{"kept.txt"});
+    QCOMPARE(Shown(w, 0), (QStringList{shown, "kept.txt"}));
     QCOMPARE(DriveBox(w)->currentIndex(), drive);
 
     // A drive that answers is shown.
@@ -275,8 +253,8 @@ void MainWindowTest::itemColumnsAndIcons() {
     entry.permissions = 0755;
     entry.size = 5'000'000'000ULL;
     QVERIFY(w.AddPaneItem(1, "big.iso", entry));
-    QCOMPARE(View(w, 1)->cellText(0, 4), QStringLiteral("755"));
-    QCOMPARE(View(w, 1)->cellText(0, 1), QStringLiteral("4,882,812KB"));
+    QCOMPARE(View(w, 1)->cellText(0, 4), u"755"_s);
+    QCOMPARE(View(w, 1)->cellText(0, 1), u"4,882,812KB"_s);
 }
 
 void MainWindowTest::sortingBySizeValueAndOrder() {
@@ -336,7 +314,7 @@ void MainWindowTest::viewModesShareTheSelectionAndShowWholeNames() {
     const QListView::ViewMode listModes[3] = {QListView::IconMode, QListView::ListMode,
                                               QListView::ListMode};
     for (int mode : {0, 1, 2, 3}) {
-        Action(w, QStringLiteral("m_ListView%1").arg(mode))->trigger();
+        Action(w, u"m_ListView%1"_s.arg(mode))->trigger();
         QTest::qWait(0);
         const QAbstractItemView* view = pane->currentView();
         QCOMPARE(pane->selectedRow(), RowOf(pane, names.last()));
@@ -353,7 +331,7 @@ void MainWindowTest::viewModesShareTheSelectionAndShowWholeNames() {
             option.rect = view->visualRect(index);
             const QSize whole = plain.sizeHint(option, index);
             QVERIFY2(whole.width() <= option.rect.width() && whole.height() <= option.rect.height(),
-                     qPrintable(QStringLiteral("view %1: %2").arg(mode).arg(name)));
+                     qPrintable(u"view %1: %2"_s.arg(mode).arg(name)));
         }
     }
     // The host pane has its own view.
@@ -380,12 +358,12 @@ void MainWindowTest::profileSwitchAndClosingSaveTheSettings() {
     auto stored = [&reread](const char* name) {
         reread.profile.ProfileName = name;
         reread.LoadProfile();
-        return QStringLiteral("%1 %2").arg(Q(reread.profile.Server)).arg(reread.profile.TransMode);
+        return u"%1 %2"_s.arg(Q(reread.profile.Server)).arg(reread.profile.TransMode);
     };
     {
         Frm_Main& w = h.start();
         QCOMPARE(ItemTexts(ProfileBox(w)), (QStringList{"A", "B"}));
-        QCOMPARE(ProfileBox(w)->currentText(), QStringLiteral("A"));
+        QCOMPARE(ProfileBox(w)->currentText(), u"A"_s);
         QCOMPARE(ModeBox(w)->currentIndex(), 2);
         QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("a-start/")));
 
@@ -396,13 +374,12 @@ void MainWindowTest::profileSwitchAndClosingSaveTheSettings() {
         QCOMPARE(h.settings->profile.TransMode, 1);
         ProfileBox(w)->setFocus();
         QTest::keyClick(ProfileBox(w), Qt::Key_Down);
-        QCOMPARE(ProfileBox(w)->currentText(), QStringLiteral("B"));
-        QCOMPARE(Q(h.settings->profile.ProfileName), QStringLiteral("B"));
-        QCOMPARE(Q(h.settings->profile.Server), QStringLiteral("b.example"));
+        QCOMPARE(ProfileBox(w)->currentText(), u"B"_s);
+        QCOMPARE(Q(h.settings->profile.ProfileName), u"B"_s);
+        QCOMPARE(Q(h.settings->profile.Server), u"b.example"_s);
         QCOMPARE(ModeBox(w)->currentIndex(), 0);
-        QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("b-start/")));
-        QCOMPARE(PaneNames(View(w, 0)), QStringList{"in-b.txt"});
-        QCOMPARE(stored("A"), QStringLiteral("a.example 1"));
+        QCOMPARE(Shown(w, 0), (QStringList{Q(h.local("b-start/")), "in-b.txt"}));
+        QCOMPARE(stored("A"), u"a.example 1"_s);
 
         // Binary for B, then closing, which asks nothing while not connected.
         ModeBox(w)->setFocus();
@@ -413,8 +390,8 @@ void MainWindowTest::profileSwitchAndClosingSaveTheSettings() {
         QVERIFY(messages.texts.isEmpty());
     }
     reread.LoadAppSettings(nullptr);
-    QCOMPARE(Q(reread.profile.ProfileName), QStringLiteral("B"));
-    QCOMPARE(stored("B"), QStringLiteral("b.example 2"));
+    QCOMPARE(Q(reread.profile.ProfileName), u"B"_s);
+    QCOMPARE(stored("B"), u"b.example 2"_s);
     // The placement in twips: the outer size of the window as it was.
     const std::string ftpIni = ReadFileBytes(h.settingsDir.file("Ftp.ini"));
     QVERIFY2(ftpIni.find("Width=10620\r\n") != std::string::npos, ftpIni.c_str());
@@ -432,23 +409,20 @@ void MainWindowTest::aFailedSaveIsReported() {
     MessageScript messages;
     QVERIFY(w.close());
     QCOMPARE(messages.texts.size(), 1);
-    QVERIFY(messages.texts[0].startsWith(QStringLiteral("設定を保存出来ませんでした\r\n")));
-    QVERIFY(messages.texts[0].contains(QStringLiteral("Ftp.ini")));
-    QVERIFY(messages.texts[0].contains(QStringLiteral("User.ini")));
+    QVERIFY(messages.texts[0].startsWith(u"設定を保存出来ませんでした\r\n"_s));
+    QVERIFY(messages.texts[0].contains(u"Ftp.ini"_s));
+    QVERIFY(messages.texts[0].contains(u"User.ini"_s));
 }
 
 // The window's sink is the one place that words the core's events.
 void MainWindowTest::progressWindowAndEventWords() {
     Frm_State state;
     state.show();
-    QCOMPARE(state.windowTitle(), QStringLiteral("処理中です..."));
-    QCOMPARE(state.size(), QSize(267, 153));
-    QCOMPARE(state.Btn_Cancel->text(), QStringLiteral("キャンセル"));
-    QVERIFY(!state.Prog->isVisible());
-    QVERIFY(state.Lbl[0]->text().isEmpty());
+    QCOMPARE((QStringList{state.windowTitle(), state.Btn_Cancel->text(), state.Lbl[0]->text()}),
+             (QStringList{"処理中です...", "キャンセル", ""}));
+    QVERIFY(state.size() == QSize(267, 153) && !state.Prog->isVisible());
 
-    // The bar is 250 pixels: it never shrinks, never passes its end, and draws nothing anew
-    // when nothing is expected.
+    // The 250-pixel bar never shrinks nor passes its end.
     state.clearBar();
     QVERIFY(state.Prog->isVisible());
     const int64_t bars[][3] = {
@@ -461,44 +435,40 @@ void MainWindowTest::progressWindowAndEventWords() {
     QCOMPARE(state.Prog->filledWidth(), 0);
 
     // The count line: whole kilobytes, rounded half up, grouped; below one half is empty.
-    const std::vector<std::tuple<int64_t, int64_t, QString>> counts = {
-        {1234 * 1024, 5678 * 1024, QStringLiteral("1,234KB / 5,678KB")},
-        {5000, 10000, QStringLiteral("5KB / 10KB")},
-        {511, 512, QStringLiteral("KB / 1KB")},
-        {0, 0, QStringLiteral("KB / KB")},
-        {int64_t(5) << 30, int64_t(6) << 30, QStringLiteral("5,242,880KB / 6,291,456KB")},
+    const std::vector<std::tuple<int64_t, int64_t, const char*>> counts = {
+        {1234 * 1024, 5678 * 1024, "1,234KB / 5,678KB"},
+        {5000, 10000, "5KB / 10KB"},
+        {511, 512, "KB / 1KB"},
+        {0, 0, "KB / KB"},
+        {int64_t(5) << 30, int64_t(6) << 30, "5,242,880KB / 6,291,456KB"},
     };
     for (const auto& [done, expected, text] : counts) {
-        QCOMPARE(FormatProgressCounts(done, expected), text);
+        QCOMPARE(FormatProgressCounts(done, expected), QString::fromUtf8(text));
     }
 
     StatusListBox log;
     QtEventPump pump;
     WindowSink sink([&] { return &log; }, [&] { return &state; }, pump);
-    const std::vector<std::pair<LogEvent, QString>> lines = {
-        {{LogKind::Connecting, "h:21", ""}, QStringLiteral("ホスト　h:21に接続しています。")},
-        {{LogKind::Connected, "", ""}, QStringLiteral("接続しました。")},
+    const std::vector<std::pair<LogEvent, const char*>> lines = {
+        {{LogKind::Connecting, "h:21", ""}, "ホスト　h:21に接続しています。"},
+        {{LogKind::Connected, "", ""}, "接続しました。"},
         {{LogKind::TlsEstablished, "TLS 1.3", "TLS_AES_256_GCM_SHA384"},
-         QStringLiteral("TLS 1.3 (TLS_AES_256_GCM_SHA384) で暗号化しました")},
+         "TLS 1.3 (TLS_AES_256_GCM_SHA384) で暗号化しました"},
         {{LogKind::TlsFellBack, "", ""},
-         QStringLiteral("サーバが暗号化に対応していないため、暗号化せずに接続しました。")},
-        {{LogKind::LoggingIn, "", ""}, QStringLiteral("パスワード確認中")},
-        {{LogKind::LoggedIn, "", ""}, QStringLiteral("パスワード確認しました。")},
-        {{LogKind::ConnectionLost, "", ""}, QStringLiteral("サーバとの接続が切れました。")},
+         "サーバが暗号化に対応していないため、暗号化せずに接続しました。"},
+        {{LogKind::LoggingIn, "", ""}, "パスワード確認中"},
+        {{LogKind::LoggedIn, "", ""}, "パスワード確認しました。"},
+        {{LogKind::ConnectionLost, "", ""}, "サーバとの接続が切れました。"},
         {{LogKind::UnsafeNameSkipped, "h:21", ""},
-         QStringLiteral("×名前が安全でないため転送しませんでした・・・・h:21")},
-        {{LogKind::FailedLinkSkipped, "h:21", ""},
-         QStringLiteral("×リンクを転送できませんでした・・・・h:21")},
-        {{LogKind::FolderLinkSkipped, "h:21", ""},
-         QStringLiteral("フォルダへのリンクは転送しません・・・・h:21")},
-        {{LogKind::Cancelled, "3", ""},
-         QStringLiteral("キャンセルしました（3 個のファイルを転送済み）")},
-        {{LogKind::Reconnected, "/site/", ""}, QStringLiteral("再接続しました。")},
-        {{LogKind::DataFellBack, "", ""},
-         QStringLiteral("EPSV のデータ接続ができないため、PASV で接続します。")},
+         "×名前が安全でないため転送しませんでした・・・・h:21"},
+        {{LogKind::FailedLinkSkipped, "h:21", ""}, "×リンクを転送できませんでした・・・・h:21"},
+        {{LogKind::FolderLinkSkipped, "h:21", ""}, "フォルダへのリンクは転送しません・・・・h:21"},
+        {{LogKind::Cancelled, "3", ""}, "キャンセルしました（3 個のファイルを転送済み）"},
+        {{LogKind::Reconnected, "/site/", ""}, "再接続しました。"},
+        {{LogKind::DataFellBack, "", ""}, "EPSV のデータ接続ができないため、PASV で接続します。"},
         {{LogKind::FinalReplyLost, "a.bin", ""},
-         QStringLiteral("転送完了の応答がありませんが、サイズが一致したため受信したファイルを保存し"
-                        "ました・・・・a.bin")},
+         "転送完了の応答がありませんが、サイズが一致したため受信したファイルを保存し"
+         "ました・・・・a.bin"},
     };
     QStringList expected;
     for (const auto& [event, line] : lines) {

@@ -1,29 +1,16 @@
-// Folder trees over several connections from the window: the connection count in the transfer
-// details dialog and Ftp.ini, and trees both ways against a real server with the numbered log
-// lines and the tree's figures in the progress window.
+// Folder trees over several connections from the window: the connection count setting, the
+// numbered log lines and the tree's figures.
 
-#include "app/Frm_Main.h"
-#include "dialogs/Dialogs.h"
-#include "dialogs/Frm_State.h"
-#include "support/FtpServers.h"
 #include "support/WindowTestSupport.h"
 
-#include <QLabel>
-#include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
-#include <QTest>
-#include <QTimer>
-#include <QToolButton>
-
-#include <filesystem>
 
 using namespace oxlip;
+using namespace Qt::StringLiterals;
 using namespace oxlip::test;
 
 namespace {
-
-const QString kSeparator36(36, QLatin1Char('-'));
 
 // The tree under T: relative path and size (about 700 KB, so that the figures have no comma).
 const std::vector<std::pair<std::string, size_t>> kTree = {
@@ -37,14 +24,6 @@ const std::vector<std::pair<std::string, size_t>> kTree = {
     {"g.bin", 40000},
 };
 
-std::string Bytes(std::size_t index) {
-    return RandomBytes(kTree[index].second, unsigned(index) + 7);
-}
-
-std::string NameOf(const std::string& path) {
-    return path.substr(path.rfind('/') + 1);
-}
-
 } // namespace
 
 class ParallelTest : public QObject {
@@ -57,11 +36,11 @@ private slots:
 };
 
 void ParallelTest::connectionCountThroughFtpIni() {
+    // The Parallel line of Ftp.ini (none: ""), the count shown, the count chosen, the line saved.
     const struct {
-        const char* stored; // the Parallel line of Ftp.ini ("" none)
-        int shown;          // in the dialog
-        int chosen;         // set there
-        const char* saved;  // the Parallel line afterwards ("" none)
+        const char* stored;
+        int shown, chosen;
+        const char* saved;
     } rows[] = {
         {"", 1, 1, ""},
         {"", 1, 4, "Parallel=4"},
@@ -73,7 +52,7 @@ void ParallelTest::connectionCountThroughFtpIni() {
         {"Parallel=two", 1, 1, "Parallel=1"},
     };
     for (const auto& row : rows) {
-        const QString name = QStringLiteral("%1 -> %2").arg(row.stored).arg(row.chosen);
+        const QString name = u"%1 -> %2"_s.arg(row.stored).arg(row.chosen);
         TempDir folder;
         WriteFileBytes(folder.file("Ftp.ini"),
                        std::string("[Oxlip]\nListCache=True\n") + row.stored + "\n");
@@ -85,7 +64,7 @@ void ParallelTest::connectionCountThroughFtpIni() {
         QVERIFY2(settings.Parallel == row.chosen, qPrintable(name)); // at once
         QVERIFY(settings.SaveAppSettings(nullptr));
         const QString saved = QString::fromStdString(ReadFileBytes(folder.file("Ftp.ini")));
-        const QRegularExpression line(QStringLiteral("^Parallel=[^\\r\\n]*"),
+        const QRegularExpression line(u"^Parallel=[^\\r\\n]*"_s,
                                       QRegularExpression::MultilineOption);
         QVERIFY2(line.match(saved).captured(0) == QString::fromUtf8(row.saved),
                  qPrintable(name + ": " + saved));
@@ -113,24 +92,25 @@ void ParallelTest::treeBothWays() {
         return;
     }
     std::size_t total = 0;
-    for (std::size_t i = 0; i < kTree.size(); ++i) {
-        std::filesystem::create_directories(
-            std::filesystem::path(harness->local("T/" + kTree[i].first)).parent_path());
-        WriteFileBytes(harness->local("T/" + kTree[i].first), Bytes(i));
-        total += kTree[i].second;
+    QStringList wanted; // the files' names
+    for (const auto& [path, size] : kTree) {
+        MakeFile(harness->local("T/" + path));
+        WriteFileBytes(harness->local("T/" + path), RandomBytes(size, unsigned(size)));
+        total += size;
+        wanted << Q(path).section('/', -1);
     }
+    wanted.sort();
     std::filesystem::create_directories(harness->local("dl"));
     harness->writeServerProfile(*server, "/pub/", server->password());
     Frm_Main& w = harness->start();
-    QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
-    QVERIFY(w.connected());
+    QVERIFY(Toggle(w));
     harness->settings->Parallel = connections;
 
     // What the progress window's count line showed while the command ran.
     QStringList counts;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (const auto* state = w.findChild<Frm_State*>()) {
+        if (const auto* state = ShownProgress(w)) {
             counts << state->Lbl[2]->text();
         }
     });
@@ -154,31 +134,23 @@ void ParallelTest::treeBothWays() {
         SelectNames(View(w, way.upload ? 0 : 1), {"T"});
         QTest::mouseClick(TransferButton(w, way.upload ? 0 : 1), Qt::LeftButton);
         QVERIFY2(messages->texts.isEmpty(), qPrintable(messages->texts.join('|')));
-        for (std::size_t i = 0; i < kTree.size(); ++i) {
-            const std::string got = way.upload
-                                        ? server->readFile("pub/T/" + kTree[i].first)
-                                        : ReadFileBytes(harness->local("dl/T/" + kTree[i].first));
-            QVERIFY2(got == Bytes(i), kTree[i].first.c_str());
-        }
+        const std::string deep = "T/sub/deep/f.bin"; // the bytes of one file
+        QVERIFY(ReadFileBytes(harness->local(deep)) ==
+                (way.upload ? server->readFile("pub/" + deep)
+                            : ReadFileBytes(harness->local("dl/" + deep))));
 
-        // One connection: the lines of old. Several: a numbered line for each file, the numbers
-        // in order, each file once.
+        // One connection: the lines of old. Several: a line numbered in order for each file.
         QStringList expected{way.start, way.folder};
         QStringList files = Log(w)->lines().mid(before + 2);
         files = files.mid(0, files.size() - 2);
         if (connections > 1) {
             QStringList names;
             for (int n = 0; n < files.size(); ++n) {
-                const QString prefix = QStringLiteral("[%1] ").arg(n + 1) + way.fileLine;
+                const QString prefix = u"[%1] "_s.arg(n + 1) + way.fileLine;
                 QVERIFY2(files[n].startsWith(prefix), qPrintable(files[n]));
                 names << files[n].mid(prefix.size());
             }
-            QStringList wanted;
-            for (const auto& [path, size] : kTree) {
-                wanted << QString::fromStdString(NameOf(path));
-            }
             names.sort();
-            wanted.sort();
             QCOMPARE(names, wanted);
             expected << files;
         }
@@ -186,11 +158,10 @@ void ParallelTest::treeBothWays() {
         QCOMPARE(Log(w)->lines().mid(before), expected);
 
         // The tree's figures: some of all files, of all bytes; none on one connection.
-        const QString whole = QStringLiteral(" / %1 ファイル　").arg(kTree.size()) +
-                              QStringLiteral("(\\d+)?KB / %1KB$").arg((total + 512) / 1024);
+        const QString whole = u" / %1 ファイル　"_s.arg(kTree.size()) +
+                              u"(\\d+)?KB / %1KB$"_s.arg((total + 512) / 1024);
         const QStringList tree = counts.filter(QRegularExpression(whole));
-        QVERIFY2(connections == 1 ? counts.filter(QStringLiteral("ファイル")).isEmpty()
-                                  : !tree.isEmpty(),
+        QVERIFY2(connections == 1 ? counts.filter(u"ファイル"_s).isEmpty() : !tree.isEmpty(),
                  qPrintable(counts.join('|')));
     }
 }

@@ -2,24 +2,18 @@
 // certificate dialog and the window's judge answered through the dialog seam.
 
 #include "app/ProfileConnection.h"
-#include "dialogs/Frm_Cert.h"
-#include "dialogs/Modal.h"
 #include "ftp/engine/FtpClient.h"
-#include "settings/Settings.h"
 #include "support/DialogDriver.h"
 #include "support/FtpServers.h"
-#include "support/TempDir.h"
 #include "support/TestCerts.h"
 
 #include <QFileInfo>
-#include <QLabel>
-#include <QPushButton>
 #include <QSet>
-#include <QTest>
 
 #include <deque>
 
 using namespace oxlip;
+using namespace Qt::StringLiterals;
 using ftp::CertificateDecision;
 using ftp::CertificateFault;
 using test::ClickButton;
@@ -41,7 +35,7 @@ QString Shown(const Frm_Cert& dlg) {
         parts << dlg.lbl_name[i]->text() + "=" + dlg.lbl_value[i]->text();
     }
     for (const QPushButton* button : dlg.Btn) {
-        parts << (button ? button->text() : QStringLiteral("-"));
+        parts << (button ? button->text() : u"-"_s);
     }
     return parts.join('|').replace('\n', QString());
 }
@@ -52,7 +46,7 @@ struct CertificateAnswers : test::DialogRecorder {
     explicit CertificateAnswers(std::deque<int> clicks) {
         hook = [this, clicks](QDialog* opened) mutable {
             auto* dlg = qobject_cast<Frm_Cert*>(opened);
-            shown << (dlg ? Shown(*dlg) : QStringLiteral("another dialog"));
+            shown << (dlg ? Shown(*dlg) : u"another dialog"_s);
             const int click = clicks.empty() ? -1 : clicks.front();
             if (!clicks.empty()) {
                 clicks.pop_front();
@@ -156,23 +150,23 @@ void TestSecurity::windowJudgeAgainstARealServer() {
             client.connect(ServerAddressOf(settings.profile), server.user(), server.password());
         security.ShowRefusal(client.certificateProblem());
         client.close();
-        QStringList seen{connected ? QStringLiteral("connected") : QStringLiteral("refused")};
+        QStringList seen{connected ? u"connected"_s : u"refused"_s};
         for (const QString& shown : answers.shown) {
             seen << shown.section('|', 0, 0);
         }
         return seen.join(' ');
     };
     const QString trustFile = QString::fromStdString(TrustFilePath(settings));
-    QCOMPARE(attempt({2}), QStringLiteral("refused 証明書の確認"));
-    QCOMPARE(attempt({0}), QStringLiteral("connected 証明書の確認"));
+    QCOMPARE(attempt({2}), u"refused 証明書の確認"_s);
+    QCOMPARE(attempt({0}), u"connected 証明書の確認"_s);
     QVERIFY(!QFileInfo::exists(trustFile));
-    QCOMPARE(attempt({1}), QStringLiteral("connected 証明書の確認"));
+    QCOMPARE(attempt({1}), u"connected 証明書の確認"_s);
     QVERIFY(QFileInfo::exists(trustFile));
-    QCOMPARE(attempt({}), QStringLiteral("connected"));
+    QCOMPARE(attempt({}), u"connected"_s);
 
     TrustStore(TrustFilePath(settings))
         .trust(ftp::HostPortKey("127.0.0.1", server.port()), test::SampleFingerprint(7));
-    QCOMPARE(attempt({1}), QStringLiteral("refused 証明書の警告"));
+    QCOMPARE(attempt({1}), u"refused 証明書の警告"_s);
 }
 
 void TestSecurity::certificateAskedAndAnswered() {
@@ -206,7 +200,7 @@ void TestSecurity::certificateAskedAndAnswered() {
     }
     QCOMPARE(reasons.size(), 7);
     QVERIFY(Frm_Cert::Reason(Problem(CertificateFault::Other))
-                .contains(QStringLiteral("unable to get local issuer certificate")));
+                .contains(u"unable to get local issuer certificate"_s));
 
     // Whatever the answer, a changed certificate is never accepted; both fingerprints show.
     for (const int click : {2, -1}) {
@@ -226,8 +220,7 @@ void TestSecurity::certificateAskedAndAnswered() {
     unread.fingerprint.clear();
     CertificateAsker().ShowRefusal(unread);
     QCOMPARE(unreadAnswers.shown.size(), 1);
-    QVERIFY2(unreadAnswers.shown[0].endsWith(QStringLiteral("|-|-|閉じる")),
-             qPrintable(unreadAnswers.shown[0]));
+    QVERIFY2(unreadAnswers.shown[0].endsWith(u"|-|-|閉じる"_s), qPrintable(unreadAnswers.shown[0]));
 }
 
 QTEST_MAIN(TestSecurity)

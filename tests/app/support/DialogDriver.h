@@ -1,11 +1,17 @@
 #pragma once
-// Driving dialogs in the window tests: message boxes and dialogs answered through the seam and
-// recorded, windows shown, buttons clicked, and a certificate problem as the engine reports it.
+// Dialogs and message boxes answered through the seam and recorded; sample certificates.
 
+#include "dialogs/Dialogs.h"
+#include "dialogs/Frm_Cert.h"
 #include "dialogs/Modal.h"
 #include "ftp/engine/Tls.h"
+#include "settings/Settings.h"
+#include "support/TempDir.h"
 
+#include <QLabel>
+#include <QPushButton>
 #include <QStringList>
+#include <QTest>
 
 #include <deque>
 #include <functional>
@@ -17,8 +23,16 @@ class QWidget;
 
 namespace oxlip::test {
 
-// Records every message box and answers from a script of answers (Yes / Ok once it has
-// run out).
+inline QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+// Skips the test when this machine cannot run the server.
+#define SKIP_WITHOUT_SERVER(kind)                                                                  \
+    if (std::string why_; !CanRunServer(kind, &why_))                                              \
+    QSKIP(why_.c_str())
+
+// Records every message box and answers from a script (then Yes / Ok).
 class MessageScript {
 public:
     MessageScript();
@@ -30,8 +44,7 @@ public:
     std::deque<ui::MsgResult> answers;
 };
 
-// Records the dialogs run through the seam and answers them (Rejected by default); a hook
-// may act on the dialog first.
+// Records the dialogs and answers them by the hook (Rejected without one).
 class DialogRecorder {
 public:
     DialogRecorder();
@@ -40,7 +53,6 @@ public:
     std::function<int(QDialog*)> hook;
 };
 
-// Shows the window and waits until it is exposed; false when it never was.
 bool ShowAndWait(QWidget* widget);
 
 // A left click near the left edge of the button, where its text or box is.
@@ -49,8 +61,7 @@ void ClickButton(QAbstractButton* button);
 // A SHA-256 fingerprint, "AB:CD:..." of 32 pairs; seeds give different fingerprints.
 std::string SampleFingerprint(int seed);
 
-// ftp.example.jp:990 with a Japanese subject and issuer, a year of validity and the
-// fingerprint of seed 0x3A; a changed one also has the trusted fingerprint of seed 0xC4.
+// ftp.example.jp:990, fingerprint of seed 0x3A (a changed one: trusted one of seed 0xC4).
 ftp::CertificateProblem SampleCertificateProblem(ftp::CertificateFault fault);
 
 } // namespace oxlip::test

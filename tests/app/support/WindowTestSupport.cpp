@@ -57,6 +57,10 @@ QString Look(const ImagePair& p) {
         .arg(p.element(1)->isEnabled() ? 'e' : 'd');
 }
 
+QString EditPairs(const Frm_Main& w) {
+    return Look(*ToolbarPair(w, "imgMakeButton")) + " " + Look(*ToolbarPair(w, "imgDelButton"));
+}
+
 QString ControlState(const Frm_Main& w) {
     QStringList out{Action(w, "m_Connect")->isEnabled() ? "C" : "c",
                     Action(w, "m_Disconnect")->isEnabled() ? "D" : "d",
@@ -150,33 +154,19 @@ std::string WindowHarness::local(const std::string& relative) const {
     return localDir.path() + "/" + relative;
 }
 
-std::unique_ptr<FtpServer> StartServerWithPub(bool& canRun, std::string& why, ServerKind kind) {
-    canRun = CanRunServer(kind, &why);
-    if (!canRun) {
-        return nullptr;
-    }
-    auto server = std::make_unique<FtpServer>(kind);
-    if (!server->ok()) {
-        why = server->error();
-        return nullptr;
-    }
-    server->makeDir("pub");
-    return server;
-}
-
 bool StartServerAndWindow(std::unique_ptr<FtpServer>& server,
                           std::unique_ptr<WindowHarness>& harness,
                           std::unique_ptr<MessageScript>& messages, ServerKind kind) {
-    bool canRun = true;
     std::string why;
-    server = StartServerWithPub(canRun, why, kind);
-    if (!canRun) {
+    if (!CanRunServer(kind, &why)) {
         QTest::qSkip(why.c_str(), __FILE__, __LINE__);
         return false;
     }
-    if (!QTest::qVerify(server != nullptr, "server", why.c_str(), __FILE__, __LINE__)) {
+    server = std::make_unique<FtpServer>(kind);
+    if (!QTest::qVerify(server->ok(), "server", server->error().c_str(), __FILE__, __LINE__)) {
         return false;
     }
+    server->makeDir("pub");
     harness = std::make_unique<WindowHarness>();
     messages = std::make_unique<MessageScript>();
     return true;
@@ -189,6 +179,29 @@ void MakeFile(const std::string& path, size_t size) {
     for (size_t done = 0; done < size; done += block.size()) {
         out.write(block.data(), std::streamsize(std::min(block.size(), size - done)));
     }
+}
+
+void DuringCommand(Frm_Main& w, std::function<bool()> ready, std::function<void()> step) {
+    auto* timer = new QTimer(&w);
+    timer->setInterval(1);
+    auto tries = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, &w, [timer, tries, ready, step]() {
+        if (++*tries > 20000) {
+            timer->deleteLater();
+            return;
+        }
+        if (ready()) {
+            timer->stop();
+            timer->deleteLater();
+            step();
+        }
+    });
+    timer->start();
+}
+
+Frm_State* ShownProgress(const Frm_Main& w) {
+    auto* state = w.findChild<Frm_State*>();
+    return state && state->isVisible() ? state : nullptr;
 }
 
 QStringList PaneNames(const PaneView* pane) {

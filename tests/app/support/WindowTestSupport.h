@@ -1,19 +1,28 @@
 #pragma once
-// Helpers for the window tests: a settings folder and a local tree in temporary folders,
-// answers for the message boxes, and small ways to drive the real widgets.
+// Helpers for the window tests: temporary settings and local folders, driving the widgets.
 
 #include "app/Frm_Main.h"
+#include "app/PaneView.h"
+#include "dialogs/Dialogs.h"
+#include "dialogs/Frm_State.h"
 #include "settings/Settings.h"
 #include "support/DialogDriver.h"
 #include "support/FtpServers.h"
 #include "support/TempDir.h"
 
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
 #include <QStringList>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
 
+#include <filesystem>
 #include <memory>
 #include <string>
-
-class QAbstractItemView;
 
 namespace oxlip::test {
 
@@ -31,8 +40,7 @@ public:
     // Writes User.ini / Ftp.ini before start().
     void writeUserIni(const std::string& text) const;
     void writeFtpIni(const std::string& text) const;
-    // Settings with one profile "S" for the server (host start folder `dir`), chosen at start;
-    // TXT and HTML files go in ASCII mode.
+    // One profile "S" for the server, start folder `dir`; TXT and HTML go as ASCII.
     void writeServerProfile(const FtpServer& server, const std::string& dir,
                             const std::string& password, bool listCache = true) const;
     Frm_Main& start();
@@ -44,41 +52,36 @@ private:
     std::string previousCwd_;
 };
 
-// A test server (pyftpdlib unless told) whose root holds the folder "pub". Null when this machine
-// cannot run one (canRun false: skip) or it did not start (fail); why says which.
-std::unique_ptr<FtpServer> StartServerWithPub(bool& canRun, std::string& why,
-                                              ServerKind kind = ServerKind::Pyftpdlib);
-
-// For a test's init(): the server of StartServerWithPub, then a fresh window harness and
-// message script. Without a server the test is marked skipped (this machine cannot run one)
-// or failed, and the result is false.
+// A server with "pub", a harness and a message script; false (skipped or failed) without one.
 bool StartServerAndWindow(std::unique_ptr<FtpServer>& server,
                           std::unique_ptr<WindowHarness>& harness,
                           std::unique_ptr<MessageScript>& messages,
                           ServerKind kind = ServerKind::Pyftpdlib);
 
-// Creates a file of `size` bytes and its folders.
+// Runs `step` from the event pump of the command that runs meanwhile, once `ready` holds.
+void DuringCommand(Frm_Main& w, std::function<bool()> ready, std::function<void()> step);
+// The progress window while it is shown, else null.
+Frm_State* ShownProgress(const Frm_Main& w);
+inline int ModeOf(const std::string& path) {
+    return int(std::filesystem::status(path).permissions() & std::filesystem::perms::mask);
+}
 void MakeFile(const std::string& path, size_t size = 0);
 
-inline QString Q(const std::string& s) {
-    return QString::fromStdString(s);
-}
 QStringList ItemTexts(const QComboBox* box);
-// The connection controls in one line: the connect, disconnect and profile menu entries
-// (C/c, D/d, U/u), the connect button's caption, the profile button (BU/bu), both transfer
-// buttons (T/t), the profile list (P/p), then each toolbar pair of connect, disconnect,
-// download, upload and settings as its shown element and whether each element is enabled.
+// Menu entries connect/disconnect/profiles (C D U), the connect caption, the profile button
+// (BU), transfer buttons (T), profile list (P), then the toolbar pairs (see Look).
 QString ControlState(const Frm_Main& w);
 inline const QString kDisconnectedState = QStringLiteral("C d U 接続 BU t P 0ee 1dd 1dd 1dd 0ee");
 inline const QString kConnectedState = QStringLiteral("c D u 切断 bu T p 1dd 0ee 0ee 0ee 1dd");
+inline const QString kSeparator36(36, QLatin1Char('-'));
 // A toolbar pair: the element shown, then whether each element is enabled ("0ee", "1dd").
 QString Look(const ImagePair& p);
+// The new-folder and delete toolbar pairs ("0ee 0ee").
+QString EditPairs(const Frm_Main& w);
 void SelectNames(PaneView* pane, const QStringList& names); // a ctrl-click on each
-// Opens the edit menu with a right-click on a pane and gives which of its entries are enabled
-// (new folder, permissions, rename, delete, refresh: "10111"); "" when it did not open.
+// The edit menu opened by a right-click: new folder, permissions, rename, delete, refresh.
 QString EditMenuState(const Frm_Main& w, int side);
 
-// The names shown in a pane, in order.
 QStringList PaneNames(const PaneView* pane);
 int RowOf(const PaneView* pane, const QString& name);
 
@@ -92,7 +95,6 @@ void TypePath(QComboBox* box, const QString& text, bool enter = true);
 
 namespace oxlip {
 
-// The window's controls for its tests.
 class Frm_Main::TestAccess {
 public:
     static PaneView* view(const Frm_Main& w, int side) { return w.pane(side).view(); }
@@ -126,6 +128,15 @@ inline constexpr auto ClientArea = &UI::clientArea;
 // A toolbar pair and a menu entry by their object names ("imgMakeButton", "m_ReLoad").
 inline constexpr auto ToolbarPair = &UI::toolbarPair;
 QAction* Action(const Frm_Main& w, const QString& name);
+// The path box's text, then the names the pane shows.
+inline QStringList Shown(const Frm_Main& w, int side) {
+    return QStringList{PathBox(w, side)->currentText()} + PaneNames(View(w, side));
+}
+// Clicks 接続/切断; whether connected afterwards.
+inline bool Toggle(Frm_Main& w) {
+    QTest::mouseClick(ConnectButton(w), Qt::LeftButton);
+    return w.connected();
+}
 
 } // namespace test
 } // namespace oxlip
