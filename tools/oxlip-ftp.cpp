@@ -18,8 +18,8 @@
 #include <ctime>
 #include <iostream>
 #include <iterator>
-#include <map>
 #include <unistd.h>
+#include <utility>
 
 using namespace oxlip;
 
@@ -126,8 +126,7 @@ public:
             break;
         case ProgressPhase::Bytes:
             if (event.file > 0) {
-                moved_[event.file] = event.done;
-                break;
+                break; // a tree over several connections: its Tree events count the bytes
             }
             current_ = event.done;
             if (show_) {
@@ -138,6 +137,7 @@ public:
             }
             break;
         case ProgressPhase::Tree:
+            treeBytes_ = event.done;
             if (show_) {
                 std::fprintf(
                     stderr, "\r\033[K%lld of %lld files, %lld of %lld bytes",
@@ -151,10 +151,7 @@ public:
     void finishFile() {
         bytes_ += current_;
         current_ = 0;
-        for (const auto& [file, moved] : moved_) {
-            bytes_ += moved;
-        }
-        moved_.clear();
+        bytes_ += std::exchange(treeBytes_, 0);
     }
     int64_t files() const { return files_; }
     int64_t bytes() const { return bytes_; }
@@ -172,7 +169,7 @@ private:
     int64_t files_ = 0;
     int64_t bytes_ = 0;
     int64_t current_ = 0;
-    std::map<int, int64_t> moved_; // a parallel tree's files by number: the bytes each moved
+    int64_t treeBytes_ = 0; // a tree over several connections: the bytes its files moved
 };
 
 ftp::CivilTime LocalNow() {

@@ -195,7 +195,7 @@ void Frm_Main::transferItems(bool upload, const std::vector<TransferItem>& items
                                  QString::number(files));
             ok = Guarded("file transfer", item.name, [&] {
                 return (upload ? UploadFile(session_, local, host, mode)
-                               : DownloadFile(session_, host, local, mode, true))
+                               : DownloadFile(session_, host, local, mode, /*resume=*/true))
                     .ok();
             });
         }

@@ -218,14 +218,15 @@ struct FtpClient::Impl {
     // Takes the first answer to a transfer command. False when the transfer cannot go on.
     bool awaitAnswer(bool& haveFinal, Reply& final);
 
-    // Sends a transfer command over a fresh data connection and moves the data: into sink
-    // (source null) or out of source.
-    bool transfer(const std::string& line, const Sink& sink, const Source& source);
-
     // Moves the data of a transfer command over its data connection.
     using Mover = std::function<bool(Stream& data, bool& haveFinal, Reply& final)>;
+    // Which way a transfer's data goes.
+    enum class DataFlow { Incoming, Outgoing };
 
-    bool transfer(const std::string& line, const Mover& move);
+    // Sends a transfer command over a fresh data connection and moves its data with move.
+    bool transfer(const std::string& line, const Mover& move, DataFlow flow);
+    // The same for data that comes in, into sink.
+    bool transfer(const std::string& line, const Sink& sink);
 
     // A data connection stalls when it moves less than kStallBytes within one reply time-out.
     struct StallWatch {

@@ -105,17 +105,14 @@ CivilTime LocalNow() {
 bool FtpClient::Impl::listing(const std::string& line, bool mlsd, std::vector<DirEntry>& entries) {
     ListingAccumulator accumulator(mlsd, LocalNow());
     std::size_t total = 0;
-    bool ok = transfer(
-        line,
-        [&](char* data, std::size_t size) {
-            total += size;
-            if (total > kMaxListingBytes) {
-                return false;
-            }
-            accumulator.Feed(std::string_view(data, size));
-            return true;
-        },
-        nullptr);
+    bool ok = transfer(line, [&](char* data, std::size_t size) {
+        total += size;
+        if (total > kMaxListingBytes) {
+            return false;
+        }
+        accumulator.Feed(std::string_view(data, size));
+        return true;
+    });
     entries = accumulator.Finish();
     return ok;
 }

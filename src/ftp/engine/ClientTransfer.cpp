@@ -103,24 +103,27 @@ bool FtpClient::retrieve(const std::string& path, bool ascii, int fd, const Bloc
     };
     // Large binary files go from the socket to the file without passing through here.
     const bool spliced = !ascii && (!expected || *expected >= kSpliceFromBytes) && SplicesTo(fd);
-    bool ok = d->transfer("RETR " + wire, [&](Stream& data, bool& haveFinal, Reply& final) {
-        if (spliced) {
-            bool fellBack = false;
-            bool moved = d->receiveSpliced(
-                data, fd,
-                [&](std::size_t size) {
-                    received += size;
-                    if (onBlock) {
-                        onBlock(size);
-                    }
-                },
-                haveFinal, final, fellBack);
-            if (!fellBack) {
-                return moved;
+    bool ok = d->transfer(
+        "RETR " + wire,
+        [&](Stream& data, bool& haveFinal, Reply& final) {
+            if (spliced) {
+                bool fellBack = false;
+                bool moved = d->receiveSpliced(
+                    data, fd,
+                    [&](std::size_t size) {
+                        received += size;
+                        if (onBlock) {
+                            onBlock(size);
+                        }
+                    },
+                    haveFinal, final, fellBack);
+                if (!fellBack) {
+                    return moved;
+                }
             }
-        }
-        return d->receiveData(data, sink, haveFinal, final);
-    });
+            return d->receiveData(data, sink, haveFinal, final);
+        },
+        Impl::DataFlow::Incoming);
     // The data ended normally with the size the server gave, and only the final reply is
     // missing (the control connection went, as a router may drop it during a long transfer):
     // the file is whole and kept.
@@ -186,7 +189,8 @@ bool FtpClient::store(const std::string& path, bool ascii, int fd, const BlockCa
     return d->transfer((append ? "APPE " : "STOR ") + d->toWire(path),
                        [&](Stream& data, bool& haveFinal, Reply& final) {
                            return d->sendData(data, source, haveFinal, final);
-                       });
+                       },
+                       Impl::DataFlow::Outgoing);
 }
 
 } // namespace oxlip::ftp

@@ -192,11 +192,13 @@ bool FtpClient::Impl::watchControl(bool& haveFinal, Reply& final) {
     return !(haveFinal && final.code >= 400);
 }
 
-bool FtpClient::Impl::transfer(const std::string& line, const Sink& sink, const Source& source) {
-    return transfer(line, [&](Stream& data, bool& haveFinal, Reply& final) {
-        return source ? sendData(data, source, haveFinal, final)
-                      : receiveData(data, sink, haveFinal, final);
-    });
+bool FtpClient::Impl::transfer(const std::string& line, const Sink& sink) {
+    return transfer(
+        line,
+        [&](Stream& data, bool& haveFinal, Reply& final) {
+            return receiveData(data, sink, haveFinal, final);
+        },
+        DataFlow::Incoming);
 }
 
 bool FtpClient::Impl::abortTransfer(Stream& data, bool haveFinal) {
@@ -243,7 +245,7 @@ bool FtpClient::Impl::awaitAnswer(bool& haveFinal, Reply& final) {
     return !lostFlag && !(haveFinal && final.code >= 300); // refused: the data connection unused
 }
 
-bool FtpClient::Impl::transfer(const std::string& line, const Mover& move) {
+bool FtpClient::Impl::transfer(const std::string& line, const Mover& move, DataFlow flow) {
     const std::string rest = std::exchange(restBefore, {});
     dataComplete = false;
     if (pumper.cancelRequested()) {
@@ -301,8 +303,7 @@ bool FtpClient::Impl::transfer(const std::string& line, const Mover& move) {
     // Only after data that came in: the end of an upload's data leaves us before the server
     // has written it, and a command then may cut it short (pyftpdlib drops the data
     // connection on EPSV).
-    const bool upload = line.rfind("STOR ", 0) == 0 || line.rfind("APPE ", 0) == 0;
-    if (dataOk && !haveFinal && !upload) {
+    if (dataOk && !haveFinal && flow == DataFlow::Incoming) {
         askDataAhead();
     }
     return finishTransfer(haveFinal, final, dataOk);
