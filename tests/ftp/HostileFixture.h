@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <fcntl.h>
 #include <memory>
 #include <string>
@@ -22,55 +21,17 @@ namespace oxlip::test {
 
 using Clock = std::chrono::steady_clock;
 
-inline const char* const kConnectionLostLine = "lost";
-
 inline long long MsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-// The bytes as the hostile server logs them.
-inline std::string LoggedBytes(const std::string& bytes) {
-    std::string out;
-    for (unsigned char c : bytes) {
-        if (c >= 32 && c < 127 && c != '\\') {
-            out += char(c);
-        } else {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02x", c);
-            out += hex;
-        }
-    }
-    return out;
-}
-
 // The 16 KiB every data file of the hostile server holds.
 inline std::string HostileData() {
-    std::string bytes;
-    for (int i = 0; i < 256 * 64; ++i) {
-        bytes += char(i % 256);
+    std::string bytes(256 * 64, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = char(i % 256);
     }
     return bytes;
-}
-
-// The path of each logged command with one of the verbs (a bare listing: the last CWD's).
-inline std::vector<std::string> PathsOf(const std::vector<std::string>& commands,
-                                        const std::vector<std::string>& verbs) {
-    std::vector<std::string> out;
-    std::string here = "/";
-    for (const std::string& c : commands) {
-        auto space = c.find(' ');
-        std::string verb = c.substr(0, space);
-        std::string arg = space == std::string::npos ? "" : c.substr(space + 1);
-        arg = arg == "-a" ? "" : arg.rfind("-a ", 0) == 0 ? arg.substr(3) : arg;
-        const bool listing = verb == "LIST" || verb == "MLSD";
-        if (verb == "CWD") {
-            here = arg;
-        }
-        if ((listing || !arg.empty()) && Has(verbs, verb)) {
-            out.push_back(listing && arg.empty() ? here : arg);
-        }
-    }
-    return out;
 }
 
 class HostileTest : public ::testing::Test {
@@ -96,6 +57,7 @@ protected:
         return CountPrefix(server->commands(), prefix) > 0;
     }
     bool stillUsable() { return client->isOpen() && client->rawCommand("NOOP") == 200; }
+    bool lostOnce() const { return ui.logLines == std::vector<std::string>{"lost"}; }
     bool download(const std::string& path, bool ascii, std::string* bytes = nullptr) {
         int fd = ::open(local.file("down").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (fd < 0) {
