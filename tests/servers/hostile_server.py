@@ -1,23 +1,19 @@
 #!/usr/bin/python3
-"""A scripted hostile FTP server for the fault tests.
+"""A scripted hostile FTP server for the fault tests: prints its port, then serves each connection
+in a thread. Login "test", password "secret"; names are raw bytes (Latin-1 inside). The log gets
+"CMD <line>" (non-printable bytes as \\xNN), "DATA-OPEN <n>" (data connections open over all
+sessions), "DATA-CLOSE" and "TRAP <peer>".
 
-Usage: hostile_server.py --scenario NAME[,NAME...] --log FILE --host ADDRESS [--cert PEM --key PEM]
-Prints its port, then serves each connection in a thread. Login "test", password "secret".
-Names are raw bytes (Latin-1 inside). The log gets "CMD <line>" (non-printable bytes as \\xNN),
-"DATA-OPEN <n>" (open data connections over all sessions), "DATA-CLOSE" and "TRAP <peer>".
-
-Scenarios answer as SCRIPTS says, and: bytewise (one byte per send); batched (150 and 226 before
-any data); no-utf8, mlsd (FEAT); epsv-dead (nothing listens); pasv-other (a trap listens at
-127.0.0.2); idle-drop (421 after 1.5 s idle); dash-a-name (LIST takes "-a" for a name);
-list-pattern (LIST path names only the folder); list-prefix (the path before every name);
-empty-550; tls-implicit (with --cert; otherwise --cert offers AUTH TLS and PROT P).
-
-By name: files "fail-4NN*" (half the data, then NNN), "short*" (half, then 226), "grown*"
-(listed 100 bytes small), "no226*", "late-451*", "reset*" (control reset mid-data), "trickle*"
-(a byte a second), uploads "tls-drop*" and files "tls-cut*" (PROT P: data cut without
-close_notify); folders "/loop" (endless), "/big-n" (n files), "/huge-n" (a line of n MiB),
-"*flaky*" (first "LIST -a" 425), "locked*" (listing 550); "mlsd-only*" left out of LIST; links to
-"/..." left out of MLSD; SITE LONG n; SITE MANY n [w]. RMD of the current folder is refused.
+Scenarios (--scenario a,b) answer as SCRIPTS says, and: bytewise (a byte per send); batched (150
+and 226 before any data); no-utf8, mlsd (FEAT); epsv-dead; pasv-other (a trap at 127.0.0.2);
+idle-drop (421 after 1.5 s idle); dash-a-name (LIST takes "-a" for a name); list-pattern (LIST
+path names only the folder); list-prefix (the path before every name); empty-550; tls-implicit
+(with --cert, which otherwise offers AUTH TLS and PROT P). By name: files "fail-4NN*" (half the
+data, then NNN), "short*" (half, 226), "grown*" (listed 100 bytes small), "no226*", "late-451*",
+"reset*" (control reset mid-data), "trickle*" (a byte a second), "tls-cut*" and uploads
+"tls-drop*" (PROT P: cut without close_notify); folders "/loop" (endless), "/big-n" (n files),
+"/huge-n" (a line of n MiB), "*flaky*" (first "LIST -a" 425), "locked*" (550); "mlsd-only*" not
+in LIST, links to "/..." not in MLSD; SITE LONG n; SITE MANY n [w]; no RMD of the current folder.
 """
 
 import argparse
@@ -32,6 +28,8 @@ DATA_OPEN = [0]
 LOG = [None]
 DATA = bytes(range(256)) * 64
 DATA_COMMANDS = ("LIST", "MLSD", "RETR", "STOR")
+TREE_COMMANDS = ("CWD", "SIZE", "MDTM", "MLST", "MKD", "RNFR", "RNTO", "DELE", "RMD", "RETR",
+                 "STOR")
 STALL = object()  # 150, then nothing until ABOR
 PASV = "227 Entering Passive Mode (%s,%%(p1)d,%%(p2)d)."
 NO_EPSV = "500 EPSV not understood."
@@ -103,8 +101,8 @@ def build_tree():
         "three": {"f%d.txt" % i: b"x" * 10 * i for i in (1, 2, 3)},
         "evil": {"good.txt": b"good", "ctl\x01\x1bname.txt": b"control",
                  "sub": {"inner.txt": b"inner"}, "self": ".", "up": ".."},
-        "names": {"テスト.txt".encode("cp932").decode("latin-1"): b"cp932",
-                  "bad\xff\xfe.bin": b"invalid", "日本.txt".encode().decode("latin-1"): b"utf-8 body"},
+        "names": {"テスト.txt".encode("cp932").decode("latin-1"): b"cp932", "bad\xff\xfe.bin": b"bad",
+                  "日本.txt".encode().decode("latin-1"): b"utf-8 body"},
         "grew": {"a.bin": b"aaaa", "grown.bin": DATA},
         "cut": {"a.bin": b"aaaa", "short.bin": DATA, "z.bin": b"z"},
         "late": {"a.bin": b"aaaa", "late-451.bin": DATA, "z.bin": b"z"},
@@ -165,6 +163,7 @@ class Session:
         self.bytewise = "bytewise" in self.modes
         self.logged_in = self.prot = self.flaky_done = False
         self.pasv = self.trap = self.rnfr = None
+        self.held = []  # the data connection of a transfer that waits for ABOR
         self.port = 0
         self.cwd = "/"
 
@@ -194,7 +193,7 @@ class Session:
                 buf += chunk
                 while b"\n" in buf:
                     raw, buf = buf.split(b"\n", 1)
-                    line = raw.rstrip(b"\r").decode("latin-1")
+                    line = raw.rstrip(b"\r").lstrip(b"\xff\xf4\xf2").decode("latin-1")  # Telnet IP
                     log("CMD " + escape(line))
                     if not self.handle(line):
                         return
@@ -226,7 +225,7 @@ class Session:
         if mode.endswith("-first"):
             self.modes.discard(mode)
         if script is STALL:
-            return self.stall_until_abor()
+            return self.stall()
         features = ["EPSV", "PASV", "SIZE", "MDTM"] + ["UTF8"] * ("no-utf8" not in self.modes)
         features += ["MLST type*;size*;modify*;"] * ("mlsd" in self.modes)
         fields = {"cwd": self.cwd.replace('"', '""'), "port": self.port, "p1": self.port >> 8,
@@ -241,26 +240,61 @@ class Session:
 
     def command(self, cmd, arg):
         path = self.absolute(arg)
+        node = self.lookup(path)
+        parent, name = self.parent_and_name(path)
         if cmd in ("AUTH", "PBSZ", "PROT") and Server.tls:
             self.secure(cmd, arg)
-        elif cmd == "CWD" and isinstance(self.lookup(path), dict):
-            self.cwd = path
-            self.reply(250, "Directory successfully changed.")
-        elif cmd == "CWD":
-            self.reply(550, "Failed to change directory.")
-        elif cmd == "SITE":
-            self.site(arg)
         elif cmd in ("LIST", "MLSD"):
             self.list(cmd, arg)
-        elif cmd in self.REFUSALS:
-            self.file_command(cmd, path)
-        elif cmd in ("DELE", "RMD"):
-            self.remove(cmd, path)
-        elif cmd == "RNTO":
-            self.rename(path)
+        elif cmd == "ABOR" and self.held:
+            if data := self.held.pop():
+                self.close_data(data)
+            self.send("426 Connection closed; transfer aborted.\r\n226 ABOR successful.\r\n")
+        elif cmd == "RETR" and isinstance(node, bytes):
+            self.send_data(node, name)
+        elif cmd == "STOR" and isinstance(parent, dict):
+            self.receive_data(parent, name)
         else:
-            self.reply(502, "Command not implemented.")
+            if cmd in ("RETR", "STOR"):
+                self.close_passive()
+            with LOCK:
+                answer = self.change(cmd, arg, path, node, parent, name)
+            self.send(answer + "\r\n")
         return True
+
+    def change(self, cmd, arg, path, node, parent, name):
+        """Does a command that needs no data connection; its answer."""
+        word, _, count = arg.upper().partition(" ")
+        if cmd == "CWD" and isinstance(node, dict):
+            self.cwd = path
+            return "250 Directory successfully changed."
+        if cmd in ("SIZE", "MDTM") and isinstance(node, bytes):
+            size = listed_size(name, node) if name.startswith("tls-cut") else len(node)
+            return "213 " + ("20240101120000" if cmd == "MDTM" else str(size))
+        if cmd == "MLST" and node is not None:
+            return "250-Listing %s\r\n %s\r\n250 End." % (path, entry_line(path, node, True))
+        if cmd == "MKD" and isinstance(parent, dict) and node is None:
+            parent[name] = {}
+            return '257 "%s" created' % path
+        if cmd == "RNFR" and node is not None:
+            self.rnfr = path
+            return "350 Ready for RNTO."
+        old_parent, old_name = self.parent_and_name(self.rnfr or "/")
+        if cmd == "RNTO" and isinstance(parent, dict) and old_name in (old_parent or {}):
+            parent[name] = old_parent.pop(old_name)
+            return "250 Rename successful."
+        if (cmd == "DELE" and isinstance(node, (bytes, str))) or (
+                cmd == "RMD" and node == {} and not (self.cwd + "/").startswith(path + "/")):
+            del parent[name]
+            return "250 Ok."
+        if cmd == "SITE" and word == "LONG":
+            return "200 " + "L" * int(count)
+        if cmd == "SITE" and word == "MANY":  # SITE MANY lines [width]
+            lines, _, width = count.partition(" ")
+            pad = "." * max(int(width or 0) - 12, 0)
+            return "200-start\r\n%s200 end" % "".join(" line %d%s\r\n" % (i, pad)
+                                                     for i in range(int(lines)))
+        return "550 %s failed." % cmd if cmd in TREE_COMMANDS else "502 Command not implemented."
 
     def secure(self, cmd, arg):
         if cmd == "AUTH":
@@ -349,27 +383,10 @@ class Session:
             DATA_OPEN[0] -= 1
         log("DATA-CLOSE")
 
-    def stall_until_abor(self):
-        """Says 150 (after accepting the data connection, if passive), then waits (at most 10 s)
-        for ABOR, which it answers 426 and 226."""
-        data = self.pasv and self.open_data()
-        self.reply(150, "Opening data connection.")
-        timeout = self.conn.gettimeout()
-        self.conn.settimeout(10)
-        got = b""
-        try:
-            while b"ABOR" not in got:
-                chunk = self.conn.recv(4096)
-                if not chunk:
-                    return False
-                got += chunk
-        finally:
-            self.conn.settimeout(timeout)
-            if data:
-                self.close_data(data)
-        log("CMD ABOR")
-        self.reply(426, "Connection closed; transfer aborted.")
-        return self.reply(226, "ABOR successful.")
+    def stall(self):
+        """Says 150 (after accepting the data connection, if passive), then nothing until ABOR."""
+        self.held = [self.pasv and self.open_data()]
+        return self.reply(150, "Opening data connection.")
 
     def send_data(self, payload, name=""):
         data = self.open_data()
@@ -483,83 +500,6 @@ class Session:
         prefix = arg.rstrip("/") + "/" if cmd == "LIST" and arg and "list-prefix" in self.modes \
             else ""
         self.send_data(self.listing(path, cmd == "MLSD", cmd != "LIST" or "a" in options, prefix))
-
-    # What RETR, STOR, SIZE, MDTM, MKD, RNFR and MLST answer when they cannot act.
-    REFUSALS = {"RETR": (550, "Failed to open file."), "STOR": (553, "Could not create file."),
-                "SIZE": (550, "Could not get file size."),
-                "MDTM": (550, "Could not get file modification time."),
-                "MKD": (550, "Create directory operation failed."),
-                "RNFR": (550, "RNFR command failed."), "MLST": (550, "No such file.")}
-
-    def file_command(self, cmd, path):
-        node = self.lookup(path)
-        parent, name = self.parent_and_name(path)
-        if cmd == "RETR" and isinstance(node, bytes):
-            self.send_data(node, name)
-        elif cmd == "STOR" and isinstance(parent, dict):
-            self.receive_data(parent, name)
-        elif cmd == "SIZE" and isinstance(node, bytes):
-            self.reply(213, str(listed_size(name, node) if "tls-cut" in path else len(node)))
-        elif cmd == "MDTM" and isinstance(node, bytes):
-            self.reply(213, "20240101120000")
-        elif cmd == "MKD" and isinstance(parent, dict) and name not in parent:
-            with LOCK:
-                parent[name] = {}
-            self.reply(257, '"%s" created' % path)
-        elif cmd == "MLST" and node is not None:
-            self.send("250-Listing %s\r\n %s\r\n250 End.\r\n" % (path,
-                                                                entry_line(path, node, True)))
-        elif cmd == "RNFR" and node is not None:
-            self.rnfr = path
-            self.reply(350, "Ready for RNTO.")
-        else:
-            if cmd in ("RETR", "STOR"):
-                self.close_passive()
-            self.reply(*self.REFUSALS[cmd])
-
-    def site(self, arg):
-        word, _, rest = arg.partition(" ")
-        count, _, width = rest.partition(" ")
-        if word.upper() == "LONG":
-            self.send("200 " + "L" * int(rest) + "\r\n")
-        elif word.upper() == "MANY":
-            pad = "." * max(int(width or 0) - 12, 0)
-            self.send("200-start\r\n" + "".join(" line %d%s\r\n" % (i, pad)
-                                                for i in range(int(count))) + "200 end\r\n")
-        else:
-            self.reply(502, "Unknown SITE command.")
-
-    def remove(self, cmd, path):
-        parent, name = self.parent_and_name(path)
-        with LOCK:
-            node = parent.get(name) if isinstance(parent, dict) else None
-            if node is None:
-                self.reply(550, "No such file.")
-            elif cmd == "RMD" and not isinstance(node, dict):
-                self.reply(550, "Not a folder.")
-            elif cmd == "RMD" and node:
-                self.reply(550, "Folder not empty.")
-            elif cmd == "RMD" and (self.cwd + "/").startswith(path + "/"):
-                self.reply(550, "Cannot remove the current folder.")
-            elif cmd == "DELE" and isinstance(node, dict):
-                self.reply(550, "Is a folder.")
-            else:
-                del parent[name]
-                self.reply(250, "Ok.")
-
-    def rename(self, path):
-        if self.rnfr is None:
-            self.reply(503, "RNFR first.")
-            return
-        old_parent, old_name = self.parent_and_name(self.rnfr)
-        new_parent, new_name = self.parent_and_name(path)
-        self.rnfr = None
-        with LOCK:
-            if not isinstance(new_parent, dict) or old_name not in old_parent:
-                self.reply(550, "Rename failed.")
-                return
-            new_parent[new_name] = old_parent.pop(old_name)
-        self.reply(250, "Rename successful.")
 
 
 def main():
