@@ -41,6 +41,12 @@ QStringList ListTexts(const QListWidget* list) {
     return texts;
 }
 
+// The selected row's text, or how many rows are selected when not one.
+QString Selected(const QListWidget* list) {
+    const QList<QListWidgetItem*> items = list->selectedItems();
+    return items.size() == 1 ? items[0]->text() : QString::number(items.size());
+}
+
 QStringList ToQStrings(const std::vector<std::string>& items) {
     QStringList texts;
     for (const std::string& item : items) {
@@ -49,27 +55,22 @@ QStringList ToQStrings(const std::vector<std::string>& items) {
     return texts;
 }
 
-// A profile with every connection option away from its default.
-ConnectionProfile MakeProfile(const std::string& name, const std::string& server) {
-    ConnectionProfile p;
-    p.ProfileName = name;
-    p.Server = server;
-    p.UserName = "user-" + name;
-    p.PassWord = "pw-" + name;
-    p.Dir = "/" + name + "/";
-    p.LDir = "/local/" + name + "/";
-    p.Encryption = EncryptImplicit;
-    p.Passive = false;
-    p.NameEncoding = NamesEucJp;
-    p.KeepAlive = 0;
-    return p;
-}
-
-// Stores profiles in User.ini in the given order, as the program itself would.
+// Stores profiles in User.ini in the given order, each with every connection option away from
+// its default, as the program itself would.
 void StoreProfiles(Settings& settings, const std::vector<std::string>& names) {
     const ConnectionProfile kept = settings.profile;
     for (const std::string& name : names) {
-        settings.profile = MakeProfile(name, name + ".example.net");
+        ConnectionProfile& p = settings.profile = ConnectionProfile{};
+        p.ProfileName = name;
+        p.Server = name + ".example.net";
+        p.UserName = "user-" + name;
+        p.PassWord = "pw-" + name;
+        p.Dir = "/" + name + "/";
+        p.LDir = "/local/" + name + "/";
+        p.Encryption = EncryptImplicit;
+        p.Passive = false;
+        p.NameEncoding = NamesEucJp;
+        p.KeepAlive = 0;
         QVERIFY(settings.SaveProfile());
     }
     settings.profile = kept;
@@ -224,46 +225,43 @@ void TestDialogs::profileOkChecksAndStoresTheBoxes() {
         Frm_User dlg(settings);
         QVERIFY(test::ShowAndWait(&dlg));
         const QStringList typed = row.boxes.split('|');
-        for (int i = 0; i < 6; ++i) {
-            dlg.fields[i]->setText(typed[i]);
-        }
-        if (typed.size() == 8) {
-            dlg.txt_port->setText(typed[6]);
-            dlg.txt_keepalive->setText(typed[7]);
+        for (int i = 0; i < typed.size(); ++i) {
+            (i < 6 ? dlg.fields[i] : i == 6 ? dlg.txt_port : dlg.txt_keepalive)->setText(typed[i]);
         }
         ClickButton(dlg.Btn[0]);
-        QStringList outcome{row.name, dlg.isVisible() ? "open" : "closed"};
-        outcome << messages.marked();
-        if (row.outcome.contains('|')) {
-            outcome << Fields(settings.profile)
-                    << StoredFields(dir.path(), settings.profile.ProfileName);
-            QCOMPARE(outcome, QStringList({row.name, "closed", row.outcome, row.outcome}));
-            continue;
-        }
         // A refusal leaves the dialog open with the boxes as typed and writes nothing.
-        outcome << Boxes(dlg).section('|', 0, 5) << Fields(settings.profile)
-                << (QFileInfo::exists(Q(settings.userIniPath())) ? "written" : "")
-                << (row.focus[0] ? dlg.focusWidget()->objectName() : "");
-        QCOMPARE(outcome, QStringList({row.name, "open", row.outcome, typed.mid(0, 6).join('|'),
-                                       "||||||2|/old/|0 0 1 0 60", "", row.focus}));
+        const QStringList expected =
+            row.outcome.contains('|')
+                ? QStringList{"closed", "", row.outcome, "written", ""}
+                : QStringList{"open", row.outcome, "||||||2|/old/|0 0 1 0 60", "",
+                              typed.mid(0, 6).join('|') + " " + row.focus};
+        QCOMPARE(
+            (QStringList{row.name, dlg.isVisible() ? "open" : "closed", messages.marked().join('/'),
+                         Fields(settings.profile),
+                         QFileInfo::exists(Q(settings.userIniPath())) ? "written" : "",
+                         dlg.isVisible() ? Boxes(dlg).section('|', 0, 5) + " " +
+                                               (row.focus[0] ? dlg.focusWidget()->objectName() : "")
+                                         : ""}),
+            QStringList{row.name} + expected);
     }
 }
 
 void TestDialogs::profileNewSettingClearAndFolderButton() {
     test::TempDir dir;
     Settings settings(dir.path());
-    settings.profile = MakeProfile("Old", "old.example.net");
+    StoreProfiles(settings, {"Old"});
+    settings.profile.ProfileName = "Old";
+    settings.LoadProfile();
     Frm_User dlg(settings);
     QVERIFY(test::ShowAndWait(&dlg));
     QCOMPARE(dlg.fields[Frm_User::Password]->echoMode(), QLineEdit::Password);
-    QCOMPARE(Boxes(dlg), "Old|old.example.net|user-Old|pw-Old|/Old/|/local/Old/" + kMadeOptions);
+    QCOMPARE(Boxes(dlg), "Old|Old.example.net|user-Old|pw-Old|/Old/|/local/Old/" + kMadeOptions);
     ClickButton(dlg.Btn[2]); // clear: the name and the local folder stay
     QCOMPARE(Boxes(dlg), "Old||||/|/local/Old/" + kDefaultOptions);
     dlg.cmb_tls->setCurrentIndex(EncryptImplicit);
     dlg.txt_keepalive->setText(u"5"_s);
     ClickButton(dlg.Btn_Set[0]); // new setting
     QCOMPARE(Boxes(dlg), "新しい接続||||/|/local/Old/" + kDefaultOptions);
-    QCOMPARE(dlg.List->count(), 0); // nothing stored before OK
     dlg.fields[Frm_User::Server]->setText(u"new.example.net"_s);
     dlg.cmb_tls->setCurrentIndex(EncryptRequired);
     dlg.txt_port->setText(u"2121"_s);
@@ -281,11 +279,11 @@ void TestDialogs::profileNewSettingClearAndFolderButton() {
             return answer;
         };
         ClickButton(dlg.browseButton);
-        QCOMPARE(dlg.fields[Frm_User::LocalFolder]->text(), u"/srv/site"_s);
     }
     QCOMPARE(dialogs.classNames, QStringList(2, "oxlip::Frm_Dir"));
+    QCOMPARE(ToQStrings(settings.ProfileNames()), QStringList{"Old"}); // nothing stored before OK
     ClickButton(dlg.Btn[0]);
-    QCOMPARE(ToQStrings(settings.ProfileNames()), QStringList{u"新しい接続"_s});
+    QCOMPARE(ToQStrings(settings.ProfileNames()), (QStringList{"Old", "新しい接続"}));
     QCOMPARE(StoredFields(dir.path(), "新しい接続"),
              u"新しい接続|new.example.net|||/|/srv/site/|0||1 2121 0 2 30"_s);
 }
@@ -297,21 +295,18 @@ void TestDialogs::profileChoiceCancelAndDelete() {
     settings.profile.ProfileName = "Current";
     settings.profile.Server = "current.example.net";
     test::MessageScript messages;
-    const QString a = "A|A.example.net|user-A|pw-A|/A/|/local/A/" + kMadeOptions;
     const QString b = "B|B.example.net|user-B|pw-B|/B/|/local/B/" + kMadeOptions;
     {
         // A choice loads at once, by click or by the program, and survives Cancel.
         Frm_User dlg(settings);
         QVERIFY(test::ShowAndWait(&dlg));
-        QVERIFY(dlg.List->selectedItems().isEmpty());
-        QCOMPARE(Boxes(dlg), "Current|current.example.net||||" + kDefaultOptions);
+        QCOMPARE(Selected(dlg.List) + Boxes(dlg),
+                 "0Current|current.example.net||||" + kDefaultOptions);
         ClickListRow(dlg.List, 1);
         QCOMPARE(Boxes(dlg), b);
-        QCOMPARE(settings.profile.Server, std::string("B.example.net"));
         dlg.List->setCurrentRow(0);
-        QCOMPARE(Boxes(dlg), a);
+        QCOMPARE(Boxes(dlg), "A|A.example.net|user-A|pw-A|/A/|/local/A/" + kMadeOptions);
         ClickButton(dlg.Btn[1]); // cancel
-        QCOMPARE(dlg.result(), int(QDialog::Rejected));
         QCOMPARE(Fields(settings.profile),
                  u"A|A.example.net|user-A|pw-A|/A/|/local/A/|0||2 0 0 3 0"_s);
     }
@@ -324,11 +319,9 @@ void TestDialogs::profileChoiceCancelAndDelete() {
     for (const QStringList& left : {QStringList{"A", "B", "D"}, QStringList{"A", "B"}}) {
         ClickListRow(dlg.List, 2);
         ClickButton(dlg.Btn_Set[1]);
-        QCOMPARE(ListTexts(dlg.List), left);
-        QCOMPARE(ToQStrings(settings.ProfileNames()), left);
-        QVERIFY(dlg.List->currentRow() == 1 && dlg.List->item(1)->isSelected());
-        QCOMPARE(Boxes(dlg), b);
-        QCOMPARE(settings.profile.ProfileName, std::string("B"));
+        QCOMPARE(ListTexts(dlg.List) + ToQStrings(settings.ProfileNames())
+                     << Boxes(dlg) << Selected(dlg.List),
+                 left + left << b << "B");
     }
 
     // A file that cannot be rewritten keeps the entry and says so.
@@ -337,8 +330,8 @@ void TestDialogs::profileChoiceCancelAndDelete() {
     ClickListRow(dlg.List, 0);
     QVERIFY(QFile::remove(ini) && QDir().mkdir(ini));
     ClickButton(dlg.Btn_Set[1]);
-    QCOMPARE(ListTexts(dlg.List), (QStringList{"A", "B"}));
-    QCOMPARE(messages.texts, QStringList{"設定を削除できませんでした"});
+    QCOMPARE(ListTexts(dlg.List) + messages.texts,
+             (QStringList{"A", "B", "設定を削除できませんでした"}));
     QVERIFY(QDir().rmdir(ini));
     test::WriteFileBytes(settings.userIniPath(), stored);
 
@@ -346,17 +339,12 @@ void TestDialogs::profileChoiceCancelAndDelete() {
     // profile current, so the exit's save writes nothing back.
     dlg.fields[Frm_User::User]->setText(u"edited"_s);
     ClickButton(dlg.Btn_Set[1]); // A is still selected
-    QCOMPARE(ListTexts(dlg.List), QStringList{"B"});
-    QVERIFY(dlg.List->selectedItems().isEmpty());
-    QCOMPARE(Boxes(dlg), "A|A.example.net|edited|pw-A|/A/|/local/A/" + kMadeOptions);
-    QCOMPARE(Fields(settings.profile), u"||||||0||0 0 1 0 60"_s);
-    QVERIFY(settings.SaveProfile());
-    QCOMPARE(ToQStrings(settings.ProfileNames()), QStringList{"B"});
+    QCOMPARE(ListTexts(dlg.List) << Selected(dlg.List) << Boxes(dlg) << Fields(settings.profile),
+             (QStringList{"B", "0", "A|A.example.net|edited|pw-A|/A/|/local/A/" + kMadeOptions,
+                          "||||||0||0 0 1 0 60"}));
     ClickListRow(dlg.List, 0);
     ClickButton(dlg.Btn_Set[1]);
-    QCOMPARE(dlg.List->count(), 0);
-    QVERIFY(settings.SaveProfile());
-    QVERIFY(settings.ProfileNames().empty());
+    QCOMPARE(ListTexts(dlg.List) + ToQStrings(settings.ProfileNames()), QStringList{});
 }
 
 void TestDialogs::permissionsDigitsAndBoxes() {
