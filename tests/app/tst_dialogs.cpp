@@ -33,26 +33,22 @@ void ClickListRow(QListWidget* list, int row) {
                       list->visualItemRect(list->item(row)).center());
 }
 
-QStringList ListTexts(const QListWidget* list) {
-    QStringList texts;
+// The rows, the selected ones in brackets: "A,[B],C".
+QString Rows(const QListWidget* list) {
+    QStringList rows;
     for (int i = 0; i < list->count(); ++i) {
-        texts << list->item(i)->text();
+        const QString text = list->item(i)->text();
+        rows << (list->item(i)->isSelected() ? "[" + text + "]" : text);
     }
-    return texts;
+    return rows.join(',');
 }
 
-// The selected row's text, or how many rows are selected when not one.
-QString Selected(const QListWidget* list) {
-    const QList<QListWidgetItem*> items = list->selectedItems();
-    return items.size() == 1 ? items[0]->text() : QString::number(items.size());
-}
-
-QStringList ToQStrings(const std::vector<std::string>& items) {
+QString Joined(const std::vector<std::string>& items) {
     QStringList texts;
     for (const std::string& item : items) {
         texts << Q(item);
     }
-    return texts;
+    return texts.join(',');
 }
 
 // Stores profiles in User.ini in the given order, each with every connection option away from
@@ -144,24 +140,18 @@ private slots:
     void profileOkChecksAndStoresTheBoxes();
     void profileNewSettingClearAndFolderButton();
     void profileChoiceCancelAndDelete();
-
     void permissionsDigitsAndBoxes();
     void permissionsEndings();
-
     void extensionListAndCaching();
-
     void folderChooser();
-
     void aboutTextsAndLinks();
-
     void enterActivatesTheFocusedButton();
     void messageBoxButtonsInJapanese();
     void layoutTextsFitAndNothingOverlaps();
 };
 
 void TestDialogs::profileOkChecksAndStoresTheBoxes() {
-    // Boxes as typed (six, then port and keep-alive); the message and the focused box, or the
-    // profile taken (folders closed by "/", mode automatic, last host folder forgotten).
+    // Boxes typed (six, port, keep-alive); the message and focused box, or the profile taken.
     const QString required = u"入力必須箇所が埋まっていません\r\n登録名とサーバ名は必須です"_s;
     const QString badName = u"設定名に「]」や改行は使えません\r\n設定名を変更してください"_s;
     const QString lineBreak = u"改行を含む項目は保存できません\r\n改行を取り除いてください"_s;
@@ -178,7 +168,6 @@ void TestDialogs::profileOkChecksAndStoresTheBoxes() {
         {"no server", "Office||||pub|", required},
         {"no name", "|srv||||", required},
         {"bracket", "a]b|srv||||", badName, "txt_0"},
-        {"final bracket", "[Office]|srv||||", badName, "txt_0"},
         {"line feed in the name", "a\nb|srv||||", badName, "txt_0"},
         {"carriage return in the name", "a\rb|srv||||", badName, "txt_0"},
         {"line break in a value", "Office|srv|a\r\nb|||", lineBreak, "txt_2"},
@@ -209,7 +198,8 @@ void TestDialogs::profileOkChecksAndStoresTheBoxes() {
             (i < 6 ? dlg.fields[i] : i == 6 ? dlg.txt_port : dlg.txt_keepalive)->setText(typed[i]);
         }
         ClickButton(dlg.Btn[0]);
-        // A refusal leaves the dialog open with the boxes as typed and writes nothing.
+        // Taken: folders closed by "/", mode automatic, last host folder forgotten. Refused: the
+        // dialog open with the boxes as typed, nothing written.
         const QStringList expected =
             row.outcome.contains('|')
                 ? QStringList{"closed", "", row.outcome, "written", ""}
@@ -248,7 +238,6 @@ void TestDialogs::profileNewSettingClearAndFolderButton() {
     dlg.opt_mode[1]->setChecked(true);
     dlg.cmb_code->setCurrentIndex(NamesCp932);
     dlg.txt_keepalive->setText(u"30"_s);
-
     // The folder button opens the chooser; closed without a choice, it leaves the box alone.
     test::DialogRecorder dialogs;
     for (const int answer : {int(QDialog::Accepted), int(QDialog::Rejected)}) {
@@ -261,14 +250,12 @@ void TestDialogs::profileNewSettingClearAndFolderButton() {
         ClickButton(dlg.browseButton);
     }
     QCOMPARE(dialogs.classNames, QStringList(2, "oxlip::Frm_Dir"));
-    QCOMPARE(ToQStrings(settings.ProfileNames()), QStringList{"Old"}); // nothing stored before OK
     ClickButton(dlg.Btn[0]);
-    QCOMPARE(ToQStrings(settings.ProfileNames()), (QStringList{"Old", "新しい接続"}));
     settings.profile = {};
     settings.profile.ProfileName = "新しい接続";
     settings.LoadProfile();
-    QCOMPARE(Fields(settings.profile),
-             u"新しい接続|new.example.net|||/|/srv/site/|0||1 2121 0 2 30"_s);
+    QCOMPARE(Joined(settings.ProfileNames()) + " " + Fields(settings.profile),
+             u"Old,新しい接続 新しい接続|new.example.net|||/|/srv/site/|0||1 2121 0 2 30"_s);
 }
 
 void TestDialogs::profileChoiceCancelAndDelete() {
@@ -278,56 +265,52 @@ void TestDialogs::profileChoiceCancelAndDelete() {
     settings.profile.ProfileName = "Current";
     settings.profile.Server = "current.example.net";
     test::MessageScript messages;
+    const QString a = "A|A.example.net|user-A|pw-A|/A/|/local/A/";
     const QString b = "B|B.example.net|user-B|pw-B|/B/|/local/B/" + kMadeOptions;
     {
         // A choice loads at once, by click or by the program, and survives Cancel.
         Frm_User dlg(settings);
         QVERIFY(test::ShowAndWait(&dlg));
-        QCOMPARE(Selected(dlg.List) + Boxes(dlg),
-                 "0Current|current.example.net||||" + kDefaultOptions);
+        QCOMPARE(Rows(dlg.List) + " " + Boxes(dlg),
+                 "A,B,C,D Current|current.example.net||||" + kDefaultOptions);
         ClickListRow(dlg.List, 1);
         QCOMPARE(Boxes(dlg), b);
         dlg.List->setCurrentRow(0);
-        QCOMPARE(Boxes(dlg), "A|A.example.net|user-A|pw-A|/A/|/local/A/" + kMadeOptions);
+        QCOMPARE(Boxes(dlg), a + kMadeOptions);
         ClickButton(dlg.Btn[1]); // cancel
-        QCOMPARE(Fields(settings.profile),
-                 u"A|A.example.net|user-A|pw-A|/A/|/local/A/|0||2 0 0 3 0"_s);
+        QCOMPARE(Fields(settings.profile), a + "|0||2 0 0 3 0");
     }
     Frm_User dlg(settings);
     QVERIFY(test::ShowAndWait(&dlg));
     ClickButton(dlg.Btn_Set[1]); // nothing selected: nothing happens
-    QCOMPARE(ListTexts(dlg.List), (QStringList{"A", "B", "C", "D"}));
-
+    QCOMPARE(Rows(dlg.List), u"A,B,C,D"_s);
     // A middle or the last entry: the one above it is loaded and selected, not one below.
-    for (const QStringList& left : {QStringList{"A", "B", "D"}, QStringList{"A", "B"}}) {
+    for (const QString left : {"A,B,D", "A,B"}) {
         ClickListRow(dlg.List, 2);
         ClickButton(dlg.Btn_Set[1]);
-        QCOMPARE(ListTexts(dlg.List) + ToQStrings(settings.ProfileNames())
-                     << Boxes(dlg) << Selected(dlg.List),
-                 left + left << b << "B");
+        QCOMPARE(Rows(dlg.List) + " " + Joined(settings.ProfileNames()) + " " + Boxes(dlg),
+                 QString(left).replace(u"B"_s, u"[B]"_s) + " " + left + " " + b);
     }
-
     // A file that cannot be rewritten keeps the entry and says so.
     const QString ini = Q(settings.userIniPath());
     const std::string stored = test::ReadFileBytes(settings.userIniPath());
     ClickListRow(dlg.List, 0);
     QVERIFY(QFile::remove(ini) && QDir().mkdir(ini));
     ClickButton(dlg.Btn_Set[1]);
-    QCOMPARE(ListTexts(dlg.List) + messages.texts,
-             (QStringList{"A", "B", "設定を削除できませんでした"}));
+    QCOMPARE(Rows(dlg.List) + " " + messages.texts.join('/'),
+             u"[A],B 設定を削除できませんでした"_s);
     QVERIFY(QDir().rmdir(ini));
     test::WriteFileBytes(settings.userIniPath(), stored);
-
     // The first entry, then the only one: nothing loaded in its place, the boxes kept, and no
     // profile current, so the exit's save writes nothing back.
     dlg.fields[Frm_User::User]->setText(u"edited"_s);
-    ClickButton(dlg.Btn_Set[1]); // A is still selected
-    QCOMPARE(ListTexts(dlg.List) << Selected(dlg.List) << Boxes(dlg) << Fields(settings.profile),
-             (QStringList{"B", "0", "A|A.example.net|edited|pw-A|/A/|/local/A/" + kMadeOptions,
-                          "||||||0||0 0 1 0 60"}));
+    ClickButton(dlg.Btn_Set[1]);
+    QCOMPARE(Rows(dlg.List) + " " + Boxes(dlg) + " " + Fields(settings.profile),
+             "B " + QString(a).replace(u"user-A"_s, u"edited"_s) + kMadeOptions +
+                 " ||||||0||0 0 1 0 60");
     ClickListRow(dlg.List, 0);
     ClickButton(dlg.Btn_Set[1]);
-    QCOMPARE(ListTexts(dlg.List) + ToQStrings(settings.ProfileNames()), QStringList{});
+    QCOMPARE(Rows(dlg.List) + Joined(settings.ProfileNames()), QString());
 }
 
 void TestDialogs::permissionsDigitsAndBoxes() {
@@ -351,11 +334,9 @@ void TestDialogs::permissionsDigitsAndBoxes() {
 }
 
 void TestDialogs::permissionsEndings() {
-    // What each way of leaving sends and tells the caller. The name box is not what is sent;
-    // a name with a line break would send a second command; a refused command is a cancel.
+    // What each way of leaving sends and tells; a name with a line break sends nothing.
     const QString badName = u"|名前に改行が含まれているため\r\nパーミッションを変更できません|0"_s;
-    // Name, digits, boxes clicked, ending, the command's answer; then what was sent, the name
-    // and digits told, the messages and the result.
+    // Name, digits, boxes clicked, ending, answer; what was sent, told, shown and the result.
     const std::tuple<QString, QString, QString, QString, bool, QString> rows[] = {
         {"index.html", "44", "", "ok", true, "SITE CHMOD 044 index.html\r|index.html|044 ||1"},
         {"my page.html", "755", "o2 g2 u2", "enter", true,
@@ -418,11 +399,9 @@ void TestDialogs::extensionListAndCaching() {
         ClickListRow(dlg.List, 0); // CGI
         QTest::keyClick(dlg.List, Qt::Key_Delete);
         QTest::keyClick(dlg.List, Qt::Key_Insert); // other keys do nothing
-        QCOMPARE(ListTexts(dlg.List) + ToQStrings(settings.AsciiExtensionList),
-                 QStringList(2, "TXT"));
+        QCOMPARE(Rows(dlg.List) + " " + Joined(settings.AsciiExtensionList), u"[TXT] TXT"_s);
         ClickListRow(dlg.List, 0);
         ClickButton(dlg.Btn[1]);
-
         // List caching follows the box at once, by click or not.
         for (const bool click : {true, true, false}) {
             click ? ClickButton(dlg.chk_list)
@@ -443,14 +422,12 @@ void TestDialogs::extensionListAndCaching() {
         dlg.extensionBox->setText(QString::fromUtf8(typed));
         ClickButton(dlg.Btn[0]);
     }
-    QCOMPARE(dlg.extensionBox->text() + "|" + Selected(dlg.List), u".Doc| PHP "_s);
-    const QStringList expected = ToQStrings(DefaultAsciiExtensions()) << ".DOC"
-                                                                      << " PHP ";
-    QCOMPARE(ListTexts(dlg.List), expected);
+    const QString expected = Joined(DefaultAsciiExtensions()) + ",.DOC";
+    QCOMPARE(dlg.extensionBox->text() + "|" + Rows(dlg.List), ".Doc|" + expected + ",[ PHP ]");
     ClickButton(dlg.Btn_Close); // writes the list
     Settings fresh(dir.path());
     fresh.LoadAsciiExtensions();
-    QCOMPARE(ToQStrings(fresh.AsciiExtensionList), expected);
+    QCOMPARE(Joined(fresh.AsciiExtensionList), expected + ", PHP ");
 }
 
 void TestDialogs::folderChooser() {
@@ -461,10 +438,8 @@ void TestDialogs::folderChooser() {
         Frm_Dir dlg;
         QVERIFY(test::ShowAndWait(&dlg));
         ending == "close box" ? void(dlg.close()) : ClickButton(dlg.Btn[ending == "OK" ? 0 : 1]);
-        const bool ok = ending == "OK";
-        QCOMPARE(QStringList({ending, dlg.isVisible() ? "open" : "closed",
-                              QString::number(dlg.result()), dlg.SelectedFolder}),
-                 QStringList({ending, "closed", QString::number(ok), ok ? root : ""}));
+        QCOMPARE(ending + (dlg.isVisible() ? " open " : " ") + dlg.SelectedFolder,
+                 ending + " " + (ending == "OK" ? root : ""));
     }
     Frm_Dir dlg;
     QVERIFY(test::ShowAndWait(&dlg));
@@ -478,7 +453,6 @@ void TestDialogs::folderChooser() {
     QCOMPARE(dlg.dirList->path() + " " + dlg.drvList->currentText(), root + " /");
     dlg.drvList->setCurrentIndex(1);
     QCOMPARE(dlg.dirList->path() + " " + dlg.drvList->currentText(), disk + " " + disk);
-
     // Enter on a highlighted subfolder opens it; a single click then only highlights.
     QVERIFY(dlg.dirList->highlightPath(disk + "/site"));
     QTest::keyClick(dlg.dirList, Qt::Key_Return);
@@ -502,7 +476,6 @@ void TestDialogs::aboutTextsAndLinks() {
              (QStringList{"Oxlip のバージョン情報", "Oxlip", Q(VersionText()),
                           "FTP転送試験ソフト\n\n㈱ノルベア", "https://oxlip.example.org/",
                           "support@oxlip.example.org"}));
-
     QVERIFY(test::ShowAndWait(&dlg));
     // The links are plain black text, underlined in blue under the mouse.
     auto looks = [&dlg]() {
@@ -520,7 +493,6 @@ void TestDialogs::aboutTextsAndLinks() {
         QTest::mouseMove(over, QPoint(5, over->height() - 5));
         QTRY_COMPARE_WITH_TIMEOUT(looks(), QString::fromLatin1(look), 2000);
     }
-
     UrlRecorder recorder;
     for (const QString scheme : {"https", "mailto"}) {
         QDesktopServices::setUrlHandler(scheme, &recorder, "open");
