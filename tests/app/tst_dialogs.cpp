@@ -138,10 +138,8 @@ private slots:
     void init() { ui::SetDialogResponder(nullptr); }
 
     void profileOkChecksAndStoresTheBoxes();
-    void profileNewSettingClearAndFolderButton();
-    void profileChoiceCancelAndDelete();
-    void permissionsDigitsAndBoxes();
-    void permissionsEndings();
+    void profileChoiceDeleteAndNewSetting();
+    void permissions();
     void extensionListAndCaching();
     void folderChooser();
     void aboutTextsAndLinks();
@@ -216,49 +214,7 @@ void TestDialogs::profileOkChecksAndStoresTheBoxes() {
     }
 }
 
-void TestDialogs::profileNewSettingClearAndFolderButton() {
-    test::TempDir dir;
-    Settings settings(dir.path());
-    StoreProfiles(settings, {"Old"});
-    settings.profile.ProfileName = "Old";
-    settings.LoadProfile();
-    Frm_User dlg(settings);
-    QVERIFY(test::ShowAndWait(&dlg));
-    QCOMPARE(dlg.fields[Frm_User::Password]->echoMode(), QLineEdit::Password);
-    QCOMPARE(Boxes(dlg), "Old|Old.example.net|user-Old|pw-Old|/Old/|/local/Old/" + kMadeOptions);
-    ClickButton(dlg.Btn[2]); // clear: the name and the local folder stay
-    QCOMPARE(Boxes(dlg), "Old||||/|/local/Old/" + kDefaultOptions);
-    dlg.cmb_tls->setCurrentIndex(EncryptImplicit);
-    dlg.txt_keepalive->setText(u"5"_s);
-    ClickButton(dlg.Btn_Set[0]); // new setting
-    QCOMPARE(Boxes(dlg), "新しい接続||||/|/local/Old/" + kDefaultOptions);
-    dlg.fields[Frm_User::Server]->setText(u"new.example.net"_s);
-    dlg.cmb_tls->setCurrentIndex(EncryptRequired);
-    dlg.txt_port->setText(u"2121"_s);
-    dlg.opt_mode[1]->setChecked(true);
-    dlg.cmb_code->setCurrentIndex(NamesCp932);
-    dlg.txt_keepalive->setText(u"30"_s);
-    // The folder button opens the chooser; closed without a choice, it leaves the box alone.
-    test::DialogRecorder dialogs;
-    for (const int answer : {int(QDialog::Accepted), int(QDialog::Rejected)}) {
-        dialogs.hook = [answer](QDialog* chooser) {
-            if (answer == QDialog::Accepted) {
-                qobject_cast<Frm_Dir*>(chooser)->SelectedFolder = u"/srv/site"_s;
-            }
-            return answer;
-        };
-        ClickButton(dlg.browseButton);
-    }
-    QCOMPARE(dialogs.classNames, QStringList(2, "oxlip::Frm_Dir"));
-    ClickButton(dlg.Btn[0]);
-    settings.profile = {};
-    settings.profile.ProfileName = "新しい接続";
-    settings.LoadProfile();
-    QCOMPARE(Joined(settings.ProfileNames()) + " " + Fields(settings.profile),
-             u"Old,新しい接続 新しい接続|new.example.net|||/|/srv/site/|0||1 2121 0 2 30"_s);
-}
-
-void TestDialogs::profileChoiceCancelAndDelete() {
+void TestDialogs::profileChoiceDeleteAndNewSetting() {
     test::TempDir dir;
     Settings settings(dir.path());
     StoreProfiles(settings, {"A", "B", "C", "D"});
@@ -311,9 +267,41 @@ void TestDialogs::profileChoiceCancelAndDelete() {
     ClickListRow(dlg.List, 0);
     ClickButton(dlg.Btn_Set[1]);
     QCOMPARE(Rows(dlg.List) + Joined(settings.ProfileNames()), QString());
+
+    ClickButton(dlg.Btn[2]); // clear: the name and the local folder stay
+    QCOMPARE(Boxes(dlg), "B||||/|/local/B/" + kDefaultOptions);
+    dlg.cmb_tls->setCurrentIndex(EncryptImplicit);
+    dlg.txt_keepalive->setText(u"5"_s);
+    ClickButton(dlg.Btn_Set[0]); // new setting
+    QCOMPARE(Boxes(dlg), "新しい接続||||/|/local/B/" + kDefaultOptions);
+    dlg.fields[Frm_User::Server]->setText(u"new.example.net"_s);
+    dlg.cmb_tls->setCurrentIndex(EncryptRequired);
+    dlg.txt_port->setText(u"2121"_s);
+    dlg.opt_mode[1]->setChecked(true);
+    dlg.cmb_code->setCurrentIndex(NamesCp932);
+    dlg.txt_keepalive->setText(u"30"_s);
+    // The folder button opens the chooser; closed without a choice, it leaves the box alone.
+    test::DialogRecorder dialogs;
+    for (const int answer : {int(QDialog::Accepted), int(QDialog::Rejected)}) {
+        dialogs.hook = [answer](QDialog* chooser) {
+            if (answer == QDialog::Accepted) {
+                qobject_cast<Frm_Dir*>(chooser)->SelectedFolder = u"/srv/site"_s;
+            }
+            return answer;
+        };
+        ClickButton(dlg.browseButton);
+    }
+    QCOMPARE(dialogs.classNames, QStringList(2, "oxlip::Frm_Dir"));
+    QCOMPARE(dlg.fields[Frm_User::Password]->echoMode(), QLineEdit::Password);
+    ClickButton(dlg.Btn[0]);
+    settings.profile = {};
+    settings.profile.ProfileName = "新しい接続";
+    settings.LoadProfile();
+    QCOMPARE(Joined(settings.ProfileNames()) + " " + Fields(settings.profile),
+             u"新しい接続 新しい接続|new.example.net|||/|/srv/site/|0||1 2121 0 2 30"_s);
 }
 
-void TestDialogs::permissionsDigitsAndBoxes() {
+void TestDialogs::permissions() {
     // Three octal digits (a blank or more text may follow), or fewer as the host pane shows
     // a mode with leading zeros; anything else shows 000.
     const std::pair<QString, QString> cases[] = {
@@ -331,9 +319,7 @@ void TestDialogs::permissionsDigitsAndBoxes() {
                           dlg.groupBoxes[1]->text(), dlg.groupBoxes[2]->text()}),
              (QStringList{"パーミッションの変更", "index.html", "読み取り許可 ( &4 )",
                           "書き込み許可 ( &2 )", "実行許可 ( &1 )"}));
-}
 
-void TestDialogs::permissionsEndings() {
     // What each way of leaving sends and tells; a name with a line break sends nothing.
     const QString badName = u"|名前に改行が含まれているため\r\nパーミッションを変更できません|0"_s;
     // Name, digits, boxes clicked, ending, answer; what was sent, told, shown and the result.
