@@ -6,11 +6,9 @@
 #include "settings/Version.h"
 #include "support/DialogDriver.h"
 
-#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDesktopServices>
-#include <QDir>
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -18,8 +16,6 @@
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QRegularExpression>
-#include <QUrl>
-#include <memory>
 
 using namespace oxlip;
 using namespace Qt::StringLiterals;
@@ -51,8 +47,7 @@ QString Joined(const std::vector<std::string>& items) {
     return texts.join(',');
 }
 
-// Stores profiles in User.ini in the given order, each with every connection option away from
-// its default, as the program itself would.
+// Stores profiles, every connection option away from its default, as the program would.
 void StoreProfiles(Settings& settings, const std::vector<std::string>& names) {
     const ConnectionProfile kept = settings.profile;
     for (const std::string& name : names) {
@@ -196,8 +191,7 @@ void TestDialogs::profileOkChecksAndStoresTheBoxes() {
             (i < 6 ? dlg.fields[i] : i == 6 ? dlg.txt_port : dlg.txt_keepalive)->setText(typed[i]);
         }
         ClickButton(dlg.Btn[0]);
-        // Taken: folders closed by "/", mode automatic, last host folder forgotten. Refused: the
-        // dialog open with the boxes as typed, nothing written.
+        // Taken: folders closed, mode automatic, host folder forgotten. Refused: nothing changed.
         const QStringList expected =
             row.outcome.contains('|')
                 ? QStringList{"closed", "", row.outcome, "written", ""}
@@ -257,8 +251,7 @@ void TestDialogs::profileChoiceDeleteAndNewSetting() {
              u"[A],B 設定を削除できませんでした"_s);
     QVERIFY(QDir().rmdir(ini));
     test::WriteFileBytes(settings.userIniPath(), stored);
-    // The first entry, then the only one: nothing loaded in its place, the boxes kept, and no
-    // profile current, so the exit's save writes nothing back.
+    // The first entry, then the only one: boxes kept, no profile current to be written back.
     dlg.fields[Frm_User::User]->setText(u"edited"_s);
     ClickButton(dlg.Btn_Set[1]);
     QCOMPARE(Rows(dlg.List) + " " + Boxes(dlg) + " " + Fields(settings.profile),
@@ -302,8 +295,7 @@ void TestDialogs::profileChoiceDeleteAndNewSetting() {
 }
 
 void TestDialogs::permissions() {
-    // Three octal digits (a blank or more text may follow), or fewer as the host pane shows
-    // a mode with leading zeros; anything else shows 000.
+    // Up to three octal digits, padded (text may follow three); anything else shows 000.
     const std::pair<QString, QString> cases[] = {
         {"755", "rwxr-xr-x 755"},  {"000", "--------- 000"}, {"640 ", "rw-r----- 640"},
         {"7124", "rwx--x-w- 712"}, {"", "--------- 000"},    {"75", "---rwxr-x 075"},
@@ -402,8 +394,7 @@ void TestDialogs::extensionListAndCaching() {
     QVERIFY(test::ShowAndWait(&dlg));
     QCOMPARE(dlg.List->count() + int(dlg.chk_list->isChecked()), 0);
     ClickButton(dlg.Btn[2]); // reset
-    // Added in capitals with blanks kept, the new entry selected; refused when already listed
-    // in any case, or empty. The box keeps its text.
+    // Added in capitals and selected; refused when empty or listed in any case; the box kept.
     for (const char* typed : {"txt", "Html", "CGI", "", ".doc", " php ", ".Doc"}) {
         dlg.extensionBox->setText(QString::fromUtf8(typed));
         ClickButton(dlg.Btn[0]);
@@ -589,8 +580,7 @@ bool TextFits(QWidget* w) {
            QFontMetrics(frame->font()).horizontalAdvance(frame->title()) + 16 <= frame->width();
 }
 
-// Texts that do not fit, siblings that overlap and children that stick out of their parent,
-// among the widgets the dialog names.
+// Among the named widgets: texts cut, siblings overlapping, children outside their parent.
 QStringList LayoutProblems(QWidget* dialog) {
     QList<QWidget*> ours;
     for (QWidget* w : dialog->findChildren<QWidget*>()) {

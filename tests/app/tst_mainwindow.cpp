@@ -103,9 +103,10 @@ void MainWindowTest::localNavigation() {
                  {"site/index.html", 0},
                  {"other/index.html", 0}});
     Frm_Main& w = h.start();
+    const auto at = [&h](const char* relative) { return Q(h.local(relative)); };
     // The folder and every ancestor up to "/", each with its final "/".
     QStringList expected{"/"};
-    for (const QString& part : Q(h.local("work/sub/")).split('/', Qt::SkipEmptyParts)) {
+    for (const QString& part : at("work/sub/").split('/', Qt::SkipEmptyParts)) {
         expected.prepend(expected.first() + part + "/");
     }
     QVERIFY(w.SetLocalPath(h.local("work/sub/")));
@@ -113,47 +114,46 @@ void MainWindowTest::localNavigation() {
 
     // Typed without its final "/": entry 0 stays as typed; a file's double-click opens nothing.
     QVERIFY(w.SetLocalPath(h.local("work/sub")));
-    QCOMPARE(ItemTexts(PathBox(w, 0)).mid(0, 2),
-             (QStringList{Q(h.local("work/sub")), Q(h.local("work/"))}));
+    QCOMPARE(ItemTexts(PathBox(w, 0)).mid(0, 2), (QStringList{at("work/sub"), at("work/")}));
     DoubleClickItem(View(w, 0), "file.bin");
-    QCOMPARE(Shown(w, 0), (QStringList{Q(h.local("work/sub")), "deeper", "file.bin"}));
+    QCOMPARE(Shown(w, 0), (QStringList{at("work/sub"), "deeper", "file.bin"}));
     DoubleClickItem(View(w, 0), "deeper");
     QCOMPARE(ItemTexts(PathBox(w, 0)).mid(0, 2),
-             (QStringList{Q(h.local("work/sub/deeper/")), Q(h.local("work/sub/"))}));
+             (QStringList{at("work/sub/deeper/"), at("work/sub/")}));
 
     // Up by the button rebuilds the chain; Backspace goes up too; at the root nothing happens.
     QTest::mouseClick(UpButton(w, 0), Qt::LeftButton);
     QCOMPARE(Shown(w, 0) << PathBox(w, 0)->itemText(0),
-             (QStringList{Q(h.local("work/sub/")), "deeper", "file.bin", Q(h.local("work/sub/"))}));
+             (QStringList{at("work/sub/"), "deeper", "file.bin", at("work/sub/")}));
     View(w, 0)->currentView()->setFocus();
     QTest::keyClick(View(w, 0)->currentView(), Qt::Key_Backspace);
-    QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("work/")));
+    QCOMPARE(PathBox(w, 0)->currentText(), at("work/"));
     QVERIFY(w.SetLocalPath("/"));
     QTest::mouseClick(UpButton(w, 0), Qt::LeftButton);
     QCOMPARE(ItemTexts(PathBox(w, 0)), QStringList{"/"});
 
     // Not absolute: the probe refuses it, and the box shows the current folder again.
-    TypePath(PathBox(w, 0), Q(h.local("a/")));
+    TypePath(PathBox(w, 0), at("a/"));
     TypePath(PathBox(w, 0), u"relative/path"_s);
     QCOMPARE(Shown(w, 0) << PathBox(w, 0)->itemText(0),
-             (QStringList{Q(h.local("a/")), "inside.txt", Q(h.local("a/"))}));
+             (QStringList{at("a/"), "inside.txt", at("a/")}));
 
     // A path that merely does not exist passes: the pane is left empty.
-    TypePath(PathBox(w, 0), Q(h.local("missing/")));
-    QCOMPARE(Shown(w, 0), QStringList{Q(h.local("missing/"))});
+    TypePath(PathBox(w, 0), at("missing/"));
+    QCOMPARE(Shown(w, 0), QStringList{at("missing/")});
 
     // Picking an ancestor from the list shows it and keeps the deeper entries.
-    TypePath(PathBox(w, 0), Q(h.local("a/")));
+    TypePath(PathBox(w, 0), at("a/"));
     PathBox(w, 0)->setFocus();
-    for (int i = PathBox(w, 0)->findText(Q(h.local())); i > 0; --i) {
+    for (int i = PathBox(w, 0)->findText(at("")); i > 0; --i) {
         QTest::keyClick(PathBox(w, 0), Qt::Key_Down);
     }
     QCOMPARE(Shown(w, 0) << PathBox(w, 0)->itemText(0),
-             (QStringList{Q(h.local()), "a", "other", "site", "work", Q(h.local("a/"))}));
+             (QStringList{at(""), "a", "other", "site", "work", at("a/")}));
 
     // A path typed without Enter: delete, new folder and refresh act on the folder shown.
     QVERIFY(w.SetLocalPath(h.local("site/")));
-    TypePath(PathBox(w, 0), Q(h.local("other/")), false);
+    TypePath(PathBox(w, 0), at("other/"), false);
     ClickItem(View(w, 0), "index.html");
     MessageScript messages;
     QTest::keyClick(View(w, 0)->currentView(), Qt::Key_Delete);
@@ -248,8 +248,7 @@ void MainWindowTest::sortingBySizeValueAndOrder() {
         }
         return PaneNames(pane);
     };
-    // Names as text without regard to case; sizes by value ("10KB" after "9KB"); the same
-    // column again flips the order, another keeps it; a new listing keeps the order too.
+    // Names ignore case, sizes go by value; a column again flips, another or a listing keeps.
     QCOMPARE(PaneNames(pane), (QStringList{"Alpha", "hundred.bin", "nine.bin", "ten.bin"}));
     QCOMPARE(after(1), ascending);
     QCOMPARE(after(1), descending);
