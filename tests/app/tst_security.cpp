@@ -16,30 +16,23 @@ namespace {
 const std::string kNewPrint = test::SampleFingerprint(0x3A);
 const std::string kOldPrint = test::SampleFingerprint(0xC4);
 
-// The dialog's texts and buttons in one line, without line breaks and fingerprint colons.
-QString Shown(const Frm_Cert& dlg) {
-    QStringList parts{dlg.windowTitle(), dlg.messageLabel->text()};
-    for (int i = 0; i < 5; ++i) {
-        parts << dlg.lbl_name[i]->text() + "=" + dlg.lbl_value[i]->text();
-    }
-    for (const QPushButton* button : dlg.Btn) {
-        parts << (button ? button->text() : u"-"_s);
-    }
-    return parts.join('|').remove('\n').remove(':');
-}
-
-// Clicks the given buttons in turn (-1 or none left: Esc); records what each dialog showed.
+// Clicks the given buttons in turn (-1 or none left: Esc); records each dialog's texts and
+// buttons in one line, without line breaks and the fingerprints' colons.
 struct CertificateAnswers : test::DialogRecorder {
     explicit CertificateAnswers(std::vector<int> clicks) {
         hook = [this, clicks, next = size_t(0)](QDialog* opened) mutable {
             auto* dlg = qobject_cast<Frm_Cert*>(opened);
-            shown << (dlg ? Shown(*dlg) : u"another dialog"_s);
-            const int click = next < clicks.size() ? clicks[next++] : -1;
-            if (dlg && click >= 0 && dlg->Btn[click]) {
-                dlg->Btn[click]->click();
-            } else {
-                QTest::keyClick(opened, Qt::Key_Escape);
+            QStringList parts{dlg->windowTitle(), dlg->messageLabel->text()};
+            for (int i = 0; i < 5; ++i) {
+                parts << dlg->lbl_name[i]->text() + "=" + dlg->lbl_value[i]->text();
             }
+            for (const QPushButton* button : dlg->Btn) {
+                parts << (button ? button->text() : u"-"_s);
+            }
+            shown << parts.join('|').remove('\n').remove(':');
+            const int click = next < clicks.size() ? clicks[next++] : -1;
+            click >= 0 && dlg->Btn[click] ? dlg->Btn[click]->click()
+                                          : QTest::keyClick(opened, Qt::Key_Escape);
             return opened->result();
         };
     }
