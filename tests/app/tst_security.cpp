@@ -78,7 +78,6 @@ void TestSecurity::profileGivesTheAddress() {
         {"ftp.example.jp:21", 990, "ftp.example.jp:990"},
         {"2001:db8::7", 2121, "[2001:db8::7]:2121"},
         {"[2001:db8::7]:21", 2121, "[2001:db8::7]:2121"},
-        {"[::1]", 2121, "[::1]:2121"},
     };
     for (const auto& [server, port, address] : rows) {
         ConnectionProfile p;
