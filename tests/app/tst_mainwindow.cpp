@@ -3,7 +3,6 @@
 #include "settings/Version.h"
 #include "support/WindowTestSupport.h"
 
-#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QListView>
 #include <QStyledItemDelegate>
@@ -50,13 +49,8 @@ void MainWindowTest::firstStartWithoutSettings() {
     WindowHarness h;
     h.makeLocal({{"readme.txt", 10}, {"sub/", 0}});
     Frm_Main& w = h.start();
-
-    QCOMPARE(ProfileBox(w)->count(), 0);
-    QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local()));
-    QCOMPARE(Q(h.settings->profile.LastPathLocal), Q(h.local()));
-    QCOMPARE(PaneNames(View(w, 0)), (QStringList{"readme.txt", "sub"}));
-    QCOMPARE(View(w, 1)->count(), 0);
-    QCOMPARE(PathBox(w, 1)->count(), 0);
+    QCOMPARE(Shown(w, 0) << Q(h.settings->profile.LastPathLocal),
+             (QStringList{Q(h.local()), "readme.txt", "sub", Q(h.local())}));
     QCOMPARE(Log(w)->lines(),
              (QStringList{"Welcom !!  Oxlip  Vre." + Q(VersionText()), QString(61, '-')}));
     QCOMPARE(ControlState(w), kDisconnectedState);
@@ -68,16 +62,13 @@ void MainWindowTest::firstStartWithoutSettings() {
         QCOMPARE(EditPairs(w), pane == 0 ? u"0ee 0ee"_s : u"1dd 1dd"_s);
     }
     QCOMPARE(EditMenuState(w, 0) + EditMenuState(w, 1), u"1011100000"_s);
-    QCOMPARE(ModeBox(w)->currentIndex(), 0);
     QCOMPARE(w.ActivePane, 0);
     // The window shows the icon installed for the desktop's menu, pixel for pixel.
-    const auto premultiplied = [](const QImage& image) {
-        return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    };
     const QImage menuIcon(QStringLiteral(
         OXLIP_TEST_SERVERS_DIR "/../../data/icons/hicolor/48x48/apps/org.oxlip.Oxlip.png"));
-    QVERIFY(!menuIcon.isNull());
-    QCOMPARE(premultiplied(w.windowIcon().pixmap(48, 48).toImage()), premultiplied(menuIcon));
+    const auto pixels = QImage::Format_ARGB32_Premultiplied;
+    QCOMPARE(w.windowIcon().pixmap(48, 48).toImage().convertToFormat(pixels),
+             menuIcon.convertToFormat(pixels));
 
     // The log keeps its newest line in view.
     for (int i = 0; i < 20; ++i) {
@@ -85,100 +76,84 @@ void MainWindowTest::firstStartWithoutSettings() {
     }
     QListWidgetItem* last = Log(w)->item(Log(w)->count() - 1);
     QTRY_VERIFY(Log(w)->viewport()->rect().contains(Log(w)->visualItemRect(last)));
-    QVERIFY(!Log(w)->viewport()->rect().intersects(Log(w)->visualItemRect(Log(w)->item(0))));
 
     // The layout follows the size and springs back from below the minimum.
     w.resize(1000, 700);
     QTRY_COMPARE(w.size(), QSize(1000, 700));
     const int W = ClientArea(w)->width();
     const int H = ClientArea(w)->height();
-    QCOMPARE(W, 1000);
     QCOMPARE(View(w, 0)->geometry(), QRect(8, 112, qRound(W / 2.3), H - 185));
     QCOMPARE(View(w, 1)->geometry(), QRect(qRound(W / 1.822), 112, qRound(W / 2.3), H - 185));
     QCOMPARE(PathBox(w, 1)->geometry().right(), View(w, 1)->geometry().right());
     QCOMPARE(TransferButton(w, 0)->x(), qRound(W / 2.0 - 24.5));
     QCOMPARE(ConnectButton(w)->x(), View(w, 1)->geometry().right() + 1 - 236);
-    QCOMPARE(Log(w)->geometry(), QRect(0, H - 185 + 112 + 3, W, 68));
+    QCOMPARE(Log(w)->geometry(), QRect(0, H - 185 + 112 + 3, 1000, 68));
     QCOMPARE(ProfileBox(w)->pos(), QPoint(8, 48));
     w.resize(400, 200);
     QTRY_COMPARE(w.frameGeometry().size(), QSize(kMinOuterWidthPx, kMinOuterHeightPx));
-    QCOMPARE(View(w, 0)->height(), ClientArea(w)->height() - 185);
-    QCOMPARE(View(w, 0)->width(), qRound(ClientArea(w)->width() / 2.3));
+    QCOMPARE(View(w, 0)->size(),
+             QSize(qRound(ClientArea(w)->width() / 2.3), ClientArea(w)->height() - 185));
 }
 
 void MainWindowTest::localNavigation() {
     WindowHarness h;
-    h.makeLocal(
-        {{"work/sub/", 0}, {"a/inside.txt", 0}, {"site/index.html", 0}, {"other/index.html", 0}});
+    h.makeLocal({{"work/sub/file.bin", 5},
+                 {"work/sub/deeper/", 0},
+                 {"a/inside.txt", 0},
+                 {"site/index.html", 0},
+                 {"other/index.html", 0}});
     Frm_Main& w = h.start();
+    const auto at = [&h](const char* relative) { return Q(h.local(relative)); };
     // The folder and every ancestor up to "/", each with its final "/".
-    QStringList expected;
-    QString up = Q(h.local("work/sub/"));
-    for (int i = 0; i < 64 && !up.isEmpty(); ++i, up.truncate(up.lastIndexOf('/', -2) + 1)) {
-        expected << up;
+    QStringList expected{"/"};
+    for (const QString& part : at("work/sub/").split('/', Qt::SkipEmptyParts)) {
+        expected.prepend(expected.first() + part + "/");
     }
     QVERIFY(w.SetLocalPath(h.local("work/sub/")));
     QCOMPARE(ItemTexts(PathBox(w, 0)), expected);
-    QCOMPARE(expected.last(), u"/"_s);
 
     // Typed without its final "/": entry 0 stays as typed; a file's double-click opens nothing.
-    h.makeLocal({{"work/sub/deeper/", 0}, {"work/sub/file.bin", 5}});
     QVERIFY(w.SetLocalPath(h.local("work/sub")));
-    QCOMPARE(PathBox(w, 0)->itemText(0), Q(h.local("work/sub")));
-    QCOMPARE(PathBox(w, 0)->itemText(1), Q(h.local("work/")));
+    QCOMPARE(ItemTexts(PathBox(w, 0)).mid(0, 2), (QStringList{at("work/sub"), at("work/")}));
     DoubleClickItem(View(w, 0), "file.bin");
-    QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("work/sub")));
-    QCOMPARE(View(w, 0)->count(), 2);
+    QCOMPARE(Shown(w, 0), (QStringList{at("work/sub"), "deeper", "file.bin"}));
     DoubleClickItem(View(w, 0), "deeper");
-    QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("work/sub/deeper/")));
-    QCOMPARE(PathBox(w, 0)->itemText(1), Q(h.local("work/sub/")));
+    QCOMPARE(ItemTexts(PathBox(w, 0)).mid(0, 2),
+             (QStringList{at("work/sub/deeper/"), at("work/sub/")}));
 
-    // Up by the button rebuilds the chain; Backspace goes up too; at the root nothing happens.
+    // Up rebuilds the chain; at the root nothing happens.
     QTest::mouseClick(UpButton(w, 0), Qt::LeftButton);
-    QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("work/sub/")));
-    QCOMPARE(PathBox(w, 0)->itemText(0), Q(h.local("work/sub/")));
-    QCOMPARE(PaneNames(View(w, 0)), (QStringList{"deeper", "file.bin"}));
-    QVERIFY(UpButton(w, 0)->isEnabled());
-    View(w, 0)->currentView()->setFocus();
-    QTest::keyClick(View(w, 0)->currentView(), Qt::Key_Backspace);
-    QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("work/")));
+    QCOMPARE(Shown(w, 0) << PathBox(w, 0)->itemText(0),
+             (QStringList{at("work/sub/"), "deeper", "file.bin", at("work/sub/")}));
     QVERIFY(w.SetLocalPath("/"));
     QTest::mouseClick(UpButton(w, 0), Qt::LeftButton);
-    QCOMPARE(PathBox(w, 0)->currentText(), u"/"_s);
     QCOMPARE(ItemTexts(PathBox(w, 0)), QStringList{"/"});
 
-    TypePath(PathBox(w, 0), Q(h.local("a/")));
-    QCOMPARE(Shown(w, 0), (QStringList{Q(h.local("a/")), "inside.txt"}));
-
     // Not absolute: the probe refuses it, and the box shows the current folder again.
+    TypePath(PathBox(w, 0), at("a/"));
     TypePath(PathBox(w, 0), u"relative/path"_s);
-    QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("a/")));
-    QCOMPARE(PathBox(w, 0)->itemText(0), Q(h.local("a/")));
-    QCOMPARE(PaneNames(View(w, 0)), QStringList{"inside.txt"});
+    QCOMPARE(Shown(w, 0) << PathBox(w, 0)->itemText(0),
+             (QStringList{at("a/"), "inside.txt", at("a/")}));
 
     // A path that merely does not exist passes: the pane is left empty.
-    TypePath(PathBox(w, 0), Q(h.local("missing/")));
-    QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("missing/")));
-    QCOMPARE(View(w, 0)->count(), 0);
+    TypePath(PathBox(w, 0), at("missing/"));
+    QCOMPARE(Shown(w, 0), QStringList{at("missing/")});
 
     // Picking an ancestor from the list shows it and keeps the deeper entries.
-    TypePath(PathBox(w, 0), Q(h.local("a/")));
-    const int parent = PathBox(w, 0)->findText(Q(h.local()));
-    QVERIFY(parent > 0);
+    TypePath(PathBox(w, 0), at("a/"));
     PathBox(w, 0)->setFocus();
-    for (int i = 0; i < parent; ++i) {
+    for (int i = PathBox(w, 0)->findText(at("")); i > 0; --i) {
         QTest::keyClick(PathBox(w, 0), Qt::Key_Down);
     }
-    QCOMPARE(Shown(w, 0), (QStringList{Q(h.local()), "a", "other", "site", "work"}));
-    QCOMPARE(PathBox(w, 0)->itemText(0), Q(h.local("a/")));
+    QCOMPARE(Shown(w, 0) << PathBox(w, 0)->itemText(0),
+             (QStringList{at(""), "a", "other", "site", "work", at("a/")}));
 
     // A path typed without Enter: delete, new folder and refresh act on the folder shown.
     QVERIFY(w.SetLocalPath(h.local("site/")));
-    TypePath(PathBox(w, 0), Q(h.local("other/")), false);
+    TypePath(PathBox(w, 0), at("other/"), false);
     ClickItem(View(w, 0), "index.html");
     MessageScript messages;
     QTest::keyClick(View(w, 0)->currentView(), Qt::Key_Delete);
-    QCOMPARE(messages.texts.size(), 1);
     QVERIFY(std::filesystem::exists(h.local("other/index.html")));
     QVERIFY(!std::filesystem::exists(h.local("site/index.html")));
     QTest::mouseClick(ToolbarPair(w, "imgMakeButton")->element(0), Qt::LeftButton);
@@ -191,9 +166,7 @@ void MainWindowTest::aDriveThatDoesNotAnswerLeavesTheWindowUsable() {
     WindowHarness h;
     MakeFile(h.local("kept.txt"));
     Frm_Main& w = h.start();
-    const QString shown = PathBox(w, 0)->currentText();
     const int drive = DriveBox(w)->currentIndex();
-    QVERIFY(drive >= 0);
     // The drive hangs until the test ends (bounded: at most 20 s).
     auto release = std::make_shared<std::atomic<bool>>(false);
     w.setDriveProbe(
@@ -209,22 +182,18 @@ void MainWindowTest::aDriveThatDoesNotAnswerLeavesTheWindowUsable() {
     QObject::connect(&tick, &QTimer::timeout, [&turns]() { ++turns; });
     tick.start(10);
     MessageScript messages;
-    QElapsedTimer took;
-    took.start();
     DriveBox(w)->showPopup();
     QTest::keyClick(DriveBox(w)->view(), Qt::Key_Return);
     release->store(true);
-    QVERIFY(took.elapsed() < 5000);
     QVERIFY(turns >= 5); // the window kept working while it waited
     QCOMPARE(messages.texts, QStringList{DriveBox(w)->itemText(drive) + " が応答しません"});
-    QCOMPARE(Shown(w, 0), (QStringList{shown, "kept.txt"}));
-    QCOMPARE(DriveBox(w)->currentIndex(), drive);
-
+    QCOMPARE(Shown(w, 0) << QString::number(DriveBox(w)->currentIndex()),
+             (QStringList{Q(h.local()), "kept.txt", QString::number(drive)}));
     // A drive that answers is shown.
     w.setDriveProbe([](const std::string&) { return true; }, 300);
     DriveBox(w)->showPopup();
     QTest::keyClick(DriveBox(w)->view(), Qt::Key_Return);
-    QString root = DriveBox(w)->itemText(drive);
+    const QString root = DriveBox(w)->itemText(drive);
     QCOMPARE(PathBox(w, 0)->currentText(), root.endsWith('/') ? root : root + '/');
 }
 
@@ -233,7 +202,6 @@ void MainWindowTest::itemColumnsAndIcons() {
     h.makeLocal({{"readme.txt", 3000}, {"Makefile", 1}, {"pic.PNG", 1}, {"dir.d/", 0}});
     Frm_Main& w = h.start();
     PaneView* pane = View(w, 0);
-
     // Name | size | type | icon (1 folder, 2 ASCII file, 3 other file) | whether a date is shown.
     QStringList cells;
     for (int row = 0; row < pane->count(); ++row) {
@@ -244,17 +212,15 @@ void MainWindowTest::itemColumnsAndIcons() {
     }
     QCOMPARE(cells, (QStringList{"dir.d||<フォルダ>|1|date", "Makefile|1KB||3|date",
                                  "pic.PNG|1KB|PNG|3|date", "readme.txt|2KB|TXT|2|date"}));
-    const int readme = RowOf(pane, "readme.txt");
-    QCOMPARE(w.FindPaneItem(0, "readme.txt"), readme + 1);
-    QCOMPARE(w.FindPaneItem(0, "README.TXT"), 0);
+    QCOMPARE(w.FindPaneItem(0, "readme.txt") * 10 + w.FindPaneItem(0, "README.TXT"),
+             (RowOf(pane, "readme.txt") + 1) * 10);
 
     // The host pane's access column: the permission digits as hexadecimal text.
     DirEntry entry;
     entry.permissions = 0755;
     entry.size = 5'000'000'000ULL;
     QVERIFY(w.AddPaneItem(1, "big.iso", entry));
-    QCOMPARE(View(w, 1)->cellText(0, 4), u"755"_s);
-    QCOMPARE(View(w, 1)->cellText(0, 1), u"4,882,812KB"_s);
+    QCOMPARE(View(w, 1)->cellText(0, 4) + " " + View(w, 1)->cellText(0, 1), u"755 4,882,812KB"_s);
 }
 
 void MainWindowTest::sortingBySizeValueAndOrder() {
@@ -266,36 +232,32 @@ void MainWindowTest::sortingBySizeValueAndOrder() {
     Frm_Main& w = h.start();
     PaneView* pane = View(w, 0);
     QHeaderView* header = pane->detailsView()->header();
-    auto clickColumn = [header](int column) {
-        const int x = header->sectionViewportPosition(column) + header->sectionSize(column) / 2;
-        QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier,
-                          QPoint(x, header->height() / 2));
+    const QStringList ascending{"Alpha", "nine.bin", "ten.bin", "hundred.bin"};
+    const QStringList descending{"hundred.bin", "ten.bin", "nine.bin", "Alpha"};
+    // Clicks a column's header, or with -1 lists the folder again; then the names shown.
+    auto after = [&](int column) {
+        if (column < 0) {
+            w.ShowLocalFolder(h.local());
+        } else {
+            const int x = header->sectionViewportPosition(column) + header->sectionSize(column) / 2;
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier,
+                              QPoint(x, header->height() / 2));
+        }
+        return PaneNames(pane);
     };
-
-    // Names sort as text, without regard to case.
+    // Names ignore case, sizes go by value; a column again flips, another or a listing keeps.
     QCOMPARE(PaneNames(pane), (QStringList{"Alpha", "hundred.bin", "nine.bin", "ten.bin"}));
-
-    clickColumn(1); // size, ascending by value: "10KB" after "9KB"
-    QCOMPARE(PaneNames(pane), (QStringList{"Alpha", "nine.bin", "ten.bin", "hundred.bin"}));
-    clickColumn(1); // the same column flips the order
-    QCOMPARE(PaneNames(pane), (QStringList{"hundred.bin", "ten.bin", "nine.bin", "Alpha"}));
-    clickColumn(0); // another column keeps the order
-    QCOMPARE(PaneNames(pane), (QStringList{"ten.bin", "nine.bin", "hundred.bin", "Alpha"}));
-
-    // An item added later takes its sorted place.
-    DirEntry entry;
+    QCOMPARE(after(1), ascending);
+    QCOMPARE(after(1), descending);
+    QCOMPARE(after(0), (QStringList{"ten.bin", "nine.bin", "hundred.bin", "Alpha"}));
+    DirEntry entry; // an item added later takes its sorted place
     QVERIFY(w.AddPaneItem(0, "middle.bin", entry));
     QCOMPARE(PaneNames(pane),
              (QStringList{"ten.bin", "nine.bin", "middle.bin", "hundred.bin", "Alpha"}));
-
-    // A new listing comes in the current order, also after the rows were sorted again.
-    clickColumn(1);
-    QVERIFY(w.ShowLocalFolder(h.local()));
-    QCOMPARE(PaneNames(pane), (QStringList{"hundred.bin", "ten.bin", "nine.bin", "Alpha"}));
-    clickColumn(1);
-    QCOMPARE(PaneNames(pane), (QStringList{"Alpha", "nine.bin", "ten.bin", "hundred.bin"}));
-    QVERIFY(w.ShowLocalFolder(h.local()));
-    QCOMPARE(PaneNames(pane), (QStringList{"Alpha", "nine.bin", "ten.bin", "hundred.bin"}));
+    after(1);
+    QCOMPARE(after(-1), descending);
+    QCOMPARE(after(1), ascending);
+    QCOMPARE(after(-1), ascending);
 }
 
 void MainWindowTest::viewModesShareTheSelectionAndShowWholeNames() {
@@ -306,25 +268,23 @@ void MainWindowTest::viewModesShareTheSelectionAndShowWholeNames() {
     for (const QString& name : names) {
         MakeFile(h.local(name.toStdString()));
     }
+    MakeFile(h.local("c/x"));
     Frm_Main& w = h.start();
     PaneView* pane = View(w, 0);
     ClickItem(pane, names.last());
     QStyledItemDelegate plain; // measures a whole name as the view draws it
-    // Large icons, small icons, list (one model, one selection), then details.
-    const QListView::ViewMode listModes[3] = {QListView::IconMode, QListView::ListMode,
-                                              QListView::ListMode};
+    // Large icons, small icons, list (view mode, icon size), then details; one selection.
+    const char* shapes[] = {"1 32", "0 16", "0 16", "details"};
     for (int mode : {0, 1, 2, 3}) {
         Action(w, u"m_ListView%1"_s.arg(mode))->trigger();
         QTest::qWait(0);
         const QAbstractItemView* view = pane->currentView();
-        QCOMPARE(pane->selectedRow(), RowOf(pane, names.last()));
-        if (mode < 3) {
-            QCOMPARE(view, static_cast<QAbstractItemView*>(pane->listView()));
-            QCOMPARE(pane->listView()->viewMode(), listModes[mode]);
-            QCOMPARE(pane->listView()->iconSize(), mode == 0 ? QSize(32, 32) : QSize(16, 16));
-        } else {
-            QCOMPARE(view, static_cast<QAbstractItemView*>(pane->detailsView()));
-        }
+        const QListView* list = pane->listView();
+        const QString shape = view != list
+                                  ? u"details"_s
+                                  : u"%1 %2"_s.arg(list->viewMode()).arg(list->iconSize().width());
+        QCOMPARE(shape + " " + QString::number(pane->selectedRow()),
+                 shapes[mode] + (" " + QString::number(RowOf(pane, names.last()))));
         for (const QString& name : names) {
             const QModelIndex index = pane->model()->index(RowOf(pane, name), 0);
             QStyleOptionViewItem option = ItemOption(view);
@@ -335,12 +295,10 @@ void MainWindowTest::viewModesShareTheSelectionAndShowWholeNames() {
         }
     }
     // The host pane has its own view.
-    QCOMPARE(View(w, 1)->viewMode(), int(PaneView::Details));
     Action(w, "h_ListView0")->trigger();
-    QCOMPARE(View(w, 1)->viewMode(), int(PaneView::LargeIcons));
+    QCOMPARE(QList<int>({pane->viewMode(), View(w, 1)->viewMode()}),
+             QList<int>({PaneView::Details, PaneView::LargeIcons}));
     // A double-click in the large-icon view opens a folder as well.
-    h.makeLocal({{"c/", 0}});
-    Action(w, "m_ReLoad")->trigger();
     Action(w, "m_ListView0")->trigger();
     DoubleClickItem(pane, "c");
     QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("c/")));
@@ -362,40 +320,33 @@ void MainWindowTest::profileSwitchAndClosingSaveTheSettings() {
     };
     {
         Frm_Main& w = h.start();
-        QCOMPARE(ItemTexts(ProfileBox(w)), (QStringList{"A", "B"}));
-        QCOMPARE(ProfileBox(w)->currentText(), u"A"_s);
-        QCOMPARE(ModeBox(w)->currentIndex(), 2);
-        QCOMPARE(PathBox(w, 0)->currentText(), Q(h.local("a-start/")));
+        QCOMPARE(ItemTexts(ProfileBox(w))
+                     << ProfileBox(w)->currentText() << QString::number(ModeBox(w)->currentIndex())
+                     << PathBox(w, 0)->currentText(),
+                 (QStringList{"A", "B", "A", "2", Q(h.local("a-start/"))}));
 
         // The user picks ASCII, then the profile B: A is stored with its new mode.
         ModeBox(w)->setFocus();
         QTest::keyClick(ModeBox(w), Qt::Key_Up);
-        QCOMPARE(ModeBox(w)->currentIndex(), 1);
-        QCOMPARE(h.settings->profile.TransMode, 1);
         ProfileBox(w)->setFocus();
         QTest::keyClick(ProfileBox(w), Qt::Key_Down);
-        QCOMPARE(ProfileBox(w)->currentText(), u"B"_s);
-        QCOMPARE(Q(h.settings->profile.ProfileName), u"B"_s);
-        QCOMPARE(Q(h.settings->profile.Server), u"b.example"_s);
-        QCOMPARE(ModeBox(w)->currentIndex(), 0);
-        QCOMPARE(Shown(w, 0), (QStringList{Q(h.local("b-start/")), "in-b.txt"}));
-        QCOMPARE(stored("A"), u"a.example 1"_s);
+        QCOMPARE(
+            Shown(w, 0) << Q(h.settings->profile.Server)
+                        << QString::number(ModeBox(w)->currentIndex()) << stored("A"),
+            (QStringList{Q(h.local("b-start/")), "in-b.txt", "b.example", "0", "a.example 1"}));
 
         // Binary for B, then closing, which asks nothing while not connected.
         ModeBox(w)->setFocus();
         QTest::keyClick(ModeBox(w), Qt::Key_End);
-        QCOMPARE(ModeBox(w)->currentIndex(), 2);
         MessageScript messages;
         QVERIFY(w.close());
         QVERIFY(messages.texts.isEmpty());
     }
     reread.LoadAppSettings(nullptr);
-    QCOMPARE(Q(reread.profile.ProfileName), u"B"_s);
-    QCOMPARE(stored("B"), u"b.example 2"_s);
+    QCOMPARE(Q(reread.profile.ProfileName) + " " + stored("B"), u"B b.example 2"_s);
     // The placement in twips: the outer size of the window as it was.
     const std::string ftpIni = ReadFileBytes(h.settingsDir.file("Ftp.ini"));
-    QVERIFY2(ftpIni.find("Width=10620\r\n") != std::string::npos, ftpIni.c_str());
-    QVERIFY2(ftpIni.find("Height=5790\r\n") != std::string::npos, ftpIni.c_str());
+    QVERIFY2(ftpIni.find("Width=10620\r\nHeight=5790\r\n") != std::string::npos, ftpIni.c_str());
 }
 
 void MainWindowTest::aFailedSaveIsReported() {
@@ -408,10 +359,9 @@ void MainWindowTest::aFailedSaveIsReported() {
     h.settings->profile.ProfileName = "P";
     MessageScript messages;
     QVERIFY(w.close());
-    QCOMPARE(messages.texts.size(), 1);
-    QVERIFY(messages.texts[0].startsWith(u"設定を保存出来ませんでした\r\n"_s));
-    QVERIFY(messages.texts[0].contains(u"Ftp.ini"_s));
-    QVERIFY(messages.texts[0].contains(u"User.ini"_s));
+    QCOMPARE(messages.texts,
+             QStringList{u"設定を保存出来ませんでした\r\n"_s + Q(h.settings->ftpIniPath()) +
+                         "\r\n" + Q(h.settings->userIniPath())});
 }
 
 // The window's sink is the one place that words the core's events.
