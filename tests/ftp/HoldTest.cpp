@@ -26,9 +26,7 @@ using HoldServerTest = ServerTest;
 TEST_P(HoldServerTest, CancelledTreeStopsAfterTheCurrentItem) {
     TempDir local;
     MakeEntries(local.file("up"), {"a.txt", "b.txt", "c.txt"});
-    for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
-        put(std::string("tree/") + name, name);
-    }
+    MakeEntries(server->path("tree"), {"a.txt", "b.txt", "c.txt"});
     for (const bool download : {true, false}) {
         ui.journal.clear();
         ui.logLines.clear();
@@ -105,27 +103,16 @@ TEST_P(HoldServerTest, CancelledTransfersResumeByteIdentical) {
     EXPECT_EQ(ui.lines("bar ").back(), FullBar(size - size / 3));
 }
 
-// Active data connections (EPRT, or PORT) carry files both ways, plain and over TLS.
+// Active data connections (EPRT, or PORT) carry files both ways.
 TEST_P(HoldServerTest, ActiveModeTransfers) {
-    static TestCerts certs;
-    ASSERT_TRUE(certs.ok());
-    FtpServer secured(GetParam(), ServerTls{true, false, certs.server(CertKind::Good)});
-    ASSERT_TRUE(secured.ok()) << secured.error();
-    for (FtpServer* on : {server.get(), &secured}) {
-        on->writeFile("a.txt", "active bytes");
-        SessionLogin login{on->server(), on->user(), on->password(), {}};
-        login.options.data = ftp::DataMode::Active;
-        if (on == &secured) {
-            login.options.tls = {TlsPolicy::Required, certs.caFile(), nullptr, nullptr};
-        }
-        Session active(ui.ports());
-        ASSERT_TRUE(OpenSession(active, login));
-        TempDir local;
-        EXPECT_TRUE(DownloadFile(active, "/a.txt", local.file("a.txt"), TransferMode::Binary));
-        EXPECT_TRUE(UploadFile(active, local.file("a.txt"), "/b.txt", TransferMode::Binary));
-        EXPECT_EQ(on->readFile("b.txt"), "active bytes");
-        CloseSession(active);
-    }
+    put("a.txt", "active bytes");
+    SessionLogin login{server->server(), server->user(), server->password(), {}};
+    login.options.data = ftp::DataMode::Active;
+    ASSERT_TRUE(OpenSession(session, login));
+    TempDir local;
+    EXPECT_TRUE(DownloadFile(session, "/a.txt", local.file("a.txt"), TransferMode::Binary));
+    EXPECT_TRUE(UploadFile(session, local.file("a.txt"), "/b.txt", TransferMode::Binary));
+    EXPECT_EQ(server->readFile("b.txt"), "active bytes");
 }
 
 // A name in CP932 or EUC-JP (served as raw bytes) is read and sent in the forced encoding.
@@ -139,12 +126,10 @@ TEST_P(HoldServerTest, ForcedNameEncodings) {
         put(bytes.value(), "named");
         SessionLogin login{server->server(), server->user(), server->password(), {}};
         login.options.encoding = encoding;
-        Session forced(ui.ports());
-        ASSERT_TRUE(OpenSession(forced, login));
-        EXPECT_TRUE(Has(HostNames(forced, "/"), name));
-        EXPECT_TRUE(RenameHostFile(forced, "/" + name, "/" + name + ".bak"));
+        ASSERT_TRUE(OpenSession(session, login));
+        EXPECT_TRUE(Has(HostNames(session, "/"), name));
+        EXPECT_TRUE(RenameHostFile(session, "/" + name, "/" + name + ".bak"));
         EXPECT_TRUE(server->exists(bytes.value() + ".bak"));
-        CloseSession(forced);
     }
 }
 
