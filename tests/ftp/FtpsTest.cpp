@@ -30,10 +30,7 @@ struct RecordingJudge : ftp::CertificateJudge {
 
 class FtpsServerTest : public ::testing::TestWithParam<std::pair<ServerKind, bool>> {};
 
-// Trees both ways over explicit TLS (verified) and implicit TLS (let through once, which the
-// tree's extra connections take without asking again); then over active data connections a
-// file down, and a large upload cancelled mid-way ends the encrypted data connection, the
-// session going on.
+// Implicit rows let the certificate through once, which a tree's extra connections take too.
 TEST_P(FtpsServerTest, MovesFilesAndTreesIntact) {
     const auto [kind, implicit] = GetParam();
     if (!CanRunServer(kind)) {
@@ -43,10 +40,8 @@ TEST_P(FtpsServerTest, MovesFilesAndTreesIntact) {
     FtpServer server(kind, ServerTls{true, implicit, Certs().server(CertKind::Good)});
     ASSERT_TRUE(server.ok()) << server.error();
     const std::string big = RandomBytes(3 * 1024 * 1024 + 17, 7); // several TLS records
-    server.makeDir("t");
-    server.makeDir("t/sub");
+    MakeEntries(server.path("t"), {"sub/small"});
     server.writeFile("t/big.bin", big);
-    server.writeFile("t/sub/small.bin", "small");
     UiRecorder ui;
     RecordingJudge judge;
     judge.answer = CertificateDecision::ConnectOnce;
@@ -56,7 +51,6 @@ TEST_P(FtpsServerTest, MovesFilesAndTreesIntact) {
     Session session(ui.ports());
     const Status opened = OpenSession(session, login);
     ASSERT_TRUE(opened) << opened.reply;
-    session.client()->setTimeouts(5000, 10000);
     EXPECT_TRUE(session.client()->tlsState().data);
     const std::string encrypted = "tls TLS 1.3 " + session.client()->tlsState().cipher;
     EXPECT_EQ(CountPrefix(ui.logLines, encrypted), 1) << encrypted;
@@ -65,11 +59,11 @@ TEST_P(FtpsServerTest, MovesFilesAndTreesIntact) {
     ASSERT_TRUE(DownloadFolder(session, "/t/", local.file("tree/"), binary, 3));
     ASSERT_TRUE(UploadFolder(session, local.file("tree/"), "/back/", binary, 3));
     EXPECT_TRUE(server.readFile("back/big.bin") == big);
-    EXPECT_EQ(server.readFile("back/sub/small.bin"), "small");
+    EXPECT_EQ(server.readFile("back/sub/small"), "sub/small");
     EXPECT_EQ(judge.shown.size(), implicit ? 1u : 0u);
     EXPECT_EQ(CountPrefix(ui.logLines, "extra"), 0);
 
-    login.options.data = ftp::DataMode::Active;
+    login.options.data = ftp::DataMode::Active; // a cancelled upload ends the TLS data connection
     ASSERT_TRUE(OpenSession(session, login));
     ASSERT_TRUE(DownloadFile(session, "/back/big.bin", local.file("big.bin"), binary));
     EXPECT_TRUE(ReadFileBytes(local.file("big.bin")) == big);
@@ -140,8 +134,7 @@ TEST_F(FtpsHostileTest, CertificatesThatDoNotVerifyStopBeforeTheLogin) {
     }
 }
 
-// Connecting once stores nothing; trusting always pins the fingerprint and nobody is asked
-// again; a changed certificate is refused naming both, without asking.
+// A changed certificate is refused naming both fingerprints, without asking.
 TEST_F(FtpsHostileTest, TrustedCertificatesArePinnedAndAChangeIsRefused) {
     startTls(CertKind::SelfSigned);
     TrustStore trust(local.file(kTrustFileName));
@@ -166,8 +159,7 @@ TEST_F(FtpsHostileTest, TrustedCertificatesArePinnedAndAChangeIsRefused) {
     EXPECT_EQ(trust.find(server->server()), before);
 }
 
-// Required against a server without TLS: no login, so no password in clear; "if available"
-// logs in in clear, and the status log says so.
+// Required: no login, so no password in clear; "if available" logs in in clear and says so.
 TEST_F(FtpsHostileTest, PoliciesAgainstAServerWithoutTls) {
     start("");
     EXPECT_FALSE(loginWith(TlsPolicy::Required));
@@ -182,8 +174,7 @@ TEST_F(FtpsHostileTest, PoliciesAgainstAServerWithoutTls) {
     EXPECT_EQ(CountPrefix(ui.logLines, "tls-fell-back"), 1);
 }
 
-// Listing and SIZE agree with the half of a data connection cut without close_notify: it fails
-// all the same and the old file stays; a dropped upload fails, not a SIGPIPE that ends us.
+// Only the missing close_notify tells a cut download; a dropped upload fails without SIGPIPE.
 TEST_F(FtpsHostileTest, DataConnectionsCutByTheServerFailAndKeepTheOldFile) {
     startTls(CertKind::Good);
     ASSERT_TRUE(loginWith(TlsPolicy::Required));

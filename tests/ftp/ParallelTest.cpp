@@ -33,8 +33,7 @@ TEST_P(ParallelTest, TreeBothWaysWithFourConnections) {
     }
 }
 
-// A refused upload (its data sent before the 150) fails with the server's reply; the next
-// command gets its own answer.
+// Its data went before the 150: the reply still fails it, and the next command gets its own.
 TEST_P(ParallelTest, ARefusedUploadTellsTheServersReply) {
     TempDir local;
     WriteFileBytes(local.file("f"), std::string(200000, 'x'));
@@ -54,9 +53,7 @@ TEST(ParallelOneConnectionTest, GoesOnWithTheSessionsOwn) {
     }
     FtpServer server(ServerKind::Vsftpd, {}, 1);
     ASSERT_TRUE(server.ok()) << server.error();
-    for (int i = 0; i < 6; ++i) {
-        server.writeFile("f" + std::to_string(i), "x");
-    }
+    MakeEntries(server.path("."), {"f1", "f2", "f3", "f4", "f5", "f6"});
     UiRecorder ui;
     Session session(ui.ports());
     // The server's start-up probe may still hold the one connection for a moment.
@@ -88,9 +85,7 @@ protected:
     }
 };
 
-// A file failing (451, or short) stops the tree with its own failure and leaves nothing of
-// itself. Alone, the failure comes after the next EPSV went out: its port is given back
-// (ABOR); in parallel, every extra connection QUITs. The session goes on.
+// Alone, the next EPSV's port is given back (ABOR); in parallel, every extra connection QUITs.
 TEST_F(ParallelHostileTest, FailureInTheMiddleOfATree) {
     const struct {
         const char* folder;
@@ -123,8 +118,7 @@ TEST_F(ParallelHostileTest, TreeCancelledMidway) {
     const std::string down = local.file("down");
     const std::string up = local.file("up");
     for (int i = 0; i < 24; ++i) {
-        std::filesystem::create_directories(up + "/d" + std::to_string(i % 3));
-        WriteFileBytes(up + "/d" + std::to_string(i % 3) + "/f" + std::to_string(i), "up");
+        MakeEntries(up, {"d" + std::to_string(i % 3) + "/f" + std::to_string(i)});
     }
     for (const bool download : {true, false}) {
         server->clearLog();

@@ -38,8 +38,7 @@ TEST(HappyEyeballs, FamiliesTakeTurnsAndAttemptsAreStaggered) {
         }
         EXPECT_EQ(order, tried);
     }
-    // {started, total, failed since, ms since the last start, due}: the first at once, the
-    // next a quarter second after the last start, at once when overdue or one failed.
+    // {started, total, failed since, ms since the last start, due in ms}
     const int cases[][5] = {{0, 3, 0, 0, 0},   {1, 3, 0, 0, 250}, {1, 3, 0, 100, 150},
                             {1, 3, 0, 400, 0}, {1, 3, 1, 10, 0},  {3, 3, 1, 900, -1}};
     for (const auto& c : cases) {
