@@ -143,7 +143,7 @@ TEST_P(HoldServerTest, ToolOptions) {
         {{"--active"}, 0, "a.txt", "> EPSV"},
         {{"--encoding", "cp932"}, 0, "a.txt", "OPTS UTF8"},
         {{"--encoding", "euc-jp", "-c"}, 0, "a.txt", "OPTS UTF8"},
-        {{"--encoding", "utf-8", "--active"}, 0, "a.txt", "> EPSV"},
+        {{"--encoding", "utf-8", "--active"}, 0, "a.txt", "> PASV"},
         {{"--encoding", "sjis"}, 1, "--encoding wants", "a.txt"},
         {{"--active", "--active"}, 1, "", "a.txt"},
     };
