@@ -63,7 +63,7 @@ TEST_P(FtpsServerTest, MovesFilesAndTreesIntact) {
     EXPECT_EQ(judge.shown.size(), implicit ? 1u : 0u);
     EXPECT_EQ(CountPrefix(ui.logLines, "extra"), 0);
 
-    login.options.data = ftp::DataMode::Active; // a cancelled upload ends the TLS data connection
+    login.options.data = ftp::DataMode::Active; // the server connects back, over TLS too
     ASSERT_TRUE(OpenSession(session, login));
     ASSERT_TRUE(DownloadFile(session, "/back/big.bin", local.file("big.bin"), binary));
     EXPECT_TRUE(ReadFileBytes(local.file("big.bin")) == big);
