@@ -4,66 +4,44 @@
 #include "ServerFixture.h"
 #include "ftp/Transfer.h"
 
-#include <fcntl.h>
-
 namespace oxlip::test {
 namespace {
 
 constexpr int kConnections = 4;
 
-// Four folders of files of many sizes: relative path and bytes.
-std::vector<std::pair<std::string, std::string>> SampleTree() {
-    std::vector<std::pair<std::string, std::string>> files;
+using ParallelTest = ServerTest;
+
+// Four folders of files of many sizes down and up again; every file told once.
+TEST_P(ParallelTest, TreeBothWaysWithFourConnections) {
+    std::vector<std::pair<std::string, std::string>> tree;
     unsigned seed = 1;
     for (const std::string folder : {"", "a/", "a/b/", "c/"}) {
         for (int i = 0; i < 6; ++i) {
             const std::size_t size = i == 0 ? 0 : (i == 5 ? 300000 : 1000 * i + seed);
-            files.emplace_back(folder + "f" + std::to_string(i) + ".bin",
-                               RandomBytes(size, ++seed));
+            tree.emplace_back(folder + "f" + std::to_string(i) + ".bin", RandomBytes(size, ++seed));
+            put("tree/" + tree.back().first, tree.back().second);
         }
     }
-    return files;
-}
-
-using ParallelTest = ServerTest;
-
-TEST_P(ParallelTest, TreeBothWaysWithFourConnections) {
-    const auto tree = SampleTree();
-    for (const auto& [path, bytes] : tree) {
-        put("tree/" + path, bytes);
-    }
     TempDir local;
-    ASSERT_TRUE(
-        DownloadFolder(session, "/tree", local.file("t"), TransferMode::Binary, kConnections));
-    for (const auto& [path, bytes] : tree) {
-        EXPECT_EQ(ReadFileBytes(local.file("t/" + path)), bytes) << path;
-    }
-    ASSERT_TRUE(UploadFolder(session, local.file("t"), "/up", TransferMode::Binary, kConnections));
+    const TransferMode binary = TransferMode::Binary;
+    ASSERT_TRUE(DownloadFolder(session, "/tree", local.file("t"), binary, kConnections));
+    ASSERT_TRUE(UploadFolder(session, local.file("t"), "/up", binary, kConnections));
     for (const auto& [path, bytes] : tree) {
         EXPECT_EQ(server->readFile("up/" + path), bytes) << path;
+        const std::string name = path.substr(path.rfind('/') + 1); // in each of the 4 folders
+        EXPECT_EQ(CountPrefix(ui.journal, "item " + name + " receive"), 4) << path;
     }
-    // Every file told once (each name is in 4 folders), and no connection refused.
-    for (const auto& [path, bytes] : tree) {
-        const std::string name = path.substr(path.rfind('/') + 1);
-        EXPECT_EQ(CountPrefix(ui.journal, "item " + name + " receive"), 4) << name;
-    }
-    EXPECT_EQ(CountPrefix(ui.logLines, "extra-refused"), 0);
-    EXPECT_FALSE(HostNames(session, "/up").empty()); // the session is usable afterwards
 }
 
-// A refused transfer fails with the server's reply; the next command gets its own answer.
-TEST_P(ParallelTest, RefusedTransfersTellTheServersReply) {
+// Its data went before the 150: the reply still fails it, and the next command gets its own.
+TEST_P(ParallelTest, ARefusedUploadTellsTheServersReply) {
     TempDir local;
     WriteFileBytes(local.file("f"), std::string(200000, 'x'));
-    for (const bool upload : {false, true}) {
-        const int fd = ::open(local.file("f").c_str(), upload ? O_RDONLY : O_WRONLY);
-        ASSERT_GE(fd, 0);
-        EXPECT_FALSE(upload ? client->store("/no/such/f", false, fd, nullptr)
-                            : client->retrieve("/missing.bin", false, fd, nullptr));
-        ::close(fd);
-        EXPECT_EQ(client->lastReplyCode() / 100, 5) << upload << client->lastReplyText();
-        EXPECT_EQ(client->rawCommand("NOOP"), 200) << upload;
-    }
+    const int fd = ::open(local.file("f").c_str(), O_RDONLY);
+    EXPECT_FALSE(client->store("/no/such/f", false, fd, nullptr));
+    ::close(fd);
+    EXPECT_EQ(client->lastReplyCode() / 100, 5) << client->lastReplyText();
+    EXPECT_EQ(client->rawCommand("NOOP"), 200);
 }
 
 OXLIP_ON_BOTH_SERVERS(ParallelTest);
@@ -75,42 +53,31 @@ TEST(ParallelOneConnectionTest, GoesOnWithTheSessionsOwn) {
     }
     FtpServer server(ServerKind::Vsftpd, {}, 1);
     ASSERT_TRUE(server.ok()) << server.error();
-    for (int i = 0; i < 6; ++i) {
-        server.writeFile("f" + std::to_string(i), RandomBytes(5000 + i, i + 1));
-    }
+    MakeEntries(server.path("."), {"f1", "f2", "f3", "f4", "f5", "f6"});
     UiRecorder ui;
     Session session(ui.ports());
     // The server's start-up probe may still hold the one connection for a moment.
-    bool open = false;
-    for (int attempt = 0; attempt < 30 && !open; ++attempt) {
-        open = OpenSession(session, "test", server.server(), server.user(), server.password()).ok();
-        if (!open) {
-            ::usleep(100 * 1000);
-        }
+    for (int i = 0;
+         i < 30 && !OpenSession(session, "t", server.server(), server.user(), server.password());
+         ++i) {
+        ::usleep(100 * 1000);
     }
-    ASSERT_TRUE(open);
-    ui.logLines.clear();
+    ASSERT_TRUE(session.connected());
     TempDir local;
-    const Status got =
-        DownloadFolder(session, "/", local.path(), TransferMode::Binary, kConnections);
-    ASSERT_TRUE(got) << int(got.kind) << " " << got.reply << " "
-                     << ::testing::PrintToString(ui.logLines);
-    for (int i = 0; i < 6; ++i) {
-        EXPECT_EQ(ReadFileBytes(local.file("f" + std::to_string(i))), RandomBytes(5000 + i, i + 1));
-    }
+    EXPECT_TRUE(DownloadFolder(session, "/", local.path(), TransferMode::Binary, kConnections));
+    EXPECT_EQ(LocalNames(local.path()).size(), 6u);
     EXPECT_EQ(CountPrefix(ui.logLines, "extra-refused"), kConnections - 1);
     CloseSession(session);
 }
 
 class ParallelHostileTest : public HostileTest {
 protected:
-    void open() {
+    void SetUp() override {
         start("");
         session.setPorts(SessionPorts{&ui, nullptr});
         ASSERT_TRUE(OpenSession(session, "t", server->server(), HostileServer::user(),
                                 HostileServer::password()));
         client = session.client(); // the fixture's engine was replaced by the session's own
-        server->clearLog();
     }
     long count(const std::string& command) const {
         const auto commands = server->commands();
@@ -118,59 +85,40 @@ protected:
     }
 };
 
-// A short file mid-tree fails it, leaves nothing of itself; every extra connection QUITs.
-TEST_F(ParallelHostileTest, TreeFailureInTheMiddle) {
-    open();
-    const std::string into = local.file("cut");
-    EXPECT_FALSE(DownloadFolder(session, "/cut", into, TransferMode::Binary, kConnections));
-    for (const std::string& name : LocalNames(into, true)) {
-        EXPECT_TRUE(name == "a.bin" || name == "z.bin") << name;
-    }
-    EXPECT_EQ(count("QUIT"), kConnections - 1);
-    EXPECT_TRUE(stillUsable());
-    CloseSession(session);
-}
-
-// A file failing (451, or short) after the next EPSV went out stops the tree with its own
-// failure; the EPSV's port is given back (ABOR) and the session goes on.
-TEST_F(ParallelHostileTest, FailureWithTheNextDataConnectionAskedFor) {
-    open();
+// Alone, the next EPSV's port is given back (ABOR); in parallel, every extra connection QUITs.
+TEST_F(ParallelHostileTest, FailureInTheMiddleOfATree) {
     const struct {
         const char* folder;
-        const char* file;
+        int connections;
         int code;
         const char* reply;
-    } cases[] = {{"late", "late-451.bin", 451, "Transfer failed."},
-                 {"cut", "short.bin", 0, "the file arrived incomplete"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.folder);
+        const char* closing;
+        long times;
+    } rows[] = {{"late", 1, 451, "Transfer failed.", "ABOR", 1},
+                {"cut", 1, 0, "the file arrived incomplete", "ABOR", 1},
+                {"cut", kConnections, 0, "the file arrived incomplete", "QUIT", kConnections - 1}};
+    for (const auto& row : rows) {
+        const std::string label = row.folder + std::to_string(row.connections);
         server->clearLog();
-        const std::string into = local.file(c.folder);
-        const Status got =
-            DownloadFolder(session, std::string("/") + c.folder, into, TransferMode::Binary);
-        EXPECT_EQ(got.replyCode, c.code);
-        EXPECT_NE(got.reply.find(c.reply), std::string::npos) << got.reply;
-        EXPECT_EQ(LocalNames(into, true), std::vector<std::string>{"a.bin"});
-        const auto commands = server->commands();
-        const auto failed = std::find(commands.begin(), commands.end(),
-                                      "RETR /" + std::string(c.folder) + "/" + c.file);
-        ASSERT_NE(failed, commands.end());
-        EXPECT_EQ(std::vector<std::string>(failed + 1, commands.end()).front(), "EPSV");
-        EXPECT_EQ(count("ABOR"), 1);
-        EXPECT_EQ(count("RETR /" + std::string(c.folder) + "/z.bin"), 0);
-        EXPECT_TRUE(stillUsable());
+        const std::string into = local.file(label);
+        const Status got = DownloadFolder(session, std::string("/") + row.folder, into,
+                                          TransferMode::Binary, row.connections);
+        EXPECT_EQ(got.replyCode, row.code) << label;
+        EXPECT_NE(got.reply.find(row.reply), std::string::npos) << label << ": " << got.reply;
+        for (const std::string& name : LocalNames(into, true)) {
+            EXPECT_TRUE(name == "a.bin" || (row.connections > 1 && name == "z.bin")) << label;
+        }
+        EXPECT_EQ(count(row.closing), row.times) << label;
+        EXPECT_TRUE(stillUsable()) << label;
     }
-    CloseSession(session);
 }
 
-// Cancelled mid-tree both ways: no partial file, extra connections QUIT, the session goes on.
+// Cancelled mid-tree both ways: only whole files, extra connections QUIT, the session goes on.
 TEST_F(ParallelHostileTest, TreeCancelledMidway) {
-    open();
     const std::string down = local.file("down");
     const std::string up = local.file("up");
     for (int i = 0; i < 24; ++i) {
-        std::filesystem::create_directories(up + "/d" + std::to_string(i % 3));
-        WriteFileBytes(up + "/d" + std::to_string(i % 3) + "/f" + std::to_string(i), "up");
+        MakeEntries(up, {"d" + std::to_string(i % 3) + "/f" + std::to_string(i)});
     }
     for (const bool download : {true, false}) {
         server->clearLog();
@@ -189,19 +137,16 @@ TEST_F(ParallelHostileTest, TreeCancelledMidway) {
         EXPECT_EQ(count("QUIT"), kConnections - 1) << download;
         EXPECT_TRUE(stillUsable()) << download;
     }
-    // Only whole files arrived ("f1.txt" holds "one", "f2.txt" "two"), and not all of them.
-    std::size_t files = 0;
-    for (const std::string& name : LocalNames(down, true)) {
-        EXPECT_NE(name[name.rfind('/') + 1], '.') << name;
-        if (name.size() > 6 && name.compare(name.size() - 4, 4, ".txt") == 0) {
-            ++files;
-            EXPECT_EQ(ReadFileBytes(down + "/" + name),
-                      name[name.size() - 5] == '1' ? "one" : "two")
-                << name;
-        }
+    // Whole files only ("f1.txt" holds "one", "f2.txt" "two"), and not all 26 in 13 folders.
+    const auto names = LocalNames(down, true);
+    for (const std::string& name : names) {
+        const std::string path = down + "/" + name;
+        EXPECT_TRUE(name.ends_with("1.txt")   ? ReadFileBytes(path) == "one"
+                    : name.ends_with("2.txt") ? ReadFileBytes(path) == "two"
+                                              : std::filesystem::is_directory(path))
+            << name;
     }
-    EXPECT_LT(files, 26u);
-    CloseSession(session);
+    EXPECT_LT(names.size(), 26u + 12u);
 }
 
 } // namespace
