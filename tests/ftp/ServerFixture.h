@@ -104,14 +104,10 @@ protected:
     FtpClient* client = nullptr; // the session's engine
 };
 
-inline std::string ServerTestName(const ::testing::TestParamInfo<ServerKind>& info) {
-    return ServerKindName(info.param);
-}
-
 } // namespace oxlip::test
 
 #define OXLIP_ON_BOTH_SERVERS(Suite)                                                               \
     INSTANTIATE_TEST_SUITE_P(                                                                      \
         Servers, Suite,                                                                            \
         ::testing::Values(oxlip::test::ServerKind::Pyftpdlib, oxlip::test::ServerKind::Vsftpd),    \
-        oxlip::test::ServerTestName)
+        [](const auto& info) { return oxlip::test::ServerKindName(info.param); })

@@ -3,6 +3,7 @@
 
 #include "ftp/UiPorts.h"
 
+#include <array>
 #include <functional>
 #include <string>
 #include <vector>
@@ -11,22 +12,11 @@ namespace oxlip::test {
 
 // The event's name, then its subject and detail ("cancelled 1", "skip unsafe PATH").
 inline std::string EventLine(const LogEvent& event) {
-    static const char* const kNames[] = {"connecting",
-                                         "connected",
-                                         "tls",
-                                         "tls-fell-back",
-                                         "logging-in",
-                                         "logged-in",
-                                         "lost",
-                                         "cancelled",
-                                         "reconnected",
-                                         "data-fell-back",
-                                         "final-reply-lost",
-                                         "skip unsafe",
-                                         "skip failed-link",
-                                         "skip folder-link",
-                                         "extra-refused"};
-    std::string line = kNames[static_cast<int>(event.kind)];
+    static const auto kNames = std::to_array<const char*>(
+        {"connecting", "connected", "tls", "tls-fell-back", "logging-in", "logged-in", "lost",
+         "cancelled", "reconnected", "data-fell-back", "final-reply-lost", "skip unsafe",
+         "skip failed-link", "skip folder-link", "extra-refused"});
+    std::string line = kNames.at(static_cast<std::size_t>(event.kind));
     for (const std::string* part : {&event.subject, &event.detail}) {
         if (!part->empty()) {
             line += " " + *part;
