@@ -48,13 +48,8 @@ std::string Describe(const std::optional<DirEntry>& e) {
            " " + perms + " [" + e->name + "]";
 }
 
-struct Case {
-    const char* line; // a wrapped VMS entry holds its two lines
-    const char* expected;
-};
-
-// One row per form of every family; kNow is 2024-03-15.
-const Case kRows[] = {
+// A line (a wrapped VMS entry: its two lines) and its entry; one row per form of every family.
+const std::pair<const char*, const char*> kRows[] = {
     {"-rw-r--r-- 1 1000 1000 1234 Mar 15 10:30 a", "- 1234 2024-03-15 10:30:00 644 [a]"},
     {"-rw-r--r-- 1 owner 1234 Mar 15 10:30 nogroup", "- 1234 2024-03-15 10:30:00 644 [nogroup]"},
     {"-rw-rw-r--+ 1 owner staff 12 Mar 15 10:30 acl", "- 12 2024-03-15 10:30:00 664 [acl]"},
@@ -185,30 +180,18 @@ const Case kRows[] = {
 
 } // namespace
 
-// Each row as a body gives it.
-TEST(ListingParser, EveryFormRowByRow) {
-    for (const Case& c : kRows) {
-        const auto entries = ParseListing(c.line, false, kNow);
-        const auto one = entries.size() == 1 ? std::optional(entries[0]) : std::nullopt;
-        EXPECT_EQ(entries.size() > 1 ? "several" : Describe(one), c.expected) << c.line;
-    }
-    EXPECT_EQ(Describe(ParseListLine("-rw-r--r-- 1 o g 1 Mar 15 10:30 a\0b"s, kNow)), "nullopt");
-    EXPECT_TRUE(ParseListing(std::string(100, '\0'), false, kNow).empty());
-    CivilTime tokyo = kNow; // UTC times are shown in the wall clock of now
-    tokyo.utcOffsetMinutes = 540;
-    EXPECT_EQ(Describe(ParseListLine("+m1700000000,r,s1,\tx", tokyo)),
-              "- 1 2023-11-15 07:13:20 0 [x]");
-}
-
-// All rows as one body with CR LF, CR and LF line ends and headings between them: the same
-// entries, also when the body arrives one line at a time or in pieces of every size up to 7.
-TEST(ListingParser, EveryRowParsesTheSameWholeLineByLineOrInPieces) {
+// Each row alone; then all rows as one body with CR LF, LF and CR line ends: the same entries,
+// also when the body arrives in pieces of every size up to 7.
+TEST(ListingParser, EveryFormAloneAndInOneBody) {
     std::string body = "total 20\r\n";
     std::vector<std::string> expected;
-    for (const Case& c : kRows) {
-        body += std::string(c.line) + (body.size() % 3 ? "\r\n" : "\n\r\r");
-        if (std::string(c.expected) != "nullopt") {
-            expected.push_back(c.expected);
+    for (const auto& [line, entry] : kRows) {
+        const auto entries = ParseListing(line, false, kNow);
+        const auto one = entries.size() == 1 ? std::optional(entries[0]) : std::nullopt;
+        EXPECT_EQ(entries.size() > 1 ? "several" : Describe(one), entry) << line;
+        body += std::string(line) + (body.size() % 3 ? "\r\n" : "\n\r\r");
+        if (std::string(entry) != "nullopt") {
+            expected.push_back(entry);
         }
     }
     const auto whole = ParseListing(body, false, kNow);
@@ -217,13 +200,6 @@ TEST(ListingParser, EveryRowParsesTheSameWholeLineByLineOrInPieces) {
         described.push_back(Describe(e));
     }
     EXPECT_EQ(described, expected);
-    ListingAccumulator byLine(false, kNow);
-    for (std::size_t at = 0; at < body.size();) {
-        const std::size_t end = std::min(body.find('\n', at) + 1, body.size());
-        byLine.Feed(std::string_view(body).substr(at, end - at));
-        at = end;
-    }
-    EXPECT_EQ(byLine.Finish(), whole);
     for (std::size_t piece = 1; piece <= 7; ++piece) {
         ListingAccumulator accumulator(false, kNow);
         for (std::size_t at = 0; at < body.size(); at += piece) {
@@ -251,10 +227,14 @@ TEST(ListingParser, DatesWithoutYearAreThisYearUnlessMoreThanADayAhead) {
         const auto entry = ParseListLine("-rw-r--r-- 1 o g 1 "s + row.date + " name", row.now);
         EXPECT_EQ(entry ? TimeText(entry->modified) : "nullopt", row.expected) << row.date;
     }
+    CivilTime tokyo = kNow; // UTC times are shown in the wall clock of now
+    tokyo.utcOffsetMinutes = 540;
+    EXPECT_EQ(Describe(ParseListLine("+m1700000000,r,s1,\tx", tokyo)),
+              "- 1 2023-11-15 07:13:20 0 [x]");
 }
 
 TEST(ListingParser, MlsdLinesFromRealServers) {
-    const Case cases[] = {
+    const std::pair<const char*, const char*> rows[] = {
         {"type=file;size=1234;perm=r;modify=20240315103000;unix.mode=0o644;unique=8g1a; a.html",
          "- 1234 2024-03-15 10:30:00 644 [a.html]"},
         {"modify=20240315103000;perm=adfrw;size=5368709120;type=file;UNIX.mode=0644; big file",
@@ -278,13 +258,13 @@ TEST(ListingParser, MlsdLinesFromRealServers) {
         {"=x; name", "nullopt"},
         {"type=file; ", "nullopt"},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(Describe(ParseMlsdLine(c.line)), c.expected) << c.line;
+    for (const auto& [line, entry] : rows) {
+        EXPECT_EQ(Describe(ParseMlsdLine(line)), entry) << line;
     }
-    EXPECT_EQ(Describe(ParseMlsdLine("type=file;size=1; a\0b"s)), "nullopt");
 }
 
-TEST(ListingParser, OverlongLinesAreSkippedAndTheRestSurvives) {
+// Lines too long, or with a NUL, are skipped; the rest survives.
+TEST(ListingParser, OverlongLinesAndNulsAreSkipped) {
     const std::string prefix = "-rw-r--r-- 1 o g 1 Mar 15 10:30 ";
     const std::string longLine = prefix + std::string(1 << 20, 'x');
     const std::string good = prefix + "good\r\n";
@@ -293,6 +273,9 @@ TEST(ListingParser, OverlongLinesAreSkippedAndTheRestSurvives) {
         prefix + std::string(oxlip::ftp::kMaxListingLine - prefix.size(), 'y');
     EXPECT_EQ(ParseListing(atLimit + "\n" + atLimit + "z", false, kNow).size(), 1u);
     EXPECT_TRUE(ParseListing(longLine, false, kNow).empty()); // no line end at all
+    EXPECT_TRUE(ParseListing(std::string(100, '\0'), false, kNow).empty());
+    EXPECT_EQ(Describe(ParseListLine(prefix + "a\0b"s, kNow)), "nullopt");
+    EXPECT_EQ(Describe(ParseMlsdLine("type=file;size=1; a\0b"s)), "nullopt");
 }
 
 TEST(ListingParser, MlsdBodiesDropCurrentAndParentFolders) {
