@@ -22,20 +22,16 @@ inline std::vector<std::string>
 ExpectedTreeOrder(const std::function<std::vector<DirEntry>(const std::string&)>& list,
                   const std::string& folder, const std::string& verb) {
     std::vector<std::string> files;
-    std::vector<std::string> subs;
+    std::vector<std::string> below;
     for (const DirEntry& e : list(folder)) {
-        if (e.directory) {
-            if (e.name.back() != '.') {
-                subs.push_back(folder + e.name + "/");
-            }
-        } else {
+        if (!e.directory) {
             files.push_back("item " + e.name + verb);
+        } else if (e.name.back() != '.') {
+            const auto sub = ExpectedTreeOrder(list, folder + e.name + "/", verb);
+            below.insert(below.end(), sub.begin(), sub.end());
         }
     }
-    for (const std::string& sub : subs) {
-        auto below = ExpectedTreeOrder(list, sub, verb);
-        files.insert(files.end(), below.begin(), below.end());
-    }
+    files.insert(files.end(), below.begin(), below.end());
     return files;
 }
 
