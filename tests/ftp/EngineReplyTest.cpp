@@ -120,7 +120,7 @@ TEST(ReplyText, SafeToSendRefusesLineEndsAndNul) {
     }
 }
 
-TEST(ReplyText, PassivePorts) {
+TEST(ReplyText, PortsPathsAndTimes) {
     EXPECT_EQ(ParseEpsvPort("229 Entering Extended Passive Mode (|||6446|)"), 6446);
     EXPECT_EQ(ParseEpsvPort("229 ok (!!!21!)"), 21);
     EXPECT_EQ(ParsePasvPort("227 Entering Passive Mode (127,0,0,1,200,10)"), 200 * 256 + 10);
@@ -133,25 +133,19 @@ TEST(ReplyText, PassivePorts) {
         EXPECT_EQ(ParseEpsvPort(bad) + ParsePasvPort(bad), 0) << bad;
     }
     EXPECT_EQ(ParsePasvPort("229 (|||6446|)") + ParseEpsvPort("227 (127,0,0,1,200,10)"), 0);
-}
 
-TEST(ReplyText, QuotedPaths) {
-    const struct {
-        const char* text;
-        std::optional<std::string> path;
-    } rows[] = {
+    const std::pair<const char*, const char*> paths[] = {
         {"257 \"/home/web\" is the current directory", "/home/web"},
         {"257 \"/a \"\"quoted\"\" name\" created", "/a \"quoted\" name"},
         {"257 \"\"", ""},
-        {"257 \"/unclosed", std::nullopt},
-        {"257 no quotes", std::nullopt},
+        {"257 \"/unclosed", nullptr},
+        {"257 no quotes", nullptr},
     };
-    for (const auto& row : rows) {
-        EXPECT_EQ(ParseQuotedPath(row.text), row.path) << row.text;
+    for (const auto& [text, path] : paths) {
+        EXPECT_EQ(ParseQuotedPath(text), path ? std::optional<std::string>(path) : std::nullopt)
+            << text;
     }
-}
 
-TEST(ReplyText, MdtmTimes) {
     EXPECT_EQ(ParseMdtm("  20240601123045.123")->ticks,
               FileTimeFromCivil(2024, 6, 1, 12, 30, 45).ticks);
     for (const char* bad : {"2024060112304", "20241301000000", "20240600000000", "20240601240000",

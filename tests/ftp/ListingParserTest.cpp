@@ -151,7 +151,6 @@ const std::pair<const char*, const char*> kRows[] = {
     // Lines that are not entries.
     {"total 12", "nullopt"},
     {"   ", "nullopt"},
-    {"-rw-r--r-- 1 owner group", "nullopt"},
     {"-rw-r--r-- 1 o g 12 Mar 15 10:30", "nullopt"},
     {"-rw-r--r-- 1 o g twelve Mar 15 10:30 name", "nullopt"},
     {"-rw-r--r-- 1 o g 12 Mar 15 24:30 name", "nullopt"},

@@ -111,22 +111,7 @@ TEST_P(RemoteOpsTest, ListsEntriesAndTheCurrentFolder) {
     EXPECT_TRUE(server->exists("空白  フォルダ /新しいフォルダ"));
 }
 
-// Failures keep the connection; after close() calls fail and the object connects again.
-TEST_P(RemoteOpsTest, FailuresKeepTheConnectionAndCloseEndsIt) {
-    test::TempDir local;
-    test::WriteFileBytes(local.file("up.bin"), "x");
-    const int unreadable = ::open(local.file("up.bin").c_str(), O_WRONLY | O_CLOEXEC);
-    EXPECT_FALSE(client->store("/unreadable.bin", false, unreadable, nullptr));
-    ::close(unreadable);
-    EXPECT_TRUE(client->isOpen());
-    client->close();
-    EXPECT_FALSE(client->isOpen());
-    EXPECT_FALSE(client->lost());
-    EXPECT_FALSE(client->changeDir("/"));
-    EXPECT_TRUE(client->connect(server->server(), server->user(), server->password()));
-}
-
-TEST_P(RemoteOpsTest, DeleteRenameCreateAndRawCommands) {
+TEST_P(RemoteOpsTest, DeleteRenameCreateRawCommandsAndClose) {
     put("readme.txt", "x");
     ASSERT_TRUE(DeleteHostFile(session, "/readme.txt"));
     EXPECT_FALSE(server->exists("readme.txt"));
@@ -152,8 +137,7 @@ TEST_P(RemoteOpsTest, DeleteRenameCreateAndRawCommands) {
               "dataDatadatakeep");
     EXPECT_TRUE(RenameHostFile(session, "/readme.txt", "/README.txt"));
 
-    ASSERT_TRUE(HostCurrentDirectory(session, "/new/"));
-    EXPECT_TRUE(SendFtpCommand(session, "SITE CHMOD 640 moved.txt"));
+    EXPECT_TRUE(SendFtpCommand(session, "SITE CHMOD 640 /new/moved.txt"));
     std::vector<DirEntry> list;
     ASSERT_TRUE(ListHostFolder(session, list, "/new/*.*"));
     EXPECT_EQ(list.at(0).permissions, 0640u);
@@ -161,6 +145,19 @@ TEST_P(RemoteOpsTest, DeleteRenameCreateAndRawCommands) {
     EXPECT_EQ(missing.kind, ErrorKind::Refused);
     EXPECT_FALSE(missing.reply.empty());
     EXPECT_EQ(SendFtpCommand(session, "SITE CHMOD 644 a\nDELE moved.txt").kind, ErrorKind::Unsafe);
+
+    // A local failure keeps the connection; after close() calls fail, the object connects again.
+    test::TempDir local;
+    test::WriteFileBytes(local.file("up.bin"), "x");
+    const int unreadable = ::open(local.file("up.bin").c_str(), O_WRONLY | O_CLOEXEC);
+    EXPECT_FALSE(client->store("/unreadable.bin", false, unreadable, nullptr));
+    ::close(unreadable);
+    EXPECT_TRUE(client->isOpen());
+    client->close();
+    EXPECT_FALSE(client->isOpen());
+    EXPECT_FALSE(client->lost());
+    EXPECT_FALSE(client->changeDir("/"));
+    EXPECT_TRUE(client->connect(server->server(), server->user(), server->password()));
 }
 
 // Depth first, files first; dotted folders stay (and their parent); links go as links, never

@@ -10,10 +10,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
-#include <string>
 #include <unistd.h>
-#include <utility>
-#include <vector>
 
 namespace oxlip::test {
 

@@ -149,7 +149,6 @@ TEST(Tool, FtpsUrlsAndExtraAuthorities) {
         {"tls-implicit", test::CertKind::Good, "ftps://", true, 0},
         {"", test::CertKind::Good, "ftp://", false, 0},
         {"", test::CertKind::Good, "ftpes://", false, 1},
-        {"", test::CertKind::OtherName, "ftpes://", true, 1},
     };
     for (const auto& row : rows) {
         const std::string what = row.scheme + row.scenario + std::to_string(int(row.kind));
