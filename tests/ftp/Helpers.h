@@ -17,7 +17,6 @@ inline bool Has(const std::vector<std::string>& lines, const std::string& line) 
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-// How many lines start with the prefix.
 inline long CountPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
     return std::count_if(lines.begin(), lines.end(),
                          [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });

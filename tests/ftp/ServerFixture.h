@@ -64,8 +64,7 @@ protected:
         server->makeDir(relative);
     }
     void put(const std::string& relative, const std::string& bytes) const {
-        const std::size_t slash = relative.rfind('/');
-        if (slash != std::string::npos) {
+        if (const std::size_t slash = relative.rfind('/'); slash != std::string::npos) {
             makeDirs(relative.substr(0, slash));
         }
         server->writeFile(relative, bytes);
@@ -73,12 +72,9 @@ protected:
 
     // {target, link} each; false when one failed.
     bool makeLinks(const std::vector<std::pair<std::string, std::string>>& links) const {
-        for (const auto& [target, link] : links) {
-            if (::symlink(target.c_str(), server->path(link).c_str()) != 0) {
-                return false;
-            }
-        }
-        return true;
+        return std::all_of(links.begin(), links.end(), [this](const auto& link) {
+            return ::symlink(link.first.c_str(), server->path(link.second).c_str()) == 0;
+        });
     }
 
     std::vector<std::string> hostTreeOrder(const std::string& folder, const std::string& verb) {

@@ -72,12 +72,7 @@ public:
         }
     }
 
-    SessionPorts ports() {
-        SessionPorts p;
-        p.sink = this;
-        p.asciiExtensions = &asciiExtensions;
-        return p;
-    }
+    SessionPorts ports() { return {.sink = this, .asciiExtensions = &asciiExtensions}; }
     std::vector<std::string> lines(const std::string& prefix) const {
         std::vector<std::string> out;
         std::copy_if(journal.begin(), journal.end(), std::back_inserter(out),
