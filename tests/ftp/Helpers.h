@@ -64,8 +64,7 @@ struct ToolResult {
     std::string err;
 };
 
-// The driver run with the arguments and input; prefix goes before the command (assignments,
-// or a wrapper such as timeout).
+// The driver run with the arguments and input; prefix (assignments, a wrapper) goes before it.
 inline ToolResult RunTool(const std::vector<std::string>& args, const std::string& input = "",
                           const std::string& prefix = "timeout 60") {
     TempDir io;
