@@ -164,6 +164,7 @@ const std::pair<const char*, const char*> kRows[] = {
     {"Directory USER$DISK:[JOHN]", "nullopt"},
     {"Total of 3 files, 21/26 blocks.", "nullopt"},
     {"NAME.TXT;1  x  12-MAR-2024", "nullopt"},
+    {"NAME.TXT;1  2/5", "nullopt"},
     {"Volume Unit    Referred Ext Used Recfm Lrecl BlkSz Dsorg Dsname", "nullopt"},
     {" Name     VV.MM   Created       Changed      Size  Init   Mod   Id", "nullopt"},
     {" Owner    Last modified  Attributes Sector Bytecount Name", "nullopt"},

@@ -54,8 +54,7 @@ TEST(NameCodec, NewNamesFollowWhatTheServerHasShown) {
     codec.Decode(kSoCp932);
     EXPECT_EQ(codec.Encode("/new/" + kNihonUtf8), "/new/" + kNihonCp932);
     EXPECT_EQ(codec.Encode(kNihonUtf8 + kEmoji), kNihonUtf8 + kEmoji); // no CP932 form
-    // A UTF-8 server never gets CP932.
-    codec.SetServerUtf8(true);
+    codec.SetServerUtf8(true); // a UTF-8 server never gets CP932
     EXPECT_EQ(codec.Encode(kNihonUtf8), kNihonUtf8);
 }
 

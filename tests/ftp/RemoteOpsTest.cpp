@@ -163,6 +163,7 @@ TEST_P(RemoteOpsTest, TreeDeletes) {
     EXPECT_TRUE(DeleteHostFolder(session, "/t/")); // with the final "/" alike
     EXPECT_EQ(ui.journal, expected);
     EXPECT_FALSE(server->exists("t"));
+    EXPECT_FALSE(DeleteHostFolder(session, "/t/"));
 
     put("d/keep./inside", "x");
     put("d/file.", "x");                           // a file ending in a dot goes
