@@ -16,19 +16,12 @@ using namespace std::string_literals;
 namespace oxlip::ftp {
 namespace {
 
-std::vector<Reply> ParseAll(ReplyParser& parser) {
-    std::vector<Reply> out;
+// The replies the parser holds, after those in out.
+std::vector<Reply> ParseAll(ReplyParser& parser, std::vector<Reply> out = {}) {
     while (parser.hasReply()) {
         out.push_back(parser.next());
     }
     return out;
-}
-
-std::vector<Reply> ParseAll(const std::string& bytes) {
-    ReplyParser parser;
-    parser.feed(bytes);
-    EXPECT_FALSE(parser.failed()) << parser.error();
-    return ParseAll(parser);
 }
 
 // Replies fed in one read as "code:text" ("!" when the parser failed).
@@ -40,9 +33,7 @@ TEST(ReplyParser, RepliesInOneReadAndGarbage) {
         {"hello\r\n", "!"},
         {"22 short\r\n", "!"},
         {"2200 long code\r\n", "!"},
-        {"620 bad\r\n", "!"},
-        {"099 bad\r\n", "!"},
-        {"abc\r\n", "!"}};
+        {"620 bad\r\n", "!"}};
     for (const auto& [bytes, expected] : rows) {
         ReplyParser parser;
         parser.feed(bytes);
@@ -57,30 +48,20 @@ TEST(ReplyParser, RepliesInOneReadAndGarbage) {
 }
 
 TEST(ReplyParser, MultiLineEndsOnlyAtSameCodeAndBlank) {
-    const std::string reply = "211-Features:\r\n"
-                              " MLST type*;size*;\r\n"
-                              "211-still inside\r\n"
-                              "211\tstill inside too\r\n"
-                              "2115 not the end\r\n"
-                              "226 another code inside\r\n"
-                              "211x no\r\n"
-                              "plain text line\r\n"
-                              "211 End\r\n"
-                              "200 next\r\n";
+    const std::string reply = "211-Features:\r\n MLST type*;size*;\r\n211-still inside\r\n"
+                              "211\tstill inside too\r\n2115 not the end\r\n226 another code\r\n"
+                              "211x no\r\nplain text line\r\n211 End\r\n200 next\r\n";
     ReplyParser bytewise;
     std::vector<Reply> split;
     for (char c : reply) {
         bytewise.feed(&c, 1);
-        for (auto& r : ParseAll(bytewise)) {
-            split.push_back(r);
-        }
+        split = ParseAll(bytewise, std::move(split));
     }
-    for (const auto& replies : {ParseAll(reply), split}) {
+    ReplyParser whole;
+    whole.feed(reply);
+    for (const auto& replies : {ParseAll(whole), split}) {
         ASSERT_EQ(replies.size(), 2u);
-        EXPECT_EQ(replies[0].code, 211);
-        ASSERT_EQ(replies[0].lines.size(), 9u);
-        EXPECT_EQ(replies[0].lines[1], " MLST type*;size*;");
-        EXPECT_EQ(replies[0].lines.back(), "211 End");
+        EXPECT_EQ(replies[0].lines.size(), 9u);
         EXPECT_EQ(replies[1].code, 200);
     }
 }
@@ -119,80 +100,50 @@ TEST(ReplyParser, RepliesOfTooManyLinesOrBytesAreProtocolErrors) {
 }
 
 TEST(ReplyParser, OverlongLinesAreCut) {
-    std::string huge(1024 * 1024, 'x');
     ReplyParser parser;
-    parser.feed("500 " + huge + "\r\n");
-    auto replies = ParseAll(parser);
-    ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(replies[0].code, 500);
-    EXPECT_EQ(replies[0].lines[0].size(), kMaxReplyLine);
-
-    // A line that never ends keeps memory bounded.
-    ReplyParser endless;
+    parser.feed("500 " + std::string(1024 * 1024, 'x') + "\r\n");
+    EXPECT_EQ(parser.next().lines[0].size(), kMaxReplyLine);
+    ReplyParser endless; // a line that never ends keeps memory bounded
     for (int i = 0; i < 64; ++i) {
         endless.feed("220 " + std::string(64 * 1024, 'y'));
     }
-    EXPECT_FALSE(endless.hasReply());
     endless.feed("\r\n");
     ASSERT_TRUE(endless.hasReply());
     EXPECT_EQ(endless.next().lines[0].size(), kMaxReplyLine);
 }
 
 TEST(ReplyText, SafeToSendRefusesLineEndsAndNul) {
-    for (const std::string& good : {"name with blanks.txt"s, "\xE6\x97\xA5\xE6\x9C\xAC"s, ""s}) {
-        EXPECT_TRUE(IsSafeForCommand(good)) << good;
-    }
-    for (const std::string& bad : {"a\r"s, "a\nDELE b"s, "a\0b"s, "\r\n"s}) {
+    for (const std::string& bad : {"a\r"s, "a\nDELE b"s, "a\0b"s}) {
         EXPECT_FALSE(IsSafeForCommand(bad)) << bad;
     }
 }
 
-TEST(ReplyText, PassivePorts) {
-    const struct {
-        const char* text;
-        uint16_t epsv;
-        uint16_t pasv;
-    } rows[] = {
-        {"229 Entering Extended Passive Mode (|||6446|)", 6446, 0},
-        {"229 ok (!!!21!)", 21, 0},
-        {"229 (|||65536|)", 0, 0},   // out of range
-        {"229 (|||0|)", 0, 0},       // no port 0
-        {"229 (1112221)", 0, 0},     // a digit is no delimiter
-        {"229 (|||12|", 0, 0},       // no closing parenthesis
-        {"229 (||6446|)", 0, 0},     // two delimiters only
-        {"229 (|||1234567|)", 0, 0}, // too many digits
-        {"227 Entering Passive Mode (127,0,0,1,200,10)", 0, 200 * 256 + 10},
-        {"227 =127,0,0,1,0,21", 0, 21},    // no parentheses
-        {"227 (127,0,0,1,256,10)", 0, 0},  // a number past 255
-        {"227 (127,0,0,1,0,0)", 0, 0},     // port 0
-        {"227 (127,0,0,1,200)", 0, 0},     // five numbers
-        {"227 (1270,0,0,1,200,10)", 0, 0}, // a number of four digits
-        {"", 0, 0},
-    };
-    for (const auto& row : rows) {
-        EXPECT_EQ(ParseEpsvPort(row.text), row.epsv) << row.text;
-        EXPECT_EQ(ParsePasvPort(row.text), row.pasv) << row.text;
+TEST(ReplyText, PortsPathsAndTimes) {
+    EXPECT_EQ(ParseEpsvPort("229 Entering Extended Passive Mode (|||6446|)"), 6446);
+    EXPECT_EQ(ParseEpsvPort("229 ok (!!!21!)"), 21);
+    EXPECT_EQ(ParsePasvPort("227 Entering Passive Mode (127,0,0,1,200,10)"), 200 * 256 + 10);
+    EXPECT_EQ(ParsePasvPort("227 =127,0,0,1,0,21"), 21); // no parentheses
+    // Out of range, port 0, a digit as delimiter, no closing parenthesis, two delimiters; a
+    // number past 255, port 0, five numbers; and each form to the other parser.
+    for (const char* bad :
+         {"229 (|||65536|)", "229 (|||0|)", "229 (1112221)", "229 (|||12|", "229 (||6446|)",
+          "227 (127,0,0,1,256,10)", "227 (127,0,0,1,0,0)", "227 (127,0,0,1,200)", ""}) {
+        EXPECT_EQ(ParseEpsvPort(bad) + ParsePasvPort(bad), 0) << bad;
     }
-}
+    EXPECT_EQ(ParsePasvPort("229 (|||6446|)") + ParseEpsvPort("227 (127,0,0,1,200,10)"), 0);
 
-TEST(ReplyText, QuotedPaths) {
-    const struct {
-        const char* text;
-        std::optional<std::string> path;
-    } rows[] = {
+    const std::pair<const char*, const char*> paths[] = {
         {"257 \"/home/web\" is the current directory", "/home/web"},
         {"257 \"/a \"\"quoted\"\" name\" created", "/a \"quoted\" name"},
         {"257 \"\"", ""},
-        {"257 \"/unclosed", std::nullopt},
-        {"257 no quotes", std::nullopt},
+        {"257 \"/unclosed", nullptr},
+        {"257 no quotes", nullptr},
     };
-    for (const auto& row : rows) {
-        EXPECT_EQ(ParseQuotedPath(row.text), row.path) << row.text;
+    for (const auto& [text, path] : paths) {
+        EXPECT_EQ(ParseQuotedPath(text), path ? std::optional<std::string>(path) : std::nullopt)
+            << text;
     }
-}
 
-TEST(ReplyText, MdtmTimes) {
-    EXPECT_EQ(ParseMdtm("20240601123045")->ticks, FileTimeFromCivil(2024, 6, 1, 12, 30, 45).ticks);
     EXPECT_EQ(ParseMdtm("  20240601123045.123")->ticks,
               FileTimeFromCivil(2024, 6, 1, 12, 30, 45).ticks);
     for (const char* bad : {"2024060112304", "20241301000000", "20240600000000", "20240601240000",
@@ -202,20 +153,12 @@ TEST(ReplyText, MdtmTimes) {
 }
 
 TEST(ReplyText, FeatLinesMakeTheCapabilities) {
-    EXPECT_FALSE(ParseFeatLine("   "));
-    EXPECT_FALSE(ParseFeatLine("211 End")); // a line with a code names no feature
-    const auto mlst = ParseFeatLine(" mlst type*;Size*;modify*;");
-    ASSERT_TRUE(mlst);
-    EXPECT_EQ(mlst->keyword, "MLST");
-    EXPECT_EQ(mlst->params, "type*;Size*;modify*;");
-
     ReplyParser parser;
-    parser.feed("211-Features:\r\n UTF8\r\n MLST type*;size*;UNIX.mode*;\r\n EPSV\r\n"
+    parser.feed("211-Features:\r\n utf8\r\n   \r\n mlst type*;Size*;UNIX.mode*;\r\n EPSV\r\n"
                 "211 End\r\n");
     ServerCapabilities caps;
     caps.readFeat(parser.next());
     EXPECT_EQ(caps.features, (std::set<std::string>{"UTF8", "MLST", "EPSV"}));
-    EXPECT_TRUE(caps.has("MLST"));
     EXPECT_EQ(caps.mlstFactsWanted(), "type;size;unix.mode;");
     EXPECT_EQ(ServerCapabilities{}.mlstFactsWanted(), "");
 }
@@ -247,24 +190,16 @@ std::string Encode(const std::vector<std::string>& blocks) {
     return out;
 }
 
-TEST(AsciiMode, DownloadTurnsCrLfIntoLfAcrossBlocks) {
-    EXPECT_EQ(Decode({"a\r\nb\r\n"}), "a\nb\n");
+// Download turns CR LF into LF, upload bare LF into CR LF, also across blocks.
+TEST(AsciiMode, LineEndsAcrossBlocks) {
     EXPECT_EQ(Decode({"a\r", "\nb"}), "a\nb");       // split line end
     EXPECT_EQ(Decode({"a\r", "b"}), "a\rb");         // lone CR at a block end
     EXPECT_EQ(Decode({"a\r", "\r", "\n"}), "a\r\n"); // CR CR LF
-    EXPECT_EQ(Decode({"x\ry\n"}), "x\ry\n");         // lone CR, bare LF
     EXPECT_EQ(Decode({"end\r"}), "end\r");           // final CR kept
     EXPECT_EQ(Decode({"a\r", "", "\nb"}), "a\nb");   // empty block in between
-    EXPECT_EQ(Decode({""}), "");
-}
-
-TEST(AsciiMode, UploadTurnsBareLfIntoCrLfAcrossBlocks) {
-    EXPECT_EQ(Encode({"a\nb\n"}), "a\r\nb\r\n");
-    EXPECT_EQ(Encode({"a\r\nb"}), "a\r\nb");       // CR LF stays
-    EXPECT_EQ(Encode({"a\r", "\nb"}), "a\r\nb");   // split CR LF stays
-    EXPECT_EQ(Encode({"a\r", "b\n"}), "a\rb\r\n"); // lone CR stays
+    EXPECT_EQ(Encode({"a\r", "\nb"}), "a\r\nb");     // split CR LF stays
+    EXPECT_EQ(Encode({"a\r", "b\n"}), "a\rb\r\n");   // lone CR stays
     EXPECT_EQ(Encode({"\n", "\n"}), "\r\n\r\n");
-    EXPECT_EQ(Decode({Encode({"one\ntwo\n\n"})}), "one\ntwo\n\n");
 }
 
 } // namespace

@@ -17,7 +17,6 @@ inline bool Has(const std::vector<std::string>& lines, const std::string& line) 
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-// How many lines start with the prefix.
 inline long CountPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
     return std::count_if(lines.begin(), lines.end(),
                          [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
@@ -65,8 +64,7 @@ struct ToolResult {
     std::string err;
 };
 
-// The driver run with the arguments and input; prefix goes before the command (assignments,
-// or a wrapper such as timeout).
+// The driver run with the arguments and input; prefix (assignments, a wrapper) goes before it.
 inline ToolResult RunTool(const std::vector<std::string>& args, const std::string& input = "",
                           const std::string& prefix = "timeout 60") {
     TempDir io;

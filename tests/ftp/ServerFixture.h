@@ -10,10 +10,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
-#include <string>
 #include <unistd.h>
-#include <utility>
-#include <vector>
 
 namespace oxlip::test {
 
@@ -22,20 +19,16 @@ inline std::vector<std::string>
 ExpectedTreeOrder(const std::function<std::vector<DirEntry>(const std::string&)>& list,
                   const std::string& folder, const std::string& verb) {
     std::vector<std::string> files;
-    std::vector<std::string> subs;
+    std::vector<std::string> below;
     for (const DirEntry& e : list(folder)) {
-        if (e.directory) {
-            if (e.name.back() != '.') {
-                subs.push_back(folder + e.name + "/");
-            }
-        } else {
+        if (!e.directory) {
             files.push_back("item " + e.name + verb);
+        } else if (e.name.back() != '.') {
+            const auto sub = ExpectedTreeOrder(list, folder + e.name + "/", verb);
+            below.insert(below.end(), sub.begin(), sub.end());
         }
     }
-    for (const std::string& sub : subs) {
-        auto below = ExpectedTreeOrder(list, sub, verb);
-        files.insert(files.end(), below.begin(), below.end());
-    }
+    files.insert(files.end(), below.begin(), below.end());
     return files;
 }
 
@@ -71,8 +64,7 @@ protected:
         server->makeDir(relative);
     }
     void put(const std::string& relative, const std::string& bytes) const {
-        const std::size_t slash = relative.rfind('/');
-        if (slash != std::string::npos) {
+        if (const std::size_t slash = relative.rfind('/'); slash != std::string::npos) {
             makeDirs(relative.substr(0, slash));
         }
         server->writeFile(relative, bytes);
@@ -80,12 +72,9 @@ protected:
 
     // {target, link} each; false when one failed.
     bool makeLinks(const std::vector<std::pair<std::string, std::string>>& links) const {
-        for (const auto& [target, link] : links) {
-            if (::symlink(target.c_str(), server->path(link).c_str()) != 0) {
-                return false;
-            }
-        }
-        return true;
+        return std::all_of(links.begin(), links.end(), [this](const auto& link) {
+            return ::symlink(link.first.c_str(), server->path(link.second).c_str()) == 0;
+        });
     }
 
     std::vector<std::string> hostTreeOrder(const std::string& folder, const std::string& verb) {
@@ -104,14 +93,10 @@ protected:
     FtpClient* client = nullptr; // the session's engine
 };
 
-inline std::string ServerTestName(const ::testing::TestParamInfo<ServerKind>& info) {
-    return ServerKindName(info.param);
-}
-
 } // namespace oxlip::test
 
 #define OXLIP_ON_BOTH_SERVERS(Suite)                                                               \
     INSTANTIATE_TEST_SUITE_P(                                                                      \
         Servers, Suite,                                                                            \
         ::testing::Values(oxlip::test::ServerKind::Pyftpdlib, oxlip::test::ServerKind::Vsftpd),    \
-        oxlip::test::ServerTestName)
+        [](const auto& info) { return oxlip::test::ServerKindName(info.param); })

@@ -3,7 +3,10 @@
 
 #include "ftp/UiPorts.h"
 
+#include <algorithm>
+#include <array>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -11,22 +14,11 @@ namespace oxlip::test {
 
 // The event's name, then its subject and detail ("cancelled 1", "skip unsafe PATH").
 inline std::string EventLine(const LogEvent& event) {
-    static const char* const kNames[] = {"connecting",
-                                         "connected",
-                                         "tls",
-                                         "tls-fell-back",
-                                         "logging-in",
-                                         "logged-in",
-                                         "lost",
-                                         "cancelled",
-                                         "reconnected",
-                                         "data-fell-back",
-                                         "final-reply-lost",
-                                         "skip unsafe",
-                                         "skip failed-link",
-                                         "skip folder-link",
-                                         "extra-refused"};
-    std::string line = kNames[static_cast<int>(event.kind)];
+    static const auto kNames = std::to_array<const char*>(
+        {"connecting", "connected", "tls", "tls-fell-back", "logging-in", "logged-in", "lost",
+         "cancelled", "reconnected", "data-fell-back", "final-reply-lost", "skip unsafe",
+         "skip failed-link", "skip folder-link", "extra-refused"});
+    std::string line = kNames.at(static_cast<std::size_t>(event.kind));
     for (const std::string* part : {&event.subject, &event.detail}) {
         if (!part->empty()) {
             line += " " + *part;
@@ -47,6 +39,9 @@ public:
         }
     }
     // "item NAME receive|send|delete", "mode ascii|binary", "clear" (the empty bar), "bar D/T".
+    static std::string Ratio(int64_t done, int64_t all) {
+        return std::to_string(done) + "/" + std::to_string(all);
+    }
     void progress(const ProgressEvent& event) override {
         switch (event.phase) {
         case ProgressPhase::Receiving:
@@ -62,13 +57,11 @@ public:
             journal.push_back("clear");
             break;
         case ProgressPhase::Bytes:
-            journal.push_back("bar " + std::to_string(event.done) + "/" +
-                              std::to_string(event.total));
+            journal.push_back("bar " + Ratio(event.done, event.total));
             break;
         case ProgressPhase::Tree: // "tree FILES-DONE/FILES BYTES-DONE/BYTES"
-            journal.push_back("tree " + std::to_string(event.filesDone) + "/" +
-                              std::to_string(event.files) + " " + std::to_string(event.done) + "/" +
-                              std::to_string(event.total));
+            journal.push_back("tree " + Ratio(event.filesDone, event.files) + " " +
+                              Ratio(event.done, event.total));
             break;
         }
     }
@@ -79,19 +72,11 @@ public:
         }
     }
 
-    SessionPorts ports() {
-        SessionPorts p;
-        p.sink = this;
-        p.asciiExtensions = &asciiExtensions;
-        return p;
-    }
+    SessionPorts ports() { return {.sink = this, .asciiExtensions = &asciiExtensions}; }
     std::vector<std::string> lines(const std::string& prefix) const {
         std::vector<std::string> out;
-        for (const auto& line : journal) {
-            if (line.compare(0, prefix.size(), prefix) == 0) {
-                out.push_back(line);
-            }
-        }
+        std::copy_if(journal.begin(), journal.end(), std::back_inserter(out),
+                     [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
         return out;
     }
 
