@@ -50,12 +50,15 @@ QStringList ItemTexts(const QComboBox* box) {
     return out;
 }
 
+namespace {
+// A toolbar pair: the element shown, then whether each element is enabled ("0ee", "1dd").
 QString Look(const ImagePair& p) {
     return QStringLiteral("%1%2%3")
         .arg(p.shownElement())
         .arg(p.element(0)->isEnabled() ? 'e' : 'd')
         .arg(p.element(1)->isEnabled() ? 'e' : 'd');
 }
+} // namespace
 
 QString EditPairs(const Frm_Main& w) {
     return Look(*ToolbarPair(w, "imgMakeButton")) + " " + Look(*ToolbarPair(w, "imgDelButton"));
@@ -100,6 +103,11 @@ void SelectNames(PaneView* pane, const QStringList& names) {
     }
 }
 
+void TransferFrom(Frm_Main& w, int side, const QStringList& names) {
+    SelectNames(View(w, side), names);
+    QTest::mouseClick(TransferButton(w, side), Qt::LeftButton);
+}
+
 namespace fs = std::filesystem;
 
 WindowHarness::WindowHarness() {
@@ -120,14 +128,6 @@ void WindowHarness::writeUserIni(const std::string& text) const {
 
 void WindowHarness::writeFtpIni(const std::string& text) const {
     WriteFileBytes(settingsDir.file("Ftp.ini"), text);
-}
-
-void WindowHarness::writeServerProfile(const FtpServer& server, const std::string& dir,
-                                       const std::string& password, bool listCache) const {
-    writeFtpIni(std::string("[Oxlip]\nUser=S\nListCache=") + (listCache ? "True" : "False") +
-                "\n[Extension]\nExtension0=TXT\nExtension1=HTML\n");
-    writeUserIni("[S]\nServer=" + server.server() + "\nUserName=" + server.user() +
-                 "\nPassWord=" + ScramblePassword(password) + "\nDir=" + dir + "\nTransMode=0\n");
 }
 
 Frm_Main& WindowHarness::start() {

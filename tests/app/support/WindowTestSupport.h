@@ -37,12 +37,19 @@ public:
     std::unique_ptr<Settings> settings;
     std::unique_ptr<Frm_Main> window;
 
-    // Writes User.ini / Ftp.ini before start().
     void writeUserIni(const std::string& text) const;
     void writeFtpIni(const std::string& text) const;
-    // One profile "S" for the server, start folder `dir`; TXT and HTML go as ASCII.
-    void writeServerProfile(const FtpServer& server, const std::string& dir,
-                            const std::string& password, bool listCache = true) const;
+    // One profile "S" for the server, start folder `dir`, more User.ini lines; TXT and HTML go
+    // as ASCII.
+    template <class Server>
+    void writeServerProfile(const Server& server, const std::string& dir,
+                            const std::string& password, const std::string& more = "") const {
+        writeFtpIni(
+            "[Oxlip]\nUser=S\nListCache=True\n[Extension]\nExtension0=TXT\nExtension1=HTML\n");
+        writeUserIni("[S]\nServer=" + server.server() + "\nUserName=" + server.user() +
+                     "\nPassWord=" + ScramblePassword(password) + "\nDir=" + dir +
+                     "\nTransMode=0\n" + more);
+    }
     Frm_Main& start();
     std::string local(const std::string& relative = "") const;
     // Makes files of the given sizes under the local folder (a name ending in "/": a folder).
@@ -74,11 +81,11 @@ QString ControlState(const Frm_Main& w);
 inline const QString kDisconnectedState = QStringLiteral("C d U 接続 BU t P 0ee 1dd 1dd 1dd 0ee");
 inline const QString kConnectedState = QStringLiteral("c D u 切断 bu T p 1dd 0ee 0ee 0ee 1dd");
 inline const QString kSeparator36(36, QLatin1Char('-'));
-// A toolbar pair: the element shown, then whether each element is enabled ("0ee", "1dd").
-QString Look(const ImagePair& p);
-// The new-folder and delete toolbar pairs ("0ee 0ee").
+// The new-folder and delete toolbar pairs: the element shown, each element enabled ("0ee 0ee").
 QString EditPairs(const Frm_Main& w);
 void SelectNames(PaneView* pane, const QStringList& names); // a ctrl-click on each
+// Selects the names in a pane and clicks its transfer button (0 upload, 1 download).
+void TransferFrom(Frm_Main& w, int side, const QStringList& names);
 // The edit menu opened by a right-click: new folder, permissions, rename, delete, refresh.
 QString EditMenuState(const Frm_Main& w, int side);
 
