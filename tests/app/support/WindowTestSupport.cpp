@@ -1,37 +1,24 @@
 #include "support/WindowTestSupport.h"
 
-#include "app/PaneView.h"
-
 #include <QAbstractItemView>
-#include <QAction>
-#include <QComboBox>
-#include <QDialog>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPushButton>
 #include <QStandardItemModel>
-#include <QTest>
-#include <QToolButton>
 
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
+#include <map>
 
 namespace oxlip {
 
 ImagePair* Frm_Main::TestAccess::toolbarPair(const Frm_Main& w, const QString& name) {
-    const std::pair<const char*, ImagePair*> pairs[] = {
+    const std::map<QString, ImagePair*> pairs{
         {"imgConnecttButton", w.imgConnecttButton.get()},  {"imgCutButton", w.imgCutButton.get()},
         {"imgMakeButton", w.imgMakeButton.get()},          {"imgDelButton", w.imgDelButton.get()},
         {"imgDounButtonUp", w.imgDounButtonUp.get()},      {"imgUpButtonUp", w.imgUpButtonUp.get()},
         {"imgSettingButtonUp", w.imgSettingButtonUp.get()}};
-    for (const auto& [pairName, pair] : pairs) {
-        if (name == QLatin1String(pairName)) {
-            return pair;
-        }
-    }
-    return nullptr;
+    return pairs.at(name);
 }
 
 } // namespace oxlip
@@ -122,14 +109,6 @@ WindowHarness::~WindowHarness() {
     fs::current_path(previousCwd_, ec);
 }
 
-void WindowHarness::writeUserIni(const std::string& text) const {
-    WriteFileBytes(settingsDir.file("User.ini"), text);
-}
-
-void WindowHarness::writeFtpIni(const std::string& text) const {
-    WriteFileBytes(settingsDir.file("Ftp.ini"), text);
-}
-
 Frm_Main& WindowHarness::start() {
     window = std::make_unique<Frm_Main>(*settings);
     window->show();
@@ -148,10 +127,6 @@ void WindowHarness::makeLocal(std::initializer_list<std::pair<std::string, size_
             MakeFile(local(name), size);
         }
     }
-}
-
-std::string WindowHarness::local(const std::string& relative) const {
-    return localDir.path() + "/" + relative;
 }
 
 bool StartServerAndWindow(std::unique_ptr<FtpServer>& server,
@@ -183,7 +158,6 @@ void MakeFile(const std::string& path, size_t size) {
 
 void DuringCommand(Frm_Main& w, std::function<bool()> ready, std::function<void()> step) {
     auto* timer = new QTimer(&w);
-    timer->setInterval(1);
     auto tries = std::make_shared<int>(0);
     QObject::connect(timer, &QTimer::timeout, &w, [timer, tries, ready, step]() {
         if (++*tries > 20000) {
@@ -196,7 +170,7 @@ void DuringCommand(Frm_Main& w, std::function<bool()> ready, std::function<void(
             step();
         }
     });
-    timer->start();
+    timer->start(1);
 }
 
 Frm_State* ShownProgress(const Frm_Main& w) {

@@ -3,26 +3,18 @@
 
 #include "app/Frm_Main.h"
 #include "app/PaneView.h"
-#include "dialogs/Dialogs.h"
 #include "dialogs/Frm_State.h"
-#include "settings/Settings.h"
 #include "support/DialogDriver.h"
 #include "support/FtpServers.h"
-#include "support/TempDir.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QLabel>
-#include <QPushButton>
-#include <QStringList>
-#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 
 #include <filesystem>
 #include <memory>
-#include <string>
 
 namespace oxlip::test {
 
@@ -37,8 +29,12 @@ public:
     std::unique_ptr<Settings> settings;
     std::unique_ptr<Frm_Main> window;
 
-    void writeUserIni(const std::string& text) const;
-    void writeFtpIni(const std::string& text) const;
+    void writeUserIni(const std::string& text) const {
+        WriteFileBytes(settingsDir.file("User.ini"), text);
+    }
+    void writeFtpIni(const std::string& text) const {
+        WriteFileBytes(settingsDir.file("Ftp.ini"), text);
+    }
     // One profile "S" for the server, start folder `dir`, more User.ini lines; TXT and HTML go
     // as ASCII.
     template <class Server>
@@ -51,7 +47,9 @@ public:
                      "\nTransMode=0\n" + more);
     }
     Frm_Main& start();
-    std::string local(const std::string& relative = "") const;
+    std::string local(const std::string& relative = "") const {
+        return localDir.path() + "/" + relative;
+    }
     // Makes files of the given sizes under the local folder (a name ending in "/": a folder).
     void makeLocal(std::initializer_list<std::pair<std::string, size_t>> entries) const;
 
