@@ -25,15 +25,13 @@ void EnterName(const QString& name) {
 bool DropOn(PaneView* pane, QMimeData* data) {
     std::unique_ptr<QMimeData> owned(data);
     QWidget* viewport = pane->currentView()->viewport();
-    const QPointF at(10, 10);
-    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(viewport, &enter);
-    if (!enter.isAccepted()) {
-        return false;
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    if (enter.isAccepted()) {
+        QCoreApplication::sendEvent(viewport, &drop);
     }
-    QDropEvent drop(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(viewport, &drop);
-    return drop.isAccepted();
+    return enter.isAccepted() && drop.isAccepted();
 }
 
 QMimeData* PaneDrag(PaneView* pane) {
