@@ -50,8 +50,14 @@ class CommandsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void init() { StartServerAndWindow(server_, harness_, messages_); }
+    void cleanup() {
+        harness_.reset();
+        dialogs_.hook = nullptr;
+        dialogs_.classNames.clear();
+        messages_.reset();
+        server_.reset();
+    }
 
     void connectNavigateAndDisconnect();
     void upStopsAtTheStartFolderAndAnEmptyOneIsTheLoginFolder();
@@ -86,21 +92,8 @@ private:
     std::unique_ptr<FtpServer> server_;
     std::unique_ptr<WindowHarness> harness_;
     std::unique_ptr<MessageScript> messages_;
-    std::unique_ptr<DialogRecorder> dialogs_;
+    DialogRecorder dialogs_;
 };
-
-void CommandsTest::init() {
-    if (StartServerAndWindow(server_, harness_, messages_)) {
-        dialogs_ = std::make_unique<DialogRecorder>();
-    }
-}
-
-void CommandsTest::cleanup() {
-    harness_.reset();
-    dialogs_.reset();
-    messages_.reset();
-    server_.reset();
-}
 
 void CommandsTest::connectNavigateAndDisconnect() {
     seedTree();
@@ -416,9 +409,9 @@ void CommandsTest::fileCommands() {
     SelectNames(View(w, 1), {"b.txt"});
     local->setFocus();
     QTest::keyClick(local, Qt::Key_P, Qt::ControlModifier);
-    QCOMPARE(dialogs_->classNames, QStringList());
+    QCOMPARE(dialogs_.classNames, QStringList());
     QString shown;
-    dialogs_->hook = [&shown](QDialog* dialog) {
+    dialogs_.hook = [&shown](QDialog* dialog) {
         auto* pms = qobject_cast<Frm_Pms*>(dialog);
         shown = pms->strFilename + " " + pms->strPms;
         pms->ownerBoxes[2]->setChecked(true);

@@ -2,18 +2,15 @@
 
 #include "dialogs/DialogUi.h"
 
-#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QDialog>
-#include <QTest>
 
 #include <cstdio>
 
 namespace oxlip::test {
 
 namespace {
-// Every window test runs with the translation the program loads at start; QTEST_MAIN makes
-// the application object, which then calls this.
+// Every window test runs with the translation the program loads at start.
 void LoadProgramTranslation() {
     ui::InstallQtJapaneseTranslation();
 }

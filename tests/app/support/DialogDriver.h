@@ -17,9 +17,7 @@
 #include <functional>
 #include <string>
 
-class QAbstractButton;
 class QDialog;
-class QWidget;
 
 namespace oxlip::test {
 

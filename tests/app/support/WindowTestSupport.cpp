@@ -25,10 +25,6 @@ ImagePair* Frm_Main::TestAccess::toolbarPair(const Frm_Main& w, const QString& n
 
 namespace oxlip::test {
 
-QAction* Action(const Frm_Main& w, const QString& name) {
-    return w.findChild<QAction*>(name);
-}
-
 QStringList ItemTexts(const QComboBox* box) {
     QStringList out;
     for (int i = 0; i < box->count(); ++i) {
@@ -88,11 +84,6 @@ void SelectNames(PaneView* pane, const QStringList& names) {
     for (const QString& name : names) {
         ClickItem(pane, name, Qt::ControlModifier);
     }
-}
-
-void TransferFrom(Frm_Main& w, int side, const QStringList& names) {
-    SelectNames(View(w, side), names);
-    QTest::mouseClick(TransferButton(w, side), Qt::LeftButton);
 }
 
 namespace fs = std::filesystem;
@@ -173,21 +164,12 @@ void DuringCommand(Frm_Main& w, std::function<bool()> ready, std::function<void(
     timer->start(1);
 }
 
-Frm_State* ShownProgress(const Frm_Main& w) {
-    auto* state = w.findChild<Frm_State*>();
-    return state && state->isVisible() ? state : nullptr;
-}
-
 QStringList PaneNames(const PaneView* pane) {
     QStringList names;
     for (int row = 0; row < pane->count(); ++row) {
         names << pane->itemText(row);
     }
     return names;
-}
-
-int RowOf(const PaneView* pane, const QString& name) {
-    return int(PaneNames(pane).indexOf(name));
 }
 
 namespace {

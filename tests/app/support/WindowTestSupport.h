@@ -65,8 +65,10 @@ bool StartServerAndWindow(std::unique_ptr<FtpServer>& server,
 
 // Runs `step` from the event pump of the command that runs meanwhile, once `ready` holds.
 void DuringCommand(Frm_Main& w, std::function<bool()> ready, std::function<void()> step);
-// The progress window while it is shown, else null.
-Frm_State* ShownProgress(const Frm_Main& w);
+inline Frm_State* ShownProgress(const Frm_Main& w) {
+    auto* state = w.findChild<Frm_State*>();
+    return state && state->isVisible() ? state : nullptr;
+}
 inline int ModeOf(const std::string& path) {
     return int(std::filesystem::status(path).permissions() & std::filesystem::perms::mask);
 }
@@ -82,13 +84,13 @@ inline const QString kSeparator36(36, QLatin1Char('-'));
 // The new-folder and delete toolbar pairs: the element shown, each element enabled ("0ee 0ee").
 QString EditPairs(const Frm_Main& w);
 void SelectNames(PaneView* pane, const QStringList& names); // a ctrl-click on each
-// Selects the names in a pane and clicks its transfer button (0 upload, 1 download).
-void TransferFrom(Frm_Main& w, int side, const QStringList& names);
 // The edit menu opened by a right-click: new folder, permissions, rename, delete, refresh.
 QString EditMenuState(const Frm_Main& w, int side);
 
 QStringList PaneNames(const PaneView* pane);
-int RowOf(const PaneView* pane, const QString& name);
+inline int RowOf(const PaneView* pane, const QString& name) {
+    return int(PaneNames(pane).indexOf(name));
+}
 
 // Real input on a view's item: a click selects it, a double-click opens it.
 void ClickItem(PaneView* pane, const QString& name, Qt::KeyboardModifiers mods = Qt::NoModifier);
@@ -132,10 +134,17 @@ inline constexpr auto SettingsButton = &UI::settingsButton;
 inline constexpr auto ClientArea = &UI::clientArea;
 // A toolbar pair and a menu entry by their object names ("imgMakeButton", "m_ReLoad").
 inline constexpr auto ToolbarPair = &UI::toolbarPair;
-QAction* Action(const Frm_Main& w, const QString& name);
+inline QAction* Action(const Frm_Main& w, const QString& name) {
+    return w.findChild<QAction*>(name);
+}
 // The path box's text, then the names the pane shows.
 inline QStringList Shown(const Frm_Main& w, int side) {
     return QStringList{PathBox(w, side)->currentText()} + PaneNames(View(w, side));
+}
+// Selects the names in a pane and clicks its transfer button (0 upload, 1 download).
+inline void TransferFrom(Frm_Main& w, int side, const QStringList& names) {
+    SelectNames(View(w, side), names);
+    QTest::mouseClick(TransferButton(w, side), Qt::LeftButton);
 }
 // Clicks 接続/切断; whether connected afterwards.
 inline bool Toggle(Frm_Main& w) {
