@@ -66,8 +66,7 @@ class HoldTest : public QObject {
 
 private slots:
     void connectsWithTheProfilesEncryption();
-    void keepAliveHoldsAnIdleConnection();
-    void lostConnectionReconnectsOnce();
+    void keepAliveAndReconnects();
     void cancelledDownloadsResumeAndReconnectsReturnToThePanesFolder();
 };
 
@@ -103,36 +102,11 @@ void HoldTest::connectsWithTheProfilesEncryption() {
     }
 }
 
-void HoldTest::keepAliveHoldsAnIdleConnection() {
-    // The server drops a connection idle for 1.5 s; NOOP every second keeps it, but never while
-    // a command runs: the delete question open for 2.5 s, the delete reconnects and runs again
-    // without asking again.
-    HostileServer server("idle-drop");
-    QVERIFY(server.ok());
-    Answered a;
-    Frm_Main& w = a.connect(server, "KeepAlive=1\n");
-    QTest::qWait(3500);
-    const int before = Log(w)->count();
-    View(w, kHostPane)->currentView()->setFocus();
-    QTest::keyClick(View(w, kHostPane)->currentView(), Qt::Key_F5);
-    QCOMPARE(Log(w)->lines().mid(before), QStringList());
-
-    int asked = 0;
-    ui::SetMessageResponder([&asked](const QString&, ui::MsgIcon, ui::MsgButtons) {
-        ++asked;
-        QTest::qWait(2500);
-        return ui::MsgResult::Yes;
-    });
-    ClickItem(View(w, kHostPane), "hello.txt");
-    Action(w, "m_DelFile")->trigger();
-    QCOMPARE(Log(w)->lines().mid(before).count(kReconnected), 1);
-    QCOMPARE(asked, 1);
-    QVERIFY(!PaneNames(View(w, kHostPane)).contains("hello.txt"));
-}
-
-void HoldTest::lostConnectionReconnectsOnce() {
-    // Dropped while idle: an upload reconnects once and runs again; a server gone for good ends
-    // disconnected with the usual message.
+void HoldTest::keepAliveAndReconnects() {
+    // The server drops a connection idle for 1.5 s. An upload finds it lost, reconnects once and
+    // runs again. NOOP every second holds it, but not while a command runs: the delete question
+    // open for 2.5 s, the delete reconnects and runs again without asking again. A server gone
+    // for good ends disconnected with the usual message.
     auto server = std::make_unique<HostileServer>("idle-drop");
     QVERIFY(server->ok());
     const QString address = Q(server->server());
@@ -140,14 +114,33 @@ void HoldTest::lostConnectionReconnectsOnce() {
     MakeFile(a.harness.local("up.bin"), 5000);
     Frm_Main& w = a.connect(*server);
     QTest::qWait(2000);
-    const int before = Log(w)->count();
+    int before = Log(w)->count();
     TransferFrom(w, kLocalPane, {"up.bin"});
-    QVERIFY(PaneNames(View(w, kHostPane)).contains("up.bin"));
-    QVERIFY(a.messages.texts.isEmpty());
+    QCOMPARE(Log(w)->lines().mid(before).count(kReconnected), 1);
+    QVERIFY(PaneNames(View(w, kHostPane)).contains("up.bin") && a.messages.texts.isEmpty());
+
+    a.harness.settings->profile.KeepAlive = 1;
+    QVERIFY(!Toggle(w));
+    QVERIFY(Toggle(w));
+    QTest::qWait(3500);
+    before = Log(w)->count();
+    View(w, kHostPane)->currentView()->setFocus();
+    QTest::keyClick(View(w, kHostPane)->currentView(), Qt::Key_F5);
+    QCOMPARE(Log(w)->lines().mid(before), QStringList());
+    ui::SetMessageResponder([&a](const QString& text, ui::MsgIcon, ui::MsgButtons) {
+        a.messages.texts << text;
+        QTest::qWait(2500);
+        return ui::MsgResult::Yes;
+    });
+    ClickItem(View(w, kHostPane), "hello.txt");
+    Action(w, "m_DelFile")->trigger();
+    QCOMPARE(Log(w)->lines().mid(before).count(kReconnected), 1);
+    QVERIFY(!PaneNames(View(w, kHostPane)).contains("hello.txt"));
     server.reset();
     TransferFrom(w, kLocalPane, {"up.bin"});
-    QCOMPARE(Log(w)->lines().mid(before).count(kReconnected), 2);
-    QCOMPARE(a.messages.texts, QStringList{address + u" へ接続出来ませんでした"_s});
+    QCOMPARE(a.messages.texts,
+             (QStringList{"選択したファイルを全て削除しますが\r\nよろしいですか？",
+                          address + u" へ接続出来ませんでした"_s}));
     QVERIFY(!w.connected());
 }
 
@@ -183,8 +176,7 @@ void HoldTest::cancelledDownloadsResumeAndReconnectsReturnToThePanesFolder() {
         QVERIFY2(log[log.size() - 2].startsWith(u"ダウンロードをキャンセルしました（2 個中 "_s),
                  qPrintable(log.join('\n')));
     }
-    QVERIFY(!std::filesystem::exists(s.ui.harness.local("s.txt")));
-    QVERIFY(s.ui.messages.texts.isEmpty());
+    QVERIFY(!std::filesystem::exists(s.ui.harness.local("s.txt")) && s.ui.messages.texts.isEmpty());
     size_t logged = s.server.protocolLog().size();
     const uintmax_t kept = keptBytes();
     TransferFrom(w, kHostPane, {"r.bin"});
