@@ -10,12 +10,10 @@
 
 #include <QLabel>
 #include <QPushButton>
-#include <QStringList>
 #include <QTest>
 
 #include <deque>
 #include <functional>
-#include <string>
 
 class QDialog;
 
