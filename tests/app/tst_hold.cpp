@@ -12,8 +12,7 @@ namespace {
 
 const QString kReconnected = u"接続が切れたため、再接続します。"_s;
 
-// A window whose certificate questions are answered 接続する (this time only) and whose
-// permissions dialog takes read away from others; the dialogs' titles are recorded.
+// Certificate questions answered 接続する (this time only), dialog titles recorded.
 struct Answered {
     Answered() {
         dialogs.hook = [this](QDialog* dialog) {
@@ -27,7 +26,6 @@ struct Answered {
             return dialog->result();
         };
     }
-    // Starts the window on the server's root and clicks 接続.
     template <class Server> Frm_Main& connect(const Server& server, const std::string& more = "") {
         harness.writeServerProfile(server, "/", server.password(), more);
         Frm_Main& w = harness.start();
@@ -39,24 +37,6 @@ struct Answered {
     MessageScript messages;
     DialogRecorder dialogs;
     QStringList titles;
-};
-
-// vsftpd with FTPS required (it keeps a protocol log then) and an Answered window for it.
-struct SecureWindow {
-    explicit SecureWindow(int idleSeconds)
-        : server(ServerKind::Vsftpd, ServerTls{true, false, certs.server(CertKind::Good)}, 0,
-                 idleSeconds) {}
-    bool ok() const { return certs.ok() && server.ok(); }
-    Frm_Main& connect() {
-        return ui.connect(server, "Encryption=" + std::to_string(EncryptRequired) + "\n");
-    }
-    bool sent(size_t from, const std::string& command) const {
-        return server.protocolLog().find("\"" + command + "\"", from) != std::string::npos;
-    }
-
-    TestCerts certs;
-    FtpServer server;
-    Answered ui;
 };
 
 } // namespace
@@ -102,10 +82,9 @@ void HoldTest::connectsWithTheProfilesEncryption() {
 }
 
 void HoldTest::keepAliveAndReconnects() {
-    // The server drops a connection idle for 1.5 s. An upload finds it lost, reconnects once and
-    // runs again. NOOP every second holds it, but not while a command runs: the delete question
-    // open for 2.5 s, the delete reconnects and runs again without asking again. A server gone
-    // for good ends disconnected with the usual message.
+    // The server drops a connection idle for 1.5 s: an upload reconnects once and runs again.
+    // NOOP every second holds it, not while the delete question is open: the delete reconnects
+    // and runs again unasked. A server gone for good ends disconnected, told.
     auto server = std::make_unique<HostileServer>("idle-drop");
     const QString address = Q(server->server());
     Answered a;
@@ -143,19 +122,24 @@ void HoldTest::keepAliveAndReconnects() {
 }
 
 void HoldTest::cancelledDownloadsResumeAndReconnectsReturnToThePanesFolder() {
-    // vsftpd drops a session idle for 2 s. Downloads cancelled part way by Esc, then by the
-    // button: the selection's next file is not fetched and no error told; the next download goes
-    // on from the part kept.
+    // Downloads cancelled by Esc, then by the button: the next file not fetched, no error told;
+    // the next download goes on from the part kept.
     SKIP_WITHOUT_SERVER(ServerKind::Vsftpd);
-    SecureWindow s(2);
-    QVERIFY2(s.ok(), s.server.error().c_str());
-    s.server.writeFile("r.bin", std::string(size_t(64) << 20, 'r'));
-    s.server.writeFile("s.txt", "s");
-    s.server.makeDir("sub");
-    s.server.writeFile("sub/inner.txt", "inner");
-    std::filesystem::permissions(s.server.path("sub/inner.txt"), std::filesystem::perms(0644));
-    Frm_Main& w = s.connect();
-    const std::string partial = s.ui.harness.local(".r.bin.oxlip-part");
+    TestCerts certs;
+    // FTPS required: vsftpd keeps a protocol log then.
+    FtpServer server(ServerKind::Vsftpd, ServerTls{true, false, certs.server(CertKind::Good)}, 0,
+                     2);
+    const auto sent = [&server](size_t from, const std::string& command) {
+        return server.protocolLog().find("\"" + command + "\"", from) != std::string::npos;
+    };
+    server.writeFile("r.bin", std::string(size_t(64) << 20, 'r'));
+    server.writeFile("s.txt", "s");
+    server.makeDir("sub");
+    server.writeFile("sub/inner.txt", "inner");
+    std::filesystem::permissions(server.path("sub/inner.txt"), std::filesystem::perms(0644));
+    Answered a;
+    Frm_Main& w = a.connect(server, "Encryption=" + std::to_string(EncryptRequired));
+    const std::string partial = a.harness.local(".r.bin.oxlip-part");
     const auto keptBytes = [&partial] {
         std::error_code ec;
         const uintmax_t size = std::filesystem::file_size(partial, ec);
@@ -174,28 +158,28 @@ void HoldTest::cancelledDownloadsResumeAndReconnectsReturnToThePanesFolder() {
         QVERIFY2(log[log.size() - 2].startsWith(u"ダウンロードをキャンセルしました（2 個中 "_s),
                  qPrintable(log.join('\n')));
     }
-    QVERIFY(!std::filesystem::exists(s.ui.harness.local("s.txt")) && s.ui.messages.texts.isEmpty());
-    size_t logged = s.server.protocolLog().size();
+    QVERIFY(!std::filesystem::exists(a.harness.local("s.txt")) && a.messages.texts.isEmpty());
+    size_t logged = server.protocolLog().size();
     const uintmax_t kept = keptBytes();
     TransferFrom(w, kHostPane, {"r.bin"});
-    QVERIFY2(s.sent(logged, "REST " + std::to_string(kept)), s.server.protocolLog().c_str());
+    QVERIFY2(sent(logged, "REST " + std::to_string(kept)), server.protocolLog().c_str());
 
-    // Idle in /sub: the permissions dialog's command reconnects without asking about the
-    // certificate let through "this time only", makes /sub current again and goes through, the
-    // dialog shown once. A new connection asks again.
+    // vsftpd drops the session idle in /sub for 2 s: the permissions command reconnects unasked
+    // about the certificate, makes /sub current again, the dialog shown once. A new connection
+    // asks again.
     QVERIFY(w.SetHostPath("/sub") && w.ShowHostFolder("/sub"));
     QTest::qWait(3500);
-    logged = s.server.protocolLog().size();
+    logged = server.protocolLog().size();
     const int before = Log(w)->count();
     ClickItem(View(w, kHostPane), "inner.txt");
     Action(w, "m_Permision")->trigger();
     QCOMPARE(Log(w)->lines().mid(before).count(kReconnected), 1);
-    QCOMPARE(s.ui.dialogs.classNames, (QStringList{"oxlip::Frm_Cert", "oxlip::Frm_Pms"}));
-    QCOMPARE(ModeOf(s.server.path("sub/inner.txt")), 0640);
-    QVERIFY2(s.sent(logged, "CWD /sub"), s.server.protocolLog().c_str());
+    QCOMPARE(a.dialogs.classNames, (QStringList{"oxlip::Frm_Cert", "oxlip::Frm_Pms"}));
+    QCOMPARE(ModeOf(server.path("sub/inner.txt")), 0640);
+    QVERIFY2(sent(logged, "CWD /sub"), server.protocolLog().c_str());
     QVERIFY(!Toggle(w));
     QVERIFY(Toggle(w));
-    QCOMPARE(s.ui.dialogs.classNames.count("oxlip::Frm_Cert"), 2);
+    QCOMPARE(a.dialogs.classNames.count("oxlip::Frm_Cert"), 2);
 }
 
 QTEST_MAIN(HoldTest)

@@ -34,15 +34,15 @@ void ParallelTest::connectionCountThroughFtpIni() {
     };
     const QRegularExpression line(u"^Parallel=[^\\r\\n]*"_s, QRegularExpression::MultilineOption);
     for (const auto& row : rows) {
-        TempDir folder;
-        WriteFileBytes(folder.file("Ftp.ini"), std::string("[Oxlip]\n") + row.stored + "\n");
-        Settings settings(folder.path());
-        settings.LoadAppSettings(nullptr);
-        Frm_Ftp dialog(settings);
+        WindowHarness h;
+        h.writeFtpIni(std::string("[Oxlip]\n") + row.stored + "\n");
+        h.settings->LoadAppSettings(nullptr);
+        Frm_Ftp dialog(*h.settings);
         const int shown = dialog.Spn_Parallel->value();
         dialog.Spn_Parallel->setValue(row.chosen);
-        QVERIFY(settings.SaveAppSettings(nullptr));
-        const QString saved = line.match(Q(ReadFileBytes(folder.file("Ftp.ini")))).captured(0);
+        QVERIFY(h.settings->SaveAppSettings(nullptr));
+        const QString saved =
+            line.match(Q(ReadFileBytes(h.settingsDir.file("Ftp.ini")))).captured(0);
         QVERIFY2(
             shown == row.shown && saved == QString::fromUtf8(row.saved),
             qPrintable(u"%1 -> %2: %3 %4"_s.arg(row.stored).arg(row.chosen).arg(shown).arg(saved)));

@@ -9,12 +9,10 @@
 
 namespace oxlip::test {
 
-namespace {
 // Every window test runs with the translation the program loads at start.
-void LoadProgramTranslation() {
+static void LoadProgramTranslation() {
     ui::InstallQtJapaneseTranslation();
 }
-} // namespace
 Q_COREAPP_STARTUP_FUNCTION(LoadProgramTranslation)
 
 MessageScript::MessageScript() {
@@ -30,10 +28,6 @@ MessageScript::MessageScript() {
     });
 }
 
-MessageScript::~MessageScript() {
-    ui::SetMessageResponder(nullptr);
-}
-
 QStringList MessageScript::marked() const {
     QStringList out;
     for (qsizetype i = 0; i < texts.size(); ++i) {
@@ -47,10 +41,6 @@ DialogRecorder::DialogRecorder() {
         classNames << QString::fromLatin1(dialog->metaObject()->className());
         return hook ? hook(dialog) : int(QDialog::Rejected);
     });
-}
-
-DialogRecorder::~DialogRecorder() {
-    ui::SetDialogResponder(nullptr);
 }
 
 bool ShowAndWait(QWidget* widget) {

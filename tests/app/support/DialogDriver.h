@@ -32,7 +32,7 @@ inline QString Q(const std::string& s) {
 class MessageScript {
 public:
     MessageScript();
-    ~MessageScript();
+    ~MessageScript() { ui::SetMessageResponder(nullptr); }
     // The texts, each one shown without the critical icon marked " (not critical)".
     QStringList marked() const;
     QStringList texts;
@@ -44,7 +44,7 @@ public:
 class DialogRecorder {
 public:
     DialogRecorder();
-    ~DialogRecorder();
+    ~DialogRecorder() { ui::SetDialogResponder(nullptr); }
     QStringList classNames;
     std::function<int(QDialog*)> hook;
 };

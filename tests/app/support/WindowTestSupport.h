@@ -35,8 +35,7 @@ public:
     void writeFtpIni(const std::string& text) const {
         WriteFileBytes(settingsDir.file("Ftp.ini"), text);
     }
-    // One profile "S" for the server, start folder `dir`, more User.ini lines; TXT and HTML go
-    // as ASCII.
+    // One profile "S" (start folder `dir`, more User.ini lines); TXT and HTML go as ASCII.
     template <class Server>
     void writeServerProfile(const Server& server, const std::string& dir,
                             const std::string& password, const std::string& more = "") const {
