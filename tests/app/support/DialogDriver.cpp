@@ -2,22 +2,17 @@
 
 #include "dialogs/DialogUi.h"
 
-#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QDialog>
-#include <QTest>
 
 #include <cstdio>
 
 namespace oxlip::test {
 
-namespace {
-// Every window test runs with the translation the program loads at start; QTEST_MAIN makes
-// the application object, which then calls this.
-void LoadProgramTranslation() {
+// Every window test runs with the translation the program loads at start.
+static void LoadProgramTranslation() {
     ui::InstallQtJapaneseTranslation();
 }
-} // namespace
 Q_COREAPP_STARTUP_FUNCTION(LoadProgramTranslation)
 
 MessageScript::MessageScript() {
@@ -33,10 +28,6 @@ MessageScript::MessageScript() {
     });
 }
 
-MessageScript::~MessageScript() {
-    ui::SetMessageResponder(nullptr);
-}
-
 QStringList MessageScript::marked() const {
     QStringList out;
     for (qsizetype i = 0; i < texts.size(); ++i) {
@@ -50,10 +41,6 @@ DialogRecorder::DialogRecorder() {
         classNames << QString::fromLatin1(dialog->metaObject()->className());
         return hook ? hook(dialog) : int(QDialog::Rejected);
     });
-}
-
-DialogRecorder::~DialogRecorder() {
-    ui::SetDialogResponder(nullptr);
 }
 
 bool ShowAndWait(QWidget* widget) {

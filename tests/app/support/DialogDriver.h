@@ -10,16 +10,12 @@
 
 #include <QLabel>
 #include <QPushButton>
-#include <QStringList>
 #include <QTest>
 
 #include <deque>
 #include <functional>
-#include <string>
 
-class QAbstractButton;
 class QDialog;
-class QWidget;
 
 namespace oxlip::test {
 
@@ -36,7 +32,7 @@ inline QString Q(const std::string& s) {
 class MessageScript {
 public:
     MessageScript();
-    ~MessageScript();
+    ~MessageScript() { ui::SetMessageResponder(nullptr); }
     // The texts, each one shown without the critical icon marked " (not critical)".
     QStringList marked() const;
     QStringList texts;
@@ -48,7 +44,7 @@ public:
 class DialogRecorder {
 public:
     DialogRecorder();
-    ~DialogRecorder();
+    ~DialogRecorder() { ui::SetDialogResponder(nullptr); }
     QStringList classNames;
     std::function<int(QDialog*)> hook;
 };

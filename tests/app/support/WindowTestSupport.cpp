@@ -1,46 +1,29 @@
 #include "support/WindowTestSupport.h"
 
-#include "app/PaneView.h"
-
 #include <QAbstractItemView>
-#include <QAction>
-#include <QComboBox>
-#include <QDialog>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPushButton>
 #include <QStandardItemModel>
-#include <QTest>
-#include <QToolButton>
 
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
+#include <map>
 
 namespace oxlip {
 
 ImagePair* Frm_Main::TestAccess::toolbarPair(const Frm_Main& w, const QString& name) {
-    const std::pair<const char*, ImagePair*> pairs[] = {
+    const std::map<QString, ImagePair*> pairs{
         {"imgConnecttButton", w.imgConnecttButton.get()},  {"imgCutButton", w.imgCutButton.get()},
         {"imgMakeButton", w.imgMakeButton.get()},          {"imgDelButton", w.imgDelButton.get()},
         {"imgDounButtonUp", w.imgDounButtonUp.get()},      {"imgUpButtonUp", w.imgUpButtonUp.get()},
         {"imgSettingButtonUp", w.imgSettingButtonUp.get()}};
-    for (const auto& [pairName, pair] : pairs) {
-        if (name == QLatin1String(pairName)) {
-            return pair;
-        }
-    }
-    return nullptr;
+    return pairs.at(name);
 }
 
 } // namespace oxlip
 
 namespace oxlip::test {
-
-QAction* Action(const Frm_Main& w, const QString& name) {
-    return w.findChild<QAction*>(name);
-}
 
 QStringList ItemTexts(const QComboBox* box) {
     QStringList out;
@@ -50,12 +33,15 @@ QStringList ItemTexts(const QComboBox* box) {
     return out;
 }
 
+namespace {
+// A toolbar pair: the element shown, then whether each element is enabled ("0ee", "1dd").
 QString Look(const ImagePair& p) {
     return QStringLiteral("%1%2%3")
         .arg(p.shownElement())
         .arg(p.element(0)->isEnabled() ? 'e' : 'd')
         .arg(p.element(1)->isEnabled() ? 'e' : 'd');
 }
+} // namespace
 
 QString EditPairs(const Frm_Main& w) {
     return Look(*ToolbarPair(w, "imgMakeButton")) + " " + Look(*ToolbarPair(w, "imgDelButton"));
@@ -114,29 +100,11 @@ WindowHarness::~WindowHarness() {
     fs::current_path(previousCwd_, ec);
 }
 
-void WindowHarness::writeUserIni(const std::string& text) const {
-    WriteFileBytes(settingsDir.file("User.ini"), text);
-}
-
-void WindowHarness::writeFtpIni(const std::string& text) const {
-    WriteFileBytes(settingsDir.file("Ftp.ini"), text);
-}
-
-void WindowHarness::writeServerProfile(const FtpServer& server, const std::string& dir,
-                                       const std::string& password, bool listCache) const {
-    writeFtpIni(std::string("[Oxlip]\nUser=S\nListCache=") + (listCache ? "True" : "False") +
-                "\n[Extension]\nExtension0=TXT\nExtension1=HTML\n");
-    writeUserIni("[S]\nServer=" + server.server() + "\nUserName=" + server.user() +
-                 "\nPassWord=" + ScramblePassword(password) + "\nDir=" + dir + "\nTransMode=0\n");
-}
-
 Frm_Main& WindowHarness::start() {
     window = std::make_unique<Frm_Main>(*settings);
     window->show();
     window->activateWindow();
-    if (!QTest::qWaitForWindowActive(window.get())) {
-        qWarning("the window did not become active");
-    }
+    (void)QTest::qWaitForWindowActive(window.get());
     return *window;
 }
 
@@ -148,10 +116,6 @@ void WindowHarness::makeLocal(std::initializer_list<std::pair<std::string, size_
             MakeFile(local(name), size);
         }
     }
-}
-
-std::string WindowHarness::local(const std::string& relative) const {
-    return localDir.path() + "/" + relative;
 }
 
 bool StartServerAndWindow(std::unique_ptr<FtpServer>& server,
@@ -183,25 +147,18 @@ void MakeFile(const std::string& path, size_t size) {
 
 void DuringCommand(Frm_Main& w, std::function<bool()> ready, std::function<void()> step) {
     auto* timer = new QTimer(&w);
-    timer->setInterval(1);
     auto tries = std::make_shared<int>(0);
     QObject::connect(timer, &QTimer::timeout, &w, [timer, tries, ready, step]() {
-        if (++*tries > 20000) {
-            timer->deleteLater();
-            return;
-        }
-        if (ready()) {
+        const bool now = ready();
+        if (now || ++*tries > 20000) {
             timer->stop();
             timer->deleteLater();
+        }
+        if (now) {
             step();
         }
     });
-    timer->start();
-}
-
-Frm_State* ShownProgress(const Frm_Main& w) {
-    auto* state = w.findChild<Frm_State*>();
-    return state && state->isVisible() ? state : nullptr;
+    timer->start(1);
 }
 
 QStringList PaneNames(const PaneView* pane) {
@@ -210,10 +167,6 @@ QStringList PaneNames(const PaneView* pane) {
         names << pane->itemText(row);
     }
     return names;
-}
-
-int RowOf(const PaneView* pane, const QString& name) {
-    return int(PaneNames(pane).indexOf(name));
 }
 
 namespace {

@@ -3,26 +3,18 @@
 
 #include "app/Frm_Main.h"
 #include "app/PaneView.h"
-#include "dialogs/Dialogs.h"
 #include "dialogs/Frm_State.h"
-#include "settings/Settings.h"
 #include "support/DialogDriver.h"
 #include "support/FtpServers.h"
-#include "support/TempDir.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QLabel>
-#include <QPushButton>
-#include <QStringList>
-#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 
 #include <filesystem>
 #include <memory>
-#include <string>
 
 namespace oxlip::test {
 
@@ -37,14 +29,26 @@ public:
     std::unique_ptr<Settings> settings;
     std::unique_ptr<Frm_Main> window;
 
-    // Writes User.ini / Ftp.ini before start().
-    void writeUserIni(const std::string& text) const;
-    void writeFtpIni(const std::string& text) const;
-    // One profile "S" for the server, start folder `dir`; TXT and HTML go as ASCII.
-    void writeServerProfile(const FtpServer& server, const std::string& dir,
-                            const std::string& password, bool listCache = true) const;
+    void writeUserIni(const std::string& text) const {
+        WriteFileBytes(settingsDir.file("User.ini"), text);
+    }
+    void writeFtpIni(const std::string& text) const {
+        WriteFileBytes(settingsDir.file("Ftp.ini"), text);
+    }
+    // One profile "S" (start folder `dir`, more User.ini lines); TXT and HTML go as ASCII.
+    template <class Server>
+    void writeServerProfile(const Server& server, const std::string& dir,
+                            const std::string& password, const std::string& more = "") const {
+        writeFtpIni(
+            "[Oxlip]\nUser=S\nListCache=True\n[Extension]\nExtension0=TXT\nExtension1=HTML\n");
+        writeUserIni("[S]\nServer=" + server.server() + "\nUserName=" + server.user() +
+                     "\nPassWord=" + ScramblePassword(password) + "\nDir=" + dir +
+                     "\nTransMode=0\n" + more);
+    }
     Frm_Main& start();
-    std::string local(const std::string& relative = "") const;
+    std::string local(const std::string& relative = "") const {
+        return localDir.path() + "/" + relative;
+    }
     // Makes files of the given sizes under the local folder (a name ending in "/": a folder).
     void makeLocal(std::initializer_list<std::pair<std::string, size_t>> entries) const;
 
@@ -60,8 +64,10 @@ bool StartServerAndWindow(std::unique_ptr<FtpServer>& server,
 
 // Runs `step` from the event pump of the command that runs meanwhile, once `ready` holds.
 void DuringCommand(Frm_Main& w, std::function<bool()> ready, std::function<void()> step);
-// The progress window while it is shown, else null.
-Frm_State* ShownProgress(const Frm_Main& w);
+inline Frm_State* ShownProgress(const Frm_Main& w) {
+    auto* state = w.findChild<Frm_State*>();
+    return state && state->isVisible() ? state : nullptr;
+}
 inline int ModeOf(const std::string& path) {
     return int(std::filesystem::status(path).permissions() & std::filesystem::perms::mask);
 }
@@ -74,16 +80,16 @@ QString ControlState(const Frm_Main& w);
 inline const QString kDisconnectedState = QStringLiteral("C d U 接続 BU t P 0ee 1dd 1dd 1dd 0ee");
 inline const QString kConnectedState = QStringLiteral("c D u 切断 bu T p 1dd 0ee 0ee 0ee 1dd");
 inline const QString kSeparator36(36, QLatin1Char('-'));
-// A toolbar pair: the element shown, then whether each element is enabled ("0ee", "1dd").
-QString Look(const ImagePair& p);
-// The new-folder and delete toolbar pairs ("0ee 0ee").
+// The new-folder and delete toolbar pairs: the element shown, each element enabled ("0ee 0ee").
 QString EditPairs(const Frm_Main& w);
 void SelectNames(PaneView* pane, const QStringList& names); // a ctrl-click on each
 // The edit menu opened by a right-click: new folder, permissions, rename, delete, refresh.
 QString EditMenuState(const Frm_Main& w, int side);
 
 QStringList PaneNames(const PaneView* pane);
-int RowOf(const PaneView* pane, const QString& name);
+inline int RowOf(const PaneView* pane, const QString& name) {
+    return int(PaneNames(pane).indexOf(name));
+}
 
 // Real input on a view's item: a click selects it, a double-click opens it.
 void ClickItem(PaneView* pane, const QString& name, Qt::KeyboardModifiers mods = Qt::NoModifier);
@@ -127,10 +133,17 @@ inline constexpr auto SettingsButton = &UI::settingsButton;
 inline constexpr auto ClientArea = &UI::clientArea;
 // A toolbar pair and a menu entry by their object names ("imgMakeButton", "m_ReLoad").
 inline constexpr auto ToolbarPair = &UI::toolbarPair;
-QAction* Action(const Frm_Main& w, const QString& name);
+inline QAction* Action(const Frm_Main& w, const QString& name) {
+    return w.findChild<QAction*>(name);
+}
 // The path box's text, then the names the pane shows.
 inline QStringList Shown(const Frm_Main& w, int side) {
     return QStringList{PathBox(w, side)->currentText()} + PaneNames(View(w, side));
+}
+// Selects the names in a pane and clicks its transfer button (0 upload, 1 download).
+inline void TransferFrom(Frm_Main& w, int side, const QStringList& names) {
+    SelectNames(View(w, side), names);
+    QTest::mouseClick(TransferButton(w, side), Qt::LeftButton);
 }
 // Clicks 接続/切断; whether connected afterwards.
 inline bool Toggle(Frm_Main& w) {
