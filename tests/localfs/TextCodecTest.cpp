@@ -20,19 +20,13 @@ TEST(TextCodec, Utf8CheckIsStrict) {
 TEST(TextCodec, Cp932BothWays) {
     EXPECT_EQ(oxlip::Cp932ToUtf8("\x8e\x96\x96\xb1\x8f\x8a"), "事務所");
     EXPECT_EQ(oxlip::Cp932ToUtf8("\xb1\xb2"), "ｱｲ");
-    EXPECT_EQ(oxlip::Cp932ToUtf8("\x87\x40"), "①"); // an NEC special character
-    EXPECT_EQ(oxlip::Cp932ToUtf8(""), "");
+    EXPECT_EQ(oxlip::Cp932ToUtf8("\x87\x40"), "①");      // an NEC special character
     EXPECT_EQ(oxlip::Cp932ToUtf8("\x82"), std::nullopt); // lead byte without its trail
     EXPECT_EQ(oxlip::Utf8ToCp932("テスト"), "\x83\x65\x83\x58\x83\x67");
     EXPECT_EQ(oxlip::Utf8ToCp932("😀"), std::nullopt);
     EXPECT_EQ(oxlip::Utf8ToCp932("\xff"), std::nullopt);
-
     // Long text grows the output buffer several times.
-    std::string expected;
-    for (int i = 0; i < 5000; ++i) {
-        expected += "ｱ";
-    }
-    EXPECT_EQ(oxlip::Cp932ToUtf8(std::string(5000, '\xb1')), expected);
+    EXPECT_EQ(oxlip::Cp932ToUtf8(std::string(5000, '\xb1'))->size(), 5000u * 3);
 }
 
 TEST(TextCodec, MixedOrDamagedTextAlwaysDecodesToUtf8) {

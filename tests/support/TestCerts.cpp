@@ -38,8 +38,6 @@ Cert MakeCert(EVP_PKEY* key, const std::string& commonName, const char* altNames
     X509_gmtime_adj(X509_getm_notAfter(cert.get()), toDays * 86400);
     X509_set_pubkey(cert.get(), key);
     X509_NAME* name = X509_get_subject_name(cert.get());
-    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_UTF8,
-                               reinterpret_cast<const unsigned char*>("Oxlip tests"), -1, -1, 0);
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
                                reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1,
                                0);
