@@ -12,7 +12,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <pwd.h>
-#include <random>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -68,9 +67,8 @@ bool AcceptsFtp(uint16_t port, bool tlsFirst) {
 // Starts a scripted server and reads the port it prints once it listens; 0 when it did not.
 uint16_t StartAndReadPort(ChildProcess& process, const std::vector<std::string>& argv) {
     std::string line;
-    return process.start(argv, true) && process.readLine(line, 15000)
-               ? uint16_t(std::atoi(line.c_str()))
-               : 0;
+    return process.start(argv) && process.readLine(line, 15000) ? uint16_t(std::atoi(line.c_str()))
+                                                                : 0;
 }
 
 // The local login user for vsftpd with a known password, under a lock (tests run in parallel).
@@ -105,10 +103,10 @@ bool CanRunServer(ServerKind kind, std::string* why) {
     return !problem;
 }
 
-bool ChildProcess::start(const std::vector<std::string>& argv, bool captureStdout) {
+bool ChildProcess::start(const std::vector<std::string>& argv) {
     stop();
     int fds[2] = {-1, -1};
-    if (captureStdout && ::pipe2(fds, O_CLOEXEC) != 0) {
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
         return false;
     }
     std::vector<char*> args;
@@ -123,16 +121,14 @@ bool ChildProcess::start(const std::vector<std::string>& argv, bool captureStdou
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         const int devnull = ::open("/dev/null", O_RDWR);
         ::dup2(devnull, 0);
-        ::dup2(captureStdout ? fds[1] : devnull, 1);
+        ::dup2(fds[1], 1);
         if (::getppid() == parent) {
             ::execv(args[0], args.data());
         }
         ::_exit(127);
     }
-    if (captureStdout) {
-        ::close(fds[1]);
-        stdoutFd_ = fds[0];
-    }
+    ::close(fds[1]);
+    stdoutFd_ = fds[0];
     return pid_ > 0;
 }
 
@@ -211,17 +207,14 @@ void FtpServer::startVsftpd(const ServerTls& tls, int maxPerIp, int idleSeconds)
     const std::string empty = base_.file("empty");
     const std::string conf = base_.file("vsftpd.conf");
     ::mkdir(empty.c_str(), 0755);
-    std::mt19937 random(std::random_device{}());
     for (int attempt = 0; attempt < 5; ++attempt) {
         uint16_t port = 0;
         ::close(LoopbackSocket(port, false));
-        const int pasvMin = 20000 + int(random() % 800) * 50;
         std::ofstream out(conf, std::ios::trunc);
         out << "listen=YES\nlisten_address=127.0.0.1\nlisten_port=" << port
             << "\nseccomp_sandbox=NO\nanonymous_enable=NO\nlocal_enable=YES\nwrite_enable=YES\n"
             << "local_umask=022\nchroot_local_user=YES\nallow_writeable_chroot=YES\nlocal_root="
-            << root_ << "\nsecure_chroot_dir=" << empty << "\npasv_min_port=" << pasvMin
-            << "\npasv_max_port=" << pasvMin + 49
+            << root_ << "\nsecure_chroot_dir=" << empty
             << "\nascii_upload_enable=YES\nascii_download_enable=YES\nmax_per_ip=" << maxPerIp
             << "\nidle_session_timeout=" << idleSeconds << "\n";
         if (tls.enabled) {
@@ -234,7 +227,7 @@ void FtpServer::startVsftpd(const ServerTls& tls, int maxPerIp, int idleSeconds)
         }
         out.close();
         ::chmod(conf.c_str(), 0600);
-        if (process_.start({kVsftpd, conf}, false) && AcceptsFtp(port, tls.implicit)) {
+        if (process_.start({kVsftpd, conf}) && AcceptsFtp(port, tls.implicit)) {
             port_ = port;
             return;
         }

@@ -28,7 +28,7 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    bool start(const std::vector<std::string>& argv, bool captureStdout);
+    bool start(const std::vector<std::string>& argv); // standard output into a pipe
     bool readLine(std::string& line, int timeoutMs);
     void stop();
 
