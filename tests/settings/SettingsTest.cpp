@@ -1,10 +1,18 @@
 #include "SettingsTestSupport.h"
 #include "settings/IniFile.h"
+#include "settings/TrustStore.h"
+#include "settings/Version.h"
 #include "support/TempDir.h"
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
+#include <set>
+#include <sys/wait.h>
 #include <tuple>
+#include <unistd.h>
 
 using oxlip::Settings;
 using namespace oxlip::test;
@@ -44,9 +52,6 @@ TEST_F(SettingsFiles, FirstStartWithoutFilesThenTwoExits) {
     FakeWindow w;
     s.LoadAsciiExtensions();
     s.LoadAppSettings(&w);
-    EXPECT_EQ(s.AsciiExtensionList, oxlip::DefaultAsciiExtensions());
-    EXPECT_EQ(w.shown(), "place 0,0 10620x5790 -1");
-    EXPECT_TRUE(s.ListCache);
     bool exists = true;
     EXPECT_TRUE(s.ProfileNames(&exists).empty() && !exists);
 
@@ -262,6 +267,124 @@ TEST(SettingsFolder, PortableFolderOrXdgConfig) {
     ::setenv("XDG_CONFIG_HOME", "relative", 1);
     ::setenv("HOME", config.path().c_str(), 1);
     EXPECT_EQ(oxlip::ChooseSettingsFolder(config.file("none")), config.path() + "/.config/oxlip");
+}
+
+// One of two settings states differing in every file (no password: its scrambled form varies).
+void Apply(Settings& s, FakeWindow& w, bool second) {
+    // clang-format off
+    static const oxlip::ConnectionProfile profiles[] = {
+        {"仕事", "192.0.2.7", "u", "", "/", "/tmp/", 0, "", ""},
+        {"仕事", "ftp.example.jp", "yamada-taro", "", "/public_html/site/", "/home/yamada/サイト/", 2,
+         "", "/public_html/site/img/"}};
+    // clang-format on
+    s.profile = profiles[second];
+    s.AsciiExtensionList = second ? std::vector<std::string>{"CGI", "PHP", "XML", "CSV", "MD"}
+                                  : std::vector<std::string>{"CGI", "CSS"};
+    s.ListCache = second;
+    w.setPlacement(second ? 4500 : 15, 300, 10620, 5790);
+    w.state = 0;
+}
+
+TEST(SettingsCrashSafety, KilledSavesLeaveOldOrNewFiles) {
+    // Every content either file can have after a save once the section order has settled.
+    TempDir dir;
+    Settings s(dir.path());
+    FakeWindow w;
+    std::set<std::string> contents;
+    const auto record = [&] {
+        contents.insert(ReadFileBytes(s.ftpIniPath()));
+        contents.insert(ReadFileBytes(s.userIniPath()));
+    };
+    for (int i = 0; i < 6; ++i) {
+        Apply(s, w, i % 2 == 1);
+        for (const auto& save : {&Settings::SaveAsciiExtensions, &Settings::SaveProfile}) {
+            ASSERT_TRUE((s.*save)());
+            record();
+        }
+        ASSERT_TRUE(s.SaveAppSettings(&w));
+        if (i == 1) {
+            contents.clear();
+        }
+        record();
+    }
+
+    const unsigned seed = std::random_device{}();
+    std::mt19937 rng(seed);
+    const auto start = std::chrono::steady_clock::now();
+    int iterations = 0;
+    int killedMidWrite = 0;
+    // Until enough kills have landed inside a file replacement, bounded in count and time.
+    for (; iterations < 400 && killedMidWrite < 50 &&
+           std::chrono::steady_clock::now() - start < std::chrono::seconds(20);
+         ++iterations) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            for (int i = 0; i < 20000; ++i) { // saves until killed; the count bounds a lost child
+                Apply(s, w, i % 2 == 0);
+                SaveAll(s, w);
+            }
+            ::_exit(0);
+        }
+        ::usleep(useconds_t(rng() % 4000));
+        ::kill(pid, SIGKILL);
+        ASSERT_EQ(::waitpid(pid, nullptr, 0), pid);
+        for (const std::string& file : {s.ftpIniPath(), s.userIniPath()}) {
+            ASSERT_TRUE(contents.count(ReadFileBytes(file))) << seed << " " << ReadFileBytes(file);
+        }
+        // A temporary file left behind: the kill landed inside a save; cleared to count the next.
+        for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+            if (e.path().filename() != "Ftp.ini" && e.path().filename() != "User.ini") {
+                ++killedMidWrite;
+                std::filesystem::remove(e.path());
+            }
+        }
+    }
+    // Only a kill between the temporary file's creation and its rename tests anything.
+    EXPECT_GE(killedMidWrite, 10) << "seed " << seed << ", " << iterations << " kills";
+}
+
+TEST(TrustStore, KeepsOneFingerprintPerServerInAPrivateFile) {
+    TempDir dir;
+    const std::string path = dir.file(oxlip::kTrustFileName);
+    // A file edited by hand: odd lines are skipped and left out of the next rewrite.
+    WriteFileBytes(path, "a:21 AA:BB\n\ngarbage\nb:990 CC:DD extra\n[::1]:21 EE:FF\n");
+    ::chmod(path.c_str(), 0644);
+    oxlip::TrustStore store(path);
+    EXPECT_EQ(store.find("a:21"), "AA:BB");
+    EXPECT_EQ(store.find("[::1]:21"), "EE:FF");
+    EXPECT_FALSE(store.find("b:990"));
+    ASSERT_TRUE(store.trust("a:21", "11:22"));
+    ASSERT_TRUE(store.trust("c:2121", "33:44"));
+    ASSERT_TRUE(store.forget("[::1]:21"));
+    EXPECT_EQ(ModeOf(path), 0600u);
+    // Nothing that could break the line format is stored.
+    for (const char* bad : {"", "x y", "x\nz"}) {
+        EXPECT_FALSE(store.trust(bad, "55:66")) << bad;
+        EXPECT_FALSE(store.trust("d:21", bad)) << bad;
+    }
+    EXPECT_EQ(ReadFileBytes(path), "a:21 11:22\nc:2121 33:44\n");
+    EXPECT_FALSE(oxlip::TrustStore(dir.file("missing/trust")).trust("e:21", "77:88"));
+}
+
+TEST(Version, MinorAndRevisionAreWrittenTogether) {
+    EXPECT_EQ(oxlip::VersionText(1, 2, 15), "1.215");
+    EXPECT_EQ(oxlip::VersionText(), "1.01");
+    EXPECT_EQ(oxlip::PackageVersion(), "1.0.1");
+}
+
+TEST(Version, OnlyAFirstHelpOrVersionArgumentIsAnswered) {
+    const std::pair<std::vector<std::string>, std::optional<std::string>> rows[] = {
+        {{"--version", "ls"}, "tool 1.0.1\n"},
+        {{"--help"}, "HELP"},
+        {{}, std::nullopt},
+        {{"-v"}, std::nullopt},
+        {{"ftp://h/", "get", "--version", "x"}, std::nullopt}, // a file named --version
+    };
+    for (const auto& [args, printed] : rows) {
+        EXPECT_EQ(oxlip::InfoOptionText(args, "tool", "HELP"), printed)
+            << ::testing::PrintToString(args);
+    }
 }
 
 } // namespace
