@@ -275,31 +275,21 @@ std::string HostileServer::server() const {
            std::to_string(port_);
 }
 
-std::vector<std::string> HostileServer::log() const {
+std::vector<std::string> HostileServer::log(const std::string& prefix) const {
     std::vector<std::string> lines;
     std::ifstream in(dir_.file("log"));
     for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
+        if (line.starts_with(prefix)) {
+            lines.push_back(line.substr(prefix.size()));
+        }
     }
     return lines;
 }
 
-std::vector<std::string> HostileServer::commands() const {
-    std::vector<std::string> out;
-    for (const std::string& line : log()) {
-        if (line.starts_with("CMD ")) {
-            out.push_back(line.substr(4));
-        }
-    }
-    return out;
-}
-
 int HostileServer::maxOpenData() const {
     int most = 0;
-    for (const std::string& line : log()) {
-        if (line.starts_with("DATA-OPEN ")) {
-            most = std::max(most, std::atoi(line.c_str() + 10));
-        }
+    for (const std::string& open : log("DATA-OPEN ")) {
+        most = std::max(most, std::atoi(open.c_str()));
     }
     return most;
 }

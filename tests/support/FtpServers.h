@@ -97,11 +97,11 @@ public:
     static const char* user() { return "test"; }
     static const char* password() { return "secret"; }
 
-    // Logged lines ("CMD RETR x", "DATA-OPEN 1", "DATA-CLOSE", "TRAP 127.0.0.1"), non-ASCII
-    // bytes as \xNN; the command lines alone; the most data connections open at once.
-    std::vector<std::string> log() const;
-    std::vector<std::string> commands() const;
-    int maxOpenData() const;
+    // The logged lines ("CMD RETR x", "DATA-OPEN 1", "DATA-CLOSE", "TRAP 127.0.0.1") that start
+    // with prefix, without it; non-ASCII bytes as \xNN.
+    std::vector<std::string> log(const std::string& prefix = "") const;
+    std::vector<std::string> commands() const { return log("CMD "); }
+    int maxOpenData() const; // the most data connections open at once
     void clearLog() const { WriteFileBytes(dir_.file("log"), ""); }
 
 private:
