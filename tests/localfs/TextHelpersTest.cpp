@@ -20,9 +20,9 @@ TEST(TrimAtNul, CutsAtTheFirstNul) {
 TEST(FormatSizeKB, WholeKilobytesGroupedByThousandsBeyondFourGigabytes) {
     // clang-format off
     const std::pair<int64_t, const char*> cases[] = {
-        {0, "0KB"}, {-2147483648LL, "0KB"}, {1, "1KB"}, {2047, "1KB"}, {2048, "2KB"},
-        {1024 * 999, "999KB"}, {1024 * 1000, "1,000KB"}, {1024 * 1000000LL, "1,000,000KB"},
-        {5000000000LL, "4,882,812KB"}, {INT64_MAX, "9,007,199,254,740,991KB"}};
+        {0, "0KB"}, {-2147483648LL, "0KB"}, {1, "1KB"}, {2047, "1KB"}, {1024 * 999, "999KB"},
+        {1024 * 1000000LL, "1,000,000KB"}, {5000000000LL, "4,882,812KB"},
+        {INT64_MAX, "9,007,199,254,740,991KB"}};
     // clang-format on
     for (const auto& [bytes, text] : cases) {
         EXPECT_EQ(FormatSizeKB(bytes), text) << bytes;
