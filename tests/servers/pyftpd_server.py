@@ -1,9 +1,6 @@
 #!/usr/bin/python3
-"""pyftpd_server.py USER PASSWORD ROOT [--certfile PEM --keyfile PEM [--implicit]]
-
-A pyftpdlib server on a free loopback port, with FTPS when given a certificate (explicit, or
-implicit: TLS from the first byte). Prints its port once it listens.
-"""
+"""pyftpd_server.py USER PASSWORD ROOT [--certfile PEM --keyfile PEM [--implicit]]: a pyftpdlib
+server on a free loopback port (FTPS with a certificate) that prints its port once it listens."""
 
 import argparse
 import logging

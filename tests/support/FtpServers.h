@@ -49,9 +49,6 @@ public:
     // maxPerIp: vsftpd's connections per address (0: any); idleSeconds: its idle time-out.
     explicit FtpServer(ServerKind kind, const ServerTls& tls = {}, int maxPerIp = 0,
                        int idleSeconds = 600);
-    FtpServer(const FtpServer&) = delete;
-    FtpServer& operator=(const FtpServer&) = delete;
-
     bool ok() const { return port_ != 0; }
     const std::string& error() const { return error_; }
     uint16_t port() const { return port_; }
