@@ -1,6 +1,5 @@
 #pragma once
-// What the fuzz targets share: a check that stops the fuzzer with a message when a property
-// of the code does not hold, and the input cut into parts.
+// A check that stops the fuzzer with a message when a property does not hold; input splitting.
 
 #include <cstdint>
 #include <cstdio>

@@ -318,7 +318,7 @@ TEST(SettingsCrashSafety, KilledSavesLeaveOldOrNewFiles) {
            std::chrono::steady_clock::now() - start < std::chrono::seconds(20);
          ++iterations) {
         const pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
+        ASSERT_GE(pid, 0); // never kill(-1)
         if (pid == 0) {
             for (int i = 0; i < 20000; ++i) { // saves until killed; the count bounds a lost child
                 Apply(s, w, i % 2 == 0);
