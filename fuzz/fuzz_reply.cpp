@@ -40,13 +40,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(!r.lines.empty() && r.lines.size() <= kMaxReplyLines);
         FUZZ_CHECK(r.code == pieces[i].code && r.lines == pieces[i].lines);
         // A reply of several lines opens with "123-" and ends at "123 " (or a bare "123").
-        FUZZ_CHECK(ReplyCodeOf(r.lines.front()) == r.code);
-        if (r.lines.size() > 1) {
-            const std::string& first = r.lines.front();
-            const std::string& last = r.lines.back();
-            FUZZ_CHECK(first.size() > 3 && first[3] == '-');
-            FUZZ_CHECK(ReplyCodeOf(last) == r.code && (last.size() == 3 || last[3] == ' '));
-        }
+        const std::string& first = r.lines.front();
+        const std::string& last = r.lines.back();
+        FUZZ_CHECK(ReplyCodeOf(first) == r.code && ReplyCodeOf(last) == r.code);
+        FUZZ_CHECK(r.lines.size() == 1 ||
+                   (first[3] == '-' && (last.size() == 3 || last[3] == ' ')));
         for (const std::string& line : r.lines) {
             FUZZ_CHECK(line.size() <= kMaxReplyLine);
             FUZZ_CHECK(line.find_first_of(std::string("\n\0", 2)) == std::string::npos);

@@ -17,9 +17,8 @@ inline bool Exists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-// Runs `fn` where permission bits count: in a child process switched to an unprivileged user
-// (nobody) when the tests run as root (root reads and deletes past them), in this process
-// otherwise. Returns what `fn` returned, or -1 as RunInChild does.
+// What `fn` returns where permission bits count: as nobody in a child process when the tests
+// run as root, in this process otherwise; -1 as RunInChild gives it.
 inline int RunUnprivileged(const std::function<int()>& fn) {
     if (::geteuid() != 0) {
         return fn();
@@ -32,25 +31,20 @@ inline int RunUnprivileged(const std::function<int()>& fn) {
         fn);
 }
 
-// Runs `fn` in a child process with a mount namespace of its own (and, when the tests do not
-// run as root, a user namespace in which it is root), where it may mount file systems that
-// nobody else sees and that vanish with it. Returns -1 when the system allows no such thing.
+// What `fn` returns in a child process with mounts of its own (and, when the tests do not run
+// as root, a user namespace in which it is root); -1 when the system allows no such thing.
 inline int RunWithOwnMounts(const std::function<int()>& fn) {
-    const uid_t uid = ::geteuid();
-    const gid_t gid = ::getegid();
+    const std::string uid = std::to_string(::geteuid());
+    const std::string gid = std::to_string(::getegid());
     return RunInChild(
         [&] {
-            if (uid != 0) {
-                if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0 ||
-                    !WriteFileBytes("/proc/self/setgroups", "deny") ||
-                    !WriteFileBytes("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
-                    !WriteFileBytes("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1")) {
-                    return false;
-                }
-            } else if (::unshare(CLONE_NEWNS) != 0) {
-                return false;
-            }
-            return ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+            const bool own = uid == "0"
+                                 ? ::unshare(CLONE_NEWNS) == 0
+                                 : ::unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0 &&
+                                       WriteFileBytes("/proc/self/setgroups", "deny") &&
+                                       WriteFileBytes("/proc/self/uid_map", "0 " + uid + " 1") &&
+                                       WriteFileBytes("/proc/self/gid_map", "0 " + gid + " 1");
+            return own && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
         },
         fn);
 }

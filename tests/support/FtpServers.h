@@ -1,14 +1,12 @@
 #pragma once
-// Real FTP servers for the tests, each on a free loopback port with a fresh temporary root:
-// pyftpdlib (MLSD, SIZE, MDTM, SITE CHMOD, UTF8) and vsftpd (LIST only, no UTF8), started by
-// hand with a generated configuration. Also the scripted hostile server. Each server is
-// stopped when its object goes.
+// Real FTP servers for the tests, each on a free loopback port with a fresh temporary root,
+// stopped when its object goes: pyftpdlib (MLSD, SIZE, MDTM, SITE CHMOD, UTF8) and vsftpd (LIST
+// only, no UTF8, generated configuration); and the scripted hostile server.
 
 #include "support/TempDir.h"
 #include "support/TestCerts.h"
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -17,15 +15,12 @@ namespace oxlip::test {
 
 enum class ServerKind { Pyftpdlib, Vsftpd };
 
-// "pyftpdlib" or "vsftpd" (for test names).
 const char* ServerKindName(ServerKind kind);
 
-// Whether this machine can run the server at all; why not, in why. vsftpd needs root (it is
-// started by hand and logs a local user in).
+// Whether this machine can run the server; why not, in why (vsftpd needs root).
 bool CanRunServer(ServerKind kind, std::string* why = nullptr);
 
-// A child process started with a pipe on its standard output; killed with its process group
-// when the object goes, and with the test process when that dies.
+// A child in its own process group, killed with it when the object or the test process goes.
 class ChildProcess {
 public:
     ChildProcess() = default;
@@ -33,8 +28,7 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    bool start(const std::vector<std::string>& argv, bool captureStdout);
-    // One line of standard output (without its end), waited for up to timeoutMs.
+    bool start(const std::vector<std::string>& argv); // standard output into a pipe
     bool readLine(std::string& line, int timeoutMs);
     void stop();
 
@@ -43,8 +37,7 @@ private:
     int stdoutFd_ = -1;
 };
 
-// FTPS for a test server: explicit (AUTH TLS) or implicit, with this certificate. vsftpd then
-// requires TLS for logins and data and the reuse of the control connection's TLS session.
+// FTPS, explicit (AUTH TLS) or implicit; vsftpd then requires TLS for logins and data.
 struct ServerTls {
     bool enabled = false;
     bool implicit = false;
@@ -53,61 +46,46 @@ struct ServerTls {
 
 class FtpServer {
 public:
-    // maxPerIp: vsftpd takes at most that many connections from one address (0: any number).
-    // idleSeconds: vsftpd drops a session idle that long ("421 Timeout.").
+    // maxPerIp: vsftpd's connections per address (0: any); idleSeconds: its idle time-out.
     explicit FtpServer(ServerKind kind, const ServerTls& tls = {}, int maxPerIp = 0,
                        int idleSeconds = 600);
-    FtpServer(const FtpServer&) = delete;
-    FtpServer& operator=(const FtpServer&) = delete;
-
-    bool ok() const { return ok_; }
+    bool ok() const { return port_ != 0; }
     const std::string& error() const { return error_; }
-
     uint16_t port() const { return port_; }
     std::string server() const { return "127.0.0.1:" + std::to_string(port_); }
     const std::string& user() const { return user_; }
     const std::string& password() const { return password_; }
-    // The local folder that is the FTP root (no final "/").
-    const std::string& root() const { return root_; }
-    std::string path(const std::string& relative) const { return root() + "/" + relative; }
+    std::string path(const std::string& relative) const { return root_ + "/" + relative; }
 
-    // Files and folders in the root, made so that the server's login user owns them.
+    // Entries in the root, owned by the server's login user.
     void writeFile(const std::string& relative, const std::string& bytes) const;
     void makeDir(const std::string& relative) const;
     std::string readFile(const std::string& relative) const {
         return ReadFileBytes(path(relative));
     }
     bool exists(const std::string& relative) const;
-    // vsftpd's protocol log (commands and replies) so far; "" for pyftpdlib (no such file).
+    // vsftpd's protocol log with TLS; "" otherwise.
     std::string protocolLog() const { return ReadFileBytes(base_.file("vsftpd.log")); }
 
 private:
-    bool startPyftpdlib();
-    bool startVsftpd();
+    void startVsftpd(const ServerTls& tls, int maxPerIp, int idleSeconds);
     void giveToUser(const std::string& path) const;
 
-    ServerKind kind_;
-    ServerTls tls_;
-    int maxPerIp_ = 0;
-    int idleSeconds_ = 600;
-    bool ok_ = false;
     std::string error_;
     uint16_t port_ = 0;
     std::string user_;
     std::string password_;
-    TempDir base_; // holds the root and, for vsftpd, its configuration
-    std::string root_;
+    TempDir base_;
+    std::string root_ = base_.file("root");
     ChildProcess process_;
-    int uid_ = -1, gid_ = -1; // the vsftpd login user
+    int uid_ = -1;
+    int gid_ = -1;
 };
 
-// The scripted hostile server (tests/servers/hostile_server.py) on a loopback port, with the
-// log of every command line it received and of its data connections.
+// The scripted hostile server (tests/servers/hostile_server.py) and the log it keeps.
 class HostileServer {
 public:
-    // scenarios: comma-separated ("bytewise,mlsd"), listed at the top of hostile_server.py;
-    // "" is a well-behaved server. cert and key (PEM files): it speaks FTPS (scenario
-    // "tls-implicit": implicit). host: the loopback address to listen on ("::1" for IPv6).
+    // scenarios: comma-separated, "" for a well-behaved server; cert and key: FTPS.
     explicit HostileServer(const std::string& scenarios = "", const std::string& cert = "",
                            const std::string& key = "", const std::string& host = "127.0.0.1");
     bool ok() const { return port_ != 0; }
@@ -116,13 +94,11 @@ public:
     static const char* user() { return "test"; }
     static const char* password() { return "secret"; }
 
-    // Every logged line so far ("CMD RETR x", "DATA-OPEN 1", "DATA-CLOSE", "TRAP 127.0.0.1"),
-    // bytes outside printable ASCII written as \xNN.
-    std::vector<std::string> log() const;
-    // The command lines received so far (the text after "CMD ").
-    std::vector<std::string> commands() const;
-    // The most data connections that were open at once.
-    int maxOpenData() const;
+    // The logged lines ("CMD RETR x", "DATA-OPEN 1", "DATA-CLOSE", "TRAP 127.0.0.1") that start
+    // with prefix, without it; non-ASCII bytes as \xNN.
+    std::vector<std::string> log(const std::string& prefix = "") const;
+    std::vector<std::string> commands() const { return log("CMD "); }
+    int maxOpenData() const; // the most data connections open at once
     void clearLog() const { WriteFileBytes(dir_.file("log"), ""); }
 
 private:
@@ -132,7 +108,6 @@ private:
     uint16_t port_ = 0;
 };
 
-// The window's tests know the scripted server by this name.
 using MisbehavingServer = HostileServer;
 
 } // namespace oxlip::test

@@ -45,10 +45,8 @@ std::string ReadFileBytes(const std::string& path) {
 }
 
 bool WriteFileBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), std::streamsize(bytes.size()));
-    out.close();
-    return out.good();
+    std::ofstream out(path, std::ios::binary);
+    return bool(out.write(bytes.data(), std::streamsize(bytes.size())).flush());
 }
 
 void MakeEntries(const std::string& top, std::initializer_list<std::string> entries) {
@@ -67,9 +65,8 @@ void MakeEntries(const std::string& top, std::initializer_list<std::string> entr
 std::vector<std::string> NamesIn(const std::string& folder) {
     std::vector<std::string> names;
     std::error_code ec;
-    for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator();
-         it.increment(ec)) {
-        names.push_back(it->path().filename().string());
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        names.push_back(entry.path().filename().string());
     }
     std::sort(names.begin(), names.end());
     return names;

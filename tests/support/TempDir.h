@@ -1,5 +1,5 @@
 #pragma once
-// A temporary folder removed with everything in it when the object goes.
+// Temporary folders and small file and process helpers for the tests.
 
 #include <functional>
 #include <initializer_list>
@@ -9,6 +9,7 @@
 
 namespace oxlip::test {
 
+// A folder removed with everything in it when the object goes.
 class TempDir {
 public:
     TempDir();
@@ -22,13 +23,12 @@ private:
     std::string path_;
 };
 
-// Whole-file helpers for tests; false when the file could not be written.
 std::string ReadFileBytes(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
-// Makes each entry below top: "name/" a folder, "name -> target" a symbolic link, any other
-// name a file holding that name; missing folders on the way are made too.
+// Makes each entry below top, with missing folders on the way: "name/" a folder, "name ->
+// target" a symbolic link, any other name a file holding that name.
 void MakeEntries(const std::string& top, std::initializer_list<std::string> entries);
-// The names in a folder, sorted; none when it cannot be read.
+// The names in a folder, sorted.
 std::vector<std::string> NamesIn(const std::string& folder);
 // Bytes of every value in an order that the seed fixes.
 std::string RandomBytes(std::size_t size, unsigned seed = 12345);
@@ -46,8 +46,8 @@ private:
     std::optional<std::string> saved_;
 };
 
-// Runs `fn` in a child process after `prepare` (in the child) succeeded. Returns what `fn`
-// returned (0 to 127), or -1 when `prepare` failed or the child did not finish in 10 s.
+// What `fn` returned (0 to 127) in a child process once `prepare` succeeded there; -1 when
+// it failed or the child did not finish in 10 s.
 int RunInChild(const std::function<bool()>& prepare, const std::function<int()>& fn);
 
 } // namespace oxlip::test

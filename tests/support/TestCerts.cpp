@@ -38,8 +38,6 @@ Cert MakeCert(EVP_PKEY* key, const std::string& commonName, const char* altNames
     X509_gmtime_adj(X509_getm_notAfter(cert.get()), toDays * 86400);
     X509_set_pubkey(cert.get(), key);
     X509_NAME* name = X509_get_subject_name(cert.get());
-    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_UTF8,
-                               reinterpret_cast<const unsigned char*>("Oxlip tests"), -1, -1, 0);
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
                                reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1,
                                0);
@@ -47,10 +45,6 @@ Cert MakeCert(EVP_PKEY* key, const std::string& commonName, const char* altNames
     X509_set_issuer_name(cert.get(), X509_get_subject_name(signer));
     AddExtension(cert.get(), signer, NID_basic_constraints,
                  authority ? "critical,CA:TRUE" : "critical,CA:FALSE");
-    if (authority) {
-        AddExtension(cert.get(), signer, NID_key_usage, "critical,keyCertSign,cRLSign");
-    }
-    AddExtension(cert.get(), signer, NID_subject_key_identifier, "hash");
     if (altNames) {
         AddExtension(cert.get(), signer, NID_subject_alt_name, altNames);
     }
@@ -59,13 +53,10 @@ Cert MakeCert(EVP_PKEY* key, const std::string& commonName, const char* altNames
 }
 
 bool WritePem(const std::string& path, X509* cert, EVP_PKEY* key) {
-    FILE* file = std::fopen(path.c_str(), "w");
-    if (!file) {
-        return false;
-    }
-    bool ok = cert ? PEM_write_X509(file, cert) == 1
-                   : PEM_write_PrivateKey(file, key, nullptr, nullptr, 0, nullptr, nullptr) == 1;
-    return std::fclose(file) == 0 && ok;
+    const std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "w"), std::fclose);
+    return file && (cert ? PEM_write_X509(file.get(), cert)
+                         : PEM_write_PrivateKey(file.get(), key, nullptr, nullptr, 0, nullptr,
+                                                nullptr)) == 1;
 }
 
 } // namespace

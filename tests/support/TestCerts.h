@@ -1,7 +1,5 @@
 #pragma once
-// Certificates made at test time (OpenSSL): a test authority and server certificates signed
-// by it, for 127.0.0.1 or another name, current or expired, and one signed by an authority
-// nobody trusts. Written as PEM files into a temporary folder.
+// A test authority and server certificates of each kind, made at test time as PEM files.
 
 #include "support/TempDir.h"
 
@@ -26,9 +24,7 @@ class TestCerts {
 public:
     TestCerts();
     bool ok() const { return ok_; }
-    // The test authority's certificate: what --cacert and TlsOptions::caFile take.
-    const std::string& caFile() const { return caFile_; }
-    // The server certificate of the kind.
+    const std::string& caFile() const { return caFile_; } // the test authority
     CertFiles server(CertKind kind) const;
 
 private:
