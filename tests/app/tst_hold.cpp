@@ -1,7 +1,9 @@
 // The window's connection with the profile's options against real servers: encryption,
 // cancel from the progress window, keep-alive and reconnect.
 
+#include "app/ProfileConnection.h"
 #include "dialogs/Frm_Cert.h"
+#include "settings/TrustStore.h"
 #include "support/WindowTestSupport.h"
 
 using namespace oxlip;
@@ -57,20 +59,27 @@ void HoldTest::connectsWithTheProfilesEncryption() {
     FtpServer plain(ServerKind::Pyftpdlib);
     FtpServer explicitTls(ServerKind::Pyftpdlib, ServerTls{true, false, selfSigned});
     FtpServer implicitTls(ServerKind::Pyftpdlib, ServerTls{true, true, selfSigned});
-    // Connected, dialog titles, the log's lines "encrypted" and "connected without encryption".
+    // Connected, dialog titles, the log's lines "encrypted" and "connected without encryption";
+    // pinned: the settings folder's trust file holds another certificate for the server.
     const struct {
         const FtpServer* server;
         int encryption;
+        bool pinned;
         const char* result;
     } rows[] = {
-        {&explicitTls, EncryptIfAvailable, "yes 証明書の確認 10"},
-        {&implicitTls, EncryptImplicit, "yes 証明書の確認 10"},
-        {&plain, EncryptIfAvailable, "yes  01"},
-        {&plain, EncryptRequired, "no  00"},
-        {&plain, EncryptNone, "yes  00"},
+        {&explicitTls, EncryptIfAvailable, false, "yes 証明書の確認 10"},
+        {&implicitTls, EncryptImplicit, false, "yes 証明書の確認 10"},
+        {&explicitTls, EncryptRequired, true, "no 証明書の警告 00"},
+        {&plain, EncryptIfAvailable, false, "yes  01"},
+        {&plain, EncryptRequired, false, "no  00"},
+        {&plain, EncryptNone, false, "yes  00"},
     };
     for (const auto& row : rows) {
         Answered a;
+        if (row.pinned) {
+            TrustStore(TrustFilePath(Settings(a.harness.settingsDir.path())))
+                .trust(ftp::HostPortKey("127.0.0.1", row.server->port()), "00:11");
+        }
         Frm_Main& w = a.connect(*row.server, "Encryption=" + std::to_string(row.encryption));
         const QStringList log = Log(w)->lines();
         const QString result = u"%1 %2 %3%4"_s.arg(w.connected() ? "yes" : "no")
