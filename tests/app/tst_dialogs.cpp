@@ -300,11 +300,11 @@ void TestDialogs::profileChoiceDeleteAndNewSetting() {
     ClickButton(dlg.Btn_Set[1]);
     QCOMPARE(Rows(dlg.List) + Joined(settings.ProfileNames()), QString());
 
-    ClickButton(dlg.Btn[2]); // clear: the name and the local folder stay
-    QCOMPARE(Boxes(dlg), "B||||/|/local/B/" + kDefaultOptions);
-    dlg.cmb_tls->setCurrentIndex(EncryptImplicit);
-    dlg.txt_keepalive->setText(u"5"_s);
     ClickButton(dlg.Btn_Set[0]); // new setting
+    QCOMPARE(Boxes(dlg), "新しい接続||||/|/local/B/" + kDefaultOptions);
+    dlg.fields[Frm_User::Server]->setText(u"old.example.net"_s);
+    dlg.cmb_tls->setCurrentIndex(EncryptImplicit);
+    ClickButton(dlg.Btn[2]); // clear: the name and the local folder stay
     QCOMPARE(Boxes(dlg), "新しい接続||||/|/local/B/" + kDefaultOptions);
     dlg.fields[Frm_User::Server]->setText(u"new.example.net"_s);
     dlg.cmb_tls->setCurrentIndex(EncryptRequired);
@@ -396,7 +396,6 @@ void TestDialogs::extensionListAndCaching() {
                  (QStringList{"ﾘｽﾄへ追加します", "選択した拡張子をﾘｽﾄから削除します",
                               "アスキーで転送する拡張子を指定してください\n"
                               "リストにない拡張子は全てバイナリで転送されます"}));
-        dlg.List->clearSelection();
         ClickButton(dlg.Btn[1]);   // nothing selected: nothing removed
         ClickListRow(dlg.List, 1); // CSS
         ClickButton(dlg.Btn[1]);
@@ -432,7 +431,7 @@ void TestDialogs::extensionListAndCaching() {
 }
 
 void TestDialogs::folderChooser() {
-    FolderTree tree({"disk/site/www", "logs"});
+    FolderTree tree({"disk/site/www"});
     {
         Frm_Dir dlg;
         QVERIFY(test::ShowAndWait(&dlg));
