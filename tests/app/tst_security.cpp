@@ -62,8 +62,6 @@ const QString kChangedShown =
 class TestSecurity : public QObject {
     Q_OBJECT
 private slots:
-    void cleanup() { ui::SetDialogResponder(nullptr); }
-
     void profileGivesTheAddress();
     void certificateAskedAndAnswered();
 };
