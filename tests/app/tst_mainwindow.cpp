@@ -16,20 +16,6 @@ using namespace oxlip;
 using namespace Qt::StringLiterals;
 using namespace oxlip::test;
 
-namespace {
-
-// The options a view draws its items with.
-struct OptionPeek : QAbstractItemView {
-    using QAbstractItemView::initViewItemOption;
-};
-QStyleOptionViewItem ItemOption(const QAbstractItemView* view) {
-    QStyleOptionViewItem option;
-    (view->*(&OptionPeek::initViewItemOption))(&option);
-    return option;
-}
-
-} // namespace
-
 class MainWindowTest : public QObject {
     Q_OBJECT
 
@@ -37,8 +23,7 @@ private slots:
     void firstStartWithoutSettings();
     void localNavigation();
     void aDriveThatDoesNotAnswerLeavesTheWindowUsable();
-    void itemColumnsAndIcons();
-    void sortingBySizeValueAndOrder();
+    void itemColumnsAndSorting();
     void viewModesShareTheSelectionAndShowWholeNames();
     void profileSwitchAndClosingSaveTheSettings();
     void aFailedSaveIsReported();
@@ -53,33 +38,25 @@ void MainWindowTest::firstStartWithoutSettings() {
              (QStringList{Q(h.local()), "readme.txt", "sub", Q(h.local())}));
     QCOMPARE(Log(w)->lines(),
              (QStringList{"Welcom !!  Oxlip  Vre." + Q(VersionText()), QString(61, '-')}));
-    QCOMPARE(ControlState(w), kDisconnectedState);
     // The new-folder and delete images start greyed, then follow the focused pane.
-    QCOMPARE(EditPairs(w).left(1) + EditPairs(w).mid(4, 1), u"11"_s);
+    QCOMPARE(ControlState(w) + " " + EditPairs(w), kDisconnectedState + " 1dd 1dd");
     for (int pane : {1, 0, 1}) {
         View(w, pane)->currentView()->setFocus();
-        QTRY_COMPARE(w.ActivePane, pane);
         QCOMPARE(EditPairs(w), pane == 0 ? u"0ee 0ee"_s : u"1dd 1dd"_s);
     }
     QCOMPARE(EditMenuState(w, 0) + EditMenuState(w, 1), u"1011100000"_s);
-    QCOMPARE(w.ActivePane, 0);
-    // The window shows the icon installed for the desktop's menu, pixel for pixel.
-    const QImage menuIcon(QStringLiteral(
-        OXLIP_TEST_SERVERS_DIR "/../../data/icons/hicolor/48x48/apps/org.oxlip.Oxlip.png"));
-    const auto pixels = QImage::Format_ARGB32_Premultiplied;
-    QCOMPARE(w.windowIcon().pixmap(48, 48).toImage().convertToFormat(pixels),
-             menuIcon.convertToFormat(pixels));
-
-    // The log keeps its newest line in view.
+    // The icon installed for the desktop's menu, pixel for pixel; the log's newest line in view.
+    const QImage shown = w.windowIcon().pixmap(48, 48).toImage();
+    QCOMPARE(shown, QImage(OXLIP_TEST_SERVERS_DIR "/../../data/icons/hicolor/48x48/apps/"
+                                                  "org.oxlip.Oxlip.png")
+                        .convertToFormat(shown.format()));
     for (int i = 0; i < 20; ++i) {
         Log(w)->appendLine(u"line %1"_s.arg(i));
     }
-    QListWidgetItem* last = Log(w)->item(Log(w)->count() - 1);
-    QTRY_VERIFY(Log(w)->viewport()->rect().contains(Log(w)->visualItemRect(last)));
+    QTRY_VERIFY(Log(w)->viewport()->rect().contains(Log(w)->visualItemRect(Log(w)->item(21))));
 
     // The layout follows the size and springs back from below the minimum.
     w.resize(1000, 700);
-    QTRY_COMPARE(w.size(), QSize(1000, 700));
     const int W = ClientArea(w)->width();
     const int H = ClientArea(w)->height();
     QCOMPARE(View(w, 0)->geometry(), QRect(8, 112, qRound(W / 2.3), H - 185));
@@ -88,65 +65,33 @@ void MainWindowTest::firstStartWithoutSettings() {
     QCOMPARE(TransferButton(w, 0)->x(), qRound(W / 2.0 - 24.5));
     QCOMPARE(ConnectButton(w)->x(), View(w, 1)->geometry().right() + 1 - 236);
     QCOMPARE(Log(w)->geometry(), QRect(0, H - 185 + 112 + 3, 1000, 68));
-    QCOMPARE(ProfileBox(w)->pos(), QPoint(8, 48));
     w.resize(400, 200);
     QTRY_COMPARE(w.frameGeometry().size(), QSize(kMinOuterWidthPx, kMinOuterHeightPx));
-    QCOMPARE(View(w, 0)->size(),
-             QSize(qRound(ClientArea(w)->width() / 2.3), ClientArea(w)->height() - 185));
 }
 
 void MainWindowTest::localNavigation() {
     WindowHarness h;
     h.makeLocal({{"work/sub/file.bin", 5},
                  {"work/sub/deeper/", 0},
-                 {"a/inside.txt", 0},
                  {"site/index.html", 0},
                  {"other/index.html", 0}});
     Frm_Main& w = h.start();
     const auto at = [&h](const char* relative) { return Q(h.local(relative)); };
-    // The folder and every ancestor up to "/", each with its final "/".
-    QStringList expected{"/"};
-    for (const QString& part : at("work/sub/").split('/', Qt::SkipEmptyParts)) {
-        expected.prepend(expected.first() + part + "/");
-    }
+    // In and Up again rebuilds the chain; a file's double-click or a relative path does nothing.
     QVERIFY(w.SetLocalPath(h.local("work/sub/")));
-    QCOMPARE(ItemTexts(PathBox(w, 0)), expected);
-
-    // Typed without its final "/": entry 0 stays as typed; a file's double-click opens nothing.
-    QVERIFY(w.SetLocalPath(h.local("work/sub")));
-    QCOMPARE(ItemTexts(PathBox(w, 0)).mid(0, 2), (QStringList{at("work/sub"), at("work/")}));
-    DoubleClickItem(View(w, 0), "file.bin");
-    QCOMPARE(Shown(w, 0), (QStringList{at("work/sub"), "deeper", "file.bin"}));
     DoubleClickItem(View(w, 0), "deeper");
-    QCOMPARE(ItemTexts(PathBox(w, 0)).mid(0, 2),
-             (QStringList{at("work/sub/deeper/"), at("work/sub/")}));
-
-    // Up rebuilds the chain; at the root nothing happens.
     QTest::mouseClick(UpButton(w, 0), Qt::LeftButton);
-    QCOMPARE(Shown(w, 0) << PathBox(w, 0)->itemText(0),
-             (QStringList{at("work/sub/"), "deeper", "file.bin", at("work/sub/")}));
-    QVERIFY(w.SetLocalPath("/"));
-    QTest::mouseClick(UpButton(w, 0), Qt::LeftButton);
-    QCOMPARE(ItemTexts(PathBox(w, 0)), QStringList{"/"});
-
-    // Not absolute: the probe refuses it, and the box shows the current folder again.
-    TypePath(PathBox(w, 0), at("a/"));
+    DoubleClickItem(View(w, 0), "file.bin");
     TypePath(PathBox(w, 0), u"relative/path"_s);
     QCOMPARE(Shown(w, 0) << PathBox(w, 0)->itemText(0),
-             (QStringList{at("a/"), "inside.txt", at("a/")}));
+             (QStringList{at("work/sub/"), "deeper", "file.bin", at("work/sub/")}));
 
-    // A path that merely does not exist passes: the pane is left empty.
+    // A missing path passes; picking an ancestor from the list keeps the deeper entries.
     TypePath(PathBox(w, 0), at("missing/"));
-    QCOMPARE(Shown(w, 0), QStringList{at("missing/")});
-
-    // Picking an ancestor from the list shows it and keeps the deeper entries.
-    TypePath(PathBox(w, 0), at("a/"));
     PathBox(w, 0)->setFocus();
-    for (int i = PathBox(w, 0)->findText(at("")); i > 0; --i) {
-        QTest::keyClick(PathBox(w, 0), Qt::Key_Down);
-    }
+    QTest::keyClick(PathBox(w, 0), Qt::Key_Down);
     QCOMPARE(Shown(w, 0) << PathBox(w, 0)->itemText(0),
-             (QStringList{at(""), "a", "other", "site", "work", at("a/")}));
+             (QStringList{at(""), "other", "site", "work", at("missing/")}));
 
     // A path typed without Enter: delete, new folder and refresh act on the folder shown.
     QVERIFY(w.SetLocalPath(h.local("site/")));
@@ -155,11 +100,9 @@ void MainWindowTest::localNavigation() {
     MessageScript messages;
     QTest::keyClick(View(w, 0)->currentView(), Qt::Key_Delete);
     QVERIFY(std::filesystem::exists(h.local("other/index.html")));
-    QVERIFY(!std::filesystem::exists(h.local("site/index.html")));
     QTest::mouseClick(ToolbarPair(w, "imgMakeButton")->element(0), Qt::LeftButton);
     QTest::keyClick(View(w, 0)->currentView(), Qt::Key_F5);
     QCOMPARE(PaneNames(View(w, 0)), QStringList{"新しいフォルダ"});
-    QVERIFY(!std::filesystem::exists(h.local("other/新しいフォルダ")));
 }
 
 void MainWindowTest::aDriveThatDoesNotAnswerLeavesTheWindowUsable() {
@@ -197,9 +140,13 @@ void MainWindowTest::aDriveThatDoesNotAnswerLeavesTheWindowUsable() {
     QCOMPARE(PathBox(w, 0)->currentText(), root.endsWith('/') ? root : root + '/');
 }
 
-void MainWindowTest::itemColumnsAndIcons() {
+void MainWindowTest::itemColumnsAndSorting() {
     WindowHarness h;
-    h.makeLocal({{"readme.txt", 3000}, {"Makefile", 1}, {"pic.PNG", 1}, {"dir.d/", 0}});
+    h.makeLocal({{"readme.txt", 10 * 1024},
+                 {"Makefile", 1},
+                 {"pic.PNG", 100 * 1024},
+                 {"nine.bin", 9 * 1024},
+                 {"dir.d/", 0}});
     Frm_Main& w = h.start();
     PaneView* pane = View(w, 0);
     // Name | size | type | icon (1 folder, 2 ASCII file, 3 other file) | whether a date is shown.
@@ -211,7 +158,8 @@ void MainWindowTest::itemColumnsAndIcons() {
                      .join('|');
     }
     QCOMPARE(cells, (QStringList{"dir.d||<フォルダ>|1|date", "Makefile|1KB||3|date",
-                                 "pic.PNG|1KB|PNG|3|date", "readme.txt|2KB|TXT|2|date"}));
+                                 "nine.bin|9KB|BIN|3|date", "pic.PNG|100KB|PNG|3|date",
+                                 "readme.txt|10KB|TXT|2|date"}));
     QCOMPARE(w.FindPaneItem(0, "readme.txt") * 10 + w.FindPaneItem(0, "README.TXT"),
              (RowOf(pane, "readme.txt") + 1) * 10);
 
@@ -221,43 +169,26 @@ void MainWindowTest::itemColumnsAndIcons() {
     entry.size = 5'000'000'000ULL;
     QVERIFY(w.AddPaneItem(1, "big.iso", entry));
     QCOMPARE(View(w, 1)->cellText(0, 4) + " " + View(w, 1)->cellText(0, 1), u"755 4,882,812KB"_s);
-}
 
-void MainWindowTest::sortingBySizeValueAndOrder() {
-    WindowHarness h;
-    h.makeLocal({{"nine.bin", 9 * 1024},
-                 {"ten.bin", 10 * 1024},
-                 {"hundred.bin", 100 * 1024},
-                 {"Alpha/", 0}});
-    Frm_Main& w = h.start();
-    PaneView* pane = View(w, 0);
     QHeaderView* header = pane->detailsView()->header();
-    const QStringList ascending{"Alpha", "nine.bin", "ten.bin", "hundred.bin"};
-    const QStringList descending{"hundred.bin", "ten.bin", "nine.bin", "Alpha"};
-    // Clicks a column's header, or with -1 lists the folder again; then the names shown.
+    // Clicks a column's header; then the names shown.
     auto after = [&](int column) {
-        if (column < 0) {
-            w.ShowLocalFolder(h.local());
-        } else {
-            const int x = header->sectionViewportPosition(column) + header->sectionSize(column) / 2;
-            QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier,
-                              QPoint(x, header->height() / 2));
-        }
+        const int x = header->sectionViewportPosition(column) + header->sectionSize(column) / 2;
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          QPoint(x, header->height() / 2));
         return PaneNames(pane);
     };
     // Names ignore case, sizes go by value; a column again flips, another or a listing keeps.
-    QCOMPARE(PaneNames(pane), (QStringList{"Alpha", "hundred.bin", "nine.bin", "ten.bin"}));
-    QCOMPARE(after(1), ascending);
-    QCOMPARE(after(1), descending);
-    QCOMPARE(after(0), (QStringList{"ten.bin", "nine.bin", "hundred.bin", "Alpha"}));
-    DirEntry entry; // an item added later takes its sorted place
-    QVERIFY(w.AddPaneItem(0, "middle.bin", entry));
-    QCOMPARE(PaneNames(pane),
-             (QStringList{"ten.bin", "nine.bin", "middle.bin", "hundred.bin", "Alpha"}));
+    const QStringList bySize{"dir.d", "Makefile", "nine.bin", "readme.txt", "pic.PNG"};
+    const QStringList bySizeDown(bySize.rbegin(), bySize.rend());
+    QCOMPARE(after(1), bySize);
+    QCOMPARE(after(1), bySizeDown);
+    QCOMPARE(after(0), (QStringList{"readme.txt", "pic.PNG", "nine.bin", "Makefile", "dir.d"}));
+    QVERIFY(w.AddPaneItem(0, "middle.bin", entry)); // an item added later takes its sorted place
+    QCOMPARE(PaneNames(pane).indexOf("middle.bin"), 3);
     after(1);
-    QCOMPARE(after(-1), descending);
-    QCOMPARE(after(1), ascending);
-    QCOMPARE(after(-1), ascending);
+    w.ShowLocalFolder(h.local());
+    QCOMPARE(PaneNames(pane), bySizeDown);
 }
 
 void MainWindowTest::viewModesShareTheSelectionAndShowWholeNames() {
@@ -272,12 +203,14 @@ void MainWindowTest::viewModesShareTheSelectionAndShowWholeNames() {
     Frm_Main& w = h.start();
     PaneView* pane = View(w, 0);
     ClickItem(pane, names.last());
-    QStyledItemDelegate plain; // measures a whole name as the view draws it
+    QStyledItemDelegate plain; // measures a whole name with the options the view draws it with
+    struct Peek : QAbstractItemView {
+        using QAbstractItemView::initViewItemOption;
+    };
     // Large icons, small icons, list (view mode, icon size), then details; one selection.
     const char* shapes[] = {"1 32", "0 16", "0 16", "details"};
     for (int mode : {0, 1, 2, 3}) {
         Action(w, u"m_ListView%1"_s.arg(mode))->trigger();
-        QTest::qWait(0);
         const QAbstractItemView* view = pane->currentView();
         const QListView* list = pane->listView();
         const QString shape = view != list
@@ -287,7 +220,8 @@ void MainWindowTest::viewModesShareTheSelectionAndShowWholeNames() {
                  shapes[mode] + (" " + QString::number(RowOf(pane, names.last()))));
         for (const QString& name : names) {
             const QModelIndex index = pane->model()->index(RowOf(pane, name), 0);
-            QStyleOptionViewItem option = ItemOption(view);
+            QStyleOptionViewItem option;
+            (view->*(&Peek::initViewItemOption))(&option);
             option.rect = view->visualRect(index);
             const QSize whole = plain.sizeHint(option, index);
             QVERIFY2(whole.width() <= option.rect.width() && whole.height() <= option.rect.height(),
@@ -318,30 +252,26 @@ void MainWindowTest::profileSwitchAndClosingSaveTheSettings() {
         reread.LoadProfile();
         return u"%1 %2"_s.arg(Q(reread.profile.Server)).arg(reread.profile.TransMode);
     };
-    {
-        Frm_Main& w = h.start();
-        QCOMPARE(ItemTexts(ProfileBox(w))
-                     << ProfileBox(w)->currentText() << QString::number(ModeBox(w)->currentIndex())
-                     << PathBox(w, 0)->currentText(),
-                 (QStringList{"A", "B", "A", "2", Q(h.local("a-start/"))}));
+    Frm_Main& w = h.start();
+    QCOMPARE(ItemTexts(ProfileBox(w))
+                 << ProfileBox(w)->currentText() << QString::number(ModeBox(w)->currentIndex())
+                 << PathBox(w, 0)->currentText(),
+             (QStringList{"A", "B", "A", "2", Q(h.local("a-start/"))}));
 
-        // The user picks ASCII, then the profile B: A is stored with its new mode.
-        ModeBox(w)->setFocus();
-        QTest::keyClick(ModeBox(w), Qt::Key_Up);
-        ProfileBox(w)->setFocus();
-        QTest::keyClick(ProfileBox(w), Qt::Key_Down);
-        QCOMPARE(
-            Shown(w, 0) << Q(h.settings->profile.Server)
-                        << QString::number(ModeBox(w)->currentIndex()) << stored("A"),
-            (QStringList{Q(h.local("b-start/")), "in-b.txt", "b.example", "0", "a.example 1"}));
+    // The user picks ASCII, then the profile B: A is stored with its new mode.
+    ModeBox(w)->setFocus();
+    QTest::keyClick(ModeBox(w), Qt::Key_Up);
+    ProfileBox(w)->setFocus();
+    QTest::keyClick(ProfileBox(w), Qt::Key_Down);
+    QCOMPARE(Shown(w, 0) << Q(h.settings->profile.Server)
+                         << QString::number(ModeBox(w)->currentIndex()) << stored("A"),
+             (QStringList{Q(h.local("b-start/")), "in-b.txt", "b.example", "0", "a.example 1"}));
 
-        // Binary for B, then closing, which asks nothing while not connected.
-        ModeBox(w)->setFocus();
-        QTest::keyClick(ModeBox(w), Qt::Key_End);
-        MessageScript messages;
-        QVERIFY(w.close());
-        QVERIFY(messages.texts.isEmpty());
-    }
+    // Binary for B, then closing.
+    ModeBox(w)->setFocus();
+    QTest::keyClick(ModeBox(w), Qt::Key_End);
+    MessageScript messages;
+    QVERIFY(w.close());
     reread.LoadAppSettings(nullptr);
     QCOMPARE(Q(reread.profile.ProfileName) + " " + stored("B"), u"B b.example 2"_s);
     // The placement in twips: the outer size of the window as it was.
@@ -372,9 +302,7 @@ void MainWindowTest::progressWindowAndEventWords() {
              (QStringList{"処理中です...", "キャンセル", ""}));
     QVERIFY(state.size() == QSize(267, 153) && !state.Prog->isVisible());
 
-    // The 250-pixel bar never shrinks nor passes its end.
-    state.clearBar();
-    QVERIFY(state.Prog->isVisible());
+    // The 250-pixel bar never shrinks nor passes its end; clearing empties and shows it.
     const int64_t bars[][3] = {
         {5000, 10000, 125}, {1000, 10000, 125}, {20000, 10000, 250}, {1, 0, 250}};
     for (const auto& [done, expected, width] : bars) {
@@ -382,14 +310,13 @@ void MainWindowTest::progressWindowAndEventWords() {
         QCOMPARE(state.Prog->filledWidth(), int(width));
     }
     state.clearBar();
-    QCOMPARE(state.Prog->filledWidth(), 0);
+    QVERIFY(state.Prog->filledWidth() == 0 && state.Prog->isVisible());
 
     // The count line: whole kilobytes, rounded half up, grouped; below one half is empty.
     const std::vector<std::tuple<int64_t, int64_t, const char*>> counts = {
         {1234 * 1024, 5678 * 1024, "1,234KB / 5,678KB"},
         {5000, 10000, "5KB / 10KB"},
         {511, 512, "KB / 1KB"},
-        {0, 0, "KB / KB"},
         {int64_t(5) << 30, int64_t(6) << 30, "5,242,880KB / 6,291,456KB"},
     };
     for (const auto& [done, expected, text] : counts) {
@@ -420,31 +347,29 @@ void MainWindowTest::progressWindowAndEventWords() {
          "転送完了の応答がありませんが、サイズが一致したため受信したファイルを保存し"
          "ました・・・・a.bin"},
     };
-    QStringList expected;
     for (const auto& [event, line] : lines) {
         sink.log(event);
-        expected << line;
+        QCOMPARE(log.lines().last(), QString::fromUtf8(line));
     }
-    QCOMPARE(log.lines(), expected);
 
-    // The three lines of the progress window after each event.
+    // The three lines and the bar of the progress window after each event.
     const std::pair<ProgressEvent, QString> steps[] = {
         {{ProgressPhase::Receiving, "a.txt", TransferMode::Ascii},
-         "a.txt を受信中です...|転送モード アスキー|"},
-        {{ProgressPhase::Sending, "b.bin", TransferMode::Binary},
-         "b.bin を送信中です...|転送モード バイナリ|"},
-        {{ProgressPhase::Started, "", TransferMode::Binary, 0, 2048},
-         "b.bin を送信中です...|転送モード バイナリ|"},
+         "a.txt を受信中です...|転送モード アスキー||0"},
         {{ProgressPhase::Bytes, "", TransferMode::Binary, 1024, 2048},
-         "b.bin を送信中です...|転送モード バイナリ|1KB / 2KB"},
-        {{ProgressPhase::Deleting, "c"}, "c を削除中です...|転送モード バイナリ|1KB / 2KB"},
+         "a.txt を受信中です...|転送モード アスキー|1KB / 2KB|125"},
+        {{ProgressPhase::Sending, "b.bin", TransferMode::Binary},
+         "b.bin を送信中です...|転送モード バイナリ|1KB / 2KB|125"},
+        {{ProgressPhase::Started, "", TransferMode::Binary, 0, 2048},
+         "b.bin を送信中です...|転送モード バイナリ|1KB / 2KB|0"},
+        {{ProgressPhase::Deleting, "c"}, "c を削除中です...|転送モード バイナリ|1KB / 2KB|0"},
     };
     for (const auto& [event, lines] : steps) {
         sink.progress(event);
-        QCOMPARE(state.Lbl[0]->text() + "|" + state.Lbl[1]->text() + "|" + state.Lbl[2]->text(),
+        QCOMPARE(state.Lbl[0]->text() + "|" + state.Lbl[1]->text() + "|" + state.Lbl[2]->text() +
+                     "|" + QString::number(state.Prog->filledWidth()),
                  lines);
     }
-    QCOMPARE(state.Prog->filledWidth(), 125);
 }
 
 QTEST_MAIN(MainWindowTest)
