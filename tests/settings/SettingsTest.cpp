@@ -22,7 +22,7 @@ namespace {
 const std::string kExtensions = "[Extension]|Extension0=CGI|Extension1=CSS|Extension2=HTM|"
                                 "Extension3=HTML|Extension4=JAVA|Extension5=JS|Extension6=PL|"
                                 "Extension7=SHTM|Extension8=SHTML|Extension9=TXT";
-const std::string kDefaultOptions = "0|0|1|0|60 port 21";
+const std::string kDefaults = "0|0|1|0|60 port 21";
 
 oxlip::ConnectionProfile SampleProfile() {
     // clang-format off
@@ -55,8 +55,7 @@ TEST_F(SettingsFiles, FirstStartWithoutFilesThenTwoExits) {
     bool exists = true;
     EXPECT_TRUE(s.ProfileNames(&exists).empty() && !exists);
 
-    // First exit with no profile chosen: [Extension] first, no User.ini; loading no name clears
-    // nothing.
+    // First exit, no profile named: [Extension] first, no User.ini, loading no name clears nothing.
     s.profile = SampleProfile();
     s.profile.ProfileName.clear();
     w.state = 0;
@@ -167,17 +166,16 @@ TEST_F(SettingsProfiles, RoundTripInKeyOrderWithPrivateFile) {
 TEST_F(SettingsProfiles, KeysReadWithDefaults) {
     // Every key is read anew: a profile loaded over another keeps nothing of it.
     const std::tuple<const char*, int, std::string> cases[] = {
-        {"", 0, kDefaultOptions},
+        {"", 0, kDefaults},
         {"|TransMode=-1|Encryption=2", -1, "2|0|1|0|60 port 990"},
         {"|TransMode=2|Encryption=2|Port=2990", 2, "2|2990|1|0|60 port 2990"},
         {"|TransMode=3|Encryption=3|Port=21|Passive=False", 0, "3|21|0|0|60 port 21"},
         {"|TransMode=-2|Encryption=1|Passive=0|NameEncoding=3|KeepAlive=0", 0, "1|0|0|3|0 port 21"},
         {"|TransMode=1.0|Passive=true|NameEncoding=1|KeepAlive=86400|Port=65535", 0,
          "0|65535|1|1|86400 port 65535"},
-        {"|TransMode=x|Encryption=4|Port=65536|NameEncoding=-1|KeepAlive=86401", 0,
-         kDefaultOptions},
-        {"|Encryption=x|Port=0|Passive=maybe|NameEncoding=1.0|KeepAlive=-5", 0, kDefaultOptions},
-        {"|Encryption=|Port=|Passive=|NameEncoding=|KeepAlive=", 0, kDefaultOptions},
+        {"|TransMode=x|Encryption=4|Port=65536|NameEncoding=-1|KeepAlive=86401", 0, kDefaults},
+        {"|Encryption=x|Port=0|Passive=maybe|NameEncoding=1.0|KeepAlive=-5", 0, kDefaults},
+        {"|Encryption=|Port=|Passive=|NameEncoding=|KeepAlive=", 0, kDefaults},
     };
     for (const auto& [keys, mode, options] : cases) {
         WriteFileBytes(s.userIniPath(), Crlf(std::string("[P]|Server=h") + keys));
@@ -315,11 +313,9 @@ TEST(SettingsCrashSafety, KilledSavesLeaveOldOrNewFiles) {
             ASSERT_TRUE(contents.count(ReadFileBytes(file))) << seed << " " << ReadFileBytes(file);
         }
         // A temporary file left behind: the kill landed inside a save; cleared to count the next.
-        for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
-            if (e.path().filename() != "Ftp.ini" && e.path().filename() != "User.ini") {
-                ++killedMidWrite;
-                std::filesystem::remove(e.path());
-            }
+        for (const std::string& name : NamesIn(dir.path())) {
+            const bool temporary = name != "Ftp.ini" && name != "User.ini";
+            killedMidWrite += temporary && std::filesystem::remove(dir.file(name));
         }
     }
     // Only a kill between the temporary file's creation and its rename tests anything.
