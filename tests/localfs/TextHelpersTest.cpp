@@ -30,14 +30,13 @@ TEST(FormatSizeKB, WholeKilobytesGroupedByThousandsBeyondFourGigabytes) {
 }
 
 TEST(FileTime, FormattedWithoutLeadingZeroOnTheHourOverTheWholeRange) {
-    FileTime fraction = FileTimeFromCivil(2003, 4, 5, 9, 5, 7);
-    fraction.ticks += 9999999; // fractions of a second never show
+    // Fractions of a second never show; no four-digit year, no text.
     const std::pair<FileTime, const char*> cases[] = {
-        {fraction, "2003/04/05 9:05:07"},
+        {FileTime{FileTimeFromCivil(2003, 4, 5, 9, 5, 7).ticks + 9999999}, "2003/04/05 9:05:07"},
         {FileTimeFromCivil(2024, 2, 29, 12, 0, 0), "2024/02/29 12:00:00"},
         {FileTime{0}, "1601/01/01 0:00:00"},
         {FileTimeFromCivil(9999, 12, 31, 23, 59, 59), "9999/12/31 23:59:59"},
-        {FileTime{UINT64_MAX}, ""}}; // no four-digit year
+        {FileTime{UINT64_MAX}, ""}};
     for (const auto& [time, text] : cases) {
         EXPECT_EQ(FormatFileTime(time), text) << time.ticks;
     }
@@ -142,7 +141,4 @@ TEST(TextCodec, MixedOrDamagedTextAlwaysDecodesToUtf8) {
     // Neither as a whole: line by line, line ends kept, undecodable bytes become U+FFFD.
     EXPECT_EQ(DecodeUtf8OrCp932("\xe3\x81\x82\r\n\x82\xa0\n\xff\r"),
               "\xe3\x81\x82\r\n\xe3\x81\x82\n\xef\xbf\xbd\r");
-    const std::string damaged = "[\xe6\x8e\xa5]\r\n\x90\n\xe0\x84\r\n";
-    EXPECT_TRUE(oxlip::IsValidUtf8(DecodeUtf8OrCp932(damaged)));
-    EXPECT_EQ(DecodeUtf8OrCp932(DecodeUtf8OrCp932(damaged)), DecodeUtf8OrCp932(damaged));
 }
