@@ -9,13 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <fcntl.h>
-#include <memory>
-#include <string>
 #include <unistd.h>
-#include <vector>
 
 namespace oxlip::test {
 
@@ -59,23 +55,17 @@ protected:
     bool stillUsable() { return client->isOpen() && client->rawCommand("NOOP") == 200; }
     bool lostOnce() const { return ui.logLines == std::vector<std::string>{"lost"}; }
     bool download(const std::string& path, bool ascii, std::string* bytes = nullptr) {
-        int fd = ::open(local.file("down").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd < 0) {
-            return false;
-        }
-        bool ok = client->retrieve(path, ascii, fd, nullptr);
+        const int fd = ::open(local.file("down").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const bool ok = fd >= 0 && client->retrieve(path, ascii, fd, nullptr);
         ::close(fd);
         if (bytes) {
             *bytes = ReadFileBytes(local.file("down"));
         }
         return ok;
     }
-    std::vector<std::string> names(const std::string& pattern, bool* ok = nullptr) {
+    std::vector<std::string> names(const std::string& pattern) {
         std::vector<DirEntry> entries;
-        bool listed = client->list(pattern, entries);
-        if (ok) {
-            *ok = listed;
-        }
+        listed = client->list(pattern, entries);
         std::vector<std::string> out;
         for (const DirEntry& e : entries) {
             out.push_back(e.name);
@@ -88,6 +78,7 @@ protected:
     ftp::FtpClient* client = nullptr; // the session's engine
     std::unique_ptr<HostileServer> server;
     TempDir local;
+    bool listed = false; // whether the last names() succeeded
 };
 
 } // namespace oxlip::test

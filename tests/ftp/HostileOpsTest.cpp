@@ -80,10 +80,7 @@ TEST_F(HostileOpsTest, FailedDownloadsKeepThePreviousFileAndMakeNone) {
         for (const std::string before : {"previous content", ""}) {
             start("", 3000, 1500);
             ASSERT_TRUE(login()) << name;
-            fs::remove(target());
-            if (!before.empty()) {
-                WriteFileBytes(target(), before);
-            }
+            before.empty() ? fs::remove(target()) : WriteFileBytes(target(), before);
             const auto begin = Clock::now();
             EXPECT_FALSE(DownloadFile(session, name, target(), TransferMode::Binary)) << name;
             const long long ms = MsSince(begin);
@@ -194,17 +191,6 @@ TEST_F(HostileOpsTest, ServerByteNamesDownloadRenameAndDelete) {
     }
 }
 
-// How often each folder was listed, by form ("LIST /wide", "MLSD /wide/a").
-std::map<std::string, int> Listings(const Names& commands) {
-    std::map<std::string, int> count;
-    for (const std::string verb : {"LIST", "MLSD"}) {
-        for (const std::string& path : PathsOf(commands, {verb})) {
-            ++count[verb + " " + path];
-        }
-    }
-    return count;
-}
-
 // Servers that read a listing's path as a pattern, put it before every name or answer 550 for
 // an empty folder: a folder is made current and listed there, by no path; each entered and
 // listed once (550 brings an empty folder a second listing without "-a"), one listing at a
@@ -214,8 +200,11 @@ TEST_F(HostileOpsTest, FoldersListAndWalkWhateverTheServerMakesOfAPath) {
                                        "list-pattern,mlsd", "empty-550", "empty-550,mlsd"}) {
         const bool once = scenario.rfind("empty-550", 0) != 0;
         const auto expectEachFolderListedOnce = [&] {
-            for (const auto& [folder, times] : Listings(server->commands())) {
-                EXPECT_TRUE(times == 1 || !once) << scenario << " " << folder;
+            std::map<std::string, int> times; // by form: "LIST /wide", "MLSD /wide/a"
+            for (const std::string verb : {"LIST", "MLSD"}) {
+                for (const std::string& path : PathsOf(server->commands(), {verb})) {
+                    EXPECT_TRUE(++times[verb + " " + path] == 1 || !once) << scenario << path;
+                }
             }
             EXPECT_EQ(server->maxOpenData(), 1) << scenario;
         };
@@ -225,9 +214,8 @@ TEST_F(HostileOpsTest, FoldersListAndWalkWhateverTheServerMakesOfAPath) {
             ASSERT_TRUE(client->makeDir(folder)) << scenario;
         }
         for (const std::string path : {"/void", "/void/*.*", "/missing", "/locked", "/hello.txt"}) {
-            bool ok = false;
-            EXPECT_TRUE(names(path, &ok).empty()) << scenario << " " << path;
-            EXPECT_EQ(ok, path.starts_with("/void")) << scenario << " " << path;
+            EXPECT_TRUE(names(path).empty()) << scenario << " " << path;
+            EXPECT_EQ(listed, path.starts_with("/void")) << scenario << " " << path;
         }
         EXPECT_EQ(Sorted(names("/wide")), (Names{"a", "b", "c", "f1.txt", "f2.txt"})) << scenario;
         EXPECT_EQ(names("/wide/a/*.txt"), (Names{"f1.txt", "f2.txt"})) << scenario;
@@ -294,24 +282,18 @@ TEST_F(HostileOpsTest, WalksFindWhatMlsdLeavesOutAndNeverEnterWhatOnlyItShows) {
 
 // "-a" is dropped only when the server took it for a name, not after other failures.
 TEST_F(HostileOpsTest, DashAIsDroppedOnlyWhenTheServerTakesItForAName) {
-    const struct {
-        const char* scenario;
-        const char* first; // listed first ("" after CWD /dash)
-        Names firstNames;  // none: the listing fails
-        Names dots;        // the names of /dots after it
-    } rows[] = {
+    // {scenario, listed first ("" after CWD /dash), its names (none: it fails), then /dots'}
+    const std::tuple<const char*, std::string, Names, Names> rows[] = {
         {"", "/flaky/", {}, {".htaccess", "index.html"}},          // 425: that listing fails
         {"dash-a-name", "/dots/", {"index.html"}, {"index.html"}}, // 550 for "-a /dots"
         {"dash-a-name", "", {"-a", "b.txt"}, {"index.html"}},      // lists the file "-a"
     };
-    for (const auto& row : rows) {
-        start(row.scenario);
-        ASSERT_TRUE(login());
-        ASSERT_TRUE(*row.first != '\0' || client->changeDir("/dash"));
-        bool ok = false;
-        EXPECT_EQ(names(std::string(row.first) + "*.*", &ok), row.firstNames) << row.first;
-        EXPECT_EQ(ok, !row.firstNames.empty()) << row.first;
-        EXPECT_EQ(names("/dots/*.*"), row.dots) << row.first;
+    for (const auto& [scenario, first, firstNames, dots] : rows) {
+        start(scenario);
+        ASSERT_TRUE(login() && (!first.empty() || client->changeDir("/dash")));
+        EXPECT_EQ(names(first + "*.*"), firstNames) << first;
+        EXPECT_EQ(listed, !firstNames.empty()) << first;
+        EXPECT_EQ(names("/dots/*.*"), dots) << first;
     }
 }
 
