@@ -1,6 +1,4 @@
-// The engine against a hostile server: odd replies and timing change no result, faults fail
-// without hangs or unbounded memory, and nothing the server says leads to another host or an
-// unasked command.
+// The engine against a hostile server: odd replies change nothing, faults fail in bounds.
 
 #include "HostileFixture.h"
 #include "ftp/RemoteOps.h"
@@ -82,8 +80,7 @@ TEST_F(HostileTest, NoGreetingTimesOutAndUnaskedClosingIsSeen) {
     EXPECT_TRUE(lostOnce());
 }
 
-// Data connections go only to the control peer; after EPSV is refused, PASV alone. A bad port
-// fails, keeps the connection and sends nothing that needs the data connection.
+// Data connections go only to the control peer; a bad port fails before RETR or LIST.
 TEST_F(HostileTest, PassiveRepliesLeadOnlyToTheControlPeer) {
     const std::pair<const char*, bool> rows[] = {
         {"pasv-zero", true}, {"pasv-other", true}, {"epsv-zero", false}};
@@ -105,8 +102,7 @@ TEST_F(HostileTest, PassiveRepliesLeadOnlyToTheControlPeer) {
     }
 }
 
-// close() from the pump ends a wait without a lost line; an unanswered command times out
-// pumping, refusing a second call from the pump, and is logged once.
+// close() from the pump ends a wait silently; a time-out pumps, refuses nesting, logs once.
 TEST_F(HostileTest, UnansweredCommandLosesTheConnectionOnce) {
     start("silent-command", 2000, 30000);
     ASSERT_TRUE(login());
@@ -150,8 +146,7 @@ TEST_F(HostileTest, Ipv6Loopback) {
     EXPECT_EQ(names("/wide/a/*.txt"), (std::vector<std::string>{"f1.txt", "f2.txt"}));
 }
 
-// Line breaks and NULs in names and commands are refused before anything is sent, and nothing
-// is written for them.
+// Line breaks and NULs in names and commands are refused before anything is sent or written.
 TEST_F(HostileTest, LineBreaksAreRefusedBeforeAnythingIsSent) {
     start("");
     ASSERT_TRUE(login());
@@ -180,8 +175,7 @@ TEST_F(HostileTest, LineBreaksAreRefusedBeforeAnythingIsSent) {
     EXPECT_TRUE(server->commands().empty());
 }
 
-// 100,000 entries, a listing line and a reply line of 32 MiB, 10 MiB in a reply of 5,000 lines
-// (a protocol error): each in a forked child, within its growth in KiB.
+// 100,000 entries, 32 MiB lines, a 5,000-line reply: each in a child, within its growth in KiB.
 TEST_F(HostileTest, BigListingsHugeLinesAndLongRepliesStayWithinBoundedMemory) {
     start("", 10000, 30000);
     const std::pair<long, std::function<bool(ftp::FtpClient&)>> rows[] = {

@@ -24,9 +24,7 @@ inline long long MsSince(Clock::time_point start) {
 // The 16 KiB every data file of the hostile server holds.
 inline std::string HostileData() {
     std::string bytes(256 * 64, '\0');
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        bytes[i] = char(i % 256);
-    }
+    std::generate(bytes.begin(), bytes.end(), [i = 0]() mutable { return char(i++ % 256); });
     return bytes;
 }
 
@@ -66,10 +64,8 @@ protected:
     std::vector<std::string> names(const std::string& pattern) {
         std::vector<DirEntry> entries;
         listed = client->list(pattern, entries);
-        std::vector<std::string> out;
-        for (const DirEntry& e : entries) {
-            out.push_back(e.name);
-        }
+        std::vector<std::string> out(entries.size());
+        std::transform(entries.begin(), entries.end(), out.begin(), [](auto& e) { return e.name; });
         return out;
     }
 
