@@ -33,9 +33,8 @@ protected:
     // Starts the server (FTPS with tls); short time-outs keep failing cases fast.
     void start(const std::string& scenarios, int connectMs = 3000, int replyMs = 3000,
                const CertFiles* tls = nullptr) {
-        std::string why;
-        if (!CanRunServer(ServerKind::Pyftpdlib, &why)) {
-            GTEST_SKIP() << why; // no /usr/bin/python3
+        if (!CanRunServer(ServerKind::Pyftpdlib)) {
+            GTEST_SKIP() << "no /usr/bin/python3";
         }
         session.attach(std::make_unique<ftp::FtpClient>(SessionPorts{&ui, nullptr}));
         client = session.client();

@@ -20,7 +20,7 @@ import struct
 import threading
 import time
 
-LOCK = threading.Lock()
+LOCK = threading.RLock()
 DATA_OPEN = [0]
 LOG = [None]
 DATA = bytes(range(256)) * 64
@@ -360,8 +360,7 @@ class Session:
             self.pasv = None
         with LOCK:
             DATA_OPEN[0] += 1
-            count = DATA_OPEN[0]
-        log("DATA-OPEN %d" % count)
+            log("DATA-OPEN %d" % DATA_OPEN[0])
         if not self.prot:
             return data
         data.settimeout(10)  # the handshake comes with the first use, after the 150
