@@ -1,6 +1,4 @@
-// The engine against a hostile server: odd replies and timing change no result, faults fail
-// without hangs or unbounded memory, and nothing the server says leads to another host or an
-// unasked command.
+// The engine against a hostile server: odd replies change nothing, faults fail in bounds.
 
 #include "HostileFixture.h"
 #include "ftp/RemoteOps.h"
@@ -16,23 +14,16 @@ namespace oxlip::test {
 namespace {
 
 // Under AddressSanitizer resident sizes mean nothing: the memory bounds go unjudged.
-#ifndef __has_feature
-#define __has_feature(x) 0
-#endif
-#if defined(__SANITIZE_ADDRESS__) || __has_feature(address_sanitizer)
+#ifdef __SANITIZE_ADDRESS__
 constexpr bool kJudgeMemory = false;
 #else
 constexpr bool kJudgeMemory = true;
 #endif
 
 long ResidentKb() {
-    std::ifstream in("/proc/self/status");
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::atol(line.c_str() + 6);
-        }
-    }
-    return 0;
+    long size = 0, pages = 0;
+    std::ifstream("/proc/self/statm") >> size >> pages;
+    return pages * (::sysconf(_SC_PAGESIZE) / 1024);
 }
 
 // Byte-at-a-time, 150 and 226 before the data, odd multi-line replies: the same results.
@@ -42,10 +33,8 @@ TEST_F(HostileTest, ByteAtATimeBatchedAndOddRepliesGiveTheSameResults) {
         WriteFileBytes(local.file("up"), "line\none\n");
         // (odd-multiline: SIZE comes after 1,000 filler lines of FEAT)
         const bool in = login() && client->hasFeature("SIZE") && client->currentDir() == "/";
-        std::vector<std::string> r = names("/evil");
-        for (const std::string& name : names("/wide/a/*.txt")) {
-            r.push_back(name);
-        }
+        std::vector<std::string> r = names("/evil"), more = names("/wide/a/*.txt");
+        r.insert(r.end(), more.begin(), more.end());
         std::string binary, ascii;
         DirEntry up;
         const int fd = ::open(local.file("up").c_str(), O_RDONLY);
@@ -80,16 +69,14 @@ TEST_F(HostileTest, NoGreetingTimesOutAndUnaskedClosingIsSeen) {
     EXPECT_TRUE(ui.logLines.empty()); // a failed login is reported by the caller
 
     start("421-idle", 10000, 10000);
-    ASSERT_TRUE(login());
-    ASSERT_TRUE(client->currentDir().has_value());
+    ASSERT_TRUE(login() && client->currentDir());
     std::this_thread::sleep_for(std::chrono::milliseconds(500)); // the 421 arrives meanwhile
     EXPECT_FALSE(client->makeDir("/new"));
     EXPECT_FALSE(sawCommand("MKD"));
     EXPECT_TRUE(lostOnce());
 }
 
-// Data connections go only to the control peer; after EPSV is refused, PASV alone. A bad port
-// fails, keeps the connection and sends nothing that needs the data connection.
+// Data connections go only to the control peer; a bad port fails before RETR or LIST.
 TEST_F(HostileTest, PassiveRepliesLeadOnlyToTheControlPeer) {
     const std::pair<const char*, bool> rows[] = {
         {"pasv-zero", true}, {"pasv-other", true}, {"epsv-zero", false}};
@@ -111,8 +98,7 @@ TEST_F(HostileTest, PassiveRepliesLeadOnlyToTheControlPeer) {
     }
 }
 
-// close() from the pump ends a wait without a lost line; an unanswered command times out
-// pumping, refusing a second call from the pump, and is logged once.
+// close() from the pump ends a wait silently; a time-out pumps, refuses nesting, logs once.
 TEST_F(HostileTest, UnansweredCommandLosesTheConnectionOnce) {
     start("silent-command", 2000, 30000);
     ASSERT_TRUE(login());
@@ -156,8 +142,7 @@ TEST_F(HostileTest, Ipv6Loopback) {
     EXPECT_EQ(names("/wide/a/*.txt"), (std::vector<std::string>{"f1.txt", "f2.txt"}));
 }
 
-// Line breaks and NULs in names and commands are refused before anything is sent, and nothing
-// is written for them.
+// Line breaks and NULs in names and commands are refused before anything is sent or written.
 TEST_F(HostileTest, LineBreaksAreRefusedBeforeAnythingIsSent) {
     start("");
     ASSERT_TRUE(login());
@@ -167,21 +152,14 @@ TEST_F(HostileTest, LineBreaksAreRefusedBeforeAnythingIsSent) {
         std::vector<DirEntry> entries;
         DirEntry entry;
         const int fd = ::open(local.file("down").c_str(), O_RDONLY | O_CREAT, 0644);
-        const bool refused[] = {
-            client->changeDir(bad),
-            client->list(bad, entries),
-            client->entry(bad, entry),
-            client->deleteFile(bad),
-            client->rename(bad, "/y"),
-            client->rename("/hello.txt", bad),
-            client->makeDir(bad),
-            client->removeDir(bad),
-            client->store(bad, false, fd, nullptr),
-            download(bad, false),
-            bool(DownloadFile(session, bad, local.file("got"), TransferMode::Binary)),
-            client->rawCommand("NOOP" + bad.substr(2)) != 0};
+        EXPECT_FALSE(client->changeDir(bad) || client->list(bad, entries) ||
+                     client->entry(bad, entry) || client->deleteFile(bad) ||
+                     client->rename(bad, "/y") || client->rename("/hello.txt", bad) ||
+                     client->makeDir(bad) || client->removeDir(bad) ||
+                     client->store(bad, false, fd, nullptr) || download(bad, false) ||
+                     DownloadFile(session, bad, local.file("got"), TransferMode::Binary) ||
+                     client->rawCommand("NOOP" + bad.substr(2)) != 0);
         ::close(fd);
-        EXPECT_EQ(std::count(std::begin(refused), std::end(refused), true), 0);
     }
     EXPECT_FALSE(std::filesystem::exists(local.file("got")));
     EXPECT_EQ(client->rawCommand("NOOP\r"), 200); // one final CR is only a line end
@@ -193,46 +171,37 @@ TEST_F(HostileTest, LineBreaksAreRefusedBeforeAnythingIsSent) {
     EXPECT_TRUE(server->commands().empty());
 }
 
-// 100,000 entries, a listing line and a reply line of 32 MiB, 10 MiB in a reply of 5,000 lines
-// (a protocol error): each in a forked child with its own client, within its growth in KiB.
+// 100,000 entries, 32 MiB lines, a 5,000-line reply: each in a child, within its growth in KiB.
 TEST_F(HostileTest, BigListingsHugeLinesAndLongRepliesStayWithinBoundedMemory) {
-    start("");
-    const struct {
-        const char* what;
-        long growthKb;
-        std::function<bool(ftp::FtpClient&)> steps;
-    } rows[] = {{"big listing", 190L * 1024,
-                 [](ftp::FtpClient& c) {
-                     std::vector<DirEntry> e;
-                     return c.list("/big-100000", e) && e.size() == 100000 &&
-                            e.back().name == "file-0099999.dat" && e.back().size == 99999;
-                 }},
-                {"huge lines", 24L * 1024, [](ftp::FtpClient& c) {
-                     std::vector<DirEntry> e;
-                     std::string text;
-                     return c.list("/huge-32", e) && e.size() == 3 && e[2].name == "f3.txt" &&
-                            c.rawCommand("SITE LONG 33554432", &text) == 200 &&
-                            text.size() <= 65536 && c.rawCommand("NOOP") == 200 &&
-                            c.rawCommand("SITE MANY 5000 2048") == 0 && c.lost();
-                 }}};
-    for (const auto& [what, growthKb, steps] : rows) {
+    start("", 10000, 30000);
+    const std::pair<long, std::function<bool(ftp::FtpClient&)>> rows[] = {
+        {190L * 1024,
+         [](ftp::FtpClient& c) {
+             std::vector<DirEntry> e;
+             return c.list("/big-100000", e) && e.size() == 100000 &&
+                    e.back().name == "file-0099999.dat" && e.back().size == 99999;
+         }},
+        {24L * 1024, [](ftp::FtpClient& c) {
+             std::vector<DirEntry> e;
+             std::string text;
+             return c.list("/huge-32", e) && e.size() == 3 && e[2].name == "f3.txt" &&
+                    c.rawCommand("SITE LONG 33554432", &text) == 200 && text.size() <= 65536 &&
+                    c.rawCommand("NOOP") == 200 && c.rawCommand("SITE MANY 5000 2048") == 0 &&
+                    c.lost();
+         }}};
+    for (const auto& [growthKb, steps] : rows) {
         const long before = ResidentKb();
         const pid_t pid = ::fork();
         if (pid == 0) {
             ::alarm(60);
-            ftp::FtpClient c;
-            c.setTimeouts(10000, 30000);
-            ::_exit(c.connect(server->server(), HostileServer::user(), HostileServer::password()) &&
-                            steps(c)
-                        ? 0
-                        : 1);
+            ::_exit(login() && steps(*client) ? 0 : 1);
         }
         int status = 0;
         rusage usage{};
         ASSERT_EQ(::wait4(pid, &status, 0, &usage), pid);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << what;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << growthKb;
         EXPECT_TRUE(!kJudgeMemory || usage.ru_maxrss - before < growthKb)
-            << what << ": peak " << usage.ru_maxrss << " KiB, before: " << before << " KiB";
+            << growthKb << ": peak " << usage.ru_maxrss << " KiB, before: " << before << " KiB";
     }
 }
 

@@ -9,13 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <fcntl.h>
-#include <memory>
-#include <string>
 #include <unistd.h>
-#include <vector>
 
 namespace oxlip::test {
 
@@ -28,9 +24,7 @@ inline long long MsSince(Clock::time_point start) {
 // The 16 KiB every data file of the hostile server holds.
 inline std::string HostileData() {
     std::string bytes(256 * 64, '\0');
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        bytes[i] = char(i % 256);
-    }
+    std::generate(bytes.begin(), bytes.end(), [i = 0]() mutable { return char(i++ % 256); });
     return bytes;
 }
 
@@ -39,9 +33,8 @@ protected:
     // Starts the server (FTPS with tls); short time-outs keep failing cases fast.
     void start(const std::string& scenarios, int connectMs = 3000, int replyMs = 3000,
                const CertFiles* tls = nullptr) {
-        std::string why;
-        if (!CanRunServer(ServerKind::Pyftpdlib, &why)) {
-            GTEST_SKIP() << why; // no /usr/bin/python3
+        if (!CanRunServer(ServerKind::Pyftpdlib)) {
+            GTEST_SKIP() << "no /usr/bin/python3";
         }
         session.attach(std::make_unique<ftp::FtpClient>(SessionPorts{&ui, nullptr}));
         client = session.client();
@@ -59,27 +52,19 @@ protected:
     bool stillUsable() { return client->isOpen() && client->rawCommand("NOOP") == 200; }
     bool lostOnce() const { return ui.logLines == std::vector<std::string>{"lost"}; }
     bool download(const std::string& path, bool ascii, std::string* bytes = nullptr) {
-        int fd = ::open(local.file("down").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd < 0) {
-            return false;
-        }
-        bool ok = client->retrieve(path, ascii, fd, nullptr);
+        const int fd = ::open(local.file("down").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const bool ok = fd >= 0 && client->retrieve(path, ascii, fd, nullptr);
         ::close(fd);
         if (bytes) {
             *bytes = ReadFileBytes(local.file("down"));
         }
         return ok;
     }
-    std::vector<std::string> names(const std::string& pattern, bool* ok = nullptr) {
+    std::vector<std::string> names(const std::string& pattern) {
         std::vector<DirEntry> entries;
-        bool listed = client->list(pattern, entries);
-        if (ok) {
-            *ok = listed;
-        }
-        std::vector<std::string> out;
-        for (const DirEntry& e : entries) {
-            out.push_back(e.name);
-        }
+        listed = client->list(pattern, entries);
+        std::vector<std::string> out(entries.size());
+        std::transform(entries.begin(), entries.end(), out.begin(), [](auto& e) { return e.name; });
         return out;
     }
 
@@ -88,6 +73,7 @@ protected:
     ftp::FtpClient* client = nullptr; // the session's engine
     std::unique_ptr<HostileServer> server;
     TempDir local;
+    bool listed = false; // whether the last names() succeeded
 };
 
 } // namespace oxlip::test

@@ -1,20 +1,17 @@
 #!/usr/bin/python3
-"""A scripted hostile FTP server for the fault tests: prints its port, then serves each connection
-in a thread. Login "test", password "secret"; names are raw bytes (Latin-1 inside). The log gets
-"CMD <line>" (non-printable bytes as \\xNN), "DATA-OPEN <n>" (data connections open over all
-sessions), "DATA-CLOSE" and "TRAP <peer>".
-
-Scenarios (--scenario a,b) answer as SCRIPTS says, and: bytewise (a byte per send); batched (150
-and 226 before any data); no-utf8, mlsd (FEAT); epsv-dead; pasv-other (a trap at 127.0.0.2);
-idle-drop (421 after 1.5 s idle); dash-a-name (LIST takes "-a" for a name); list-pattern (LIST
-path names only the folder); list-prefix (the path before every name); empty-550; tls-implicit
-(with --cert, which otherwise offers AUTH TLS and PROT P). By name: files "fail-4NN*" (half the
-data, then NNN), "short*" (half, 226), "grown*" (listed 100 bytes small), "no226*", "late-451*",
-"reset*" (control reset mid-data), "trickle*" (a byte a second), "tls-cut*" and uploads
-"tls-drop*" (PROT P: cut without close_notify); folders "/loop" (endless), "/big-n" (n files),
-"/huge-n" (a line of n MiB), "*flaky*" (first "LIST -a" 425), "locked*" (550); "mlsd-only*" not
-in LIST, links to "/..." not in MLSD; SITE LONG n; SITE MANY n [w]; no RMD of the current folder.
-"""
+"""A scripted hostile FTP server for fault tests: prints its port, serves connections in threads.
+Login "test"/"secret"; names are raw bytes (Latin-1 inside). It logs "CMD <line>" (bytes outside
+ASCII as \\xNN), "DATA-OPEN <n>" (open in all sessions), "DATA-CLOSE" and "TRAP <peer>". Scenarios
+(--scenario a,b): SCRIPTS, and bytewise (a byte per send); batched (150 and 226 before the data);
+no-utf8, mlsd (FEAT); epsv-dead; pasv-other (a trap at 127.0.0.2); idle-drop (421 after 1.5 s
+idle); dash-a-name (LIST takes "-a" for a name); list-pattern (LIST path names only the folder);
+list-prefix (the path before every name); empty-550; tls-implicit (with --cert, else AUTH TLS).
+Files "fail-4NN*" (half the data, then NNN), "short*" (half, 226), "grown*" (listed 100 bytes
+small), "no226*", "late-451*", "reset*" (control reset mid-data), "trickle*" (a byte a second),
+"tls-cut*", uploads "tls-drop*" (PROT P: cut without close_notify); folders "/loop" (endless),
+"/big-n" (n files), "/huge-n" (a line of n MiB), "*flaky*" (first "LIST -a" 425), "locked*" (550);
+"mlsd-only*" not in LIST, links to "/..." not in MLSD; SITE LONG n; SITE MANY n [w]; no RMD of the
+current folder."""
 
 import argparse
 import socket
@@ -23,13 +20,12 @@ import struct
 import threading
 import time
 
-LOCK = threading.Lock()
+LOCK = threading.RLock()
 DATA_OPEN = [0]
 LOG = [None]
 DATA = bytes(range(256)) * 64
 DATA_COMMANDS = ("LIST", "MLSD", "RETR", "STOR")
-TREE_COMMANDS = ("CWD", "SIZE", "MDTM", "MLST", "MKD", "RNFR", "RNTO", "DELE", "RMD", "RETR",
-                 "STOR")
+TREE_COMMANDS = "CWD SIZE MDTM MLST MKD RNFR RNTO DELE RMD RETR STOR".split()
 STALL = object()  # 150, then nothing until ABOR
 PASV = "227 Entering Passive Mode (%s,%%(p1)d,%%(p2)d)."
 NO_EPSV = "500 EPSV not understood."
@@ -37,9 +33,8 @@ DROP = "421 Service not available, closing control connection."
 FILLER = "".join(" X-FILLER-%d\r\n" % i for i in range(1000)).replace(
     "-500\r\n", "-500\r\n211x not the end\r\n211-not the end either\r\n230 another code\r\n")
 
-# The replies of a well-behaved server (""), and what a scenario says instead: %(name)s are filled
-# in, "" answers nothing, a number waits that many seconds, 221 and 421 close the connection, and
-# a scenario ending in "-first" answers so once per server.
+# The replies of a well-behaved server (""), and a scenario's instead: %(name)s filled in, ""
+# silent, a number a wait in seconds, 221 and 421 close, a "-first" scenario answers so once.
 SCRIPTS = {
     "": {"greeting": "220 hostile test server", "welcome": "230 Login successful.",
          "refused": "530 Login incorrect.", "anonymous": "530 Please login with USER and PASS.",
@@ -164,8 +159,7 @@ class Session:
         self.logged_in = self.prot = self.flaky_done = False
         self.pasv = self.trap = self.rnfr = None
         self.held = []  # the data connection of a transfer that waits for ABOR
-        self.port = 0
-        self.cwd = "/"
+        self.port, self.cwd = 0, "/"
 
     def send(self, text):
         send_bytes(self.conn, b(text), self.bytewise)
@@ -242,8 +236,12 @@ class Session:
         path = self.absolute(arg)
         node = self.lookup(path)
         parent, name = self.parent_and_name(path)
-        if cmd in ("AUTH", "PBSZ", "PROT") and Server.tls:
-            self.secure(cmd, arg)
+        if cmd == "AUTH" and Server.tls:
+            self.reply(234, "Proceed with negotiation.")
+            self.conn = Server.tls.wrap_socket(self.conn, server_side=True)
+        elif cmd in ("PBSZ", "PROT") and Server.tls:
+            self.prot = self.prot or (cmd == "PROT" and arg.upper() == "P")
+            self.reply(200, "Ok.")
         elif cmd in ("LIST", "MLSD"):
             self.list(cmd, arg)
         elif cmd == "ABOR" and self.held:
@@ -295,14 +293,6 @@ class Session:
             return "200-start\r\n%s200 end" % "".join(" line %d%s\r\n" % (i, pad)
                                                      for i in range(int(lines)))
         return "550 %s failed." % cmd if cmd in TREE_COMMANDS else "502 Command not implemented."
-
-    def secure(self, cmd, arg):
-        if cmd == "AUTH":
-            self.reply(234, "Proceed with negotiation.")
-            self.conn = Server.tls.wrap_socket(self.conn, server_side=True)
-            return
-        self.prot = self.prot or (cmd == "PROT" and arg.upper() == "P")
-        self.reply(200, "Ok.")
 
     def absolute(self, arg):
         path = arg if arg.startswith("/") else self.cwd + "/" + arg
@@ -370,8 +360,7 @@ class Session:
             self.pasv = None
         with LOCK:
             DATA_OPEN[0] += 1
-            count = DATA_OPEN[0]
-        log("DATA-OPEN %d" % count)
+            log("DATA-OPEN %d" % DATA_OPEN[0])
         if not self.prot:
             return data
         data.settimeout(10)  # the handshake comes with the first use, after the 150
@@ -447,14 +436,11 @@ class Session:
                 data.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
             else:
                 body = b"".join(iter(lambda: data.recv(65536), b""))
+                with LOCK:
+                    parent[name] = body
         finally:
             self.close_data(data)
-        if drop:
-            self.reply(426, "Connection closed; transfer aborted.")
-            return
-        with LOCK:
-            parent[name] = body
-        self.reply(226, "Transfer complete.")
+        self.reply(426 if drop else 226, "Transfer %s." % ("aborted" if drop else "complete"))
 
     def listing(self, path, mlsd, hidden=True, prefix=""):
         name = path.rsplit("/", 1)[-1]
