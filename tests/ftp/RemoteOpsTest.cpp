@@ -2,7 +2,6 @@
 
 #include "ftp/RemoteOps.h"
 #include "ServerFixture.h"
-#include "ftp/RemoteDir.h"
 #include "ftp/Transfer.h"
 
 #include <chrono>
@@ -152,8 +151,7 @@ TEST_P(RemoteOpsTest, DeleteRenameCreateRawCommandsAndClose) {
     EXPECT_TRUE(client->connect(server->server(), server->user(), server->password()));
 }
 
-// Depth first, files first; dotted folders stay (and their parent); links go as links, never
-// entered (pyftpdlib's MLSD calls them folders), also as the folder given.
+// Depth first, files first; dotted folders stay; links go as links, never entered, also given.
 TEST_P(RemoteOpsTest, TreeDeletes) {
     for (const char* f : {"t/f1", "t/f2", "t/s1/g1", "t/s1/g2", "t/s1/deep/h1", "t/s2/k1"}) {
         put(f, "x");

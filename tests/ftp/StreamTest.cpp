@@ -80,27 +80,24 @@ TEST(HappyEyeballs, ConnectsPastAddressesThatRefuseOrNeverAnswer) {
     }
     EXPECT_EQ(probe.connectAny({refusing.address}, 300), IoResult::Failed);
 
-    struct Case {
-        const char* what;
-        std::vector<SocketAddress> addresses;
-        int staggerMs, minMs, maxMs;
-    } const cases[] = {
+    // {what, addresses, stagger, at least, under} in ms
+    const std::tuple<const char*, std::vector<SocketAddress>, int, int, int> cases[] = {
         {"refused, good", {refusing.address, good.address}, 250, 0, 200},
         {"dead, good", {dead.address, good.address}, 250, 240, 1000},
         {"dead, dead, good", {dead.address, dead.address, good.address}, 250, 490, 1000},
         // The refusal starts the next attempt at once, not a stagger later.
         {"dead, refused, good", {dead.address, refusing.address, good.address}, 400, 390, 700},
     };
-    for (const Case& c : cases) {
+    for (const auto& [what, addresses, staggerMs, minMs, maxMs] : cases) {
         Stream stream(pumper);
         pump.count = 0;
         const auto begin = test::Clock::now();
-        EXPECT_EQ(stream.connectAny(c.addresses, 20000, c.staggerMs), IoResult::Ok) << c.what;
+        EXPECT_EQ(stream.connectAny(addresses, 20000, staggerMs), IoResult::Ok) << what;
         const long long ms = test::MsSince(begin);
-        EXPECT_GE(ms, c.minMs) << c.what;
-        EXPECT_LT(ms, c.maxMs) << c.what;
-        EXPECT_GE(pump.count, int(ms / 60)) << c.what; // pumped at least every 50 ms
-        EXPECT_EQ(stream.peer().port(), good.address.port()) << c.what;
+        EXPECT_GE(ms, minMs) << what;
+        EXPECT_LT(ms, maxMs) << what;
+        EXPECT_GE(pump.count, int(ms / 60)) << what; // pumped at least every 50 ms
+        EXPECT_EQ(stream.peer().port(), good.address.port()) << what;
     }
 }
 

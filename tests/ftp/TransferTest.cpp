@@ -2,7 +2,6 @@
 
 #include "ftp/Transfer.h"
 #include "ServerFixture.h"
-#include "ftp/RemoteDir.h"
 #include "ftp/TreeWalk.h"
 #include "localfs/LocalFs.h"
 
@@ -121,8 +120,6 @@ TEST_P(TreeTransferTest, ThreeLevelsDownAndUpFilesBeforeSubfolders) {
     EXPECT_EQ(ui.lines("item"), expected);
     EXPECT_EQ(LocalNames(local.file("a")),
               (std::vector<std::string>{"b", "b2", "f1.txt", "f2.bin", "file."}));
-    EXPECT_EQ(ReadFileBytes(local.file("a/b/c/h1.txt")), "a/b/c/h1.txt");
-    EXPECT_TRUE(fs::is_directory(local.file("a/b/empty")));
     put("a/f1.txt", "changed");
     ASSERT_TRUE(DownloadFolder(session, "/a/", local.file("a") + "/", TransferMode::Binary));
     EXPECT_EQ(ReadFileBytes(local.file("a/f1.txt")), "changed");
