@@ -149,10 +149,9 @@ TEST_F(FtpsHostileTest, TrustedCertificatesArePinnedAndAChangeIsRefused) {
     const std::string before(pinned.size(), 'A');
     ASSERT_TRUE(trust.trust(server->server(), before));
     EXPECT_FALSE(loginWith(TlsPolicy::Required, &judge, &trust));
-    ASSERT_TRUE(client->certificateProblem());
-    EXPECT_EQ(client->certificateProblem()->fault, CertificateFault::Changed);
-    EXPECT_EQ(client->certificateProblem()->trustedFingerprint, before);
-    EXPECT_EQ(client->certificateProblem()->fingerprint, pinned);
+    const auto& problem = client->certificateProblem().value();
+    EXPECT_EQ(std::tie(problem.fault, problem.trustedFingerprint, problem.fingerprint),
+              std::make_tuple(CertificateFault::Changed, before, pinned));
     EXPECT_EQ(judge.shown.size(), 2u);
     EXPECT_EQ(trust.find(server->server()), before);
 }

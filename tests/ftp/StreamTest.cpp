@@ -60,11 +60,6 @@ struct Socket {
     ~Socket() { ::close(fd); }
 };
 
-struct CountingPump : EventPump {
-    int count = 0;
-    void pump() override { ++count; }
-};
-
 TEST(HappyEyeballs, ConnectsPastAddressesThatRefuseOrNeverAnswer) {
     Socket good(8), refusing(-1), dead(0);
     // The dead listener's only queue place is taken: the kernel drops further SYNs unanswered.
@@ -72,7 +67,7 @@ TEST(HappyEyeballs, ConnectsPastAddressesThatRefuseOrNeverAnswer) {
     ASSERT_EQ(::connect(filler.fd, reinterpret_cast<sockaddr*>(&dead.address.storage),
                         dead.address.length),
               0);
-    CountingPump pump;
+    test::UiRecorder pump;
     Pumper pumper(&pump);
     Stream probe(pumper);
     if (probe.connectAny({dead.address}, 300) != IoResult::TimedOut) {
@@ -90,19 +85,19 @@ TEST(HappyEyeballs, ConnectsPastAddressesThatRefuseOrNeverAnswer) {
     };
     for (const auto& [what, addresses, staggerMs, minMs, maxMs] : cases) {
         Stream stream(pumper);
-        pump.count = 0;
+        pump.pumps = 0;
         const auto begin = test::Clock::now();
         EXPECT_EQ(stream.connectAny(addresses, 20000, staggerMs), IoResult::Ok) << what;
         const long long ms = test::MsSince(begin);
         EXPECT_GE(ms, minMs) << what;
         EXPECT_LT(ms, maxMs) << what;
-        EXPECT_GE(pump.count, int(ms / 60)) << what; // pumped at least every 50 ms
+        EXPECT_GE(pump.pumps, int(ms / 60)) << what; // pumped at least every 50 ms
         EXPECT_EQ(stream.peer().port(), good.address.port()) << what;
     }
 }
 
 TEST(Stream, AcceptsOnlyTheServerAndSendsUrgentBytes) {
-    CountingPump pump;
+    test::UiRecorder pump;
     Pumper pumper(&pump);
     Stream listener(pumper), data(pumper), client(pumper);
     ASSERT_EQ(listener.listen(Address("127.0.0.1")), IoResult::Ok);
@@ -114,7 +109,7 @@ TEST(Stream, AcceptsOnlyTheServerAndSendsUrgentBytes) {
     const auto begin = test::Clock::now();
     EXPECT_EQ(data.accept(listener, Address("127.0.0.1"), 300), IoResult::TimedOut);
     EXPECT_GE(test::MsSince(begin), 280);
-    EXPECT_GE(pump.count, 5);
+    EXPECT_GE(pump.pumps, 5);
     char byte = 0;
     EXPECT_LE(::recv(stranger.fd, &byte, 1, 0), 0);
 

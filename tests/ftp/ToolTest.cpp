@@ -13,10 +13,6 @@ namespace {
 using test::RunTool;
 using test::TempDir;
 
-std::string Cp932(const std::string& text) {
-    return Utf8ToCp932(text).value_or("");
-}
-
 // A run: status, a text the output holds, a server path there afterwards ("!": gone).
 struct Step {
     std::vector<std::string> args;
@@ -39,7 +35,8 @@ protected:
             if (!step.path.empty()) {
                 const bool gone = step.path[0] == '!';
                 const std::string path = step.path.substr(gone ? 1 : 0);
-                EXPECT_NE(server->exists(isVsftpd() ? Cp932(path) : path), gone) << what;
+                EXPECT_NE(server->exists(isVsftpd() ? Utf8ToCp932(path).value() : path), gone)
+                    << what;
             }
         }
     }
@@ -86,8 +83,8 @@ TEST_P(ToolTest, CommandsTransfersAndTheirOutput) {
     EXPECT_EQ(r.err.find(server->password()), std::string::npos) << r.err;
 
     if (isVsftpd()) { // typed names go out in the encoding of the server's names
-        put(Cp932("日本語.txt"), "body");
-        put(Cp932("フォルダ/中.txt"), "in");
+        put(Utf8ToCp932("日本語.txt").value(), "body");
+        put(Utf8ToCp932("フォルダ/中.txt").value(), "in");
         run({
             {{"ls", "/フォルダ"}, 0, "\t中.txt\n", ""},
             {{"get", "/日本語.txt", local.file("got")}, 0, "1 files, 4 bytes", ""},
