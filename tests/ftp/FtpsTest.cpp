@@ -8,9 +8,7 @@
 namespace oxlip::test {
 namespace {
 
-using ftp::CertificateDecision;
-using ftp::CertificateFault;
-using ftp::TlsPolicy;
+using namespace ftp;
 
 // One set of certificates for the whole run (key generation is the slow part).
 TestCerts& Certs() {
@@ -198,8 +196,6 @@ TEST_F(FtpsHostileTest, AStalledHandshakeTimesOutAndImplicitTlsWorks) {
 
     startTls(CertKind::Good, "tls-implicit");
     EXPECT_TRUE(loginWith(TlsPolicy::Implicit));
-    const std::string protocol = client->tlsState().protocol;
-    EXPECT_TRUE(protocol == "TLSv1.2" || protocol == "TLSv1.3") << protocol;
     std::string bytes;
     EXPECT_TRUE(download("/hello.txt", false, &bytes));
     EXPECT_EQ(bytes, "hello\r\nworld\r\n");

@@ -33,17 +33,6 @@ TEST_P(ParallelTest, TreeBothWaysWithFourConnections) {
     }
 }
 
-// Its data went before the 150: the reply still fails it, and the next command gets its own.
-TEST_P(ParallelTest, ARefusedUploadTellsTheServersReply) {
-    TempDir local;
-    WriteFileBytes(local.file("f"), std::string(200000, 'x'));
-    const int fd = ::open(local.file("f").c_str(), O_RDONLY);
-    EXPECT_FALSE(client->store("/no/such/f", false, fd, nullptr));
-    ::close(fd);
-    EXPECT_EQ(client->lastReplyCode() / 100, 5) << client->lastReplyText();
-    EXPECT_EQ(client->rawCommand("NOOP"), 200);
-}
-
 OXLIP_ON_BOTH_SERVERS(ParallelTest);
 
 // One connection per address: the tree goes on over the session's own, refusals logged.

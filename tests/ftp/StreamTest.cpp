@@ -1,11 +1,9 @@
-// Connect attempts over several addresses, accepting only the server, urgent bytes, keep-alive.
+// Connect attempts over several addresses, accepting only the server, urgent bytes.
 
 #include "ftp/engine/Stream.h"
 #include "HostileFixture.h"
 #include "ftp/engine/FtpClient.h"
 
-#include <arpa/inet.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 
 namespace oxlip::ftp {
@@ -132,36 +130,6 @@ TEST(Stream, AcceptsOnlyTheServerAndSendsUrgentBytes) {
         inBand.append(buf, got);
     }
     EXPECT_EQ(inBand, "\xff\xf4" + abor);
-}
-
-TEST(KeepAlive, ControlConnectionProbesWhileIdle) {
-    if (!test::CanRunServer(test::ServerKind::Pyftpdlib)) {
-        GTEST_SKIP() << "no /usr/bin/python3";
-    }
-    test::FtpServer server(test::ServerKind::Pyftpdlib);
-    ASSERT_TRUE(server.ok()) << server.error();
-    FtpClient client;
-    ASSERT_TRUE(client.connect(server.server(), server.user(), server.password()));
-    std::vector<std::vector<int>> found; // {keep-alive, idle, interval, count} per connection
-    for (int fd = 0; fd < 1024; ++fd) {
-        sockaddr_in peer{};
-        socklen_t length = sizeof peer;
-        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
-            ntohs(peer.sin_port) != server.port()) {
-            continue;
-        }
-        found.emplace_back();
-        for (auto [level, name] : {std::pair{SOL_SOCKET, SO_KEEPALIVE},
-                                   {IPPROTO_TCP, TCP_KEEPIDLE},
-                                   {IPPROTO_TCP, TCP_KEEPINTVL},
-                                   {IPPROTO_TCP, TCP_KEEPCNT}}) {
-            int value = -1;
-            socklen_t size = sizeof value;
-            ::getsockopt(fd, level, name, &value, &size);
-            found.back().push_back(value);
-        }
-    }
-    EXPECT_EQ(found, (std::vector<std::vector<int>>{{1, 30, 10, 6}}));
 }
 
 } // namespace
