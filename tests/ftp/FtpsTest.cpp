@@ -18,7 +18,9 @@ TestCerts& Certs() {
 
 // A judge that records what it was shown and answers as told.
 struct RecordingJudge : ftp::CertificateJudge {
-    CertificateDecision answer = CertificateDecision::Cancel;
+    explicit RecordingJudge(CertificateDecision given = CertificateDecision::Cancel)
+        : answer(given) {}
+    CertificateDecision answer;
     std::vector<ftp::CertificateProblem> shown;
     CertificateDecision decide(const ftp::CertificateProblem& problem) override {
         shown.push_back(problem);
@@ -41,8 +43,7 @@ TEST_P(FtpsServerTest, MovesFilesAndTreesIntact) {
     MakeEntries(server.path("t"), {"sub/small"});
     server.writeFile("t/big.bin", big);
     UiRecorder ui;
-    RecordingJudge judge;
-    judge.answer = CertificateDecision::ConnectOnce;
+    RecordingJudge judge(CertificateDecision::ConnectOnce);
     SessionLogin login{server.server(), server.user(), server.password(), {}};
     login.options.tls = {implicit ? TlsPolicy::Implicit : TlsPolicy::Required,
                          implicit ? "" : Certs().caFile(), nullptr, &judge};
@@ -134,8 +135,7 @@ TEST_F(FtpsHostileTest, CertificatesThatDoNotVerifyStopBeforeTheLogin) {
 TEST_F(FtpsHostileTest, TrustedCertificatesArePinnedAndAChangeIsRefused) {
     startTls(CertKind::SelfSigned);
     TrustStore trust(local.file(kTrustFileName));
-    RecordingJudge judge;
-    judge.answer = CertificateDecision::ConnectOnce;
+    RecordingJudge judge(CertificateDecision::ConnectOnce);
     EXPECT_TRUE(loginWith(TlsPolicy::Required, &judge, &trust));
     EXPECT_FALSE(trust.find(server->server()));
     judge.answer = CertificateDecision::TrustAlways;

@@ -111,7 +111,8 @@ TEST_P(HoldServerTest, ForcedNameEncodings) {
     }
 }
 
-// The options as the trace shows them: active mode, no OPTS UTF8 when an encoding is forced.
+// The options as the trace shows them: active mode, no OPTS UTF8 when an encoding is forced;
+// the password masked.
 TEST_P(HoldServerTest, ToolOptions) {
     put("a.txt", "x");
     // {options, status, shown in the trace and output, absent}
@@ -119,6 +120,7 @@ TEST_P(HoldServerTest, ToolOptions) {
         {{"--active"}, 0, "a.txt", "> EPSV"},
         {{"--encoding", "cp932"}, 0, "a.txt", "OPTS UTF8"},
         {{"--encoding", "sjis"}, 1, "--encoding wants", "a.txt"},
+        {{}, 0, "> PASS ****\n", server->password()},
     };
     for (const auto& [options, status, shown, absent] : rows) {
         std::vector<std::string> args = options;
@@ -199,18 +201,15 @@ TEST_F(HoldHostileTest, CancelEndsTheWaitsForTheDataConnection) {
     }
 }
 
-// The driver retries a command once after a lost connection (status 1 if lost again).
-TEST_F(HoldHostileTest, ToolReconnectsOncePerCommand) {
+// The driver retries a command once after a lost connection (status 1 if lost again); SIGINT
+// and SIGTERM end it with the shell's status, leaving only the hidden part.
+TEST_F(HoldHostileTest, ToolReconnectsOnceAndStopsOnSignals) {
     for (const auto& [scenario, status] : {std::pair{"421-first", 0}, {"421-always", 1}}) {
         start(scenario);
         const auto r = RunTool({"ftp://test:secret@" + server->server() + "/", "ls", "/"});
         EXPECT_EQ(r.status, status) << scenario << ": " << r.err;
         EXPECT_EQ(CountPrefix(server->commands(), "USER test"), 2) << scenario;
     }
-}
-
-// SIGINT/SIGTERM end the driver with the shell's status; only the hidden part stays.
-TEST_F(HoldHostileTest, ToolStopsOnSignals) {
     start("");
     const std::string url = "ftp://test:secret@" + server->server() + "/";
     for (const auto& [signal, expected] : {std::pair{"INT", 130}, std::pair{"TERM", 143}}) {
