@@ -88,9 +88,7 @@ TEST(Session, EveryOperationOfAClosedSessionIsNotConnected) {
 // Patterns, blanks, Japanese names, entries; the current folder changes only to existing ones.
 TEST_P(RemoteOpsTest, ListsEntriesAndTheCurrentFolder) {
     put("dir/a.txt", "12345");
-    put("dir/b.html", "x");
-    makeDirs("dir/sub");
-    makeDirs("empty");
+    test::MakeEntries(server->path("."), {"dir/b.html", "dir/sub/", "empty/"});
     put("空白  フォルダ /日本語 ファイル.txt", "内容");
     const std::pair<const char*, std::vector<std::string>> rows[] = {
         {"/dir/*.*", {"a.txt", "b.html", "sub"}},

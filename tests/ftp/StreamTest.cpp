@@ -2,7 +2,6 @@
 
 #include "ftp/engine/Stream.h"
 #include "HostileFixture.h"
-#include "ftp/engine/FtpClient.h"
 
 #include <poll.h>
 
