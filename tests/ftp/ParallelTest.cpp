@@ -33,17 +33,6 @@ TEST_P(ParallelTest, TreeBothWaysWithFourConnections) {
     }
 }
 
-// Its data went before the 150: the reply still fails it, and the next command gets its own.
-TEST_P(ParallelTest, ARefusedUploadTellsTheServersReply) {
-    TempDir local;
-    WriteFileBytes(local.file("f"), std::string(200000, 'x'));
-    const int fd = ::open(local.file("f").c_str(), O_RDONLY);
-    EXPECT_FALSE(client->store("/no/such/f", false, fd, nullptr));
-    ::close(fd);
-    EXPECT_EQ(client->lastReplyCode() / 100, 5) << client->lastReplyText();
-    EXPECT_EQ(client->rawCommand("NOOP"), 200);
-}
-
 OXLIP_ON_BOTH_SERVERS(ParallelTest);
 
 // One connection per address: the tree goes on over the session's own, refusals logged.
@@ -79,36 +68,27 @@ protected:
                                 HostileServer::password()));
         client = session.client(); // the fixture's engine was replaced by the session's own
     }
-    long count(const std::string& command) const {
-        const auto commands = server->commands();
-        return std::count(commands.begin(), commands.end(), command);
-    }
 };
 
 // Alone, the next EPSV's port is given back (ABOR); in parallel, every extra connection QUITs.
 TEST_F(ParallelHostileTest, FailureInTheMiddleOfATree) {
-    const struct {
-        const char* folder;
-        int connections;
-        int code;
-        const char* reply;
-        const char* closing;
-        long times;
-    } rows[] = {{"late", 1, 451, "Transfer failed.", "ABOR", 1},
-                {"cut", 1, 0, "the file arrived incomplete", "ABOR", 1},
-                {"cut", kConnections, 0, "the file arrived incomplete", "QUIT", kConnections - 1}};
-    for (const auto& row : rows) {
-        const std::string label = row.folder + std::to_string(row.connections);
+    // {folder, connections, reply code, reply, closing command, times sent}
+    const std::tuple<std::string, int, int, std::string, std::string, long> rows[] = {
+        {"late", 1, 451, "Transfer failed.", "ABOR", 1},
+        {"cut", 1, 0, "the file arrived incomplete", "ABOR", 1},
+        {"cut", kConnections, 0, "the file arrived incomplete", "QUIT", kConnections - 1}};
+    for (const auto& [folder, connections, code, reply, closing, times] : rows) {
+        const std::string label = folder + std::to_string(connections);
         server->clearLog();
         const std::string into = local.file(label);
-        const Status got = DownloadFolder(session, std::string("/") + row.folder, into,
-                                          TransferMode::Binary, row.connections);
-        EXPECT_EQ(got.replyCode, row.code) << label;
-        EXPECT_NE(got.reply.find(row.reply), std::string::npos) << label << ": " << got.reply;
+        const Status got =
+            DownloadFolder(session, "/" + folder, into, TransferMode::Binary, connections);
+        EXPECT_EQ(got.replyCode, code) << label;
+        EXPECT_NE(got.reply.find(reply), std::string::npos) << label << ": " << got.reply;
         for (const std::string& name : LocalNames(into, true)) {
-            EXPECT_TRUE(name == "a.bin" || (row.connections > 1 && name == "z.bin")) << label;
+            EXPECT_TRUE(name == "a.bin" || (connections > 1 && name == "z.bin")) << label;
         }
-        EXPECT_EQ(count(row.closing), row.times) << label;
+        EXPECT_EQ(CountPrefix(server->commands(), closing), times) << label;
         EXPECT_TRUE(stillUsable()) << label;
     }
 }
@@ -134,7 +114,7 @@ TEST_F(ParallelHostileTest, TreeCancelledMidway) {
         ui.also = nullptr;
         session.clearCancel();
         EXPECT_EQ(got.kind, ErrorKind::Cancelled) << download << got.reply;
-        EXPECT_EQ(count("QUIT"), kConnections - 1) << download;
+        EXPECT_EQ(CountPrefix(server->commands(), "QUIT"), kConnections - 1) << download;
         EXPECT_TRUE(stillUsable()) << download;
     }
     // Whole files only ("f1.txt" holds "one", "f2.txt" "two"), and not all 26 in 13 folders.

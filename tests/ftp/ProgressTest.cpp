@@ -1,7 +1,6 @@
 // The progress meter, with a recorder and a fake clock, and the transfer type rule.
 
 #include "UiRecorder.h"
-#include "ftp/Session.h"
 #include "ftp/Transfer.h"
 
 #include <gtest/gtest.h>

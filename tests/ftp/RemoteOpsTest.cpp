@@ -2,18 +2,20 @@
 
 #include "ftp/RemoteOps.h"
 #include "ServerFixture.h"
-#include "ftp/RemoteDir.h"
 #include "ftp/Transfer.h"
 
+#include <arpa/inet.h>
 #include <chrono>
 #include <fcntl.h>
+#include <netinet/tcp.h>
 
 namespace oxlip {
 namespace {
 
 using RemoteOpsTest = test::ServerTest;
 
-// Log lines of logins; failed ones leave no connection; dead hosts fail within the time-out.
+// Log lines of logins; failed ones leave no connection; dead hosts fail within the time-out;
+// the one control connection left probes while idle.
 TEST_P(RemoteOpsTest, LoginsAndTheirLogLines) {
     CloseSession(session);
     EXPECT_FALSE(session.connected());
@@ -36,6 +38,26 @@ TEST_P(RemoteOpsTest, LoginsAndTheirLogLines) {
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(6));
     EXPECT_FALSE(other.connect("127.0.0.1:99999", "u", "p"));
     EXPECT_TRUE(other.connect(" " + server->server() + " ", server->user(), server->password()));
+    std::vector<std::vector<int>> found; // {keep-alive, idle, interval, count} each
+    for (int fd = 0; fd < 1024; ++fd) {
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
+            ntohs(peer.sin_port) != server->port()) {
+            continue;
+        }
+        found.emplace_back();
+        for (auto [level, name] : {std::pair{SOL_SOCKET, SO_KEEPALIVE},
+                                   {IPPROTO_TCP, TCP_KEEPIDLE},
+                                   {IPPROTO_TCP, TCP_KEEPINTVL},
+                                   {IPPROTO_TCP, TCP_KEEPCNT}}) {
+            int value = -1;
+            socklen_t size = sizeof value;
+            ::getsockopt(fd, level, name, &value, &size);
+            found.back().push_back(value);
+        }
+    }
+    EXPECT_EQ(found, (std::vector<std::vector<int>>{{1, 30, 10, 6}}));
 }
 
 TEST(Session, EveryOperationOfAClosedSessionIsNotConnected) {
@@ -66,9 +88,7 @@ TEST(Session, EveryOperationOfAClosedSessionIsNotConnected) {
 // Patterns, blanks, Japanese names, entries; the current folder changes only to existing ones.
 TEST_P(RemoteOpsTest, ListsEntriesAndTheCurrentFolder) {
     put("dir/a.txt", "12345");
-    put("dir/b.html", "x");
-    makeDirs("dir/sub");
-    makeDirs("empty");
+    test::MakeEntries(server->path("."), {"dir/b.html", "dir/sub/", "empty/"});
     put("空白  フォルダ /日本語 ファイル.txt", "内容");
     const std::pair<const char*, std::vector<std::string>> rows[] = {
         {"/dir/*.*", {"a.txt", "b.html", "sub"}},
@@ -138,9 +158,15 @@ TEST_P(RemoteOpsTest, DeleteRenameCreateRawCommandsAndClose) {
     EXPECT_FALSE(missing.reply.empty());
     EXPECT_EQ(SendFtpCommand(session, "SITE CHMOD 644 a\nDELE moved.txt").kind, ErrorKind::Unsafe);
 
-    // A local failure keeps the connection; after close() calls fail, the object connects again.
+    // Refused after its data went before the 150: it fails, and the next command gets its reply.
     test::TempDir local;
-    test::WriteFileBytes(local.file("up.bin"), "x");
+    test::WriteFileBytes(local.file("up.bin"), std::string(200000, 'x'));
+    const int fd = ::open(local.file("up.bin").c_str(), O_RDONLY | O_CLOEXEC);
+    EXPECT_FALSE(client->store("/no/such/f", false, fd, nullptr));
+    ::close(fd);
+    EXPECT_EQ(client->lastReplyCode() / 100, 5) << client->lastReplyText();
+    EXPECT_EQ(client->rawCommand("NOOP"), 200);
+    // A local failure keeps the connection; after close() calls fail, the object connects again.
     const int unreadable = ::open(local.file("up.bin").c_str(), O_WRONLY | O_CLOEXEC);
     EXPECT_FALSE(client->store("/unreadable.bin", false, unreadable, nullptr));
     ::close(unreadable);
@@ -152,8 +178,7 @@ TEST_P(RemoteOpsTest, DeleteRenameCreateRawCommandsAndClose) {
     EXPECT_TRUE(client->connect(server->server(), server->user(), server->password()));
 }
 
-// Depth first, files first; dotted folders stay (and their parent); links go as links, never
-// entered (pyftpdlib's MLSD calls them folders), also as the folder given.
+// Depth first, files first; dotted folders stay; links go as links, never entered, also given.
 TEST_P(RemoteOpsTest, TreeDeletes) {
     for (const char* f : {"t/f1", "t/f2", "t/s1/g1", "t/s1/g2", "t/s1/deep/h1", "t/s2/k1"}) {
         put(f, "x");

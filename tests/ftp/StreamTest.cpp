@@ -1,11 +1,8 @@
-// Connect attempts over several addresses, accepting only the server, urgent bytes, keep-alive.
+// Connect attempts over several addresses, accepting only the server, urgent bytes.
 
 #include "ftp/engine/Stream.h"
 #include "HostileFixture.h"
-#include "ftp/engine/FtpClient.h"
 
-#include <arpa/inet.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 
 namespace oxlip::ftp {
@@ -60,11 +57,6 @@ struct Socket {
     ~Socket() { ::close(fd); }
 };
 
-struct CountingPump : EventPump {
-    int count = 0;
-    void pump() override { ++count; }
-};
-
 TEST(HappyEyeballs, ConnectsPastAddressesThatRefuseOrNeverAnswer) {
     Socket good(8), refusing(-1), dead(0);
     // The dead listener's only queue place is taken: the kernel drops further SYNs unanswered.
@@ -72,7 +64,7 @@ TEST(HappyEyeballs, ConnectsPastAddressesThatRefuseOrNeverAnswer) {
     ASSERT_EQ(::connect(filler.fd, reinterpret_cast<sockaddr*>(&dead.address.storage),
                         dead.address.length),
               0);
-    CountingPump pump;
+    test::UiRecorder pump;
     Pumper pumper(&pump);
     Stream probe(pumper);
     if (probe.connectAny({dead.address}, 300) != IoResult::TimedOut) {
@@ -80,32 +72,29 @@ TEST(HappyEyeballs, ConnectsPastAddressesThatRefuseOrNeverAnswer) {
     }
     EXPECT_EQ(probe.connectAny({refusing.address}, 300), IoResult::Failed);
 
-    struct Case {
-        const char* what;
-        std::vector<SocketAddress> addresses;
-        int staggerMs, minMs, maxMs;
-    } const cases[] = {
+    // {what, addresses, stagger, at least, under} in ms
+    const std::tuple<const char*, std::vector<SocketAddress>, int, int, int> cases[] = {
         {"refused, good", {refusing.address, good.address}, 250, 0, 200},
         {"dead, good", {dead.address, good.address}, 250, 240, 1000},
         {"dead, dead, good", {dead.address, dead.address, good.address}, 250, 490, 1000},
         // The refusal starts the next attempt at once, not a stagger later.
         {"dead, refused, good", {dead.address, refusing.address, good.address}, 400, 390, 700},
     };
-    for (const Case& c : cases) {
+    for (const auto& [what, addresses, staggerMs, minMs, maxMs] : cases) {
         Stream stream(pumper);
-        pump.count = 0;
+        pump.pumps = 0;
         const auto begin = test::Clock::now();
-        EXPECT_EQ(stream.connectAny(c.addresses, 20000, c.staggerMs), IoResult::Ok) << c.what;
+        EXPECT_EQ(stream.connectAny(addresses, 20000, staggerMs), IoResult::Ok) << what;
         const long long ms = test::MsSince(begin);
-        EXPECT_GE(ms, c.minMs) << c.what;
-        EXPECT_LT(ms, c.maxMs) << c.what;
-        EXPECT_GE(pump.count, int(ms / 60)) << c.what; // pumped at least every 50 ms
-        EXPECT_EQ(stream.peer().port(), good.address.port()) << c.what;
+        EXPECT_GE(ms, minMs) << what;
+        EXPECT_LT(ms, maxMs) << what;
+        EXPECT_GE(pump.pumps, int(ms / 60)) << what; // pumped at least every 50 ms
+        EXPECT_EQ(stream.peer().port(), good.address.port()) << what;
     }
 }
 
 TEST(Stream, AcceptsOnlyTheServerAndSendsUrgentBytes) {
-    CountingPump pump;
+    test::UiRecorder pump;
     Pumper pumper(&pump);
     Stream listener(pumper), data(pumper), client(pumper);
     ASSERT_EQ(listener.listen(Address("127.0.0.1")), IoResult::Ok);
@@ -117,7 +106,7 @@ TEST(Stream, AcceptsOnlyTheServerAndSendsUrgentBytes) {
     const auto begin = test::Clock::now();
     EXPECT_EQ(data.accept(listener, Address("127.0.0.1"), 300), IoResult::TimedOut);
     EXPECT_GE(test::MsSince(begin), 280);
-    EXPECT_GE(pump.count, 5);
+    EXPECT_GE(pump.pumps, 5);
     char byte = 0;
     EXPECT_LE(::recv(stranger.fd, &byte, 1, 0), 0);
 
@@ -140,36 +129,6 @@ TEST(Stream, AcceptsOnlyTheServerAndSendsUrgentBytes) {
         inBand.append(buf, got);
     }
     EXPECT_EQ(inBand, "\xff\xf4" + abor);
-}
-
-TEST(KeepAlive, ControlConnectionProbesWhileIdle) {
-    if (!test::CanRunServer(test::ServerKind::Pyftpdlib)) {
-        GTEST_SKIP() << "no /usr/bin/python3";
-    }
-    test::FtpServer server(test::ServerKind::Pyftpdlib);
-    ASSERT_TRUE(server.ok()) << server.error();
-    FtpClient client;
-    ASSERT_TRUE(client.connect(server.server(), server.user(), server.password()));
-    std::vector<std::vector<int>> found; // {keep-alive, idle, interval, count} per connection
-    for (int fd = 0; fd < 1024; ++fd) {
-        sockaddr_in peer{};
-        socklen_t length = sizeof peer;
-        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
-            ntohs(peer.sin_port) != server.port()) {
-            continue;
-        }
-        found.emplace_back();
-        for (auto [level, name] : {std::pair{SOL_SOCKET, SO_KEEPALIVE},
-                                   {IPPROTO_TCP, TCP_KEEPIDLE},
-                                   {IPPROTO_TCP, TCP_KEEPINTVL},
-                                   {IPPROTO_TCP, TCP_KEEPCNT}}) {
-            int value = -1;
-            socklen_t size = sizeof value;
-            ::getsockopt(fd, level, name, &value, &size);
-            found.back().push_back(value);
-        }
-    }
-    EXPECT_EQ(found, (std::vector<std::vector<int>>{{1, 30, 10, 6}}));
 }
 
 } // namespace
