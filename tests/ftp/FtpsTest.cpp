@@ -65,6 +65,8 @@ TEST_P(FtpsServerTest, MovesFilesAndTreesIntact) {
     ASSERT_TRUE(OpenSession(session, login));
     ASSERT_TRUE(DownloadFile(session, "/back/big.bin", local.file("big.bin"), binary));
     EXPECT_TRUE(ReadFileBytes(local.file("big.bin")) == big);
+    ASSERT_TRUE(UploadFile(session, local.file("big.bin"), "/up.bin", binary));
+    EXPECT_TRUE(server.readFile("up.bin") == big);
 
     const std::string large = local.file("large.bin");
     WriteFileBytes(large, "x");
