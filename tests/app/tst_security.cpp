@@ -117,6 +117,9 @@ void TestSecurity::certificateAskedAndAnswered() {
     unread.fingerprint.clear();
     asker.ShowRefusal(unread);
     QCOMPARE(answers.shown.mid(0, 2), QStringList(2, QString(kChangedShown).remove(':')));
+    const QString unreadText = u"サーバ「ftp.example.jp:990」の証明書を確認できなかったため、"
+                               u"接続しませんでした。"_s;
+    QCOMPARE(answers.shown.value(2).section('|', 1, 1), QString(unreadText).remove(':'));
     QCOMPARE(answers.shown.value(2).section('|', -3), u"-|-|閉じる"_s);
 }
 
