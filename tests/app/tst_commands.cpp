@@ -194,6 +194,7 @@ void CommandsTest::secondConnectIgnoredAndClosingAsks() {
     QCOMPARE(messages_->texts,
              QStringList{Q(silent.server()) + u" へ接続中ですが、切断しますか？"_s});
     QVERIFY(w.isVisible() && w.connected());
+    QVERIFY(!Q(ReadFileBytes(harness_->settingsDir.file("Ftp.ini"))).contains("Width="));
     // Yes: while the window waits for the answer to QUIT, the user tries to disconnect.
     bool tried = false;
     DuringCommand(
@@ -269,6 +270,7 @@ void CommandsTest::listCacheAndFailedDownloads() {
     QCOMPARE(messages_->texts, QStringList(2, u"ファイルの受信に失敗しました"_s));
     QCOMPARE(PaneNames(View(w, 0)), (QStringList{"kept.bin", "x.txt", "y.bin"}));
     QCOMPARE(View(w, 0)->cellText(0, 1) + View(w, 0)->cellText(1, 1), u"2KB4KB"_s);
+    QCOMPARE(View(w, 0)->iconIndex(RowOf(View(w, 0), "x.txt")), 2);
 
     // Without it the target is listed afresh, the source left alone.
     harness_->settings->ListCache = false;
