@@ -71,15 +71,14 @@ TEST_P(FtpsServerTest, MovesFilesAndTreesIntact) {
     const std::string large = local.file("large.bin");
     WriteFileBytes(large, "x");
     ASSERT_EQ(::truncate(large.c_str(), int64_t(256) << 20), 0); // sparse
-    ui.also = [&] {
+    const auto sent8MiB = [&] {
         const auto bars = ui.lines("bar ");
-        if (!bars.empty() && std::stoll(bars.back().substr(4)) >= (int64_t(8) << 20)) {
-            session.requestCancel();
-        }
+        return !bars.empty() && std::stoll(bars.back().substr(4)) >= (int64_t(8) << 20);
     };
-    EXPECT_EQ(UploadFile(session, large, "/large.bin", binary).kind, ErrorKind::Cancelled);
-    ui.also = nullptr;
-    session.clearCancel();
+    EXPECT_EQ(CancelWhen(session, ui, sent8MiB,
+                         [&] { return UploadFile(session, large, "/large.bin", binary); })
+                  .kind,
+              ErrorKind::Cancelled);
     EXPECT_TRUE(session.client()->rename("/back/big.bin", "/moved.bin"));
     CloseSession(session);
 }

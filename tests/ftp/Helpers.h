@@ -2,6 +2,7 @@
 // Small helpers shared by the engine tests: local folder contents, counts, and the driver run
 // as a program.
 
+#include "UiRecorder.h"
 #include "ftp/Session.h"
 #include "support/TempDir.h"
 
@@ -12,6 +13,21 @@
 #include <vector>
 
 namespace oxlip::test {
+
+// Runs the operation and cancels it from inside the event pump, as the window's button would,
+// once `when` holds; the session's cancel flag is cleared afterwards.
+template <class When, class Operation>
+Status CancelWhen(Session& session, UiRecorder& ui, When when, Operation operation) {
+    ui.also = [&] {
+        if (when()) {
+            session.requestCancel();
+        }
+    };
+    Status status = operation();
+    ui.also = nullptr;
+    session.clearCancel();
+    return status;
+}
 
 inline bool Has(const std::vector<std::string>& lines, const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();

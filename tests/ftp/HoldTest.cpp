@@ -23,16 +23,14 @@ TEST_P(HoldServerTest, CancelledTreeStopsAfterTheCurrentItem) {
     for (const bool download : {true, false}) {
         ui.journal.clear();
         ui.logLines.clear();
-        ui.also = [&] {
-            if (ui.lines("item ").size() >= 2) {
-                session.requestCancel();
-            }
-        };
-        const Status status =
-            download ? DownloadFolder(session, "/tree", local.file("down"), TransferMode::Binary)
-                     : UploadFolder(session, local.file("up"), "/up", TransferMode::Binary);
-        ui.also = nullptr;
-        session.clearCancel();
+        const Status status = CancelWhen(
+            session, ui, [&] { return ui.lines("item ").size() >= 2; },
+            [&] {
+                return download
+                           ? DownloadFolder(session, "/tree", local.file("down"),
+                                            TransferMode::Binary)
+                           : UploadFolder(session, local.file("up"), "/up", TransferMode::Binary);
+            });
         EXPECT_EQ(status.kind, ErrorKind::Cancelled) << download;
         EXPECT_EQ(ui.logLines, std::vector<std::string>{"cancelled 1"}) << download;
         EXPECT_EQ(LocalNames(download ? local.file("down") : server->path("up")).size(), 1u)
@@ -51,17 +49,11 @@ TEST_P(HoldServerTest, CancelledTransfersResumeByteIdentical) {
         const std::string target = local.file("r.bin");
         const std::string partial = local.file(".r.bin.oxlip-part");
         WriteFileBytes(target, "old contents");
-        ui.also = [&] {
-            if (fs::exists(partial) && fs::file_size(partial) >= (8 << 20)) {
-                session.requestCancel();
-            }
-        };
-        EXPECT_EQ(DownloadFile(session, "/r.bin", target, TransferMode::Binary, true).kind,
-                  ErrorKind::Cancelled)
-            << label;
+        const Status cut = CancelWhen(
+            session, ui, [&] { return fs::exists(partial) && fs::file_size(partial) >= (8 << 20); },
+            [&] { return DownloadFile(session, "/r.bin", target, TransferMode::Binary, true); });
+        EXPECT_EQ(cut.kind, ErrorKind::Cancelled) << label;
         EXPECT_EQ(ReadFileBytes(target), "old contents") << label;
-        ui.also = nullptr;
-        session.clearCancel();
         const int64_t kept = int64_t(fs::file_size(partial));
         std::string expected = data;
         if (changed) {
@@ -185,16 +177,12 @@ TEST_F(HoldHostileTest, CancelEndsTheWaitsForTheDataConnection) {
                             active ? ftp::DataMode::Active : ftp::DataMode::Passive});
         ASSERT_TRUE(login()) << active;
         const auto began = Clock::now();
-        ui.also = [&] {
-            if (MsSince(began) >= 300) {
-                session.requestCancel();
-            }
-        };
-        EXPECT_EQ(DownloadFile(session, "/hello.txt", local.file("h"), TransferMode::Binary).kind,
-                  ErrorKind::Cancelled)
-            << active;
-        ui.also = nullptr;
-        session.clearCancel();
+        const Status cut = CancelWhen(
+            session, ui, [&] { return MsSince(began) >= 300; },
+            [&] {
+                return DownloadFile(session, "/hello.txt", local.file("h"), TransferMode::Binary);
+            });
+        EXPECT_EQ(cut.kind, ErrorKind::Cancelled) << active;
         EXPECT_LT(MsSince(began), 2000) << active;
         EXPECT_TRUE(sawCommand("ABOR")) << active;
         EXPECT_TRUE(stillUsable()) << active;

@@ -103,16 +103,14 @@ TEST_F(ParallelHostileTest, TreeCancelledMidway) {
     for (const bool download : {true, false}) {
         server->clearLog();
         ui.journal.clear();
-        ui.also = [&] {
-            if (CountPrefix(ui.journal, "item ") >= 6) {
-                session.requestCancel();
-            }
-        };
-        const Status got =
-            download ? DownloadFolder(session, "/wide", down, TransferMode::Binary, kConnections)
-                     : UploadFolder(session, up, "/wide-up", TransferMode::Binary, kConnections);
-        ui.also = nullptr;
-        session.clearCancel();
+        const Status got = CancelWhen(
+            session, ui, [&] { return CountPrefix(ui.journal, "item ") >= 6; },
+            [&] {
+                return download ? DownloadFolder(session, "/wide", down, TransferMode::Binary,
+                                                 kConnections)
+                                : UploadFolder(session, up, "/wide-up", TransferMode::Binary,
+                                               kConnections);
+            });
         EXPECT_EQ(got.kind, ErrorKind::Cancelled) << download << got.reply;
         EXPECT_EQ(CountPrefix(server->commands(), "QUIT"), kConnections - 1) << download;
         EXPECT_TRUE(stillUsable()) << download;
